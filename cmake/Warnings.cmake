@@ -1,0 +1,25 @@
+# One place for the warning flags every target of the project gets.
+option(ICCARD_WERROR "Treat warnings as errors" OFF)
+
+function(iccard_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion
+                                           -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Woverloaded-virtual)
+  if(ICCARD_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# A test executable: one per unit, run by CTest with a time-out and without a display.
+function(iccard_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 60)
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/testbin)
+  target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+  iccard_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
+                       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+endfunction()

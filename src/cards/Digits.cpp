@@ -1,0 +1,72 @@
+#include "Digits.h"
+
+void PackDigits(uint8_t* dest, const char* src, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        const auto hi = static_cast<uint8_t>(src[2 * i]) & 0x0F;
+        const auto lo = static_cast<uint8_t>(src[2 * i + 1]) & 0x0F;
+        dest[i] = static_cast<uint8_t>((hi << 4) | lo);
+    }
+}
+
+void UnpackDigits(char* dest, const uint8_t* src, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        dest[2 * i] = static_cast<char>((src[i] >> 4) + 0x30);
+        dest[2 * i + 1] = static_cast<char>((src[i] & 0x0F) + 0x30);
+    }
+}
+
+QString PadNumber(int32_t value, int width)
+{
+    QString text = QString::number(value);
+    if (text.size() < width)
+        text.prepend(QString(width - text.size(), QLatin1Char('0')));
+    return text;
+}
+
+int32_t Int32FromBytes(const uint8_t* bytes)
+{
+    const uint32_t value = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) |
+                           (uint32_t(bytes[2]) << 8) | uint32_t(bytes[3]);
+    return static_cast<int32_t>(value);
+}
+
+QString HexByte(int value)
+{
+    return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
+}
+
+QString TrimControls(const QString& text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text.at(begin).unicode() <= 0x20)
+        ++begin;
+    while (end > begin && text.at(end - 1).unicode() <= 0x20)
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QString TextBeforeDash(const QString& text)
+{
+    const qsizetype dash = text.indexOf(QLatin1Char('-'));
+    if (dash < 0)
+        return QString();
+    return TrimControls(text.left(dash));
+}
+
+void SetTerminal(uint8_t* bitmap, int terminal)
+{
+    bitmap[terminal / 8] = static_cast<uint8_t>(bitmap[terminal / 8] | (0x80 >> (terminal % 8)));
+}
+
+void ClearTerminal(uint8_t* bitmap, int terminal)
+{
+    bitmap[terminal / 8] = static_cast<uint8_t>(bitmap[terminal / 8] & ~(0x80 >> (terminal % 8)));
+}
+
+bool TestTerminal(const uint8_t* bitmap, int terminal)
+{
+    return (bitmap[terminal / 8] & (0x80 >> (terminal % 8))) != 0;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// Packed digits and number texts shared by every card record and several windows.
+
+// Writes n bytes made from the first 2*n characters: the low four bits of each character,
+// the first one in the high nibble.
+void PackDigits(uint8_t* dest, const char* src, int n);
+// Writes 2*n characters made from n bytes: each nibble plus '0' (10..15 give ':' to '?').
+// No terminating NUL is written.
+void UnpackDigits(char* dest, const uint8_t* src, int n);
+// Decimal text of the value with '0' put in front until it is at least width long,
+// also in front of a minus sign.
+QString PadNumber(int32_t value, int width);
+// Most significant byte first, taken as signed.
+int32_t Int32FromBytes(const uint8_t* bytes);
+// Upper-case hexadecimal, at least two digits.
+QString HexByte(int value);
+// The characters before the first '-', trimmed; empty when there is no '-'.
+QString TextBeforeDash(const QString& text);
+// Removes spaces and control characters from both ends.
+QString TrimControls(const QString& text);
+
+// Terminal bitmap: 32 bytes, terminal n is bit (7 - n mod 8) of byte n div 8.
+constexpr int TerminalBitmapSize = 32;
+constexpr int TerminalCount = 256;
+void SetTerminal(uint8_t* bitmap, int terminal);
+void ClearTerminal(uint8_t* bitmap, int terminal);
+bool TestTerminal(const uint8_t* bitmap, int terminal);

@@ -1,0 +1,141 @@
+#include "cards/Digits.h"
+#include "cards/Gbk.h"
+
+#include <QTest>
+
+class TestDigits : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void packAndUnpack_data();
+    void packAndUnpack();
+    void padNumber_data();
+    void padNumber();
+    void int32FromBytes();
+    void hexByte();
+    void textBeforeDash_data();
+    void textBeforeDash();
+    void terminalBitmap();
+    void gbkRoundTrip();
+};
+
+void TestDigits::packAndUnpack_data()
+{
+    QTest::addColumn<QByteArray>("chars");
+    QTest::addColumn<QByteArray>("packed");
+    QTest::addColumn<QByteArray>("unpacked");
+    QTest::newRow("digits") << QByteArray("1234") << QByteArray("\x12\x34") << QByteArray("1234");
+    QTest::newRow("letters lose themselves") << QByteArray("AB") << QByteArray("\x12") << QByteArray("12");
+    QTest::newRow("O is fifteen") << QByteArray("O0") << QByteArray("\xF0") << QByteArray("?0");
+    QTest::newRow("nibble ten") << QByteArray(":1") << QByteArray("\xA1") << QByteArray(":1");
+    // A Chinese identifier of four GBK characters (小区标识) packs nibble by nibble.
+    QTest::newRow("gbk") << QByteArray("\xD0\xA1\xC7\xF8\xB1\xEA\xCA\xB6") << QByteArray("\x01\x78\x1A\xA6")
+                         << QByteArray("01781::6");
+}
+
+void TestDigits::packAndUnpack()
+{
+    QFETCH(QByteArray, chars);
+    QFETCH(QByteArray, packed);
+    QFETCH(QByteArray, unpacked);
+    const int n = int(chars.size() / 2);
+    uint8_t out[8] = {};
+    PackDigits(out, chars.constData(), n);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(out), n), packed);
+    char back[16] = {};
+    std::memset(back, 'x', sizeof back);
+    UnpackDigits(back, out, n);
+    QCOMPARE(QByteArray(back, 2 * n), unpacked);
+    QCOMPARE(back[2 * n], 'x'); // no terminator written
+}
+
+void TestDigits::padNumber_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("7") << 7 << 2 << "07";
+    QTest::newRow("123") << 123 << 2 << "123";
+    QTest::newRow("-5") << -5 << 4 << "00-5";
+    QTest::newRow("serial") << 1234567 << 10 << "0001234567";
+    QTest::newRow("top bit") << int(0x80000001) << 10 << "-2147483647";
+}
+
+void TestDigits::padNumber()
+{
+    QFETCH(int, value);
+    QFETCH(int, width);
+    QFETCH(QString, text);
+    QCOMPARE(PadNumber(value, width), text);
+}
+
+void TestDigits::int32FromBytes()
+{
+    const uint8_t top[4] = {0x80, 0x00, 0x00, 0x01};
+    QCOMPARE(Int32FromBytes(top), -2147483647);
+    QCOMPARE(PadNumber(Int32FromBytes(top), 10).size(), 11);
+    const uint8_t small[4] = {0x00, 0x12, 0xD6, 0x87};
+    QCOMPARE(Int32FromBytes(small), 1234567);
+}
+
+void TestDigits::hexByte()
+{
+    QCOMPARE(HexByte(10), "0A");
+    QCOMPARE(HexByte(238), "EE");
+    QCOMPARE(HexByte(0), "00");
+}
+
+void TestDigits::textBeforeDash_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("plain") << "12-3"
+                           << "12";
+    QTest::newRow("spaces") << " 5 -x"
+                            << "5";
+    QTest::newRow("no dash") << "12"
+                             << "";
+    QTest::newRow("tree caption") << "3 - [东门]"
+                                  << "3";
+}
+
+void TestDigits::textBeforeDash()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, result);
+    QCOMPARE(TextBeforeDash(text), result);
+}
+
+void TestDigits::terminalBitmap()
+{
+    uint8_t bitmap[32] = {};
+    SetTerminal(bitmap, 0);
+    SetTerminal(bitmap, 7);
+    SetTerminal(bitmap, 8);
+    SetTerminal(bitmap, 255);
+    QCOMPARE(bitmap[0], uint8_t(0x81));
+    QCOMPARE(bitmap[1], uint8_t(0x80));
+    QCOMPARE(bitmap[31], uint8_t(0x01));
+    QVERIFY(TestTerminal(bitmap, 255));
+    QVERIFY(!TestTerminal(bitmap, 254));
+    ClearTerminal(bitmap, 0);
+    QCOMPARE(bitmap[0], uint8_t(0x01));
+    ClearTerminal(bitmap, 0); // clearing twice keeps it clear
+    QCOMPARE(bitmap[0], uint8_t(0x01));
+}
+
+void TestDigits::gbkRoundTrip()
+{
+    const QString id = QStringLiteral("小区标识");
+    const QByteArray gbk = StringToGbk(id);
+    QCOMPARE(gbk, QByteArray("\xD0\xA1\xC7\xF8\xB1\xEA\xCA\xB6"));
+    QCOMPARE(GbkToString(gbk), id);
+    QCOMPARE(GbkToString(gbk.constData(), 4), QStringLiteral("小区"));
+    QCOMPARE(GbkToString("57302914\0zz", 12), QStringLiteral("57302914"));
+    char field[8];
+    CopyGbkField(field, 8, StringToGbk(QStringLiteral("abc")));
+    QCOMPARE(QByteArray(field, 8), QByteArray("abc\0\0\0\0\0", 8));
+    QCOMPARE(StringToGbk(QStringLiteral("a\U0001F600")), QByteArray("a?"));
+}
+
+QTEST_APPLESS_MAIN(TestDigits)
+#include "tst_digits.moc"

@@ -1,0 +1,174 @@
+#include "store/AppPath.h"
+#include "store/SaveLoad.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray header(uint8_t kind)
+{
+    QByteArray h(DataFileHeaderSize, '\0');
+    std::memcpy(h.data(), DataFileSignature, DataFileSignatureSize);
+    h[DataFileKindOffset] = char(kind);
+    return h;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void fieldOffsetsAndRoundTrip();
+    void shortRecordKeepsTheRest();
+    void refusedFiles_data();
+    void refusedFiles();
+    void startupLoad();
+    void sectorCorrection_data();
+    void sectorCorrection();
+    void failedSaveLeavesOldFileWhole();
+    void shippedDefaultFile();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void TestSettings::init()
+{
+    QVERIFY(m_dir.isValid());
+    SetAppPath(m_dir.path());
+    QFile::remove(SettingsPath());
+    std::memset(&SystemInfo, 0, sizeof SystemInfo);
+}
+
+void TestSettings::fieldOffsetsAndRoundTrip()
+{
+    QByteArray record(sizeof(TSystemInfo), '\0');
+    for (int i = 0; i < record.size(); ++i)
+        record[i] = char((i * 7 + 3) & 0xFF);
+    record[12] = 9;
+    std::memcpy(record.data() + 13, "\xD0\xA1\xC7\xF8\xB1\xEA\xCA\xB6", 8);
+    record[21] = 0x42;
+    writeFile(SettingsPath(), header(1) + record);
+
+    QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
+    QCOMPARE(SystemInfo.Sector, uint8_t(9));
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), QByteArray("\xD0\xA1\xC7\xF8\xB1\xEA\xCA\xB6"));
+    QCOMPARE(SystemInfo.Command10Value, uint8_t(0x42));
+
+    SystemInfo.Sector = 3;
+    QVERIFY(SaveSettings());
+    QByteArray expected = header(1) + record;
+    expected[DataFileHeaderSize + 12] = 3;
+    QCOMPARE(readFile(SettingsPath()), expected); // every byte not used goes back as read
+}
+
+void TestSettings::shortRecordKeepsTheRest()
+{
+    QByteArray record(100, '\x11');
+    writeFile(SettingsPath(), header(1) + record);
+    QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
+    QCOMPARE(SystemInfo.Sector, uint8_t(0x11));
+    QCOMPARE(SystemInfo.Reserved1[100 - 23 - 1], uint8_t(0x11));
+    QCOMPARE(SystemInfo.Reserved1[100 - 23], uint8_t(0));
+}
+
+void TestSettings::refusedFiles_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QByteArray wrongSignature = header(1);
+    wrongSignature[18] = 0x02;
+    QTest::newRow("wrong kind") << header(2) + QByteArray(65560, '\x05');
+    QTest::newRow("wrong signature") << wrongSignature + QByteArray(65560, '\x05');
+    QTest::newRow("short header") << header(1).left(200);
+    QTest::newRow("empty") << QByteArray();
+}
+
+void TestSettings::refusedFiles()
+{
+    QFETCH(QByteArray, bytes);
+    writeFile(SettingsPath(), bytes);
+    SystemInfo.Sector = 0x33;
+    QCOMPARE(LoadSettings(), SettingsLoad::Failed);
+    QCOMPARE(SystemInfo.Sector, uint8_t(0x33)); // untouched
+}
+
+void TestSettings::startupLoad()
+{
+    QCOMPARE(LoadSettings(), SettingsLoad::Missing);
+    QVERIFY(!SaveSettings()); // nothing is written once the file is gone
+    QVERIFY(!QFile::exists(SettingsPath()));
+    QVERIFY(!LoadDataFile(QStringLiteral(" \t"), 1, &SystemInfo, sizeof SystemInfo));
+}
+
+void TestSettings::sectorCorrection_data()
+{
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("corrected");
+    QTest::newRow("15") << 15 << 15;
+    QTest::newRow("16 stays") << 16 << 16;
+    QTest::newRow("17") << 17 << 7;
+    QTest::newRow("255") << 255 << 7;
+}
+
+void TestSettings::sectorCorrection()
+{
+    QFETCH(int, stored);
+    QFETCH(int, corrected);
+    TSystemInfo info{};
+    info.Sector = uint8_t(stored);
+    CorrectSector(info);
+    QCOMPARE(int(info.Sector), corrected);
+}
+
+void TestSettings::failedSaveLeavesOldFileWhole()
+{
+    QByteArray old = header(1) + QByteArray(65560, '\x5A');
+    writeFile(SettingsPath(), old);
+    SystemInfo.Sector = 1;
+
+    // Let the file system refuse every write past 4 KiB, as a full disk would half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved_ok = SaveSettings();
+    setrlimit(RLIMIT_FSIZE, &saved);
+
+    QVERIFY(!saved_ok);
+    QCOMPARE(readFile(SettingsPath()), old);
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("SystemInfo.dat")});
+}
+
+void TestSettings::shippedDefaultFile()
+{
+    TSystemInfo info;
+    DefaultSystemInfo(info);
+    QVERIFY(SaveDataFile(SettingsPath(), SettingsFileKind, &info, sizeof info));
+    QCOMPARE(readFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat")), readFile(SettingsPath()));
+    QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
+    QCOMPARE(SystemInfo.Sector, uint8_t(7));
+    QCOMPARE(SystemInfo.RegionID[0], '\0');
+}
+
+QTEST_APPLESS_MAIN(TestSettings)
+#include "tst_settings.moc"
