@@ -1,0 +1,175 @@
+#include "InitQdr.h"
+
+#include "Session.h"
+#include "Widgets.h"
+#include "link/CommandWorker.h"
+#include "link/ResponseHooks.h"
+#include "store/SaveLoad.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+// Hands the answers of a run to the window while it is shown.
+class TFormInit_QDR::Counters final : public InitRunCounters {
+public:
+    explicit Counters(TFormInit_QDR* window) : m_window(window) {}
+    void cardAnswered(uint8_t result) override { m_window->cardAnswered(result); }
+
+private:
+    TFormInit_QDR* m_window;
+};
+
+TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new Counters(this))
+{
+    setWindowTitle(QStringLiteral("IC卡格式化"));
+
+    lblHeading = MakeHeading(QStringLiteral("格式化IC卡"), this);
+    auto* hint = new QLabel(QStringLiteral("操作提示：点击【执行】后，再放入要处理的IC卡。"), this);
+    hint->setStyleSheet(QStringLiteral("color: #555555;"));
+
+    pnlSector = MakePanel(QString::number(SystemInfo.Sector), this);
+    pnlSuccess = MakePanel(QStringLiteral("0"), this);
+    pnlResult = MakePanel(QStringLiteral("..."), this);
+    pnlResult->setMinimumWidth(160);
+    auto* form = new QFormLayout;
+    form->setLabelAlignment(Qt::AlignRight);
+    form->addRow(CaptionFor(pnlSector, QStringLiteral("用户使用的扇区："), this), pnlSector);
+    form->addRow(CaptionFor(pnlSuccess, QStringLiteral("发卡成功数："), this), pnlSuccess);
+    form->addRow(CaptionFor(pnlResult, QStringLiteral("执行结果："), this), pnlResult);
+
+    buttonRow = new QWidget(this);
+    buttonRow->setObjectName(QStringLiteral("buttonRow"));
+    buttonRow->setAttribute(Qt::WA_StyledBackground, true);
+    btnClear = MakeButton(QStringLiteral("清空"), buttonRow);
+    btnRun = MakeButton(QStringLiteral("执行"), buttonRow);
+    btnReturn = MakeButton(QStringLiteral("返回"), buttonRow);
+    chkReset = new QCheckBox(QStringLiteral("重置"), buttonRow);
+    chkReset->setAccessibleName(QStringLiteral("重置"));
+    chkReset->setVisible(OperatorLevel == 2);
+    auto* row = new QHBoxLayout(buttonRow);
+    row->setContentsMargins(10, 8, 10, 8);
+    row->addWidget(chkReset);
+    row->addStretch();
+    row->addWidget(btnClear);
+    row->addWidget(btnRun);
+    row->addWidget(btnReturn);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->addWidget(lblHeading);
+    layout->addWidget(hint);
+    layout->addSpacing(8);
+    layout->addLayout(form);
+    layout->addSpacing(8);
+    layout->addWidget(buttonRow);
+    setMinimumWidth(420);
+
+    connect(btnRun, &QPushButton::clicked, this, &TFormInit_QDR::btnRunClick);
+    connect(btnClear, &QPushButton::clicked, this, &TFormInit_QDR::btnClearClick);
+    connect(btnReturn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(chkReset, &QCheckBox::clicked, this, &TFormInit_QDR::chkResetClick);
+
+    tmr1 = new QTimer(this);
+    tmr1->setInterval(200);
+    connect(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
+    tmr1->start();
+    CurrentInitRunCounters = m_counters;
+}
+
+TFormInit_QDR::~TFormInit_QDR()
+{
+    if (CurrentInitRunCounters == m_counters)
+        CurrentInitRunCounters = nullptr;
+    delete m_counters;
+}
+
+void TFormInit_QDR::setMode(bool reset)
+{
+    lblHeading->setText(reset ? QStringLiteral("IC卡恢复白卡") : QStringLiteral("格式化IC卡"));
+    chkReset->setChecked(reset);
+    chkResetClick();
+}
+
+void TFormInit_QDR::cardAnswered(uint8_t result)
+{
+    lastResult = result;
+    if (result == 0)
+        ++successCount;
+    else
+        ++failureCount;
+}
+
+QString TFormInit_QDR::RunResultText(uint8_t code)
+{
+    switch (code & 0x7F) {
+    case 0:
+        return QStringLiteral("操作完成");
+    case 2:
+        return QStringLiteral("读卡错误");
+    case 3:
+        return QStringLiteral("写卡错误");
+    case 5:
+        return QStringLiteral("卡类型错误");
+    case 6:
+        return QStringLiteral("无效的小区编号");
+    default:
+        return QString();
+    }
+}
+
+void TFormInit_QDR::stopRun()
+{
+    running = false;
+    btnRun->setText(QStringLiteral("执行"));
+    btnRun->setAccessibleName(QStringLiteral("执行"));
+    IssueCommand(CmdStop);
+}
+
+void TFormInit_QDR::btnRunClick()
+{
+    if (running) {
+        stopRun();
+        return;
+    }
+    running = true;
+    btnRun->setText(QStringLiteral("停止"));
+    btnRun->setAccessibleName(QStringLiteral("停止"));
+    IssueCommand(chkReset->isChecked() ? CmdRestoreBlank : CmdFormat);
+}
+
+void TFormInit_QDR::btnClearClick()
+{
+    successCount = 0;
+    failureCount = 0;
+    pnlResult->setText(QStringLiteral("..."));
+}
+
+void TFormInit_QDR::chkResetClick()
+{
+    if (running)
+        stopRun();
+    buttonRow->setStyleSheet(chkReset->isChecked() ? QStringLiteral("#buttonRow { background: #d62f2f; }")
+                                                   : QString());
+}
+
+void TFormInit_QDR::tmr1Timer()
+{
+    pnlSuccess->setText(QString::number(successCount));
+    pnlResult->setText(RunResultText(lastResult));
+}
+
+void TFormInit_QDR::done(int result)
+{
+    if (running)
+        stopRun();
+    PendingCommand = CmdStop;
+    tmr1->stop();
+    if (CurrentInitRunCounters == m_counters)
+        CurrentInitRunCounters = nullptr;
+    QDialog::done(result);
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTimer;
+class QWidget;
+
+// Formatting cards for the system, or returning them to blank, one card after another.
+class TFormInit_QDR : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormInit_QDR(QWidget* parent = nullptr);
+    ~TFormInit_QDR() override;
+
+    // The opener's choice: restore to blank ("IC卡恢复白卡") or format ("格式化IC卡").
+    void setMode(bool reset);
+
+    // Updated by the answer handler for every card of a run.
+    void cardAnswered(uint8_t result);
+
+    bool running = false;
+    int successCount = 0;
+    int failureCount = 0;
+    uint8_t lastResult = 0;
+
+    QLabel* lblHeading;
+    QLabel* pnlSector;
+    QLabel* pnlSuccess;
+    QLabel* pnlResult;
+    QPushButton* btnClear;
+    QPushButton* btnRun;
+    QPushButton* btnReturn;
+    QCheckBox* chkReset;
+    QWidget* buttonRow;
+    QTimer* tmr1;
+
+    void done(int result) override;
+
+    // The text of a card's result in the result row.
+    static QString RunResultText(uint8_t code);
+
+private:
+    void btnRunClick();
+    void btnClearClick();
+    void chkResetClick();
+    void tmr1Timer();
+    void stopRun();
+
+    class Counters;
+    Counters* m_counters;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The login window: the operator picks a role; the two higher roles need their password.
+class TFormLogin : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFormLogin(QWidget* parent = nullptr);
+
+    // Set by the opener before showing: 0 branded title, 1 plain title, other values keep the
+    // title the window was designed with.
+    uint8_t PlainTitle = 0xFF;
+    // Set by the window.
+    uint8_t Level = 0;
+    bool LoggedIn = false;
+
+    QComboBox* cbb1;
+    QLineEdit* EditPassword;
+    QPushButton* ButtonLogon;
+    QPushButton* ButtonCancel;
+    QLabel* lblTitle;
+    QLabel* lblVersion;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ButtonLogonClick();
+    void ButtonCancelClick();
+};

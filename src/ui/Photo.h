@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+class QLabel;
+
+// Owner photos are JPEG files in the pic folder (or bytes in the database).
+
+constexpr qint64 PhotoSizeLimit = 204800;
+
+// Decodes JPEG bytes, letting the decoder scale down by 1/2, 1/4 or 1/8 as far as the result
+// still covers target; a null image when the bytes are not a JPEG. A null target decodes full size.
+QImage DecodeJpeg(const QByteArray& bytes, QSize target = QSize());
+
+// Shows the photo in image, scaled to its size, and returns the file's extension with its dot.
+// A missing file returns empty text and leaves the picture; a file over the limit or not a JPEG is
+// refused with a warning.
+QString LoadPhoto(const QString& fileName, QLabel* image);
+
+// The file in folder whose name matches name without regard to letter case (NULL.jpg finds
+// null.jpg); the plain path when none matches.
+QString FindFileNoCase(const QString& folder, const QString& name);

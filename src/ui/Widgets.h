@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+
+// Small helpers that keep every window accessible: inputs carry their caption label as buddy,
+// buttons keep their caption as accessible name.
+
+// A caption label whose buddy is input; screen readers announce the input by this text.
+QLabel* CaptionFor(QWidget* input, const QString& caption, QWidget* parent = nullptr);
+// A push button with the caption as its accessible name (without the '&' of a shortcut).
+QPushButton* MakeButton(const QString& caption, QWidget* parent = nullptr);
+// A read-only value panel, sunken like a status panel.
+QLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
+// A heading line of a window.
+QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);
