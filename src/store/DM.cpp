@@ -1,0 +1,497 @@
+#include "DM.h"
+
+#include "AppPath.h"
+#include "Dialogs.h"
+#include "OperationError.h"
+#include "Schema.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+Tdm* dm = nullptr;
+const char* const BuildTreeRootText = "小区栋号/单元";
+
+namespace {
+
+QString nextConnectionName()
+{
+    static std::atomic<int> serial{0};
+    const int n = ++serial;
+    return n == 1 ? QStringLiteral("iccard.con1") : QStringLiteral("iccard.con1.%1").arg(n);
+}
+
+QString unusableMessage(const QString& path, const QString& reason)
+{
+    return QStringLiteral(
+               "数据库文件不能使用：%1\n%2\n程序没有改动这个文件，将在没有数据库的情况下继续运行。")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+int variantToInt(const QVariant& v)
+{
+    if (v.isNull())
+        return 0;
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::Bool: {
+        bool ok = false;
+        const qlonglong n = v.toLongLong(&ok);
+        if (!ok || n > 2147483647LL || n < -2147483648LL)
+            ThrowNotAnInteger(v.toString());
+        return int(n);
+    }
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (std::floor(d) != d || d > 2147483647.0 || d < -2147483648.0)
+            ThrowNotAnInteger(v.toString());
+        return int(d);
+    }
+    case QMetaType::QString: {
+        const QString s = v.toString();
+        if (s.trimmed().isEmpty())
+            return 0;
+        return ToInt32(s);
+    }
+    default:
+        ThrowNotAnInteger(v.toString());
+    }
+}
+
+bool variantToBool(const QVariant& v)
+{
+    if (v.isNull())
+        return false;
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed();
+        if (const auto n = ParseInt32(s))
+            return *n != 0;
+        return s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+    }
+    if (v.typeId() == QMetaType::Double)
+        return v.toDouble() != 0.0;
+    return v.toLongLong() != 0;
+}
+
+QByteArray bitmapBytes(const std::array<uint8_t, 32>& bitmap)
+{
+    return QByteArray(reinterpret_cast<const char*>(bitmap.data()), qsizetype(bitmap.size()));
+}
+
+} // namespace
+
+QString StoredDateText(const QDate& date)
+{
+    return (date.isValid() ? date : QDate(1899, 12, 30)).toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString DateText(const QDate& date)
+{
+    return date.toString(QStringLiteral("yyyy/MM/dd"));
+}
+
+QDate StoredDate(const QVariant& value)
+{
+    if (value.isNull())
+        ThrowNullConversion(QStringLiteral("Date"));
+    if (value.typeId() == QMetaType::QDate)
+        return value.toDate();
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime().date();
+    const QString text = value.toString().trimmed();
+    QString day = text;
+    if (day.size() > 10 && (day[10] == QLatin1Char(' ') || day[10] == QLatin1Char('T')))
+        day.truncate(10);
+    for (const char* format : {"yyyy-MM-dd", "yyyy/MM/dd", "yyyy-M-d", "yyyy/M/d"}) {
+        const QDate d = QDate::fromString(day, QLatin1String(format));
+        if (d.isValid())
+            return d;
+    }
+    ThrowNotADate(text);
+}
+
+Tdm::Tdm()
+    : con1(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nextConnectionName())),
+      dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),
+      dsTemp(*this, QStringLiteral("dsTemp")), qry1(*this), m_connectionName(con1.connectionName())
+{
+}
+
+Tdm::~Tdm()
+{
+    CloseDataSets();
+    if (con1.isOpen())
+        con1.close();
+    con1 = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connectionName);
+    if (dm == this)
+        dm = nullptr;
+}
+
+QString Tdm::DatabasePath()
+{
+    return AppPath + QStringLiteral("QDR_DB.GRes");
+}
+
+bool Tdm::IsOpen() const
+{
+    return con1.isOpen();
+}
+
+void Tdm::OpenConnection()
+{
+    if (con1.isOpen())
+        return;
+    const QString path = DatabasePath();
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        throw OperationError(unusableMessage(path, QStringLiteral("它不是一个文件。")));
+    // A missing file, or one left empty by a creation that never finished, gets the schema.
+    const bool fresh = !info.exists() || info.size() == 0;
+    int version = 0;
+    if (!fresh) {
+        const TDatabaseCheck check = CheckDatabaseFile(path, false);
+        if (!check.ok)
+            throw OperationError(unusableMessage(path, check.reason));
+        version = check.version;
+    }
+    con1.setDatabaseName(path);
+    if (!con1.open()) {
+        const QString error = con1.lastError().text();
+        con1.close();
+        throw OperationError(unusableMessage(path, error));
+    }
+    try {
+        // The schema goes in before anything else is written, in one transaction.
+        if (version < SchemaVersion)
+            ApplySchema(con1, version);
+        QSqlQuery q(con1);
+        // Write-ahead log with a full sync at every commit: a committed statement survives a
+        // power cut. Where the log cannot be used the default rollback journal stays.
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            throw OperationError(q.lastError().text());
+    } catch (const OperationError& e) {
+        con1.close();
+        throw OperationError(unusableMessage(path, e.message()));
+    }
+}
+
+QSqlDatabase Tdm::database()
+{
+    if (!con1.isOpen()) {
+        try {
+            OpenConnection();
+        } catch (const OperationError& e) {
+            if (m_openFailureShown)
+                throw;
+            m_openFailureShown = true;
+            ShowError(e.message());
+            throw OperationError(e.message(), true);
+        }
+    }
+    return con1;
+}
+
+void Tdm::CloseDataSets()
+{
+    dsCom1.Close();
+    dsCom2.Close();
+    dsTemp.Close();
+    qry1.Close();
+}
+
+bool Tdm::CloseConnection()
+{
+    CloseDataSets();
+    if (!con1.isOpen())
+        return true;
+    {
+        QSqlQuery q(con1);
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) || !q.next() ||
+            q.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+            return false;
+    }
+    con1.close();
+    return true;
+}
+
+bool Tdm::ExecuteSQL(const QString& sql)
+{
+    return ExecuteSQL(sql, {});
+}
+
+bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params)
+{
+    try {
+        qry1.Exec(sql, params);
+        return true;
+    } catch (const std::exception&) {
+        ShowError(QStringLiteral("执行错误：") + sql);
+        return false;
+    }
+}
+
+QString Tdm::FieldAsText(const TDataSet& ds, const QString& column) const
+{
+    const QVariant v = ds.Field(column);
+    return v.isNull() ? QString(QLatin1String("")) : v.toString();
+}
+
+int Tdm::FieldAsInt(const TDataSet& ds, const QString& column) const
+{
+    return variantToInt(ds.Field(column));
+}
+
+bool Tdm::FieldAsBool(const TDataSet& ds, const QString& column) const
+{
+    return variantToBool(ds.Field(column));
+}
+
+QDate Tdm::FieldAsDate(const TDataSet& ds, const QString& column) const
+{
+    return StoredDate(ds.Field(column));
+}
+
+void Tdm::fillUserInfo(TuserInfoRec& rec)
+{
+    // Everything is read before anything is changed: a value that does not convert leaves the
+    // caller's record and buffers as they were.
+    TuserInfoRec r = rec;
+    r.CardID = FieldAsText(dsTemp, QStringLiteral("CardID"));
+    r.CardNo = FieldAsText(dsTemp, QStringLiteral("CardNo"));
+    r.UserName = FieldAsText(dsTemp, QStringLiteral("UserName"));
+    r.BuildName = FieldAsText(dsTemp, QStringLiteral("BuildName"));
+    r.DongHao = FieldAsInt(dsTemp, QStringLiteral("DongHao"));
+    r.DanYuan = FieldAsInt(dsTemp, QStringLiteral("DanYuan"));
+    r.UserType = FieldAsText(dsTemp, QStringLiteral("UserType"));
+    r.FangHao = FieldAsText(dsTemp, QStringLiteral("FangHao"));
+    r.Sex = FieldAsText(dsTemp, QStringLiteral("Sex"));
+    r.ExpDate = FieldAsDate(dsTemp, QStringLiteral("Expdate"));
+    r.Phone = FieldAsText(dsTemp, QStringLiteral("phone"));
+    r.Remark = FieldAsText(dsTemp, QStringLiteral("Remark"));
+    const QVariant isSelect = dsTemp.Field(QStringLiteral("IsSelect"));
+    r.IsSelect = isSelect.isNull()
+                     ? QString(QLatin1String(""))
+                     : (variantToBool(isSelect) ? QStringLiteral("True") : QStringLiteral("False"));
+    r.ExtName = FieldAsText(dsTemp, QStringLiteral("ExtName"));
+    r.chLoss = FieldAsText(dsTemp, QStringLiteral("chLoss"));
+    r.BlackCard = r.chLoss == QStringLiteral("挂失");
+    r.chUseExpdate = FieldAsText(dsTemp, QStringLiteral("chUseExpdate"));
+    r.IsUseExpDate = r.chUseExpdate == QStringLiteral("是");
+    const QByteArray photo = dsTemp.Field(QStringLiteral("imgPhoto")).toByteArray();
+    const QByteArray terminals = dsTemp.Field(QStringLiteral("VaildTerminal")).toByteArray();
+    // A bitmap shorter than 32 bytes (or Null) permits no terminal beyond its end.
+    r.VaildTerminal.fill(0);
+    std::memcpy(r.VaildTerminal.data(), terminals.constData(),
+                std::min<size_t>(r.VaildTerminal.size(), size_t(terminals.size())));
+    if (r.PhotoStream)
+        *r.PhotoStream = photo;
+    if (r.TerminalStream)
+        *r.TerminalStream = terminals;
+    rec = r;
+}
+
+int Tdm::loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec)
+{
+    dsTemp.Open(sql, params);
+    const int count = dsTemp.RecordCount();
+    if (count > 0)
+        fillUserInfo(rec);
+    return count;
+}
+
+int Tdm::LoadUserInfoByIdx(int idx, TuserInfoRec& rec)
+{
+    QString sql = QStringLiteral("select * from UserInfo where 1=1");
+    SqlParams params;
+    if (idx > 0) {
+        sql += QStringLiteral(" and idx = :idx");
+        params.append({QStringLiteral("idx"), idx});
+    }
+    sql += QStringLiteral(" order by idx desc");
+    return loadUserInfo(sql, params, rec);
+}
+
+int Tdm::LoadUserInfoByCardNo(const QString& cardNo, TuserInfoRec& rec)
+{
+    return loadUserInfo(QStringLiteral("select * from UserInfo where CardNo=:CardNo"),
+                        {{QStringLiteral("CardNo"), TextValue(cardNo)}}, rec);
+}
+
+int Tdm::LoadUserInfoByName(const QString& userName, TuserInfoRec& rec)
+{
+    return loadUserInfo(QStringLiteral("select * from UserInfo where UserName=:UserName"),
+                        {{QStringLiteral("UserName"), TextValue(userName)}}, rec);
+}
+
+namespace {
+
+// The values of the whole-record statements; each statement takes the ones it names.
+SqlParams recordParams(const TuserInfoRec& rec, const QByteArray& terminals)
+{
+    return {
+        {QStringLiteral("CardID"), TextValue(rec.CardID)},
+        {QStringLiteral("CardNo"), TextValue(rec.CardNo)},
+        {QStringLiteral("UserName"), TextValue(rec.UserName)},
+        {QStringLiteral("BuildName"), TextValue(rec.BuildName)},
+        {QStringLiteral("DongHao"), rec.DongHao},
+        {QStringLiteral("DanYuan"), rec.DanYuan},
+        {QStringLiteral("UserType"), TextValue(rec.UserType)},
+        {QStringLiteral("FangHao"), TextValue(rec.FangHao)},
+        {QStringLiteral("Sex"), TextValue(rec.Sex)},
+        {QStringLiteral("Expdate"), StoredDateText(rec.ExpDate)},
+        {QStringLiteral("BlackCard"), rec.BlackCard},
+        {QStringLiteral("phone"), TextValue(rec.Phone)},
+        {QStringLiteral("Remark"), TextValue(rec.Remark)},
+        {QStringLiteral("IsSelect"), false},
+        {QStringLiteral("VaildTerminal"), terminals},
+        {QStringLiteral("IsUseExpDate"), rec.IsUseExpDate},
+        {QStringLiteral("ExtName"), TextValue(rec.ExtName)},
+        {QStringLiteral("chLoss"), TextValue(rec.chLoss)},
+        {QStringLiteral("chUseExpdate"), TextValue(rec.chUseExpdate)},
+        {QStringLiteral("idx"), rec.idx},
+    };
+}
+
+SqlParams pick(const SqlParams& all, const QString& sql)
+{
+    const QStringList names = StatementParameters(sql);
+    SqlParams out;
+    for (const auto& p : all) {
+        if (names.contains(p.first))
+            out.append(p);
+    }
+    return out;
+}
+
+// The bitmap goes to the record's terminal buffer first, as the editor's windows expect.
+QByteArray terminalBytes(const TuserInfoRec& rec, bool throughBuffer)
+{
+    QByteArray bytes = bitmapBytes(rec.VaildTerminal);
+    if (throughBuffer && rec.TerminalStream)
+        *rec.TerminalStream = bytes;
+    return bytes;
+}
+
+} // namespace
+
+bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
+{
+    return ExecuteSQL(sql, pick(params, sql));
+}
+
+bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
+{
+    static const QString sql = QStringLiteral(
+        "insert into UserInfo (CardID,CardNo,UserName,BuildName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,"
+        "BlackCard,phone,Remark,IsSelect,VaildTerminal,IsUseExpDate,ExtName,chLoss,chUseExpdate) values "
+        "(:CardID,:CardNo,:UserName,:BuildName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,:BlackCard,"
+        ":phone,:Remark,:IsSelect,:VaildTerminal,:IsUseExpDate,:ExtName,:chLoss,:chUseExpdate)");
+    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, entry == InsertEntry::Editor)));
+}
+
+bool Tdm::UpdateUserInfo(const TuserInfoRec& rec)
+{
+    static const QString sql = QStringLiteral(
+        "update UserInfo set CardID = :CardID,CardNo = :CardNo,UserName = :UserName,BuildName = :BuildName,"
+        "DongHao = :DongHao,DanYuan = :DanYuan,UserType = :UserType,FangHao = :FangHao,Sex = :Sex,"
+        "Expdate = :Expdate,BlackCard = :BlackCard,phone = :phone,Remark = :Remark,"
+        "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,chLoss = :chLoss,"
+        "chUseExpDate = :chUseExpdate,ExtName = :ExtName where idx = :idx");
+    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, true)));
+}
+
+bool Tdm::UpdateUserTerminals(const TuserInfoRec& rec)
+{
+    static const QString sql =
+        QStringLiteral("update UserInfo set VaildTerminal = :VaildTerminal where idx = :idx");
+    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, true)));
+}
+
+bool Tdm::UpdateUserExpiry(const TuserInfoRec& rec)
+{
+    static const QString sql =
+        QStringLiteral("update UserInfo set Expdate = :Expdate,chUseExpDate = :chUseExpdate,"
+                       "IsUseExpDate = :IsUseExpDate where idx = :idx");
+    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, false)));
+}
+
+bool Tdm::SetUserCardID(int idx, const QString& cardId)
+{
+    return ExecuteSQL(QStringLiteral("update UserInfo set CardID=:CardID where idx=:idx"),
+                      {{QStringLiteral("CardID"), TextValue(cardId)}, {QStringLiteral("idx"), idx}});
+}
+
+bool Tdm::ClearUserCardID(int idx)
+{
+    return ExecuteSQL(QStringLiteral("update UserInfo set CardID='' where idx = :idx"),
+                      {{QStringLiteral("idx"), idx}});
+}
+
+int Tdm::FindUserByCardID(const QString& cardId)
+{
+    dsTemp.Open(QStringLiteral("select * from UserInfo where CardID=:CardID"),
+                {{QStringLiteral("CardID"), TextValue(cardId)}});
+    return dsTemp.Eof() ? -1 : FieldAsInt(dsTemp, QStringLiteral("idx"));
+}
+
+bool Tdm::CardNoExists(const QString& cardNo)
+{
+    dsTemp.Open(QStringLiteral("select * from UserInfo where CardNo=:CardNo"),
+                {{QStringLiteral("CardNo"), TextValue(cardNo)}});
+    return !dsTemp.Eof();
+}
+
+int Tdm::FindUserIdx(const TuserInfoRec& rec)
+{
+    // The newest matching row: the one an insert has just made.
+    dsTemp.Open(
+        QStringLiteral("select * from UserInfo where UserName=:UserName and CardNo = :CardNo and "
+                       "DongHao = :DongHao and DanYuan = :DanYuan and FangHao = :FangHao order by idx desc"),
+        {{QStringLiteral("UserName"), TextValue(rec.UserName)},
+         {QStringLiteral("CardNo"), TextValue(rec.CardNo)},
+         {QStringLiteral("DongHao"), rec.DongHao},
+         {QStringLiteral("DanYuan"), rec.DanYuan},
+         {QStringLiteral("FangHao"), TextValue(rec.FangHao)}});
+    if (dsTemp.Eof())
+        throw OperationError(QStringLiteral("找不到业主记录（姓名 %1，卡编号 %2，%3栋%4单元%5房）")
+                                 .arg(rec.UserName, rec.CardNo)
+                                 .arg(rec.DongHao)
+                                 .arg(rec.DanYuan)
+                                 .arg(rec.FangHao));
+    return FieldAsInt(dsTemp, QStringLiteral("idx"));
+}
+
+TBuildTreeNode Tdm::FillBuildTree()
+{
+    TBuildTreeNode root{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}};
+    dsCom1.Open(QStringLiteral("select distinct DongHao from BuildInfo order by DongHao"));
+    while (!dsCom1.Eof()) {
+        TBuildTreeNode building{FieldAsText(dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}};
+        dsCom2.Open(QStringLiteral(
+                        "select DanYuan,DanYuanName from BuildInfo where DongHao=:DongHao order by DanYuan"),
+                    {{QStringLiteral("DongHao"), dsCom1.Field(QStringLiteral("DongHao"))}});
+        while (!dsCom2.Eof()) {
+            building.Children.push_back(
+                {FieldAsText(dsCom2, QStringLiteral("DanYuan")) + QStringLiteral(" - [") +
+                     FieldAsText(dsCom2, QStringLiteral("DanYuanName")) + QStringLiteral("]"),
+                 BuildTreeUnitImage,
+                 {}});
+            dsCom2.Next();
+        }
+        root.Children.push_back(std::move(building));
+        dsCom1.Next();
+    }
+    return root;
+}

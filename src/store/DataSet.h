@@ -1,0 +1,84 @@
+#pragma once
+
+#include "SqlText.h"
+
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QVariant>
+#include <optional>
+
+class Tdm;
+
+// A dataset driven by a command text on the connection of the data module: close, set the
+// statement, open; then the record count and the fields of the current row by column name
+// (names compared without regard to case). Engine errors throw OperationError; so does a
+// statement whose parameters and values do not match (see ParameterMismatch).
+class TDataSet {
+public:
+    TDataSet(Tdm& owner, QString name);
+    TDataSet(const TDataSet&) = delete;
+    TDataSet& operator=(const TDataSet&) = delete;
+
+    // Runs the statement and stands on its first row (Eof when it returned none).
+    void Open(const QString& sql, const SqlParams& params = {});
+    void Close();
+    bool Active() const { return m_query.has_value(); }
+    const QString& Name() const { return m_name; }
+    const QString& CommandText() const { return m_sql; }
+
+    // True when there is no current row: the result was empty or Next went past its last row.
+    bool Eof() const { return !m_onRow; }
+    void Next();
+    // Rewinds to the first row (runs the statement again).
+    void First();
+    // The number of rows the statement returns.
+    int RecordCount();
+
+    // The column of the current row; Null when the value is Null. No current row, or no
+    // column of that name, throws OperationError.
+    QVariant Field(const QString& column) const;
+    bool HasField(const QString& column) const;
+
+private:
+    void run();
+
+    Tdm& m_owner;
+    QString m_name;
+    QString m_sql;
+    SqlParams m_params;
+    std::optional<QSqlQuery> m_query;
+    QSqlRecord m_record;
+    bool m_onRow = false;
+    int m_position = 0; // rows passed since the first one
+    bool m_fromFirst = true;
+    int m_count = -1;
+};
+
+// The parameter query for statements that change data: a statement with named, typed values.
+class TQuery {
+public:
+    explicit TQuery(Tdm& owner);
+    TQuery(const TQuery&) = delete;
+    TQuery& operator=(const TQuery&) = delete;
+
+    // Runs one statement; throws OperationError with the engine's text when it fails, and
+    // refuses (throws) a statement whose parameters and values do not match.
+    void Exec(const QString& sql, const SqlParams& params = {});
+    void Close();
+    int RowsAffected() const { return m_rowsAffected; }
+    // The key of the row the last insert made.
+    qint64 LastInsertId() const { return m_lastInsertId; }
+    const QString& CommandText() const { return m_sql; }
+
+private:
+    Tdm& m_owner;
+    QString m_sql;
+    int m_rowsAffected = 0;
+    qint64 m_lastInsertId = 0;
+};
+
+// Prepares and runs sql on query with the values bound by name. False when the engine refuses
+// it (query.lastError() tells why). Throws OperationError, after a warning in the log, when the
+// statement's parameters and the values do not match: nothing runs with a parameter unbound.
+bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params);

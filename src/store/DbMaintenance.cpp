@@ -1,0 +1,224 @@
+#include "DbMaintenance.h"
+
+#include "AppPath.h"
+#include "Clock.h"
+#include "DM.h"
+#include "OperationError.h"
+#include "Schema.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <atomic>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Pushes a file (or folder) to the disk, so that a rename that follows cannot outlive its content.
+bool syncPath(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// Replaces `to` with `from` in one step.
+bool replaceFile(const QString& from, const QString& to)
+{
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+        return false;
+    syncPath(QFileInfo(to).absolutePath());
+    return true;
+}
+
+void removeWithSideFiles(const QString& path)
+{
+    QFile::remove(path);
+    QFile::remove(path + QStringLiteral("-wal"));
+    QFile::remove(path + QStringLiteral("-shm"));
+    QFile::remove(path + QStringLiteral("-journal"));
+}
+
+// Copies a closed file and pushes the copy to the disk.
+bool copyFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to) && syncPath(to);
+}
+
+bool makeBackupFolder(TMaintenanceResult& result)
+{
+    const QString folder = BackupFolder();
+    if (QDir().mkpath(folder))
+        return true;
+    result.message = QStringLiteral("Cannot Create ") + QDir::toNativeSeparators(folder);
+    return false;
+}
+
+// VACUUM INTO on a connection of its own: a consistent copy of the last committed state,
+// whatever the program's own connection is reading at the time.
+QString vacuumInto(const QString& database, const QString& target)
+{
+    static std::atomic<int> serial{0};
+    const QString name = QStringLiteral("iccard.backup.%1").arg(++serial);
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(database);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            QSqlQuery q(db);
+            if (!q.prepare(QStringLiteral("VACUUM INTO :file"))) {
+                error = q.lastError().text();
+            } else {
+                q.bindValue(QStringLiteral(":file"), target);
+                if (!q.exec())
+                    error = q.lastError().text();
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return error;
+}
+
+QString stamp()
+{
+    return Now().toString(QStringLiteral("yyMMdd_hhmmss"));
+}
+
+} // namespace
+
+QString BackupFolder()
+{
+    return AppPath + QStringLiteral("dbBak");
+}
+
+QString BackupFilePath(const QDateTime& t)
+{
+    return BackupFolder() + QStringLiteral("/db_") + t.toString(QStringLiteral("yyMMdd_hhmmss")) +
+           QStringLiteral(".bak");
+}
+
+TMaintenanceResult BackupDatabase()
+{
+    TMaintenanceResult result;
+    try {
+        dm->database(); // the file must be the program's database, opened and up to date
+    } catch (const OperationError& e) {
+        result.message = e.shown() ? QString() : e.message();
+        return result;
+    }
+    if (!makeBackupFolder(result))
+        return result;
+    const QString target = BackupFilePath(Now());
+    const QString part = target + QStringLiteral(".part");
+    removeWithSideFiles(part);
+    const QString error = vacuumInto(Tdm::DatabasePath(), part);
+    if (!error.isEmpty() || !syncPath(part) || !replaceFile(part, target)) {
+        removeWithSideFiles(part);
+        result.message = QStringLiteral("备份失败：%1\n%2").arg(QDir::toNativeSeparators(target), error);
+        return result;
+    }
+    result.ok = true;
+    result.file = target;
+    return result;
+}
+
+TMaintenanceResult RestoreDatabase(const QString& chosenFile)
+{
+    TMaintenanceResult result;
+    const QString database = Tdm::DatabasePath();
+    const QString incoming = database + QStringLiteral(".restore");
+    auto fail = [&](const QString& why) {
+        removeWithSideFiles(incoming);
+        result.message = QStringLiteral("恢复失败：%1\n%2").arg(QDir::toNativeSeparators(chosenFile), why);
+        return result;
+    };
+
+    // 1. A copy of the chosen file beside the database, checked as it will be used.
+    removeWithSideFiles(incoming);
+    if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))
+        return fail(QStringLiteral("不能复制这个文件。"));
+    const TDatabaseCheck check = CheckDatabaseFile(incoming, true);
+    QFile::remove(incoming + QStringLiteral("-wal"));
+    QFile::remove(incoming + QStringLiteral("-shm"));
+    if (!check.ok)
+        return fail(check.reason);
+    if (!makeBackupFolder(result)) {
+        removeWithSideFiles(incoming);
+        return result;
+    }
+
+    auto reopen = [] {
+        try {
+            dm->OpenConnection();
+        } catch (const OperationError&) {
+            // The file in place is the one that was there; database() reports it on next use.
+        }
+    };
+
+    // 2. Close the connection, so that the database file stands alone on disk.
+    if (!dm->CloseConnection())
+        return fail(QStringLiteral("数据库正在使用中，请先关闭其他窗口。"));
+    if (QFileInfo::exists(database + QStringLiteral("-wal"))) {
+        reopen();
+        return fail(QStringLiteral("数据库正在使用中，请先关闭其他窗口。"));
+    }
+
+    // 3. Keep the current database in the backup folder.
+    QString kept;
+    if (QFileInfo(database).isFile() && QFileInfo(database).size() > 0) {
+        kept = BackupFolder() + QStringLiteral("/db_") + stamp() + QStringLiteral("_before_restore.bak");
+        if (!copyFile(database, kept)) {
+            QFile::remove(kept);
+            reopen();
+            return fail(QStringLiteral("不能在备份目录中保存当前数据库的副本。"));
+        }
+    }
+
+    // 4. The chosen copy takes the database's place in one step, and is opened.
+    if (!replaceFile(incoming, database)) {
+        reopen();
+        return fail(QStringLiteral("不能替换数据库文件。"));
+    }
+    try {
+        dm->OpenConnection();
+    } catch (const OperationError& e) {
+        // Put the previous database back.
+        if (kept.isEmpty()) {
+            removeWithSideFiles(database);
+        } else {
+            const QString back = database + QStringLiteral(".previous");
+            if (copyFile(kept, back))
+                replaceFile(back, database);
+        }
+        reopen();
+        return fail(e.message());
+    }
+    result.ok = true;
+    result.file = kept;
+    return result;
+}
+
+TMaintenanceResult InitDatabase()
+{
+    TMaintenanceResult result;
+    result.ok = true;
+    for (const char* table : {"UserInfo", "TerminalInfo", "BuildInfo"}) {
+        if (!dm->ExecuteSQL(QStringLiteral("delete from ") + QLatin1String(table)))
+            result.ok = false;
+    }
+    return result;
+}

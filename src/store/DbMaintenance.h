@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// Backup, restore and emptying of the database, for the maintenance window. Each returns what
+// the window needs: ok, and on failure the text to show (empty when the failure has already
+// been shown, as ExecuteSQL shows its own). The window shows "备份完成", "恢复完成" or
+// "初始化完成" only when ok is true.
+struct TMaintenanceResult {
+    bool ok = false;
+    QString message; // on failure: the text for an error box; may be empty (already shown)
+    QString file;    // the backup written (BackupDatabase), or the copy of the replaced
+                     // database kept in the backup folder (RestoreDatabase)
+};
+
+// AppPath + "dbBak" (no trailing separator).
+QString BackupFolder();
+// BackupFolder() + "/db_" + yymmdd_hhnnss of t + ".bak".
+QString BackupFilePath(const QDateTime& t);
+
+// A consistent copy of the open database under the name of the current time (from the clock
+// seam) in the backup folder, created when missing; an existing file of that name is replaced.
+TMaintenanceResult BackupDatabase();
+
+// Replaces the database with the chosen file: checks that it is an SQLite database with the
+// three tables and intact pages, keeps a copy of the current database in the backup folder,
+// closes the connection, puts a copy of the chosen file in place (copy, then rename) and opens
+// it. Any failure leaves the previous database in place and working.
+TMaintenanceResult RestoreDatabase(const QString& chosenFile);
+
+// Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing
+// delete reports itself and the next one still runs). ok only when all three succeeded.
+TMaintenanceResult InitDatabase();

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+#include <utility>
+
+// Values and statement text. Every value that can be bound is bound as a named parameter; where a
+// statement is assembled as text (list filters, searches, statements run through ExecuteSQL),
+// texts go in through SqlQuote and numbers through SqlInteger, so no value can change a statement.
+
+// One named parameter: the name as written after the ':' in the statement (case matters), and its
+// value. A text value that is a null QString is bound as NULL: use TextValue for text columns.
+using SqlParam = std::pair<QString, QVariant>;
+using SqlParams = QList<SqlParam>;
+
+// A text value for a text column: an empty text stays an empty text, never NULL.
+QVariant TextValue(const QString& text);
+
+// The text between single quotes, each single quote doubled.
+QString SqlQuote(const QString& text);
+
+// A whole number in 32 bits: optional blanks around an optional sign and decimal digits.
+std::optional<int> ParseInt32(const QString& text);
+// The same, or the conversion error "'text' is not a valid integer value".
+int ToInt32(const QString& text);
+// The decimal text of ToInt32(text), for pasting a typed number into a statement.
+QString SqlInteger(const QString& text);
+
+// The parameters a statement refers to, in order of first appearance: ":name" gives the name,
+// "@name" and "$name" themselves, "?" gives "?". Quoted texts, quoted names and comments are skipped.
+QStringList StatementParameters(const QString& sql);
+
+// Compares the statement's parameters with the values given (names compared exactly, as the SQL
+// layer does). Returns an empty text when they agree; otherwise a description of every parameter
+// that would run unbound and every value that no parameter takes.
+QString ParameterMismatch(const QString& sql, const SqlParams& params);

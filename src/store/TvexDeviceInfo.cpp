@@ -1,0 +1,102 @@
+#include "TvexDeviceInfo.h"
+
+#include "DM.h"
+#include "Dialogs.h"
+#include "OperationError.h"
+#include "SqlText.h"
+
+void AddTerminal(const TTerminalRec& rec)
+{
+    const int id = ToInt32(rec.TerminalID);
+    dm->qry1.Exec(QStringLiteral("insert into TerminalInfo (TerminalID,TerminalName,Remark,selFlag) values "
+                                 "(:TerminalID,:TerminalName, :Remark, 0)"),
+                  {{QStringLiteral("TerminalID"), id},
+                   {QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
+                   {QStringLiteral("Remark"), TextValue(rec.Remark)}});
+}
+
+void UpdateTerminal(const TTerminalRec& rec)
+{
+    const int id = ToInt32(rec.TerminalID);
+    dm->qry1.Exec(QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
+                                 "where TerminalID=:TerminalID"),
+                  {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
+                   {QStringLiteral("Remark"), TextValue(rec.Remark)},
+                   {QStringLiteral("TerminalID"), id}});
+}
+
+bool DeleteTerminal(int idx)
+{
+    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where idx = :idx"),
+                          {{QStringLiteral("idx"), idx}});
+}
+
+bool DeleteTerminalByID(const QString& terminalId)
+{
+    const std::optional<int> id = ParseInt32(terminalId);
+    if (!id) {
+        ShowError(QStringLiteral("执行错误：delete from TerminalInfo where TerminalID = ") + terminalId);
+        return false;
+    }
+    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where TerminalID = :TerminalID"),
+                          {{QStringLiteral("TerminalID"), *id}});
+}
+
+bool DeleteSelectedTerminals()
+{
+    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where selFlag = true"));
+}
+
+bool SelectAllTerminals()
+{
+    return dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = 1"));
+}
+
+bool SelectNoTerminals()
+{
+    return dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = 0"));
+}
+
+bool SetTerminalSelected(int idx, int value)
+{
+    return dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = :selFlag where idx=:idx"),
+                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+}
+
+bool IsTerminalSelected(int idx)
+{
+    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo where idx=:idx"),
+                    {{QStringLiteral("idx"), idx}});
+    if (dm->dsTemp.Eof())
+        return false;
+    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+}
+
+int FindTerminalIdx(const QString& terminalId)
+{
+    const int id = ToInt32(terminalId);
+    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
+                    {{QStringLiteral("TerminalID"), id}});
+    return dm->dsTemp.Eof() ? -1 : dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
+}
+
+bool TerminalExists(int terminalId)
+{
+    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
+                    {{QStringLiteral("TerminalID"), terminalId}});
+    return !dm->dsTemp.Eof();
+}
+
+int GetMaxTerminalID(int& maxId)
+{
+    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo order by TerminalID desc"));
+    const int count = dm->dsTemp.RecordCount();
+    maxId = 0;
+    if (count > 0) {
+        const QVariant v = dm->dsTemp.Field(QStringLiteral("TerminalID"));
+        if (v.isNull())
+            ThrowNullConversion(QStringLiteral("Integer"));
+        maxId = dm->FieldAsInt(dm->dsTemp, QStringLiteral("TerminalID"));
+    }
+    return count;
+}

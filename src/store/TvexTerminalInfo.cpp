@@ -1,0 +1,68 @@
+#include "TvexTerminalInfo.h"
+
+#include "DM.h"
+#include "SqlText.h"
+
+void TvexTerminalInfo::AddBuildUnit(const QString& dongHao, const QString& danYuan,
+                                    const QString& danYuanName)
+{
+    const int building = ToInt32(dongHao);
+    const int unit = ToInt32(danYuan);
+    dm->qry1.Exec(QStringLiteral("insert into BuildInfo (DongHao,DanYuan,DanYuanName) values "
+                                 "(:DongHao,:DanYuan, :DanYuanName)"),
+                  {{QStringLiteral("DongHao"), building},
+                   {QStringLiteral("DanYuan"), unit},
+                   {QStringLiteral("DanYuanName"), TextValue(danYuanName)}});
+}
+
+void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& danYuan)
+{
+    const int building = ToInt32(dongHao);
+    const int unit = ToInt32(danYuan);
+    dm->qry1.Exec(QStringLiteral("delete from BuildInfo where DongHao=:DongHao and DanYuan = :DanYuan"),
+                  {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
+}
+
+bool TvexTerminalInfo::DeleteRow(int idx)
+{
+    return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where idx = :idx"),
+                          {{QStringLiteral("idx"), idx}});
+}
+
+bool TvexTerminalInfo::DeleteSelected()
+{
+    return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where selFlag = true"));
+}
+
+bool TvexTerminalInfo::SelectAll()
+{
+    return dm->ExecuteSQL(QStringLiteral("update BuildInfo set selFlag = 1"));
+}
+
+bool TvexTerminalInfo::SelectNone()
+{
+    return dm->ExecuteSQL(QStringLiteral("update BuildInfo set selFlag = 0"));
+}
+
+bool TvexTerminalInfo::SetSelected(int idx, int value)
+{
+    return dm->ExecuteSQL(QStringLiteral("update BuildInfo set selFlag = :selFlag where idx=:idx"),
+                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+}
+
+bool TvexTerminalInfo::IsSelected(int idx)
+{
+    dm->dsTemp.Open(QStringLiteral("select * from BuildInfo where idx=:idx"), {{QStringLiteral("idx"), idx}});
+    if (dm->dsTemp.Eof())
+        return false;
+    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+}
+
+int TvexTerminalInfo::FindBuildUnit(const QString& dongHao, const QString& danYuan)
+{
+    const int building = ToInt32(dongHao);
+    const int unit = ToInt32(danYuan);
+    dm->dsTemp.Open(QStringLiteral("select * from BuildInfo where DongHao=:DongHao and DanYuan=:DanYuan"),
+                    {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
+    return dm->dsTemp.Eof() ? -1 : dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
+}
