@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// What the answer handler needs from the windows. Each window that plays a part implements the
+// interface and sets the matching Current... pointer while it is shown (nullptr otherwise); the
+// handler skips a part whose window is not there.
+
+// The main window's debug memo mmo1: one line per answer of the card issuer.
+class ResponseLog {
+public:
+    virtual ~ResponseLog() = default;
+    virtual void appendLine(const QString& line) = 0;
+};
+
+// The card initialisation window during a format or blank run: for every answer that arrives while
+// PendingCommand is 0 or 5 it stores result as the last result and counts a success (result 0) or
+// a failure (anything else).
+class InitRunCounters {
+public:
+    virtual ~InitRunCounters() = default;
+    virtual void cardAnswered(uint8_t result) = 0;
+};
+
+// The blacklist window: reloads its two lists after a blacklist card was written.
+class BlackListWindowHook {
+public:
+    virtual ~BlackListWindowHook() = default;
+    virtual void refreshLists() = 0;
+};
+
+// The owner list: reloads itself and moves to the owner with row number idx.
+class OwnerListHook {
+public:
+    virtual ~OwnerListHook() = default;
+    virtual void reloadAt(int idx) = 0;
+};
+
+// Runs a changing statement on the database and reports a failure itself (the data module's
+// ExecuteSQL). Set by the program at start-up.
+class SqlExecutor {
+public:
+    virtual ~SqlExecutor() = default;
+    virtual bool executeSql(const QString& statement) = 0;
+};
+
+extern ResponseLog* CurrentResponseLog;
+extern InitRunCounters* CurrentInitRunCounters;
+extern BlackListWindowHook* CurrentBlackListWindow;
+extern OwnerListHook* CurrentOwnerList;
+extern SqlExecutor* CurrentSqlExecutor;

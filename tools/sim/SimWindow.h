@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class SimCardIssuer;
+
+// The simulator's control window: the cards with serial, reader slot, sector states and content;
+// new blank card; put on and take off the reader; the fault switches; unplug and plug.
+class SimWindow final : public QWidget {
+    Q_OBJECT
+public:
+    explicit SimWindow(SimCardIssuer* issuer, QWidget* parent = nullptr);
+
+private:
+    void refreshCards();
+    void refreshStatus();
+    uint32_t selectedSerial(bool* ok) const;
+
+    SimCardIssuer* issuer_;
+    QTableWidget* table_;
+    QLabel* status_;
+    QPushButton* plugButton_;
+    QSpinBox* readFaults_;
+    QSpinBox* writeFaults_;
+    QSpinBox* noAnswerFaults_;
+    QSpinBox* corruptFaults_;
+    QSpinBox* delay_;
+    QCheckBox* highBit_;
+};

@@ -1,0 +1,140 @@
+// iccard-sim: the simulated card issuer, with a control window or headless for scripts.
+//   iccard-sim [--socket PATH] [--cards FILE]
+//   iccard-sim --headless --socket PATH [--cards FILE]
+// The program finds it when ICCARD_SIMULATOR names the same PATH.
+
+#include "SimCardIssuer.h"
+#include "SimCommands.h"
+#include "SimWindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct Options {
+    bool headless = false;
+    QString socket;
+    QString cards;
+};
+
+bool ParseOptions(int argc, char* argv[], Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        const bool hasValue = i + 1 < argc;
+        if (arg == QLatin1String("--headless"))
+            options.headless = true;
+        else if (arg == QLatin1String("--socket") && hasValue)
+            options.socket = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == QLatin1String("--cards") && hasValue)
+            options.cards = QString::fromLocal8Bit(argv[++i]);
+        else
+            return false;
+    }
+    return true;
+}
+
+void Print(const QString& line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int Usage()
+{
+    std::fputs("usage: iccard-sim [--headless] [--socket PATH] [--cards FILE]\n", stderr);
+    return 2;
+}
+
+// Prepares the issuer: cards from the file (kept up to date there), listening on the socket.
+bool Start(SimCardIssuer& issuer, const Options& options)
+{
+    if (!options.cards.isEmpty()) {
+        if (QFile::exists(options.cards) && !issuer.loadCards(options.cards)) {
+            std::fprintf(stderr, "cannot read %s: %s\n", qPrintable(options.cards),
+                         qPrintable(issuer.errorString()));
+            return false;
+        }
+        const QString file = options.cards;
+        QObject::connect(&issuer, &SimCardIssuer::cardsChanged, &issuer, [&issuer, file] {
+            if (!issuer.saveCards(file))
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        });
+    }
+    if (!issuer.listen(options.socket)) {
+        std::fprintf(stderr, "cannot listen on %s: %s\n", qPrintable(options.socket),
+                     qPrintable(issuer.errorString()));
+        return false;
+    }
+    return true;
+}
+
+int RunHeadless(int argc, char* argv[], const Options& options)
+{
+    QCoreApplication app(argc, argv);
+    SimCardIssuer issuer;
+    if (!Start(issuer, options))
+        return 1;
+    Print(QStringLiteral("listening ") + options.socket);
+
+    SimCommands commands(&issuer);
+    QByteArray pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) { // end of input: as "quit"
+            input.setEnabled(false);
+            QCoreApplication::quit();
+            return;
+        }
+        pending.append(buffer, qsizetype(n));
+        qsizetype end = 0;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromLocal8Bit(pending.left(end));
+            pending.remove(0, end + 1);
+            bool quit = false;
+            for (const QString& out : commands.execute(line, &quit))
+                Print(out);
+            if (quit) {
+                input.setEnabled(false);
+                QCoreApplication::quit();
+                return;
+            }
+        }
+    });
+    return app.exec();
+}
+
+int RunWindow(int argc, char* argv[], const Options& options)
+{
+    QApplication app(argc, argv);
+    SimCardIssuer issuer;
+    if (!Start(issuer, options))
+        return 1;
+    SimWindow window(&issuer);
+    window.show();
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    Options options;
+    if (!ParseOptions(argc, argv, options))
+        return Usage();
+    if (options.socket.isEmpty()) {
+        if (options.headless)
+            return Usage();
+        options.socket = QDir::temp().filePath(QStringLiteral("iccard-sim.sock"));
+    }
+    return options.headless ? RunHeadless(argc, argv, options) : RunWindow(argc, argv, options);
+}
