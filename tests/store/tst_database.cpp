@@ -1,0 +1,348 @@
+#include "StoreFixture.h"
+#include "store/OperationError.h"
+#include "store/Schema.h"
+#include "store/SqlText.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <stdexcept>
+
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+// Makes an SQLite file at path with the given statements, on a connection of its own.
+void makeDatabase(const QString& path, const QStringList& statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("maker"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString& s : statements)
+            QVERIFY2(q.exec(s), qPrintable(q.lastError().text() + QLatin1Char(' ') + s));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("maker"));
+}
+
+// The schema as the engine reports it, one line per object, blanks collapsed.
+QStringList schemaDump()
+{
+    QStringList out;
+    QSqlQuery q(dm->database());
+    if (!q.exec(QStringLiteral("select type, name, tbl_name, sql from sqlite_master "
+                               "where name not like 'sqlite_%' order by type, name")))
+        return {q.lastError().text()};
+    while (q.next()) {
+        out << QStringLiteral("%1 %2 on %3: %4")
+                   .arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                        q.value(3).toString().simplified());
+    }
+    return out;
+}
+
+} // namespace
+
+class TestDatabase : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { f.setUp(); }
+    void cleanup() { f.tearDown(); }
+
+    void opensOnFirstUseWithTheSchema();
+    void oldFileWithTheTablesGainsTheIndexes();
+    void foreignFileIsNeverUsed_data();
+    void foreignFileIsNeverUsed();
+    void executeSqlReportsTheStatement();
+    void fieldConversions_data();
+    void fieldConversions();
+    void unboundParametersAreRefused_data();
+    void unboundParametersAreRefused();
+    void sqlTextHelpers();
+    void guardedShowsEachErrorOnce();
+
+private:
+    StoreFixture f;
+};
+
+void TestDatabase::opensOnFirstUseWithTheSchema()
+{
+    const QString path = f.folder() + QStringLiteral("/QDR_DB.GRes");
+    QCOMPARE(Tdm::DatabasePath(), path);
+    QVERIFY(!dm->IsOpen());
+    QVERIFY(!QFile::exists(path)); // nothing happens before the first use
+
+    QCOMPARE(dm->FindUserByCardID(QStringLiteral("0000000001")), -1);
+    QVERIFY(dm->IsOpen());
+    QVERIFY(QFile::exists(path));
+
+    QFile expected(QStringLiteral(ICCARD_SOURCE_DIR "/tests/store/schema_v1.expected"));
+    QVERIFY(expected.open(QIODevice::ReadOnly));
+    const QStringList want =
+        QString::fromUtf8(expected.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(schemaDump(), want);
+    QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
+    // Every committed statement survives a power cut.
+    QCOMPARE(column(QStringLiteral("PRAGMA journal_mode")), QVariantList{QStringLiteral("wal")});
+    QCOMPARE(column(QStringLiteral("PRAGMA synchronous")), QVariantList{2});
+    QVERIFY(f.dialogs.shown.isEmpty());
+
+    // idx is never reused: not after deleting the newest row, not after emptying the table.
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 1)")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where idx = 3")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 2)")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from BuildInfo")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 3)")));
+    QCOMPARE(column(QStringLiteral("select idx from BuildInfo")), QVariantList{5});
+    // A new row is never marked.
+    QCOMPARE(column(QStringLiteral("select selFlag from BuildInfo")), QVariantList{0});
+}
+
+void TestDatabase::oldFileWithTheTablesGainsTheIndexes()
+{
+    // A file that has the three tables but no schema version (made before versions were kept).
+    makeDatabase(
+        Tdm::DatabasePath(),
+        {QStringLiteral("create table UserInfo (idx integer primary key, CardID text, CardNo text, "
+                        "UserName text, BuildName text, DongHao int, DanYuan int, UserType text, "
+                        "FangHao text, Sex text, Expdate text, BlackCard int, phone text, Remark text, "
+                        "IsSelect int, VaildTerminal blob, IsUseExpDate int, ExtName text, chLoss text, "
+                        "chUseExpdate text, selFlag int, imgPhoto blob)"),
+         QStringLiteral("create table TerminalInfo (idx integer primary key, TerminalID int, "
+                        "TerminalName text, Remark text, selFlag int)"),
+         QStringLiteral("create table BuildInfo (idx integer primary key, DongHao int, DanYuan int, "
+                        "DanYuanName text, selFlag int)"),
+         QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (7, 1, 'old')")});
+    QCOMPARE(dm->FieldAsText((dm->dsTemp.Open(QStringLiteral("select * from BuildInfo")), dm->dsTemp),
+                             QStringLiteral("DanYuanName")),
+             QStringLiteral("old"));
+    QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
+    QCOMPARE(
+        column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name in "
+                              "('UserInfo_CardNo', 'UserInfo_CardID', 'UserInfo_Place', 'BuildInfo_Place', "
+                              "'TerminalInfo_TerminalID')")),
+        QVariantList{5});
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDatabase::foreignFileIsNeverUsed_data()
+{
+    QTest::addColumn<QStringList>("statements"); // makes an SQLite file when not empty
+    QTest::addColumn<QByteArray>("bytes");       // otherwise the file's bytes
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("text file") << QStringList() << QByteArray("Provider=Microsoft.Jet.OLEDB.4.0\r\n")
+                               << QStringLiteral("不是 SQLite 数据库");
+    QByteArray jet(4096, '\0');
+    jet.replace(4, 15, "Standard Jet DB");
+    QTest::newRow("other engine's file") << QStringList() << jet << QStringLiteral("不是 SQLite 数据库");
+    QTest::newRow("another program's database")
+        << QStringList{QStringLiteral("create table Notes (id integer primary key, body text)"),
+                       QStringLiteral("insert into Notes (body) values ('keep me')")}
+        << QByteArray() << QStringLiteral("缺少数据表 UserInfo");
+    QTest::newRow("table without a column")
+        << QStringList{QStringLiteral("create table UserInfo (idx integer primary key, CardID text)"),
+                       QStringLiteral("create table TerminalInfo (idx integer primary key)"),
+                       QStringLiteral("create table BuildInfo (idx integer primary key)")}
+        << QByteArray() << QStringLiteral("数据表 UserInfo 缺少列 CardNo");
+    QTest::newRow("newer schema") << QStringList{QStringLiteral("create table x (a)"),
+                                                 QStringLiteral("PRAGMA user_version = 99")}
+                                  << QByteArray() << QStringLiteral("数据库版本 99");
+}
+
+void TestDatabase::foreignFileIsNeverUsed()
+{
+    QFETCH(QStringList, statements);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, reason);
+    const QString path = Tdm::DatabasePath();
+    if (statements.isEmpty())
+        writeFile(path, bytes);
+    else
+        makeDatabase(path, statements);
+    const QByteArray before = readFile(path);
+
+    // First use: one clear message naming the file; the operation ends with an error that has
+    // already been shown.
+    try {
+        dm->LoadUserInfoByIdx(0, *std::make_unique<TuserInfoRec>());
+        QFAIL("the load went through");
+    } catch (const OperationError& e) {
+        QVERIFY(e.shown());
+    }
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    const QString text = f.dialogs.shown.first().text;
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Error);
+    QVERIFY2(text.contains(QDir::toNativeSeparators(path)), qPrintable(text));
+    QVERIFY2(text.contains(reason), qPrintable(text));
+
+    // Later uses fail on their own, and the program goes on.
+    f.dialogs.clear();
+    QVERIFY(!Guarded([] { dm->CardNoExists(QStringLiteral("1")); }));
+    QCOMPARE(f.dialogs.texts(), QStringList{text});
+    f.dialogs.clear();
+    QVERIFY(!dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
+    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("执行错误：delete from UserInfo")});
+    QVERIFY(!dm->IsOpen());
+
+    // Never written, never repaired.
+    QCOMPARE(readFile(path), before);
+    QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+    QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
+}
+
+void TestDatabase::executeSqlReportsTheStatement()
+{
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName) values (1, 'Gate')")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger no_update before update on TerminalInfo begin select raise(abort, 'no'); end")));
+    f.dialogs.clear();
+
+    const QString sql = QStringLiteral("update TerminalInfo set TerminalName = 'X'");
+    QVERIFY(!dm->ExecuteSQL(sql));
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Error);
+    QCOMPARE(f.dialogs.shown.first().buttons, MsgButtons::Abort);
+    QCOMPARE(f.dialogs.shown.first().text, QStringLiteral("执行错误：") + sql);
+    QCOMPARE(column(QStringLiteral("select TerminalName from TerminalInfo")),
+             QVariantList{QStringLiteral("Gate")});
+
+    // One statement at a time: a second one after a semicolon makes the whole text fail.
+    f.dialogs.clear();
+    QVERIFY(!dm->ExecuteSQL(QStringLiteral("delete from BuildInfo; delete from TerminalInfo")));
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QCOMPARE(countRows(QStringLiteral("TerminalInfo")), 1);
+}
+
+void TestDatabase::fieldConversions_data()
+{
+    QTest::addColumn<QString>("expr");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("number"); // -999: FieldAsInt raises a conversion error
+    QTest::addColumn<bool>("flag");
+
+    QTest::newRow("null") << "NULL"
+                          << "" << 0 << false;
+    QTest::newRow("integer") << "12"
+                             << "12" << 12 << true;
+    QTest::newRow("zero") << "0"
+                          << "0" << 0 << false;
+    QTest::newRow("negative") << "-5"
+                              << "-5" << -5 << true;
+    QTest::newRow("number text with blanks") << "' 7 '"
+                                             << " 7 " << 7 << true;
+    QTest::newRow("empty text") << "''"
+                                << "" << 0 << false;
+    QTest::newRow("padded card serial") << "'0000012345'"
+                                        << "0000012345" << 12345 << true;
+    QTest::newRow("letters") << "'abc'"
+                             << "abc" << -999 << false;
+    QTest::newRow("whole real") << "3.0"
+                                << "3" << 3 << true;
+    QTest::newRow("fraction") << "2.5"
+                              << "2.5" << -999 << true;
+    QTest::newRow("beyond 32 bits") << "4294967296"
+                                    << "4294967296" << -999 << true;
+    QTest::newRow("true text") << "'True'"
+                               << "True" << -999 << true;
+}
+
+void TestDatabase::fieldConversions()
+{
+    QFETCH(QString, expr);
+    QFETCH(QString, text);
+    QFETCH(int, number);
+    QFETCH(bool, flag);
+    dm->dsTemp.Open(QStringLiteral("select %1 as v").arg(expr));
+    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("V")), text); // column names ignore case
+    QCOMPARE(dm->FieldAsBool(dm->dsTemp, QStringLiteral("v")), flag);
+    if (number == -999)
+        QVERIFY_THROWS_EXCEPTION(OperationError, dm->FieldAsInt(dm->dsTemp, QStringLiteral("v")));
+    else
+        QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("v")), number);
+    QVERIFY_THROWS_EXCEPTION(OperationError, dm->FieldAsText(dm->dsTemp, QStringLiteral("nothing")));
+}
+
+void TestDatabase::unboundParametersAreRefused_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<SqlParams>("params");
+
+    // The same parameter spelled two ways: SQL binds names exactly.
+    QTest::newRow("name differs in case")
+        << "delete from BuildInfo where Donghao=:Donghao and DanYuan = :DanYuan"
+        << SqlParams{{QStringLiteral("DongHao"), 1}, {QStringLiteral("DanYuan"), 1}};
+    QTest::newRow("positional mark") << "delete from BuildInfo where DongHao = ?"
+                                     << SqlParams{{QStringLiteral("DongHao"), 1}};
+    QTest::newRow("at-sign name") << "delete from BuildInfo where DongHao = @DongHao"
+                                  << SqlParams{{QStringLiteral("DongHao"), 1}};
+    QTest::newRow("value no parameter takes")
+        << "delete from BuildInfo where DongHao = :DongHao"
+        << SqlParams{{QStringLiteral("DongHao"), 1}, {QStringLiteral("DanYuan"), 1}};
+}
+
+void TestDatabase::unboundParametersAreRefused()
+{
+    QFETCH(QString, sql);
+    QFETCH(SqlParams, params);
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 1)")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (2, 1)")));
+    f.dialogs.clear();
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL statement refused")));
+    QVERIFY(!dm->ExecuteSQL(sql, params));
+    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("执行错误：") + sql});
+    QCOMPARE(countRows(QStringLiteral("BuildInfo")), 2);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL statement refused")));
+    QVERIFY_THROWS_EXCEPTION(OperationError, dm->dsTemp.Open(sql, params));
+    QVERIFY(!dm->dsTemp.Active());
+}
+
+void TestDatabase::sqlTextHelpers()
+{
+    QCOMPARE(SqlQuote(QStringLiteral("O'Brien")), QStringLiteral("'O''Brien'"));
+    QCOMPARE(SqlQuote(QString()), QStringLiteral("''"));
+    QCOMPARE(SqlInteger(QStringLiteral(" 03 ")), QStringLiteral("3"));
+    QCOMPARE(SqlInteger(QStringLiteral("-2147483648")), QStringLiteral("-2147483648"));
+    for (const char* bad : {"", " ", "1 or 1=1", "1;", "2147483648", "0x10", "1.5", "+", "１"})
+        QVERIFY2(!ParseInt32(QString::fromUtf8(bad)), bad);
+    QVERIFY_THROWS_EXCEPTION(OperationError, SqlInteger(QStringLiteral("3 or 1=1")));
+
+    // Marks inside quoted texts, quoted names and comments are not parameters.
+    QCOMPARE(
+        StatementParameters(QStringLiteral(
+            "select ':a', \":b\", [:c] from t where x = :x -- :d\n and y=:y /* :e */ and z = :x and w = ?")),
+        (QStringList{QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("?")}));
+    QCOMPARE(StatementParameters(QStringLiteral("select 'it''s :no' where a=:yes")),
+             QStringList{QStringLiteral("yes")});
+    QVERIFY(ParameterMismatch(QStringLiteral("x=:a and y=:a"), {{QStringLiteral("a"), 1}}).isEmpty());
+}
+
+void TestDatabase::guardedShowsEachErrorOnce()
+{
+    QVERIFY(Guarded([] {}));
+    QVERIFY(!Guarded([] { throw OperationError(QStringLiteral("出错了")); }));
+    QVERIFY(!Guarded([] { throw OperationError(QStringLiteral("shown before"), true); }));
+    QVERIFY(!Guarded([] { throw std::runtime_error("plain"); }));
+    QCOMPARE(f.dialogs.texts(), (QStringList{QStringLiteral("出错了"), QStringLiteral("plain")}));
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Error);
+}
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "tst_database.moc"

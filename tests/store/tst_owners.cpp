@@ -1,0 +1,425 @@
+#include "StoreFixture.h"
+#include "store/OperationError.h"
+#include "store/TvexUserInfo.h"
+
+#include "cards/Digits.h"
+
+namespace {
+
+TuserInfoRec owner(const QString& name, const QString& cardNo, int dongHao = 1, int danYuan = 2,
+                   const QString& fangHao = QStringLiteral("0101"))
+{
+    TuserInfoRec r;
+    r.UserName = name;
+    r.CardNo = cardNo;
+    r.DongHao = dongHao;
+    r.DanYuan = danYuan;
+    r.FangHao = fangHao;
+    r.Sex = QStringLiteral("男");
+    r.UserType = QStringLiteral("用户卡");
+    r.ExpDate = QDate(2025, 6, 30);
+    r.chUseExpdate = QStringLiteral("否");
+    return r;
+}
+
+int insert(const TuserInfoRec& r)
+{
+    if (!dm->InsertUserInfo(r))
+        return -1;
+    return dm->FindUserIdx(r);
+}
+
+} // namespace
+
+class TestOwners : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { f.setUp(); }
+    void cleanup() { f.tearDown(); }
+
+    void insertLoadRoundTrip();
+    void loadersFindRows();
+    void loadedFlags_data();
+    void loadedFlags();
+    void nullColumnsLoadAsEmpty();
+    void badExpdateEndsTheLoad_data();
+    void badExpdateEndsTheLoad();
+    void shortBlobsAndBuffers();
+    void updatesTouchTheirColumnsOnly();
+    void failedWriteReportsTheStatement();
+    void cardSerialRegistration();
+    void cardNoAndFindUserIdx();
+    void selectionLossAndDeletion();
+
+private:
+    StoreFixture f;
+};
+
+void TestOwners::insertLoadRoundTrip()
+{
+    TuserInfoRec r =
+        owner(QStringLiteral("张三"), QStringLiteral("240305140709"), 12, 1, QStringLiteral("0302"));
+    r.CardID = PadNumber(305419896, 10);
+    r.Phone = QStringLiteral("13800000000");
+    r.Remark = QStringLiteral("第一行\r\n第二行");
+    r.ExtName = QStringLiteral("zs.jpg");
+    r.IsUseExpDate = true;
+    r.chUseExpdate = QStringLiteral("是");
+    r.BlackCard = true;
+    r.IsSelect = QStringLiteral("True"); // whatever the record holds, the insert stores false
+    SetTerminal(r.VaildTerminal.data(), 0);
+    SetTerminal(r.VaildTerminal.data(), 9);
+    SetTerminal(r.VaildTerminal.data(), 255);
+    QByteArray terminalBuffer("left over from before, longer than the bitmap");
+    r.TerminalStream = &terminalBuffer;
+
+    const int idx = insert(r);
+    QCOMPARE(idx, 1);
+    QCOMPARE(terminalBuffer.size(), 32); // the bitmap went through the editor's buffer
+    QVERIFY(f.dialogs.shown.isEmpty());
+
+    // As stored: terminal 0 is the top bit of the first byte, 255 the low bit of the last; the
+    // date is ISO text; yes/no columns are 0 and 1; the mark and the blacklist choice are clear.
+    dm->dsTemp.Open(QStringLiteral("select * from UserInfo"));
+    const QByteArray bitmap = dm->dsTemp.Field(QStringLiteral("VaildTerminal")).toByteArray();
+    QCOMPARE(bitmap.size(), 32);
+    QCOMPARE(uint8_t(bitmap[0]), uint8_t(0x80));
+    QCOMPARE(uint8_t(bitmap[1]), uint8_t(0x40));
+    QCOMPARE(uint8_t(bitmap[31]), uint8_t(0x01));
+    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("ExpDate")), QStringLiteral("2025-06-30"));
+    QCOMPARE(dm->dsTemp.Field(QStringLiteral("IsSelect")), QVariant(0));
+    QCOMPARE(dm->dsTemp.Field(QStringLiteral("selFlag")), QVariant(0));
+    QCOMPARE(dm->dsTemp.Field(QStringLiteral("BlackCard")), QVariant(1));
+    QCOMPARE(dm->dsTemp.Field(QStringLiteral("IsUseExpDate")), QVariant(1));
+    QCOMPARE(dm->dsTemp.Field(QStringLiteral("BuildName")), QVariant(QString(QLatin1String(""))));
+
+    TuserInfoRec back;
+    back.idx = 77;
+    QByteArray photo("stale");
+    QByteArray terminals;
+    back.PhotoStream = &photo;
+    back.TerminalStream = &terminals;
+    QCOMPARE(dm->LoadUserInfoByIdx(idx, back), 1);
+    QCOMPARE(back.idx, 77); // the caller's key stays
+    QCOMPARE(back.CardID, QStringLiteral("0305419896"));
+    QCOMPARE(back.CardNo, r.CardNo);
+    QCOMPARE(back.UserName, r.UserName);
+    QCOMPARE(back.DongHao, 12);
+    QCOMPARE(back.DanYuan, 1);
+    QCOMPARE(back.FangHao, r.FangHao);
+    QCOMPARE(back.Sex, r.Sex);
+    QCOMPARE(back.UserType, r.UserType);
+    QCOMPARE(back.Phone, r.Phone);
+    QCOMPARE(back.Remark, r.Remark);
+    QCOMPARE(back.ExtName, r.ExtName);
+    QCOMPARE(back.ExpDate, QDate(2025, 6, 30));
+    QCOMPARE(DateText(back.ExpDate), QStringLiteral("2025/06/30"));
+    QVERIFY(back.IsUseExpDate);
+    QVERIFY(!back.BlackCard); // from chLoss, not from the stored column
+    QCOMPARE(back.IsSelect, QStringLiteral("False"));
+    QVERIFY(back.VaildTerminal == r.VaildTerminal);
+    QCOMPARE(terminals, bitmap);
+    QVERIFY(photo.isEmpty());
+}
+
+void TestOwners::loadersFindRows()
+{
+    TuserInfoRec untouched = owner(QStringLiteral("nobody"), QStringLiteral("none"));
+    const TuserInfoRec before = untouched;
+    QCOMPARE(dm->LoadUserInfoByIdx(0, untouched), 0);
+    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), untouched), 0);
+    QCOMPARE(dm->LoadUserInfoByName(QStringLiteral("甲"), untouched), 0);
+    QCOMPARE(untouched.UserName, before.UserName);
+    QCOMPARE(untouched.CardNo, before.CardNo);
+
+    QCOMPARE(insert(owner(QStringLiteral("甲"), QStringLiteral("A1"))), 1);
+    QCOMPARE(insert(owner(QStringLiteral("乙"), QStringLiteral("B2"))), 2);
+    QCOMPARE(insert(owner(QStringLiteral("甲"), QStringLiteral("C3"))), 3);
+
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 3); // all rows counted, the newest loaded
+    QCOMPARE(r.CardNo, QStringLiteral("C3"));
+    QCOMPARE(dm->LoadUserInfoByIdx(-4, r), 3);
+    QCOMPARE(dm->LoadUserInfoByIdx(2, r), 1);
+    QCOMPARE(r.CardNo, QStringLiteral("B2"));
+    QCOMPARE(dm->LoadUserInfoByIdx(9, r), 0);
+    QCOMPARE(r.CardNo, QStringLiteral("B2"));
+    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), r), 1);
+    QCOMPARE(r.UserName, QStringLiteral("甲"));
+    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("a1"), r), 0); // stored as typed, found as typed
+    QCOMPARE(dm->LoadUserInfoByName(QStringLiteral("甲"), r), 2);
+
+    QVERIFY(TvexUserInfo::DeleteRow(3));
+    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 2);
+    QCOMPARE(r.CardNo, QStringLiteral("B2"));
+    QCOMPARE(insert(owner(QStringLiteral("丙"), QStringLiteral("D4"))), 4); // keys are never reused
+}
+
+void TestOwners::loadedFlags_data()
+{
+    QTest::addColumn<QString>("chLoss");         // SQL literal
+    QTest::addColumn<QString>("chUseExpdate");   // SQL literal
+    QTest::addColumn<int>("isUseExpDateColumn"); // what the yes/no column holds
+    QTest::addColumn<bool>("blackCard");
+    QTest::addColumn<bool>("useExpiry");
+
+    QTest::newRow("reported lost") << "'挂失'"
+                                   << "'是'" << 1 << true << true;
+    QTest::newRow("on a blacklist card") << "'黑名单'"
+                                         << "'是'" << 0 << false << true;
+    QTest::newRow("normal") << "''"
+                            << "'否'" << 1 << false << false;
+    QTest::newRow("null loss state") << "NULL"
+                                     << "NULL" << 1 << false << false;
+}
+
+void TestOwners::loadedFlags()
+{
+    QFETCH(QString, chLoss);
+    QFETCH(QString, chUseExpdate);
+    QFETCH(int, isUseExpDateColumn);
+    QFETCH(bool, blackCard);
+    QFETCH(bool, useExpiry);
+    QVERIFY(
+        dm->ExecuteSQL(QStringLiteral("insert into UserInfo (Expdate, chLoss, chUseExpdate, IsUseExpDate, "
+                                      "BlackCard) values ('2024-01-01', %1, %2, %3, 1)")
+                           .arg(chLoss, chUseExpdate)
+                           .arg(isUseExpDateColumn)));
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
+    QCOMPARE(r.BlackCard, blackCard);
+    QCOMPARE(r.IsUseExpDate, useExpiry);
+}
+
+void TestOwners::nullColumnsLoadAsEmpty()
+{
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (Expdate, IsSelect, selFlag) values "
+                                          "('2024-02-29', NULL, NULL)")));
+    TuserInfoRec r = owner(QStringLiteral("x"), QStringLiteral("y"));
+    r.VaildTerminal.fill(0xFF);
+    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
+    for (const QString* s : {&r.CardID, &r.CardNo, &r.UserName, &r.BuildName, &r.UserType, &r.FangHao, &r.Sex,
+                             &r.Phone, &r.Remark, &r.ExtName, &r.chLoss, &r.chUseExpdate, &r.IsSelect})
+        QVERIFY(s->isEmpty());
+    QCOMPARE(r.DongHao, 0);
+    QCOMPARE(r.DanYuan, 0);
+    QCOMPARE(r.ExpDate, QDate(2024, 2, 29));
+    QVERIFY(!r.BlackCard);
+    QVERIFY(!r.IsUseExpDate);
+    QVERIFY(r.VaildTerminal == (std::array<uint8_t, 32>{})); // no bitmap: no terminal permitted
+    QVERIFY(!TvexUserInfo::IsSelected(1));                   // a Null mark reads as false
+}
+
+void TestOwners::badExpdateEndsTheLoad_data()
+{
+    QTest::addColumn<QString>("expdate");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("null") << "NULL"
+                          << "Could not convert variant of type (Null) into type (Date)";
+    QTest::newRow("not a date") << "'soon'"
+                                << "'soon' is not a valid date";
+}
+
+void TestOwners::badExpdateEndsTheLoad()
+{
+    QFETCH(QString, expdate);
+    QFETCH(QString, message);
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into UserInfo (CardNo, Expdate) values ('N1', %1)").arg(expdate)));
+    TuserInfoRec r = owner(QStringLiteral("before"), QStringLiteral("before"));
+    QByteArray photo("kept");
+    r.PhotoStream = &photo;
+    QVERIFY(!Guarded([&] { dm->LoadUserInfoByCardNo(QStringLiteral("N1"), r); }));
+    QCOMPARE(f.dialogs.texts(), QStringList{message});
+    QCOMPARE(r.CardNo, QStringLiteral("before")); // the operation ended; the record is as it was
+    QCOMPARE(photo, QByteArray("kept"));
+}
+
+void TestOwners::shortBlobsAndBuffers()
+{
+    QSqlQuery q(dm->database());
+    QVERIFY(q.prepare(QStringLiteral("insert into UserInfo (Expdate, VaildTerminal, imgPhoto) values "
+                                     "('2024-01-01', :t, :p)")));
+    q.bindValue(QStringLiteral(":t"), QByteArray("\xF0\x0F\x01", 3));
+    q.bindValue(QStringLiteral(":p"), QByteArray("\xFF\xD8\xFF\xE0 jpeg bytes"));
+    QVERIFY(q.exec());
+
+    TuserInfoRec r;
+    r.VaildTerminal.fill(0xAA);
+    QByteArray photo(100, 'x');
+    QByteArray terminals(100, 'y');
+    r.PhotoStream = &photo;
+    r.TerminalStream = &terminals;
+    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
+    QCOMPARE(photo, QByteArray("\xFF\xD8\xFF\xE0 jpeg bytes")); // the buffer holds the photo alone
+    QCOMPARE(terminals, QByteArray("\xF0\x0F\x01", 3));
+    std::array<uint8_t, 32> want{};
+    want[0] = 0xF0;
+    want[1] = 0x0F;
+    want[2] = 0x01;
+    QVERIFY(r.VaildTerminal == want);
+
+    // The import's records carry no buffers.
+    TuserInfoRec imported = owner(QStringLiteral("导入"), QStringLiteral("I1"));
+    SetTerminal(imported.VaildTerminal.data(), 3);
+    QVERIFY(dm->InsertUserInfo(imported, InsertEntry::Import));
+    QCOMPARE(column(QStringLiteral("select hex(VaildTerminal) from UserInfo where CardNo = 'I1'")),
+             QVariantList{QStringLiteral("10") + QString(62, QLatin1Char('0'))});
+}
+
+void TestOwners::updatesTouchTheirColumnsOnly()
+{
+    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = insert(owner(QStringLiteral("乙"), QStringLiteral("B2")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = 1, selFlag = 1, chLoss = '挂失'")));
+    const QVariantList otherRow = column(QStringLiteral("select quote(VaildTerminal) || Expdate || UserName "
+                                                        "from UserInfo where idx = %1")
+                                             .arg(b));
+
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    r.idx = a;
+    r.UserName = QStringLiteral("甲改");
+    r.chLoss.clear();
+    r.ExpDate = QDate(2026, 1, 2);
+    SetTerminal(r.VaildTerminal.data(), 17);
+    QVERIFY(dm->UpdateUserInfo(r));
+    QCOMPARE(column(QStringLiteral("select UserName || '|' || chLoss || '|' || Expdate || '|' || IsSelect || "
+                                   "selFlag from UserInfo where idx = %1")
+                        .arg(a)),
+             QVariantList{QStringLiteral("甲改||2026-01-02|11")}); // the marks are not the editor's
+
+    r.ExpDate = QDate(2027, 3, 4);
+    r.chUseExpdate = QStringLiteral("是");
+    r.IsUseExpDate = true;
+    r.UserName = QStringLiteral("ignored");
+    QVERIFY(dm->UpdateUserExpiry(r));
+    SetTerminal(r.VaildTerminal.data(), 200);
+    QVERIFY(dm->UpdateUserTerminals(r));
+    TuserInfoRec back;
+    QCOMPARE(dm->LoadUserInfoByIdx(a, back), 1);
+    QCOMPARE(back.UserName, QStringLiteral("甲改"));
+    QCOMPARE(back.ExpDate, QDate(2027, 3, 4));
+    QVERIFY(back.IsUseExpDate);
+    QVERIFY(TestTerminal(back.VaildTerminal.data(), 17));
+    QVERIFY(TestTerminal(back.VaildTerminal.data(), 200));
+    QCOMPARE(column(QStringLiteral(
+                        "select quote(VaildTerminal) || Expdate || UserName from UserInfo where idx = %1")
+                        .arg(b)),
+             otherRow);
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestOwners::failedWriteReportsTheStatement()
+{
+    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger frozen before update on UserInfo begin select raise(abort, 'frozen'); end")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger closed before insert on UserInfo begin select raise(abort, 'closed'); end")));
+    TuserInfoRec r = owner(QStringLiteral("乙"), QStringLiteral("B2"));
+    r.idx = a;
+    QVERIFY(!dm->InsertUserInfo(r));
+    QVERIFY(!dm->UpdateUserInfo(r));
+    QVERIFY(!dm->UpdateUserExpiry(r));
+    QVERIFY(!dm->UpdateUserTerminals(r));
+    QVERIFY(!dm->SetUserCardID(a, QStringLiteral("0000000001")));
+    const QStringList texts = f.dialogs.texts();
+    QCOMPARE(texts.size(), 5);
+    QVERIFY(texts[0].startsWith(QStringLiteral("执行错误：insert into UserInfo (CardID,CardNo,")));
+    QVERIFY(texts[1].startsWith(QStringLiteral("执行错误：update UserInfo set CardID = :CardID,")));
+    QVERIFY(texts[1].endsWith(QStringLiteral(" where idx = :idx")));
+    QCOMPARE(texts[3],
+             QStringLiteral("执行错误：update UserInfo set VaildTerminal = :VaildTerminal where idx = :idx"));
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 1);
+    QCOMPARE(column(QStringLiteral("select UserName || CardID from UserInfo")),
+             QVariantList{QStringLiteral("甲")});
+}
+
+void TestOwners::cardSerialRegistration()
+{
+    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = insert(owner(QStringLiteral("乙"), QStringLiteral("B2")));
+    const int c = insert(owner(QStringLiteral("丙"), QStringLiteral("C3")));
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID = ''")), QVariantList{3});
+    const QString serial = PadNumber(4660, 10);
+    QCOMPARE(dm->FindUserByCardID(serial), -1);
+
+    // A serial stays in one row: the windows clear it from its holder before storing it.
+    QVERIFY(dm->SetUserCardID(a, serial));
+    QCOMPARE(dm->FindUserByCardID(serial), a);
+    const int holder = dm->FindUserByCardID(serial);
+    QVERIFY(holder > 0);
+    QVERIFY(dm->ClearUserCardID(holder));
+    QVERIFY(dm->SetUserCardID(b, serial));
+    QCOMPARE(column(QStringLiteral("select idx from UserInfo where CardID = '%1'").arg(serial)),
+             QVariantList{b});
+    QCOMPARE(dm->FindUserByCardID(serial), b);
+    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("UserName")),
+             QStringLiteral("乙")); // the row stays readable
+
+    // Two holders (written by someone else): the first row found.
+    QVERIFY(dm->SetUserCardID(c, serial));
+    QCOMPARE(dm->FindUserByCardID(serial), b);
+
+    QVERIFY(dm->SetUserCardID(999, QStringLiteral("0000000009"))); // no such row: nothing changes
+    QCOMPARE(dm->FindUserByCardID(QStringLiteral("0000000009")), -1);
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestOwners::cardNoAndFindUserIdx()
+{
+    QVERIFY(!dm->CardNoExists(QStringLiteral("A1")));
+    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    QVERIFY(dm->CardNoExists(QStringLiteral("A1")));
+    QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")), a); // the editor reads the key right after
+    QVERIFY(!dm->CardNoExists(QStringLiteral("A1 ")));
+
+    // The same owner entered twice (an import may do that): the newest row is the one just made.
+    const int again = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    QCOMPARE(again, a + 1);
+
+    // No matching row: an error that ends the operation.
+    TuserInfoRec missing = owner(QStringLiteral("甲"), QStringLiteral("A1"), 1, 3);
+    QVERIFY(!Guarded([&] { dm->FindUserIdx(missing); }));
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QVERIFY(f.dialogs.shown.first().text.contains(QStringLiteral("A1")));
+}
+
+void TestOwners::selectionLossAndDeletion()
+{
+    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = insert(owner(QStringLiteral("乙"), QStringLiteral("B2")));
+    const int c = insert(owner(QStringLiteral("丙"), QStringLiteral("C3")));
+    QVERIFY(!TvexUserInfo::IsSelected(a));
+    QVERIFY(!TvexUserInfo::IsSelected(12345));
+
+    // The double-click toggle.
+    for (bool expected : {true, false, true}) {
+        QVERIFY(TvexUserInfo::SetSelected(b, TvexUserInfo::IsSelected(b) ? 0 : 1));
+        QCOMPARE(TvexUserInfo::IsSelected(b), expected);
+    }
+    QVERIFY(TvexUserInfo::SelectAll());
+    QVERIFY(TvexUserInfo::IsSelected(a) && TvexUserInfo::IsSelected(c));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = NULL where idx = %1").arg(c)));
+    QVERIFY(TvexUserInfo::SelectNone());
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where selFlag = 0")), QVariantList{3});
+
+    QVERIFY(TvexUserInfo::MarkLost(a));
+    QCOMPARE(column(QStringLiteral("select chLoss from UserInfo where idx = %1").arg(a)),
+             QVariantList{QStringLiteral("挂失")});
+    QVERIFY(TvexUserInfo::UnmarkLost(a));
+    QCOMPARE(column(QStringLiteral("select chLoss from UserInfo where idx = %1").arg(a)),
+             QVariantList{QString(QLatin1String(""))});
+
+    QVERIFY(TvexUserInfo::SetSelected(a, 1));
+    QVERIFY(TvexUserInfo::SetSelected(c, 1));
+    QVERIFY(TvexUserInfo::DeleteSelected());
+    QCOMPARE(column(QStringLiteral("select idx from UserInfo")), QVariantList{b});
+    QVERIFY(TvexUserInfo::DeleteRow(b));
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestOwners)
+#include "tst_owners.moc"
