@@ -98,7 +98,7 @@ int TDataSet::RecordCount()
         return m_count;
     QSqlQuery q(m_owner.database());
     q.setForwardOnly(true);
-    if (!ExecBound(q, QStringLiteral("select count(*) from (%1)").arg(m_sql), m_params) || !q.next())
+    if (!ExecBound(q, CountStatement(m_sql), m_params) || !q.next())
         throw OperationError(q.lastError().text());
     m_count = q.value(0).toInt();
     return m_count;

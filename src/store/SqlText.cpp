@@ -134,6 +134,71 @@ QStringList StatementParameters(const QString& sql)
     return names;
 }
 
+namespace {
+
+// Positions (outside quotes, brackets and comments) where each top-level word begins, lower-cased.
+QList<std::pair<qsizetype, QString>> topLevelWords(const QString& sql)
+{
+    QList<std::pair<qsizetype, QString>> words;
+    const qsizetype n = sql.size();
+    int depth = 0;
+    qsizetype i = 0;
+    while (i < n) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') ||
+            c == QLatin1Char('[')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            ++i;
+            while (i < n && sql[i] != close)
+                ++i;
+            ++i; // a doubled quote reads as two quoted texts in a row, which is just as good here
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            while (i < n && sql[i] != QLatin1Char('\n'))
+                ++i;
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+        } else if (c == QLatin1Char('(')) {
+            ++depth;
+            ++i;
+        } else if (c == QLatin1Char(')')) {
+            --depth;
+            ++i;
+        } else if (isNameStart(c)) {
+            qsizetype j = i;
+            while (j < n && isNameChar(sql[j]))
+                ++j;
+            if (depth == 0 && (i == 0 || !(sql[i - 1] == QLatin1Char(':') || sql[i - 1] == QLatin1Char('@') ||
+                                           sql[i - 1] == QLatin1Char('$'))))
+                words.append({i, sql.mid(i, j - i).toLower()});
+            i = j;
+        } else {
+            ++i;
+        }
+    }
+    return words;
+}
+
+} // namespace
+
+QString CountStatement(const QString& sql)
+{
+    const auto words = topLevelWords(sql);
+    qsizetype cut = -1;
+    for (qsizetype k = 0; k + 1 < words.size(); ++k) {
+        if (words[k].second == QLatin1String("order") && words[k + 1].second == QLatin1String("by"))
+            cut = words[k].first;
+        else if (words[k].second == QLatin1String("limit"))
+            cut = -1;
+    }
+    if (!words.isEmpty() && words.last().second == QLatin1String("limit"))
+        cut = -1;
+    if (cut >= 0 && !StatementParameters(sql.mid(cut)).isEmpty())
+        cut = -1; // the values given must all find their parameters
+    const QString rows = cut < 0 ? sql : sql.left(cut);
+    return QStringLiteral("select count(*) from (%1)").arg(rows);
+}
+
 QString ParameterMismatch(const QString& sql, const SqlParams& params)
 {
     const QStringList wanted = StatementParameters(sql);

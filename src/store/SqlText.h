@@ -33,6 +33,10 @@ QString SqlInteger(const QString& text);
 // "@name" and "$name" themselves, "?" gives "?". Quoted texts, quoted names and comments are skipped.
 QStringList StatementParameters(const QString& sql);
 
+// The statement that counts the rows sql returns: the order of the rows does not change their
+// number, so a closing "order by" (outside brackets and quotes, with no "limit" after it) is left out.
+QString CountStatement(const QString& sql);
+
 // Compares the statement's parameters with the values given (names compared exactly, as the SQL
 // layer does). Returns an empty text when they agree; otherwise a description of every parameter
 // that would run unbound and every value that no parameter takes.

@@ -332,6 +332,15 @@ void TestDatabase::sqlTextHelpers()
     QCOMPARE(StatementParameters(QStringLiteral("select 'it''s :no' where a=:yes")),
              QStringList{QStringLiteral("yes")});
     QVERIFY(ParameterMismatch(QStringLiteral("x=:a and y=:a"), {{QStringLiteral("a"), 1}}).isEmpty());
+
+    // Counting leaves out a closing order, and only that.
+    QCOMPARE(CountStatement(QStringLiteral("select * from t where a=1 ORDER  BY b desc")),
+             QStringLiteral("select count(*) from (select * from t where a=1 )"));
+    for (const char* kept :
+         {"select * from t order by b limit 5", "select * from t where n = 'x order by y'",
+          "select * from (select * from t order by a) where 1=1", "select * from t order by :p"})
+        QCOMPARE(CountStatement(QString::fromLatin1(kept)),
+                 QStringLiteral("select count(*) from (%1)").arg(kept));
 }
 
 void TestDatabase::guardedShowsEachErrorOnce()
