@@ -147,6 +147,11 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
         return result;
     };
 
+    // The open database itself: its file alone may lack what the write-ahead log holds.
+    const QFileInfo chosenInfo(chosenFile);
+    if (chosenInfo.exists() && chosenInfo.canonicalFilePath() == QFileInfo(database).canonicalFilePath())
+        return fail(QStringLiteral("这是正在使用的数据库文件本身，请选择备份目录中的备份文件。"));
+
     // 1. A copy of the chosen file beside the database, checked as it will be used.
     removeWithSideFiles(incoming);
     if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))

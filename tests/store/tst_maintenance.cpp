@@ -141,13 +141,15 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase_data()
     QTest::newRow("missing file") << "missing";
     QTest::newRow("database of another program") << "other";
     QTest::newRow("damaged backup") << "damaged";
+    QTest::newRow("the open database itself") << "itself";
 }
 
 void TestMaintenance::restoreRefusesWhatIsNotADatabase()
 {
     QFETCH(QString, kind);
     addOwner(QStringLiteral("甲"));
-    const QString chosen = f.folder() + QStringLiteral("/chosen.bak");
+    const QString chosen =
+        kind == QLatin1String("itself") ? Tdm::DatabasePath() : f.folder() + QStringLiteral("/chosen.bak");
     if (kind == QLatin1String("text")) {
         writeFile(chosen, "not a database at all\n");
     } else if (kind == QLatin1String("other")) {
