@@ -495,3 +495,22 @@ TBuildTreeNode Tdm::FillBuildTree()
     }
     return root;
 }
+
+bool Tdm::BeginBatch()
+{
+    try {
+        return database().transaction();
+    } catch (const OperationError&) {
+        return false;
+    }
+}
+
+bool Tdm::CommitBatch()
+{
+    if (!con1.isOpen())
+        return false;
+    if (con1.commit())
+        return true;
+    con1.rollback();
+    return false;
+}

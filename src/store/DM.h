@@ -135,6 +135,13 @@ public:
     // Errors throw OperationError.
     TBuildTreeNode FillBuildTree();
 
+    // Groups the statements that follow into one commit, until CommitBatch: for runs of many
+    // writes (the import), which otherwise wait for the disk once per statement. A statement
+    // that fails inside a batch is undone alone, as outside one. False when it cannot begin or
+    // commit (the batch is then undone as a whole).
+    bool BeginBatch();
+    bool CommitBatch();
+
 private:
     void fillUserInfo(TuserInfoRec& rec);
     int loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec);

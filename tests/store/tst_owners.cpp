@@ -50,6 +50,7 @@ private Q_SLOTS:
     void cardSerialRegistration();
     void cardNoAndFindUserIdx();
     void selectionLossAndDeletion();
+    void batchOfInserts();
 
 private:
     StoreFixture f;
@@ -419,6 +420,22 @@ void TestOwners::selectionLossAndDeletion()
     QVERIFY(TvexUserInfo::DeleteRow(b));
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
     QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestOwners::batchOfInserts()
+{
+    QVERIFY(dm->BeginBatch());
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(dm->InsertUserInfo(owner(QStringLiteral("批%1").arg(i), QString::number(i)),
+                                   InsertEntry::Import));
+    QVERIFY(
+        dm->ExecuteSQL(QStringLiteral("create trigger once before insert on UserInfo when new.CardNo = 'bad' "
+                                      "begin select raise(abort, 'bad'); end")));
+    QVERIFY(!dm->InsertUserInfo(owner(QStringLiteral("坏"), QStringLiteral("bad")), InsertEntry::Import));
+    QVERIFY(dm->InsertUserInfo(owner(QStringLiteral("批3"), QStringLiteral("3")), InsertEntry::Import));
+    QVERIFY(dm->CommitBatch());
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 4); // the failed insert alone was undone
+    QCOMPARE(f.dialogs.shown.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestOwners)
