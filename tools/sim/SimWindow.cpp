@@ -3,6 +3,7 @@
 #include "SimCardIssuer.h"
 
 #include <QCheckBox>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -144,8 +145,12 @@ void SimWindow::refreshCards()
         const bool present = issuer_->presentSerial() == serial;
         const QStringList cells{QString::number(serial), present ? QStringLiteral("on reader") : QString(),
                                 SimCardIssuer::sectorLetters(card), RecordSummary(card)};
-        for (int col = 0; col < cells.size(); ++col)
-            table_->setItem(row, col, new QTableWidgetItem(cells[col]));
+        for (int col = 0; col < cells.size(); ++col) {
+            auto* item = new QTableWidgetItem(cells[col]);
+            if (col >= 2) // sector letters and bytes line up in a fixed font
+                item->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+            table_->setItem(row, col, item);
+        }
         if (ok && serial == selected)
             table_->setCurrentCell(row, 0);
     }
