@@ -5,6 +5,7 @@
 #include "link/CardIssuerLink.h"
 #include "link/Frames.h"
 #include "link/HidReportDescriptor.h"
+#include "link/SimulatorBackend.h"
 #include "support/TestDialogs.h"
 
 #include <QElapsedTimer>
@@ -64,6 +65,7 @@ private Q_SLOTS:
     void releaseFromNestedLoopInsideHandler();
     void reportDescriptorLengths_data();
     void reportDescriptorLengths();
+    void defaultBackends();
 };
 
 void TestHidController::init()
@@ -288,6 +290,22 @@ void TestHidController::reportDescriptorLengths()
     QCOMPARE(lengths.input, input);
     QCOMPARE(lengths.output, output);
     QCOMPARE(lengths.numbered, numbered);
+}
+
+void TestHidController::defaultBackends()
+{
+    qunsetenv(SimulatorVariable);
+    auto backends = DefaultHidBackends();
+    QCOMPARE(backends.size(), size_t(1));                      // real devices only
+    for (const HidDeviceInfo& info : backends[0]->enumerate()) // whatever this machine has
+        QVERIFY(!info.path.isEmpty());
+
+    qputenv(SimulatorVariable, "/nonexistent/iccard-sim.sock");
+    backends = DefaultHidBackends();
+    qunsetenv(SimulatorVariable);
+    QCOMPARE(backends.size(), size_t(2));
+    QVERIFY(qobject_cast<SimulatorBackend*>(backends[1].get()));
+    QVERIFY(backends[1]->enumerate().isEmpty()); // nobody listens there
 }
 
 QTEST_GUILESS_MAIN(TestHidController)
