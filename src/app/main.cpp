@@ -1,20 +1,74 @@
+#include "link/CommandWorker.h"
+#include "link/LinkHooks.h"
 #include "store/AppPath.h"
-#include "store/SaveLoad.h"
+#include "store/DM.h"
+#include "ui/MainWindow.h"
+#include "ui/WidgetDialogs.h"
 
 #include <QApplication>
-#include <QMessageBox>
+#include <QDir>
+#include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QScreen>
+#include <QTranslator>
+
+namespace {
+
+// Statements the answer handler runs go through the data module, which reports a failure itself.
+class DataModuleExecutor final : public SqlExecutor {
+public:
+    bool executeSql(const QString& statement) override { return dm && dm->ExecuteSQL(statement); }
+};
+
+void useChineseLookAndFeel(QApplication& app, QTranslator& translator)
+{
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+    const QStringList families = QFontDatabase::families();
+    for (const char* family : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Microsoft YaHei"}) {
+        if (families.contains(QString::fromUtf8(family))) {
+            QFont font(QString::fromUtf8(family));
+            font.setPointSize(10);
+            app.setFont(font);
+            break;
+        }
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("iccard"));
+    QApplication::setApplicationDisplayName(QStringLiteral("IC卡脱机系统"));
+    QApplication::setApplicationVersion(QStringLiteral(ICCARD_VERSION));
+    QTranslator translator;
+    useChineseLookAndFeel(app, translator);
+
     SetAppPath(QCoreApplication::applicationDirPath());
-    const SettingsLoad loaded = LoadSettings();
-    if (loaded == SettingsLoad::Missing) {
-        QMessageBox::critical(nullptr, QStringLiteral("IC卡脱机系统"),
-                              QStringLiteral("没有找到 SystemInfo.Dat 文件"), QMessageBox::Abort);
-        return 1;
+    QDir::setCurrent(AppPath);
+    WidgetDialogs dialogs;
+    setDialogs(&dialogs);
+
+    int rc = 1;
+    {
+        TFormMain main;
+        if (main.StartUp()) {
+            dm = new Tdm;
+            DataModuleExecutor executor;
+            CurrentSqlExecutor = &executor;
+            main.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+            main.showMaximized();
+            rc = QApplication::exec();
+            CurrentSqlExecutor = nullptr;
+        }
+        StopCommandWorker();
     }
-    QMessageBox::information(nullptr, QStringLiteral("IC卡脱机系统"),
-                             QStringLiteral("设置文件已读取。程序的窗口尚在建设中。"));
-    return 0;
+    delete dm;
+    dm = nullptr;
+    setDialogs(nullptr);
+    return rc;
 }

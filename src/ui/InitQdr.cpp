@@ -2,8 +2,10 @@
 
 #include "Session.h"
 #include "Widgets.h"
+#include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
-#include "link/ResponseHooks.h"
+#include "link/LinkHooks.h"
+#include "link/Responses.h"
 #include "store/SaveLoad.h"
 
 #include <QCheckBox>

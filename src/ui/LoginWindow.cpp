@@ -54,7 +54,7 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     auto* banner = new LoginBanner(this);
     lblTitle = new QLabel(QStringLiteral("岚禾门禁管理系统"), this);
     QFont titleFont = lblTitle->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.4);
     titleFont.setBold(true);
     lblTitle->setFont(titleFont);
     lblTitle->setAlignment(Qt::AlignCenter);
@@ -107,7 +107,7 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(banner);
     layout->addLayout(content);
-    setFixedWidth(380);
+    setMinimumWidth(420);
 
     connect(ButtonLogon, &QPushButton::clicked, this, &TFormLogin::ButtonLogonClick);
     connect(ButtonCancel, &QPushButton::clicked, this, &TFormLogin::ButtonCancelClick);
@@ -121,8 +121,8 @@ void TFormLogin::showEvent(QShowEvent* event)
         lblTitle->setText(QStringLiteral("岚禾IC卡智能门禁管理系统"));
     else if (PlainTitle == 1)
         lblTitle->setText(QStringLiteral("IC卡智能门禁管理系统"));
+    setFixedSize(sizeHint().expandedTo(minimumSize()));
     QDialog::showEvent(event);
-    setFixedSize(sizeHint());
 }
 
 bool TFormLogin::eventFilter(QObject* watched, QEvent* event)

@@ -10,7 +10,10 @@
 #include "Widgets.h"
 #include "cards/Gbk.h"
 #include "link/CardIssuerLink.h"
+#include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
+#include "link/LinkHooks.h"
+#include "link/Responses.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
@@ -56,7 +59,19 @@ QString lockIndicators()
 
 } // namespace
 
-TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
+// Every answer of the card issuer goes into the debug memo, whether or not its tab is shown.
+class TFormMain::MemoLog final : public ResponseLog {
+public:
+    explicit MemoLog(QPlainTextEdit* memo) : m_memo(memo) {}
+    void appendLine(const QString& line) override { m_memo->appendPlainText(line); }
+
+private:
+    QPlainTextEdit* m_memo;
+};
+
+TFormMain::TFormMain(QWidget* parent) : TFormMain(DefaultHidBackends(), parent) {}
+
+TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget* parent) : QMainWindow(parent)
 {
     setWindowTitle(QStringLiteral("IC卡脱机系统"));
 
@@ -139,11 +154,17 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     m_scrollTimer->start(300);
     tickClock();
 
-    link = new CardIssuerLink(this);
+    m_log = std::make_unique<MemoLog>(mmo1);
+    CurrentResponseLog = m_log.get();
+    link = new CardIssuerLink(std::move(backends), this);
     connect(link, &CardIssuerLink::attachedChanged, this, &TFormMain::ShowDeviceAttached);
 }
 
-TFormMain::~TFormMain() = default;
+TFormMain::~TFormMain()
+{
+    if (CurrentResponseLog == m_log.get())
+        CurrentResponseLog = nullptr;
+}
 
 void TFormMain::buildMenus()
 {
@@ -237,7 +258,6 @@ void TFormMain::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
-        link->start();
         QTimer::singleShot(0, this, &TFormMain::FormShow);
     }
 }
@@ -286,12 +306,12 @@ void TFormMain::ShowDeviceAttached(bool attached)
 
 void TFormMain::btnInClick()
 {
-    ShowMessage(CardIssuerLink::btnInText());
+    ShowMessage(CardIssuerLink::btnInMessage());
 }
 
 void TFormMain::btnOutClick()
 {
-    ShowMessage(CardIssuerLink::btnOutText());
+    ShowMessage(CardIssuerLink::btnOutMessage());
 }
 
 void TFormMain::OpenDeviceCardWindow()

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <memory>
+#include <vector>
+
+class HidBackend;
 
 class CardIssuerLink;
 class QLabel;
@@ -16,7 +20,10 @@ class NavigationBar;
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
+    // With the program's device backends (real card issuers, and the simulated one when named).
     explicit TFormMain(QWidget* parent = nullptr);
+    // With the given backends only.
+    explicit TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget* parent = nullptr);
     ~TFormMain() override;
 
     // The creation step: settings, program folder, worker, photo folder. False when the program
@@ -66,6 +73,8 @@ private:
     void buildMenus();
     QWidget* buildStatusStrip();
 
+    class MemoLog;
+    std::unique_ptr<MemoLog> m_log;
     bool m_shownOnce = false;
     QString m_scrollText;
     QTimer* m_clockTimer;

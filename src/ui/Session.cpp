@@ -15,3 +15,10 @@ QString LevelName(int level)
         return QString();
     }
 }
+
+#include "link/HidDevice.h"
+
+bool CardIssuerAttached()
+{
+    return CardIssuerDevice != nullptr;
+}

@@ -1,0 +1,187 @@
+#include "FixDataBase.h"
+
+#include "Session.h"
+#include "Widgets.h"
+#include "store/Clock.h"
+#include "store/DbMaintenance.h"
+#include "store/Dialogs.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* textLine(const QString& text, QWidget* parent, const char* style = nullptr)
+{
+    auto* label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    if (style)
+        label->setStyleSheet(QLatin1String(style));
+    return label;
+}
+
+void showFailure(const TMaintenanceResult& result)
+{
+    if (!result.message.isEmpty())
+        ShowError(result.message);
+}
+
+} // namespace
+
+TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("数据库维护"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+
+    pages = new QTabWidget(this);
+
+    pageBackup = new QWidget(pages);
+    btn4 = MakeButton(QStringLiteral("备份"), pageBackup);
+    btnRecover = MakeButton(QStringLiteral("恢复"), pageBackup);
+    {
+        auto* v = new QVBoxLayout(pageBackup);
+        v->addWidget(textLine(QStringLiteral("说明："), pageBackup, "font-weight: bold;"));
+        v->addWidget(
+            textLine(QStringLiteral("备份的目录：在执行文件的目录中，建有../dbBak的目录"), pageBackup));
+        v->addWidget(textLine(
+            QStringLiteral("备份的文件：备份当前数的据库文件，用db_yymmdd_xxxxxx.bak命名。"), pageBackup));
+        v->addWidget(textLine(QStringLiteral("其中“yymmdd”表示年月日，“xxxxxx”是标识码"), pageBackup));
+        v->addStretch();
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        buttons->addWidget(btn4);
+        buttons->addWidget(btnRecover);
+        buttons->addWidget(exitButton(pageBackup));
+        v->addLayout(buttons);
+    }
+    pages->addTab(pageBackup, QStringLiteral("〉数据备份"));
+
+    pageInit = new QWidget(pages);
+    pnlConfirm = MakePanel(QString(), pageInit);
+    pnlConfirm->setAlignment(Qt::AlignCenter);
+    pnlConfirm->setStyleSheet(QStringLiteral("font-weight: bold; color: #b03030;"));
+    edtConfirm = new QLineEdit(pageInit);
+    edtConfirm->setMaximumWidth(120);
+    btnInit = MakeButton(QStringLiteral("初始化"), pageInit);
+    {
+        auto* v = new QVBoxLayout(pageInit);
+        v->addWidget(textLine(QStringLiteral("警告："), pageInit, "font-weight: bold; color: #b03030;"));
+        v->addWidget(
+            textLine(QStringLiteral("执行数据库初始化，会导致现有数据库中所有内容全部被清空，"), pageInit));
+        v->addWidget(textLine(QStringLiteral("执行此功能前，请关闭其他功能的操作。"), pageInit));
+        v->addWidget(textLine(QStringLiteral("而且无法恢复!"), pageInit, "color: #b03030;"));
+        auto* code = new QHBoxLayout;
+        code->addWidget(CaptionFor(pnlConfirm, QStringLiteral("确认码："), pageInit));
+        code->addWidget(pnlConfirm);
+        code->addSpacing(20);
+        code->addWidget(CaptionFor(edtConfirm, QStringLiteral("请输入："), pageInit));
+        code->addWidget(edtConfirm);
+        code->addStretch();
+        v->addLayout(code);
+        v->addStretch();
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        buttons->addWidget(btnInit);
+        buttons->addWidget(exitButton(pageInit));
+        v->addLayout(buttons);
+    }
+    pages->addTab(pageInit, QStringLiteral("〉数据库初始化"));
+
+    pageBrand = new QWidget(pages);
+    cbbBrand = new QComboBox(pageBrand);
+    cbbBrand->addItems({QStringLiteral("岚禾"), QStringLiteral("中性")});
+    cbbBrand->setCurrentIndex(0);
+    {
+        auto* v = new QVBoxLayout(pageBrand);
+        auto* row = new QHBoxLayout;
+        row->addWidget(CaptionFor(cbbBrand, QStringLiteral("厂家标志"), pageBrand));
+        row->addWidget(cbbBrand);
+        row->addStretch();
+        v->addLayout(row);
+        v->addStretch();
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        buttons->addWidget(exitButton(pageBrand));
+        v->addLayout(buttons);
+    }
+    pages->addTab(pageBrand, QStringLiteral("> 厂家标志"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 16);
+    layout->addWidget(MakeHeading(QStringLiteral("数据库维护"), this));
+    layout->addWidget(pages);
+    setFixedSize(560, 360);
+
+    connect(btn4, &QPushButton::clicked, this, &TfrmFixDataBase::btn4Click);
+    connect(btnRecover, &QPushButton::clicked, this, &TfrmFixDataBase::btnRecoverClick);
+    connect(btnInit, &QPushButton::clicked, this, &TfrmFixDataBase::btnInitClick);
+    FormShow();
+}
+
+QPushButton* TfrmFixDataBase::exitButton(QWidget* page)
+{
+    QPushButton* button = MakeButton(QStringLiteral("退  出"), page);
+    connect(button, &QPushButton::clicked, this, &QDialog::reject);
+    return button;
+}
+
+void TfrmFixDataBase::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TfrmFixDataBase::FormShow()
+{
+    btnRecover->setEnabled(OperatorLevel > 0);
+    btnInit->setEnabled(OperatorLevel > 0);
+    btn4->setEnabled(true);
+    pages->setTabVisible(pages->indexOf(pageBrand), OperatorLevel == 2);
+    NewConfirmCode();
+}
+
+void TfrmFixDataBase::NewConfirmCode()
+{
+    edtConfirm->clear();
+    pnlConfirm->setText(Now().toString(QStringLiteral("mmss")));
+}
+
+void TfrmFixDataBase::btn4Click()
+{
+    const TMaintenanceResult result = BackupDatabase();
+    if (result.ok)
+        ShowMessage(QStringLiteral("备份完成"));
+    else
+        showFailure(result);
+}
+
+void TfrmFixDataBase::btnRecoverClick()
+{
+    if (!AskYesNo(QStringLiteral("注意：恢复数据库将会覆盖原有的数据，确定操作吗？(Y/N)")))
+        return;
+    const QString chosen = dialogs().openFileName(QStringLiteral("恢复数据库"), BackupFolder(), QString());
+    if (chosen.isEmpty())
+        return;
+    const TMaintenanceResult result = RestoreDatabase(chosen);
+    if (result.ok)
+        ShowMessage(QStringLiteral("恢复完成"));
+    else
+        showFailure(result);
+}
+
+void TfrmFixDataBase::btnInitClick()
+{
+    if (edtConfirm->text() != pnlConfirm->text()) {
+        ShowInformation(QStringLiteral("请输入正确的确认码。"));
+        return;
+    }
+    InitDatabase();
+    ShowMessage(QStringLiteral("初始化完成"));
+    NewConfirmCode();
+}

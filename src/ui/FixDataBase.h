@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+// Database maintenance: backup, restore, and emptying under a confirmation code.
+class TfrmFixDataBase : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmFixDataBase(QWidget* parent = nullptr);
+
+    QTabWidget* pages;
+    QWidget* pageBackup;
+    QWidget* pageInit;
+    QWidget* pageBrand;
+    QPushButton* btn4;
+    QPushButton* btnRecover;
+    QPushButton* btnInit;
+    QLabel* pnlConfirm;
+    QLineEdit* edtConfirm;
+    QComboBox* cbbBrand;
+
+    void NewConfirmCode();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+    void btn4Click();
+    void btnRecoverClick();
+    void btnInitClick();
+    QPushButton* exitButton(QWidget* page);
+};

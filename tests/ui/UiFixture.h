@@ -1,0 +1,99 @@
+#pragma once
+
+#include "SimCardIssuer.h"
+#include "cards/CardRecords.h"
+#include "link/CommandFrames.h"
+#include "link/CommandWorker.h"
+#include "link/Frames.h"
+#include "link/Responses.h"
+#include "link/SimulatorBackend.h"
+#include "store/AppPath.h"
+#include "store/Clock.h"
+#include "store/DM.h"
+#include "store/SaveLoad.h"
+#include "support/TestDialogs.h"
+#include "ui/Session.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// A program folder of its own (settings file and placeholder photo copied in fresh), dialogs
+// answered through the seam, a clock that stands still, and an in-process simulated card issuer
+// on a socket in the folder.
+class UiFixture {
+public:
+    QTemporaryDir dir;
+    TestDialogs dialogs;
+    FixedClock clock{QDateTime(QDate(2024, 3, 5), QTime(14, 0, 7))};
+    SimCardIssuer sim;
+
+    explicit UiFixture(bool withSettings = true)
+    {
+        if (withSettings)
+            QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat"),
+                        dir.filePath("SystemInfo.dat"));
+        QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg"), dir.filePath("null.jpg"));
+        SetAppPath(dir.path());
+        setClock(&clock);
+        std::memset(&SystemInfo, 0, sizeof SystemInfo);
+        PendingCommand = IdleCommand;
+        CardDataReady = 0;
+        CardResult = -1;
+        BlackListReady = 0;
+        CommandEvent.reset();
+        ResetReceiveBuffers();
+        UserCardRec = {};
+        TerminalParamRec = {};
+        BlackListRec = {};
+        OperatorLevel = 0;
+    }
+
+    ~UiFixture()
+    {
+        StopCommandWorker();
+        delete dm;
+        dm = nullptr;
+        setClock(nullptr);
+    }
+
+    QString socketPath() const { return dir.filePath(QStringLiteral("sim.sock")); }
+
+    bool listen() { return sim.listen(socketPath()); }
+
+    std::vector<std::unique_ptr<HidBackend>> backends() const
+    {
+        std::vector<std::unique_ptr<HidBackend>> list;
+        list.push_back(std::make_unique<SimulatorBackend>(socketPath()));
+        return list;
+    }
+
+    // A card on the reader whose sector is formatted for the system.
+    uint32_t formattedCardOnReader(uint32_t serial, int sector = 7)
+    {
+        sim.addCard(serial);
+        sim.setSector(serial, sector, SectorState::Formatted);
+        sim.present(serial);
+        return serial;
+    }
+};
+
+// Answers the next modal window of type W as soon as it is shown.
+template <typename W> void WhenModal(std::function<void(W*)> act)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            act(w);
+        }
+    });
+    timer->start();
+}

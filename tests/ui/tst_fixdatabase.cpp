@@ -1,0 +1,140 @@
+#include "UiFixture.h"
+#include "store/DbMaintenance.h"
+#include "ui/FixDataBase.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+namespace {
+
+int ownerCount()
+{
+    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo"));
+    return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
+}
+
+} // namespace
+
+class TestFixDataBase : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void pagesByLevel();
+    void confirmationCode_data();
+    void confirmationCode();
+    void backupThenRestore();
+    void restoreRefusesAFileThatIsNotADatabase();
+};
+
+void TestFixDataBase::pagesByLevel()
+{
+    UiFixture f;
+    dm = new Tdm;
+    for (int level : {0, 1, 2}) {
+        OperatorLevel = uint8_t(level);
+        TfrmFixDataBase w;
+        w.show();
+        QCOMPARE(w.btnRecover->isEnabled(), level > 0);
+        QCOMPARE(w.btnInit->isEnabled(), level > 0);
+        QVERIFY(w.btn4->isEnabled());
+        QCOMPARE(w.pages->isTabVisible(2), level == 2);
+        QCOMPARE(w.pages->currentIndex(), 0);
+    }
+}
+
+void TestFixDataBase::confirmationCode_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("emptied");
+    QTest::newRow("right") << "0007" << true;
+    QTest::newRow("trailing space") << "0007 " << false;
+    QTest::newRow("wrong") << "0008" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestFixDataBase::confirmationCode()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, emptied);
+    UiFixture f;
+    dm = new Tdm;
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (1, 1, 'a')")));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName) values (3, 'gate')")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('x', '1')")));
+    OperatorLevel = 1;
+    TfrmFixDataBase w;
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0007")); // minutes and seconds of 14:00:07
+    f.clock.advanceSeconds(65);
+    w.edtConfirm->setText(typed);
+    w.btnInit->click();
+    if (emptied) {
+        QCOMPARE(f.dialogs.texts(), QStringList{"初始化完成"});
+        QCOMPARE(ownerCount(), 0);
+        QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0112"));
+        QVERIFY(w.edtConfirm->text().isEmpty());
+    } else {
+        QCOMPARE(f.dialogs.texts(), QStringList{"请输入正确的确认码。"});
+        QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Information);
+        QCOMPARE(ownerCount(), 1);
+        QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0007"));
+    }
+}
+
+void TestFixDataBase::backupThenRestore()
+{
+    UiFixture f;
+    dm = new Tdm;
+    OperatorLevel = 1;
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('before', '1')")));
+    TfrmFixDataBase w;
+    w.show();
+    w.btn4->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{"备份完成"});
+    const QString backup = f.dir.filePath(QStringLiteral("dbBak/db_240305_140007.bak"));
+    QVERIFY(QFile::exists(backup));
+
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('after', '2')")));
+    QCOMPARE(ownerCount(), 2);
+
+    // Anything but Yes ends the restore before the file dialog.
+    f.dialogs.clear();
+    w.btnRecover->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{"注意：恢复数据库将会覆盖原有的数据，确定操作吗？(Y/N)"});
+    QVERIFY(f.dialogs.fileDialogCaptions.isEmpty());
+
+    f.dialogs.clear();
+    f.clock.advanceSeconds(1);
+    f.dialogs.answers << MsgAnswer::Yes;
+    f.dialogs.fileNames << backup;
+    w.btnRecover->click();
+    QCOMPARE(f.dialogs.texts().last(), QStringLiteral("恢复完成"));
+    QCOMPARE(ownerCount(), 1);
+}
+
+void TestFixDataBase::restoreRefusesAFileThatIsNotADatabase()
+{
+    UiFixture f;
+    dm = new Tdm;
+    OperatorLevel = 1;
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('kept', '1')")));
+    QFile text(f.dir.filePath(QStringLiteral("notes.txt")));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not a database");
+    text.close();
+    TfrmFixDataBase w;
+    w.show();
+    f.dialogs.answers << MsgAnswer::Yes;
+    f.dialogs.fileNames << text.fileName();
+    w.btnRecover->click();
+    QVERIFY(!f.dialogs.texts().contains(QStringLiteral("恢复完成")));
+    QCOMPARE(f.dialogs.shown.last().icon, MsgIcon::Error);
+    QCOMPARE(ownerCount(), 1);
+}
+
+QTEST_MAIN(TestFixDataBase)
+#include "tst_fixdatabase.moc"

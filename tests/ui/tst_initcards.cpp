@@ -1,0 +1,162 @@
+#include "UiFixture.h"
+#include "link/CardIssuerLink.h"
+#include "ui/InitQdr.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+
+class TestInitCards : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void formatRunWithAWriteErrorBetween();
+    void restoreRunAndToggle();
+    void resultTexts_data();
+    void resultTexts();
+    void levelShowsResetBox();
+};
+
+namespace {
+
+struct Attached {
+    UiFixture f;
+    std::unique_ptr<CardIssuerLink> link;
+    bool start()
+    {
+        if (!f.listen())
+            return false;
+        LoadSettings();
+        link = std::make_unique<CardIssuerLink>(f.backends());
+        StartCommandWorker();
+        return QTest::qWaitFor([&] { return link->attached(); }, 3000);
+    }
+};
+
+} // namespace
+
+void TestInitCards::formatRunWithAWriteErrorBetween()
+{
+    Attached a;
+    QVERIFY(a.start());
+    for (uint32_t s : {101u, 102u, 103u})
+        QVERIFY(a.f.sim.addCard(s));
+    TFormInit_QDR w;
+    w.setMode(false);
+    w.show();
+    QCOMPARE(w.lblHeading->text(), QStringLiteral("格式化IC卡"));
+    QCOMPARE(w.pnlSector->text(), QStringLiteral("7"));
+    QSignalSpy handled(a.link.get(), &CardIssuerLink::answerHandled);
+
+    w.btnRun->click();
+    QCOMPARE(w.btnRun->text(), QStringLiteral("停止"));
+    QCOMPARE(int(PendingCommand), 0);
+
+    a.f.sim.present(101);
+    QVERIFY(handled.wait(3000));
+    QTRY_COMPARE(w.pnlSuccess->text(), QStringLiteral("1"));
+    QTRY_COMPARE(w.pnlResult->text(), QStringLiteral("操作完成"));
+
+    a.f.sim.setFault(SimFault::WriteError, 1);
+    a.f.sim.present(102);
+    QVERIFY(handled.wait(3000));
+    QTRY_COMPARE(w.pnlResult->text(), QStringLiteral("写卡错误"));
+    QCOMPARE(w.pnlSuccess->text(), QStringLiteral("1"));
+    QCOMPARE(w.failureCount, 1);
+
+    a.f.sim.present(103);
+    QVERIFY(handled.wait(3000));
+    QTRY_COMPARE(w.pnlSuccess->text(), QStringLiteral("2"));
+    QTRY_COMPARE(w.pnlResult->text(), QStringLiteral("操作完成"));
+    QCOMPARE(a.f.sim.sectorState(101, 7), SectorState::Formatted);
+    QCOMPARE(a.f.sim.sectorState(102, 7), SectorState::Blank);
+    QCOMPARE(a.f.sim.sectorState(103, 7), SectorState::Formatted);
+    QVERIFY(a.f.dialogs.texts().isEmpty()); // no boxes during a run
+
+    // Stopping: the caption comes back, the card issuer is told, and a later card is not processed.
+    QSignalSpy frames(&a.f.sim, &SimCardIssuer::frameReceived);
+    w.btnRun->click();
+    QTRY_VERIFY(!frames.isEmpty() &&
+                frames.last().first().toByteArray() == QByteArray("\xAA\x05\x09\x00\xEE", 5));
+    QCOMPARE(w.btnRun->text(), QStringLiteral("执行"));
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(a.f.sim.addCard(104));
+    a.f.sim.present(104);
+    QTest::qWait(300);
+    QCOMPARE(a.f.sim.sectorState(104, 7), SectorState::Blank);
+    QCOMPARE(w.successCount, 2);
+
+    w.btnClear->click();
+    QCOMPARE(w.pnlResult->text(), QStringLiteral("..."));
+    QTRY_COMPARE(w.pnlSuccess->text(), QStringLiteral("0"));
+}
+
+void TestInitCards::restoreRunAndToggle()
+{
+    Attached a;
+    QVERIFY(a.start());
+    OperatorLevel = 2;
+    a.f.formattedCardOnReader(201);
+    TFormInit_QDR w;
+    w.setMode(true);
+    w.show();
+    QCOMPARE(w.lblHeading->text(), QStringLiteral("IC卡恢复白卡"));
+    QVERIFY(w.chkReset->isChecked());
+    QVERIFY(w.buttonRow->styleSheet().contains(QStringLiteral("#d62f2f")));
+    QSignalSpy handled(a.link.get(), &CardIssuerLink::answerHandled);
+    w.btnRun->click();
+    QCOMPARE(int(PendingCommand), 5);
+    QVERIFY(handled.wait(3000));
+    QTRY_COMPARE(w.pnlSuccess->text(), QStringLiteral("1"));
+    QCOMPARE(a.f.sim.sectorState(201, 7), SectorState::Blank);
+
+    // Clearing the box while restoring stops the run; the next run formats.
+    w.chkReset->click();
+    QVERIFY(!w.running);
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(w.buttonRow->styleSheet().isEmpty());
+    w.btnRun->click();
+    QCOMPARE(int(PendingCommand), 0);
+
+    // Closing stops and leaves the idle command.
+    w.close();
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(!w.running);
+}
+
+void TestInitCards::resultTexts_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("0") << 0 << "操作完成";
+    QTest::newRow("1 wrong key") << 1 << "";
+    QTest::newRow("2") << 2 << "读卡错误";
+    QTest::newRow("3") << 3 << "写卡错误";
+    QTest::newRow("4") << 4 << "";
+    QTest::newRow("5") << 5 << "卡类型错误";
+    QTest::newRow("6") << 6 << "无效的小区编号";
+    QTest::newRow("0x83") << 0x83 << "写卡错误";
+}
+
+void TestInitCards::resultTexts()
+{
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    QCOMPARE(TFormInit_QDR::RunResultText(uint8_t(code)), text);
+}
+
+void TestInitCards::levelShowsResetBox()
+{
+    UiFixture f;
+    for (int level : {0, 1, 2}) {
+        OperatorLevel = uint8_t(level);
+        TFormInit_QDR w;
+        w.show();
+        QCOMPARE(w.chkReset->isVisible(), level == 2);
+        QCOMPARE(w.pnlResult->text(), QStringLiteral("..."));
+        QTRY_COMPARE(w.pnlResult->text(), QStringLiteral("操作完成")); // the first tick shows result 0
+    }
+}
+
+QTEST_MAIN(TestInitCards)
+#include "tst_initcards.moc"

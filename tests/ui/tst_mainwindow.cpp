@@ -1,0 +1,198 @@
+#include "UiFixture.h"
+#include "link/CardIssuerLink.h"
+#include "ui/LoginWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/NavigationBar.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QToolButton>
+
+namespace {
+
+void logIn(int level, const QString& password = {})
+{
+    WhenModal<TFormLogin>([level, password](TFormLogin* login) {
+        login->cbb1->setCurrentIndex(level);
+        login->EditPassword->setText(password);
+        login->ButtonLogon->click();
+    });
+}
+
+void nav(TFormMain& main, const char* caption)
+{
+    main.nav->entry(QString::fromUtf8(caption))->click();
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void startWithoutSettingsFile();
+    void startWithBadSettingsFile();
+    void cancelledFirstLoginEnds();
+    void levels_data();
+    void levels();
+    void statusFollowsTheCardIssuer();
+    void switchOperator();
+    void settingsSavedAtClose();
+};
+
+void TestMainWindow::startWithoutSettingsFile()
+{
+    UiFixture f(false);
+    TFormMain main(f.backends());
+    QVERIFY(!main.StartUp());
+    QCOMPARE(f.dialogs.texts(), QStringList{"没有找到 SystemInfo.Dat 文件"});
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Error);
+    QCOMPARE(f.dialogs.shown.first().buttons, MsgButtons::Abort);
+}
+
+void TestMainWindow::startWithBadSettingsFile()
+{
+    UiFixture f(false);
+    QFile bad(f.dir.filePath("SystemInfo.dat"));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(600, 'x'));
+    bad.close();
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QCOMPARE(f.dialogs.texts(), QStringList{"打开项目文件失败"});
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Warning);
+    QCOMPARE(main.pnlSector->text(), QStringLiteral("0"));
+    // The photo folder is made with its placeholder.
+    QVERIFY(QFile::exists(f.dir.filePath("pic/null.jpg")));
+}
+
+void TestMainWindow::cancelledFirstLoginEnds()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QSignalSpy done(&main, &TFormMain::firstLoginDone);
+    WhenModal<TFormLogin>([](TFormLogin* login) {
+        QCOMPARE(login->lblTitle->text(), QStringLiteral("IC卡智能门禁管理系统"));
+        login->ButtonCancel->click();
+    });
+    main.show();
+    QVERIFY(done.wait(3000));
+    QCOMPARE(done.first().first().toBool(), false);
+    QVERIFY(!main.isVisible());
+}
+
+void TestMainWindow::levels_data()
+{
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("debugTab");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("steward") << 0 << "" << false << "物业管家";
+    QTest::newRow("administrator") << 1 << "470925" << false << "管理员";
+    QTest::newRow("maintainer") << 2 << "639104" << true << "维护员";
+}
+
+void TestMainWindow::levels()
+{
+    QFETCH(int, level);
+    QFETCH(QString, password);
+    QFETCH(bool, debugTab);
+    QFETCH(QString, name);
+    UiFixture f;
+    QVERIFY(f.listen());
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QCOMPARE(main.lblLevel->text(), QStringLiteral("游客"));
+    QSignalSpy done(&main, &TFormMain::firstLoginDone);
+    logIn(level, password);
+    main.show();
+    QVERIFY(done.wait(3000));
+    QCOMPARE(done.first().first().toBool(), true);
+    QCOMPARE(int(OperatorLevel), level);
+    QCOMPARE(main.tabs->isTabVisible(1), debugTab);
+    QCOMPARE(main.lblLevel->text(), name);
+    QCOMPARE(main.windowTitle(), QStringLiteral("脱机IC卡发卡器"));
+    QCOMPARE(main.pnlSector->text(), QStringLiteral("7"));
+    QCOMPARE(int(PendingCommand), 9);
+
+    // Answers are logged whatever the level.
+    QTRY_VERIFY(main.link->attached());
+    f.formattedCardOnReader(1234567);
+    std::memcpy(SystemInfo.RegionID, "12345678", 8);
+    IssueCommand(CmdReadOwnerCard);
+    QTRY_COMPARE(main.mmo1->toPlainText(), QStringLiteral("AA,05,04,05,EE"));
+}
+
+void TestMainWindow::statusFollowsTheCardIssuer()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    logIn(0);
+    main.show();
+    QVERIFY(main.btnOut->isVisible());
+    QVERIFY(!main.btnIn->isVisible());
+    QVERIFY(f.listen());
+    QTRY_VERIFY(main.btnIn->isVisible());
+    QVERIFY(!main.btnOut->isVisible());
+    f.sim.unplug();
+    QTRY_VERIFY(main.btnOut->isVisible());
+    QVERIFY(!main.btnIn->isVisible());
+    QVERIFY(!CardIssuerAttached());
+    QVERIFY(f.sim.plug());
+    QTRY_VERIFY(main.btnIn->isVisible());
+
+    main.btnIn->click();
+    QCOMPARE(f.dialogs.texts().last(), QStringLiteral("插入设备\rVID:1A86\rPID:E010"));
+}
+
+void TestMainWindow::switchOperator()
+{
+    UiFixture f;
+    QFile(f.dir.filePath("LH.LIT")).open(QIODevice::WriteOnly);
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QSignalSpy done(&main, &TFormMain::firstLoginDone);
+    logIn(2, QStringLiteral("639104"));
+    main.show();
+    QVERIFY(done.wait(3000));
+    QCOMPARE(main.windowTitle(), QStringLiteral("脱机IC卡发卡器")); // plain whatever the marker
+
+    // Cancelling a switch keeps the level; the brand title shows because LH.LIT is there.
+    QString title;
+    WhenModal<TFormLogin>([&title](TFormLogin* login) {
+        title = login->lblTitle->text();
+        login->ButtonCancel->click();
+    });
+    nav(main, "切换操作员");
+    QCOMPARE(title, QStringLiteral("岚禾IC卡智能门禁管理系统"));
+    QCOMPARE(int(OperatorLevel), 2);
+    QVERIFY(main.tabs->isTabVisible(1));
+
+    logIn(1, QStringLiteral("470925"));
+    nav(main, "切换操作员");
+    QCOMPARE(int(OperatorLevel), 1);
+    QVERIFY(!main.tabs->isTabVisible(1));
+    QCOMPARE(main.lblLevel->text(), QStringLiteral("管理员"));
+}
+
+void TestMainWindow::settingsSavedAtClose()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    SystemInfo.Sector = 12;
+    main.close();
+    TSystemInfo stored{};
+    QVERIFY(LoadDataFile(SettingsPath(), SettingsFileKind, &stored, sizeof stored));
+    QCOMPARE(stored.Sector, uint8_t(12));
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
