@@ -17,7 +17,8 @@ int main(int argc, char* argv[])
         return 1;
     QPixmap picture = screen->grabWindow(0);
     if (argc == 6)
-        picture = picture.copy(QString::fromLocal8Bit(argv[2]).toInt(), QString::fromLocal8Bit(argv[3]).toInt(),
-                               QString::fromLocal8Bit(argv[4]).toInt(), QString::fromLocal8Bit(argv[5]).toInt());
+        picture =
+            picture.copy(QString::fromLocal8Bit(argv[2]).toInt(), QString::fromLocal8Bit(argv[3]).toInt(),
+                         QString::fromLocal8Bit(argv[4]).toInt(), QString::fromLocal8Bit(argv[5]).toInt());
     return picture.save(QString::fromLocal8Bit(argv[1]), "PNG") ? 0 : 1;
 }
