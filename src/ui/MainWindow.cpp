@@ -31,7 +31,6 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -97,17 +96,17 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     // Windows that are not part of the program yet are listed but cannot be opened.
     for (const char* later : {"业主卡批量发卡", "业主卡单独发卡", "无业主发卡", "删卡（无卡）",
                               "门禁资料录入", "小区资料录入", "业主资料录入"}) {
-        QToolButton* entry = nav->entry(QString::fromUtf8(later));
+        QPushButton* entry = nav->entry(QString::fromUtf8(later));
         entry->setEnabled(false);
         entry->setToolTip(QStringLiteral("此功能尚未开放"));
     }
-    connect(nav->entry(QStringLiteral("发设备卡")), &QToolButton::clicked, this,
+    connect(nav->entry(QStringLiteral("发设备卡")), &QPushButton::clicked, this,
             &TFormMain::OpenDeviceCardWindow);
-    connect(nav->entry(QStringLiteral("删卡（有卡）")), &QToolButton::clicked, this,
+    connect(nav->entry(QStringLiteral("删卡（有卡）")), &QPushButton::clicked, this,
             [this] { OpenInitWindow(true); });
-    connect(nav->entry(QStringLiteral("数据库维护")), &QToolButton::clicked, this,
+    connect(nav->entry(QStringLiteral("数据库维护")), &QPushButton::clicked, this,
             &TFormMain::OpenMaintenance);
-    connect(nav->entry(QStringLiteral("切换操作员")), &QToolButton::clicked, this,
+    connect(nav->entry(QStringLiteral("切换操作员")), &QPushButton::clicked, this,
             &TFormMain::SwitchOperator);
 
     buildMenus();
@@ -279,7 +278,7 @@ void TFormMain::FormShow()
     setWindowTitle(QStringLiteral("脱机IC卡发卡器"));
     tabs->setTabText(0, QStringLiteral("智能IC卡门禁管理系统"));
     static_cast<WelcomePicture*>(tabWelcome)->setTitle(QStringLiteral("智能IC卡门禁管理系统"));
-    m_scrollText = QStringLiteral("欢迎使用智能IC卡门禁系统");
+    m_scrollText = QStringLiteral("欢迎使用智能IC卡门禁系统") + QString(12, QChar(0x3000));
     lblScroll->setText(m_scrollText);
     Q_EMIT firstLoginDone(true);
 }

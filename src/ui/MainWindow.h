@@ -12,7 +12,6 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QTimer;
-class QToolButton;
 class NavigationBar;
 
 // The program's home: start-up, the card issuer's status, the debug log and the navigation to

@@ -2,7 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
-#include <QToolButton>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 NavigationBar::NavigationBar(QWidget* parent) : QWidget(parent), m_layout(new QVBoxLayout(this))
@@ -15,10 +15,10 @@ NavigationBar::NavigationBar(QWidget* parent) : QWidget(parent), m_layout(new QV
         "  border-right: 1px solid #9fb8d6; }"
         "QLabel[group=\"true\"] { background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #2f68ad,"
         "  stop:1 #5b93d1); color: white; font-weight: bold; padding: 5px 8px; border-radius: 3px; }"
-        "QToolButton { border: none; text-align: left; padding: 5px 10px 5px 22px; color: #17324f; }"
-        "QToolButton:hover { background: #ffffff; border-radius: 3px; }"
-        "QToolButton:focus { background: #ffffff; border: 1px dotted #2f68ad; }"
-        "QToolButton:disabled { color: #8a98a8; }"));
+        "QPushButton { border: none; text-align: left; padding: 5px 10px 5px 22px; color: #17324f; }"
+        "QPushButton:hover { background: #ffffff; border-radius: 3px; }"
+        "QPushButton:focus { background: #ffffff; border: 1px dotted #2f68ad; }"
+        "QPushButton:disabled { color: #8a98a8; }"));
     m_layout->setContentsMargins(8, 8, 8, 8);
     m_layout->setSpacing(2);
     setFixedWidth(170);
@@ -33,12 +33,12 @@ void NavigationBar::addGroup(const QString& caption)
     m_layout->addWidget(label);
 }
 
-QToolButton* NavigationBar::addEntry(const QString& caption)
+QPushButton* NavigationBar::addEntry(const QString& caption)
 {
-    auto* button = new QToolButton(this);
-    button->setText(caption);
+    auto* button = new QPushButton(caption, this);
     button->setAccessibleName(caption);
-    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setFlat(true);
+    button->setAutoDefault(false);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     button->setFocusPolicy(Qt::StrongFocus);
     m_layout->addWidget(button);
@@ -59,7 +59,7 @@ void NavigationBar::finish()
     m_layout->addStretch();
 }
 
-QToolButton* NavigationBar::entry(const QString& caption) const
+QPushButton* NavigationBar::entry(const QString& caption) const
 {
     return m_entries.value(caption, nullptr);
 }

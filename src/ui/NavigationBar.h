@@ -3,7 +3,7 @@
 #include <QHash>
 #include <QWidget>
 
-class QToolButton;
+class QPushButton;
 class QVBoxLayout;
 
 // The bar on the left of the main window: groups of entries with separators between runs.
@@ -13,13 +13,13 @@ public:
     explicit NavigationBar(QWidget* parent = nullptr);
 
     void addGroup(const QString& caption);
-    QToolButton* addEntry(const QString& caption);
+    QPushButton* addEntry(const QString& caption);
     void addSeparator();
     void finish();
     // The entry with this caption, or nullptr.
-    QToolButton* entry(const QString& caption) const;
+    QPushButton* entry(const QString& caption) const;
 
 private:
     QVBoxLayout* m_layout;
-    QHash<QString, QToolButton*> m_entries;
+    QHash<QString, QPushButton*> m_entries;
 };

@@ -25,7 +25,7 @@ void WelcomePicture::paintEvent(QPaintEvent*)
     p.fillRect(r, sky);
 
     // Buildings on the horizon.
-    const qreal ground = r.height() * 0.72;
+    const qreal ground = r.height() * 0.8;
     p.setPen(Qt::NoPen);
     const QColor towers[] = {QColor(170, 196, 224), QColor(146, 178, 214), QColor(186, 206, 230)};
     for (int i = 0; i < 9; ++i) {
@@ -39,8 +39,16 @@ void WelcomePicture::paintEvent(QPaintEvent*)
             for (qreal wx = x + 7; wx < x + w - 10; wx += 14)
                 p.drawRect(QRectF(wx, wy, 6, 8));
     }
-    p.setBrush(QColor(120, 160, 110));
+    QLinearGradient lawn(0, ground, 0, r.height());
+    lawn.setColorAt(0, QColor(132, 176, 116));
+    lawn.setColorAt(1, QColor(104, 148, 92));
+    p.setBrush(lawn);
     p.drawRect(QRectF(0, ground, r.width(), r.height() - ground));
+    p.setBrush(QColor(214, 206, 190));
+    QPolygonF path;
+    path << QPointF(r.width() * 0.5 - 110, ground) << QPointF(r.width() * 0.5 + 110, ground)
+         << QPointF(r.width() * 0.5 + 220, r.height()) << QPointF(r.width() * 0.5 - 220, r.height());
+    p.drawPolygon(path);
 
     // The gate with its card terminal.
     const qreal gx = r.width() * 0.5;

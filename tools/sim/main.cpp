@@ -1,6 +1,7 @@
 // iccard-sim: the simulated card issuer, with a control window or headless for scripts.
-//   iccard-sim [--socket PATH] [--cards FILE]
-//   iccard-sim --headless --socket PATH [--cards FILE]
+//   iccard-sim [--socket PATH] [--cards FILE] [--blank-cards N]
+//   iccard-sim --headless --socket PATH [--cards FILE] [--blank-cards N]
+// --blank-cards gives a simulator without cards (a new cards file) N blank cards to start with.
 // The program finds it when ICCARD_SIMULATOR names the same PATH.
 
 #include "SimCardIssuer.h"
@@ -21,6 +22,7 @@ struct Options {
     bool headless = false;
     QString socket;
     QString cards;
+    int blankCards = 0;
 };
 
 bool ParseOptions(int argc, char* argv[], Options& options)
@@ -34,7 +36,12 @@ bool ParseOptions(int argc, char* argv[], Options& options)
             options.socket = QString::fromLocal8Bit(argv[++i]);
         else if (arg == QLatin1String("--cards") && hasValue)
             options.cards = QString::fromLocal8Bit(argv[++i]);
-        else
+        else if (arg == QLatin1String("--blank-cards") && hasValue) {
+            bool ok = false;
+            options.blankCards = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
+            if (!ok || options.blankCards < 0 || options.blankCards > 100)
+                return false;
+        } else
             return false;
     }
     return true;
@@ -49,7 +56,7 @@ void Print(const QString& line)
 
 int Usage()
 {
-    std::fputs("usage: iccard-sim [--headless] [--socket PATH] [--cards FILE]\n", stderr);
+    std::fputs("usage: iccard-sim [--headless] [--socket PATH] [--cards FILE] [--blank-cards N]\n", stderr);
     return 2;
 }
 
@@ -68,6 +75,9 @@ bool Start(SimCardIssuer& issuer, const Options& options)
                 std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
         });
     }
+    if (issuer.serials().isEmpty())
+        for (int i = 0; i < options.blankCards; ++i)
+            issuer.newCard();
     if (!issuer.listen(options.socket)) {
         std::fprintf(stderr, "cannot listen on %s: %s\n", qPrintable(options.socket),
                      qPrintable(issuer.errorString()));

@@ -1,0 +1,191 @@
+// iccard-screenshots: drives the real windows against an in-process simulated card issuer and
+// saves pictures of them for the README. Run under a display (Xvfb), see scripts/screenshots.sh.
+//   iccard-screenshots OUTPUT-FOLDER PROGRAM-FOLDER
+
+#include "SimCardIssuer.h"
+#include "link/CardIssuerLink.h"
+#include "link/CommandWorker.h"
+#include "link/SimulatorBackend.h"
+#include "store/AppPath.h"
+#include "store/DM.h"
+#include "store/Dialogs.h"
+#include "store/SaveLoad.h"
+#include "ui/InitQdr.h"
+#include "ui/LoginWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/Session.h"
+#include "ui/SetTerminalParam.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTranslator>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// Message boxes are answered at once and noted; the pictures are of the windows.
+class QuietDialogs final : public Dialogs {
+public:
+    MsgAnswer message(MsgIcon, MsgButtons buttons, const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n",
+                     qPrintable(QString(text).replace(QLatin1Char('\r'), QLatin1Char(' '))));
+        return buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+    }
+    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
+};
+
+QString output;
+
+bool save(QWidget* w, const char* name)
+{
+    QApplication::processEvents();
+    const QString path = QDir(output).filePath(QString::fromUtf8(name));
+    const bool ok = w->grab().save(path, "PNG");
+    std::fprintf(stderr, "%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void pause(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fputs("usage: iccard-screenshots OUTPUT-FOLDER PROGRAM-FOLDER\n", stderr);
+        return 2;
+    }
+    QApplication::setApplicationDisplayName(QStringLiteral("IC卡脱机系统"));
+    QTranslator translator;
+    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+    if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {
+        QFont font(QStringLiteral("WenQuanYi Micro Hei"));
+        font.setPointSize(10);
+        app.setFont(font);
+    }
+    output = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(output);
+    const QString programFolder = QString::fromLocal8Bit(argv[2]);
+
+    QTemporaryDir folder;
+    for (const char* name : {"SystemInfo.dat", "null.jpg"})
+        QFile::copy(programFolder + QLatin1Char('/') + QLatin1String(name),
+                    folder.filePath(QLatin1String(name)));
+    SetAppPath(folder.path());
+    QuietDialogs dialogs;
+    setDialogs(&dialogs);
+
+    SimCardIssuer sim;
+    const QString socket = folder.filePath(QStringLiteral("sim.sock"));
+    if (!sim.listen(socket))
+        return 1;
+    for (uint32_t serial : {3000000001u, 3000000002u, 3000000003u, 3000000004u})
+        sim.addCard(serial);
+    sim.setSector(3000000001u, 7, SectorState::Formatted);
+    sim.present(3000000001u);
+
+    int rc = 0;
+    {
+        std::vector<std::unique_ptr<HidBackend>> backends;
+        backends.push_back(std::make_unique<SimulatorBackend>(socket));
+        TFormMain main(std::move(backends));
+        if (!main.StartUp())
+            return 1;
+        dm = new Tdm;
+        main.resize(1366, 740);
+
+        bool loginSaved = false;
+        QTimer login;
+        login.setInterval(20);
+        QObject::connect(&login, &QTimer::timeout, [&] {
+            auto* w = qobject_cast<TFormLogin*>(QApplication::activeModalWidget());
+            if (!w)
+                return;
+            login.stop();
+            w->cbb1->setCurrentIndex(2);
+            w->EditPassword->setText(QStringLiteral("639104"));
+            loginSaved = save(w, "login.png");
+            w->ButtonLogon->click();
+        });
+        login.start();
+        main.show();
+        if (!waitFor([&] { return loginSaved && OperatorLevel == 2 && main.link->attached(); }))
+            rc = 1;
+
+        // A device card written and read back.
+        {
+            TFormSetTerminalParam device(&main);
+            device.show();
+            device.edtRegion->setText(QStringLiteral("57302914"));
+            device.btnWrite->click();
+            waitFor([] { return PendingCommand == IdleCommand; });
+            device.btnRead->click();
+            waitFor([&] { return device.lblSyncTime->text() != QStringLiteral("..."); });
+            rc |= save(&device, "device-card.png") ? 0 : 1;
+            device.close();
+        }
+        waitFor([] { return PendingCommand == IdleCommand; });
+        pause(300);
+
+        // A format run over three cards, the second one failing to write.
+        {
+            TFormInit_QDR init(&main);
+            init.setMode(false);
+            init.show();
+            init.btnRun->click();
+            sim.present(3000000002u);
+            pause(300);
+            sim.setFault(SimFault::WriteError, 1);
+            sim.present(3000000003u);
+            pause(300);
+            sim.present(3000000004u);
+            pause(500);
+            rc |= save(&init, "card-initialisation.png") ? 0 : 1;
+            init.close();
+        }
+        pause(300);
+        main.RefreshSettingsPanels();
+        main.tabs->setCurrentIndex(1);
+        rc |= save(&main, "main-window-debug.png") ? 0 : 1;
+        main.tabs->setCurrentIndex(0);
+        rc |= save(&main, "main-window.png") ? 0 : 1;
+        main.close();
+    }
+    StopCommandWorker();
+    delete dm;
+    dm = nullptr;
+    setDialogs(nullptr);
+    return rc;
+}
