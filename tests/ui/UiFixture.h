@@ -2,6 +2,7 @@
 
 #include "SimCardIssuer.h"
 #include "cards/CardRecords.h"
+#include "link/CardIssuerLink.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
 #include "link/Frames.h"
@@ -80,6 +81,22 @@ public:
         sim.setSector(serial, sector, SectorState::Formatted);
         sim.present(serial);
         return serial;
+    }
+};
+
+// The fixture with the program's link attached to the simulated card issuer, the settings file
+// loaded and the command worker running.
+struct AttachedProgram {
+    UiFixture f;
+    std::unique_ptr<CardIssuerLink> link;
+    bool start()
+    {
+        if (!f.listen())
+            return false;
+        LoadSettings();
+        link = std::make_unique<CardIssuerLink>(f.backends());
+        StartCommandWorker();
+        return QTest::qWaitFor([&] { return link->attached(); }, 3000);
     }
 };
 

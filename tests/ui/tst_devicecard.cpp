@@ -20,27 +20,9 @@ private Q_SLOTS:
     void closingSendsStop();
 };
 
-namespace {
-
-struct Attached {
-    UiFixture f;
-    std::unique_ptr<CardIssuerLink> link;
-    bool start()
-    {
-        if (!f.listen())
-            return false;
-        LoadSettings();
-        link = std::make_unique<CardIssuerLink>(f.backends());
-        StartCommandWorker();
-        return QTest::qWaitFor([&] { return link->attached(); }, 3000);
-    }
-};
-
-} // namespace
-
 void TestDeviceCard::writeAndReadBack()
 {
-    Attached a;
+    AttachedProgram a;
     QVERIFY(a.start());
     OperatorLevel = 1;
     const uint32_t serial = a.f.formattedCardOnReader(0x80000001u, 9);
@@ -118,7 +100,7 @@ void TestDeviceCard::writeChecks()
     QFETCH(QString, region);
     QFETCH(QString, message);
     QFETCH(int, stored);
-    Attached a;
+    AttachedProgram a;
     QVERIFY(a.start());
     OperatorLevel = 1;
     SystemInfo.Sector = 3;
@@ -189,7 +171,7 @@ void TestDeviceCard::noCardIssuer()
 
 void TestDeviceCard::closingSendsStop()
 {
-    Attached a;
+    AttachedProgram a;
     QVERIFY(a.start());
     QSignalSpy frames(&a.f.sim, &SimCardIssuer::frameReceived);
     {

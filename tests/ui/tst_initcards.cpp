@@ -17,27 +17,9 @@ private Q_SLOTS:
     void levelShowsResetBox();
 };
 
-namespace {
-
-struct Attached {
-    UiFixture f;
-    std::unique_ptr<CardIssuerLink> link;
-    bool start()
-    {
-        if (!f.listen())
-            return false;
-        LoadSettings();
-        link = std::make_unique<CardIssuerLink>(f.backends());
-        StartCommandWorker();
-        return QTest::qWaitFor([&] { return link->attached(); }, 3000);
-    }
-};
-
-} // namespace
-
 void TestInitCards::formatRunWithAWriteErrorBetween()
 {
-    Attached a;
+    AttachedProgram a;
     QVERIFY(a.start());
     for (uint32_t s : {101u, 102u, 103u})
         QVERIFY(a.f.sim.addCard(s));
@@ -93,7 +75,7 @@ void TestInitCards::formatRunWithAWriteErrorBetween()
 
 void TestInitCards::restoreRunAndToggle()
 {
-    Attached a;
+    AttachedProgram a;
     QVERIFY(a.start());
     OperatorLevel = 2;
     a.f.formattedCardOnReader(201);

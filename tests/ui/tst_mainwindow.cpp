@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -42,6 +44,7 @@ private Q_SLOTS:
     void statusFollowsTheCardIssuer();
     void switchOperator();
     void settingsSavedAtClose();
+    void formatMenuNeedsTheCardIssuer();
 };
 
 void TestMainWindow::startWithoutSettingsFile()
@@ -191,6 +194,26 @@ void TestMainWindow::settingsSavedAtClose()
     TSystemInfo stored{};
     QVERIFY(LoadDataFile(SettingsPath(), SettingsFileKind, &stored, sizeof stored));
     QCOMPARE(stored.Sector, uint8_t(12));
+}
+
+void TestMainWindow::formatMenuNeedsTheCardIssuer()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QAction* format = nullptr;
+    for (QAction* menu : main.menuBar()->actions())
+        if (menu->menu())
+            for (QAction* item : menu->menu()->actions())
+                if (item->text() == QStringLiteral("IC卡初始化"))
+                    format = item;
+    QVERIFY(format);
+    format->trigger(); // no card issuer: refused before the window opens
+    QCOMPARE(f.dialogs.texts(), QStringList{"请插入发卡器"});
+    QVERIFY(!QApplication::activeModalWidget());
+    // Entries of windows that are not there yet cannot be used.
+    QVERIFY(!main.nav->entry(QStringLiteral("业主资料录入"))->isEnabled());
+    QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->isEnabled());
 }
 
 QTEST_MAIN(TestMainWindow)
