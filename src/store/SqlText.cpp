@@ -72,6 +72,25 @@ bool isNameStart(QChar c)
     return c.isLetter() || c == QLatin1Char('_');
 }
 
+// At a "--" or "/*" comment, moves i past it and returns true.
+bool skipComment(const QString& sql, qsizetype& i)
+{
+    const qsizetype n = sql.size();
+    if (i + 1 >= n)
+        return false;
+    if (sql[i] == QLatin1Char('-') && sql[i + 1] == QLatin1Char('-')) {
+        while (i < n && sql[i] != QLatin1Char('\n'))
+            ++i;
+        return true;
+    }
+    if (sql[i] == QLatin1Char('/') && sql[i + 1] == QLatin1Char('*')) {
+        const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+        i = end < 0 ? n : end + 2;
+        return true;
+    }
+    return false;
+}
+
 bool isNameChar(QChar c)
 {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
@@ -105,12 +124,7 @@ QStringList StatementParameters(const QString& sql)
             skipQuoted(c);
         } else if (c == QLatin1Char('[')) {
             skipQuoted(QLatin1Char(']'));
-        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
-            while (i < n && sql[i] != QLatin1Char('\n'))
-                ++i;
-        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
-            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? n : end + 2;
+        } else if (skipComment(sql, i)) {
         } else if (c == QLatin1Char('?')) {
             names << QStringLiteral("?");
             ++i;
@@ -152,12 +166,7 @@ QList<std::pair<qsizetype, QString>> topLevelWords(const QString& sql)
             while (i < n && sql[i] != close)
                 ++i;
             ++i; // a doubled quote reads as two quoted texts in a row, which is just as good here
-        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
-            while (i < n && sql[i] != QLatin1Char('\n'))
-                ++i;
-        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
-            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? n : end + 2;
+        } else if (skipComment(sql, i)) {
         } else if (c == QLatin1Char('(')) {
             ++depth;
             ++i;

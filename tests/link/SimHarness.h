@@ -7,6 +7,7 @@
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
 #include "store/SaveLoad.h"
+#include "support/LinkState.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -28,15 +29,7 @@ public:
     // card issuer is attached.
     bool start()
     {
-        PendingCommand = IdleCommand;
-        CardDataReady = 0;
-        CardResult = -1;
-        BlackListReady = 0;
-        CommandEvent.reset();
-        ResetReceiveBuffers();
-        UserCardRec = {};
-        TerminalParamRec = {};
-        BlackListRec = {};
+        ResetLinkState();
         DefaultSystemInfo(SystemInfo);
         std::memcpy(SystemInfo.RegionID, "12345678", 8);
         if (!sim.listen(socketPath()))

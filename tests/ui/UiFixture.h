@@ -12,6 +12,7 @@
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/SaveLoad.h"
+#include "support/LinkState.h"
 #include "support/TestDialogs.h"
 #include "ui/Session.h"
 
@@ -43,15 +44,7 @@ public:
         SetAppPath(dir.path());
         setClock(&clock);
         std::memset(&SystemInfo, 0, sizeof SystemInfo);
-        PendingCommand = IdleCommand;
-        CardDataReady = 0;
-        CardResult = -1;
-        BlackListReady = 0;
-        CommandEvent.reset();
-        ResetReceiveBuffers();
-        UserCardRec = {};
-        TerminalParamRec = {};
-        BlackListRec = {};
+        ResetLinkState();
         OperatorLevel = 0;
     }
 
