@@ -25,6 +25,32 @@ QString PadNumber(int32_t value, int width)
     return text;
 }
 
+std::optional<int32_t> CardSerialFromText(const QString& text)
+{
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    while (i < t.size() && t[i] == QLatin1Char('0'))
+        ++i;
+    const bool negative = i < t.size() && t[i] == QLatin1Char('-');
+    if (negative)
+        ++i;
+    if (i == t.size())
+        return negative ? std::nullopt : std::optional<int32_t>(0);
+    int64_t value = 0;
+    for (; i < t.size(); ++i) {
+        const char16_t c = t[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        value = value * 10 + (c - u'0');
+        if (value > (int64_t(1) << 31))
+            return std::nullopt;
+    }
+    value = negative ? -value : value;
+    if (value > INT32_MAX || value < INT32_MIN)
+        return std::nullopt;
+    return static_cast<int32_t>(value);
+}
+
 int32_t Int32FromBytes(const uint8_t* bytes)
 {
     const uint32_t value = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) |

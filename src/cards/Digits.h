@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // Packed digits and number texts shared by every card record and several windows.
 
@@ -14,6 +15,10 @@ void UnpackDigits(char* dest, const uint8_t* src, int n);
 // Decimal text of the value with '0' put in front until it is at least width long,
 // also in front of a minus sign.
 QString PadNumber(int32_t value, int width);
+// The card serial in a text that PadNumber wrote: zeros in front, then the decimal number with its
+// minus sign ("0001234567", "000000-256", "-2147483648"); blanks around it are ignored and the
+// empty text is 0. Nothing else is a serial.
+std::optional<int32_t> CardSerialFromText(const QString& text);
 // Most significant byte first, taken as signed.
 int32_t Int32FromBytes(const uint8_t* bytes);
 // Upper-case hexadecimal, at least two digits.

@@ -11,6 +11,9 @@ private Q_SLOTS:
     void padNumber_data();
     void padNumber();
     void int32FromBytes();
+    void cardSerialText_data();
+    void cardSerialText();
+    void notACardSerial();
     void hexByte();
     void textBeforeDash_data();
     void textBeforeDash();
@@ -75,6 +78,37 @@ void TestDigits::int32FromBytes()
     QCOMPARE(PadNumber(Int32FromBytes(top), 10).size(), 11);
     const uint8_t small[4] = {0x00, 0x12, 0xD6, 0x87};
     QCOMPARE(Int32FromBytes(small), 1234567);
+}
+
+void TestDigits::cardSerialText_data()
+{
+    QTest::addColumn<int>("serial");
+    QTest::newRow("0") << 0;
+    QTest::newRow("1") << 1;
+    QTest::newRow("2^24") << (1 << 24);
+    QTest::newRow("2^31-1") << int(INT32_MAX);
+    QTest::newRow("-1") << -1;
+    QTest::newRow("-256") << -256;
+    QTest::newRow("-2^31+1") << int(INT32_MIN + 1);
+    QTest::newRow("-2^31") << int(INT32_MIN);
+}
+
+void TestDigits::cardSerialText()
+{
+    // Every text PadNumber writes for a card serial reads back as that serial, the minus sign
+    // inside the padding included ("000000-256").
+    QFETCH(int, serial);
+    const QString text = PadNumber(serial, 10);
+    QCOMPARE(CardSerialFromText(text), std::optional<int32_t>(serial));
+    QCOMPARE(CardSerialFromText(QLatin1Char(' ') + text + QLatin1Char(' ')), std::optional<int32_t>(serial));
+}
+
+void TestDigits::notACardSerial()
+{
+    QCOMPARE(CardSerialFromText(QString()), std::optional<int32_t>(0)); // an owner without a card
+    for (const char* bad :
+         {"-", "000-", "--5", "12-3", "0-0-1", "1 2", "2147483648", "-2147483649", "abc", "0x10", "+5", "１"})
+        QVERIFY2(!CardSerialFromText(QString::fromUtf8(bad)), bad);
 }
 
 void TestDigits::hexByte()
