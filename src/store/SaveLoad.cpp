@@ -3,9 +3,13 @@
 #include "AppPath.h"
 #include "cards/Digits.h"
 
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 TSystemInfo SystemInfo = {};
 
@@ -29,6 +33,42 @@ bool LoadDataFile(const QString& path, uint8_t kind, void* record, qint64 size)
     return true;
 }
 
+namespace {
+
+// The name a save writes to before it takes the file's place.
+QString partName(const QString& path)
+{
+    return path + QStringLiteral(".part");
+}
+
+// What a save cut short left beside the file: our own partial copy, and the temporary files of
+// earlier versions: "<name>.XXXXXX", six random letters or digits (upper and lower case mixed,
+// which a name chosen by hand, such as "<name>.backup", rarely is) holding nothing or beginning
+// with the header of a data file.
+void removeUnfinishedSaves(const QString& path)
+{
+    QFile::remove(partName(path));
+    const QFileInfo info(path);
+    const QDir folder = info.absoluteDir();
+    const QRegularExpression temporary(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(info.fileName()) + QStringLiteral("\\.[A-Za-z0-9]{6}")));
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
+        const QString suffix = name.right(6);
+        const bool mixedCase = suffix != suffix.toLower() && suffix != suffix.toUpper();
+        if (!temporary.match(name).hasMatch() || !mixedCase)
+            continue;
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray head = file.read(DataFileSignatureSize);
+        file.close();
+        if (head.isEmpty() || head == QByteArray(DataFileSignature, DataFileSignatureSize))
+            QFile::remove(folder.filePath(name));
+    }
+}
+
+} // namespace
+
 bool SaveDataFile(const QString& path, uint8_t kind, const void* record, qint64 size)
 {
     if (TrimControls(path).isEmpty())
@@ -36,15 +76,22 @@ bool SaveDataFile(const QString& path, uint8_t kind, const void* record, qint64 
     char header[DataFileHeaderSize] = {};
     std::memcpy(header, DataFileSignature, DataFileSignatureSize);
     header[DataFileKindOffset] = static_cast<char>(kind);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // The new content goes to a file of its own, reaches the disk, and then takes the old file's
+    // place in one step: a failure or a crash on the way leaves the previous file whole.
+    const QString part = partName(path);
+    QFile file(part);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    if (file.write(header, DataFileHeaderSize) != DataFileHeaderSize ||
-        file.write(static_cast<const char*>(record), size) != size) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    bool ok = file.write(header, DataFileHeaderSize) == DataFileHeaderSize &&
+              file.write(static_cast<const char*>(record), size) == size && file.flush() &&
+              ::fsync(file.handle()) == 0;
+    file.close();
+    if (ok && QFile::exists(path))
+        QFile::setPermissions(part, QFile::permissions(path));
+    ok = ok && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
+    if (!ok)
+        QFile::remove(part);
+    return ok;
 }
 
 QString SettingsPath()
@@ -54,6 +101,7 @@ QString SettingsPath()
 
 SettingsLoad LoadSettings()
 {
+    removeUnfinishedSaves(SettingsPath());
     if (!QFile::exists(SettingsPath()))
         return SettingsLoad::Missing;
     return LoadDataFile(SettingsPath(), SettingsFileKind, &SystemInfo, sizeof SystemInfo)
@@ -63,6 +111,7 @@ SettingsLoad LoadSettings()
 
 bool SaveSettings()
 {
+    removeUnfinishedSaves(SettingsPath());
     if (!QFile::exists(SettingsPath()))
         return false;
     return SaveDataFile(SettingsPath(), SettingsFileKind, &SystemInfo, sizeof SystemInfo);

@@ -45,6 +45,7 @@ private Q_SLOTS:
     void sectorCorrection();
     void failedSaveLeavesOldFileWhole();
     void shippedDefaultFile();
+    void unfinishedSavesAreRemoved();
 
 private:
     QTemporaryDir m_dir;
@@ -168,6 +169,33 @@ void TestSettings::shippedDefaultFile()
     QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
     QCOMPARE(SystemInfo.Sector, uint8_t(7));
     QCOMPARE(SystemInfo.RegionID[0], '\0');
+}
+
+void TestSettings::unfinishedSavesAreRemoved()
+{
+    TSystemInfo info;
+    DefaultSystemInfo(info);
+    QVERIFY(SaveDataFile(SettingsPath(), SettingsFileKind, &info, sizeof info));
+    const QByteArray partial = header(1) + QByteArray(100, '\0');
+    const QString folder = m_dir.path() + QLatin1Char('/');
+    // Left by saves that were killed: ours, and the temporary files of earlier versions.
+    for (const char* name : {"SystemInfo.dat.part", "SystemInfo.dat.aB3xQz", "SystemInfo.dat.Kp0wRt"})
+        writeFile(folder + QLatin1String(name), partial);
+    writeFile(folder + QStringLiteral("SystemInfo.dat.Zz9yXe"), QByteArray());
+    // Kept: copies made by hand, and whatever does not look like a settings file.
+    writeFile(folder + QStringLiteral("SystemInfo.dat.backup"), partial);
+    writeFile(folder + QStringLiteral("SystemInfo.dat.Notes1"), "my notes");
+    writeFile(folder + QStringLiteral("SystemInfo.dat.old"), partial);
+    const QStringList kept = {QStringLiteral("SystemInfo.dat"), QStringLiteral("SystemInfo.dat.Notes1"),
+                              QStringLiteral("SystemInfo.dat.backup"), QStringLiteral("SystemInfo.dat.old")};
+
+    QCOMPARE(LoadSettings(), SettingsLoad::Loaded); // at the next start
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files, QDir::Name), kept);
+    writeFile(folder + QStringLiteral("SystemInfo.dat.part"), partial);
+    QVERIFY(SaveSettings()); // at the next save
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files, QDir::Name), kept);
+    for (const QString& name : kept.mid(1))
+        QFile::remove(folder + name);
 }
 
 QTEST_APPLESS_MAIN(TestSettings)
