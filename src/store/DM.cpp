@@ -1,6 +1,7 @@
 #include "DM.h"
 
 #include "AppPath.h"
+#include "DbMaintenance.h"
 #include "Dialogs.h"
 #include "OperationError.h"
 #include "Schema.h"
@@ -92,7 +93,20 @@ QByteArray bitmapBytes(const std::array<uint8_t, 32>& bitmap)
 
 QString StoredDateText(const QDate& date)
 {
-    return (date.isValid() ? date : QDate(1899, 12, 30)).toString(QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid())
+        ThrowNotADate(QString());
+    return date.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QDate DateFromText(const QString& text)
+{
+    const QString t = text.trimmed();
+    for (const char* format : {"yyyy/MM/dd", "yyyy-MM-dd", "yyyy/M/d", "yyyy-M-d"}) {
+        const QDate d = QDate::fromString(t, QLatin1String(format));
+        if (d.isValid())
+            return d;
+    }
+    ThrowNotADate(text);
 }
 
 QString DateText(const QDate& date)
@@ -125,6 +139,7 @@ Tdm::Tdm()
       dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),
       dsTemp(*this, QStringLiteral("dsTemp")), qry1(*this), m_connectionName(con1.connectionName())
 {
+    RemoveMaintenanceLeftovers();
 }
 
 Tdm::~Tdm()
@@ -156,10 +171,11 @@ void Tdm::OpenConnection()
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
         throw OperationError(unusableMessage(path, QStringLiteral("它不是一个文件。")));
-    // A missing file, or one left empty by a creation that never finished, gets the schema.
-    const bool fresh = !info.exists() || info.size() == 0;
+    // The file is judged first (after the engine has rolled back whatever a crash left half
+    // written). A missing file, and one that holds nothing (a creation that never finished),
+    // gets the schema.
     int version = 0;
-    if (!fresh) {
+    if (info.exists()) {
         const TDatabaseCheck check = CheckDatabaseFile(path, false);
         if (!check.ok)
             throw OperationError(unusableMessage(path, check.reason));
@@ -172,15 +188,20 @@ void Tdm::OpenConnection()
         throw OperationError(unusableMessage(path, error));
     }
     try {
+        QSqlQuery q(con1);
+        // The rollback journal with a full sync at every commit: a committed statement survives a
+        // power cut, and whenever no change is running the file alone holds all of it, so a copy
+        // made by hand between two operations is complete. (Files of earlier versions used a
+        // write-ahead log; switching folds it back into the file.)
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) || !q.next() ||
+            q.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+            throw OperationError(QStringLiteral("不能使用回滚日志：%1").arg(q.lastError().text()));
+        if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
+            throw OperationError(q.lastError().text());
+        q.finish();
         // The schema goes in before anything else is written, in one transaction.
         if (version < SchemaVersion)
             ApplySchema(con1, version);
-        QSqlQuery q(con1);
-        // Write-ahead log with a full sync at every commit: a committed statement survives a
-        // power cut. Where the log cannot be used the default rollback journal stays.
-        q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        if (!q.exec(QStringLiteral("PRAGMA synchronous=FULL")))
-            throw OperationError(q.lastError().text());
     } catch (const OperationError& e) {
         con1.close();
         throw OperationError(unusableMessage(path, e.message()));
@@ -213,31 +234,25 @@ void Tdm::CloseDataSets()
 
 bool Tdm::CloseConnection()
 {
+    if (!m_levels.empty())
+        return false;
     CloseDataSets();
     if (!con1.isOpen())
         return true;
-    {
-        QSqlQuery q(con1);
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode=DELETE")) || !q.next() ||
-            q.value(0).toString().compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
-            return false;
-    }
     con1.close();
     return true;
 }
 
-bool Tdm::ExecuteSQL(const QString& sql)
+bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params, const QStringList& placeholders)
 {
-    return ExecuteSQL(sql, {});
-}
-
-bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params)
-{
+    if (inFailedChange())
+        return false;
     try {
         qry1.Exec(sql, params);
         return true;
     } catch (const std::exception&) {
-        ShowError(QStringLiteral("执行错误：") + sql);
+        markFailed();
+        ShowError(QStringLiteral("执行错误：") + StatementWithValues(sql, params, placeholders));
         return false;
     }
 }
@@ -388,7 +403,10 @@ QByteArray terminalBytes(const TuserInfoRec& rec, bool throughBuffer)
 
 bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
 {
-    return ExecuteSQL(sql, pick(params, sql));
+    // The error box shows these statements with their placeholders, but with the row's key.
+    QStringList placeholders = StatementParameters(sql);
+    placeholders.removeAll(QStringLiteral("idx"));
+    return ExecuteSQL(sql, pick(params, sql), placeholders);
 }
 
 bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
@@ -437,6 +455,44 @@ bool Tdm::ClearUserCardID(int idx)
 {
     return ExecuteSQL(QStringLiteral("update UserInfo set CardID='' where idx = :idx"),
                       {{QStringLiteral("idx"), idx}});
+}
+
+bool Tdm::AddUserInfo(TuserInfoRec& rec)
+{
+    TTransaction change(*this);
+    if (CardNoExists(rec.CardNo)) {
+        const int replaced = FieldAsInt(dsTemp, QStringLiteral("idx"));
+        ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
+                   {{QStringLiteral("idx"), replaced}});
+    }
+    if (!InsertUserInfo(rec))
+        return change.Commit();
+    const int idx = FindUserIdx(rec);
+    if (!change.Commit())
+        return false;
+    rec.idx = idx;
+    return true;
+}
+
+bool Tdm::MoveUserCardID(int fromIdx, int toIdx, const QString& cardId)
+{
+    TTransaction change(*this);
+    if (fromIdx > 0)
+        ClearUserCardID(fromIdx);
+    SetUserCardID(toIdx, cardId);
+    return change.Commit();
+}
+
+bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
+{
+    TTransaction change(*this);
+    ExecuteSQL(QStringLiteral("delete from UserInfo where CardNo = :CardNo and DongHao = :DongHao and "
+                              "DanYuan=:DanYuan"),
+               {{QStringLiteral("CardNo"), TextValue(rec.CardNo)},
+                {QStringLiteral("DongHao"), rec.DongHao},
+                {QStringLiteral("DanYuan"), rec.DanYuan}});
+    InsertUserInfo(rec, InsertEntry::Import);
+    return change.Commit();
 }
 
 int Tdm::FindUserByCardID(const QString& cardId)
@@ -496,10 +552,59 @@ TBuildTreeNode Tdm::FillBuildTree()
     return root;
 }
 
+void Tdm::beginLevel(bool allOrNothing)
+{
+    QSqlDatabase db = database();
+    const QString savepoint = QStringLiteral("iccard_change_%1").arg(m_levels.size() + 1);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SAVEPOINT ") + savepoint))
+        throw OperationError(q.lastError().text());
+    m_levels.push_back({savepoint, allOrNothing, false});
+}
+
+bool Tdm::endLevel(bool keep)
+{
+    const Level level = m_levels.back();
+    m_levels.pop_back();
+    if (!con1.isOpen())
+        return false;
+    QSqlQuery q(con1);
+    keep = keep && !level.failed;
+    if (keep && q.exec(QStringLiteral("RELEASE ") + level.savepoint))
+        return true;
+    QString refused;
+    if (keep) // the engine would not keep it (a full disk, say): say so once, and undo it all
+        refused = q.lastError().text();
+    const bool undone = q.exec(QStringLiteral("ROLLBACK TO ") + level.savepoint) &&
+                        q.exec(QStringLiteral("RELEASE ") + level.savepoint);
+    if (!undone && m_levels.empty())
+        q.exec(QStringLiteral("ROLLBACK"));
+    if (!refused.isEmpty()) {
+        ShowError(QStringLiteral("执行错误：提交更改失败（%1）").arg(refused));
+        markFailed();
+    } else if (level.allOrNothing) {
+        markFailed(); // the change that holds this one failed with it
+    }
+    return false;
+}
+
+void Tdm::markFailed()
+{
+    // The innermost changes fail, up to the first batch, which goes on with its next statement.
+    for (auto it = m_levels.rbegin(); it != m_levels.rend() && it->allOrNothing; ++it)
+        it->failed = true;
+}
+
+bool Tdm::inFailedChange() const
+{
+    return !m_levels.empty() && m_levels.back().failed;
+}
+
 bool Tdm::BeginBatch()
 {
     try {
-        return database().transaction();
+        beginLevel(false);
+        return true;
     } catch (const OperationError&) {
         return false;
     }
@@ -507,10 +612,34 @@ bool Tdm::BeginBatch()
 
 bool Tdm::CommitBatch()
 {
-    if (!con1.isOpen())
+    if (m_levels.empty() || m_levels.back().allOrNothing)
         return false;
-    if (con1.commit())
-        return true;
-    con1.rollback();
-    return false;
+    return endLevel(true);
+}
+
+TTransaction::TTransaction(Tdm& module) : m_dm(module)
+{
+    m_dm.beginLevel(true);
+}
+
+TTransaction::TTransaction() : TTransaction(*dm) {}
+
+TTransaction::~TTransaction()
+{
+    if (m_open)
+        m_dm.endLevel(false);
+}
+
+bool TTransaction::Commit()
+{
+    if (!m_open)
+        return false;
+    m_open = false;
+    return m_dm.endLevel(true);
+}
+
+void TTransaction::Fail()
+{
+    if (m_open)
+        m_dm.m_levels.back().failed = true;
 }

@@ -85,17 +85,18 @@ public:
     bool IsOpen() const;
     // Opens like database() but shows nothing: failures only throw.
     void OpenConnection();
-    // Closes the shared datasets and the connection, taking the file out of WAL mode so that
-    // it stands alone on disk. Returns false (connection left open) when another user of the
-    // file prevents that.
+    // Closes the shared datasets and the connection, so that the file stands alone on disk.
+    // Returns false (connection left open) when a change is still running or another user of the
+    // file prevents it.
     bool CloseConnection();
     // Finishes the shared datasets and the parameter query.
     void CloseDataSets();
 
     // Runs one changing statement on qry1. On failure an error box shows "执行错误：" and the
-    // statement (with its placeholders) and the result is false; nothing is thrown.
-    bool ExecuteSQL(const QString& sql);
-    bool ExecuteSQL(const QString& sql, const SqlParams& params);
+    // statement with its values written in (the names in placeholders stay as placeholders), and
+    // the result is false; nothing is thrown. Inside a change that has already failed
+    // (TTransaction) the statement does not run and the result is false, without a message.
+    bool ExecuteSQL(const QString& sql, const SqlParams& params = {}, const QStringList& placeholders = {});
 
     // Fields of a dataset's current row. Text: empty for Null. Int: 0 for Null or empty text,
     // a conversion error (OperationError) for anything that is not a whole number.
@@ -122,6 +123,18 @@ public:
     // Card serial of one row (through ExecuteSQL).
     bool SetUserCardID(int idx, const QString& cardId);
     bool ClearUserCardID(int idx);
+
+    // Changes of several statements, each all or nothing (false: nothing changed, the failure
+    // has been reported once; conversion and lookup errors throw, also undoing everything).
+    // Adds the owner in place of any row with the same card number: that row is deleted, the
+    // record inserted, and its new idx put into rec.idx.
+    bool AddUserInfo(TuserInfoRec& rec);
+    // Registers a card serial to the owner toIdx, clearing it first from the owner fromIdx that
+    // held it (none when fromIdx is not above 0).
+    bool MoveUserCardID(int fromIdx, int toIdx, const QString& cardId);
+    // One owner of an owner data file: replaces the rows with its card number in its building and
+    // unit.
+    bool ImportUserInfo(const TuserInfoRec& rec);
     // Lookups on dsTemp; errors throw OperationError.
     // The idx of the first row holding the serial, -1 when none.
     int FindUserByCardID(const QString& cardId);
@@ -136,27 +149,78 @@ public:
     TBuildTreeNode FillBuildTree();
 
     // Groups the statements that follow into one commit, until CommitBatch: for runs of many
-    // writes (the import), which otherwise wait for the disk once per statement. A statement
-    // that fails inside a batch is undone alone, as outside one. False when it cannot begin or
-    // commit (the batch is then undone as a whole).
+    // writes (the import), which otherwise wait for the disk once per statement. A statement or a
+    // TTransaction that fails inside a batch is undone alone, as outside one. False when it
+    // cannot begin or commit (the batch is then undone as a whole).
     bool BeginBatch();
     bool CommitBatch();
 
+    // Whether a change (TTransaction or batch) is running.
+    bool InTransaction() const { return !m_levels.empty(); }
+
 private:
+    friend class TTransaction;
+    struct Level {
+        QString savepoint;
+        bool allOrNothing;
+        bool failed;
+    };
+    void beginLevel(bool allOrNothing);
+    // Keeps (keep true and nothing failed) or undoes the innermost level; false when it was undone
+    // or the engine refused.
+    bool endLevel(bool keep);
+    void markFailed();
+    bool inFailedChange() const;
+
     void fillUserInfo(TuserInfoRec& rec);
     int loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec);
     bool runRecordStatement(const QString& sql, const SqlParams& params);
 
     QString m_connectionName;
     bool m_openFailureShown = false;
+    std::vector<Level> m_levels;
 };
 
 // The data module of the program; created at start-up (and by tests).
 extern Tdm* dm;
 
+// One change made of several statements, all or nothing:
+//
+//     TTransaction change;
+//     dm->ExecuteSQL(first...);
+//     dm->ExecuteSQL(second...);   // does not run when the first failed
+//     return change.Commit();
+//
+// The first statement that fails reports itself; the ones after it do not run, and Commit undoes
+// everything and returns false. An exception that leaves the scope before Commit undoes everything
+// too. Changes nest (a savepoint each); inside a batch, a failed change is undone alone.
+// User-interface thread only; no message box may wait for the operator while one is running.
+class TTransaction {
+public:
+    // Throws OperationError when the database cannot be used or the change cannot begin.
+    explicit TTransaction(Tdm& module);
+    TTransaction();
+    ~TTransaction();
+    TTransaction(const TTransaction&) = delete;
+    TTransaction& operator=(const TTransaction&) = delete;
+
+    // Keeps the change when every statement of it succeeded (true); otherwise undoes it (false).
+    // A refusal of the engine to keep it is reported here.
+    bool Commit();
+    // A step that is not a statement failed (and has been reported): Commit will undo the change.
+    void Fail();
+
+private:
+    Tdm& m_dm;
+    bool m_open = true;
+};
+
 // Dates: ISO text "yyyy-mm-dd" in the database; "yyyy/mm/dd" where the operator and the owner
-// data files see them.
+// data files see them. An invalid date is never stored: StoredDateText throws the conversion error.
 QString StoredDateText(const QDate& date);
 QString DateText(const QDate& date);
 // A stored date value (ISO text, also with a time, or yyyy/mm/dd); Null or anything else throws.
 QDate StoredDate(const QVariant& value);
+// A date as operators and owner data files write it ("yyyy/mm/dd", also "yyyy-mm-dd" and without
+// leading zeros); anything else, and a day that does not exist, throws the conversion error.
+QDate DateFromText(const QString& text);

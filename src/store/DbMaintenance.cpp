@@ -98,7 +98,24 @@ QString stamp()
     return Now().toString(QStringLiteral("yyMMdd_hhmmss"));
 }
 
+// Copies that a backup cut short left in the backup folder (with their journals).
+void removePartialBackups()
+{
+    const QDir folder(BackupFolder());
+    if (!folder.exists())
+        return;
+    for (const QString& name : folder.entryList({QStringLiteral("*.bak.part*")}, QDir::Files | QDir::Hidden))
+        QFile::remove(folder.filePath(name));
+}
+
 } // namespace
+
+void RemoveMaintenanceLeftovers()
+{
+    removeWithSideFiles(Tdm::DatabasePath() + QStringLiteral(".restore"));
+    removeWithSideFiles(Tdm::DatabasePath() + QStringLiteral(".previous"));
+    removePartialBackups();
+}
 
 QString BackupFolder()
 {
@@ -122,9 +139,9 @@ TMaintenanceResult BackupDatabase()
     }
     if (!makeBackupFolder(result))
         return result;
+    removePartialBackups();
     const QString target = BackupFilePath(Now());
     const QString part = target + QStringLiteral(".part");
-    removeWithSideFiles(part);
     const QString error = vacuumInto(Tdm::DatabasePath(), part);
     if (!error.isEmpty() || !syncPath(part) || !replaceFile(part, target)) {
         removeWithSideFiles(part);
@@ -153,7 +170,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
         return fail(QStringLiteral("这是正在使用的数据库文件本身，请选择备份目录中的备份文件。"));
 
     // 1. A copy of the chosen file beside the database, checked as it will be used.
-    removeWithSideFiles(incoming);
+    RemoveMaintenanceLeftovers();
     if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))
         return fail(QStringLiteral("不能复制这个文件。"));
     const TDatabaseCheck check = CheckDatabaseFile(incoming, true);
@@ -161,6 +178,8 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
     QFile::remove(incoming + QStringLiteral("-shm"));
     if (!check.ok)
         return fail(check.reason);
+    if (check.empty)
+        return fail(QStringLiteral("这个文件是空的，里面没有数据。"));
     if (!makeBackupFolder(result)) {
         removeWithSideFiles(incoming);
         return result;

@@ -24,10 +24,17 @@ QString BackupFilePath(const QDateTime& t);
 TMaintenanceResult BackupDatabase();
 
 // Replaces the database with the chosen file: checks that it is an SQLite database with the
-// three tables and intact pages, keeps a copy of the current database in the backup folder,
+// three tables, whole and with intact pages (a backup of an earlier schema version is brought up
+// to date when it is opened), keeps a copy of the current database in the backup folder,
 // closes the connection, puts a copy of the chosen file in place (copy, then rename) and opens
 // it. Any failure leaves the previous database in place and working.
 TMaintenanceResult RestoreDatabase(const QString& chosenFile);
+
+// Removes what a backup or restore that was cut short (the program killed, the power lost) left
+// behind: partial copies in the backup folder, and the incoming or previous copy of the database
+// beside it. Runs when the data module is created (at start-up) and before every backup and
+// restore.
+void RemoveMaintenanceLeftovers();
 
 // Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing
 // delete reports itself and the next one still runs). ok only when all three succeeded.

@@ -1,12 +1,15 @@
 #include "Schema.h"
 
 #include "OperationError.h"
+#include "SqlText.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
+#include <cstring>
 
 const QList<TRequiredTable>& RequiredTables()
 {
@@ -35,19 +38,7 @@ QStringList SchemaStatements(int version)
     QFile file(QStringLiteral(":/store/schema/%1.sql").arg(version));
     if (!file.open(QIODevice::ReadOnly))
         throw OperationError(QStringLiteral("数据库结构文件缺失：%1").arg(file.fileName()));
-    QString text;
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        const qsizetype comment = line.indexOf(QLatin1String("--"));
-        text += (comment < 0 ? line : line.left(comment)) + QLatin1Char('\n');
-    }
-    QStringList statements;
-    for (const QString& part : text.split(QLatin1Char(';'))) {
-        const QString s = part.trimmed();
-        if (!s.isEmpty())
-            statements << s;
-    }
-    return statements;
+    return SplitStatements(QString::fromUtf8(file.readAll()));
 }
 
 void ApplySchema(QSqlDatabase& db, int from)
@@ -75,19 +66,49 @@ void ApplySchema(QSqlDatabase& db, int from)
 
 namespace {
 
-TDatabaseCheck checkOpen(QSqlDatabase& db, bool integrity)
+constexpr char SqliteMagic[] = "SQLite format 3";
+
+QString damaged(const QString& detail)
+{
+    return QStringLiteral("数据库文件已损坏或不完整（%1）。").arg(detail);
+}
+
+QString foreign(const QString& detail)
+{
+    return QStringLiteral("它是其他程序的数据库，不是本系统的数据库（%1）。").arg(detail);
+}
+
+// Whether the file starts as every SQLite database does.
+bool hasSqliteHeader(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(16);
+    return head.size() == 16 && std::memcmp(head.constData(), SqliteMagic, 16) == 0;
+}
+
+TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
 {
     TDatabaseCheck result;
     QSqlQuery q(db);
+    // The first read lets the engine roll back what a crash left half-written.
     if (!q.exec(QStringLiteral("select name from sqlite_master where type='table'"))) {
-        result.reason = QStringLiteral("它不是本系统的数据库文件（不是 SQLite 数据库）。");
+        result.reason = damaged(q.lastError().text());
         return result;
     }
     QSet<QString> tables;
-    while (q.next())
-        tables.insert(q.value(0).toString().toLower());
+    while (q.next()) {
+        const QString name = q.value(0).toString().toLower();
+        if (!name.startsWith(QLatin1String("sqlite_")))
+            tables.insert(name);
+    }
+    if (q.lastError().isValid()) {
+        result.reason = damaged(q.lastError().text());
+        return result;
+    }
     if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-        result.reason = q.lastError().text();
+        result.reason = damaged(q.lastError().text());
         return result;
     }
     result.version = q.value(0).toInt();
@@ -95,14 +116,20 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, bool integrity)
         result.reason = QStringLiteral("它由更新版本的程序建立（数据库版本 %1）。").arg(result.version);
         return result;
     }
+    if (tables.isEmpty() && result.version == 0) {
+        // Nothing in it: a creation that never finished (or an empty file someone made).
+        result.ok = true;
+        result.empty = true;
+        return result;
+    }
     for (const TRequiredTable& t : RequiredTables()) {
         const QString name = QString::fromLatin1(t.name);
         if (!tables.contains(name.toLower())) {
-            result.reason = QStringLiteral("它缺少数据表 %1，不是本系统的数据库。").arg(name);
+            result.reason = foreign(QStringLiteral("缺少数据表 %1").arg(name));
             return result;
         }
         if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(name))) {
-            result.reason = q.lastError().text();
+            result.reason = damaged(q.lastError().text());
             return result;
         }
         QSet<QString> columns;
@@ -110,19 +137,32 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, bool integrity)
             columns.insert(q.value(1).toString().toLower());
         for (const QString& c : t.columns) {
             if (!columns.contains(c.toLower())) {
-                result.reason = QStringLiteral("数据表 %1 缺少列 %2，不是本系统的数据库。").arg(name, c);
+                result.reason = foreign(QStringLiteral("数据表 %1 缺少列 %2").arg(name, c));
                 return result;
             }
         }
     }
     if (integrity) {
+        // A copy cut short inside its last page passes the engine's own checks.
+        qint64 pages = -1;
+        qint64 pageSize = -1;
+        if (q.exec(QStringLiteral("PRAGMA page_count")) && q.next())
+            pages = q.value(0).toLongLong();
+        if (q.exec(QStringLiteral("PRAGMA page_size")) && q.next())
+            pageSize = q.value(0).toLongLong();
+        const qint64 size = QFileInfo(path).size();
+        if (pages < 0 || pageSize <= 0 || size != pages * pageSize) {
+            result.reason =
+                damaged(QStringLiteral("文件长 %1 字节，应为 %2 字节").arg(size).arg(pages * pageSize));
+            return result;
+        }
         if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next()) {
-            result.reason = QStringLiteral("文件已损坏：%1").arg(q.lastError().text());
+            result.reason = damaged(q.lastError().text());
             return result;
         }
         const QString verdict = q.value(0).toString();
         if (verdict != QLatin1String("ok")) {
-            result.reason = QStringLiteral("文件已损坏：%1").arg(verdict);
+            result.reason = damaged(verdict);
             return result;
         }
     }
@@ -134,22 +174,42 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, bool integrity)
 
 TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity)
 {
+    TDatabaseCheck result;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        result.reason = QStringLiteral("文件不存在。");
+        return result;
+    }
+    if (!info.isFile()) {
+        result.reason = QStringLiteral("它不是一个文件。");
+        return result;
+    }
+    if (info.size() == 0) {
+        result.ok = true;
+        result.empty = true;
+        return result;
+    }
+    if (!hasSqliteHeader(path)) {
+        result.reason = QStringLiteral("它不是本系统的数据库文件（不是 SQLite 数据库）。");
+        return result;
+    }
     static std::atomic<int> serial{0};
     const QString name = QStringLiteral("iccard.check.%1").arg(++serial);
-    TDatabaseCheck result;
     {
+        // Read-write, as the engine intends: a journal that a crash left beside the file is rolled
+        // back by the first read, and only then is the file judged.
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!QFile::exists(path)) {
-            result.reason = QStringLiteral("文件不存在。");
-        } else if (!db.open()) {
+        if (!db.open()) {
             result.reason = QStringLiteral("无法打开：%1").arg(db.lastError().text());
         } else {
-            result = checkOpen(db, integrity);
+            result = checkOpen(db, path, integrity);
             db.close();
         }
     }
     QSqlDatabase::removeDatabase(name);
+    // A rollback may have left the file empty again (its creation had not finished).
+    if (result.ok && QFileInfo(path).size() == 0)
+        result.empty = true;
     return result;
 }

@@ -8,7 +8,7 @@
 // The database schema, kept as numbered SQL resources (:/store/schema/<n>.sql, each taking the
 // file from version n-1 to n) and recorded in PRAGMA user_version.
 
-constexpr int SchemaVersion = 1;
+constexpr int SchemaVersion = 2;
 
 // The tables the program needs, and the columns each must have.
 struct TRequiredTable {
@@ -17,7 +17,7 @@ struct TRequiredTable {
 };
 const QList<TRequiredTable>& RequiredTables();
 
-// The statements of one schema step, comments removed.
+// The statements of one schema step, comments left out.
 QStringList SchemaStatements(int version);
 
 // Brings an open database from version `from` to SchemaVersion in one transaction.
@@ -26,11 +26,15 @@ void ApplySchema(QSqlDatabase& db, int from);
 
 struct TDatabaseCheck {
     bool ok = false;
-    QString reason; // why the file cannot be used, for the operator
+    bool empty = false; // ok, but holds nothing: no table, no version (the schema may go in)
+    QString reason;     // why the file cannot be used, for the operator
     int version = 0;
 };
 
-// Looks at an existing file without changing it (read-only connection): an SQLite database,
-// not of a newer schema, with the three tables and their columns; with integrity, also the
-// engine's quick check of every page.
+// Judges an existing file: an SQLite database, not of a newer schema, with the three tables and
+// their columns; with integrity, also whole (its size is its page count times its page size) and
+// passing the engine's quick check of every page. The reasons tell apart a file that is not a
+// database, a damaged or incomplete one, another program's database and a newer version.
+// The file is opened read-write, as the engine intends, so that a journal a crash left beside it
+// is rolled back before it is judged; nothing else is written.
 TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity);

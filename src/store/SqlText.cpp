@@ -2,6 +2,8 @@
 
 #include "OperationError.h"
 
+#include <QByteArray>
+#include <QDate>
 #include <QSet>
 
 QVariant TextValue(const QString& text)
@@ -72,28 +74,100 @@ bool isNameStart(QChar c)
     return c.isLetter() || c == QLatin1Char('_');
 }
 
-// At a "--" or "/*" comment, moves i past it and returns true.
-bool skipComment(const QString& sql, qsizetype& i)
-{
-    const qsizetype n = sql.size();
-    if (i + 1 >= n)
-        return false;
-    if (sql[i] == QLatin1Char('-') && sql[i + 1] == QLatin1Char('-')) {
-        while (i < n && sql[i] != QLatin1Char('\n'))
-            ++i;
-        return true;
-    }
-    if (sql[i] == QLatin1Char('/') && sql[i + 1] == QLatin1Char('*')) {
-        const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
-        i = end < 0 ? n : end + 2;
-        return true;
-    }
-    return false;
-}
-
 bool isNameChar(QChar c)
 {
     return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+// The pieces of a statement text, as far as this program needs to tell them apart.
+enum class Piece { Quoted, Comment, Word, Parameter, Other };
+
+// Walks sql piece by piece: quoted texts and names (a doubled quote stays inside), comments,
+// words, parameters (":name", "@name", "$name", "?" and "?n") and everything else one character
+// at a time. visit(kind, begin, length) is called for every piece in order.
+template <typename Visit> void scanSql(const QString& sql, Visit visit)
+{
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    while (i < n) {
+        const qsizetype begin = i;
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') ||
+            c == QLatin1Char('[')) {
+            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
+            ++i;
+            while (i < n) {
+                if (sql[i] == close) {
+                    if (close != QLatin1Char(']') && i + 1 < n && sql[i + 1] == close) {
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                ++i;
+            }
+            visit(Piece::Quoted, begin, i - begin);
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            while (i < n && sql[i] != QLatin1Char('\n'))
+                ++i;
+            visit(Piece::Comment, begin, i - begin);
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? n : end + 2;
+            visit(Piece::Comment, begin, i - begin);
+        } else if (c == QLatin1Char('?')) {
+            ++i;
+            while (i < n && sql[i].isDigit())
+                ++i;
+            visit(Piece::Parameter, begin, i - begin);
+        } else if ((c == QLatin1Char(':') || c == QLatin1Char('@') || c == QLatin1Char('$')) && i + 1 < n &&
+                   isNameStart(sql[i + 1])) {
+            ++i;
+            while (i < n && isNameChar(sql[i]))
+                ++i;
+            visit(Piece::Parameter, begin, i - begin);
+        } else if (isNameStart(c)) {
+            while (i < n && isNameChar(sql[i]))
+                ++i;
+            visit(Piece::Word, begin, i - begin);
+        } else {
+            ++i;
+            visit(Piece::Other, begin, qsizetype(1));
+        }
+    }
+}
+
+// The name under which a parameter piece is bound: ":name" gives name, "?" and "?n" give "?".
+// '@' and '$' names keep their mark, so that no value given by name ever counts as bound to them.
+QString parameterName(const QString& sql, qsizetype begin, qsizetype length)
+{
+    if (sql[begin] == QLatin1Char('?'))
+        return QStringLiteral("?");
+    if (sql[begin] == QLatin1Char(':'))
+        return sql.mid(begin + 1, length - 1);
+    return sql.mid(begin, length);
+}
+
+// A value as a statement written out as text would carry it.
+QString literal(const QVariant& value)
+{
+    if (value.isNull())
+        return QStringLiteral("null");
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return value.toString();
+    case QMetaType::QByteArray:
+        return QStringLiteral("X'%1'").arg(QString::fromLatin1(value.toByteArray().toHex().toUpper()));
+    default:
+        return SqlQuote(value.toString());
+    }
 }
 
 } // namespace
@@ -101,51 +175,87 @@ bool isNameChar(QChar c)
 QStringList StatementParameters(const QString& sql)
 {
     QStringList names;
-    const qsizetype n = sql.size();
-    qsizetype i = 0;
-    auto skipQuoted = [&](QChar close) {
-        // i is on the opening character; a doubled closing character stays inside.
-        ++i;
-        while (i < n) {
-            if (sql[i] == close) {
-                if (i + 1 < n && sql[i + 1] == close && close != QLatin1Char(']')) {
-                    i += 2;
-                    continue;
+    scanSql(sql, [&](Piece kind, qsizetype begin, qsizetype length) {
+        if (kind != Piece::Parameter)
+            return;
+        const QString name = parameterName(sql, begin, length);
+        if (name == QLatin1String("?") || !names.contains(name))
+            names << name;
+    });
+    return names;
+}
+
+QString StatementWithValues(const QString& sql, const SqlParams& params, const QStringList& keep)
+{
+    QString out;
+    out.reserve(sql.size() + 32);
+    scanSql(sql, [&](Piece kind, qsizetype begin, qsizetype length) {
+        if (kind == Piece::Parameter && sql[begin] == QLatin1Char(':')) {
+            const QString name = parameterName(sql, begin, length);
+            if (!keep.contains(name)) {
+                for (const auto& p : params) {
+                    if (p.first == name) {
+                        out += literal(p.second);
+                        return;
+                    }
                 }
-                ++i;
+            }
+        }
+        out += QStringView(sql).mid(begin, length);
+    });
+    return out;
+}
+
+QStringList SplitStatements(const QString& script)
+{
+    QStringList statements;
+    QString current;
+    QStringList words; // the first words of the current statement, lower-cased
+    int depth = 0;     // begin/case ... end nesting inside a trigger body
+    bool trigger = false;
+    auto finish = [&] {
+        const QString s = current.trimmed();
+        if (!s.isEmpty())
+            statements << s;
+        current.clear();
+        words.clear();
+        depth = 0;
+        trigger = false;
+    };
+    scanSql(script, [&](Piece kind, qsizetype begin, qsizetype length) {
+        const QStringView piece = QStringView(script).mid(begin, length);
+        switch (kind) {
+        case Piece::Comment:
+            current += QLatin1Char(' ');
+            return;
+        case Piece::Word: {
+            const QString word = piece.toString().toLower();
+            if (words.size() < 4) {
+                words << word;
+                // "create [temp|temporary] trigger": its body holds statements of its own.
+                trigger =
+                    trigger || (words.first() == QLatin1String("create") && word == QLatin1String("trigger"));
+            }
+            if (trigger && (word == QLatin1String("begin") || word == QLatin1String("case")))
+                ++depth;
+            else if (trigger && word == QLatin1String("end") && depth > 0)
+                --depth;
+            break;
+        }
+        case Piece::Other:
+            if (piece == QLatin1String(";") && depth == 0) {
+                finish();
                 return;
             }
-            ++i;
+            break;
+        case Piece::Quoted:
+        case Piece::Parameter:
+            break;
         }
-    };
-    while (i < n) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
-            skipQuoted(c);
-        } else if (c == QLatin1Char('[')) {
-            skipQuoted(QLatin1Char(']'));
-        } else if (skipComment(sql, i)) {
-        } else if (c == QLatin1Char('?')) {
-            names << QStringLiteral("?");
-            ++i;
-            while (i < n && sql[i].isDigit())
-                ++i;
-        } else if ((c == QLatin1Char(':') || c == QLatin1Char('@') || c == QLatin1Char('$')) && i + 1 < n &&
-                   isNameStart(sql[i + 1])) {
-            qsizetype j = i + 1;
-            while (j < n && isNameChar(sql[j]))
-                ++j;
-            // Only ':' names are bound by name here; '@' and '$' names keep their mark, so
-            // that no value given for them ever counts as bound.
-            const QString name = c == QLatin1Char(':') ? sql.mid(i + 1, j - i - 1) : sql.mid(i, j - i);
-            if (!names.contains(name))
-                names << name;
-            i = j;
-        } else {
-            ++i;
-        }
-    }
-    return names;
+        current += piece;
+    });
+    finish();
+    return statements;
 }
 
 namespace {
@@ -154,37 +264,15 @@ namespace {
 QList<std::pair<qsizetype, QString>> topLevelWords(const QString& sql)
 {
     QList<std::pair<qsizetype, QString>> words;
-    const qsizetype n = sql.size();
     int depth = 0;
-    qsizetype i = 0;
-    while (i < n) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`') ||
-            c == QLatin1Char('[')) {
-            const QChar close = c == QLatin1Char('[') ? QLatin1Char(']') : c;
-            ++i;
-            while (i < n && sql[i] != close)
-                ++i;
-            ++i; // a doubled quote reads as two quoted texts in a row, which is just as good here
-        } else if (skipComment(sql, i)) {
-        } else if (c == QLatin1Char('(')) {
+    scanSql(sql, [&](Piece kind, qsizetype begin, qsizetype length) {
+        if (kind == Piece::Other && sql[begin] == QLatin1Char('('))
             ++depth;
-            ++i;
-        } else if (c == QLatin1Char(')')) {
+        else if (kind == Piece::Other && sql[begin] == QLatin1Char(')'))
             --depth;
-            ++i;
-        } else if (isNameStart(c)) {
-            qsizetype j = i;
-            while (j < n && isNameChar(sql[j]))
-                ++j;
-            if (depth == 0 && (i == 0 || !(sql[i - 1] == QLatin1Char(':') || sql[i - 1] == QLatin1Char('@') ||
-                                           sql[i - 1] == QLatin1Char('$'))))
-                words.append({i, sql.mid(i, j - i).toLower()});
-            i = j;
-        } else {
-            ++i;
-        }
-    }
+        else if (kind == Piece::Word && depth == 0)
+            words.append({begin, sql.mid(begin, length).toLower()});
+    });
     return words;
 }
 

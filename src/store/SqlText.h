@@ -33,6 +33,15 @@ QString SqlInteger(const QString& text);
 // "@name" and "$name" themselves, "?" gives "?". Quoted texts, quoted names and comments are skipped.
 QStringList StatementParameters(const QString& sql);
 
+// The statement as an operator reads it in an error box: every ":name" parameter given a value is
+// replaced by that value written as a literal (texts quoted, numbers bare, booleans true/false),
+// except the names in keep, which stay as placeholders.
+QString StatementWithValues(const QString& sql, const SqlParams& params, const QStringList& keep = {});
+
+// The statements of a script, split at the semicolons that end them: not at one inside a quoted
+// text, a comment or the body of a trigger. Comments are left out.
+QStringList SplitStatements(const QString& script);
+
 // The statement that counts the rows sql returns: the order of the rows does not change their
 // number, so a closing "order by" (outside brackets and quotes, with no "limit" after it) is left out.
 QString CountStatement(const QString& sql);

@@ -25,6 +25,16 @@ void UpdateTerminal(const TTerminalRec& rec)
                    {QStringLiteral("TerminalID"), id}});
 }
 
+bool ReplaceTerminal(const TTerminalRec& rec)
+{
+    ToInt32(rec.TerminalID); // a text that is not a number is refused before anything runs
+    TTransaction change;
+    if (!DeleteTerminalByID(rec.TerminalID))
+        return change.Commit();
+    AddTerminal(rec);
+    return change.Commit();
+}
+
 bool DeleteTerminal(int idx)
 {
     return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where idx = :idx"),
@@ -44,7 +54,7 @@ bool DeleteTerminalByID(const QString& terminalId)
 
 bool DeleteSelectedTerminals()
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where selFlag = true"));
+    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where selFlag <> 0"));
 }
 
 bool SelectAllTerminals()

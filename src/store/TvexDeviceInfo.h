@@ -22,6 +22,10 @@ void AddTerminal(const TTerminalRec& rec);
 // Name and remark of the row(s) carrying the record's terminal number (not its idx); a number
 // that is not registered changes nothing.
 void UpdateTerminal(const TTerminalRec& rec);
+// DeleteTerminalByID then AddTerminal, all or nothing: adding a registered number replaces the
+// terminal (with a new idx). False (nothing changed) when the delete failed and reported itself;
+// throws like AddTerminal (nothing changed then either).
+bool ReplaceTerminal(const TTerminalRec& rec);
 bool DeleteTerminal(int idx);
 // Removes every row with the number. A text that is not a whole number fails like a statement
 // the engine refuses ("执行错误：") and removes nothing.

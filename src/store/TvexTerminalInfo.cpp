@@ -23,6 +23,17 @@ void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& da
                   {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
 }
 
+bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& danYuan,
+                                        const QString& danYuanName)
+{
+    ToInt32(dongHao); // a text that is not a number is refused before anything runs
+    ToInt32(danYuan);
+    TTransaction change;
+    DeleteBuildUnit(dongHao, danYuan);
+    AddBuildUnit(dongHao, danYuan, danYuanName);
+    return change.Commit();
+}
+
 bool TvexTerminalInfo::DeleteRow(int idx)
 {
     return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where idx = :idx"),
@@ -31,7 +42,7 @@ bool TvexTerminalInfo::DeleteRow(int idx)
 
 bool TvexTerminalInfo::DeleteSelected()
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where selFlag = true"));
+    return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where selFlag <> 0"));
 }
 
 bool TvexTerminalInfo::SelectAll()

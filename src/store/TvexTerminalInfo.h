@@ -13,6 +13,10 @@ public:
     static void AddBuildUnit(const QString& dongHao, const QString& danYuan, const QString& danYuanName);
     // Removes every row of the building and unit.
     static void DeleteBuildUnit(const QString& dongHao, const QString& danYuan);
+    // DeleteBuildUnit then AddBuildUnit, all or nothing: a second add of a pair replaces its
+    // nickname (and gives the row a new idx). Throws like the two (nothing changed then); false
+    // when the engine would not keep the change (reported).
+    static bool ReplaceBuildUnit(const QString& dongHao, const QString& danYuan, const QString& danYuanName);
     static bool DeleteRow(int idx);
     static bool DeleteSelected();
     static bool SelectAll();

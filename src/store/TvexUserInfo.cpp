@@ -11,7 +11,7 @@ bool TvexUserInfo::SelectNone()
 {
     // Only rows that carry a mark are written: the owner list unmarks everything each time it
     // opens, and rewriting every row of a large table would take far longer.
-    return dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = false where selFlag is not false"));
+    return dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = false where selFlag <> 0"));
 }
 
 bool TvexUserInfo::SetSelected(int idx, int value)
@@ -48,5 +48,5 @@ bool TvexUserInfo::DeleteRow(int idx)
 
 bool TvexUserInfo::DeleteSelected()
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from UserInfo where selFlag = true"));
+    return dm->ExecuteSQL(QStringLiteral("delete from UserInfo where selFlag <> 0"));
 }

@@ -2,6 +2,8 @@
 #include "store/OperationError.h"
 #include "store/Schema.h"
 #include "store/SqlText.h"
+#include "store/TvexDeviceInfo.h"
+#include "store/TvexTerminalInfo.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -64,9 +66,12 @@ private Q_SLOTS:
 
     void opensOnFirstUseWithTheSchema();
     void oldFileWithTheTablesGainsTheIndexes();
+    void versionOneFileUpgradesInPlace();
     void foreignFileIsNeverUsed_data();
     void foreignFileIsNeverUsed();
     void executeSqlReportsTheStatement();
+    void changesAreAllOrNothing();
+    void datesThatDoNotParseAreRefused();
     void fieldConversions_data();
     void fieldConversions();
     void unboundParametersAreRefused_data();
@@ -89,14 +94,15 @@ void TestDatabase::opensOnFirstUseWithTheSchema()
     QVERIFY(dm->IsOpen());
     QVERIFY(QFile::exists(path));
 
-    QFile expected(QStringLiteral(ICCARD_SOURCE_DIR "/tests/store/schema_v1.expected"));
+    QFile expected(QStringLiteral(ICCARD_SOURCE_DIR "/tests/store/schema.expected"));
     QVERIFY(expected.open(QIODevice::ReadOnly));
     const QStringList want =
         QString::fromUtf8(expected.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(schemaDump(), want);
     QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
-    // Every committed statement survives a power cut.
-    QCOMPARE(column(QStringLiteral("PRAGMA journal_mode")), QVariantList{QStringLiteral("wal")});
+    // Every committed statement survives a power cut, and between two changes the file alone
+    // holds everything (no write-ahead log beside it).
+    QCOMPARE(column(QStringLiteral("PRAGMA journal_mode")), QVariantList{QStringLiteral("delete")});
     QCOMPARE(column(QStringLiteral("PRAGMA synchronous")), QVariantList{2});
     QVERIFY(f.dialogs.shown.isEmpty());
 
@@ -139,6 +145,48 @@ void TestDatabase::oldFileWithTheTablesGainsTheIndexes()
     QVERIFY(f.dialogs.shown.isEmpty());
 }
 
+void TestDatabase::versionOneFileUpgradesInPlace()
+{
+    // A file as the first version of the program left it: text compared letter case and all.
+    {
+        QStringList statements = SchemaStatements(1);
+        statements
+            << QStringLiteral("PRAGMA user_version = 1")
+            << QStringLiteral(
+                   "insert into UserInfo (CardNo, UserName, CardID, DongHao, DanYuan, FangHao, "
+                   "selFlag, Expdate) values ('a1', 'Li Lei', '0000000007', 3, 1, 'b101', 1, '2026-12-31')")
+            << QStringLiteral("insert into UserInfo (CardNo, UserName) values ('x', 'newest')")
+            << QStringLiteral("delete from UserInfo where CardNo = 'x'")
+            << QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName) values (5, 'Gate')")
+            << QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (3, 1, 'East')");
+        makeDatabase(Tdm::DatabasePath(), statements);
+    }
+
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), r), 1);
+    QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
+    QCOMPARE(r.UserName, QStringLiteral("Li Lei"));
+    QCOMPARE(r.FangHao, QStringLiteral("b101"));
+    QVERIFY(dm->CardNoExists(QStringLiteral("A1")));
+    QCOMPARE(dm->LoadUserInfoByName(QStringLiteral("LI LEI"), r), 1);
+    QCOMPARE(column(QStringLiteral("select idx || selFlag from UserInfo")),
+             QVariantList{QStringLiteral("11")});
+    QCOMPARE(column(QStringLiteral("select count(*) from TerminalInfo where TerminalName = 'gate'")),
+             QVariantList{1});
+    QCOMPARE(column(QStringLiteral("select count(*) from BuildInfo where DanYuanName = 'EAST'")),
+             QVariantList{1});
+    // The key of the deleted newest row is not given again, and the indexes are in place.
+    TuserInfoRec added = r;
+    added.CardNo = QStringLiteral("B2");
+    QVERIFY(dm->InsertUserInfo(added));
+    QCOMPARE(dm->FindUserIdx(added), 3);
+    QCOMPARE(
+        column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
+        QVariantList{6});
+    QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
 void TestDatabase::foreignFileIsNeverUsed_data()
 {
     QTest::addColumn<QStringList>("statements"); // makes an SQLite file when not empty
@@ -150,10 +198,13 @@ void TestDatabase::foreignFileIsNeverUsed_data()
     QByteArray jet(4096, '\0');
     jet.replace(4, 15, "Standard Jet DB");
     QTest::newRow("other engine's file") << QStringList() << jet << QStringLiteral("不是 SQLite 数据库");
+    QByteArray scrambled(8192, '\x5A');
+    scrambled.replace(0, 16, QByteArray("SQLite format 3\0", 16));
+    QTest::newRow("damaged database") << QStringList() << scrambled << QStringLiteral("已损坏或不完整");
     QTest::newRow("another program's database")
         << QStringList{QStringLiteral("create table Notes (id integer primary key, body text)"),
                        QStringLiteral("insert into Notes (body) values ('keep me')")}
-        << QByteArray() << QStringLiteral("缺少数据表 UserInfo");
+        << QByteArray() << QStringLiteral("其他程序的数据库，不是本系统的数据库（缺少数据表 UserInfo）");
     QTest::newRow("table without a column")
         << QStringList{QStringLiteral("create table UserInfo (idx integer primary key, CardID text)"),
                        QStringLiteral("create table TerminalInfo (idx integer primary key)"),
@@ -222,11 +273,147 @@ void TestDatabase::executeSqlReportsTheStatement()
     QCOMPARE(column(QStringLiteral("select TerminalName from TerminalInfo")),
              QVariantList{QStringLiteral("Gate")});
 
+    // Where the statement was written with its values, the operator reads them.
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (idx, CardNo) values (7, 'x')")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger no_card before update on UserInfo begin select raise(abort, 'no'); end")));
+    f.dialogs.clear();
+    QVERIFY(!dm->SetUserCardID(7, QStringLiteral("0001234567")));
+    QCOMPARE(f.dialogs.texts(),
+             QStringList{QStringLiteral("执行错误：update UserInfo set CardID='0001234567' where idx=7")});
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("drop trigger no_update")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger no_name before update on TerminalInfo begin select raise(abort, 'no'); end")));
+    f.dialogs.clear();
+    QVERIFY(!dm->ExecuteSQL(
+        QStringLiteral("update TerminalInfo set TerminalName = :n, selFlag = :f where idx = :i"),
+        {{QStringLiteral("n"), QStringLiteral("O'Brien")},
+         {QStringLiteral("f"), true},
+         {QStringLiteral("i"), 1}}));
+    QCOMPARE(
+        f.dialogs.texts(),
+        QStringList{QStringLiteral(
+            "执行错误：update TerminalInfo set TerminalName = 'O''Brien', selFlag = true where idx = 1")});
+
     // One statement at a time: a second one after a semicolon makes the whole text fail.
     f.dialogs.clear();
     QVERIFY(!dm->ExecuteSQL(QStringLiteral("delete from BuildInfo; delete from TerminalInfo")));
     QCOMPARE(f.dialogs.shown.size(), 1);
     QCOMPARE(countRows(QStringLiteral("TerminalInfo")), 1);
+}
+
+void TestDatabase::changesAreAllOrNothing()
+{
+    TuserInfoRec first;
+    first.CardNo = QStringLiteral("a1");
+    first.UserName = QStringLiteral("甲");
+    QVERIFY(dm->InsertUserInfo(first));
+    const int a = dm->FindUserIdx(first);
+    QVERIFY(dm->SetUserCardID(a, QStringLiteral("0000000001")));
+    TuserInfoRec second = first;
+    second.CardNo = QStringLiteral("b2");
+    QVERIFY(dm->InsertUserInfo(second));
+    const int b = dm->FindUserIdx(second);
+    TTerminalRec gate{0, QStringLiteral("5"), QStringLiteral("Gate"), QString()};
+    AddTerminal(gate);
+    TvexTerminalInfo::AddBuildUnit(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("East"));
+    const QVariantList before = column(
+        QStringLiteral("select group_concat(UserName || CardNo || CardID || idx) from UserInfo union all "
+                       "select group_concat(TerminalName || idx) from TerminalInfo union all "
+                       "select group_concat(DanYuanName || idx) from BuildInfo"));
+
+    // Every insert now fails: each change fails at its second statement, after its first
+    // statement (a delete or a clear) has run, and leaves nothing behind.
+    for (const char* table : {"UserInfo", "TerminalInfo", "BuildInfo"})
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("create trigger no_insert_%1 before insert on %1 begin "
+                                              "select raise(abort, 'full'); end")
+                                   .arg(QLatin1String(table))));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger no_new_card before update of CardID on UserInfo when new.CardID <> '' begin "
+        "select raise(abort, 'full'); end")));
+    f.dialogs.clear();
+
+    TuserInfoRec replacement = first;
+    replacement.CardNo = QStringLiteral("A1"); // the same card number, as the operator types it
+    replacement.UserName = QStringLiteral("乙");
+    QVERIFY(!dm->AddUserInfo(replacement));
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QVERIFY(f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
+    f.dialogs.clear();
+    QVERIFY(!dm->MoveUserCardID(a, b, QStringLiteral("0000000001")));
+    QCOMPARE(
+        f.dialogs.texts(),
+        QStringList{QStringLiteral("执行错误：update UserInfo set CardID='0000000001' where idx=%1").arg(b)});
+    f.dialogs.clear();
+    QVERIFY_THROWS_EXCEPTION(OperationError, ReplaceTerminal(gate));
+    QVERIFY_THROWS_EXCEPTION(
+        OperationError,
+        TvexTerminalInfo::ReplaceBuildUnit(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("West")));
+    QVERIFY(!dm->ImportUserInfo(replacement));
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QVERIFY(!dm->InTransaction());
+    QCOMPARE(
+        column(QStringLiteral("select group_concat(UserName || CardNo || CardID || idx) from UserInfo union "
+                              "all select group_concat(TerminalName || idx) from TerminalInfo union all "
+                              "select group_concat(DanYuanName || idx) from BuildInfo")),
+        before);
+
+    // A change whose first statement fails does not run the rest.
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("create trigger no_delete before delete on UserInfo begin "
+                                          "select raise(abort, 'kept'); end")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("drop trigger no_insert_UserInfo")));
+    f.dialogs.clear();
+    QVERIFY(!dm->AddUserInfo(replacement));
+    QCOMPARE(f.dialogs.texts(),
+             QStringList{QStringLiteral("执行错误：delete from UserInfo where idx = %1").arg(a)});
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 2);
+
+    // Without the triggers each change goes through; the owner takes the place of the one with
+    // the same card number, and in a batch a failed line is undone alone.
+    for (const char* name : {"no_delete", "no_new_card", "no_insert_TerminalInfo", "no_insert_BuildInfo"})
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("drop trigger %1").arg(QLatin1String(name))));
+    f.dialogs.clear();
+    QVERIFY(dm->AddUserInfo(replacement));
+    QCOMPARE(column(QStringLiteral("select idx || UserName from UserInfo order by idx")),
+             (QVariantList{QString::number(b) + QStringLiteral("甲"),
+                           QString::number(replacement.idx) + QStringLiteral("乙")}));
+    QVERIFY(replacement.idx > a);
+    QVERIFY(ReplaceTerminal(gate));
+    QVERIFY(
+        TvexTerminalInfo::ReplaceBuildUnit(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("West")));
+    QCOMPARE(column(QStringLiteral("select DanYuanName from BuildInfo")),
+             QVariantList{QStringLiteral("West")});
+    QCOMPARE(countRows(QStringLiteral("TerminalInfo")), 1);
+
+    QVERIFY(
+        dm->ExecuteSQL(QStringLiteral("create trigger bad_line before insert on UserInfo when new.UserName = "
+                                      "'bad' begin select raise(abort, 'bad'); end")));
+    QVERIFY(dm->BeginBatch());
+    TuserInfoRec line = replacement;
+    line.UserName = QStringLiteral("bad"); // replaces the owner A1 in building 0, unit 0 ... and fails
+    QVERIFY(!dm->ImportUserInfo(line));
+    line.CardNo = QStringLiteral("B2");
+    line.UserName = QStringLiteral("丙");
+    QVERIFY(dm->ImportUserInfo(line));
+    QVERIFY(dm->CommitBatch());
+    QCOMPARE(column(QStringLiteral("select UserName || CardNo from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("乙A1"), QStringLiteral("丙B2")})); // B2 replaced b2
+    QCOMPARE(f.dialogs.shown.size(), 1);
+}
+
+void TestDatabase::datesThatDoNotParseAreRefused()
+{
+    QCOMPARE(DateFromText(QStringLiteral("2027/1/5")), QDate(2027, 1, 5));
+    QCOMPARE(DateFromText(QStringLiteral(" 2027-12-31 ")), QDate(2027, 12, 31));
+    for (const char* bad : {"", "2027/02/30", "31/12/2027", "2027/13/01", "tomorrow", "2027/1/5x"})
+        QVERIFY_THROWS_EXCEPTION(OperationError, DateFromText(QString::fromLatin1(bad)));
+
+    // A date that is not one is never stored as a stand-in day.
+    TuserInfoRec r;
+    r.CardNo = QStringLiteral("1");
+    r.ExpDate = QDate::fromString(QStringLiteral("2027/02/30"), QStringLiteral("yyyy/MM/dd"));
+    QVERIFY_THROWS_EXCEPTION(OperationError, dm->InsertUserInfo(r));
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
 }
 
 void TestDatabase::fieldConversions_data()
@@ -306,7 +493,7 @@ void TestDatabase::unboundParametersAreRefused()
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL statement refused")));
     QVERIFY(!dm->ExecuteSQL(sql, params));
-    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("执行错误：") + sql});
+    QCOMPARE(f.dialogs.texts(), QStringList{QStringLiteral("执行错误：") + StatementWithValues(sql, params)});
     QCOMPARE(countRows(QStringLiteral("BuildInfo")), 2);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL statement refused")));
@@ -332,6 +519,22 @@ void TestDatabase::sqlTextHelpers()
     QCOMPARE(StatementParameters(QStringLiteral("select 'it''s :no' where a=:yes")),
              QStringList{QStringLiteral("yes")});
     QVERIFY(ParameterMismatch(QStringLiteral("x=:a and y=:a"), {{QStringLiteral("a"), 1}}).isEmpty());
+
+    // A script splits at the semicolons that end its statements, not at those in texts, comments
+    // or trigger bodies; comments are left out, also where a literal holds "--".
+    QCOMPARE(SplitStatements(QStringLiteral("-- heading; with a semicolon\n"
+                                            "insert into t values ('a;b', '--not a comment'); /* x; */\n"
+                                            "create trigger tr after insert on t begin\n"
+                                            "  update t set a = case when 1 then 'x;' else 'y' end;\n"
+                                            "  delete from u;\n"
+                                            "end;\n"
+                                            "select \"semi;colon\";;  ")),
+             (QStringList{QStringLiteral("insert into t values ('a;b', '--not a comment')"),
+                          QStringLiteral("create trigger tr after insert on t begin\n"
+                                         "  update t set a = case when 1 then 'x;' else 'y' end;\n"
+                                         "  delete from u;\n"
+                                         "end"),
+                          QStringLiteral("select \"semi;colon\"")}));
 
     // Counting leaves out a closing order, and only that.
     QCOMPARE(CountStatement(QStringLiteral("select * from t where a=1 ORDER  BY b desc")),

@@ -1,6 +1,7 @@
 #include "StoreFixture.h"
 #include "store/DbMaintenance.h"
 #include "store/OperationError.h"
+#include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
 
@@ -67,6 +68,8 @@ private Q_SLOTS:
     void restoreRefusesWhatIsNotADatabase_data();
     void restoreRefusesWhatIsNotADatabase();
     void restoreWhileTheFileIsInUse();
+    void backupOfTheFirstVersionRestores();
+    void leftoversOfCutShortRunsAreRemoved();
     void restoreOverAFileThatIsNotADatabase();
     void emptyingRunsAllThreeDeletes();
 
@@ -137,21 +140,40 @@ void TestMaintenance::restorePutsTheChosenFileInPlace()
 void TestMaintenance::restoreRefusesWhatIsNotADatabase_data()
 {
     QTest::addColumn<QString>("kind");
-    QTest::newRow("text file") << "text";
-    QTest::newRow("missing file") << "missing";
-    QTest::newRow("database of another program") << "other";
-    QTest::newRow("damaged backup") << "damaged";
-    QTest::newRow("the open database itself") << "itself";
+    QTest::addColumn<int>("cut"); // bytes cut from the end of a good backup
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("text file") << "text" << 0 << "不是 SQLite 数据库";
+    QTest::newRow("empty file") << "empty" << 0 << "这个文件是空的";
+    QTest::newRow("missing file") << "missing" << 0 << "不能复制这个文件";
+    QTest::newRow("database of another program") << "other" << 0 << "其他程序的数据库";
+    QTest::newRow("damaged backup") << "damaged" << 0 << "已损坏或不完整";
+    QTest::newRow("cut short by 1 byte") << "cut" << 1 << "已损坏或不完整";
+    QTest::newRow("cut short by 250 bytes") << "cut" << 250 << "已损坏或不完整";
+    QTest::newRow("cut short by 500 bytes") << "cut" << 500 << "已损坏或不完整";
+    QTest::newRow("the open database itself") << "itself" << 0 << "正在使用的数据库文件本身";
 }
 
 void TestMaintenance::restoreRefusesWhatIsNotADatabase()
 {
     QFETCH(QString, kind);
+    QFETCH(int, cut);
+    QFETCH(QString, reason);
     addOwner(QStringLiteral("甲"));
     const QString chosen =
         kind == QLatin1String("itself") ? Tdm::DatabasePath() : f.folder() + QStringLiteral("/chosen.bak");
     if (kind == QLatin1String("text")) {
         writeFile(chosen, "not a database at all\n");
+    } else if (kind == QLatin1String("empty")) {
+        writeFile(chosen, QByteArray());
+    } else if (kind == QLatin1String("cut")) {
+        // A copy whose last bytes did not arrive (a worn stick, a copy pulled out too early): the
+        // engine's own checks pass it, and it would zero the end of an owner's photo.
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set imgPhoto = randomblob(9000)")));
+        const TMaintenanceResult backup = BackupDatabase();
+        QVERIFY(backup.ok);
+        QFile file(backup.file);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        writeFile(chosen, file.readAll().chopped(cut));
     } else if (kind == QLatin1String("other")) {
         QSqlQuery q(dm->database());
         QVERIFY(q.exec(QStringLiteral("VACUUM INTO '%1'").arg(chosen)));
@@ -183,6 +205,7 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
     const TMaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY(!r.ok);
     QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + chosen), qPrintable(r.message));
+    QVERIFY2(r.message.contains(reason), qPrintable(r.message));
     // The current data is intact and the program keeps working on it.
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
     addOwner(QStringLiteral("乙"));
@@ -197,19 +220,80 @@ void TestMaintenance::restoreWhileTheFileIsInUse()
     addOwner(QStringLiteral("甲"));
     const TMaintenanceResult backup = BackupDatabase();
     addOwner(QStringLiteral("乙"));
+
+    // Not in the middle of a change.
+    QVERIFY(dm->BeginBatch());
+    addOwner(QStringLiteral("丙"));
+    TMaintenanceResult r = RestoreDatabase(backup.file);
+    QVERIFY(!r.ok);
+    QVERIFY(r.message.contains(QStringLiteral("数据库正在使用中")));
+    QVERIFY(dm->CommitBatch());
+    QCOMPARE(ownerNames().size(), 3);
+
+    // A reader left open on the old file is ended.
+    QSqlQuery open(dm->database());
+    open.setForwardOnly(true);
+    QVERIFY(open.exec(QStringLiteral("select * from UserInfo")));
+    QVERIFY(open.next());
+    r = RestoreDatabase(backup.file);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QVERIFY(!open.next());
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+}
+
+void TestMaintenance::backupOfTheFirstVersionRestores()
+{
+    addOwner(QStringLiteral("现在"));
+    const QString chosen = f.folder() + QStringLiteral("/v1.bak");
     {
-        // A list of another window still reading.
-        QSqlQuery open(dm->database());
-        open.setForwardOnly(true);
-        QVERIFY(open.exec(QStringLiteral("select * from UserInfo")));
-        QVERIFY(open.next());
-        const TMaintenanceResult r = RestoreDatabase(backup.file);
-        QVERIFY(!r.ok);
-        QVERIFY(r.message.contains(QStringLiteral("数据库正在使用中")));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        db.setDatabaseName(chosen);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QStringList statements = SchemaStatements(1);
+        statements << QStringLiteral("PRAGMA user_version = 1")
+                   << QStringLiteral("insert into UserInfo (UserName, CardNo, Expdate) values ('旧', 'x9', "
+                                     "'2025-01-01')");
+        for (const QString& s : statements)
+            QVERIFY2(q.exec(s), qPrintable(q.lastError().text()));
+        q.finish();
+        db.close();
     }
-    QCOMPARE(ownerNames().size(), 2);
-    QVERIFY(RestoreDatabase(backup.file).ok);
-    QCOMPARE(ownerNames().size(), 1);
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+
+    const TMaintenanceResult r = RestoreDatabase(chosen);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("旧")});
+    QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
+    QVERIFY(dm->CardNoExists(QStringLiteral("X9")));
+}
+
+void TestMaintenance::leftoversOfCutShortRunsAreRemoved()
+{
+    addOwner(QStringLiteral("甲"));
+    QVERIFY(BackupDatabase().ok);
+    const QStringList kept = filesIn(BackupFolder());
+    const QString part = BackupFolder() + QStringLiteral("/db_240305_140800.bak.part");
+    const QStringList litter = {part, part + QStringLiteral("-journal"),
+                                Tdm::DatabasePath() + QStringLiteral(".restore"),
+                                Tdm::DatabasePath() + QStringLiteral(".previous")};
+
+    // At the next start.
+    delete dm;
+    for (const QString& file : litter)
+        writeFile(file, "left by a killed run");
+    dm = new Tdm;
+    for (const QString& file : litter)
+        QVERIFY2(!QFile::exists(file), qPrintable(file));
+    QCOMPARE(filesIn(BackupFolder()), kept);
+
+    // At the next run of the same action.
+    writeFile(part, "left by a killed run");
+    f.clock.advanceSeconds(1);
+    QVERIFY(BackupDatabase().ok);
+    QVERIFY(!QFile::exists(part));
+    QCOMPARE(filesIn(BackupFolder()).size(), 2);
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
 }
 
 void TestMaintenance::restoreOverAFileThatIsNotADatabase()

@@ -142,7 +142,8 @@ void TestPlaces::buildSelection()
     QVERIFY(TvexTerminalInfo::IsSelected(1) && TvexTerminalInfo::IsSelected(3));
     QVERIFY(TvexTerminalInfo::SelectNone());
     QVERIFY(!TvexTerminalInfo::IsSelected(1));
-    QVERIFY(TvexTerminalInfo::SetSelected(3, 1));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update BuildInfo set selFlag = -1 where idx = 3"))); // old engine's true
     QVERIFY(TvexTerminalInfo::DeleteSelected());
     QCOMPARE(column(QStringLiteral("select DanYuan from BuildInfo order by idx")), (QVariantList{1, 2}));
 }
@@ -222,7 +223,8 @@ void TestPlaces::terminalSelection()
     QVERIFY(!IsTerminalSelected(2));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = NULL where idx = 3")));
     QVERIFY(!IsTerminalSelected(3));
-    QVERIFY(SetTerminalSelected(2, 1));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update TerminalInfo set selFlag = -1 where idx = 2"))); // old engine's true
     QVERIFY(DeleteSelectedTerminals());
     QCOMPARE(column(QStringLiteral("select TerminalID from TerminalInfo order by idx")),
              (QVariantList{1, 3}));
