@@ -1,0 +1,120 @@
+// The program the crash test kills: runs one action of the data store on a program folder and
+// kills itself (SIGKILL, as a power cut or the task manager would) after the given number of
+// microseconds. It prints a line for every change once it has been committed, so that the test
+// knows what must have survived.
+//
+// Usage: crash_child <folder> <action> <kill after µs, -1 for never> [argument]
+// Actions: create, writes <first number>, backup <first second>, restore <file>, empty, journal.
+// Without a kill, it ends after a few rounds and prints "done <µs>": how long the action took.
+
+#include "store/AppPath.h"
+#include "store/Clock.h"
+#include "store/DM.h"
+#include "store/DbMaintenance.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlQuery>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+TuserInfoRec owner(const QString& cardNo)
+{
+    TuserInfoRec r;
+    r.CardNo = cardNo;
+    r.UserName = QStringLiteral("业主") + cardNo;
+    r.DongHao = 1;
+    r.DanYuan = 1;
+    r.FangHao = QStringLiteral("0101");
+    r.ExpDate = QDate(2030, 1, 1);
+    r.chUseExpdate = QStringLiteral("否");
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() < 4)
+        return 2;
+    const QString action = args[2];
+    const long long killAfter = args[3].toLongLong();
+    const QString argument = args.value(4);
+    if (killAfter >= 0) {
+        std::thread([killAfter] {
+            std::this_thread::sleep_for(std::chrono::microseconds(killAfter));
+            ::kill(::getpid(), SIGKILL);
+        }).detach();
+    }
+    const int rounds = killAfter >= 0 ? 1000000 : 12;
+
+    SetAppPath(args[1]);
+    FixedClock clock(QDateTime(QDate(2024, 3, 5), QTime(0, 0)).addSecs(argument.toLongLong()));
+    setClock(&clock);
+    dm = new Tdm;
+
+    if (action == QLatin1String("create")) {
+        TuserInfoRec r = owner(QStringLiteral("created"));
+        if (dm->InsertUserInfo(r))
+            say(QStringLiteral("created"));
+    } else if (action == QLatin1String("writes")) {
+        // Owners one at a time (each a change of its own) and in batches of twenty.
+        const int first = argument.toInt();
+        for (int k = 0; k < rounds; ++k) {
+            const int n = first + k;
+            if (k % 2 == 0) {
+                TuserInfoRec r = owner(QStringLiteral("s%1").arg(n));
+                if (dm->AddUserInfo(r))
+                    say(QStringLiteral("single s%1").arg(n));
+            } else {
+                dm->BeginBatch();
+                for (int j = 0; j < 20; ++j)
+                    dm->ImportUserInfo(owner(QStringLiteral("b%1-%2").arg(n).arg(j)));
+                if (dm->CommitBatch())
+                    say(QStringLiteral("batch b%1-").arg(n));
+            }
+        }
+    } else if (action == QLatin1String("backup")) {
+        for (int k = 0; k < rounds; ++k) {
+            clock.advanceSeconds(1);
+            const TMaintenanceResult r = BackupDatabase();
+            if (r.ok)
+                say(QStringLiteral("backup ") + r.file);
+        }
+    } else if (action == QLatin1String("restore")) {
+        if (RestoreDatabase(argument).ok)
+            say(QStringLiteral("restored"));
+    } else if (action == QLatin1String("empty")) {
+        if (InitDatabase().ok)
+            say(QStringLiteral("emptied"));
+    } else if (action == QLatin1String("journal")) {
+        // Dies in the middle of a change that has already reached the file (a cache of two pages
+        // spills at once), with the journal beside it.
+        QSqlQuery(dm->database()).exec(QStringLiteral("PRAGMA cache_size = 2"));
+        TTransaction change;
+        dm->ExecuteSQL(QStringLiteral("delete from UserInfo"));
+        dm->ExecuteSQL(QStringLiteral("update TerminalInfo set TerminalName = 'half'"));
+        ::kill(::getpid(), SIGKILL);
+    } else {
+        return 2;
+    }
+    say(QStringLiteral("done %1").arg(elapsed.nsecsElapsed() / 1000));
+    delete dm;
+    return 0;
+}

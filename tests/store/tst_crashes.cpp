@@ -1,0 +1,338 @@
+// Crash rounds: a child process runs an action of the data store and is killed at a random moment
+// (crash_child kills itself with SIGKILL), a hundred times for each action. After every kill the
+// next start must open the database, find it intact, have lost no change that was committed, and
+// leave no litter behind. The moments are random but the seed is fixed, so a failure repeats.
+
+#include "StoreFixture.h"
+#include "store/DbMaintenance.h"
+#include "store/OperationError.h"
+#include "store/Schema.h"
+#include "store/TvexDeviceInfo.h"
+#include "store/TvexTerminalInfo.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSet>
+
+namespace {
+
+constexpr int Rounds = 100;
+
+struct ChildRun {
+    QStringList lines; // what the child said it had committed
+    bool killed = false;
+};
+
+QString childProgram()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/crash_child");
+}
+
+ChildRun runChild(const QString& folder, const QString& action, qint64 killAfterUs,
+                  const QString& argument = {})
+{
+    // The test's own connection lets go of the file first: a dataset left open on a result (as
+    // the lookups leave dsTemp) holds a read lock that would keep the child from committing.
+    delete dm;
+    dm = nullptr;
+    ChildRun run;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(childProgram(), {folder, action, QString::number(killAfterUs), argument});
+    if (!child.waitForFinished(60000)) {
+        child.kill();
+        child.waitForFinished();
+    }
+    run.killed = child.exitStatus() == QProcess::CrashExit;
+    run.lines = QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return run;
+}
+
+// How long the action takes when nothing kills it, in microseconds.
+qint64 calibrate(const QString& folder, const QString& action, const QString& argument = {})
+{
+    const ChildRun run = runChild(folder, action, -1, argument);
+    for (const QString& line : run.lines) {
+        if (line.startsWith(QLatin1String("done ")))
+            return line.mid(5).toLongLong();
+    }
+    return -1;
+}
+
+void copyFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    QVERIFY2(QFile::copy(from, to), qPrintable(from + QStringLiteral(" -> ") + to));
+}
+
+QStringList filesIn(const QString& folder, const QStringList& filters = {})
+{
+    return QDir(folder).entryList(filters, QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+} // namespace
+
+class TestCrashes : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init() { f.setUp(); }
+    void cleanup() { f.tearDown(); }
+
+    void journalLeftByACrashIsRolledBack();
+    void killedDuringCreation();
+    void killedDuringWrites();
+    void killedDuringBackup();
+    void killedDuringRestore();
+    void killedDuringEmptying();
+
+private:
+    // The next start: the data module on the folder opens the database without a message, and the
+    // engine finds every page intact. Leaves dm open for the caller's checks.
+    void startAgain(const QString& folder, const QString& context);
+    // A database file with `owners` owners named prefix + number, 5 terminals and 3 units.
+    QString makeDatabase(const QString& name, const QString& prefix, int owners);
+
+    StoreFixture f;
+    QTemporaryDir m_templates;
+    QRandomGenerator m_random{20261210};
+};
+
+void TestCrashes::initTestCase()
+{
+    QVERIFY2(QFileInfo::exists(childProgram()), qPrintable(childProgram()));
+}
+
+void TestCrashes::startAgain(const QString& folder, const QString& context)
+{
+    delete dm;
+    SetAppPath(folder);
+    f.dialogs.clear();
+    dm = new Tdm;
+    try {
+        dm->database();
+    } catch (const OperationError& e) {
+        QFAIL(qPrintable(context + QStringLiteral(": the next start refused the database: ") + e.message()));
+    }
+    QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(context + QLatin1Char(' ') + f.dialogs.texts().join(' ')));
+    QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
+}
+
+QString TestCrashes::makeDatabase(const QString& name, const QString& prefix, int owners)
+{
+    const QString folder = m_templates.filePath(name);
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    delete dm;
+    SetAppPath(folder);
+    dm = new Tdm;
+    dm->BeginBatch();
+    for (int i = 0; i < owners; ++i) {
+        TuserInfoRec r;
+        r.CardNo = prefix + QString::number(i);
+        r.UserName = prefix + QString::number(i);
+        r.ExpDate = QDate(2030, 1, 1);
+        dm->InsertUserInfo(r, InsertEntry::Import);
+    }
+    for (int t = 1; t <= 5; ++t)
+        AddTerminal({0, QString::number(t), prefix + QString::number(t), QString()});
+    for (int u = 1; u <= 3; ++u)
+        TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QString::number(u), prefix);
+    dm->CommitBatch();
+    delete dm;
+    dm = new Tdm;
+    SetAppPath(f.folder());
+    return folder + QStringLiteral("/QDR_DB.GRes");
+}
+
+void TestCrashes::journalLeftByACrashIsRolledBack()
+{
+    const QString database = makeDatabase(QStringLiteral("a"), QStringLiteral("A"), 3000);
+    copyFile(database, f.folder() + QStringLiteral("/QDR_DB.GRes"));
+    const ChildRun run = runChild(f.folder(), QStringLiteral("journal"), -1);
+    QVERIFY(run.killed);
+    // The change had already reached the file: the journal beside it is the only way back.
+    QFile journal(f.folder() + QStringLiteral("/QDR_DB.GRes-journal"));
+    QVERIFY(journal.open(QIODevice::ReadOnly));
+    QVERIFY(journal.read(8) != QByteArray(8, '\0'));
+    journal.close();
+
+    startAgain(f.folder(), QStringLiteral("journal"));
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 3000);
+    QCOMPARE(column(QStringLiteral("select count(*) from TerminalInfo where TerminalName = 'half'")),
+             QVariantList{0});
+    QVERIFY(!journal.exists());
+}
+
+void TestCrashes::killedDuringCreation()
+{
+    const qint64 span = calibrate(f.folder(), QStringLiteral("create"));
+    QVERIFY(span > 0);
+    for (int round = 0; round < Rounds; ++round) {
+        const QString folder = f.folder() + QStringLiteral("/create%1").arg(round);
+        QDir().mkpath(folder);
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        const ChildRun run = runChild(folder, QStringLiteral("create"), at);
+        const QString context = QStringLiteral("creation round %1, killed after %2 µs").arg(round).arg(at);
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        if (run.lines.contains(QStringLiteral("created")))
+            QVERIFY2(dm->CardNoExists(QStringLiteral("created")), qPrintable(context));
+        QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
+    }
+}
+
+void TestCrashes::killedDuringWrites()
+{
+    const QString folder = f.folder() + QStringLiteral("/writes");
+    QDir().mkpath(folder);
+    const qint64 span = calibrate(folder, QStringLiteral("writes"), QStringLiteral("1000000"));
+    QVERIFY(span > 0);
+    QStringList singles; // owners committed one at a time
+    QStringList batches; // card number prefixes of batches committed
+    for (int round = 0; round < Rounds; ++round) {
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        const ChildRun run = runChild(folder, QStringLiteral("writes"), at, QString::number(round * 1000));
+        const QString context = QStringLiteral("writes round %1, killed after %2 µs").arg(round).arg(at);
+        for (const QString& line : run.lines) {
+            if (line.startsWith(QLatin1String("single ")))
+                singles << line.mid(7);
+            else if (line.startsWith(QLatin1String("batch ")))
+                batches << line.mid(6);
+        }
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        // Every change ever reported is there, and every batch is whole or absent.
+        for (const QString& cardNo : singles)
+            QVERIFY2(dm->CardNoExists(cardNo), qPrintable(context + QLatin1Char(' ') + cardNo));
+        const QVariantList counts = column(
+            QStringLiteral("select count(*) from UserInfo where CardNo like 'b%' group by substr(CardNo, 1, "
+                           "instr(CardNo, '-'))"));
+        for (const QVariant& count : counts)
+            QVERIFY2(count.toInt() == 20, qPrintable(context + QStringLiteral(" a batch in part")));
+        for (const QString& prefix : batches)
+            QCOMPARE(
+                column(QStringLiteral("select count(*) from UserInfo where CardNo like '%1%'").arg(prefix)),
+                QVariantList{20});
+    }
+    qInfo() << "committed" << singles.size() << "single owners and" << batches.size() << "batches";
+    QVERIFY(singles.size() + batches.size() > Rounds / 2);
+}
+
+void TestCrashes::killedDuringBackup()
+{
+    const QString database = makeDatabase(QStringLiteral("a"), QStringLiteral("A"), 400);
+    const QString folder = f.folder() + QStringLiteral("/backup");
+    QDir().mkpath(folder);
+    copyFile(database, folder + QStringLiteral("/QDR_DB.GRes"));
+    const qint64 span = calibrate(folder, QStringLiteral("backup"));
+    QVERIFY(span > 0);
+    const QString backups = folder + QStringLiteral("/dbBak");
+    for (int round = 0; round < Rounds; ++round) {
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        runChild(folder, QStringLiteral("backup"), at, QString::number((round + 1) * 1000));
+        const QString context = QStringLiteral("backup round %1, killed after %2 µs").arg(round).arg(at);
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(countRows(QStringLiteral("UserInfo")), 400);
+        // No partial copy is left, and every backup there is whole.
+        QVERIFY2(filesIn(backups, {QStringLiteral("*.part*")}).isEmpty(), qPrintable(context));
+        for (const QString& name : filesIn(backups)) {
+            const TDatabaseCheck check = CheckDatabaseFile(backups + QLatin1Char('/') + name, true);
+            QVERIFY2(check.ok && !check.empty, qPrintable(context + QLatin1Char(' ') + name + check.reason));
+            QFile::remove(backups + QLatin1Char('/') + name);
+        }
+    }
+}
+
+void TestCrashes::killedDuringRestore()
+{
+    const QString current = makeDatabase(QStringLiteral("a"), QStringLiteral("A"), 40);
+    const QString backup = makeDatabase(QStringLiteral("b"), QStringLiteral("B"), 60);
+    // A backup of the first version, which is brought up to date when it is opened.
+    const QString oldBackup = m_templates.filePath(QStringLiteral("v1.bak"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("v1"));
+        db.setDatabaseName(oldBackup);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("begin")));
+        for (const QString& s : SchemaStatements(1))
+            QVERIFY(q.exec(s));
+        QVERIFY(q.exec(QStringLiteral("PRAGMA user_version = 1")));
+        for (int i = 0; i < 60; ++i)
+            QVERIFY(
+                q.exec(QStringLiteral("insert into UserInfo (CardNo, Expdate) values ('B%1', '2030-01-01')")
+                           .arg(i)));
+        QVERIFY(q.exec(QStringLiteral("commit")));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("v1"));
+
+    const QString folder = f.folder() + QStringLiteral("/restore");
+    QDir().mkpath(folder);
+    const QString chosen = f.folder() + QStringLiteral("/chosen.bak");
+    copyFile(current, folder + QStringLiteral("/QDR_DB.GRes"));
+    copyFile(oldBackup, chosen);
+    const qint64 span = calibrate(folder, QStringLiteral("restore"), chosen);
+    QVERIFY(span > 0);
+    for (int round = 0; round < Rounds; ++round) {
+        copyFile(current, folder + QStringLiteral("/QDR_DB.GRes"));
+        copyFile(round % 2 ? backup : oldBackup, chosen);
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        const ChildRun run = runChild(folder, QStringLiteral("restore"), at, chosen);
+        const QString context = QStringLiteral("restore round %1, killed after %2 µs").arg(round).arg(at);
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        // Either the database that was there, or the one restored: never a mixture.
+        const QVariantList shape = column(QStringLiteral("select count(*) || substr(min(CardNo), 1, 1) || "
+                                                         "substr(max(CardNo), 1, 1) from UserInfo"));
+        const QString seen = shape.value(0).toString();
+        if (run.lines.contains(QStringLiteral("restored")))
+            QVERIFY2(seen == QLatin1String("60BB"), qPrintable(context + QLatin1Char(' ') + seen));
+        else
+            QVERIFY2(seen == QLatin1String("40AA") || seen == QLatin1String("60BB"),
+                     qPrintable(context + QLatin1Char(' ') + seen));
+        QVERIFY2(!QFileInfo::exists(Tdm::DatabasePath() + QStringLiteral(".restore")), qPrintable(context));
+        QVERIFY2(filesIn(folder, {QStringLiteral("QDR_DB.GRes.*")}).isEmpty(), qPrintable(context));
+        QDir(folder + QStringLiteral("/dbBak")).removeRecursively();
+    }
+}
+
+void TestCrashes::killedDuringEmptying()
+{
+    const QString database = makeDatabase(QStringLiteral("a"), QStringLiteral("A"), 2000);
+    const QString folder = f.folder() + QStringLiteral("/empty");
+    QDir().mkpath(folder);
+    copyFile(database, folder + QStringLiteral("/QDR_DB.GRes"));
+    const qint64 span = calibrate(folder, QStringLiteral("empty"));
+    QVERIFY(span > 0);
+    for (int round = 0; round < Rounds; ++round) {
+        copyFile(database, folder + QStringLiteral("/QDR_DB.GRes"));
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        const ChildRun run = runChild(folder, QStringLiteral("empty"), at);
+        const QString context = QStringLiteral("emptying round %1, killed after %2 µs").arg(round).arg(at);
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        // Each table is emptied by a statement of its own: whole or empty, and empty when reported.
+        const int owners = countRows(QStringLiteral("UserInfo"));
+        const int terminals = countRows(QStringLiteral("TerminalInfo"));
+        const int units = countRows(QStringLiteral("BuildInfo"));
+        QVERIFY2((owners == 0 || owners == 2000) && (terminals == 0 || terminals == 5) &&
+                     (units == 0 || units == 3),
+                 qPrintable(context));
+        if (run.lines.contains(QStringLiteral("emptied")))
+            QVERIFY2(owners + terminals + units == 0, qPrintable(context));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCrashes)
+#include "tst_crashes.moc"
