@@ -160,3 +160,5 @@ QString StoredDateText(const QDate& date);
 QString DateText(const QDate& date);
 // A stored date value (ISO text, also with a time, or yyyy/mm/dd); Null or anything else throws.
 QDate StoredDate(const QVariant& value);
+// A stored yes/no value: false for Null, otherwise whether it is non-zero ("true" reads as true).
+bool StoredBool(const QVariant& value);
