@@ -301,8 +301,12 @@ int TListModel::rowOfKeys(const QString& sql, const SqlParams& params)
 
 // The rows that come before the row with these key values: those whose first key comes before
 // its value, or whose first key is the same and whose second comes before, and so on to idx.
-// Each "or" branch runs along the index of the order. Ascending, Null comes first; descending,
-// last. "is" compares the keys that are equal, so that a Null key matches a Null value.
+// Ascending, Null comes first; descending, last. "is" compares the keys that are equal, so that
+// a Null key matches a Null value. No row is in two branches, so the rows of each branch are
+// counted on their own and added up: each count is one range of the index of the order, where
+// the same branches joined by "or" make the engine collect and sort the keys of every row
+// counted. The list is written once, as a common table that is not materialised, so that its
+// conditions (and their values) join every branch and the indexes still serve them.
 int TListModel::countBefore(const QList<QVariant>& keys)
 {
     SqlParams params = m_query.params;
@@ -343,16 +347,19 @@ int TListModel::countBefore(const QList<QVariant>& keys)
                 terms << column + QStringLiteral(" is not null");
                 break;
             }
-            branches << QLatin1Char('(') + terms.join(QStringLiteral(" and ")) + QLatin1Char(')');
+            branches << terms.join(QStringLiteral(" and "));
         }
     }
     if (branches.isEmpty())
         return 0;
     QSqlQuery q(m_data.database());
     q.setForwardOnly(true);
+    QStringList counts;
+    for (const QString& branch : branches)
+        counts << QStringLiteral("(select count(*) from list_rows where %1)").arg(branch);
     run(q,
-        QStringLiteral("select count(*) from (select * from %1) where %2")
-            .arg(m_query.from, branches.join(QStringLiteral(" or "))),
+        QStringLiteral("with list_rows as not materialized (select * from %1) select %2")
+            .arg(m_query.from, counts.join(QStringLiteral(" + "))),
         params);
     if (!q.next())
         throw OperationError(q.lastError().text());

@@ -37,7 +37,8 @@ struct TListQuery {
     QString columns;
     // The table and its conditions, without an order: "UserInfo where 1=1 and DongHao = :DongHao".
     QString from;
-    // The values of the parameters in columns and from (names beginning "list_" are the model's).
+    // The values of the parameters in columns and from (names beginning "list_" are the model's,
+    // and so is the name list_rows).
     SqlParams params;
     // The order. idx is appended as the last key unless it is last already, so that every row
     // has one place. For pages to be read without sorting the whole list, the keys should run

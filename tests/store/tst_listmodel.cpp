@@ -473,7 +473,9 @@ void TestListModel::statementsUseTheIndexes()
         } else if (takes("list_idx") || takes("list_value") || takes("list_v0")) {
             // Finding a row reads no row beyond the ones it counts or looks up.
             for (const QString& line : plan) {
-                QVERIFY2(!line.startsWith(QLatin1String("SCAN")), qPrintable(sql + QLatin1Char('\n') + text));
+                QVERIFY2(!line.startsWith(QLatin1String("SCAN")) ||
+                             line == QLatin1String("SCAN CONSTANT ROW"),
+                         qPrintable(sql + QLatin1Char('\n') + text));
             }
         }
     }
