@@ -77,21 +77,21 @@ void TListModel::reset(bool keepQuery)
     m_pages.clear();
 }
 
-void TListModel::Open(const TListQuery& query)
+void TListModel::Open(TListQuery query)
 {
     beginResetModel();
     reset(false);
-    m_query = query;
+    m_query = std::move(query);
     m_hasQuery = true;
-    m_keys = query.order;
+    m_keys = m_query.order;
     if (m_keys.isEmpty() || !isIdx(m_keys.last().column))
         m_keys.append({QStringLiteral("idx"), false});
     try {
         {
             QSqlQuery q(m_data.database());
             q.setForwardOnly(true);
-            run(q, CountStatement(QStringLiteral("select %1 from %2").arg(query.columns, query.from)),
-                query.params);
+            run(q, CountStatement(QStringLiteral("select %1 from %2").arg(m_query.columns, m_query.from)),
+                m_query.params);
             if (!q.next())
                 throw OperationError(q.lastError().text());
             m_count = q.value(0).toInt();
@@ -100,7 +100,7 @@ void TListModel::Open(const TListQuery& query)
         Page first = readPage(0, &layout);
         takeLayout(layout);
         first.used = ++m_useClock;
-        m_pages.insert(0, first);
+        m_pages.insert(0, std::move(first));
         m_open = true;
     } catch (...) {
         reset(true);
@@ -112,10 +112,8 @@ void TListModel::Open(const TListQuery& query)
 
 void TListModel::Reopen()
 {
-    if (!m_hasQuery)
-        return;
-    const TListQuery query = m_query;
-    Open(query);
+    if (m_hasQuery)
+        Open(m_query);
 }
 
 void TListModel::Close()
@@ -224,7 +222,7 @@ const TListModel::Page* TListModel::page(int row) const
                                            [](const Page& a, const Page& b) { return a.used < b.used; });
             m_pages.erase(oldest);
         }
-        it = m_pages.insert(number, fresh);
+        it = m_pages.insert(number, std::move(fresh));
     }
     it->used = ++m_useClock;
     return &*it;

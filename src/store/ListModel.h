@@ -78,7 +78,7 @@ public:
     // Runs the query: counts its rows and reads the first page. An engine error, a field of the
     // columns or idx missing from the result, throws OperationError and leaves the list empty
     // (the query is kept, so Reopen can try again).
-    void Open(const TListQuery& query);
+    void Open(TListQuery query);
     // The same query again after a change: a fresh count, the pages read before dropped.
     // Does nothing before the first Open.
     void Reopen();
