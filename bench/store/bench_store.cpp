@@ -2,6 +2,8 @@
 // 255 terminals) and times each record operation the windows use at that size.
 // Usage: bench_store [folder]   (a temporary folder when none is given)
 
+#include "BenchData.h"
+
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/TvexUserInfo.h"
@@ -10,122 +12,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
-#include <QTextStream>
-#include <algorithm>
-#include <functional>
-#include <random>
 #include <vector>
 
+using namespace bench;
+
 namespace {
-
-constexpr int Owners = 100000;
-constexpr int Buildings = 200;
-constexpr int UnitsPerBuilding = 10;
-constexpr int Terminals = 255;
-
-QTextStream out(stdout);
-
-QString cardNo(int i)
-{
-    return QStringLiteral("C%1").arg(i, 8, 10, QLatin1Char('0'));
-}
-
-QString userName(int i)
-{
-    return QStringLiteral("业主%1").arg(i);
-}
-
-bool fill(std::mt19937& rng)
-{
-    QSqlDatabase db = dm->database();
-    QSqlQuery q(db);
-    if (!db.transaction())
-        return false;
-    if (!q.prepare(QStringLiteral(
-            "insert into BuildInfo (DongHao, DanYuan, DanYuanName, selFlag) values (?, ?, ?, 0)")))
-        return false;
-    for (int b = 1; b <= Buildings; ++b) {
-        for (int u = 1; u <= UnitsPerBuilding; ++u) {
-            q.addBindValue(b);
-            q.addBindValue(u);
-            q.addBindValue(QStringLiteral("%1号楼%2单元").arg(b).arg(u));
-            if (!q.exec())
-                return false;
-        }
-    }
-    if (!q.prepare(QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName, Remark, selFlag) "
-                                  "values (?, ?, '', 0)")))
-        return false;
-    for (int t = 0; t < Terminals; ++t) {
-        q.addBindValue(t);
-        q.addBindValue(QStringLiteral("门禁%1").arg(t));
-        if (!q.exec())
-            return false;
-    }
-    if (!q.prepare(QStringLiteral(
-            "insert into UserInfo (CardID, CardNo, UserName, BuildName, DongHao, DanYuan, UserType, FangHao, "
-            "Sex, "
-            "Expdate, BlackCard, phone, Remark, IsSelect, VaildTerminal, IsUseExpDate, ExtName, chLoss, "
-            "chUseExpdate, selFlag) values (?, ?, ?, '', ?, ?, '用户卡', ?, '男', '2026-12-31', 0, "
-            "'13800000000', '', 0, ?, 1, '', '', '是', 0)")))
-        return false;
-    std::uniform_int_distribution<int> byte(0, 255);
-    const int perUnit = Owners / (Buildings * UnitsPerBuilding);
-    for (int i = 0; i < Owners; ++i) {
-        const int unitIndex = i / perUnit;
-        QByteArray bitmap(32, '\0');
-        for (char& c : bitmap)
-            c = char(byte(rng));
-        q.addBindValue(PadNumber(100000000 + i, 10));
-        q.addBindValue(cardNo(i));
-        q.addBindValue(userName(i));
-        q.addBindValue(unitIndex / UnitsPerBuilding + 1);
-        q.addBindValue(unitIndex % UnitsPerBuilding + 1);
-        q.addBindValue(QStringLiteral("%1").arg(i % perUnit + 101, 4, 10, QLatin1Char('0')));
-        q.addBindValue(bitmap);
-        if (!q.exec()) {
-            out << q.lastError().text() << Qt::endl;
-            return false;
-        }
-    }
-    q.finish();
-    return db.commit();
-}
-
-struct Figure {
-    double median;
-    double p95;
-    double worst;
-};
-
-// Runs op n times and gives the times in microseconds.
-Figure time(int n, const std::function<void(int)>& op)
-{
-    std::vector<double> us;
-    us.reserve(size_t(n));
-    QElapsedTimer t;
-    for (int i = 0; i < n; ++i) {
-        t.start();
-        op(i);
-        us.push_back(double(t.nsecsElapsed()) / 1000.0);
-    }
-    std::sort(us.begin(), us.end());
-    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 95 / 100)], us.back()};
-}
-
-void report(const QString& name, int n, const Figure& f)
-{
-    out << QStringLiteral("%1 %2 %3 %4 %5")
-               .arg(name, -58)
-               .arg(n, 6)
-               .arg(f.median, 10, 'f', 1)
-               .arg(f.p95, 10, 'f', 1)
-               .arg(f.worst, 10, 'f', 1)
-        << Qt::endl;
-}
 
 TuserInfoRec imported(int i)
 {
@@ -163,24 +56,11 @@ int main(int argc, char** argv)
     QElapsedTimer total;
     total.start();
     if (!fill(rng)) {
-        out << "filling the database failed" << Qt::endl;
+        out() << "filling the database failed" << Qt::endl;
         return 1;
     }
-    out << QStringLiteral("database: %1 owners, %2 units, %3 terminals in %4; filled in %5 ms, %6 MB")
-               .arg(Owners)
-               .arg(Buildings * UnitsPerBuilding)
-               .arg(Terminals)
-               .arg(Tdm::DatabasePath())
-               .arg(total.elapsed())
-               .arg(double(QFileInfo(Tdm::DatabasePath()).size()) / 1048576.0, 0, 'f', 1)
-        << Qt::endl;
-    out << QStringLiteral("%1 %2 %3 %4 %5")
-               .arg(QStringLiteral("operation (times in microseconds)"), -58)
-               .arg(QStringLiteral("runs"), 6)
-               .arg(QStringLiteral("median"), 10)
-               .arg(QStringLiteral("p95"), 10)
-               .arg(QStringLiteral("worst"), 10)
-        << Qt::endl;
+    printDataSet(total.elapsed());
+    printHeading();
 
     std::uniform_int_distribution<int> anyOwner(0, Owners - 1);
     std::vector<int> keys(2000);
@@ -202,7 +82,7 @@ int main(int argc, char** argv)
     report(QStringLiteral("LoadUserInfoByName"), n,
            time(n, [&](int i) { dm->LoadUserInfoByName(userName(keys[size_t(i)]), rec); }));
     report(QStringLiteral("FindUserByCardID (found)"), n,
-           time(n, [&](int i) { dm->FindUserByCardID(PadNumber(100000000 + keys[size_t(i)], 10)); }));
+           time(n, [&](int i) { dm->FindUserByCardID(cardSerial(keys[size_t(i)])); }));
     report(QStringLiteral("FindUserByCardID (not found)"), n,
            time(n, [&](int i) { dm->FindUserByCardID(PadNumber(keys[size_t(i)], 10)); }));
     report(QStringLiteral("CardNoExists"), n,
@@ -210,12 +90,11 @@ int main(int argc, char** argv)
     report(QStringLiteral("FindUserIdx"), n, time(n, [&](int i) {
                TuserInfoRec r;
                const int k = keys[size_t(i)];
-               const int perUnit = Owners / (Buildings * UnitsPerBuilding);
                r.UserName = userName(k);
                r.CardNo = cardNo(k);
-               r.DongHao = k / perUnit / UnitsPerBuilding + 1;
-               r.DanYuan = k / perUnit % UnitsPerBuilding + 1;
-               r.FangHao = QStringLiteral("%1").arg(k % perUnit + 101, 4, 10, QLatin1Char('0'));
+               r.DongHao = k / OwnersPerUnit / UnitsPerBuilding + 1;
+               r.DanYuan = k / OwnersPerUnit % UnitsPerBuilding + 1;
+               r.FangHao = room(k);
                dm->FindUserIdx(r);
            }));
     report(QStringLiteral("IsSelected"), n,
@@ -259,8 +138,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < 1000; ++i)
         dm->InsertUserInfo(imported(Owners + 1000 + i), InsertEntry::Import);
     dm->CommitBatch();
-    out << QStringLiteral("InsertUserInfo, 1,000 in one batch: %1 ms in all").arg(batch.elapsed())
-        << Qt::endl;
+    out() << QStringLiteral("InsertUserInfo, 1,000 in one batch: %1 ms in all").arg(batch.elapsed())
+          << Qt::endl;
 
     delete dm;
     return 0;

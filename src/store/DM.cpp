@@ -134,6 +134,11 @@ QDate StoredDate(const QVariant& value)
     ThrowNotADate(text);
 }
 
+bool StoredBool(const QVariant& value)
+{
+    return variantToBool(value);
+}
+
 Tdm::Tdm()
     : con1(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nextConnectionName())),
       dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),

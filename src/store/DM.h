@@ -224,3 +224,5 @@ QDate StoredDate(const QVariant& value);
 // A date as operators and owner data files write it ("yyyy/mm/dd", also "yyyy-mm-dd" and without
 // leading zeros); anything else, and a day that does not exist, throws the conversion error.
 QDate DateFromText(const QString& text);
+// A stored yes/no value: false for Null, otherwise whether it is non-zero ("true" reads as true).
+bool StoredBool(const QVariant& value);

@@ -1,0 +1,148 @@
+#include "BenchData.h"
+
+#include "store/DM.h"
+
+#include "cards/Digits.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <algorithm>
+#include <vector>
+
+namespace bench {
+
+QTextStream& out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QString cardNo(int i)
+{
+    return QStringLiteral("C%1").arg(i, 8, 10, QLatin1Char('0'));
+}
+
+QString userName(int i)
+{
+    return QStringLiteral("业主%1").arg(i);
+}
+
+QString cardSerial(int i)
+{
+    return PadNumber(100000000 + i, 10);
+}
+
+QString room(int i)
+{
+    return QStringLiteral("%1").arg(i % OwnersPerUnit + 101, 4, 10, QLatin1Char('0'));
+}
+
+bool fill(std::mt19937& rng)
+{
+    QSqlDatabase db = dm->database();
+    QSqlQuery q(db);
+    if (!db.transaction())
+        return false;
+    if (!q.prepare(QStringLiteral(
+            "insert into BuildInfo (DongHao, DanYuan, DanYuanName, selFlag) values (?, ?, ?, 0)")))
+        return false;
+    for (int b = 1; b <= Buildings; ++b) {
+        for (int u = 1; u <= UnitsPerBuilding; ++u) {
+            q.addBindValue(b);
+            q.addBindValue(u);
+            q.addBindValue(QStringLiteral("%1号楼%2单元").arg(b).arg(u));
+            if (!q.exec())
+                return false;
+        }
+    }
+    if (!q.prepare(QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName, Remark, selFlag) "
+                                  "values (?, ?, '', 0)")))
+        return false;
+    for (int t = 0; t < Terminals; ++t) {
+        q.addBindValue(t);
+        q.addBindValue(QStringLiteral("门禁%1").arg(t));
+        if (!q.exec())
+            return false;
+    }
+    if (!q.prepare(QStringLiteral(
+            "insert into UserInfo (CardID, CardNo, UserName, BuildName, DongHao, DanYuan, UserType, FangHao, "
+            "Sex, "
+            "Expdate, BlackCard, phone, Remark, IsSelect, VaildTerminal, IsUseExpDate, ExtName, chLoss, "
+            "chUseExpdate, selFlag) values (?, ?, ?, '', ?, ?, '用户卡', ?, '男', '2026-12-31', 0, "
+            "'13800000000', '', 0, ?, 1, '', '', '是', 0)")))
+        return false;
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int i = 0; i < Owners; ++i) {
+        const int unitIndex = i / OwnersPerUnit;
+        QByteArray bitmap(32, '\0');
+        for (char& c : bitmap)
+            c = char(byte(rng));
+        q.addBindValue(cardSerial(i));
+        q.addBindValue(cardNo(i));
+        q.addBindValue(userName(i));
+        q.addBindValue(unitIndex / UnitsPerBuilding + 1);
+        q.addBindValue(unitIndex % UnitsPerBuilding + 1);
+        q.addBindValue(room(i));
+        q.addBindValue(bitmap);
+        if (!q.exec()) {
+            out() << q.lastError().text() << Qt::endl;
+            return false;
+        }
+    }
+    q.finish();
+    return db.commit();
+}
+
+void printDataSet(qint64 fillMs)
+{
+    out() << QStringLiteral("database: %1 owners, %2 units, %3 terminals in %4; filled in %5 ms, %6 MB")
+                 .arg(Owners)
+                 .arg(Buildings * UnitsPerBuilding)
+                 .arg(Terminals)
+                 .arg(Tdm::DatabasePath())
+                 .arg(fillMs)
+                 .arg(double(QFileInfo(Tdm::DatabasePath()).size()) / 1048576.0, 0, 'f', 1)
+          << Qt::endl;
+}
+
+void printHeading()
+{
+    out() << QStringLiteral("%1 %2 %3 %4 %5")
+                 .arg(QStringLiteral("operation (times in microseconds)"), -58)
+                 .arg(QStringLiteral("runs"), 6)
+                 .arg(QStringLiteral("median"), 10)
+                 .arg(QStringLiteral("p95"), 10)
+                 .arg(QStringLiteral("worst"), 10)
+          << Qt::endl;
+}
+
+void report(const QString& name, int n, const Figure& f)
+{
+    out() << QStringLiteral("%1 %2 %3 %4 %5")
+                 .arg(name, -58)
+                 .arg(n, 6)
+                 .arg(f.median, 10, 'f', 1)
+                 .arg(f.p95, 10, 'f', 1)
+                 .arg(f.worst, 10, 'f', 1)
+          << Qt::endl;
+}
+
+Figure time(int n, const std::function<void(int)>& op, const std::function<void(int)>& before)
+{
+    std::vector<double> us;
+    us.reserve(size_t(n));
+    QElapsedTimer t;
+    for (int i = 0; i < n; ++i) {
+        if (before)
+            before(i);
+        t.start();
+        op(i);
+        us.push_back(double(t.nsecsElapsed()) / 1000.0);
+    }
+    std::sort(us.begin(), us.end());
+    return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 95 / 100)], us.back()};
+}
+
+} // namespace bench

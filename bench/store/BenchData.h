@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QTextStream>
+#include <functional>
+#include <random>
+
+// What the store benchmarks share: the database of a large community (100,000 owners in 200
+// buildings of 10 units, 255 terminals), filled through the data module dm, and the table of
+// median, p95 and worst times they print. Main thread only.
+namespace bench {
+
+constexpr int Owners = 100000;
+constexpr int Buildings = 200;
+constexpr int UnitsPerBuilding = 10;
+constexpr int Terminals = 255;
+constexpr int OwnersPerUnit = Owners / (Buildings * UnitsPerBuilding);
+
+// Owner i (from 0) gets idx i + 1, card serial PadNumber(100000000 + i, 10), these card
+// number and name, building i / OwnersPerUnit / UnitsPerBuilding + 1, unit
+// i / OwnersPerUnit % UnitsPerBuilding + 1 and room i % OwnersPerUnit + 101 in four digits.
+QString cardNo(int i);
+QString userName(int i);
+QString cardSerial(int i);
+QString room(int i);
+
+// Fills the empty database of dm in one transaction. False on any failure.
+bool fill(std::mt19937& rng);
+
+// The benchmark's output.
+QTextStream& out();
+
+// The first line: the data set and how long it took to fill.
+void printDataSet(qint64 fillMs);
+// The heading of the table of times, and one line of it.
+void printHeading();
+struct Figure {
+    double median;
+    double p95;
+    double worst;
+};
+void report(const QString& name, int n, const Figure& f);
+
+// Runs op n times and gives its times in microseconds; before, when given, runs untimed ahead of
+// each run.
+Figure time(int n, const std::function<void(int)>& op, const std::function<void(int)>& before = {});
+
+} // namespace bench
