@@ -3,6 +3,7 @@
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigationBar.h"
+#include "ui/WidgetDialogs.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -10,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -45,6 +47,7 @@ private Q_SLOTS:
     void switchOperator();
     void settingsSavedAtClose();
     void formatMenuNeedsTheCardIssuer();
+    void messageBoxesCarryTheProgramTitle();
 };
 
 void TestMainWindow::startWithoutSettingsFile()
@@ -214,6 +217,23 @@ void TestMainWindow::formatMenuNeedsTheCardIssuer()
     // Entries of windows that are not there yet cannot be used.
     QVERIFY(!main.nav->entry(QStringLiteral("业主资料录入"))->isEnabled());
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->isEnabled());
+}
+
+void TestMainWindow::messageBoxesCarryTheProgramTitle()
+{
+    WidgetDialogs boxes;
+    QString title;
+    QString text;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    QCOMPARE(
+        boxes.message(MsgIcon::None, MsgButtons::Ok, QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权")),
+        MsgAnswer::Ok);
+    QCOMPARE(title, QStringLiteral("IC卡脱机系统"));
+    QCOMPARE(text, QStringLiteral("管理卡操作完成\n\n请到门禁机刷卡授权"));
 }
 
 QTEST_MAIN(TestMainWindow)
