@@ -76,9 +76,8 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
 
     ButtonLogon = MakeButton(QStringLiteral("登录(&L)"), this);
     ButtonCancel = MakeButton(QStringLiteral("取消(&C)"), this);
-    // A focused button answers Enter; the password box hands Enter on to the login button.
-    ButtonLogon->setAutoDefault(true);
-    ButtonCancel->setAutoDefault(true);
+    // A focused button answers Enter (MakeButton); the password box hands Enter on to the login
+    // button, so Enter there never logs in by itself.
 
     auto* form = new QFormLayout;
     form->addRow(CaptionFor(cbb1, QStringLiteral("操作员："), this), cbb1);

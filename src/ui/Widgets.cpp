@@ -1,5 +1,45 @@
 #include "Widgets.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPointer>
+
+namespace {
+
+// One filter for all buttons: Enter on the focused button clicks it, as Space does.
+class EnterClicksButton final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (!button)
+            return false;
+        if (!key->isAutoRepeat()) // holding Enter down presses once
+            button->click();
+        return true;
+    }
+};
+
+QObject* enterClicksButton()
+{
+    static QPointer<QObject> filter;
+    if (!filter)
+        filter = new EnterClicksButton(QCoreApplication::instance());
+    return filter;
+}
+
+} // namespace
+
 QLabel* CaptionFor(QWidget* input, const QString& caption, QWidget* parent)
 {
     auto* label = new QLabel(caption, parent);
@@ -16,8 +56,15 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent)
     QString name = caption;
     name.remove(QLatin1Char('&'));
     button->setAccessibleName(name);
-    button->setAutoDefault(false);
+    ClickOnEnter(button);
     return button;
+}
+
+void ClickOnEnter(QPushButton* button)
+{
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->installEventFilter(enterClicksButton());
 }
 
 QLabel* MakePanel(const QString& text, QWidget* parent)

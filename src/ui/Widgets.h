@@ -7,10 +7,15 @@
 // Small helpers that keep every window accessible: inputs carry their caption label as buddy,
 // buttons keep their caption as accessible name.
 
+
 // A caption label whose buddy is input; screen readers announce the input by this text.
 QLabel* CaptionFor(QWidget* input, const QString& caption, QWidget* parent = nullptr);
-// A push button with the caption as its accessible name (without the '&' of a shortcut).
+// A push button with the caption as its accessible name (without the '&' of a shortcut), pressed
+// by Enter while it has the focus (ClickOnEnter).
 QPushButton* MakeButton(const QString& caption, QWidget* parent = nullptr);
+// Enter (Return or the keypad's Enter) clicks the button while it has the focus. The button never
+// becomes a dialog's default button, so Enter in a text box presses no button at all.
+void ClickOnEnter(QPushButton* button);
 // A read-only value panel, sunken like a status panel.
 QLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
 // A heading line of a window.

@@ -18,6 +18,7 @@ private Q_SLOTS:
     void showFillsTheBoxes();
     void noCardIssuer();
     void closingSendsStop();
+    void enterPressesTheFocusedButtonOnly();
 };
 
 void TestDeviceCard::writeAndReadBack()
@@ -183,6 +184,29 @@ void TestDeviceCard::closingSendsStop()
     QVERIFY(frames.wait(3000));
     QCOMPARE(frames.first().first().toByteArray(), QByteArray("\xAA\x05\x09\x00\xEE", 5));
     QCOMPARE(int(PendingCommand), 9);
+}
+
+void TestDeviceCard::enterPressesTheFocusedButtonOnly()
+{
+    UiFixture f;
+    OperatorLevel = 1;
+    TFormSetTerminalParam w;
+    w.show();
+    for (const QPushButton* b : w.findChildren<QPushButton*>())
+        QVERIFY(!b->autoDefault() && !b->isDefault()); // no button that Enter would press from elsewhere
+    w.edtRegion->setText(QStringLiteral("ABCD1234"));
+    QTest::keyClick(w.edtRegion, Qt::Key_Return);
+    QTest::keyClick(w.edtSector, Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(w.isVisible());
+    QVERIFY(f.dialogs.texts().isEmpty());
+
+    w.btnRead->setFocus();
+    QTest::keyClick(w.btnRead, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(f.dialogs.texts(), QStringList{"请插入发卡器"});
+    w.btnSave->setFocus();
+    QTest::keyClick(w.btnSave, Qt::Key_Return);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), QByteArray("ABCD1234"));
 }
 
 QTEST_MAIN(TestDeviceCard)

@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
+#include "ui/FixDataBase.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigationBar.h"
@@ -47,6 +48,7 @@ private Q_SLOTS:
     void switchOperator();
     void settingsSavedAtClose();
     void formatMenuNeedsTheCardIssuer();
+    void enterOpensTheFocusedEntry();
     void messageBoxesCarryTheProgramTitle();
 };
 
@@ -217,6 +219,22 @@ void TestMainWindow::formatMenuNeedsTheCardIssuer()
     // Entries of windows that are not there yet cannot be used.
     QVERIFY(!main.nav->entry(QStringLiteral("业主资料录入"))->isEnabled());
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->isEnabled());
+}
+
+void TestMainWindow::enterOpensTheFocusedEntry()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    bool opened = false;
+    WhenModal<TfrmFixDataBase>([&opened](TfrmFixDataBase* w) {
+        opened = true;
+        w->reject();
+    });
+    QPushButton* entry = main.nav->entry(QStringLiteral("数据库维护"));
+    entry->setFocus();
+    QTest::keyClick(entry, Qt::Key_Return);
+    QVERIFY(opened);
 }
 
 void TestMainWindow::messageBoxesCarryTheProgramTitle()
