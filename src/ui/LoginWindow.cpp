@@ -71,6 +71,8 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     EditPassword = new QLineEdit(this);
     EditPassword->setMaxLength(8);
     EditPassword->setEchoMode(QLineEdit::Password);
+    // Each typed character shows as "*", not as the platform's dot.
+    EditPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     EditPassword->clear();
     EditPassword->installEventFilter(this);
 
