@@ -60,7 +60,7 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     lblTitle->setAlignment(Qt::AlignCenter);
     lblTitle->setStyleSheet(QStringLiteral("color: #1f4e8c;"));
 
-    lblVersion = new QLabel(QStringLiteral("1.50824A"), this);
+    lblVersion = MakeValueLabel(QStringLiteral("1.50824A"), this);
     auto* versionCaption = CaptionFor(lblVersion, QStringLiteral("版本："), this);
 
     cbb1 = new QComboBox(this);

@@ -46,7 +46,7 @@ TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : QDialog(parent)
     edtRegion = new QLineEdit(group);
     edtRegion->setToolTip(QStringLiteral("建议使用本小区的联系电话"));
     edtRegion->setMaximumWidth(160);
-    lblSyncTime = new QLabel(QStringLiteral("..."), group);
+    lblSyncTime = MakeValueLabel(QStringLiteral("..."), group);
 
     auto* grid = new QGridLayout(group);
     grid->setContentsMargins(16, 16, 16, 16);

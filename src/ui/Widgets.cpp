@@ -1,10 +1,43 @@
 #include "Widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QPointer>
 
 namespace {
+
+// What a screen reader learns of a value label: the caption as name, the shown text as value and
+// description.
+class ValueLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit ValueLabelAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto* label = static_cast<const QLabel*>(widget());
+        switch (t) {
+        case QAccessible::Name: {
+            const QString caption = label->accessibleName();
+            return caption.isEmpty() ? label->text() : caption;
+        }
+        case QAccessible::Value:
+        case QAccessible::Description:
+            return label->text();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+};
+
+QAccessibleInterface* valueLabelFactory(const QString& className, QObject* object)
+{
+    if (object && object->isWidgetType() &&
+        className == QLatin1String(TValueLabel::staticMetaObject.className()))
+        return new ValueLabelAccessible(static_cast<QLabel*>(object));
+    return nullptr;
+}
 
 // One filter for all buttons: Enter on the focused button clicks it, as Space does.
 class EnterClicksButton final : public QObject {
@@ -40,6 +73,15 @@ QObject* enterClicksButton()
 
 } // namespace
 
+TValueLabel::TValueLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(valueLabelFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+}
+
 QLabel* CaptionFor(QWidget* input, const QString& caption, QWidget* parent)
 {
     auto* label = new QLabel(caption, parent);
@@ -67,13 +109,19 @@ void ClickOnEnter(QPushButton* button)
     button->installEventFilter(enterClicksButton());
 }
 
-QLabel* MakePanel(const QString& text, QWidget* parent)
+TValueLabel* MakeValueLabel(const QString& text, QWidget* parent)
 {
-    auto* panel = new QLabel(text, parent);
+    auto* label = new TValueLabel(text, parent);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+TValueLabel* MakePanel(const QString& text, QWidget* parent)
+{
+    TValueLabel* panel = MakeValueLabel(text, parent);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setMinimumWidth(60);
-    panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return panel;
 }
 
