@@ -33,7 +33,7 @@ void showFailure(const TMaintenanceResult& result)
 
 } // namespace
 
-TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : QDialog(parent)
+TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : TDialog(parent)
 {
     setWindowTitle(QStringLiteral("数据库维护"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -121,7 +121,6 @@ TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : QDialog(parent)
     connect(btn4, &QPushButton::clicked, this, &TfrmFixDataBase::btn4Click);
     connect(btnRecover, &QPushButton::clicked, this, &TfrmFixDataBase::btnRecoverClick);
     connect(btnInit, &QPushButton::clicked, this, &TfrmFixDataBase::btnInitClick);
-    FormShow();
 }
 
 QPushButton* TfrmFixDataBase::exitButton(QWidget* page)
@@ -129,12 +128,6 @@ QPushButton* TfrmFixDataBase::exitButton(QWidget* page)
     QPushButton* button = MakeButton(QStringLiteral("退  出"), page);
     connect(button, &QPushButton::clicked, this, &QDialog::reject);
     return button;
-}
-
-void TfrmFixDataBase::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    FormShow();
 }
 
 void TfrmFixDataBase::FormShow()

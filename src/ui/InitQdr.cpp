@@ -26,7 +26,7 @@ private:
     TFormInit_QDR* m_window;
 };
 
-TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new Counters(this))
+TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new Counters(this))
 {
     setWindowTitle(QStringLiteral("IC卡格式化"));
 
@@ -34,7 +34,7 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new 
     auto* hint = new QLabel(QStringLiteral("操作提示：点击【执行】后，再放入要处理的IC卡。"), this);
     hint->setStyleSheet(QStringLiteral("color: #555555;"));
 
-    pnlSector = MakePanel(QString::number(SystemInfo.Sector), this);
+    pnlSector = MakePanel(QString(), this);
     pnlSuccess = MakePanel(QStringLiteral("0"), this);
     pnlResult = MakePanel(QStringLiteral("..."), this);
     pnlResult->setMinimumWidth(160);
@@ -52,7 +52,6 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new 
     btnReturn = MakeButton(QStringLiteral("返回"), buttonRow);
     chkReset = new QCheckBox(QStringLiteral("重置"), buttonRow);
     chkReset->setAccessibleName(QStringLiteral("重置"));
-    chkReset->setVisible(OperatorLevel == 2);
     auto* row = new QHBoxLayout(buttonRow);
     row->setContentsMargins(10, 8, 10, 8);
     row->addWidget(chkReset);
@@ -81,6 +80,17 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new 
     connect(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
     tmr1->start();
     CurrentInitRunCounters = m_counters;
+}
+
+void TFormInit_QDR::FormShow()
+{
+    pnlSector->setText(QString::number(SystemInfo.Sector));
+    pnlResult->setText(QStringLiteral("..."));
+    chkReset->setVisible(OperatorLevel == 2);
+    // Opened again after it was closed: counting and showing resume.
+    CurrentInitRunCounters = m_counters;
+    if (!tmr1->isActive())
+        tmr1->start();
 }
 
 TFormInit_QDR::~TFormInit_QDR()
@@ -173,5 +183,5 @@ void TFormInit_QDR::done(int result)
     tmr1->stop();
     if (CurrentInitRunCounters == m_counters)
         CurrentInitRunCounters = nullptr;
-    QDialog::done(result);
+    TDialog::done(result);
 }

@@ -45,7 +45,7 @@ protected:
 
 } // namespace
 
-TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
+TFormLogin::TFormLogin(QWidget* parent) : TDialog(parent)
 {
     setWindowTitle(QStringLiteral("系统登录"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -115,7 +115,7 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     LoggedIn = false;
 }
 
-void TFormLogin::showEvent(QShowEvent* event)
+void TFormLogin::FormShow()
 {
     lblVersion->setText(QStringLiteral(ICCARD_VERSION));
     if (PlainTitle == 0)
@@ -123,7 +123,6 @@ void TFormLogin::showEvent(QShowEvent* event)
     else if (PlainTitle == 1)
         lblTitle->setText(QStringLiteral("IC卡智能门禁管理系统"));
     setFixedSize(sizeHint().expandedTo(minimumSize()));
-    QDialog::showEvent(event);
 }
 
 bool TFormLogin::eventFilter(QObject* watched, QEvent* event)
@@ -135,7 +134,7 @@ bool TFormLogin::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    return QDialog::eventFilter(watched, event);
+    return TDialog::eventFilter(watched, event);
 }
 
 void TFormLogin::ButtonLogonClick()

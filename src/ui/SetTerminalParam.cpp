@@ -35,7 +35,7 @@ QLabel* noteLabel(const QString& text, QWidget* parent, const char* colour)
 
 } // namespace
 
-TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : QDialog(parent)
+TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : TDialog(parent)
 {
     setWindowTitle(QStringLiteral("设置终端参数"));
 
@@ -95,22 +95,17 @@ TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : QDialog(parent)
     connect(btnWrite, &QPushButton::clicked, this, &TFormSetTerminalParam::btnWriteClick);
     connect(btnSave, &QPushButton::clicked, this, &TFormSetTerminalParam::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    FormShow();
-}
-
-void TFormSetTerminalParam::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    CardDataReady = 0;
-    tmr1->start();
 }
 
 void TFormSetTerminalParam::FormShow()
 {
+    m_closing = false;
     edtSector->setText(QString::number(SystemInfo.Sector));
     edtSector->setEnabled(OperatorLevel != 0);
     const QString region = GbkToString(SystemInfo.RegionID, 8);
     edtRegion->setText(region.isEmpty() ? DefaultRegionID : region);
+    CardDataReady = 0;
+    tmr1->start();
 }
 
 bool TFormSetTerminalParam::regionLengthOk()
@@ -192,5 +187,5 @@ void TFormSetTerminalParam::done(int result)
         IssueCommand(CmdStop);
         tmr1->stop();
     }
-    QDialog::done(result);
+    TDialog::done(result);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "Dialog.h"
 
 class QLabel;
 class QLineEdit;
@@ -9,7 +9,7 @@ class QTimer;
 
 // Device cards: the sector and community identifier every card depends on, written to a device
 // card together with the current hour, read back, or only saved.
-class TFormSetTerminalParam : public QDialog {
+class TFormSetTerminalParam : public TDialog {
     Q_OBJECT
 public:
     explicit TFormSetTerminalParam(QWidget* parent = nullptr);
@@ -26,10 +26,10 @@ public:
     void done(int result) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    // Fills the boxes from the settings, clears CardDataReady and starts the timer.
+    void FormShow() override;
 
 private:
-    void FormShow();
     void btnReadClick();
     void btnWriteClick();
     void btnSaveClick();

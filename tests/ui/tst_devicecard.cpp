@@ -18,6 +18,7 @@ private Q_SLOTS:
     void showFillsTheBoxes();
     void noCardIssuer();
     void closingSendsStop();
+    void showingAgainKeepsACardRead();
     void enterPressesTheFocusedButtonOnly();
 };
 
@@ -184,6 +185,29 @@ void TestDeviceCard::closingSendsStop()
     QVERIFY(frames.wait(3000));
     QCOMPARE(frames.first().first().toByteArray(), QByteArray("\xAA\x05\x09\x00\xEE", 5));
     QCOMPARE(int(PendingCommand), 9);
+}
+
+void TestDeviceCard::showingAgainKeepsACardRead()
+{
+    UiFixture f;
+    TFormSetTerminalParam w;
+    w.show();
+    // A device card read while the window was minimised: shown again, the window takes it over.
+    std::memcpy(TerminalParamRec.RegionID, "11223344", 8);
+    std::memcpy(TerminalParamRec.IssueTime, "24030514", 8);
+    CardDataReady = 1;
+    w.hide();
+    w.show();
+    QTRY_COMPARE(w.lblSyncTime->text(), QStringLiteral("24030514"));
+    QCOMPARE(w.edtRegion->text(), QStringLiteral("11223344"));
+    QCOMPARE(int(CardDataReady), 0);
+
+    // Closed and opened again: a new opening starts from the settings.
+    w.reject();
+    CardDataReady = 1;
+    w.show();
+    QCOMPARE(int(CardDataReady), 0);
+    QCOMPARE(w.edtRegion->text(), QStringLiteral("57302914"));
 }
 
 void TestDeviceCard::enterPressesTheFocusedButtonOnly()

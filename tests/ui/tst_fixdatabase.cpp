@@ -24,6 +24,7 @@ private Q_SLOTS:
     void pagesByLevel();
     void confirmationCode_data();
     void confirmationCode();
+    void showingAgainKeepsTheCode();
     void backupThenRestore();
     void restoreRefusesAFileThatIsNotADatabase();
 };
@@ -83,6 +84,28 @@ void TestFixDataBase::confirmationCode()
         QCOMPARE(ownerCount(), 1);
         QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0007"));
     }
+}
+
+void TestFixDataBase::showingAgainKeepsTheCode()
+{
+    UiFixture f;
+    OperatorLevel = 1;
+    TfrmFixDataBase w;
+    f.clock.advanceSeconds(2);
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0009"));
+    QTest::keyClicks(w.edtConfirm, QStringLiteral("00"));
+    // Hidden and shown again (as after minimising), a minute later: nothing changes.
+    f.clock.advanceSeconds(60);
+    w.hide();
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0009"));
+    QCOMPARE(w.edtConfirm->text(), QStringLiteral("00"));
+    // Closed and opened again: a new opening gets a new code and an empty entry.
+    w.reject();
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0109"));
+    QVERIFY(w.edtConfirm->text().isEmpty());
 }
 
 void TestFixDataBase::backupThenRestore()
