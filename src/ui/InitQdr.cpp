@@ -73,7 +73,7 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new 
     connect(btnRun, &QPushButton::clicked, this, &TFormInit_QDR::btnRunClick);
     connect(btnClear, &QPushButton::clicked, this, &TFormInit_QDR::btnClearClick);
     connect(btnReturn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(chkReset, &QCheckBox::clicked, this, &TFormInit_QDR::chkResetClick);
+    connect(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
 
     tmr1 = new QTimer(this);
     tmr1->setInterval(200);
@@ -103,8 +103,12 @@ TFormInit_QDR::~TFormInit_QDR()
 void TFormInit_QDR::setMode(bool reset)
 {
     lblHeading->setText(reset ? QStringLiteral("IC卡恢复白卡") : QStringLiteral("格式化IC卡"));
-    chkReset->setChecked(reset);
-    chkResetClick();
+    // The box's own handling runs either way, so the row gets its colour even when the box
+    // already had the state asked for.
+    if (chkReset->isChecked() == reset)
+        chkResetToggled();
+    else
+        chkReset->setChecked(reset);
 }
 
 void TFormInit_QDR::cardAnswered(uint8_t result)
@@ -161,7 +165,7 @@ void TFormInit_QDR::btnClearClick()
     pnlResult->setText(QStringLiteral("..."));
 }
 
-void TFormInit_QDR::chkResetClick()
+void TFormInit_QDR::chkResetToggled()
 {
     if (running)
         stopRun();

@@ -52,7 +52,9 @@ protected:
 private:
     void btnRunClick();
     void btnClearClick();
-    void chkResetClick();
+    // Whatever changed the box (click, Space, setChecked, an assistive tool): stop a run and
+    // colour the button row.
+    void chkResetToggled();
     void tmr1Timer();
     void stopRun();
 
