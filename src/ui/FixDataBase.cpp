@@ -174,7 +174,13 @@ void TfrmFixDataBase::btnInitClick()
         ShowInformation(QStringLiteral("请输入正确的确认码。"));
         return;
     }
-    InitDatabase();
+    // A failed delete has shown its own "执行错误：" box; the code stays, so the operator can
+    // try again once the cause is removed.
+    const TMaintenanceResult result = InitDatabase();
+    if (!result.ok) {
+        showFailure(result);
+        return;
+    }
     ShowMessage(QStringLiteral("初始化完成"));
     NewConfirmCode();
 }
