@@ -158,7 +158,8 @@ void TfrmFixDataBase::btnRecoverClick()
 {
     if (!AskYesNo(QStringLiteral("注意：恢复数据库将会覆盖原有的数据，确定操作吗？(Y/N)")))
         return;
-    const QString chosen = dialogs().openFileName(QStringLiteral("恢复数据库"), BackupFolder(), QString());
+    const QString chosen = dialogs().openFileName(QStringLiteral("恢复数据库"), BackupFolder(),
+                                                  QStringLiteral("备份文件 (*.bak);;所有文件 (*)"));
     if (chosen.isEmpty())
         return;
     const TMaintenanceResult result = RestoreDatabase(chosen);

@@ -177,6 +177,7 @@ void TestFixDataBase::backupThenRestore()
     f.dialogs.answers << MsgAnswer::Yes;
     f.dialogs.fileNames << backup;
     w.btnRecover->click();
+    QCOMPARE(f.dialogs.fileDialogFilters, QStringList{"备份文件 (*.bak);;所有文件 (*)"});
     QCOMPARE(f.dialogs.texts().last(), QStringLiteral("恢复完成"));
     QCOMPARE(ownerCount(), 1);
 }
