@@ -2,6 +2,9 @@
 
 #include "Dialog.h"
 
+#include <QByteArray>
+#include <optional>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -34,7 +37,9 @@ private:
     void btnWriteClick();
     void btnSaveClick();
     void tmr1Timer();
-    bool regionLengthOk();
+    // The identifier bytes to store, or nothing after telling the operator that the box holds no
+    // valid identifier.
+    std::optional<QByteArray> regionToStore();
 
     bool m_closing = false;
 };

@@ -14,6 +14,8 @@ private Q_SLOTS:
     void writeAndReadBack();
     void writeChecks_data();
     void writeChecks();
+    void identifierChecks_data();
+    void identifierChecks();
     void saveStoresWithoutRangeCheck();
     void showFillsTheBoxes();
     void noCardIssuer();
@@ -85,15 +87,6 @@ void TestDeviceCard::writeChecks_data()
     QTest::newRow("abc") << "abc"
                          << "12345678"
                          << "扇区输入错误" << -1;
-    QTest::newRow("7 characters") << "7"
-                                  << "1234567"
-                                  << "小区标识号必须8位数字或字母" << -1;
-    QTest::newRow("9 characters") << "7"
-                                  << "123456789"
-                                  << "小区标识号必须8位数字或字母" << -1;
-    QTest::newRow("4 Chinese characters") << "7"
-                                          << "小区标识"
-                                          << "" << 7;
 }
 
 void TestDeviceCard::writeChecks()
@@ -122,6 +115,66 @@ void TestDeviceCard::writeChecks()
         QCOMPARE(int(SystemInfo.Sector), 3);
         QCOMPARE(int(PendingCommand), 9);
     }
+}
+
+void TestDeviceCard::identifierChecks_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // GBK bytes in the settings before the window opens
+    QTest::addColumn<QString>("typed");     // null: the box is left as the window filled it
+    QTest::addColumn<QByteArray>("kept");   // the identifier stored afterwards; empty: refused
+    const QByteArray chinese = StringToGbk(QStringLiteral("小区标识"));
+    QTest::newRow("digits") << QByteArray() << "12345678" << QByteArray("12345678");
+    QTest::newRow("letters and digits") << QByteArray() << "AbCd12yZ" << QByteArray("AbCd12yZ");
+    QTest::newRow("the default") << QByteArray() << QString() << QByteArray("57302914");
+    QTest::newRow("7 characters") << QByteArray() << "1234567" << QByteArray();
+    QTest::newRow("9 characters") << QByteArray() << "123456789" << QByteArray();
+    QTest::newRow("trailing space") << QByteArray() << "12345678 " << QByteArray();
+    QTest::newRow("inner space") << QByteArray() << "1234 678" << QByteArray();
+    QTest::newRow("dash") << QByteArray() << "1234-678" << QByteArray();
+    QTest::newRow("4 Chinese characters") << QByteArray() << "小区标识" << QByteArray();
+    QTest::newRow("full-width digits") << QByteArray() << "１２３４５６７８" << QByteArray();
+    QTest::newRow("accented letter") << QByteArray() << "é1234567" << QByteArray();
+    // Settings from before the check keep working while the box shows them unchanged.
+    QTest::newRow("stored Chinese, unchanged") << chinese << QString() << chinese;
+    QTest::newRow("stored with a dash, unchanged")
+        << QByteArray("AB-12345") << QString() << QByteArray("AB-12345");
+    QTest::newRow("stored Chinese, edited") << chinese << "小区标志" << QByteArray();
+    QTest::newRow("stored Chinese, replaced") << chinese << "87654321" << QByteArray("87654321");
+}
+
+// The identifier is 8 ASCII digits or letters, on write and on save alike.
+void TestDeviceCard::identifierChecks()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, kept);
+    AttachedProgram a;
+    QVERIFY(a.start());
+    OperatorLevel = 1;
+    CopyGbkField(SystemInfo.RegionID, 8, stored);
+    TFormSetTerminalParam w;
+    w.show();
+    if (!typed.isNull())
+        w.edtRegion->setText(typed);
+    const QString refusal = QStringLiteral("小区标识号必须8位数字或字母");
+
+    w.btnWrite->click();
+    if (kept.isEmpty()) {
+        QCOMPARE(a.f.dialogs.texts(), QStringList{refusal});
+        QCOMPARE(int(PendingCommand), 9);
+    } else {
+        QVERIFY(a.f.dialogs.texts().isEmpty());
+        QCOMPARE(int(PendingCommand), 1);
+        QCOMPARE(QByteArray(TerminalParamRec.RegionID, 8), kept.leftJustified(8, '\0'));
+    }
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), (kept.isEmpty() ? stored : kept).leftJustified(8, '\0'));
+
+    a.f.dialogs.clear();
+    CopyGbkField(SystemInfo.RegionID, 8, stored);
+    w.btnSave->click();
+    QCOMPARE(a.f.dialogs.texts(), kept.isEmpty() ? QStringList{refusal} : QStringList());
+    QCOMPARE(w.isVisible(), kept.isEmpty());
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), (kept.isEmpty() ? stored : kept).leftJustified(8, '\0'));
 }
 
 void TestDeviceCard::saveStoresWithoutRangeCheck()
