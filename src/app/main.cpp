@@ -43,7 +43,8 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("iccard"));
-    QApplication::setApplicationDisplayName(QStringLiteral("IC卡脱机系统"));
+    // No display name: Qt would append it to every window title, and each window's title is its
+    // own ("系统登录", "设置终端参数", ...). Message boxes carry the program's title themselves.
     QApplication::setApplicationVersion(QStringLiteral(ICCARD_VERSION));
     QTranslator translator;
     useChineseLookAndFeel(app, translator);

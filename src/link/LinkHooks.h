@@ -15,8 +15,8 @@ public:
 };
 
 // The card initialisation window during a format or blank run: for every answer that arrives while
-// PendingCommand is 0 or 5 it stores result as the last result and counts a success (result 0) or
-// a failure (anything else).
+// PendingCommand is 0 or 5 it stores result (bit 7 already dropped) as the last result and counts a
+// success (result 0) or a failure (anything else).
 class InitRunCounters {
 public:
     virtual ~InitRunCounters() = default;

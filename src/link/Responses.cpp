@@ -64,11 +64,13 @@ void HandleResponse(const TResponseFrame& answer)
 {
     const uint8_t pending = PendingCommand;
     const bool matches = answer.Command == pending;
+    // The card issuer may set bit 7 of the result byte; only the low seven bits are the result.
+    const uint8_t result = answer.Result & ResultMask;
     switch (pending) {
     case CmdFormat:
     case CmdRestoreBlank:
         if (CurrentInitRunCounters)
-            CurrentInitRunCounters->cardAnswered(answer.Result);
+            CurrentInitRunCounters->cardAnswered(result);
         if (matches)
             SignalCommandEvent();
         return;
@@ -80,39 +82,39 @@ void HandleResponse(const TResponseFrame& answer)
 
     switch (pending) {
     case CmdWriteDeviceCard:
-        ShowResult(answer.Result, CallerWriteDeviceCard);
+        ShowResult(result, CallerWriteDeviceCard);
         PendingCommand = IdleCommand;
         break;
     case CmdReadDeviceCard:
-        if (answer.Result == ResultOk) {
+        if (result == ResultOk) {
             DecodeTerminalParam(answer.Data, TerminalParamRec);
             CardDataReady = 1;
         }
-        ShowResult(answer.Result, CallerReadDeviceCard);
+        ShowResult(result, CallerReadDeviceCard);
         PendingCommand = IdleCommand;
         break;
     case CmdWriteOwnerCard:
         UserCardRec.CardSerial = Int32FromBytes(answer.Data);
         CardDataReady = 1;
-        CardResult = answer.Result;
+        CardResult = result;
         break;
     case CmdReadOwnerCard:
-        if (answer.Result == ResultOk)
+        if (result == ResultOk)
             DecodeUserCard(answer.Data, UserCardRec);
         CardDataReady = 1;
-        CardResult = answer.Result;
+        CardResult = result;
         PendingCommand = IdleCommand;
         break;
     case CmdWriteBlackList:
-        if (answer.Result == ResultOk)
+        if (result == ResultOk)
             UpdateBlackListedOwners();
-        ShowResult(answer.Result, CallerBlackList);
+        ShowResult(result, CallerBlackList);
         PendingCommand = IdleCommand;
         break;
     case CmdReadBlackList:
-        if (answer.Result == ResultOk)
+        if (result == ResultOk)
             ReadBlackList(answer);
-        ShowResult(answer.Result, CallerBlackList);
+        ShowResult(result, CallerBlackList);
         PendingCommand = IdleCommand;
         break;
     default: // 8, 9, 10 and anything else: nothing

@@ -10,7 +10,8 @@
 // What happens to a complete answer of the card issuer: it is logged, then handled by the value of
 // PendingCommand at that moment.
 
-// Raised for the windows that poll; they clear them.
+// Raised for the windows that poll; they clear them. Results are the low seven bits of the result
+// byte: bit 7, which the card issuer may set, is dropped before anything looks at them.
 extern uint8_t CardDataReady;  // answer to 2 with result 0, any answer to 3 or 4 stored
 extern int32_t CardResult;     // result of the last answer to 3 or 4
 extern uint8_t BlackListReady; // a blacklist card was read into BlackListRec

@@ -18,7 +18,7 @@ QString LogResponseLine(const TResponseFrame& answer)
 
 std::optional<QString> ShowResultText(int code, int callerType)
 {
-    switch (code & 0x7F) {
+    switch (code & ResultMask) {
     case 0:
         if (callerType == CallerWriteDeviceCard)
             return QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权");

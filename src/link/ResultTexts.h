@@ -17,6 +17,9 @@ enum ResultCode : uint8_t {
     ResultForeignCommunity = 6,
 };
 
+// The card issuer may set bit 7 of the result byte; the result is the low seven bits.
+inline constexpr uint8_t ResultMask = 0x7F;
+
 // Caller types of ShowResult.
 enum ResultCaller : int {
     CallerBlackList = 0,

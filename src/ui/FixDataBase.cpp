@@ -33,7 +33,7 @@ void showFailure(const TMaintenanceResult& result)
 
 } // namespace
 
-TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : QDialog(parent)
+TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : TDialog(parent)
 {
     setWindowTitle(QStringLiteral("数据库维护"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -121,7 +121,6 @@ TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : QDialog(parent)
     connect(btn4, &QPushButton::clicked, this, &TfrmFixDataBase::btn4Click);
     connect(btnRecover, &QPushButton::clicked, this, &TfrmFixDataBase::btnRecoverClick);
     connect(btnInit, &QPushButton::clicked, this, &TfrmFixDataBase::btnInitClick);
-    FormShow();
 }
 
 QPushButton* TfrmFixDataBase::exitButton(QWidget* page)
@@ -129,12 +128,6 @@ QPushButton* TfrmFixDataBase::exitButton(QWidget* page)
     QPushButton* button = MakeButton(QStringLiteral("退  出"), page);
     connect(button, &QPushButton::clicked, this, &QDialog::reject);
     return button;
-}
-
-void TfrmFixDataBase::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    FormShow();
 }
 
 void TfrmFixDataBase::FormShow()
@@ -165,7 +158,8 @@ void TfrmFixDataBase::btnRecoverClick()
 {
     if (!AskYesNo(QStringLiteral("注意：恢复数据库将会覆盖原有的数据，确定操作吗？(Y/N)")))
         return;
-    const QString chosen = dialogs().openFileName(QStringLiteral("恢复数据库"), BackupFolder(), QString());
+    const QString chosen = dialogs().openFileName(QStringLiteral("恢复数据库"), BackupFolder(),
+                                                  QStringLiteral("备份文件 (*.bak);;所有文件 (*)"));
     if (chosen.isEmpty())
         return;
     const TMaintenanceResult result = RestoreDatabase(chosen);
@@ -181,7 +175,13 @@ void TfrmFixDataBase::btnInitClick()
         ShowInformation(QStringLiteral("请输入正确的确认码。"));
         return;
     }
-    InitDatabase();
+    // A failed delete has shown its own "执行错误：" box; the code stays, so the operator can
+    // try again once the cause is removed.
+    const TMaintenanceResult result = InitDatabase();
+    if (!result.ok) {
+        showFailure(result);
+        return;
+    }
     ShowMessage(QStringLiteral("初始化完成"));
     NewConfirmCode();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "Dialog.h"
 
 class QComboBox;
 class QLabel;
@@ -9,7 +9,7 @@ class QPushButton;
 class QTabWidget;
 
 // Database maintenance: backup, restore, and emptying under a confirmation code.
-class TfrmFixDataBase : public QDialog {
+class TfrmFixDataBase : public TDialog {
     Q_OBJECT
 public:
     explicit TfrmFixDataBase(QWidget* parent = nullptr);
@@ -28,10 +28,10 @@ public:
     void NewConfirmCode();
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    // Buttons and pages by operator level, and a new confirmation code.
+    void FormShow() override;
 
 private:
-    void FormShow();
     void btn4Click();
     void btnRecoverClick();
     void btnInitClick();

@@ -26,7 +26,7 @@ private:
     TFormInit_QDR* m_window;
 };
 
-TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new Counters(this))
+TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new Counters(this))
 {
     setWindowTitle(QStringLiteral("IC卡格式化"));
 
@@ -34,7 +34,7 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new 
     auto* hint = new QLabel(QStringLiteral("操作提示：点击【执行】后，再放入要处理的IC卡。"), this);
     hint->setStyleSheet(QStringLiteral("color: #555555;"));
 
-    pnlSector = MakePanel(QString::number(SystemInfo.Sector), this);
+    pnlSector = MakePanel(QString(), this);
     pnlSuccess = MakePanel(QStringLiteral("0"), this);
     pnlResult = MakePanel(QStringLiteral("..."), this);
     pnlResult->setMinimumWidth(160);
@@ -52,7 +52,6 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new 
     btnReturn = MakeButton(QStringLiteral("返回"), buttonRow);
     chkReset = new QCheckBox(QStringLiteral("重置"), buttonRow);
     chkReset->setAccessibleName(QStringLiteral("重置"));
-    chkReset->setVisible(OperatorLevel == 2);
     auto* row = new QHBoxLayout(buttonRow);
     row->setContentsMargins(10, 8, 10, 8);
     row->addWidget(chkReset);
@@ -74,13 +73,24 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : QDialog(parent), m_counters(new 
     connect(btnRun, &QPushButton::clicked, this, &TFormInit_QDR::btnRunClick);
     connect(btnClear, &QPushButton::clicked, this, &TFormInit_QDR::btnClearClick);
     connect(btnReturn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(chkReset, &QCheckBox::clicked, this, &TFormInit_QDR::chkResetClick);
+    connect(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
 
     tmr1 = new QTimer(this);
     tmr1->setInterval(200);
     connect(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
     tmr1->start();
     CurrentInitRunCounters = m_counters;
+}
+
+void TFormInit_QDR::FormShow()
+{
+    pnlSector->setText(QString::number(SystemInfo.Sector));
+    pnlResult->setText(QStringLiteral("..."));
+    chkReset->setVisible(OperatorLevel == 2);
+    // Opened again after it was closed: counting and showing resume.
+    CurrentInitRunCounters = m_counters;
+    if (!tmr1->isActive())
+        tmr1->start();
 }
 
 TFormInit_QDR::~TFormInit_QDR()
@@ -93,8 +103,12 @@ TFormInit_QDR::~TFormInit_QDR()
 void TFormInit_QDR::setMode(bool reset)
 {
     lblHeading->setText(reset ? QStringLiteral("IC卡恢复白卡") : QStringLiteral("格式化IC卡"));
-    chkReset->setChecked(reset);
-    chkResetClick();
+    // The box's own handling runs either way, so the row gets its colour even when the box
+    // already had the state asked for.
+    if (chkReset->isChecked() == reset)
+        chkResetToggled();
+    else
+        chkReset->setChecked(reset);
 }
 
 void TFormInit_QDR::cardAnswered(uint8_t result)
@@ -151,7 +165,7 @@ void TFormInit_QDR::btnClearClick()
     pnlResult->setText(QStringLiteral("..."));
 }
 
-void TFormInit_QDR::chkResetClick()
+void TFormInit_QDR::chkResetToggled()
 {
     if (running)
         stopRun();
@@ -173,5 +187,5 @@ void TFormInit_QDR::done(int result)
     tmr1->stop();
     if (CurrentInitRunCounters == m_counters)
         CurrentInitRunCounters = nullptr;
-    QDialog::done(result);
+    TDialog::done(result);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "Dialog.h"
+
 #include <cstdint>
 
 class QCheckBox;
@@ -10,7 +11,7 @@ class QTimer;
 class QWidget;
 
 // Formatting cards for the system, or returning them to blank, one card after another.
-class TFormInit_QDR : public QDialog {
+class TFormInit_QDR : public TDialog {
     Q_OBJECT
 public:
     explicit TFormInit_QDR(QWidget* parent = nullptr);
@@ -43,10 +44,17 @@ public:
     // The text of a card's result in the result row.
     static QString RunResultText(uint8_t code);
 
+protected:
+    // The sector, "..." as result, the "重置" box by operator level; answers of a run reach the
+    // window from now on.
+    void FormShow() override;
+
 private:
     void btnRunClick();
     void btnClearClick();
-    void chkResetClick();
+    // Whatever changed the box (click, Space, setChecked, an assistive tool): stop a run and
+    // colour the button row.
+    void chkResetToggled();
     void tmr1Timer();
     void stopRun();
 

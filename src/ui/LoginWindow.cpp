@@ -45,7 +45,7 @@ protected:
 
 } // namespace
 
-TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
+TFormLogin::TFormLogin(QWidget* parent) : TDialog(parent)
 {
     setWindowTitle(QStringLiteral("系统登录"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -60,7 +60,7 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     lblTitle->setAlignment(Qt::AlignCenter);
     lblTitle->setStyleSheet(QStringLiteral("color: #1f4e8c;"));
 
-    lblVersion = new QLabel(QStringLiteral("1.50824A"), this);
+    lblVersion = MakeValueLabel(QStringLiteral("1.50824A"), this);
     auto* versionCaption = CaptionFor(lblVersion, QStringLiteral("版本："), this);
 
     cbb1 = new QComboBox(this);
@@ -71,14 +71,15 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     EditPassword = new QLineEdit(this);
     EditPassword->setMaxLength(8);
     EditPassword->setEchoMode(QLineEdit::Password);
+    // Each typed character shows as "*", not as the platform's dot.
+    EditPassword->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
     EditPassword->clear();
     EditPassword->installEventFilter(this);
 
     ButtonLogon = MakeButton(QStringLiteral("登录(&L)"), this);
     ButtonCancel = MakeButton(QStringLiteral("取消(&C)"), this);
-    // A focused button answers Enter; the password box hands Enter on to the login button.
-    ButtonLogon->setAutoDefault(true);
-    ButtonCancel->setAutoDefault(true);
+    // A focused button answers Enter (MakeButton); the password box hands Enter on to the login
+    // button, so Enter there never logs in by itself.
 
     auto* form = new QFormLayout;
     form->addRow(CaptionFor(cbb1, QStringLiteral("操作员："), this), cbb1);
@@ -114,7 +115,7 @@ TFormLogin::TFormLogin(QWidget* parent) : QDialog(parent)
     LoggedIn = false;
 }
 
-void TFormLogin::showEvent(QShowEvent* event)
+void TFormLogin::FormShow()
 {
     lblVersion->setText(QStringLiteral(ICCARD_VERSION));
     if (PlainTitle == 0)
@@ -122,7 +123,6 @@ void TFormLogin::showEvent(QShowEvent* event)
     else if (PlainTitle == 1)
         lblTitle->setText(QStringLiteral("IC卡智能门禁管理系统"));
     setFixedSize(sizeHint().expandedTo(minimumSize()));
-    QDialog::showEvent(event);
 }
 
 bool TFormLogin::eventFilter(QObject* watched, QEvent* event)
@@ -134,7 +134,7 @@ bool TFormLogin::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    return QDialog::eventFilter(watched, event);
+    return TDialog::eventFilter(watched, event);
 }
 
 void TFormLogin::ButtonLogonClick()

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QDialog>
+#include "Dialog.h"
+
 #include <cstdint>
 
 class QComboBox;
@@ -9,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 
 // The login window: the operator picks a role; the two higher roles need their password.
-class TFormLogin : public QDialog {
+class TFormLogin : public TDialog {
     Q_OBJECT
 public:
     explicit TFormLogin(QWidget* parent = nullptr);
@@ -29,7 +30,8 @@ public:
     QLabel* lblVersion;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    // The version and the title by PlainTitle.
+    void FormShow() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -1,5 +1,7 @@
 #include "NavigationBar.h"
 
+#include "Widgets.h"
+
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
@@ -38,7 +40,7 @@ QPushButton* NavigationBar::addEntry(const QString& caption)
     auto* button = new QPushButton(caption, this);
     button->setAccessibleName(caption);
     button->setFlat(true);
-    button->setAutoDefault(false);
+    ClickOnEnter(button);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     button->setFocusPolicy(Qt::StrongFocus);
     m_layout->addWidget(button);

@@ -20,11 +20,32 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 
 namespace {
 
 const QString DefaultRegionID = QStringLiteral("57302914");
+
+// Eight characters, each an ASCII digit or letter.
+bool isRegionID(const QString& text)
+{
+    if (text.size() != 8)
+        return false;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z')))
+            return false;
+    }
+    return true;
+}
+
+// The stored identifier's bytes, up to the first zero byte.
+QByteArray storedRegionBytes()
+{
+    const auto end = std::find(SystemInfo.RegionID, SystemInfo.RegionID + 8, '\0');
+    return QByteArray(SystemInfo.RegionID, static_cast<int>(end - SystemInfo.RegionID));
+}
 
 QLabel* noteLabel(const QString& text, QWidget* parent, const char* colour)
 {
@@ -35,7 +56,7 @@ QLabel* noteLabel(const QString& text, QWidget* parent, const char* colour)
 
 } // namespace
 
-TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : QDialog(parent)
+TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : TDialog(parent)
 {
     setWindowTitle(QStringLiteral("设置终端参数"));
 
@@ -46,7 +67,7 @@ TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : QDialog(parent)
     edtRegion = new QLineEdit(group);
     edtRegion->setToolTip(QStringLiteral("建议使用本小区的联系电话"));
     edtRegion->setMaximumWidth(160);
-    lblSyncTime = new QLabel(QStringLiteral("..."), group);
+    lblSyncTime = MakeValueLabel(QStringLiteral("..."), group);
 
     auto* grid = new QGridLayout(group);
     grid->setContentsMargins(16, 16, 16, 16);
@@ -95,30 +116,31 @@ TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : QDialog(parent)
     connect(btnWrite, &QPushButton::clicked, this, &TFormSetTerminalParam::btnWriteClick);
     connect(btnSave, &QPushButton::clicked, this, &TFormSetTerminalParam::btnSaveClick);
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-    FormShow();
-}
-
-void TFormSetTerminalParam::showEvent(QShowEvent* event)
-{
-    QDialog::showEvent(event);
-    CardDataReady = 0;
-    tmr1->start();
 }
 
 void TFormSetTerminalParam::FormShow()
 {
+    m_closing = false;
     edtSector->setText(QString::number(SystemInfo.Sector));
     edtSector->setEnabled(OperatorLevel != 0);
     const QString region = GbkToString(SystemInfo.RegionID, 8);
     edtRegion->setText(region.isEmpty() ? DefaultRegionID : region);
+    CardDataReady = 0;
+    tmr1->start();
 }
 
-bool TFormSetTerminalParam::regionLengthOk()
+std::optional<QByteArray> TFormSetTerminalParam::regionToStore()
 {
-    if (StringToGbk(edtRegion->text()).size() == 8)
-        return true;
+    const QString text = edtRegion->text();
+    if (isRegionID(text))
+        return text.toLatin1();
+    // A settings file may hold an identifier of another form from before; it stays usable as
+    // long as the box shows it unchanged, and is stored back byte for byte.
+    const QByteArray stored = storedRegionBytes();
+    if (!stored.isEmpty() && text == GbkToString(stored))
+        return stored;
     ShowMessage(QStringLiteral("小区标识号必须8位数字或字母"));
-    return false;
+    return std::nullopt;
 }
 
 void TFormSetTerminalParam::btnWriteClick()
@@ -127,7 +149,8 @@ void TFormSetTerminalParam::btnWriteClick()
         ShowMessage(QStringLiteral("请插入发卡器"));
         return;
     }
-    if (!regionLengthOk())
+    const std::optional<QByteArray> region = regionToStore();
+    if (!region)
         return;
     bool ok = false;
     const int sector = edtSector->text().toInt(&ok);
@@ -140,14 +163,13 @@ void TFormSetTerminalParam::btnWriteClick()
         ShowRefusal(QStringLiteral("扇区范围输入错误"));
         return;
     }
-    const QByteArray region = StringToGbk(edtRegion->text());
     TerminalParamRec.Sector = sectorByte;
-    CopyGbkField(TerminalParamRec.RegionID, 8, region);
+    CopyGbkField(TerminalParamRec.RegionID, 8, *region);
     TerminalParamRec.Kind = DeviceCardKind;
     const QByteArray issueTime = Now().toString(QStringLiteral("yyMMddHH")).toLatin1();
     std::memcpy(TerminalParamRec.IssueTime, issueTime.constData(), 8);
     SystemInfo.Sector = sectorByte;
-    CopyGbkField(SystemInfo.RegionID, 8, region);
+    CopyGbkField(SystemInfo.RegionID, 8, *region);
     IssueCommand(CmdWriteDeviceCard);
 }
 
@@ -163,7 +185,8 @@ void TFormSetTerminalParam::btnReadClick()
 
 void TFormSetTerminalParam::btnSaveClick()
 {
-    if (!regionLengthOk())
+    const std::optional<QByteArray> region = regionToStore();
+    if (!region)
         return;
     bool ok = false;
     const int sector = edtSector->text().toInt(&ok);
@@ -172,7 +195,7 @@ void TFormSetTerminalParam::btnSaveClick()
         return;
     }
     SystemInfo.Sector = static_cast<uint8_t>(sector & 0xFF);
-    CopyGbkField(SystemInfo.RegionID, 8, StringToGbk(edtRegion->text()));
+    CopyGbkField(SystemInfo.RegionID, 8, *region);
     accept();
 }
 
@@ -192,5 +215,5 @@ void TFormSetTerminalParam::done(int result)
         IssueCommand(CmdStop);
         tmr1->stop();
     }
-    QDialog::done(result);
+    TDialog::done(result);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
-#include <QDialog>
+#include "Dialog.h"
+
+#include <QByteArray>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -9,7 +12,7 @@ class QTimer;
 
 // Device cards: the sector and community identifier every card depends on, written to a device
 // card together with the current hour, read back, or only saved.
-class TFormSetTerminalParam : public QDialog {
+class TFormSetTerminalParam : public TDialog {
     Q_OBJECT
 public:
     explicit TFormSetTerminalParam(QWidget* parent = nullptr);
@@ -26,15 +29,17 @@ public:
     void done(int result) override;
 
 protected:
-    void showEvent(QShowEvent* event) override;
+    // Fills the boxes from the settings, clears CardDataReady and starts the timer.
+    void FormShow() override;
 
 private:
-    void FormShow();
     void btnReadClick();
     void btnWriteClick();
     void btnSaveClick();
     void tmr1Timer();
-    bool regionLengthOk();
+    // The identifier bytes to store, or nothing after telling the operator that the box holds no
+    // valid identifier.
+    std::optional<QByteArray> regionToStore();
 
     bool m_closing = false;
 };

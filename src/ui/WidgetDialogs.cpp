@@ -8,7 +8,7 @@ MsgAnswer WidgetDialogs::message(MsgIcon icon, MsgButtons buttons, const QString
 {
     QMessageBox box(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
                                                       : QApplication::activeWindow());
-    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setWindowTitle(QStringLiteral("IC卡脱机系统"));
     // The texts carry carriage returns for their line breaks.
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));

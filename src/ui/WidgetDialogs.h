@@ -3,7 +3,7 @@
 #include "store/Dialogs.h"
 
 // Message boxes and file dialogs as the operator sees them: modal, with the icon and buttons asked
-// for, standard buttons in the operator's language.
+// for, standard buttons in the operator's language. Message boxes are titled "IC卡脱机系统".
 class WidgetDialogs final : public Dialogs {
 public:
     MsgAnswer message(MsgIcon icon, MsgButtons buttons, const QString& text) override;

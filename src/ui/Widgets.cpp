@@ -1,5 +1,87 @@
 #include "Widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPointer>
+
+namespace {
+
+// What a screen reader learns of a value label: the caption as name, the shown text as value and
+// description.
+class ValueLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit ValueLabelAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        const auto* label = static_cast<const QLabel*>(widget());
+        switch (t) {
+        case QAccessible::Name: {
+            const QString caption = label->accessibleName();
+            return caption.isEmpty() ? label->text() : caption;
+        }
+        case QAccessible::Value:
+        case QAccessible::Description:
+            return label->text();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+};
+
+QAccessibleInterface* valueLabelFactory(const QString& className, QObject* object)
+{
+    if (object && object->isWidgetType() &&
+        className == QLatin1String(TValueLabel::staticMetaObject.className()))
+        return new ValueLabelAccessible(static_cast<QLabel*>(object));
+    return nullptr;
+}
+
+// One filter for all buttons: Enter on the focused button clicks it, as Space does.
+class EnterClicksButton final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+            return false;
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier)
+            return false;
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (!button)
+            return false;
+        if (!key->isAutoRepeat()) // holding Enter down presses once
+            button->click();
+        return true;
+    }
+};
+
+QObject* enterClicksButton()
+{
+    static QPointer<QObject> filter;
+    if (!filter)
+        filter = new EnterClicksButton(QCoreApplication::instance());
+    return filter;
+}
+
+} // namespace
+
+TValueLabel::TValueLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(valueLabelFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+}
+
 QLabel* CaptionFor(QWidget* input, const QString& caption, QWidget* parent)
 {
     auto* label = new QLabel(caption, parent);
@@ -16,17 +98,30 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent)
     QString name = caption;
     name.remove(QLatin1Char('&'));
     button->setAccessibleName(name);
-    button->setAutoDefault(false);
+    ClickOnEnter(button);
     return button;
 }
 
-QLabel* MakePanel(const QString& text, QWidget* parent)
+void ClickOnEnter(QPushButton* button)
 {
-    auto* panel = new QLabel(text, parent);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    button->installEventFilter(enterClicksButton());
+}
+
+TValueLabel* MakeValueLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new TValueLabel(text, parent);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+TValueLabel* MakePanel(const QString& text, QWidget* parent)
+{
+    TValueLabel* panel = MakeValueLabel(text, parent);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setMinimumWidth(60);
-    panel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return panel;
 }
 

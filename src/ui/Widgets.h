@@ -4,14 +4,30 @@
 #include <QPushButton>
 #include <QString>
 
-// Small helpers that keep every window accessible: inputs carry their caption label as buddy,
-// buttons keep their caption as accessible name.
+// Small helpers that keep every window accessible and every window's keys alike: inputs carry
+// their caption label as buddy, buttons keep their caption as accessible name and answer Enter
+// while they have the focus, and value labels tell screen readers both their caption and value.
+
+// A label that shows a value (a count, a result, a code, a version) after its caption label.
+// Screen readers get the caption (its accessible name, set by CaptionFor) as the name, and the
+// text it shows as the value and the description, so they read out both.
+class TValueLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TValueLabel(const QString& text, QWidget* parent = nullptr);
+};
 
 // A caption label whose buddy is input; screen readers announce the input by this text.
 QLabel* CaptionFor(QWidget* input, const QString& caption, QWidget* parent = nullptr);
-// A push button with the caption as its accessible name (without the '&' of a shortcut).
+// A push button with the caption as its accessible name (without the '&' of a shortcut), pressed
+// by Enter while it has the focus (ClickOnEnter).
 QPushButton* MakeButton(const QString& caption, QWidget* parent = nullptr);
+// Enter (Return or the keypad's Enter) clicks the button while it has the focus. The button never
+// becomes a dialog's default button, so Enter in a text box presses no button at all.
+void ClickOnEnter(QPushButton* button);
+// A read-only value shown as plain text.
+TValueLabel* MakeValueLabel(const QString& text, QWidget* parent = nullptr);
 // A read-only value panel, sunken like a status panel.
-QLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
+TValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
 // A heading line of a window.
 QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void otherCommandIsIgnored_data();
     void otherCommandIsIgnored();
     void cardRunCountsEveryAnswer();
+    void bitSevenOnSuccess_data();
+    void bitSevenOnSuccess();
     void blackListWriteUpdatesOwners_data();
     void blackListWriteUpdatesOwners();
     void blackListRead_data();
@@ -248,9 +250,9 @@ void TestResponses::cardRunCountsEveryAnswer()
     QCOMPARE(rec_.lastResult, 0);
 
     PendingCommand = 5;
-    HandleResponse(Answer(5, 0x84)); // bit 7 set: not 0, a failure
+    HandleResponse(Answer(5, 0x84)); // bit 7 dropped: select error, a failure
     QCOMPARE(rec_.failures, 2);
-    QCOMPARE(rec_.lastResult, 0x84);
+    QCOMPARE(rec_.lastResult, 4);
     QCOMPARE(int(PendingCommand), 5);
     QVERIFY(dialogs_->texts().isEmpty());
 
@@ -259,6 +261,97 @@ void TestResponses::cardRunCountsEveryAnswer()
     CommandEvent.reset();
     HandleResponse(Answer(5, 0));
     QVERIFY(CommandEvent.isSet());
+}
+
+void TestResponses::bitSevenOnSuccess_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("message"); // empty: none
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QByteArray>("record"); // what the command's record holds afterwards
+    QTest::addColumn<int>("cardDataReady");
+    QTest::addColumn<int>("cardResult");
+
+    TTerminalParamRec device{};
+    device.Kind = 1;
+    std::memcpy(device.RegionID, "12345678", 8);
+    std::memcpy(device.IssueTime, "24030514", 8);
+    const auto deviceBytes = EncodeTerminalParam(device);
+    TUserCardRec owner{};
+    std::memcpy(owner.RegionID, "87654321", 8);
+    const auto ownerBytes = EncodeUserCard(owner);
+    const QString update = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15");
+    const QString done = QStringLiteral("操作完成");
+
+    QTest::newRow("1 write device card") << 1 << QByteArray() << "管理卡操作完成\r\r请到门禁机刷卡授权"
+                                         << QStringList() << QByteArray() << 0 << -1;
+    QTest::newRow("2 read device card")
+        << 2 << QByteArray(reinterpret_cast<const char*>(deviceBytes.data()), 11) << done << QStringList()
+        << QByteArray("12345678") << 1 << -1;
+    QTest::newRow("3 write owner card")
+        << 3 << QByteArray("\x00\x12\xD6\x87", 4) << QString() << QStringList() << QByteArray() << 1 << 0;
+    QTest::newRow("4 read owner card")
+        << 4 << QByteArray(reinterpret_cast<const char*>(ownerBytes.data()), 48) << QString() << QStringList()
+        << QByteArray("87654321") << 1 << 0;
+    QTest::newRow("6 write blacklist card")
+        << 6 << QByteArray() << done << QStringList{update, QStringLiteral("refresh")} << QByteArray() << 0
+        << -1;
+    QTest::newRow("7 read blacklist card")
+        << 7 << BlackListPayload(1) << done << QStringList() << QByteArray("\x12\x34\x56\x78", 4) << 0 << -1;
+    QTest::newRow("0 format run") << 0 << QByteArray() << QString() << QStringList() << QByteArray() << 0
+                                  << -1;
+    QTest::newRow("5 restore run") << 5 << QByteArray() << QString() << QStringList() << QByteArray() << 0
+                                   << -1;
+}
+
+// Bit 7 of the result byte is not part of the result: 0x80 is a success for every command.
+void TestResponses::bitSevenOnSuccess()
+{
+    QFETCH(int, command);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, message);
+    QFETCH(QStringList, events);
+    QFETCH(QByteArray, record);
+    QFETCH(int, cardDataReady);
+    QFETCH(int, cardResult);
+    BlackListTargets[0] = {1, 15};
+    BlackListTargetCount = 1;
+    BlackListSource = 1;
+    PendingCommand = uint8_t(command);
+
+    HandleResponse(Answer(uint8_t(command), 0x80, payload));
+
+    QCOMPARE(dialogs_->texts(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(rec_.events, events);
+    QCOMPARE(int(CardDataReady), cardDataReady);
+    QCOMPARE(CardResult, cardResult);
+    switch (command) {
+    case 0:
+    case 5: // one more card done, and the run goes on
+        QCOMPARE(rec_.successes, 1);
+        QCOMPARE(rec_.failures, 0);
+        QCOMPARE(rec_.lastResult, 0);
+        QVERIFY(CommandEvent.isSet());
+        break;
+    case 2:
+        QCOMPARE(QByteArray(TerminalParamRec.RegionID, 8), record);
+        QCOMPARE(QByteArray(TerminalParamRec.IssueTime, 8), QByteArray("24030514"));
+        break;
+    case 3:
+        QCOMPARE(UserCardRec.CardSerial, 1234567);
+        break;
+    case 4:
+        QCOMPARE(QByteArray(UserCardRec.RegionID, 8), record);
+        break;
+    case 7:
+        QCOMPARE(int(BlackListReady), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(BlackListRec.RegionBCD), 4), record);
+        QCOMPARE(int(BlackListRec.Count), 1);
+        break;
+    default:
+        break;
+    }
 }
 
 void TestResponses::blackListWriteUpdatesOwners_data()

@@ -26,6 +26,7 @@ public:
     QStringList fileNames;
     QList<Shown> shown;
     QStringList fileDialogCaptions;
+    QStringList fileDialogFilters;
 
     MsgAnswer message(MsgIcon icon, MsgButtons buttons, const QString& text) override
     {
@@ -40,9 +41,10 @@ public:
         }
         return answers.isEmpty() ? MsgAnswer::No : answers.takeFirst();
     }
-    QString openFileName(const QString& caption, const QString&, const QString&) override
+    QString openFileName(const QString& caption, const QString&, const QString& filter) override
     {
         fileDialogCaptions << caption;
+        fileDialogFilters << filter;
         return fileNames.isEmpty() ? QString() : fileNames.takeFirst();
     }
     QString saveFileName(const QString& caption, const QString& folder, const QString& filter) override

@@ -14,10 +14,14 @@ private Q_SLOTS:
     void writeAndReadBack();
     void writeChecks_data();
     void writeChecks();
+    void identifierChecks_data();
+    void identifierChecks();
     void saveStoresWithoutRangeCheck();
     void showFillsTheBoxes();
     void noCardIssuer();
     void closingSendsStop();
+    void showingAgainKeepsACardRead();
+    void enterPressesTheFocusedButtonOnly();
 };
 
 void TestDeviceCard::writeAndReadBack()
@@ -83,15 +87,6 @@ void TestDeviceCard::writeChecks_data()
     QTest::newRow("abc") << "abc"
                          << "12345678"
                          << "扇区输入错误" << -1;
-    QTest::newRow("7 characters") << "7"
-                                  << "1234567"
-                                  << "小区标识号必须8位数字或字母" << -1;
-    QTest::newRow("9 characters") << "7"
-                                  << "123456789"
-                                  << "小区标识号必须8位数字或字母" << -1;
-    QTest::newRow("4 Chinese characters") << "7"
-                                          << "小区标识"
-                                          << "" << 7;
 }
 
 void TestDeviceCard::writeChecks()
@@ -120,6 +115,66 @@ void TestDeviceCard::writeChecks()
         QCOMPARE(int(SystemInfo.Sector), 3);
         QCOMPARE(int(PendingCommand), 9);
     }
+}
+
+void TestDeviceCard::identifierChecks_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // GBK bytes in the settings before the window opens
+    QTest::addColumn<QString>("typed");     // null: the box is left as the window filled it
+    QTest::addColumn<QByteArray>("kept");   // the identifier stored afterwards; empty: refused
+    const QByteArray chinese = StringToGbk(QStringLiteral("小区标识"));
+    QTest::newRow("digits") << QByteArray() << "12345678" << QByteArray("12345678");
+    QTest::newRow("letters and digits") << QByteArray() << "AbCd12yZ" << QByteArray("AbCd12yZ");
+    QTest::newRow("the default") << QByteArray() << QString() << QByteArray("57302914");
+    QTest::newRow("7 characters") << QByteArray() << "1234567" << QByteArray();
+    QTest::newRow("9 characters") << QByteArray() << "123456789" << QByteArray();
+    QTest::newRow("trailing space") << QByteArray() << "12345678 " << QByteArray();
+    QTest::newRow("inner space") << QByteArray() << "1234 678" << QByteArray();
+    QTest::newRow("dash") << QByteArray() << "1234-678" << QByteArray();
+    QTest::newRow("4 Chinese characters") << QByteArray() << "小区标识" << QByteArray();
+    QTest::newRow("full-width digits") << QByteArray() << "１２３４５６７８" << QByteArray();
+    QTest::newRow("accented letter") << QByteArray() << "é1234567" << QByteArray();
+    // Settings from before the check keep working while the box shows them unchanged.
+    QTest::newRow("stored Chinese, unchanged") << chinese << QString() << chinese;
+    QTest::newRow("stored with a dash, unchanged")
+        << QByteArray("AB-12345") << QString() << QByteArray("AB-12345");
+    QTest::newRow("stored Chinese, edited") << chinese << "小区标志" << QByteArray();
+    QTest::newRow("stored Chinese, replaced") << chinese << "87654321" << QByteArray("87654321");
+}
+
+// The identifier is 8 ASCII digits or letters, on write and on save alike.
+void TestDeviceCard::identifierChecks()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, kept);
+    AttachedProgram a;
+    QVERIFY(a.start());
+    OperatorLevel = 1;
+    CopyGbkField(SystemInfo.RegionID, 8, stored);
+    TFormSetTerminalParam w;
+    w.show();
+    if (!typed.isNull())
+        w.edtRegion->setText(typed);
+    const QString refusal = QStringLiteral("小区标识号必须8位数字或字母");
+
+    w.btnWrite->click();
+    if (kept.isEmpty()) {
+        QCOMPARE(a.f.dialogs.texts(), QStringList{refusal});
+        QCOMPARE(int(PendingCommand), 9);
+    } else {
+        QVERIFY(a.f.dialogs.texts().isEmpty());
+        QCOMPARE(int(PendingCommand), 1);
+        QCOMPARE(QByteArray(TerminalParamRec.RegionID, 8), kept.leftJustified(8, '\0'));
+    }
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), (kept.isEmpty() ? stored : kept).leftJustified(8, '\0'));
+
+    a.f.dialogs.clear();
+    CopyGbkField(SystemInfo.RegionID, 8, stored);
+    w.btnSave->click();
+    QCOMPARE(a.f.dialogs.texts(), kept.isEmpty() ? QStringList{refusal} : QStringList());
+    QCOMPARE(w.isVisible(), kept.isEmpty());
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), (kept.isEmpty() ? stored : kept).leftJustified(8, '\0'));
 }
 
 void TestDeviceCard::saveStoresWithoutRangeCheck()
@@ -183,6 +238,52 @@ void TestDeviceCard::closingSendsStop()
     QVERIFY(frames.wait(3000));
     QCOMPARE(frames.first().first().toByteArray(), QByteArray("\xAA\x05\x09\x00\xEE", 5));
     QCOMPARE(int(PendingCommand), 9);
+}
+
+void TestDeviceCard::showingAgainKeepsACardRead()
+{
+    UiFixture f;
+    TFormSetTerminalParam w;
+    w.show();
+    // A device card read while the window was minimised: shown again, the window takes it over.
+    std::memcpy(TerminalParamRec.RegionID, "11223344", 8);
+    std::memcpy(TerminalParamRec.IssueTime, "24030514", 8);
+    CardDataReady = 1;
+    w.hide();
+    w.show();
+    QTRY_COMPARE(w.lblSyncTime->text(), QStringLiteral("24030514"));
+    QCOMPARE(w.edtRegion->text(), QStringLiteral("11223344"));
+    QCOMPARE(int(CardDataReady), 0);
+
+    // Closed and opened again: a new opening starts from the settings.
+    w.reject();
+    CardDataReady = 1;
+    w.show();
+    QCOMPARE(int(CardDataReady), 0);
+    QCOMPARE(w.edtRegion->text(), QStringLiteral("57302914"));
+}
+
+void TestDeviceCard::enterPressesTheFocusedButtonOnly()
+{
+    UiFixture f;
+    OperatorLevel = 1;
+    TFormSetTerminalParam w;
+    w.show();
+    for (const QPushButton* b : w.findChildren<QPushButton*>())
+        QVERIFY(!b->autoDefault() && !b->isDefault()); // no button that Enter would press from elsewhere
+    w.edtRegion->setText(QStringLiteral("ABCD1234"));
+    QTest::keyClick(w.edtRegion, Qt::Key_Return);
+    QTest::keyClick(w.edtSector, Qt::Key_Enter, Qt::KeypadModifier);
+    QVERIFY(w.isVisible());
+    QVERIFY(f.dialogs.texts().isEmpty());
+
+    w.btnRead->setFocus();
+    QTest::keyClick(w.btnRead, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(f.dialogs.texts(), QStringList{"请插入发卡器"});
+    w.btnSave->setFocus();
+    QTest::keyClick(w.btnSave, Qt::Key_Return);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(QByteArray(SystemInfo.RegionID, 8), QByteArray("ABCD1234"));
 }
 
 QTEST_MAIN(TestDeviceCard)

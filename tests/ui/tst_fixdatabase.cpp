@@ -10,10 +10,24 @@
 
 namespace {
 
+int rowCount(const char* table)
+{
+    dm->dsTemp.Open(QStringLiteral("select count(*) as a from ") + QLatin1String(table));
+    return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
+}
+
 int ownerCount()
 {
-    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo"));
-    return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
+    return rowCount("UserInfo");
+}
+
+bool fillAllTables()
+{
+    return dm->ExecuteSQL(
+               QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (1, 1, 'a')")) &&
+           dm->ExecuteSQL(
+               QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName) values (3, 'gate')")) &&
+           dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('x', '1')"));
 }
 
 } // namespace
@@ -24,6 +38,8 @@ private Q_SLOTS:
     void pagesByLevel();
     void confirmationCode_data();
     void confirmationCode();
+    void failedDeleteKeepsTheCode();
+    void showingAgainKeepsTheCode();
     void backupThenRestore();
     void restoreRefusesAFileThatIsNotADatabase();
 };
@@ -60,11 +76,7 @@ void TestFixDataBase::confirmationCode()
     QFETCH(bool, emptied);
     UiFixture f;
     dm = new Tdm;
-    QVERIFY(dm->ExecuteSQL(
-        QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (1, 1, 'a')")));
-    QVERIFY(dm->ExecuteSQL(
-        QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName) values (3, 'gate')")));
-    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('x', '1')")));
+    QVERIFY(fillAllTables());
     OperatorLevel = 1;
     TfrmFixDataBase w;
     w.show();
@@ -83,6 +95,59 @@ void TestFixDataBase::confirmationCode()
         QCOMPARE(ownerCount(), 1);
         QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0007"));
     }
+}
+
+void TestFixDataBase::failedDeleteKeepsTheCode()
+{
+    UiFixture f;
+    dm = new Tdm;
+    QVERIFY(fillAllTables());
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "create trigger keep before delete on TerminalInfo begin select raise(abort, 'kept'); end")));
+    OperatorLevel = 1;
+    TfrmFixDataBase w;
+    w.show();
+    w.edtConfirm->setText(QStringLiteral("0007"));
+    f.clock.advanceSeconds(65);
+    w.btnInit->click();
+    // The failing delete has told the operator; the other two still ran.
+    QCOMPARE(f.dialogs.texts(), QStringList{"执行错误：delete from TerminalInfo"});
+    QCOMPARE(rowCount("UserInfo"), 0);
+    QCOMPARE(rowCount("TerminalInfo"), 1);
+    QCOMPARE(rowCount("BuildInfo"), 0);
+    // Nothing more: the code and the entry stay for another try.
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0007"));
+    QCOMPARE(w.edtConfirm->text(), QStringLiteral("0007"));
+
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("drop trigger keep")));
+    f.dialogs.clear();
+    w.btnInit->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{"初始化完成"});
+    QCOMPARE(rowCount("TerminalInfo"), 0);
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0112"));
+    QVERIFY(w.edtConfirm->text().isEmpty());
+}
+
+void TestFixDataBase::showingAgainKeepsTheCode()
+{
+    UiFixture f;
+    OperatorLevel = 1;
+    TfrmFixDataBase w;
+    f.clock.advanceSeconds(2);
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0009"));
+    QTest::keyClicks(w.edtConfirm, QStringLiteral("00"));
+    // Hidden and shown again (as after minimising), a minute later: nothing changes.
+    f.clock.advanceSeconds(60);
+    w.hide();
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0009"));
+    QCOMPARE(w.edtConfirm->text(), QStringLiteral("00"));
+    // Closed and opened again: a new opening gets a new code and an empty entry.
+    w.reject();
+    w.show();
+    QCOMPARE(w.pnlConfirm->text(), QStringLiteral("0109"));
+    QVERIFY(w.edtConfirm->text().isEmpty());
 }
 
 void TestFixDataBase::backupThenRestore()
@@ -112,6 +177,7 @@ void TestFixDataBase::backupThenRestore()
     f.dialogs.answers << MsgAnswer::Yes;
     f.dialogs.fileNames << backup;
     w.btnRecover->click();
+    QCOMPARE(f.dialogs.fileDialogFilters, QStringList{"备份文件 (*.bak);;所有文件 (*)"});
     QCOMPARE(f.dialogs.texts().last(), QStringLiteral("恢复完成"));
     QCOMPARE(ownerCount(), 1);
 }

@@ -2,6 +2,7 @@
 #include "link/CardIssuerLink.h"
 #include "ui/InitQdr.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -12,6 +13,8 @@ class TestInitCards : public QObject {
 private Q_SLOTS:
     void formatRunWithAWriteErrorBetween();
     void restoreRunAndToggle();
+    void resetFollowsItsState_data();
+    void resetFollowsItsState();
     void resultTexts_data();
     void resultTexts();
     void levelShowsResetBox();
@@ -104,6 +107,53 @@ void TestInitCards::restoreRunAndToggle()
     w.close();
     QCOMPARE(int(PendingCommand), 9);
     QVERIFY(!w.running);
+}
+
+void TestInitCards::resetFollowsItsState_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::newRow("Space") << "space";
+    QTest::newRow("setChecked") << "setChecked";
+    QTest::newRow("assistive tool") << "toggleAction";
+}
+
+// However "重置" changes, it stops a run and colours the row as a click does.
+void TestInitCards::resetFollowsItsState()
+{
+    QFETCH(QString, way);
+    UiFixture f;
+    OperatorLevel = 2;
+    TFormInit_QDR w;
+    w.setMode(true);
+    w.show();
+    const auto toggle = [&] {
+        if (way == QStringLiteral("space")) {
+            QTest::keyClick(w.chkReset, Qt::Key_Space);
+        } else if (way == QStringLiteral("setChecked")) {
+            w.chkReset->setChecked(!w.chkReset->isChecked());
+        } else {
+            QAccessibleInterface* box = QAccessible::queryAccessibleInterface(w.chkReset);
+            QVERIFY(box && box->actionInterface());
+            box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        }
+    };
+
+    w.btnRun->click();
+    QCOMPARE(int(PendingCommand), 5);
+    toggle();
+    QVERIFY(!w.chkReset->isChecked());
+    QVERIFY(!w.running);
+    QCOMPARE(w.btnRun->text(), QStringLiteral("执行"));
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(w.buttonRow->styleSheet().isEmpty());
+
+    w.btnRun->click();
+    QCOMPARE(int(PendingCommand), 0); // unchecked: formats
+    toggle();
+    QVERIFY(w.chkReset->isChecked());
+    QVERIFY(!w.running);
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(w.buttonRow->styleSheet().contains(QStringLiteral("#d62f2f")));
 }
 
 void TestInitCards::resultTexts_data()

@@ -14,6 +14,7 @@ private Q_SLOTS:
     void levels_data();
     void levels();
     void enterMovesToLoginButton();
+    void passwordShowsStars();
     void titles_data();
     void titles();
     void cancel();
@@ -71,6 +72,15 @@ void TestLogin::enterMovesToLoginButton()
     QCOMPARE(int(login.Level), 1);
     QCOMPARE(login.EditPassword->maxLength(), 8);
     QCOMPARE(login.EditPassword->echoMode(), QLineEdit::Password);
+}
+
+void TestLogin::passwordShowsStars()
+{
+    TFormLogin login;
+    login.show();
+    QTest::keyClicks(login.EditPassword, QStringLiteral("639104"));
+    QCOMPARE(login.EditPassword->displayText(), QStringLiteral("******"));
+    QCOMPARE(login.EditPassword->text(), QStringLiteral("639104"));
 }
 
 void TestLogin::titles_data()

@@ -1,8 +1,10 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
+#include "ui/FixDataBase.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigationBar.h"
+#include "ui/WidgetDialogs.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -45,6 +48,8 @@ private Q_SLOTS:
     void switchOperator();
     void settingsSavedAtClose();
     void formatMenuNeedsTheCardIssuer();
+    void enterOpensTheFocusedEntry();
+    void messageBoxesCarryTheProgramTitle();
 };
 
 void TestMainWindow::startWithoutSettingsFile()
@@ -214,6 +219,39 @@ void TestMainWindow::formatMenuNeedsTheCardIssuer()
     // Entries of windows that are not there yet cannot be used.
     QVERIFY(!main.nav->entry(QStringLiteral("业主资料录入"))->isEnabled());
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->isEnabled());
+}
+
+void TestMainWindow::enterOpensTheFocusedEntry()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    bool opened = false;
+    WhenModal<TfrmFixDataBase>([&opened](TfrmFixDataBase* w) {
+        opened = true;
+        w->reject();
+    });
+    QPushButton* entry = main.nav->entry(QStringLiteral("数据库维护"));
+    entry->setFocus();
+    QTest::keyClick(entry, Qt::Key_Return);
+    QVERIFY(opened);
+}
+
+void TestMainWindow::messageBoxesCarryTheProgramTitle()
+{
+    WidgetDialogs boxes;
+    QString title;
+    QString text;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    QCOMPARE(
+        boxes.message(MsgIcon::None, MsgButtons::Ok, QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权")),
+        MsgAnswer::Ok);
+    QCOMPARE(title, QStringLiteral("IC卡脱机系统"));
+    QCOMPARE(text, QStringLiteral("管理卡操作完成\n\n请到门禁机刷卡授权"));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -85,7 +85,6 @@ int main(int argc, char* argv[])
         std::fputs("usage: iccard-screenshots OUTPUT-FOLDER PROGRAM-FOLDER\n", stderr);
         return 2;
     }
-    QApplication::setApplicationDisplayName(QStringLiteral("IC卡脱机系统"));
     QTranslator translator;
     if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))

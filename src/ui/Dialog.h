@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QDialog>
+
+// The base of the program's modal windows. A window fills its controls in FormShow, which runs
+// once per opening: at the first show after construction, and again at the first show after
+// done(). Showing the window again in between (after it was minimised or hidden) leaves what the
+// operator sees and typed as it was.
+class TDialog : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+
+    // Closes the window; its next show is a new opening. Windows that override it call it last.
+    void done(int result) override;
+
+protected:
+    // The show step of an opening; runs before the window appears.
+    virtual void FormShow() {}
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool m_opened = false;
+};
