@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 
 MsgAnswer WidgetDialogs::message(MsgIcon icon, MsgButtons buttons, const QString& text)
@@ -13,6 +14,11 @@ MsgAnswer WidgetDialogs::message(MsgIcon icon, MsgButtons buttons, const QString
     QString shown = text;
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     box.setText(shown);
+    // Wide enough for its title: a short text ("备份完成") would otherwise leave a box whose title
+    // bar shows only "I…".
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(240, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0,
+                      1, grid->columnCount());
     switch (icon) {
     case MsgIcon::None:
         break;
