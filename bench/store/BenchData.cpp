@@ -1,10 +1,12 @@
 #include "BenchData.h"
 
+#include "store/AppPath.h"
 #include "store/DM.h"
 
 #include "cards/Digits.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -93,6 +95,23 @@ bool fill(std::mt19937& rng)
     }
     q.finish();
     return db.commit();
+}
+
+bool setUp(int argc, char** argv, const QString& scratch)
+{
+    SetAppPath(argc > 1 ? QString::fromLocal8Bit(argv[1]) : scratch);
+    QFile::remove(Tdm::DatabasePath());
+    dm = new Tdm;
+    std::mt19937 rng(20240305);
+    QElapsedTimer total;
+    total.start();
+    if (!fill(rng)) {
+        out() << "filling the database failed" << Qt::endl;
+        return false;
+    }
+    printDataSet(total.elapsed());
+    printHeading();
+    return true;
 }
 
 void printDataSet(qint64 fillMs)

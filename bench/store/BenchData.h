@@ -27,6 +27,11 @@ QString room(int i);
 // Fills the empty database of dm in one transaction. False on any failure.
 bool fill(std::mt19937& rng);
 
+// What every store benchmark does first: the program folder is the folder named on the command
+// line (or scratch, a temporary one), the database in it is made anew and filled, and the data
+// set and the heading of the table are printed. False (after saying so) when filling failed.
+bool setUp(int argc, char** argv, const QString& scratch);
+
 // The benchmark's output.
 QTextStream& out();
 

@@ -168,19 +168,9 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir temp;
-    SetAppPath(argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path());
-    QFile::remove(Tdm::DatabasePath());
-    dm = new Tdm;
-    std::mt19937 rng(20240305);
-
-    QElapsedTimer total;
-    total.start();
-    if (!fill(rng)) {
-        out() << "filling the database failed" << Qt::endl;
+    if (!setUp(argc, argv, temp.path()))
         return 1;
-    }
-    printDataSet(total.elapsed());
-    printHeading();
+    std::mt19937 rng(20240306);
 
     TListModel model(*dm, OwnerColumns);
     QItemSelectionModel selection(&model);
