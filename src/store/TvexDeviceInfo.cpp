@@ -3,7 +3,14 @@
 #include "DM.h"
 #include "Dialogs.h"
 #include "OperationError.h"
+#include "RowMarks.h"
 #include "SqlText.h"
+
+namespace {
+
+const TRowMarks Marks(QStringLiteral("TerminalInfo"));
+
+} // namespace
 
 void AddTerminal(const TTerminalRec& rec)
 {
@@ -54,32 +61,27 @@ bool DeleteTerminalByID(const QString& terminalId)
 
 bool DeleteSelectedTerminals()
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where selFlag <> 0"));
+    return Marks.DeleteSelected();
 }
 
 bool SelectAllTerminals()
 {
-    return dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = 1"));
+    return Marks.SelectAll();
 }
 
 bool SelectNoTerminals()
 {
-    return dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = 0"));
+    return Marks.SelectNone();
 }
 
 bool SetTerminalSelected(int idx, int value)
 {
-    return dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = :selFlag where idx=:idx"),
-                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+    return Marks.SetSelected(idx, value);
 }
 
 bool IsTerminalSelected(int idx)
 {
-    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo where idx=:idx"),
-                    {{QStringLiteral("idx"), idx}});
-    if (dm->dsTemp.Eof())
-        return false;
-    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+    return Marks.IsSelected(idx);
 }
 
 int FindTerminalIdx(const QString& terminalId)

@@ -1,7 +1,14 @@
 #include "TvexTerminalInfo.h"
 
 #include "DM.h"
+#include "RowMarks.h"
 #include "SqlText.h"
+
+namespace {
+
+const TRowMarks Marks(QStringLiteral("BuildInfo"));
+
+} // namespace
 
 void TvexTerminalInfo::AddBuildUnit(const QString& dongHao, const QString& danYuan,
                                     const QString& danYuanName)
@@ -42,31 +49,27 @@ bool TvexTerminalInfo::DeleteRow(int idx)
 
 bool TvexTerminalInfo::DeleteSelected()
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where selFlag <> 0"));
+    return Marks.DeleteSelected();
 }
 
 bool TvexTerminalInfo::SelectAll()
 {
-    return dm->ExecuteSQL(QStringLiteral("update BuildInfo set selFlag = 1"));
+    return Marks.SelectAll();
 }
 
 bool TvexTerminalInfo::SelectNone()
 {
-    return dm->ExecuteSQL(QStringLiteral("update BuildInfo set selFlag = 0"));
+    return Marks.SelectNone();
 }
 
 bool TvexTerminalInfo::SetSelected(int idx, int value)
 {
-    return dm->ExecuteSQL(QStringLiteral("update BuildInfo set selFlag = :selFlag where idx=:idx"),
-                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+    return Marks.SetSelected(idx, value);
 }
 
 bool TvexTerminalInfo::IsSelected(int idx)
 {
-    dm->dsTemp.Open(QStringLiteral("select * from BuildInfo where idx=:idx"), {{QStringLiteral("idx"), idx}});
-    if (dm->dsTemp.Eof())
-        return false;
-    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+    return Marks.IsSelected(idx);
 }
 
 int TvexTerminalInfo::FindBuildUnit(const QString& dongHao, const QString& danYuan)

@@ -1,31 +1,34 @@
 #include "TvexUserInfo.h"
 
 #include "DM.h"
+#include "RowMarks.h"
+
+namespace {
+
+// The owner list unmarks everything each time it opens: only rows that carry a mark are written,
+// since rewriting every row of a large table would take far longer.
+const TRowMarks Marks(QStringLiteral("UserInfo"), TRowMarks::Unmark::MarkedRows);
+
+} // namespace
 
 bool TvexUserInfo::SelectAll()
 {
-    return dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = 1"));
+    return Marks.SelectAll();
 }
 
 bool TvexUserInfo::SelectNone()
 {
-    // Only rows that carry a mark are written: the owner list unmarks everything each time it
-    // opens, and rewriting every row of a large table would take far longer.
-    return dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = false where selFlag <> 0"));
+    return Marks.SelectNone();
 }
 
 bool TvexUserInfo::SetSelected(int idx, int value)
 {
-    return dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = :selFlag where idx=:idx"),
-                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+    return Marks.SetSelected(idx, value);
 }
 
 bool TvexUserInfo::IsSelected(int idx)
 {
-    dm->dsTemp.Open(QStringLiteral("select * from UserInfo where idx=:idx"), {{QStringLiteral("idx"), idx}});
-    if (dm->dsTemp.Eof())
-        return false;
-    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+    return Marks.IsSelected(idx);
 }
 
 bool TvexUserInfo::MarkLost(int idx)
@@ -48,5 +51,5 @@ bool TvexUserInfo::DeleteRow(int idx)
 
 bool TvexUserInfo::DeleteSelected()
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from UserInfo where selFlag <> 0"));
+    return Marks.DeleteSelected();
 }

@@ -1,0 +1,43 @@
+#include "RowMarks.h"
+
+#include "DM.h"
+
+#include <QRegularExpression>
+
+TRowMarks::TRowMarks(QString table, Unmark unmark) : m_table(std::move(table)), m_unmark(unmark)
+{
+    Q_ASSERT_X(QRegularExpression(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$")).match(m_table).hasMatch(),
+               "TRowMarks", "the table must be a plain name");
+}
+
+bool TRowMarks::SelectAll() const
+{
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = 1").arg(m_table));
+}
+
+bool TRowMarks::SelectNone() const
+{
+    if (m_unmark == Unmark::MarkedRows)
+        return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = 0 where selFlag <> 0").arg(m_table));
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = 0").arg(m_table));
+}
+
+bool TRowMarks::SetSelected(int idx, int value) const
+{
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = :selFlag where idx=:idx").arg(m_table),
+                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+}
+
+bool TRowMarks::IsSelected(int idx) const
+{
+    dm->dsTemp.Open(QStringLiteral("select * from %1 where idx=:idx").arg(m_table),
+                    {{QStringLiteral("idx"), idx}});
+    if (dm->dsTemp.Eof())
+        return false;
+    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+}
+
+bool TRowMarks::DeleteSelected() const
+{
+    return dm->ExecuteSQL(QStringLiteral("delete from %1 where selFlag <> 0").arg(m_table));
+}
