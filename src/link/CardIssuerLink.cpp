@@ -2,6 +2,7 @@
 
 #include "Frames.h"
 #include "HidapiBackend.h"
+#include "ProgramState.h"
 #include "Responses.h"
 #include "SimulatorBackend.h"
 #include "store/Dialogs.h"

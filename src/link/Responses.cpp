@@ -10,10 +10,6 @@
 #include <algorithm>
 #include <cstring>
 
-uint8_t CardDataReady = 0;
-int32_t CardResult = 0;
-uint8_t BlackListReady = 0;
-
 void LogResponse(ResponseLog* memo, const TResponseFrame& answer)
 {
     if (memo)
@@ -62,6 +58,7 @@ void ReadBlackList(const TResponseFrame& answer)
 
 void HandleResponse(const TResponseFrame& answer)
 {
+    RequireMainThread(__func__);
     const uint8_t pending = PendingCommand;
     const bool matches = answer.Command == pending;
     // The card issuer may set bit 7 of the result byte; only the low seven bits are the result.

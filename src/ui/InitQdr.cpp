@@ -4,7 +4,7 @@
 #include "Widgets.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
-#include "link/LinkHooks.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "store/SaveLoad.h"
 

@@ -12,7 +12,7 @@
 #include "link/CardIssuerLink.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
-#include "link/LinkHooks.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"

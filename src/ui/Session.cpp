@@ -1,6 +1,6 @@
 #include "Session.h"
 
-uint8_t OperatorLevel = 0;
+#include "link/ProgramState.h"
 
 QString LevelName(int level)
 {
@@ -15,8 +15,6 @@ QString LevelName(int level)
         return QString();
     }
 }
-
-#include "link/HidDevice.h"
 
 bool CardIssuerAttached()
 {

@@ -1,6 +1,7 @@
 #include "cards/Digits.h"
 #include "link/CommandFrames.h"
 #include "link/Frames.h"
+#include "link/ProgramState.h"
 #include "link/ResultTexts.h"
 
 #include <QTest>
@@ -58,7 +59,7 @@ QByteArray answer(uint8_t command, uint8_t result, const QByteArray& payload)
 class TestFrames : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { ResetReceiveBuffers(); }
+    void init() { ResetProgramState(); }
     void sendCutsIntoReports_data();
     void sendCutsIntoReports();
     void sendWithoutDeviceDoesNothing();

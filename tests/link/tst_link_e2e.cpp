@@ -101,12 +101,12 @@ void TestLinkEndToEnd::init()
 {
     dialogs_ = std::make_unique<TestDialogs>();
     rec_ = Recorder{};
+    h_ = std::make_unique<SimHarness>();
+    QVERIFY(h_->start()); // resets the program's state first
     CurrentResponseLog = &rec_;
     CurrentInitRunCounters = &rec_;
     CurrentSqlExecutor = &rec_;
     CurrentBlackListWindow = &rec_;
-    h_ = std::make_unique<SimHarness>();
-    QVERIFY(h_->start());
 }
 
 void TestLinkEndToEnd::cleanup()

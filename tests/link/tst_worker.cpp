@@ -4,6 +4,7 @@
 #include "FakeHid.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
 #include "store/SaveLoad.h"
 
 #include <QElapsedTimer>
@@ -28,9 +29,8 @@ private:
 
 void TestWorker::init()
 {
+    ResetProgramState();
     DefaultSystemInfo(SystemInfo);
-    PendingCommand = IdleCommand;
-    CommandEvent.reset();
     auto backend = std::make_unique<FakeHidBackend>();
     backend->plug(QStringLiteral("/dev/a"), CardIssuerVendorId, CardIssuerProductId, false);
     backend_ = backend.get();
