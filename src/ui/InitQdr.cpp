@@ -6,6 +6,7 @@
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
 #include "link/Responses.h"
+#include "link/ResultTexts.h"
 #include "store/SaveLoad.h"
 
 #include <QCheckBox>
@@ -120,24 +121,6 @@ void TFormInit_QDR::cardAnswered(uint8_t result)
         ++failureCount;
 }
 
-QString TFormInit_QDR::RunResultText(uint8_t code)
-{
-    switch (code & 0x7F) {
-    case 0:
-        return QStringLiteral("操作完成");
-    case 2:
-        return QStringLiteral("读卡错误");
-    case 3:
-        return QStringLiteral("写卡错误");
-    case 5:
-        return QStringLiteral("卡类型错误");
-    case 6:
-        return QStringLiteral("无效的小区编号");
-    default:
-        return QString();
-    }
-}
-
 void TFormInit_QDR::stopRun()
 {
     running = false;
@@ -176,7 +159,7 @@ void TFormInit_QDR::chkResetToggled()
 void TFormInit_QDR::tmr1Timer()
 {
     pnlSuccess->setText(QString::number(successCount));
-    pnlResult->setText(RunResultText(lastResult));
+    pnlResult->setText(ResultTextFor(ResultUse::CardRun, lastResult));
 }
 
 void TFormInit_QDR::done(int result)

@@ -41,9 +41,6 @@ public:
 
     void done(int result) override;
 
-    // The text of a card's result in the result row.
-    static QString RunResultText(uint8_t code);
-
 protected:
     // The sector, "..." as result, the "重置" box by operator level; answers of a run reach the
     // window from now on.

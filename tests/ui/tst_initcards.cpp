@@ -15,8 +15,6 @@ private Q_SLOTS:
     void restoreRunAndToggle();
     void resetFollowsItsState_data();
     void resetFollowsItsState();
-    void resultTexts_data();
-    void resultTexts();
     void levelShowsResetBox();
 };
 
@@ -154,27 +152,6 @@ void TestInitCards::resetFollowsItsState()
     QVERIFY(!w.running);
     QCOMPARE(int(PendingCommand), 9);
     QVERIFY(w.buttonRow->styleSheet().contains(QStringLiteral("#d62f2f")));
-}
-
-void TestInitCards::resultTexts_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0 << "操作完成";
-    QTest::newRow("1 wrong key") << 1 << "";
-    QTest::newRow("2") << 2 << "读卡错误";
-    QTest::newRow("3") << 3 << "写卡错误";
-    QTest::newRow("4") << 4 << "";
-    QTest::newRow("5") << 5 << "卡类型错误";
-    QTest::newRow("6") << 6 << "无效的小区编号";
-    QTest::newRow("0x83") << 0x83 << "写卡错误";
-}
-
-void TestInitCards::resultTexts()
-{
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    QCOMPARE(TFormInit_QDR::RunResultText(uint8_t(code)), text);
 }
 
 void TestInitCards::levelShowsResetBox()
