@@ -5,7 +5,8 @@
 
 // What the answer handler needs from the windows. Each window that plays a part implements the
 // interface and sets the matching Current... pointer (ProgramState.h) while it is open (nullptr
-// otherwise); the handler skips a part whose window is not there.
+// otherwise); the handler skips a part whose window is not there. A part may throw (a reload whose
+// lookup fails): the error is shown and the answer is dealt with all the same.
 
 // The main window's debug memo mmo1: one line per answer of the card issuer.
 class ResponseLog {

@@ -5,6 +5,7 @@
 #include "ResultTexts.h"
 #include "cards/Digits.h"
 #include "store/Dialogs.h"
+#include "store/OperationError.h"
 
 #include <QDebug>
 #include <algorithm>
@@ -25,21 +26,23 @@ QString BlackListOwnerUpdate(const TBlackListTarget& target)
 
 namespace {
 
+// The windows' parts of an answer run guarded: a lookup that fails in a reload is shown, and the
+// answer is still dealt with (the other owners updated, the result shown, the command ended).
 void UpdateBlackListedOwners()
 {
     const int count = std::clamp(BlackListTargetCount, 0, BlackListMaxEntries);
     for (int i = 0; i < count; ++i) {
         const QString statement = BlackListOwnerUpdate(BlackListTargets[i]);
-        if (CurrentSqlExecutor)
-            CurrentSqlExecutor->executeSql(statement); // reports its own failure; the rest go on
+        if (CurrentSqlExecutor) // reports its own failure; the rest go on
+            Guarded([&] { CurrentSqlExecutor->executeSql(statement); });
         else
             qWarning().noquote() << "no database for:" << statement;
     }
     if (BlackListSource == 1) {
         if (CurrentBlackListWindow)
-            CurrentBlackListWindow->refreshLists();
+            Guarded([] { CurrentBlackListWindow->refreshLists(); });
     } else if (CurrentOwnerList) {
-        CurrentOwnerList->reloadAt(BlackListTargets[0].idx);
+        Guarded([] { CurrentOwnerList->reloadAt(BlackListTargets[0].idx); });
     }
 }
 
@@ -67,7 +70,7 @@ void HandleResponse(const TResponseFrame& answer)
     case CmdFormat:
     case CmdRestoreBlank:
         if (CurrentInitRunCounters)
-            CurrentInitRunCounters->cardAnswered(result);
+            Guarded([result] { CurrentInitRunCounters->cardAnswered(result); });
         if (matches)
             SignalCommandEvent();
         return;

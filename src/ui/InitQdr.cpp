@@ -1,5 +1,6 @@
 #include "InitQdr.h"
 
+#include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
 #include "link/CommandFrames.h"
@@ -71,14 +72,14 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new 
     layout->addWidget(buttonRow);
     setMinimumWidth(420);
 
-    connect(btnRun, &QPushButton::clicked, this, &TFormInit_QDR::btnRunClick);
-    connect(btnClear, &QPushButton::clicked, this, &TFormInit_QDR::btnClearClick);
-    connect(btnReturn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
+    OnClick(btnRun, this, &TFormInit_QDR::btnRunClick);
+    OnClick(btnClear, this, &TFormInit_QDR::btnClearClick);
+    OnClick(btnReturn, this, &QDialog::reject);
+    OnSignal(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
 
     tmr1 = new QTimer(this);
     tmr1->setInterval(200);
-    connect(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
+    OnSignal(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
     tmr1->start();
     CurrentInitRunCounters = m_counters;
 }

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "Actions.h"
 #include "FixDataBase.h"
 #include "InitQdr.h"
 #include "LoginWindow.h"
@@ -100,14 +101,10 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
         entry->setEnabled(false);
         entry->setToolTip(QStringLiteral("此功能尚未开放"));
     }
-    connect(nav->entry(QStringLiteral("发设备卡")), &QPushButton::clicked, this,
-            &TFormMain::OpenDeviceCardWindow);
-    connect(nav->entry(QStringLiteral("删卡（有卡）")), &QPushButton::clicked, this,
-            [this] { OpenInitWindow(true); });
-    connect(nav->entry(QStringLiteral("数据库维护")), &QPushButton::clicked, this,
-            &TFormMain::OpenMaintenance);
-    connect(nav->entry(QStringLiteral("切换操作员")), &QPushButton::clicked, this,
-            &TFormMain::SwitchOperator);
+    OnClick(nav->entry(QStringLiteral("发设备卡")), this, &TFormMain::OpenDeviceCardWindow);
+    OnClick(nav->entry(QStringLiteral("删卡（有卡）")), this, [this] { OpenInitWindow(true); });
+    OnClick(nav->entry(QStringLiteral("数据库维护")), this, &TFormMain::OpenMaintenance);
+    OnClick(nav->entry(QStringLiteral("切换操作员")), this, &TFormMain::SwitchOperator);
 
     buildMenus();
 
@@ -146,17 +143,17 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     statusBar()->addPermanentWidget(lblLocks);
     statusBar()->addPermanentWidget(lblClock);
     m_clockTimer = new QTimer(this);
-    connect(m_clockTimer, &QTimer::timeout, this, &TFormMain::tickClock);
+    OnSignal(m_clockTimer, &QTimer::timeout, this, &TFormMain::tickClock);
     m_clockTimer->start(1000);
     m_scrollTimer = new QTimer(this);
-    connect(m_scrollTimer, &QTimer::timeout, this, &TFormMain::tickScroll);
+    OnSignal(m_scrollTimer, &QTimer::timeout, this, &TFormMain::tickScroll);
     m_scrollTimer->start(300);
     tickClock();
 
     m_log = std::make_unique<MemoLog>(mmo1);
     CurrentResponseLog = m_log.get();
     link = new CardIssuerLink(std::move(backends), this);
-    connect(link, &CardIssuerLink::attachedChanged, this, &TFormMain::ShowDeviceAttached);
+    OnSignal(link, &CardIssuerLink::attachedChanged, this, &TFormMain::ShowDeviceAttached);
 }
 
 TFormMain::~TFormMain()
@@ -176,11 +173,11 @@ void TFormMain::buildMenus()
     QMenu* devices = menuBar()->addMenu(QStringLiteral("设备管理"));
     devices->addAction(QStringLiteral("门禁资料登记"))->setEnabled(false);
     devices->addSeparator();
-    connect(devices->addAction(QStringLiteral("设置门禁参数")), &QAction::triggered, this,
-            &TFormMain::OpenDeviceCardWindow);
+    OnSignal(devices->addAction(QStringLiteral("设置门禁参数")), &QAction::triggered, this,
+             &TFormMain::OpenDeviceCardWindow);
 
     QMenu* system = menuBar()->addMenu(QStringLiteral("系统参数管理"));
-    connect(system->addAction(QStringLiteral("IC卡初始化")), &QAction::triggered, this, [this] {
+    OnSignal(system->addAction(QStringLiteral("IC卡初始化")), &QAction::triggered, this, [this] {
         if (!CardIssuerAttached()) {
             ShowMessage(QStringLiteral("请插入发卡器"));
             return;
@@ -188,7 +185,7 @@ void TFormMain::buildMenus()
         OpenInitWindow(false);
     });
 
-    connect(menuBar()->addAction(QStringLiteral("退出")), &QAction::triggered, this, &QWidget::close);
+    OnSignal(menuBar()->addAction(QStringLiteral("退出")), &QAction::triggered, this, &QWidget::close);
 }
 
 QWidget* TFormMain::buildStatusStrip()
@@ -203,8 +200,8 @@ QWidget* TFormMain::buildStatusStrip()
     btnOut->setStyleSheet(QStringLiteral("color: #a02020;"));
     btnIn->setStyleSheet(QStringLiteral("color: #1d7a31;"));
     btnIn->hide();
-    connect(btnIn, &QPushButton::clicked, this, &TFormMain::btnInClick);
-    connect(btnOut, &QPushButton::clicked, this, &TFormMain::btnOutClick);
+    OnClick(btnIn, this, &TFormMain::btnInClick);
+    OnClick(btnOut, this, &TFormMain::btnOutClick);
     auto* deviceCaption = new QLabel(QStringLiteral("设备状态： "), strip);
     deviceCaption->setBuddy(btnOut);
 
@@ -257,7 +254,7 @@ void TFormMain::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
-        QTimer::singleShot(0, this, &TFormMain::FormShow);
+        OnceLater(this, &TFormMain::FormShow);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "SetTerminalParam.h"
 
+#include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
 #include "cards/CardRecords.h"
@@ -111,11 +112,11 @@ TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : TDialog(parent)
 
     tmr1 = new QTimer(this);
     tmr1->setInterval(200);
-    connect(tmr1, &QTimer::timeout, this, &TFormSetTerminalParam::tmr1Timer);
-    connect(btnRead, &QPushButton::clicked, this, &TFormSetTerminalParam::btnReadClick);
-    connect(btnWrite, &QPushButton::clicked, this, &TFormSetTerminalParam::btnWriteClick);
-    connect(btnSave, &QPushButton::clicked, this, &TFormSetTerminalParam::btnSaveClick);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    OnSignal(tmr1, &QTimer::timeout, this, &TFormSetTerminalParam::tmr1Timer);
+    OnClick(btnRead, this, &TFormSetTerminalParam::btnReadClick);
+    OnClick(btnWrite, this, &TFormSetTerminalParam::btnWriteClick);
+    OnClick(btnSave, this, &TFormSetTerminalParam::btnSaveClick);
+    OnClick(btnCancel, this, &QDialog::reject);
 }
 
 void TFormSetTerminalParam::FormShow()
