@@ -6,6 +6,7 @@ void TDialog::showEvent(QShowEvent* event)
 {
     if (!m_opened) {
         m_opened = true;
+        BeginOpening();
         // A lookup that fails while the window fills itself is shown; the window opens all the same.
         Guarded([this] { FormShow(); });
     }

@@ -15,9 +15,14 @@ public:
     // Closes the window; its next show is a new opening. Windows that override it call it last.
     void done(int result) override;
 
+    // Between the first show of an opening and done().
+    bool IsOpen() const { return m_opened; }
+
 protected:
     // The show step of an opening; runs before the window appears.
     virtual void FormShow() {}
+    // For the bases of windows: runs at each opening, before FormShow.
+    virtual void BeginOpening() {}
     void showEvent(QShowEvent* event) override;
 
 private:

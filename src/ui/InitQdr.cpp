@@ -15,20 +15,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
-// Hands the answers of a run to the window while it is shown.
-class TFormInit_QDR::Counters final : public InitRunCounters {
-public:
-    explicit Counters(TFormInit_QDR* window) : m_window(window) {}
-    void cardAnswered(uint8_t result) override { m_window->cardAnswered(result); }
-
-private:
-    TFormInit_QDR* m_window;
-};
-
-TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new Counters(this))
+TFormInit_QDR::TFormInit_QDR(QWidget* parent)
+    : TCardDialog(parent, CloseRule::ResetToIdle, Polling::FromCreation, 200)
 {
     setWindowTitle(QStringLiteral("IC卡格式化"));
 
@@ -76,12 +66,7 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new 
     OnClick(btnClear, this, &TFormInit_QDR::btnClearClick);
     OnClick(btnReturn, this, &QDialog::reject);
     OnSignal(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
-
-    tmr1 = new QTimer(this);
-    tmr1->setInterval(200);
-    OnSignal(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
-    tmr1->start();
-    CurrentInitRunCounters = m_counters;
+    KeepAnswerHook<InitRunCounters>(CurrentInitRunCounters, this);
 }
 
 void TFormInit_QDR::FormShow()
@@ -89,17 +74,12 @@ void TFormInit_QDR::FormShow()
     pnlSector->setText(QString::number(SystemInfo.Sector));
     pnlResult->setText(QStringLiteral("..."));
     chkReset->setVisible(OperatorLevel == 2);
-    // Opened again after it was closed: counting and showing resume.
-    CurrentInitRunCounters = m_counters;
-    if (!tmr1->isActive())
-        tmr1->start();
 }
 
 TFormInit_QDR::~TFormInit_QDR()
 {
-    if (CurrentInitRunCounters == m_counters)
-        CurrentInitRunCounters = nullptr;
-    delete m_counters;
+    if (running && IsOpen())
+        stopRun();
 }
 
 void TFormInit_QDR::setMode(bool reset)
@@ -157,7 +137,7 @@ void TFormInit_QDR::chkResetToggled()
                                                    : QString());
 }
 
-void TFormInit_QDR::tmr1Timer()
+void TFormInit_QDR::tmrAnswerTimer()
 {
     pnlSuccess->setText(QString::number(successCount));
     pnlResult->setText(ResultTextFor(ResultUse::CardRun, lastResult));
@@ -167,9 +147,5 @@ void TFormInit_QDR::done(int result)
 {
     if (running)
         stopRun();
-    PendingCommand = CmdStop;
-    tmr1->stop();
-    if (CurrentInitRunCounters == m_counters)
-        CurrentInitRunCounters = nullptr;
-    TDialog::done(result);
+    TCardDialog::done(result); // PendingCommand 9 in every case
 }

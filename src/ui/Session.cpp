@@ -1,6 +1,7 @@
 #include "Session.h"
 
 #include "link/ProgramState.h"
+#include "store/Dialogs.h"
 
 QString LevelName(int level)
 {
@@ -19,4 +20,12 @@ QString LevelName(int level)
 bool CardIssuerAttached()
 {
     return CardIssuerDevice != nullptr;
+}
+
+bool RequireCardIssuer()
+{
+    if (CardIssuerAttached())
+        return true;
+    ShowMessage(QStringLiteral("请插入发卡器"));
+    return false;
 }

@@ -11,3 +11,5 @@ QString LevelName(int level);
 
 // A card issuer counts as attached exactly while one is claimed.
 bool CardIssuerAttached();
+// Whether a card issuer is attached; while none is, the operator is told "请插入发卡器".
+bool RequireCardIssuer();

@@ -16,6 +16,7 @@ private Q_SLOTS:
     void resetFollowsItsState_data();
     void resetFollowsItsState();
     void levelShowsResetBox();
+    void destroyedMidRunStops();
 };
 
 void TestInitCards::formatRunWithAWriteErrorBetween()
@@ -165,6 +166,23 @@ void TestInitCards::levelShowsResetBox()
         QCOMPARE(w.pnlResult->text(), QStringLiteral("..."));
         QTRY_COMPARE(w.pnlResult->text(), QStringLiteral("操作完成")); // the first tick shows result 0
     }
+}
+
+// Gone without being closed (its opener went first): the run is stopped all the same, and later
+// answers of the run find no window to count in.
+void TestInitCards::destroyedMidRunStops()
+{
+    UiFixture f;
+    auto* w = new TFormInit_QDR;
+    w->show();
+    QVERIFY(CurrentInitRunCounters);
+    w->btnRun->click();
+    QCOMPARE(int(PendingCommand), 0);
+    CommandEvent.reset();
+    delete w;
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(CommandEvent.isSet()); // command 9 goes out
+    QVERIFY(!CurrentInitRunCounters);
 }
 
 QTEST_MAIN(TestInitCards)
