@@ -1,6 +1,7 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
 #include "ui/FixDataBase.h"
+#include "ui/InitQdr.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigationBar.h"
@@ -87,6 +88,8 @@ private Q_SLOTS:
     void settingsSavedAtClose();
     void formatMenuNeedsTheCardIssuer();
     void navigationAndMenus();
+    void entriesOpenTheirWindows_data();
+    void entriesOpenTheirWindows();
     void enterOpensTheFocusedEntry();
     void messageBoxesCarryTheProgramTitle();
 };
@@ -275,6 +278,64 @@ void TestMainWindow::navigationAndMenus()
     for (const QString& later : {QStringLiteral("业主卡批量发卡"), QStringLiteral("门禁资料录入")})
         QCOMPARE(main.nav->entry(later)->toolTip(), QStringLiteral("此功能尚未开放"));
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->toolTip().isEmpty());
+}
+
+void TestMainWindow::entriesOpenTheirWindows_data()
+{
+    QTest::addColumn<QString>("place"); // "nav" or "menu"
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("window"); // class name, and the heading of the card run window
+    QTest::newRow("发设备卡") << "nav"
+                              << "发设备卡"
+                              << "TFormSetTerminalParam";
+    QTest::newRow("设置门禁参数") << "menu"
+                                  << "设置门禁参数"
+                                  << "TFormSetTerminalParam";
+    QTest::newRow("删卡（有卡）") << "nav"
+                                  << "删卡（有卡）"
+                                  << "TFormInit_QDR IC卡恢复白卡";
+    QTest::newRow("IC卡初始化") << "menu"
+                                << "IC卡初始化"
+                                << "TFormInit_QDR 格式化IC卡";
+    QTest::newRow("数据库维护") << "nav"
+                                << "数据库维护"
+                                << "TfrmFixDataBase";
+    QTest::newRow("切换操作员") << "nav"
+                                << "切换操作员"
+                                << "TFormLogin";
+}
+
+void TestMainWindow::entriesOpenTheirWindows()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, caption);
+    QFETCH(QString, window);
+    UiFixture f;
+    QVERIFY(f.listen());
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QTRY_VERIFY(main.link->attached());
+    QString opened;
+    WhenModal<QDialog>([&opened](QDialog* w) {
+        opened = QString::fromLatin1(w->metaObject()->className());
+        if (auto* init = qobject_cast<TFormInit_QDR*>(w))
+            opened += QLatin1Char(' ') + init->lblHeading->text();
+        w->reject();
+    });
+    if (place == QStringLiteral("nav")) {
+        main.nav->entry(caption)->click();
+    } else {
+        QAction* item = nullptr;
+        for (QAction* menu : main.menuBar()->actions())
+            if (menu->menu())
+                for (QAction* a : menu->menu()->actions())
+                    if (a->text() == caption)
+                        item = a;
+        QVERIFY(item);
+        item->trigger();
+    }
+    QCOMPARE(opened, window);
+    QVERIFY(f.dialogs.texts().isEmpty());
 }
 
 void TestMainWindow::enterOpensTheFocusedEntry()
