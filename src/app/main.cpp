@@ -1,5 +1,5 @@
 #include "link/CommandWorker.h"
-#include "link/LinkHooks.h"
+#include "link/ProgramState.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "ui/MainWindow.h"
@@ -49,6 +49,7 @@ int main(int argc, char* argv[])
     QTranslator translator;
     useChineseLookAndFeel(app, translator);
 
+    ResetProgramState();
     SetAppPath(QCoreApplication::applicationDirPath());
     QDir::setCurrent(AppPath);
     WidgetDialogs dialogs;

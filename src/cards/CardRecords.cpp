@@ -4,13 +4,6 @@
 
 #include <cstring>
 
-TUserCardRec UserCardRec;
-TTerminalParamRec TerminalParamRec;
-TBlackListRec BlackListRec;
-TBlackListTarget BlackListTargets[BlackListMaxEntries];
-int BlackListTargetCount = 0;
-uint8_t BlackListSource = 0;
-
 std::array<uint8_t, UserCardWireSize> EncodeUserCard(const TUserCardRec& rec)
 {
     std::array<uint8_t, UserCardWireSize> b{};

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdint>
 
-// The three card records, their wire layouts, and the companion list of a blacklist write.
-// Each record exists once for the whole run and starts zeroed.
+// The three card records, their wire layouts, and the companion list of a blacklist write. The
+// program's one instance of each: link/ProgramState.h.
 
 enum CardKind : uint8_t { OwnerCardKind = 0, DeviceCardKind = 1, BlackListCardKind = 2 };
 
@@ -48,14 +48,6 @@ struct TBlackListTarget {
 constexpr int UserCardWireSize = 48;
 constexpr int TerminalParamWireSize = 11;
 constexpr int BlackListMaxEntries = 10;
-
-extern TUserCardRec UserCardRec;
-extern TTerminalParamRec TerminalParamRec;
-extern TBlackListRec BlackListRec;
-extern TBlackListTarget BlackListTargets[BlackListMaxEntries];
-extern int BlackListTargetCount;
-// 1: filled by the blacklist window; 0: filled by the owner list.
-extern uint8_t BlackListSource;
 
 std::array<uint8_t, UserCardWireSize> EncodeUserCard(const TUserCardRec& rec);
 // Sector is left unchanged.

@@ -2,9 +2,11 @@
 
 #include "Frames.h"
 #include "HidapiBackend.h"
+#include "ProgramState.h"
 #include "Responses.h"
 #include "SimulatorBackend.h"
 #include "store/Dialogs.h"
+#include "store/OperationError.h"
 
 namespace {
 
@@ -106,7 +108,8 @@ void CardIssuerLink::HidCtlDeviceData(TJvHidDevice* device, uint8_t reportId, co
         break;
     }
     const TResponseFrame answer = ResponseFrame;
-    LogResponse(CurrentResponseLog, answer);
-    HandleResponse(answer);
+    // Nothing a window does with the answer may leave this handler: the read thread waits for it.
+    Guarded([&] { LogResponse(CurrentResponseLog, answer); });
+    Guarded([&] { HandleResponse(answer); });
     Q_EMIT answerHandled(answer.Command, answer.Result);
 }

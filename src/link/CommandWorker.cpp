@@ -5,10 +5,6 @@
 #include "cards/CardRecords.h"
 #include "store/SaveLoad.h"
 
-uint8_t PendingCommand = IdleCommand;
-TManualResetEvent CommandEvent;
-TActThread* ActThread = nullptr;
-
 void SignalCommandEvent()
 {
     CommandEvent.set();
@@ -16,12 +12,14 @@ void SignalCommandEvent()
 
 void IssueCommand(uint8_t code)
 {
+    RequireMainThread(__func__);
     PendingCommand = code;
     SignalCommandEvent();
 }
 
 void BuildAndSendCommand()
 {
+    RequireMainThread(__func__);
     const auto frame =
         BuildCommandFrame(PendingCommand, SystemInfo, UserCardRec, TerminalParamRec, BlackListRec);
     if (frame)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MainThreadHandoff.h"
+#include "ProgramState.h"
 
 #include <atomic>
 #include <cstdint>
@@ -10,20 +11,18 @@
 // worker wakes, resets the event and has the main thread build and send the frame for the code
 // that is pending at that moment.
 
-constexpr uint8_t IdleCommand = 9;
-
-// The command to send next, or whose answer is awaited; 9 when idle. Main thread only.
-extern uint8_t PendingCommand;
-// Wakes the worker. Manual reset: several signals before the worker wakes give one frame.
-extern TManualResetEvent CommandEvent;
+// PendingCommand and CommandEvent: ProgramState.h. Several signals before the worker wakes give
+// one frame.
 
 // Wakes the worker.
 void SignalCommandEvent();
 // Sets PendingCommand to code, then signals CommandEvent (the order every issuing window uses).
+// Main thread only (checked).
 void IssueCommand(uint8_t code);
 
 // The build-and-send step (main thread): the frame for PendingCommand as it is now, built from
 // SystemInfo and the three card records and sent to CardIssuerDevice. Codes above 10 send nothing.
+// Main thread only (checked).
 void BuildAndSendCommand();
 
 class TActThread {
@@ -47,8 +46,6 @@ private:
     std::thread thread_;
 };
 
-// The one worker of the run, or null.
-extern TActThread* ActThread;
 // Start-up: creates the worker (once; a second call does nothing). Main thread.
 void StartCommandWorker();
 // Exit: ends the worker and waits for it. Main thread; safe to call when none runs.

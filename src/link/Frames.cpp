@@ -1,11 +1,10 @@
 #include "Frames.h"
 
+#include "ProgramState.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
-
-uint8_t ReportBuffer[MaxPackets * PacketDataSize] = {};
-TResponseFrame ResponseFrame = {};
 
 void SendFrame(const FrameBytes& frame, ReportSink* sink)
 {

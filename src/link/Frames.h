@@ -40,18 +40,14 @@ struct TResponseFrame {
 };
 static_assert(sizeof(TResponseFrame) == 56);
 
-// The packet data of the answer being received; piece k lands at 25*(k-1). Never cleared.
-extern uint8_t ReportBuffer[MaxPackets * PacketDataSize];
-// The last answer that passed the checks.
-extern TResponseFrame ResponseFrame;
-
 enum class ReportOutcome {
     Partial,  // more pieces are to come
     Complete, // ResponseFrame holds a valid answer: log it and handle it
     Bad,      // "接收数据错误！"
 };
 
-// One input report, the bytes after the report ID (data[0] is the report length byte).
+// One input report, the bytes after the report ID (data[0] is the report length byte), into
+// ReportBuffer and, once complete and valid, ResponseFrame (ProgramState.h).
 ReportOutcome ReceiveReport(const uint8_t* data, int size);
 // Clears both buffers, as at program start.
 void ResetReceiveBuffers();

@@ -1,11 +1,11 @@
 #include "HidDevice.h"
 
+#include "ProgramState.h"
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-
-TJvHidDevice* CardIssuerDevice = nullptr;
 
 namespace {
 

@@ -166,6 +166,3 @@ private:
     bool inChange_ = false;
     bool changeAgain_ = false;
 };
-
-// The claimed card issuer, or null. Main thread.
-extern TJvHidDevice* CardIssuerDevice;

@@ -4,8 +4,9 @@
 #include <cstdint>
 
 // What the answer handler needs from the windows. Each window that plays a part implements the
-// interface and sets the matching Current... pointer while it is shown (nullptr otherwise); the
-// handler skips a part whose window is not there.
+// interface and sets the matching Current... pointer (ProgramState.h) while it is open (nullptr
+// otherwise); the handler skips a part whose window is not there. A part may throw (a reload whose
+// lookup fails): the error is shown and the answer is dealt with all the same.
 
 // The main window's debug memo mmo1: one line per answer of the card issuer.
 class ResponseLog {
@@ -44,9 +45,3 @@ public:
     virtual ~SqlExecutor() = default;
     virtual bool executeSql(const QString& statement) = 0;
 };
-
-extern ResponseLog* CurrentResponseLog;
-extern InitRunCounters* CurrentInitRunCounters;
-extern BlackListWindowHook* CurrentBlackListWindow;
-extern OwnerListHook* CurrentOwnerList;
-extern SqlExecutor* CurrentSqlExecutor;

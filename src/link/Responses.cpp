@@ -5,14 +5,11 @@
 #include "ResultTexts.h"
 #include "cards/Digits.h"
 #include "store/Dialogs.h"
+#include "store/OperationError.h"
 
 #include <QDebug>
 #include <algorithm>
 #include <cstring>
-
-uint8_t CardDataReady = 0;
-int32_t CardResult = 0;
-uint8_t BlackListReady = 0;
 
 void LogResponse(ResponseLog* memo, const TResponseFrame& answer)
 {
@@ -29,21 +26,23 @@ QString BlackListOwnerUpdate(const TBlackListTarget& target)
 
 namespace {
 
+// The windows' parts of an answer run guarded: a lookup that fails in a reload is shown, and the
+// answer is still dealt with (the other owners updated, the result shown, the command ended).
 void UpdateBlackListedOwners()
 {
     const int count = std::clamp(BlackListTargetCount, 0, BlackListMaxEntries);
     for (int i = 0; i < count; ++i) {
         const QString statement = BlackListOwnerUpdate(BlackListTargets[i]);
-        if (CurrentSqlExecutor)
-            CurrentSqlExecutor->executeSql(statement); // reports its own failure; the rest go on
+        if (CurrentSqlExecutor) // reports its own failure; the rest go on
+            Guarded([&] { CurrentSqlExecutor->executeSql(statement); });
         else
             qWarning().noquote() << "no database for:" << statement;
     }
     if (BlackListSource == 1) {
         if (CurrentBlackListWindow)
-            CurrentBlackListWindow->refreshLists();
+            Guarded([] { CurrentBlackListWindow->refreshLists(); });
     } else if (CurrentOwnerList) {
-        CurrentOwnerList->reloadAt(BlackListTargets[0].idx);
+        Guarded([] { CurrentOwnerList->reloadAt(BlackListTargets[0].idx); });
     }
 }
 
@@ -62,6 +61,7 @@ void ReadBlackList(const TResponseFrame& answer)
 
 void HandleResponse(const TResponseFrame& answer)
 {
+    RequireMainThread(__func__);
     const uint8_t pending = PendingCommand;
     const bool matches = answer.Command == pending;
     // The card issuer may set bit 7 of the result byte; only the low seven bits are the result.
@@ -70,7 +70,7 @@ void HandleResponse(const TResponseFrame& answer)
     case CmdFormat:
     case CmdRestoreBlank:
         if (CurrentInitRunCounters)
-            CurrentInitRunCounters->cardAnswered(result);
+            Guarded([result] { CurrentInitRunCounters->cardAnswered(result); });
         if (matches)
             SignalCommandEvent();
         return;

@@ -2,24 +2,19 @@
 
 #include "Frames.h"
 #include "LinkHooks.h"
+#include "ProgramState.h"
 #include "cards/CardRecords.h"
 
 #include <QString>
 #include <cstdint>
 
 // What happens to a complete answer of the card issuer: it is logged, then handled by the value of
-// PendingCommand at that moment.
-
-// Raised for the windows that poll; they clear them. Results are the low seven bits of the result
-// byte: bit 7, which the card issuer may set, is dropped before anything looks at them.
-extern uint8_t CardDataReady;  // answer to 2 with result 0, any answer to 3 or 4 stored
-extern int32_t CardResult;     // result of the last answer to 3 or 4
-extern uint8_t BlackListReady; // a blacklist card was read into BlackListRec
+// PendingCommand at that moment. The flags and records it fills: ProgramState.h.
 
 // Appends the answer's line to the debug memo (nothing when there is none).
 void LogResponse(ResponseLog* memo, const TResponseFrame& answer);
 
-// Handles an answer that passed the frame checks. Main thread.
+// Handles an answer that passed the frame checks. Main thread only (checked).
 void HandleResponse(const TResponseFrame& answer);
 
 // The statement that marks an owner after a blacklist card with the entry was written.

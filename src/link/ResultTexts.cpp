@@ -5,6 +5,55 @@
 
 #include <QStringList>
 
+namespace {
+
+struct ResultEntry {
+    int code;
+    const char* text;
+};
+
+// The result codes and their texts.
+constexpr ResultEntry ResultTable[] = {
+    {ResultOk, "操作完成"},
+    {ResultKeyError, "密钥错误"},
+    {ResultReadError, "读卡错误"},
+    {ResultWriteError, "写卡错误"},
+    {ResultSelectError, "选择卡错误"},
+    {ResultKindError, "卡类型错误"},
+    {ResultForeignCommunity, "非本小区IC卡"},
+};
+
+struct ResultVariant {
+    ResultUse use;
+    int code;
+    const char* text; // empty: that use shows nothing for the code
+};
+
+// Where a use reads another text than the table's.
+constexpr ResultVariant ResultVariants[] = {
+    {ResultUse::DeviceCardWritten, ResultOk, "管理卡操作完成\r\r请到门禁机刷卡授权"},
+    {ResultUse::DeviceCardRead, ResultKindError, "卡类型错误: 这个可能是用户卡"},
+    {ResultUse::OwnerCardLine, ResultKindError, "卡类型错误, 此卡可能是设备卡"},
+    {ResultUse::CardRun, ResultKeyError, ""},
+    {ResultUse::CardRun, ResultSelectError, ""},
+    {ResultUse::CardRun, ResultForeignCommunity, "无效的小区编号"},
+};
+
+} // namespace
+
+QString ResultTextFor(ResultUse use, int code)
+{
+    if (use != ResultUse::OwnerCardLine)
+        code &= ResultMask;
+    for (const ResultVariant& variant : ResultVariants)
+        if (variant.use == use && variant.code == code)
+            return QString::fromUtf8(variant.text);
+    for (const ResultEntry& entry : ResultTable)
+        if (entry.code == code)
+            return QString::fromUtf8(entry.text);
+    return QString();
+}
+
 QString LogResponseLine(const TResponseFrame& answer)
 {
     QStringList parts{HexByte(answer.Head), HexByte(answer.Length), HexByte(answer.Command),
@@ -18,28 +67,13 @@ QString LogResponseLine(const TResponseFrame& answer)
 
 std::optional<QString> ShowResultText(int code, int callerType)
 {
-    switch (code & ResultMask) {
-    case 0:
-        if (callerType == CallerWriteDeviceCard)
-            return QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权");
-        return QStringLiteral("操作完成");
-    case 1:
-        return QStringLiteral("密钥错误");
-    case 2:
-        return QStringLiteral("读卡错误");
-    case 3:
-        return QStringLiteral("写卡错误");
-    case 4:
-        return QStringLiteral("选择卡错误");
-    case 5:
-        if (callerType == CallerReadDeviceCard)
-            return QStringLiteral("卡类型错误: 这个可能是用户卡");
-        return QStringLiteral("卡类型错误");
-    case 6:
-        return QStringLiteral("非本小区IC卡");
-    default:
+    const ResultUse use = callerType == CallerWriteDeviceCard  ? ResultUse::DeviceCardWritten
+                          : callerType == CallerReadDeviceCard ? ResultUse::DeviceCardRead
+                                                               : ResultUse::Notice;
+    QString text = ResultTextFor(use, code);
+    if (text.isEmpty())
         return std::nullopt;
-    }
+    return text;
 }
 
 void ShowResult(int code, int callerType)
@@ -50,22 +84,5 @@ void ShowResult(int code, int callerType)
 
 QString ResultText(int code)
 {
-    switch (code) {
-    case 0:
-        return QStringLiteral("操作完成");
-    case 1:
-        return QStringLiteral("密钥错误");
-    case 2:
-        return QStringLiteral("读卡错误");
-    case 3:
-        return QStringLiteral("写卡错误");
-    case 4:
-        return QStringLiteral("选择卡错误");
-    case 5:
-        return QStringLiteral("卡类型错误, 此卡可能是设备卡");
-    case 6:
-        return QStringLiteral("非本小区IC卡");
-    default:
-        return QString();
-    }
+    return ResultTextFor(ResultUse::OwnerCardLine, code);
 }

@@ -27,13 +27,27 @@ enum ResultCaller : int {
     CallerReadDeviceCard = 3,
 };
 
+// Where a result is shown. All read one table of texts; some uses read another text for a code.
+enum class ResultUse {
+    Notice,            // ShowResult for the blacklist commands (and any other caller type)
+    DeviceCardWritten, // ShowResult after command 1: success tells the operator what comes next
+    DeviceCardRead,    // ShowResult after command 2: a kind error hints at an owner card
+    OwnerCardLine,     // ResultText: the owner card windows' result line; the code is not masked
+    CardRun,           // the card initialisation window's result row: its own texts for 1, 4, 6
+};
+
+// The text of a result code where it is shown; empty where that use shows nothing. Every use but
+// OwnerCardLine looks at the low seven bits of the code only.
+QString ResultTextFor(ResultUse use, int code);
+
 // The debug log line of an answer: head, length, command, result, payload, tail in hexadecimal,
 // joined with ",".
 QString LogResponseLine(const TResponseFrame& answer);
 // What ShowResult shows for a code (reduced to its low seven bits) and caller type; nothing for
-// codes 7 and above.
+// codes 7 and above. Reads ResultTextFor.
 std::optional<QString> ShowResultText(int code, int callerType);
 // Shows the outcome of a command in a notice box (nothing for codes without a text).
 void ShowResult(int code, int callerType);
-// The text of a result code, without reduction; empty for unknown codes.
+// The text of a result code, without reduction; empty for unknown codes. ResultTextFor with
+// OwnerCardLine.
 QString ResultText(int code);

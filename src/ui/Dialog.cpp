@@ -1,10 +1,14 @@
 #include "Dialog.h"
 
+#include "store/OperationError.h"
+
 void TDialog::showEvent(QShowEvent* event)
 {
     if (!m_opened) {
         m_opened = true;
-        FormShow();
+        BeginOpening();
+        // A lookup that fails while the window fills itself is shown; the window opens all the same.
+        Guarded([this] { FormShow(); });
     }
     QDialog::showEvent(event);
 }

@@ -5,7 +5,8 @@
 // The base of the program's modal windows. A window fills its controls in FormShow, which runs
 // once per opening: at the first show after construction, and again at the first show after
 // done(). Showing the window again in between (after it was minimised or hidden) leaves what the
-// operator sees and typed as it was.
+// operator sees and typed as it was. An error FormShow throws is shown (Guarded), and the window
+// opens with what it had filled by then. Handlers are connected with OnSignal / OnClick (Actions.h).
 class TDialog : public QDialog {
     Q_OBJECT
 public:
@@ -14,9 +15,14 @@ public:
     // Closes the window; its next show is a new opening. Windows that override it call it last.
     void done(int result) override;
 
+    // Between the first show of an opening and done().
+    bool IsOpen() const { return m_opened; }
+
 protected:
     // The show step of an opening; runs before the window appears.
     virtual void FormShow() {}
+    // For the bases of windows: runs at each opening, before FormShow.
+    virtual void BeginOpening() {}
     void showEvent(QShowEvent* event) override;
 
 private:

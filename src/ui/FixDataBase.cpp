@@ -1,5 +1,6 @@
 #include "FixDataBase.h"
 
+#include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
 #include "store/Clock.h"
@@ -118,15 +119,15 @@ TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : TDialog(parent)
     layout->addWidget(pages);
     setFixedSize(560, 360);
 
-    connect(btn4, &QPushButton::clicked, this, &TfrmFixDataBase::btn4Click);
-    connect(btnRecover, &QPushButton::clicked, this, &TfrmFixDataBase::btnRecoverClick);
-    connect(btnInit, &QPushButton::clicked, this, &TfrmFixDataBase::btnInitClick);
+    OnClick(btn4, this, &TfrmFixDataBase::btn4Click);
+    OnClick(btnRecover, this, &TfrmFixDataBase::btnRecoverClick);
+    OnClick(btnInit, this, &TfrmFixDataBase::btnInitClick);
 }
 
 QPushButton* TfrmFixDataBase::exitButton(QWidget* page)
 {
     QPushButton* button = MakeButton(QStringLiteral("退  出"), page);
-    connect(button, &QPushButton::clicked, this, &QDialog::reject);
+    OnClick(button, this, &QDialog::reject);
     return button;
 }
 

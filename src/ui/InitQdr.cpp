@@ -1,11 +1,13 @@
 #include "InitQdr.h"
 
+#include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
-#include "link/LinkHooks.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
+#include "link/ResultTexts.h"
 #include "store/SaveLoad.h"
 
 #include <QCheckBox>
@@ -13,20 +15,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
-// Hands the answers of a run to the window while it is shown.
-class TFormInit_QDR::Counters final : public InitRunCounters {
-public:
-    explicit Counters(TFormInit_QDR* window) : m_window(window) {}
-    void cardAnswered(uint8_t result) override { m_window->cardAnswered(result); }
-
-private:
-    TFormInit_QDR* m_window;
-};
-
-TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new Counters(this))
+TFormInit_QDR::TFormInit_QDR(QWidget* parent)
+    : TCardDialog(parent, CloseRule::ResetToIdle, Polling::FromCreation, 200)
 {
     setWindowTitle(QStringLiteral("IC卡格式化"));
 
@@ -70,16 +62,11 @@ TFormInit_QDR::TFormInit_QDR(QWidget* parent) : TDialog(parent), m_counters(new 
     layout->addWidget(buttonRow);
     setMinimumWidth(420);
 
-    connect(btnRun, &QPushButton::clicked, this, &TFormInit_QDR::btnRunClick);
-    connect(btnClear, &QPushButton::clicked, this, &TFormInit_QDR::btnClearClick);
-    connect(btnReturn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
-
-    tmr1 = new QTimer(this);
-    tmr1->setInterval(200);
-    connect(tmr1, &QTimer::timeout, this, &TFormInit_QDR::tmr1Timer);
-    tmr1->start();
-    CurrentInitRunCounters = m_counters;
+    OnClick(btnRun, this, &TFormInit_QDR::btnRunClick);
+    OnClick(btnClear, this, &TFormInit_QDR::btnClearClick);
+    OnClick(btnReturn, this, &QDialog::reject);
+    OnSignal(chkReset, &QCheckBox::toggled, this, &TFormInit_QDR::chkResetToggled);
+    KeepAnswerHook<InitRunCounters>(CurrentInitRunCounters, this);
 }
 
 void TFormInit_QDR::FormShow()
@@ -87,17 +74,12 @@ void TFormInit_QDR::FormShow()
     pnlSector->setText(QString::number(SystemInfo.Sector));
     pnlResult->setText(QStringLiteral("..."));
     chkReset->setVisible(OperatorLevel == 2);
-    // Opened again after it was closed: counting and showing resume.
-    CurrentInitRunCounters = m_counters;
-    if (!tmr1->isActive())
-        tmr1->start();
 }
 
 TFormInit_QDR::~TFormInit_QDR()
 {
-    if (CurrentInitRunCounters == m_counters)
-        CurrentInitRunCounters = nullptr;
-    delete m_counters;
+    if (running && IsOpen())
+        stopRun();
 }
 
 void TFormInit_QDR::setMode(bool reset)
@@ -118,24 +100,6 @@ void TFormInit_QDR::cardAnswered(uint8_t result)
         ++successCount;
     else
         ++failureCount;
-}
-
-QString TFormInit_QDR::RunResultText(uint8_t code)
-{
-    switch (code & 0x7F) {
-    case 0:
-        return QStringLiteral("操作完成");
-    case 2:
-        return QStringLiteral("读卡错误");
-    case 3:
-        return QStringLiteral("写卡错误");
-    case 5:
-        return QStringLiteral("卡类型错误");
-    case 6:
-        return QStringLiteral("无效的小区编号");
-    default:
-        return QString();
-    }
 }
 
 void TFormInit_QDR::stopRun()
@@ -173,19 +137,15 @@ void TFormInit_QDR::chkResetToggled()
                                                    : QString());
 }
 
-void TFormInit_QDR::tmr1Timer()
+void TFormInit_QDR::tmrAnswerTimer()
 {
     pnlSuccess->setText(QString::number(successCount));
-    pnlResult->setText(RunResultText(lastResult));
+    pnlResult->setText(ResultTextFor(ResultUse::CardRun, lastResult));
 }
 
 void TFormInit_QDR::done(int result)
 {
     if (running)
         stopRun();
-    PendingCommand = CmdStop;
-    tmr1->stop();
-    if (CurrentInitRunCounters == m_counters)
-        CurrentInitRunCounters = nullptr;
-    TDialog::done(result);
+    TCardDialog::done(result); // PendingCommand 9 in every case
 }

@@ -1,27 +1,30 @@
 #pragma once
 
-#include "Dialog.h"
+#include "CardDialog.h"
+#include "link/LinkHooks.h"
 
 #include <cstdint>
 
 class QCheckBox;
 class QLabel;
 class QPushButton;
-class QTimer;
 class QWidget;
 
-// Formatting cards for the system, or returning them to blank, one card after another.
-class TFormInit_QDR : public TDialog {
+// Formatting cards for the system, or returning them to blank, one card after another. While the
+// window is open the answer handler counts the cards of a run in it; closing stops a run (command
+// 9) and leaves PendingCommand at 9.
+class TFormInit_QDR : public TCardDialog, private InitRunCounters {
     Q_OBJECT
 public:
     explicit TFormInit_QDR(QWidget* parent = nullptr);
+    // A run still going when the window goes is stopped.
     ~TFormInit_QDR() override;
 
     // The opener's choice: restore to blank ("IC卡恢复白卡") or format ("格式化IC卡").
     void setMode(bool reset);
 
     // Updated by the answer handler for every card of a run.
-    void cardAnswered(uint8_t result);
+    void cardAnswered(uint8_t result) override;
 
     bool running = false;
     int successCount = 0;
@@ -37,17 +40,14 @@ public:
     QPushButton* btnReturn;
     QCheckBox* chkReset;
     QWidget* buttonRow;
-    QTimer* tmr1;
 
     void done(int result) override;
 
-    // The text of a card's result in the result row.
-    static QString RunResultText(uint8_t code);
-
 protected:
-    // The sector, "..." as result, the "重置" box by operator level; answers of a run reach the
-    // window from now on.
+    // The sector, "..." as result, the "重置" box by operator level.
     void FormShow() override;
+    // Shows the success count and the last card's result.
+    void tmrAnswerTimer() override;
 
 private:
     void btnRunClick();
@@ -55,9 +55,5 @@ private:
     // Whatever changed the box (click, Space, setChecked, an assistive tool): stop a run and
     // colour the button row.
     void chkResetToggled();
-    void tmr1Timer();
     void stopRun();
-
-    class Counters;
-    Counters* m_counters;
 };

@@ -1,5 +1,6 @@
 #include "LoginWindow.h"
 
+#include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
 #include "store/Dialogs.h"
@@ -110,8 +111,8 @@ TFormLogin::TFormLogin(QWidget* parent) : TDialog(parent)
     layout->addLayout(content);
     setMinimumWidth(420);
 
-    connect(ButtonLogon, &QPushButton::clicked, this, &TFormLogin::ButtonLogonClick);
-    connect(ButtonCancel, &QPushButton::clicked, this, &TFormLogin::ButtonCancelClick);
+    OnClick(ButtonLogon, this, &TFormLogin::ButtonLogonClick);
+    OnClick(ButtonCancel, this, &TFormLogin::ButtonCancelClick);
     LoggedIn = false;
 }
 

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "Actions.h"
 #include "FixDataBase.h"
 #include "InitQdr.h"
 #include "LoginWindow.h"
@@ -12,7 +13,7 @@
 #include "link/CardIssuerLink.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
-#include "link/LinkHooks.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
@@ -32,6 +33,9 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -58,6 +62,37 @@ QString lockIndicators()
 
 } // namespace
 
+// Every window the main window opens, in one table: its navigation entry (group, caption, a
+// separator line before it), its menu item (menu, caption, place in the menu, a separator before
+// it), what it needs before it opens, and its opener. Adding a window is adding its line.
+// - Navigation entries appear in the order of the table; a group begins at its first entry, so the
+//   entries of a group stay together.
+// - Menus appear in the order of MenuBar; the items of a menu by their place. A menu title whose
+//   only line has no item caption is an action of the menu bar itself.
+// - A line without opener is a window that is not part of the program yet: listed, but it cannot
+//   be used (the entry says "此功能尚未开放").
+// - CardIssuer: without an attached card issuer the operator is told "请插入发卡器" and nothing opens.
+const char* const TFormMain::MenuBar[] = {"用户出入管理", "设备管理", "系统参数管理", "退出"};
+
+// clang-format off
+const TFormMain::TNavItem TFormMain::NavItems[] = {
+    // navigation bar: group, entry         menu bar: menu, item, place, separator    needs       opener
+    {{"发卡管理", "发设备卡"},              {"设备管理", "设置门禁参数", 2, true},    Anything,   &TFormMain::OpenDeviceCardWindow},
+    {{"发卡管理", "业主卡批量发卡", true},  {"用户出入管理", "用户发卡", 3, true},    Anything,   nullptr},
+    {{"发卡管理", "业主卡单独发卡"},        {},                                       Anything,   nullptr},
+    {{"发卡管理", "无业主发卡"},            {},                                       Anything,   nullptr},
+    {{"发卡管理", "删卡（无卡）", true},    {},                                       Anything,   nullptr},
+    {{"发卡管理", "删卡（有卡）"},          {},                                       Anything,   &TFormMain::OpenRestoreBlankWindow},
+    {{"系统参数管理", "数据库维护"},        {},                                       Anything,   &TFormMain::OpenMaintenance},
+    {{"系统参数管理", "切换操作员"},        {},                                       Anything,   &TFormMain::SwitchOperator},
+    {{"资料管理", "门禁资料录入"},          {"设备管理", "门禁资料登记", 1},          Anything,   nullptr},
+    {{"资料管理", "小区资料录入"},          {"用户出入管理", "小区资料管理", 1},      Anything,   nullptr},
+    {{"资料管理", "业主资料录入"},          {"用户出入管理", "业主资料管理", 2},      Anything,   nullptr},
+    {{},                                    {"系统参数管理", "IC卡初始化", 1},        CardIssuer, &TFormMain::OpenFormatWindow},
+    {{},                                    {"退出"},                                 Anything,   &TFormMain::Quit},
+};
+// clang-format on
+
 // Every answer of the card issuer goes into the debug memo, whether or not its tab is shown.
 class TFormMain::MemoLog final : public ResponseLog {
 public:
@@ -74,41 +109,7 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
 {
     setWindowTitle(QStringLiteral("IC卡脱机系统"));
 
-    nav = new NavigationBar(this);
-    nav->addGroup(QStringLiteral("发卡管理"));
-    nav->addEntry(QStringLiteral("发设备卡"));
-    nav->addSeparator();
-    nav->addEntry(QStringLiteral("业主卡批量发卡"));
-    nav->addEntry(QStringLiteral("业主卡单独发卡"));
-    nav->addEntry(QStringLiteral("无业主发卡"));
-    nav->addSeparator();
-    nav->addEntry(QStringLiteral("删卡（无卡）"));
-    nav->addEntry(QStringLiteral("删卡（有卡）"));
-    nav->addGroup(QStringLiteral("系统参数管理"));
-    nav->addEntry(QStringLiteral("数据库维护"));
-    nav->addEntry(QStringLiteral("切换操作员"));
-    nav->addGroup(QStringLiteral("资料管理"));
-    nav->addEntry(QStringLiteral("门禁资料录入"));
-    nav->addEntry(QStringLiteral("小区资料录入"));
-    nav->addEntry(QStringLiteral("业主资料录入"));
-    nav->finish();
-
-    // Windows that are not part of the program yet are listed but cannot be opened.
-    for (const char* later : {"业主卡批量发卡", "业主卡单独发卡", "无业主发卡", "删卡（无卡）",
-                              "门禁资料录入", "小区资料录入", "业主资料录入"}) {
-        QPushButton* entry = nav->entry(QString::fromUtf8(later));
-        entry->setEnabled(false);
-        entry->setToolTip(QStringLiteral("此功能尚未开放"));
-    }
-    connect(nav->entry(QStringLiteral("发设备卡")), &QPushButton::clicked, this,
-            &TFormMain::OpenDeviceCardWindow);
-    connect(nav->entry(QStringLiteral("删卡（有卡）")), &QPushButton::clicked, this,
-            [this] { OpenInitWindow(true); });
-    connect(nav->entry(QStringLiteral("数据库维护")), &QPushButton::clicked, this,
-            &TFormMain::OpenMaintenance);
-    connect(nav->entry(QStringLiteral("切换操作员")), &QPushButton::clicked, this,
-            &TFormMain::SwitchOperator);
-
+    buildNavigation();
     buildMenus();
 
     tabs = new QTabWidget(this);
@@ -146,17 +147,17 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     statusBar()->addPermanentWidget(lblLocks);
     statusBar()->addPermanentWidget(lblClock);
     m_clockTimer = new QTimer(this);
-    connect(m_clockTimer, &QTimer::timeout, this, &TFormMain::tickClock);
+    OnSignal(m_clockTimer, &QTimer::timeout, this, &TFormMain::tickClock);
     m_clockTimer->start(1000);
     m_scrollTimer = new QTimer(this);
-    connect(m_scrollTimer, &QTimer::timeout, this, &TFormMain::tickScroll);
+    OnSignal(m_scrollTimer, &QTimer::timeout, this, &TFormMain::tickScroll);
     m_scrollTimer->start(300);
     tickClock();
 
     m_log = std::make_unique<MemoLog>(mmo1);
     CurrentResponseLog = m_log.get();
     link = new CardIssuerLink(std::move(backends), this);
-    connect(link, &CardIssuerLink::attachedChanged, this, &TFormMain::ShowDeviceAttached);
+    OnSignal(link, &CardIssuerLink::attachedChanged, this, &TFormMain::ShowDeviceAttached);
 }
 
 TFormMain::~TFormMain()
@@ -165,30 +166,65 @@ TFormMain::~TFormMain()
         CurrentResponseLog = nullptr;
 }
 
+void TFormMain::buildNavigation()
+{
+    nav = new NavigationBar(this);
+    const char* group = nullptr;
+    for (const TNavItem& item : NavItems) {
+        if (!item.entry.caption)
+            continue;
+        if (!group || std::strcmp(group, item.entry.group) != 0) {
+            group = item.entry.group;
+            nav->addGroup(QString::fromUtf8(group));
+        } else if (item.entry.separatorBefore) {
+            nav->addSeparator();
+        }
+        QPushButton* entry = nav->addEntry(QString::fromUtf8(item.entry.caption));
+        if (item.open) {
+            OnClick(entry, this, [this, &item] { Open(item); });
+        } else {
+            entry->setEnabled(false);
+            entry->setToolTip(QStringLiteral("此功能尚未开放"));
+        }
+    }
+    nav->finish();
+}
+
 void TFormMain::buildMenus()
 {
-    QMenu* users = menuBar()->addMenu(QStringLiteral("用户出入管理"));
-    users->addAction(QStringLiteral("小区资料管理"))->setEnabled(false);
-    users->addAction(QStringLiteral("业主资料管理"))->setEnabled(false);
-    users->addSeparator();
-    users->addAction(QStringLiteral("用户发卡"))->setEnabled(false);
-
-    QMenu* devices = menuBar()->addMenu(QStringLiteral("设备管理"));
-    devices->addAction(QStringLiteral("门禁资料登记"))->setEnabled(false);
-    devices->addSeparator();
-    connect(devices->addAction(QStringLiteral("设置门禁参数")), &QAction::triggered, this,
-            &TFormMain::OpenDeviceCardWindow);
-
-    QMenu* system = menuBar()->addMenu(QStringLiteral("系统参数管理"));
-    connect(system->addAction(QStringLiteral("IC卡初始化")), &QAction::triggered, this, [this] {
-        if (!CardIssuerAttached()) {
-            ShowMessage(QStringLiteral("请插入发卡器"));
-            return;
+    for (const char* title : MenuBar) {
+        std::vector<const TNavItem*> items;
+        for (const TNavItem& item : NavItems)
+            if (item.menuItem.menu && std::strcmp(item.menuItem.menu, title) == 0)
+                items.push_back(&item);
+        std::stable_sort(items.begin(), items.end(), [](const TNavItem* a, const TNavItem* b) {
+            return a->menuItem.position < b->menuItem.position;
+        });
+        const auto connectTo = [this](QAction* action, const TNavItem& item) {
+            if (item.open)
+                OnSignal(action, &QAction::triggered, this, [this, &item] { Open(item); });
+            else
+                action->setEnabled(false);
+        };
+        // A title with one item of no caption is an action of the menu bar itself.
+        if (items.size() == 1 && !items.front()->menuItem.caption) {
+            connectTo(menuBar()->addAction(QString::fromUtf8(title)), *items.front());
+            continue;
         }
-        OpenInitWindow(false);
-    });
+        QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
+        for (const TNavItem* item : items) {
+            if (item->menuItem.separatorBefore && !menu->actions().isEmpty())
+                menu->addSeparator();
+            connectTo(menu->addAction(QString::fromUtf8(item->menuItem.caption)), *item);
+        }
+    }
+}
 
-    connect(menuBar()->addAction(QStringLiteral("退出")), &QAction::triggered, this, &QWidget::close);
+void TFormMain::Open(const TNavItem& item)
+{
+    if (item.needs == TNavNeeds::CardIssuer && !RequireCardIssuer())
+        return;
+    (this->*item.open)();
 }
 
 QWidget* TFormMain::buildStatusStrip()
@@ -203,8 +239,8 @@ QWidget* TFormMain::buildStatusStrip()
     btnOut->setStyleSheet(QStringLiteral("color: #a02020;"));
     btnIn->setStyleSheet(QStringLiteral("color: #1d7a31;"));
     btnIn->hide();
-    connect(btnIn, &QPushButton::clicked, this, &TFormMain::btnInClick);
-    connect(btnOut, &QPushButton::clicked, this, &TFormMain::btnOutClick);
+    OnClick(btnIn, this, &TFormMain::btnInClick);
+    OnClick(btnOut, this, &TFormMain::btnOutClick);
     auto* deviceCaption = new QLabel(QStringLiteral("设备状态： "), strip);
     deviceCaption->setBuddy(btnOut);
 
@@ -257,7 +293,7 @@ void TFormMain::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
-        QTimer::singleShot(0, this, &TFormMain::FormShow);
+        OnceLater(this, &TFormMain::FormShow);
     }
 }
 
@@ -320,6 +356,21 @@ void TFormMain::OpenDeviceCardWindow()
         window.exec();
     }
     RefreshSettingsPanels();
+}
+
+void TFormMain::OpenRestoreBlankWindow()
+{
+    OpenInitWindow(true);
+}
+
+void TFormMain::OpenFormatWindow()
+{
+    OpenInitWindow(false);
+}
+
+void TFormMain::Quit()
+{
+    close();
 }
 
 void TFormMain::OpenInitWindow(bool reset)

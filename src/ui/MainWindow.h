@@ -29,11 +29,15 @@ public:
     // must end (the settings file is missing; the operator has been told).
     bool StartUp();
 
-    // Navigation, each opening its window modally.
+    // The openers of the navigation entries and menu items (NavItems), each opening its window
+    // modally.
     void OpenDeviceCardWindow();
+    void OpenRestoreBlankWindow();
+    void OpenFormatWindow();
     void OpenInitWindow(bool reset);
     void OpenMaintenance();
     void SwitchOperator();
+    void Quit();
 
     // The status strip follows the card issuer.
     void ShowDeviceAttached(bool attached);
@@ -64,12 +68,36 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    enum TNavNeeds { Anything, CardIssuer };
+    struct TNavEntry {
+        const char* group = nullptr;
+        const char* caption = nullptr;
+        bool separatorBefore = false;
+    };
+    struct TMenuEntry {
+        const char* menu = nullptr;
+        const char* caption = nullptr;
+        int position = 0;
+        bool separatorBefore = false;
+    };
+    struct TNavItem {
+        TNavEntry entry;
+        TMenuEntry menuItem;
+        TNavNeeds needs;
+        void (TFormMain::*open)();
+    };
+    static const char* const MenuBar[];
+    static const TNavItem NavItems[];
+
     void FormShow();
     void btnInClick();
     void btnOutClick();
     void tickClock();
     void tickScroll();
+    void buildNavigation();
     void buildMenus();
+    // Opens the item's window once what it needs is there.
+    void Open(const TNavItem& item);
     QWidget* buildStatusStrip();
 
     class MemoLog;

@@ -1,6 +1,7 @@
 #include "Session.h"
 
-uint8_t OperatorLevel = 0;
+#include "link/ProgramState.h"
+#include "store/Dialogs.h"
 
 QString LevelName(int level)
 {
@@ -16,9 +17,15 @@ QString LevelName(int level)
     }
 }
 
-#include "link/HidDevice.h"
-
 bool CardIssuerAttached()
 {
     return CardIssuerDevice != nullptr;
+}
+
+bool RequireCardIssuer()
+{
+    if (CardIssuerAttached())
+        return true;
+    ShowMessage(QStringLiteral("请插入发卡器"));
+    return false;
 }

@@ -1,5 +1,6 @@
 #include "SetTerminalParam.h"
 
+#include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
 #include "cards/CardRecords.h"
@@ -18,7 +19,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
@@ -56,7 +56,8 @@ QLabel* noteLabel(const QString& text, QWidget* parent, const char* colour)
 
 } // namespace
 
-TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : TDialog(parent)
+TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent)
+    : TCardDialog(parent, CloseRule::SendStop, Polling::WhileOpen, 200)
 {
     setWindowTitle(QStringLiteral("设置终端参数"));
 
@@ -109,24 +110,19 @@ TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent) : TDialog(parent)
     setTabOrder(btnWrite, btnSave);
     setTabOrder(btnSave, btnCancel);
 
-    tmr1 = new QTimer(this);
-    tmr1->setInterval(200);
-    connect(tmr1, &QTimer::timeout, this, &TFormSetTerminalParam::tmr1Timer);
-    connect(btnRead, &QPushButton::clicked, this, &TFormSetTerminalParam::btnReadClick);
-    connect(btnWrite, &QPushButton::clicked, this, &TFormSetTerminalParam::btnWriteClick);
-    connect(btnSave, &QPushButton::clicked, this, &TFormSetTerminalParam::btnSaveClick);
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+    OnClick(btnRead, this, &TFormSetTerminalParam::btnReadClick);
+    OnClick(btnWrite, this, &TFormSetTerminalParam::btnWriteClick);
+    OnClick(btnSave, this, &TFormSetTerminalParam::btnSaveClick);
+    OnClick(btnCancel, this, &QDialog::reject);
 }
 
 void TFormSetTerminalParam::FormShow()
 {
-    m_closing = false;
     edtSector->setText(QString::number(SystemInfo.Sector));
     edtSector->setEnabled(OperatorLevel != 0);
     const QString region = GbkToString(SystemInfo.RegionID, 8);
     edtRegion->setText(region.isEmpty() ? DefaultRegionID : region);
     CardDataReady = 0;
-    tmr1->start();
 }
 
 std::optional<QByteArray> TFormSetTerminalParam::regionToStore()
@@ -145,42 +141,38 @@ std::optional<QByteArray> TFormSetTerminalParam::regionToStore()
 
 void TFormSetTerminalParam::btnWriteClick()
 {
-    if (!CardIssuerAttached()) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
-        return;
-    }
-    const std::optional<QByteArray> region = regionToStore();
-    if (!region)
-        return;
-    bool ok = false;
-    const int sector = edtSector->text().toInt(&ok);
-    if (!ok) {
-        ShowRefusal(QStringLiteral("扇区输入错误"));
-        return;
-    }
-    const auto sectorByte = static_cast<uint8_t>(sector & 0xFF);
-    if (sectorByte > 15) {
-        ShowRefusal(QStringLiteral("扇区范围输入错误"));
-        return;
-    }
-    TerminalParamRec.Sector = sectorByte;
-    CopyGbkField(TerminalParamRec.RegionID, 8, *region);
-    TerminalParamRec.Kind = DeviceCardKind;
-    const QByteArray issueTime = Now().toString(QStringLiteral("yyMMddHH")).toLatin1();
-    std::memcpy(TerminalParamRec.IssueTime, issueTime.constData(), 8);
-    SystemInfo.Sector = sectorByte;
-    CopyGbkField(SystemInfo.RegionID, 8, *region);
-    IssueCommand(CmdWriteDeviceCard);
+    IssueCardCommand(CmdWriteDeviceCard, [this] {
+        const std::optional<QByteArray> region = regionToStore();
+        if (!region)
+            return false;
+        bool ok = false;
+        const int sector = edtSector->text().toInt(&ok);
+        if (!ok) {
+            ShowRefusal(QStringLiteral("扇区输入错误"));
+            return false;
+        }
+        const auto sectorByte = static_cast<uint8_t>(sector & 0xFF);
+        if (sectorByte > 15) {
+            ShowRefusal(QStringLiteral("扇区范围输入错误"));
+            return false;
+        }
+        TerminalParamRec.Sector = sectorByte;
+        CopyGbkField(TerminalParamRec.RegionID, 8, *region);
+        TerminalParamRec.Kind = DeviceCardKind;
+        const QByteArray issueTime = Now().toString(QStringLiteral("yyMMddHH")).toLatin1();
+        std::memcpy(TerminalParamRec.IssueTime, issueTime.constData(), 8);
+        SystemInfo.Sector = sectorByte;
+        CopyGbkField(SystemInfo.RegionID, 8, *region);
+        return true;
+    });
 }
 
 void TFormSetTerminalParam::btnReadClick()
 {
-    if (!CardIssuerAttached()) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
-        return;
-    }
-    CardDataReady = 0;
-    IssueCommand(CmdReadDeviceCard);
+    IssueCardCommand(CmdReadDeviceCard, [] {
+        CardDataReady = 0;
+        return true;
+    });
 }
 
 void TFormSetTerminalParam::btnSaveClick()
@@ -199,21 +191,11 @@ void TFormSetTerminalParam::btnSaveClick()
     accept();
 }
 
-void TFormSetTerminalParam::tmr1Timer()
+void TFormSetTerminalParam::tmrAnswerTimer()
 {
     if (!CardDataReady)
         return;
     CardDataReady = 0;
     edtRegion->setText(GbkToString(TerminalParamRec.RegionID, 8));
     lblSyncTime->setText(QString::fromLatin1(TerminalParamRec.IssueTime, 8));
-}
-
-void TFormSetTerminalParam::done(int result)
-{
-    if (!m_closing) {
-        m_closing = true;
-        IssueCommand(CmdStop);
-        tmr1->stop();
-    }
-    TDialog::done(result);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Dialog.h"
+#include "CardDialog.h"
 
 #include <QByteArray>
 #include <optional>
@@ -8,11 +8,10 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 
 // Device cards: the sector and community identifier every card depends on, written to a device
-// card together with the current hour, read back, or only saved.
-class TFormSetTerminalParam : public TDialog {
+// card together with the current hour, read back, or only saved. Closing sends command 9.
+class TFormSetTerminalParam : public TCardDialog {
     Q_OBJECT
 public:
     explicit TFormSetTerminalParam(QWidget* parent = nullptr);
@@ -24,22 +23,18 @@ public:
     QPushButton* btnWrite;
     QPushButton* btnSave;
     QPushButton* btnCancel;
-    QTimer* tmr1;
-
-    void done(int result) override;
 
 protected:
-    // Fills the boxes from the settings, clears CardDataReady and starts the timer.
+    // Fills the boxes from the settings and clears CardDataReady.
     void FormShow() override;
+    // Takes over a device card that was read.
+    void tmrAnswerTimer() override;
 
 private:
     void btnReadClick();
     void btnWriteClick();
     void btnSaveClick();
-    void tmr1Timer();
     // The identifier bytes to store, or nothing after telling the operator that the box holds no
     // valid identifier.
     std::optional<QByteArray> regionToStore();
-
-    bool m_closing = false;
 };

@@ -4,10 +4,10 @@
 #include "cards/CardRecords.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
 #include "store/SaveLoad.h"
-#include "support/LinkState.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -25,11 +25,11 @@ public:
 
     QString socketPath() const { return dir.filePath(QStringLiteral("sim.sock")); }
 
-    // Resets the program's link state, starts the simulator and the link and waits until the
+    // Resets the program's state, starts the simulator and the link and waits until the
     // card issuer is attached.
     bool start()
     {
-        ResetLinkState();
+        ResetProgramState();
         DefaultSystemInfo(SystemInfo);
         std::memcpy(SystemInfo.RegionID, "12345678", 8);
         if (!sim.listen(socketPath()))

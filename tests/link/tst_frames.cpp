@@ -1,6 +1,7 @@
 #include "cards/Digits.h"
 #include "link/CommandFrames.h"
 #include "link/Frames.h"
+#include "link/ProgramState.h"
 #include "link/ResultTexts.h"
 
 #include <QTest>
@@ -58,7 +59,7 @@ QByteArray answer(uint8_t command, uint8_t result, const QByteArray& payload)
 class TestFrames : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { ResetReceiveBuffers(); }
+    void init() { ResetProgramState(); }
     void sendCutsIntoReports_data();
     void sendCutsIntoReports();
     void sendWithoutDeviceDoesNothing();
@@ -70,7 +71,9 @@ private Q_SLOTS:
     void commandFrames_data();
     void commandFrames();
     void blackListCountIsBounded();
-    void logLineAndTexts();
+    void logLine();
+    void resultTexts_data();
+    void resultTexts();
 };
 
 void TestFrames::sendCutsIntoReports_data()
@@ -278,20 +281,64 @@ void TestFrames::blackListCountIsBounded()
     QCOMPARE(int((*f)[52]), 0xEE);
 }
 
-void TestFrames::logLineAndTexts()
+void TestFrames::logLine()
 {
     feed(cut(answer(3, 0, QByteArray("\x00\x12\xD6\x87", 4)))[0]);
     QCOMPARE(LogResponseLine(ResponseFrame), QStringLiteral("AA,09,03,00,00,12,D6,87,EE"));
-    QCOMPARE(*ShowResultText(0, CallerWriteDeviceCard),
-             QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权"));
-    QCOMPARE(*ShowResultText(0x80, CallerWriteDeviceCard),
-             QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权"));
-    QCOMPARE(*ShowResultText(0x85, CallerReadDeviceCard), QStringLiteral("卡类型错误: 这个可能是用户卡"));
-    QCOMPARE(*ShowResultText(5, CallerBlackList), QStringLiteral("卡类型错误"));
-    QVERIFY(!ShowResultText(7, CallerBlackList));
-    QCOMPARE(ResultText(5), QStringLiteral("卡类型错误, 此卡可能是设备卡"));
-    QCOMPARE(ResultText(7), QString());
-    QCOMPARE(ResultText(0x80), QString());
+}
+
+void TestFrames::resultTexts_data()
+{
+    QTest::addColumn<int>("caller"); // ShowResult's caller type; -1: ResultText; -2: a card run
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text"); // null: ShowResult shows nothing
+    const QString device = QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权");
+    const int line = -1;
+    const int run = -2;
+    QTest::newRow("write device card, 0") << int(CallerWriteDeviceCard) << 0 << device;
+    QTest::newRow("write device card, 0x80") << int(CallerWriteDeviceCard) << 0x80 << device;
+    QTest::newRow("write device card, 5") << int(CallerWriteDeviceCard) << 5 << "卡类型错误";
+    QTest::newRow("read device card, 0") << int(CallerReadDeviceCard) << 0 << "操作完成";
+    QTest::newRow("read device card, 0x85")
+        << int(CallerReadDeviceCard) << 0x85 << "卡类型错误: 这个可能是用户卡";
+    QTest::newRow("blacklist, 1") << int(CallerBlackList) << 1 << "密钥错误";
+    QTest::newRow("blacklist, 4") << int(CallerBlackList) << 4 << "选择卡错误";
+    QTest::newRow("blacklist, 5") << int(CallerBlackList) << 5 << "卡类型错误";
+    QTest::newRow("blacklist, 6") << int(CallerBlackList) << 6 << "非本小区IC卡";
+    QTest::newRow("blacklist, 7") << int(CallerBlackList) << 7 << QString();
+    QTest::newRow("blacklist, 0x87") << int(CallerBlackList) << 0x87 << QString();
+    QTest::newRow("result line, 0") << line << 0 << "操作完成";
+    QTest::newRow("result line, 5") << line << 5 << "卡类型错误, 此卡可能是设备卡";
+    QTest::newRow("result line, 6") << line << 6 << "非本小区IC卡";
+    QTest::newRow("result line, 7") << line << 7 << "";
+    QTest::newRow("result line, 0x80 not masked") << line << 0x80 << "";
+    QTest::newRow("card run, 0") << run << 0 << "操作完成";
+    QTest::newRow("card run, 1 wrong key") << run << 1 << "";
+    QTest::newRow("card run, 2") << run << 2 << "读卡错误";
+    QTest::newRow("card run, 3") << run << 3 << "写卡错误";
+    QTest::newRow("card run, 4") << run << 4 << "";
+    QTest::newRow("card run, 5") << run << 5 << "卡类型错误";
+    QTest::newRow("card run, 6") << run << 6 << "无效的小区编号";
+    QTest::newRow("card run, 0x83") << run << 0x83 << "写卡错误";
+    QTest::newRow("card run, 9") << run << 9 << "";
+}
+
+// One table of texts, read by ShowResult, ResultText and the card initialisation window.
+void TestFrames::resultTexts()
+{
+    QFETCH(int, caller);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    if (caller == -1) {
+        QCOMPARE(ResultText(code), text);
+    } else if (caller == -2) {
+        QCOMPARE(ResultTextFor(ResultUse::CardRun, code), text);
+    } else {
+        const std::optional<QString> shown = ShowResultText(code, caller);
+        QCOMPARE(shown.has_value(), !text.isNull());
+        if (shown)
+            QCOMPARE(*shown, text);
+    }
 }
 
 QTEST_APPLESS_MAIN(TestFrames)

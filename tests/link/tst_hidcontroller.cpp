@@ -5,6 +5,7 @@
 #include "link/CardIssuerLink.h"
 #include "link/Frames.h"
 #include "link/HidReportDescriptor.h"
+#include "link/ProgramState.h"
 #include "link/SimulatorBackend.h"
 #include "support/TestDialogs.h"
 
@@ -70,8 +71,7 @@ private Q_SLOTS:
 
 void TestHidController::init()
 {
-    ResetReceiveBuffers();
-    CardIssuerDevice = nullptr;
+    ResetProgramState();
 }
 
 void TestHidController::firstEnumerationClaimsTheCardIssuer()

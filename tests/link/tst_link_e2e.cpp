@@ -4,6 +4,7 @@
 #include "SimHarness.h"
 #include "cards/Digits.h"
 #include "link/ResultTexts.h"
+#include "store/OperationError.h"
 #include "support/TestDialogs.h"
 
 #include <QElapsedTimer>
@@ -60,6 +61,7 @@ struct Recorder final : ResponseLog, InitRunCounters, SqlExecutor, BlackListWind
     int successes = 0;
     int failures = 0;
     int refreshed = 0;
+    QString refreshError; // thrown by refreshLists when set
     void appendLine(const QString& line) override { lines << line; }
     void cardAnswered(uint8_t result) override { (result == 0 ? successes : failures) += 1; }
     bool executeSql(const QString& s) override
@@ -67,7 +69,12 @@ struct Recorder final : ResponseLog, InitRunCounters, SqlExecutor, BlackListWind
         statements << s;
         return true;
     }
-    void refreshLists() override { ++refreshed; }
+    void refreshLists() override
+    {
+        ++refreshed;
+        if (!refreshError.isEmpty())
+            throw OperationError(refreshError);
+    }
 };
 
 } // namespace
@@ -82,6 +89,7 @@ private Q_SLOTS:
     void ownerCardWriteThenRead();
     void deviceCardWriteThenRead();
     void blackListWriteThenRead();
+    void failingReloadIsShownAndTheAnswerFinishes();
     void formatRunOverSeveralCards();
     void blankRunRestoresCards();
     void stoppedRunIgnoresLateAnswer();
@@ -101,12 +109,12 @@ void TestLinkEndToEnd::init()
 {
     dialogs_ = std::make_unique<TestDialogs>();
     rec_ = Recorder{};
+    h_ = std::make_unique<SimHarness>();
+    QVERIFY(h_->start()); // resets the program's state first
     CurrentResponseLog = &rec_;
     CurrentInitRunCounters = &rec_;
     CurrentSqlExecutor = &rec_;
     CurrentBlackListWindow = &rec_;
-    h_ = std::make_unique<SimHarness>();
-    QVERIFY(h_->start());
 }
 
 void TestLinkEndToEnd::cleanup()
@@ -312,6 +320,34 @@ void TestLinkEndToEnd::blackListWriteThenRead()
     QCOMPARE(BlackListSerial(BlackListRec.Entries[0]), 3430008);
     QCOMPARE(BlackListSerial(BlackListRec.Entries[1]), 77);
     QCOMPARE(dialogs_->texts(), (QStringList{QStringLiteral("操作完成"), QStringLiteral("操作完成")}));
+}
+
+// A window's reload that throws in the middle of an answer: the operator reads the error, the
+// answer is dealt with to its end, and the link goes on with the next command.
+void TestLinkEndToEnd::failingReloadIsShownAndTheAnswerFinishes()
+{
+    h_->formattedCardOnReader();
+    BlackListRec = {};
+    BlackListRec.Kind = 2;
+    PackDigits(BlackListRec.RegionBCD, "12345678", 4);
+    BlackListRec.Count = 1;
+    BlackListRec.Entries[0].Flag = 1;
+    SetBlackListSerial(BlackListRec.Entries[0], 77);
+    BlackListTargets[0] = {1, 15};
+    BlackListTargetCount = 1;
+    BlackListSource = 1;
+    rec_.refreshError = QStringLiteral("no such table: UserInfo");
+    QVERIFY(h_->issueAndWait(6));
+    QCOMPARE(rec_.refreshed, 1);
+    QCOMPARE(dialogs_->texts(),
+             (QStringList{QStringLiteral("no such table: UserInfo"), QStringLiteral("操作完成")}));
+    QCOMPARE(dialogs_->shown.first().icon, MsgIcon::Error);
+    QCOMPARE(int(PendingCommand), 9);
+
+    dialogs_->clear();
+    QVERIFY(h_->issueAndWait(7));
+    QCOMPARE(int(BlackListReady), 1);
+    QCOMPARE(dialogs_->texts(), QStringList{QStringLiteral("操作完成")});
 }
 
 void TestLinkEndToEnd::formatRunOverSeveralCards()

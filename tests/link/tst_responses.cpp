@@ -4,6 +4,7 @@
 #include "cards/CardRecords.h"
 #include "cards/Digits.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "support/TestDialogs.h"
 
@@ -84,6 +85,7 @@ private:
 
 void TestResponses::init()
 {
+    ResetProgramState();
     dialogs_ = new TestDialogs;
     rec_ = Recorder{};
     CurrentResponseLog = &rec_;
@@ -91,14 +93,7 @@ void TestResponses::init()
     CurrentBlackListWindow = &rec_;
     CurrentOwnerList = &rec_;
     CurrentSqlExecutor = &rec_;
-    PendingCommand = IdleCommand;
-    CardDataReady = 0;
-    CardResult = -1;
-    BlackListReady = 0;
-    CommandEvent.reset();
-    UserCardRec = {};
-    TerminalParamRec = {};
-    BlackListRec = {};
+    CardResult = -1; // tells "not touched" from result 0
 }
 
 void TestResponses::cleanup()

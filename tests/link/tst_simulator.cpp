@@ -4,6 +4,7 @@
 #include "SimCardIssuer.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
 #include "store/SaveLoad.h"
@@ -192,6 +193,7 @@ void TestSimulator::headlessCommands()
 
 void TestSimulator::headlessBesideTheProgram()
 {
+    ResetProgramState();
     TestDialogs dialogs;
     QTemporaryDir dir;
     const QString socket = dir.filePath(QStringLiteral("s"));
@@ -201,7 +203,6 @@ void TestSimulator::headlessBesideTheProgram()
     QCOMPARE(sim.ask(QStringLiteral("new 3000000000")), QStringLiteral("3000000000"));
     QCOMPARE(sim.ask(QStringLiteral("present 3000000000")), QStringLiteral("ok"));
 
-    PendingCommand = IdleCommand;
     SystemInfo.Sector = 7;
     std::vector<std::unique_ptr<HidBackend>> backends;
     backends.push_back(std::make_unique<SimulatorBackend>(socket));

@@ -1,14 +1,19 @@
 // The command worker: one frame per wake-up built from the state at that moment, nothing for codes
-// above 10, and a clean end even while it waits for the main thread.
+// above 10, a clean end even while it waits for the main thread, and the end of the program when
+// a main-thread step is called from another thread.
 
 #include "FakeHid.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
+#include "link/Responses.h"
 #include "store/SaveLoad.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
+#include <thread>
 
 class TestWorker : public QObject {
     Q_OBJECT
@@ -19,6 +24,8 @@ private Q_SLOTS:
     void codesAboveTenSendNothing();
     void stopsWhileStepPending();
     void startStopRepeatedly();
+    void offMainThreadEndsTheProgram_data();
+    void offMainThreadEndsTheProgram();
 
 private:
     QList<QByteArray>& written() { return backend_->present[0].device->written; }
@@ -28,9 +35,8 @@ private:
 
 void TestWorker::init()
 {
+    ResetProgramState();
     DefaultSystemInfo(SystemInfo);
-    PendingCommand = IdleCommand;
-    CommandEvent.reset();
     auto backend = std::make_unique<FakeHidBackend>();
     backend->plug(QStringLiteral("/dev/a"), CardIssuerVendorId, CardIssuerProductId, false);
     backend_ = backend.get();
@@ -101,6 +107,44 @@ void TestWorker::startStopRepeatedly()
     const auto before = written().size();
     IssueCommand(IdleCommand);
     QTRY_COMPARE(written().size(), before + 1);
+}
+
+void TestWorker::offMainThreadEndsTheProgram_data()
+{
+    QTest::addColumn<QString>("function");
+    for (const char* function : {"IssueCommand", "BuildAndSendCommand", "HandleResponse"})
+        QTest::newRow(function) << QString::fromLatin1(function);
+}
+
+// The test runs itself as a child that makes the call from a thread of its own; the child must die
+// naming the function, in this build as in every other.
+void TestWorker::offMainThreadEndsTheProgram()
+{
+    QFETCH(QString, function);
+    const QString inChild = qEnvironmentVariable("ICCARD_CALL_OFF_MAIN");
+    if (!inChild.isEmpty()) {
+        std::thread([&inChild] {
+            if (inChild == QStringLiteral("IssueCommand"))
+                IssueCommand(IdleCommand);
+            else if (inChild == QStringLiteral("BuildAndSendCommand"))
+                BuildAndSendCommand();
+            else
+                HandleResponse(TResponseFrame{});
+        }).join();
+        QFAIL("the call went through");
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ICCARD_CALL_OFF_MAIN"), function);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels); // Qt Test logs the fatal message to stdout
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("offMainThreadEndsTheProgram:") + function});
+    QVERIFY(child.waitForFinished(20000));
+    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+    QVERIFY2(
+        child.readAll().contains((function + QStringLiteral(" called outside the main thread")).toUtf8()),
+        "no message naming the function");
 }
 
 QTEST_GUILESS_MAIN(TestWorker)

@@ -6,13 +6,13 @@
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
 #include "link/Frames.h"
+#include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/SaveLoad.h"
-#include "support/LinkState.h"
 #include "support/TestDialogs.h"
 #include "ui/Session.h"
 
@@ -37,15 +37,13 @@ public:
 
     explicit UiFixture(bool withSettings = true)
     {
+        ResetProgramState();
         if (withSettings)
             QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat"),
                         dir.filePath("SystemInfo.dat"));
         QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg"), dir.filePath("null.jpg"));
         SetAppPath(dir.path());
         setClock(&clock);
-        std::memset(&SystemInfo, 0, sizeof SystemInfo);
-        ResetLinkState();
-        OperatorLevel = 0;
     }
 
     ~UiFixture()

@@ -15,9 +15,8 @@ private Q_SLOTS:
     void restoreRunAndToggle();
     void resetFollowsItsState_data();
     void resetFollowsItsState();
-    void resultTexts_data();
-    void resultTexts();
     void levelShowsResetBox();
+    void destroyedMidRunStops();
 };
 
 void TestInitCards::formatRunWithAWriteErrorBetween()
@@ -156,27 +155,6 @@ void TestInitCards::resetFollowsItsState()
     QVERIFY(w.buttonRow->styleSheet().contains(QStringLiteral("#d62f2f")));
 }
 
-void TestInitCards::resultTexts_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0 << "操作完成";
-    QTest::newRow("1 wrong key") << 1 << "";
-    QTest::newRow("2") << 2 << "读卡错误";
-    QTest::newRow("3") << 3 << "写卡错误";
-    QTest::newRow("4") << 4 << "";
-    QTest::newRow("5") << 5 << "卡类型错误";
-    QTest::newRow("6") << 6 << "无效的小区编号";
-    QTest::newRow("0x83") << 0x83 << "写卡错误";
-}
-
-void TestInitCards::resultTexts()
-{
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    QCOMPARE(TFormInit_QDR::RunResultText(uint8_t(code)), text);
-}
-
 void TestInitCards::levelShowsResetBox()
 {
     UiFixture f;
@@ -188,6 +166,23 @@ void TestInitCards::levelShowsResetBox()
         QCOMPARE(w.pnlResult->text(), QStringLiteral("..."));
         QTRY_COMPARE(w.pnlResult->text(), QStringLiteral("操作完成")); // the first tick shows result 0
     }
+}
+
+// Gone without being closed (its opener went first): the run is stopped all the same, and later
+// answers of the run find no window to count in.
+void TestInitCards::destroyedMidRunStops()
+{
+    UiFixture f;
+    auto* w = new TFormInit_QDR;
+    w->show();
+    QVERIFY(CurrentInitRunCounters);
+    w->btnRun->click();
+    QCOMPARE(int(PendingCommand), 0);
+    CommandEvent.reset();
+    delete w;
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(CommandEvent.isSet()); // command 9 goes out
+    QVERIFY(!CurrentInitRunCounters);
 }
 
 QTEST_MAIN(TestInitCards)

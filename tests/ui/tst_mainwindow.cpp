@@ -1,6 +1,7 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
 #include "ui/FixDataBase.h"
+#include "ui/InitQdr.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigationBar.h"
@@ -9,6 +10,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -34,6 +36,43 @@ void nav(TFormMain& main, const char* caption)
     main.nav->entry(QString::fromUtf8(caption))->click();
 }
 
+// The navigation bar from top to bottom: "[group]", "entry" (with " (off)" when it cannot be used)
+// and "--" for a separator.
+QStringList navigationLayout(const TFormMain& main)
+{
+    QStringList out;
+    QLayout* layout = main.nav->layout();
+    for (int i = 0; i < layout->count(); ++i) {
+        QWidget* w = layout->itemAt(i)->widget();
+        if (auto* button = qobject_cast<QPushButton*>(w))
+            out << button->text() + (button->isEnabled() ? QString() : QStringLiteral(" (off)"));
+        else if (auto* line = qobject_cast<QFrame*>(w); line && line->frameShape() == QFrame::HLine)
+            out << QStringLiteral("--");
+        else if (auto* label = qobject_cast<QLabel*>(w))
+            out << QLatin1Char('[') + label->text() + QLatin1Char(']');
+    }
+    return out;
+}
+
+// The menu bar: "[menu]" followed by its items (" (off)" as above, "--" for a separator); an action
+// of the bar itself shows as "<action>".
+QStringList menuLayout(TFormMain& main)
+{
+    QStringList out;
+    for (QAction* top : main.menuBar()->actions()) {
+        if (!top->menu()) {
+            out << QLatin1Char('<') + top->text() + QLatin1Char('>');
+            continue;
+        }
+        out << QLatin1Char('[') + top->text() + QLatin1Char(']');
+        for (QAction* item : top->menu()->actions())
+            out << (item->isSeparator()
+                        ? QStringLiteral("--")
+                        : item->text() + (item->isEnabled() ? QString() : QStringLiteral(" (off)")));
+    }
+    return out;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -48,6 +87,9 @@ private Q_SLOTS:
     void switchOperator();
     void settingsSavedAtClose();
     void formatMenuNeedsTheCardIssuer();
+    void navigationAndMenus();
+    void entriesOpenTheirWindows_data();
+    void entriesOpenTheirWindows();
     void enterOpensTheFocusedEntry();
     void messageBoxesCarryTheProgramTitle();
 };
@@ -219,6 +261,81 @@ void TestMainWindow::formatMenuNeedsTheCardIssuer()
     // Entries of windows that are not there yet cannot be used.
     QVERIFY(!main.nav->entry(QStringLiteral("业主资料录入"))->isEnabled());
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->isEnabled());
+}
+
+void TestMainWindow::navigationAndMenus()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QCOMPARE(navigationLayout(main),
+             (QStringList{"[发卡管理]", "发设备卡", "--", "业主卡批量发卡 (off)", "业主卡单独发卡 (off)",
+                          "无业主发卡 (off)", "--", "删卡（无卡） (off)", "删卡（有卡）", "[系统参数管理]",
+                          "数据库维护", "切换操作员", "[资料管理]", "门禁资料录入 (off)",
+                          "小区资料录入 (off)", "业主资料录入 (off)"}));
+    QCOMPARE(menuLayout(main), (QStringList{"[用户出入管理]", "小区资料管理 (off)", "业主资料管理 (off)",
+                                            "--", "用户发卡 (off)", "[设备管理]", "门禁资料登记 (off)", "--",
+                                            "设置门禁参数", "[系统参数管理]", "IC卡初始化", "<退出>"}));
+    for (const QString& later : {QStringLiteral("业主卡批量发卡"), QStringLiteral("门禁资料录入")})
+        QCOMPARE(main.nav->entry(later)->toolTip(), QStringLiteral("此功能尚未开放"));
+    QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->toolTip().isEmpty());
+}
+
+void TestMainWindow::entriesOpenTheirWindows_data()
+{
+    QTest::addColumn<QString>("place"); // "nav" or "menu"
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("window"); // class name, and the heading of the card run window
+    QTest::newRow("发设备卡") << "nav"
+                              << "发设备卡"
+                              << "TFormSetTerminalParam";
+    QTest::newRow("设置门禁参数") << "menu"
+                                  << "设置门禁参数"
+                                  << "TFormSetTerminalParam";
+    QTest::newRow("删卡（有卡）") << "nav"
+                                  << "删卡（有卡）"
+                                  << "TFormInit_QDR IC卡恢复白卡";
+    QTest::newRow("IC卡初始化") << "menu"
+                                << "IC卡初始化"
+                                << "TFormInit_QDR 格式化IC卡";
+    QTest::newRow("数据库维护") << "nav"
+                                << "数据库维护"
+                                << "TfrmFixDataBase";
+    QTest::newRow("切换操作员") << "nav"
+                                << "切换操作员"
+                                << "TFormLogin";
+}
+
+void TestMainWindow::entriesOpenTheirWindows()
+{
+    QFETCH(QString, place);
+    QFETCH(QString, caption);
+    QFETCH(QString, window);
+    UiFixture f;
+    QVERIFY(f.listen());
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    QTRY_VERIFY(main.link->attached());
+    QString opened;
+    WhenModal<QDialog>([&opened](QDialog* w) {
+        opened = QString::fromLatin1(w->metaObject()->className());
+        if (auto* init = qobject_cast<TFormInit_QDR*>(w))
+            opened += QLatin1Char(' ') + init->lblHeading->text();
+        w->reject();
+    });
+    if (place == QStringLiteral("nav")) {
+        main.nav->entry(caption)->click();
+    } else {
+        QAction* item = nullptr;
+        for (QAction* menu : main.menuBar()->actions())
+            if (menu->menu())
+                for (QAction* a : menu->menu()->actions())
+                    if (a->text() == caption)
+                        item = a;
+        QVERIFY(item);
+        item->trigger();
+    }
+    QCOMPARE(opened, window);
+    QVERIFY(f.dialogs.texts().isEmpty());
 }
 
 void TestMainWindow::enterOpensTheFocusedEntry()

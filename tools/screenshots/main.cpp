@@ -5,6 +5,7 @@
 #include "SimCardIssuer.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
 #include "link/SimulatorBackend.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
@@ -98,6 +99,7 @@ int main(int argc, char* argv[])
     QDir().mkpath(output);
     const QString programFolder = QString::fromLocal8Bit(argv[2]);
 
+    ResetProgramState();
     QTemporaryDir folder;
     for (const char* name : {"SystemInfo.dat", "null.jpg"})
         QFile::copy(programFolder + QLatin1Char('/') + QLatin1String(name),

@@ -1,0 +1,90 @@
+#include "ProgramState.h"
+
+#include "CommandWorker.h"
+#include "store/DM.h"
+
+#include <QtGlobal>
+#include <cstring>
+#include <thread>
+
+uint8_t PendingCommand = IdleCommand;
+TManualResetEvent CommandEvent;
+TActThread* ActThread = nullptr;
+
+TUserCardRec UserCardRec;
+TTerminalParamRec TerminalParamRec;
+TBlackListRec BlackListRec;
+TBlackListTarget BlackListTargets[BlackListMaxEntries];
+int BlackListTargetCount = 0;
+uint8_t BlackListSource = 0;
+
+uint8_t CardDataReady = 0;
+int32_t CardResult = 0;
+uint8_t BlackListReady = 0;
+
+uint8_t ReportBuffer[MaxPackets * PacketDataSize] = {};
+TResponseFrame ResponseFrame = {};
+
+TJvHidDevice* CardIssuerDevice = nullptr;
+
+ResponseLog* CurrentResponseLog = nullptr;
+InitRunCounters* CurrentInitRunCounters = nullptr;
+BlackListWindowHook* CurrentBlackListWindow = nullptr;
+OwnerListHook* CurrentOwnerList = nullptr;
+SqlExecutor* CurrentSqlExecutor = nullptr;
+
+uint8_t OperatorLevel = 0;
+
+namespace {
+
+// Static initialisation runs on the thread that starts the program, before main().
+const std::thread::id MainThreadId = std::this_thread::get_id();
+
+} // namespace
+
+void ResetProgramState()
+{
+    RequireMainThread(__func__);
+    StopCommandWorker();
+    delete dm;
+    dm = nullptr;
+
+    PendingCommand = IdleCommand;
+    CommandEvent.reset();
+
+    UserCardRec = {};
+    TerminalParamRec = {};
+    BlackListRec = {};
+    for (TBlackListTarget& target : BlackListTargets)
+        target = {};
+    BlackListTargetCount = 0;
+    BlackListSource = 0;
+
+    CardDataReady = 0;
+    CardResult = 0;
+    BlackListReady = 0;
+    ResetReceiveBuffers();
+
+    CardIssuerDevice = nullptr;
+
+    CurrentResponseLog = nullptr;
+    CurrentInitRunCounters = nullptr;
+    CurrentBlackListWindow = nullptr;
+    CurrentOwnerList = nullptr;
+    CurrentSqlExecutor = nullptr;
+
+    OperatorLevel = 0;
+    std::memset(&SystemInfo, 0, sizeof SystemInfo);
+    AppPath.clear();
+}
+
+bool OnMainThread()
+{
+    return std::this_thread::get_id() == MainThreadId;
+}
+
+void RequireMainThread(const char* function)
+{
+    if (!OnMainThread())
+        qFatal("%s called outside the main thread", function);
+}

@@ -1,0 +1,70 @@
+#include "CardDialog.h"
+
+#include "Actions.h"
+#include "Session.h"
+#include "link/CommandWorker.h"
+
+#include <QTimer>
+
+TCardDialog::TCardDialog(QWidget* parent, CloseRule onClose, Polling polling, int intervalMs)
+    : TDialog(parent), m_onClose(onClose), m_polling(polling)
+{
+    if (polling == Polling::None)
+        return;
+    tmrAnswer = new QTimer(this);
+    tmrAnswer->setInterval(intervalMs);
+    OnSignal(tmrAnswer, &QTimer::timeout, this, &TCardDialog::tmrAnswerTimer);
+    if (polling == Polling::FromCreation)
+        tmrAnswer->start();
+}
+
+TCardDialog::~TCardDialog()
+{
+    if (IsOpen())
+        endCardWork();
+    for (const HookSlot& hook : m_hooks)
+        hook.clear();
+}
+
+void TCardDialog::BeginOpening()
+{
+    for (const HookSlot& hook : m_hooks)
+        hook.set();
+    if (tmrAnswer && !tmrAnswer->isActive())
+        tmrAnswer->start();
+}
+
+void TCardDialog::done(int result)
+{
+    if (IsOpen())
+        endCardWork();
+    TDialog::done(result);
+}
+
+void TCardDialog::endCardWork()
+{
+    switch (m_onClose) {
+    case CloseRule::SendStop:
+        IssueCommand(IdleCommand);
+        break;
+    case CloseRule::ResetToIdle:
+        PendingCommand = IdleCommand;
+        break;
+    case CloseRule::LeavePending:
+        break;
+    }
+    if (tmrAnswer)
+        tmrAnswer->stop();
+    for (const HookSlot& hook : m_hooks)
+        hook.clear();
+}
+
+bool TCardDialog::IssueCardCommand(uint8_t code, const std::function<bool()>& fill)
+{
+    if (!RequireCardIssuer())
+        return false;
+    if (fill && !fill())
+        return false;
+    IssueCommand(code);
+    return true;
+}

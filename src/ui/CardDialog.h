@@ -1,0 +1,82 @@
+#pragma once
+
+#include "Dialog.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QTimer;
+
+// The base of the windows that work with the card issuer (device cards, card runs, owner cards,
+// blacklist cards and their listing). It holds the steps they share:
+// - a card command: refused with "请插入发卡器" while no card issuer is attached, otherwise the
+//   command's record is filled and the command issued, in that order (IssueCardCommand);
+// - the answer polled on the window's timer (tmrAnswer, 100 or 200 ms, calling tmrAnswerTimer),
+//   running while the window is open, or from creation on;
+// - what closing does to a command in flight (CloseRule), by any way of closing, also when the
+//   window is destroyed while open;
+// - the answer handler's pointers to the window (CurrentInitRunCounters, CurrentBlackListWindow,
+//   CurrentOwnerList), set while the window is open and cleared when it closes or is destroyed,
+//   so that an answer never reaches a window that is gone (KeepAnswerHook).
+// Main thread.
+class TCardDialog : public TDialog {
+    Q_OBJECT
+public:
+    // What closing the window does to a card command in flight.
+    enum class CloseRule {
+        SendStop,     // PendingCommand 9 and CommandEvent signalled: command 9 goes out
+        ResetToIdle,  // PendingCommand 9 without signalling: a late answer is ignored
+        LeavePending, // nothing: the command stays pending
+    };
+    // When the answer timer runs (it always stops when the window closes).
+    enum class Polling {
+        None,         // the window does not poll
+        WhileOpen,    // from each opening
+        FromCreation, // from creation, and again from each opening
+    };
+
+    TCardDialog(QWidget* parent, CloseRule onClose, Polling polling = Polling::None, int intervalMs = 200);
+    ~TCardDialog() override;
+
+    // The answer timer; null for Polling::None.
+    QTimer* tmrAnswer = nullptr;
+
+    // Closes the window after applying its close rule. Windows that override it call it last.
+    void done(int result) override;
+
+    // Refuses with "请插入发卡器" (false) while no card issuer is attached. Otherwise runs fill,
+    // which fills the command's record or refuses (false, after telling the operator why), and
+    // then issues the command: PendingCommand := code, CommandEvent signalled.
+    static bool IssueCardCommand(uint8_t code, const std::function<bool()>& fill = {});
+
+protected:
+    // Keeps slot (one of the answer handler's Current... pointers) at hook while the window is open.
+    template <typename Hook> void KeepAnswerHook(Hook*& slot, Hook* hook)
+    {
+        m_hooks.push_back({[&slot, hook] { slot = hook; },
+                           [&slot, hook] {
+                               if (slot == hook)
+                                   slot = nullptr;
+                           }});
+        if (IsOpen())
+            slot = hook;
+    }
+
+    // One tick of the answer timer: take over an answer that has arrived.
+    virtual void tmrAnswerTimer() {}
+
+    void BeginOpening() final;
+
+private:
+    struct HookSlot {
+        std::function<void()> set;
+        std::function<void()> clear;
+    };
+    // The close rule, the timer stopped and the hooks cleared.
+    void endCardWork();
+
+    CloseRule m_onClose;
+    Polling m_polling;
+    std::vector<HookSlot> m_hooks;
+};
