@@ -1,5 +1,7 @@
 #include "ListScreen.h"
 
+#include "Actions.h"
+
 #include "cards/Digits.h"
 #include "store/DM.h"
 #include "store/OperationError.h"
@@ -152,7 +154,7 @@ TListGrid::TListGrid(TListModel& model, QWidget* parent)
     verticalHeader()->hide();
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
-    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+    OnSignal(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid())
             toggleRow(index.row());
     });
