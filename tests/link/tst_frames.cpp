@@ -3,6 +3,7 @@
 #include "link/Frames.h"
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
+#include "support/AnswerFrames.h"
 
 #include <QTest>
 #include <vector>
@@ -48,10 +49,7 @@ ReportOutcome feed(const QByteArray& report)
 
 QByteArray answer(uint8_t command, uint8_t result, const QByteArray& payload)
 {
-    QByteArray a;
-    a.append(char(0xAA)).append(char(5 + payload.size())).append(char(command)).append(char(result));
-    a.append(payload).append(char(0xEE));
-    return a;
+    return RawFrame(command, result, payload);
 }
 
 } // namespace

@@ -5,10 +5,13 @@
 #include "cards/Digits.h"
 #include "link/ResultTexts.h"
 #include "store/OperationError.h"
+#include "support/AnswerFrames.h"
+#include "support/HookRecorder.h"
 #include "support/TestDialogs.h"
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <optional>
 
 namespace {
 
@@ -46,37 +49,6 @@ QByteArray DeviceBytes(const char* region)
     return QByteArray(reinterpret_cast<const char*>(b.data()), int(b.size()));
 }
 
-QByteArray BlackListBytes(int count)
-{
-    QByteArray b("\x02\x12\x34\x56\x78", 5);
-    b.append(char(count));
-    for (int i = 0; i < count; ++i)
-        b.append(char(1)).append(char(i)).append("\x22\x33", 2);
-    return b;
-}
-
-struct Recorder final : ResponseLog, InitRunCounters, SqlExecutor, BlackListWindowHook {
-    QStringList lines;
-    QStringList statements;
-    int successes = 0;
-    int failures = 0;
-    int refreshed = 0;
-    QString refreshError; // thrown by refreshLists when set
-    void appendLine(const QString& line) override { lines << line; }
-    void cardAnswered(uint8_t result) override { (result == 0 ? successes : failures) += 1; }
-    bool executeSql(const QString& s) override
-    {
-        statements << s;
-        return true;
-    }
-    void refreshLists() override
-    {
-        ++refreshed;
-        if (!refreshError.isEmpty())
-            throw OperationError(refreshError);
-    }
-};
-
 } // namespace
 
 class TestLinkEndToEnd : public QObject {
@@ -102,28 +74,21 @@ private Q_SLOTS:
 private:
     std::unique_ptr<SimHarness> h_;
     std::unique_ptr<TestDialogs> dialogs_;
-    Recorder rec_;
+    std::optional<HookRecorder> rec_;
 };
 
 void TestLinkEndToEnd::init()
 {
     dialogs_ = std::make_unique<TestDialogs>();
-    rec_ = Recorder{};
     h_ = std::make_unique<SimHarness>();
     QVERIFY(h_->start()); // resets the program's state first
-    CurrentResponseLog = &rec_;
-    CurrentInitRunCounters = &rec_;
-    CurrentSqlExecutor = &rec_;
-    CurrentBlackListWindow = &rec_;
+    rec_.emplace();
 }
 
 void TestLinkEndToEnd::cleanup()
 {
     h_.reset();
-    CurrentResponseLog = nullptr;
-    CurrentInitRunCounters = nullptr;
-    CurrentSqlExecutor = nullptr;
-    CurrentBlackListWindow = nullptr;
+    rec_.reset();
     dialogs_.reset();
 }
 
@@ -202,7 +167,7 @@ void TestLinkEndToEnd::everyCommandAndResult()
             h_->sim.setSector(serial, 7, SectorState::Formatted, DeviceBytes("12345679"));
             break;
         case BlackListRecord:
-            h_->sim.setSector(serial, 7, SectorState::Formatted, BlackListBytes(2));
+            h_->sim.setSector(serial, 7, SectorState::Formatted, BlackListPayload(2));
             break;
         default:
             break;
@@ -226,8 +191,8 @@ void TestLinkEndToEnd::everyCommandAndResult()
     QCOMPARE(int(ResponseFrame.Command), command);
     QCOMPARE(int(ResponseFrame.Result), result);
     QCOMPARE(dialogs_->texts(), messages);
-    QCOMPARE(rec_.lines.size(), 1);
-    QCOMPARE(rec_.lines[0], LogResponseLine(ResponseFrame));
+    QCOMPARE(rec_->lines.size(), 1);
+    QCOMPARE(rec_->lines[0], LogResponseLine(ResponseFrame));
     QCOMPARE(int(PendingCommand), command == 3 || command >= 8 ? command : 9);
     const bool dataReady = command == 3 || command == 4 || (command == 2 && result == 0);
     QCOMPARE(int(CardDataReady), dataReady ? 1 : 0);
@@ -236,8 +201,8 @@ void TestLinkEndToEnd::everyCommandAndResult()
     if (command == 3)
         QCOMPARE(uint32_t(UserCardRec.CardSerial), setup == NoCard ? 0u : serial);
     QCOMPARE(int(BlackListReady), command == 7 && result == 0 ? 1 : 0);
-    QCOMPARE(rec_.statements.size(), 0); // no owners were chosen
-    if (fault)                           // a failed operation leaves the card alone
+    QCOMPARE(rec_->statements.size(), 0); // no owners were chosen
+    if (fault)                            // a failed operation leaves the card alone
         QCOMPARE(h_->sim.sectorRecord(serial, 7).size(), setup == BlackListRecord ? 14 : 0);
 }
 
@@ -307,10 +272,10 @@ void TestLinkEndToEnd::blackListWriteThenRead()
     BlackListTargetCount = 2;
     BlackListSource = 1;
     QVERIFY(h_->issueAndWait(6));
-    QCOMPARE(rec_.statements,
+    QCOMPARE(rec_->statements,
              (QStringList{QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15"),
                           QStringLiteral("update UserInfo set chLoss = '' where idx = 16")}));
-    QCOMPARE(rec_.refreshed, 1);
+    QCOMPARE(rec_->refreshed, 1);
     QCOMPARE(h_->sim.sectorRecord(serial, 7).size(), 6 + 8);
 
     BlackListRec = {};
@@ -336,9 +301,9 @@ void TestLinkEndToEnd::failingReloadIsShownAndTheAnswerFinishes()
     BlackListTargets[0] = {1, 15};
     BlackListTargetCount = 1;
     BlackListSource = 1;
-    rec_.refreshError = QStringLiteral("no such table: UserInfo");
+    rec_->refreshError = QStringLiteral("no such table: UserInfo");
     QVERIFY(h_->issueAndWait(6));
-    QCOMPARE(rec_.refreshed, 1);
+    QCOMPARE(rec_->refreshed, 1);
     QCOMPARE(dialogs_->texts(),
              (QStringList{QStringLiteral("no such table: UserInfo"), QStringLiteral("操作完成")}));
     QCOMPARE(dialogs_->shown.first().icon, MsgIcon::Error);
@@ -371,8 +336,8 @@ void TestLinkEndToEnd::formatRunOverSeveralCards()
     // The same card left on the reader is not done twice.
     QTest::qWait(150);
     QCOMPARE(handled.size(), 4);
-    QCOMPARE(rec_.successes, 3);
-    QCOMPARE(rec_.failures, 1); // the foreign sector
+    QCOMPARE(rec_->successes, 3);
+    QCOMPARE(rec_->failures, 1); // the foreign sector
     for (uint32_t c : {1u, 2u, 4u})
         QCOMPARE(h_->sim.sectorState(c, 7), SectorState::Formatted);
     QCOMPARE(h_->sim.sectorState(3, 7), SectorState::Foreign);
@@ -393,7 +358,7 @@ void TestLinkEndToEnd::blankRunRestoresCards()
     h_->formattedCardOnReader(11); // on the reader before the run starts: processed at once
     QVERIFY(h_->issueAndWait(5));
     QCOMPARE(h_->sim.sectorState(11, 7), SectorState::Blank);
-    QCOMPARE(rec_.successes, 1);
+    QCOMPARE(rec_->successes, 1);
     QCOMPARE(int(PendingCommand), 5);
 }
 
@@ -409,8 +374,8 @@ void TestLinkEndToEnd::stoppedRunIgnoresLateAnswer()
     IssueCommand(IdleCommand);
     QVERIFY(handled.wait(2000));
     QCOMPARE(int(ResponseFrame.Command), 0);
-    QCOMPARE(rec_.lines.size(), 1);              // logged ...
-    QCOMPARE(rec_.successes + rec_.failures, 0); // ... but not counted
+    QCOMPARE(rec_->lines.size(), 1);               // logged ...
+    QCOMPARE(rec_->successes + rec_->failures, 0); // ... but not counted
     QCOMPARE(int(PendingCommand), 9);
     QTest::qWait(100);
     QCOMPARE(frames.size(), 2); // 0 and 9; the late answer sent nothing again
@@ -465,7 +430,7 @@ void TestLinkEndToEnd::answerToOtherCodeLeavesPendingCommand()
     QVERIFY(handled.wait(1000));
     QCOMPARE(int(PendingCommand), 4);
     QCOMPARE(int(CardDataReady), 0);
-    QCOMPARE(rec_.lines, QStringList{QStringLiteral("AA,05,02,00,EE")});
+    QCOMPARE(rec_->lines, QStringList{QStringLiteral("AA,05,02,00,EE")});
     QVERIFY(dialogs_->texts().isEmpty());
 }
 

@@ -6,54 +6,20 @@
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
 #include "link/Responses.h"
+#include "support/AnswerFrames.h"
+#include "support/HookRecorder.h"
 #include "support/TestDialogs.h"
 
 #include <QTest>
 #include <cstring>
+#include <optional>
 
 namespace {
 
+// The answers of the table, as the report handler hands them over.
 TResponseFrame Answer(uint8_t command, uint8_t result, const QByteArray& payload = {})
 {
-    TResponseFrame a{};
-    a.Head = FrameHead;
-    a.Length = uint8_t(5 + payload.size());
-    a.Command = command;
-    a.Result = result;
-    std::memcpy(a.Data, payload.constData(), size_t(payload.size()));
-    a.Tail = FrameTail;
-    return a;
-}
-
-// Records, in order, what the handler did through the windows' interfaces.
-struct Recorder final : ResponseLog, InitRunCounters, BlackListWindowHook, OwnerListHook, SqlExecutor {
-    QStringList events;
-    QStringList failing; // statements that fail
-    int successes = 0;
-    int failures = 0;
-    int lastResult = -1;
-    void appendLine(const QString& line) override { events << QStringLiteral("log ") + line; }
-    void cardAnswered(uint8_t result) override
-    {
-        lastResult = result;
-        (result == 0 ? successes : failures) += 1;
-    }
-    void refreshLists() override { events << QStringLiteral("refresh"); }
-    void reloadAt(int idx) override { events << QStringLiteral("reload %1").arg(idx); }
-    bool executeSql(const QString& statement) override
-    {
-        events << statement;
-        return !failing.contains(statement);
-    }
-};
-
-QByteArray BlackListPayload(int count)
-{
-    QByteArray p;
-    p.append(char(2)).append("\x12\x34\x56\x78", 4).append(char(count));
-    for (int i = 0; i < count; ++i)
-        p.append(char(i % 2)).append(char(i)).append(char(0x20 + i)).append(char(0x30));
-    return p;
+    return AnswerRecord(command, result, payload);
 }
 
 } // namespace
@@ -80,29 +46,20 @@ private Q_SLOTS:
 
 private:
     TestDialogs* dialogs_ = nullptr;
-    Recorder rec_;
+    std::optional<HookRecorder> rec_;
 };
 
 void TestResponses::init()
 {
     ResetProgramState();
     dialogs_ = new TestDialogs;
-    rec_ = Recorder{};
-    CurrentResponseLog = &rec_;
-    CurrentInitRunCounters = &rec_;
-    CurrentBlackListWindow = &rec_;
-    CurrentOwnerList = &rec_;
-    CurrentSqlExecutor = &rec_;
+    rec_.emplace();
     CardResult = -1; // tells "not touched" from result 0
 }
 
 void TestResponses::cleanup()
 {
-    CurrentResponseLog = nullptr;
-    CurrentInitRunCounters = nullptr;
-    CurrentBlackListWindow = nullptr;
-    CurrentOwnerList = nullptr;
-    CurrentSqlExecutor = nullptr;
+    rec_.reset();
     delete dialogs_;
 }
 
@@ -140,7 +97,7 @@ void TestResponses::resultMessages()
     HandleResponse(Answer(uint8_t(command), uint8_t(result), QByteArray(4, '\0')));
     QCOMPARE(dialogs_->texts(), message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(int(PendingCommand), pendingAfter);
-    QVERIFY(rec_.events.isEmpty()); // no owner update after a failed blacklist write
+    QVERIFY(rec_->events.isEmpty()); // no owner update after a failed blacklist write
 }
 
 void TestResponses::ownerCardAnswers()
@@ -240,14 +197,14 @@ void TestResponses::cardRunCountsEveryAnswer()
     // An answer to another command still counts, but sends nothing.
     HandleResponse(Answer(4, 0));
     QVERIFY(!CommandEvent.isSet());
-    QCOMPARE(rec_.successes, 2);
-    QCOMPARE(rec_.failures, 1);
-    QCOMPARE(rec_.lastResult, 0);
+    QCOMPARE(rec_->successes, 2);
+    QCOMPARE(rec_->failures, 1);
+    QCOMPARE(rec_->lastResult, 0);
 
     PendingCommand = 5;
     HandleResponse(Answer(5, 0x84)); // bit 7 dropped: select error, a failure
-    QCOMPARE(rec_.failures, 2);
-    QCOMPARE(rec_.lastResult, 4);
+    QCOMPARE(rec_->failures, 2);
+    QCOMPARE(rec_->lastResult, 4);
     QCOMPARE(int(PendingCommand), 5);
     QVERIFY(dialogs_->texts().isEmpty());
 
@@ -318,15 +275,15 @@ void TestResponses::bitSevenOnSuccess()
     HandleResponse(Answer(uint8_t(command), 0x80, payload));
 
     QCOMPARE(dialogs_->texts(), message.isEmpty() ? QStringList() : QStringList{message});
-    QCOMPARE(rec_.events, events);
+    QCOMPARE(rec_->events, events);
     QCOMPARE(int(CardDataReady), cardDataReady);
     QCOMPARE(CardResult, cardResult);
     switch (command) {
     case 0:
     case 5: // one more card done, and the run goes on
-        QCOMPARE(rec_.successes, 1);
-        QCOMPARE(rec_.failures, 0);
-        QCOMPARE(rec_.lastResult, 0);
+        QCOMPARE(rec_->successes, 1);
+        QCOMPARE(rec_->failures, 0);
+        QCOMPARE(rec_->lastResult, 0);
         QVERIFY(CommandEvent.isSet());
         break;
     case 2:
@@ -369,7 +326,7 @@ void TestResponses::blackListWriteUpdatesOwners()
     const QString first = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15");
     const QString second = QStringLiteral("update UserInfo set chLoss = '' where idx = 22");
     const QString third = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 30");
-    rec_.failing << second; // a failure does not stop the others
+    rec_->failing << second; // a failure does not stop the others
     // The message comes last: record it among the events.
     struct Ordered final : Dialogs {
         QStringList* events = nullptr;
@@ -381,13 +338,13 @@ void TestResponses::blackListWriteUpdatesOwners()
         QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
         QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
     } ordered;
-    ordered.events = &rec_.events;
+    ordered.events = &rec_->events;
     setDialogs(&ordered);
 
     PendingCommand = 6;
     HandleResponse(Answer(6, 0));
     setDialogs(dialogs_);
-    QCOMPARE(rec_.events, (QStringList{first, second, third, refresh, QStringLiteral("message 操作完成")}));
+    QCOMPARE(rec_->events, (QStringList{first, second, third, refresh, QStringLiteral("message 操作完成")}));
     QCOMPARE(int(PendingCommand), 9);
 }
 
@@ -427,9 +384,9 @@ void TestResponses::blackListRead()
 
 void TestResponses::logLine()
 {
-    LogResponse(&rec_, Answer(9, 0));
+    LogResponse(&*rec_, Answer(9, 0));
     LogResponse(nullptr, Answer(9, 0)); // no memo: nothing
-    QCOMPARE(rec_.events, QStringList{QStringLiteral("log AA,05,09,00,EE")});
+    QCOMPARE(rec_->events, QStringList{QStringLiteral("log AA,05,09,00,EE")});
 }
 
 QTEST_GUILESS_MAIN(TestResponses)

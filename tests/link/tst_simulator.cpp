@@ -8,6 +8,7 @@
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
 #include "store/SaveLoad.h"
+#include "support/AnswerFrames.h"
 #include "support/TestDialogs.h"
 
 #include <QProcess>
@@ -17,16 +18,9 @@
 
 namespace {
 
-QByteArray Frame(uint8_t code, uint8_t sector, const QByteArray& payload = {})
-{
-    QByteArray f;
-    f.append(char(0xAA)).append(char(5 + payload.size())).append(char(code)).append(char(sector));
-    return f.append(payload).append(char(0xEE));
-}
-
 QByteArray RunCommand(uint8_t code, uint8_t sector)
 {
-    return Frame(code, sector, QByteArray(6, '\xFF'));
+    return RawFrame(code, sector, QByteArray(6, '\xFF'));
 }
 
 // Reads lines of the headless simulator.
@@ -94,14 +88,14 @@ void TestSimulator::runWaitEndsWithAnyCommand()
     sim.addCard(1);
     sim.addCard(2);
     QVERIFY(!sim.handleFrame(RunCommand(0, 7))); // no card: waits
-    QVERIFY(!sim.handleFrame(Frame(9, 0)));      // stop: never answered, the wait ends
+    QVERIFY(!sim.handleFrame(RawFrame(9, 0)));   // stop: never answered, the wait ends
     sim.present(1);
     QCOMPARE(sim.sectorState(1, 7), SectorState::Blank);
 
     QVERIFY(sim.handleFrame(RunCommand(0, 7))); // card 1 is present and not processed yet: at once
     QCOMPARE(sim.sectorState(1, 7), SectorState::Formatted);
     QVERIFY(!sim.handleFrame(RunCommand(0, 7))); // waits for the next card
-    const auto answer = sim.handleFrame(Frame(8, 0, QByteArray(1, '\0')));
+    const auto answer = sim.handleFrame(RawFrame(8, 0, QByteArray(1, '\0')));
     QCOMPARE(*answer, QByteArray("\xAA\x05\x08\x00\xEE", 5));
     sim.present(2);
     QCOMPARE(sim.sectorState(2, 7), SectorState::Blank);

@@ -11,6 +11,7 @@
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
+#include "support/OwnerRecords.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -32,15 +33,7 @@ void say(const QString& line)
 
 TuserInfoRec owner(const QString& cardNo)
 {
-    TuserInfoRec r;
-    r.CardNo = cardNo;
-    r.UserName = QStringLiteral("业主") + cardNo;
-    r.DongHao = 1;
-    r.DanYuan = 1;
-    r.FangHao = QStringLiteral("0101");
-    r.ExpDate = QDate(2030, 1, 1);
-    r.chUseExpdate = QStringLiteral("否");
-    return r;
+    return OwnerRecord(QStringLiteral("业主") + cardNo, cardNo, 1, 1);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
+#include "support/OwnerRecords.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -128,11 +129,8 @@ QString TestCrashes::makeDatabase(const QString& name, const QString& prefix, in
     dm = new Tdm;
     dm->BeginBatch();
     for (int i = 0; i < owners; ++i) {
-        TuserInfoRec r;
-        r.CardNo = prefix + QString::number(i);
-        r.UserName = prefix + QString::number(i);
-        r.ExpDate = QDate(2030, 1, 1);
-        dm->InsertUserInfo(r, InsertEntry::Import);
+        dm->InsertUserInfo(OwnerRecord(prefix + QString::number(i), prefix + QString::number(i)),
+                           InsertEntry::Import);
     }
     for (int t = 1; t <= 5; ++t)
         AddTerminal({0, QString::number(t), prefix + QString::number(t), QString()});

@@ -4,25 +4,13 @@
 #include "store/SqlText.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QSqlDatabase>
 #include <stdexcept>
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 // Makes an SQLite file at path with the given statements, on a connection of its own.
 void makeDatabase(const QString& path, const QStringList& statements)
@@ -222,10 +210,10 @@ void TestDatabase::foreignFileIsNeverUsed()
     QFETCH(QString, reason);
     const QString path = Tdm::DatabasePath();
     if (statements.isEmpty())
-        writeFile(path, bytes);
+        WriteFile(path, bytes);
     else
         makeDatabase(path, statements);
-    const QByteArray before = readFile(path);
+    const QByteArray before = ReadFile(path);
 
     // First use: one clear message naming the file; the operation ends with an error that has
     // already been shown.
@@ -251,7 +239,7 @@ void TestDatabase::foreignFileIsNeverUsed()
     QVERIFY(!dm->IsOpen());
 
     // Never written, never repaired.
-    QCOMPARE(readFile(path), before);
+    QCOMPARE(ReadFile(path), before);
     QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
     QVERIFY(!QFile::exists(path + QStringLiteral("-journal")));
 }

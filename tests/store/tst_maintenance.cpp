@@ -4,6 +4,7 @@
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
+#include "support/Files.h"
 
 #include <QFile>
 
@@ -40,13 +41,6 @@ QVariantList namesIn(const QString& path)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("reader"));
     return out;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
 }
 
 QStringList filesIn(const QString& folder)
@@ -105,7 +99,7 @@ void TestMaintenance::backupCopiesTheOpenDatabase()
 void TestMaintenance::backupFolderThatCannotBeMade()
 {
     addOwner(QStringLiteral("甲"));
-    writeFile(BackupFolder(), "a file where the folder should be");
+    WriteFile(BackupFolder(), "a file where the folder should be");
     const TMaintenanceResult r = BackupDatabase();
     QVERIFY(!r.ok);
     QCOMPARE(r.message, QStringLiteral("Cannot Create ") + f.folder() + QStringLiteral("/dbBak"));
@@ -162,9 +156,9 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
     const QString chosen =
         kind == QLatin1String("itself") ? Tdm::DatabasePath() : f.folder() + QStringLiteral("/chosen.bak");
     if (kind == QLatin1String("text")) {
-        writeFile(chosen, "not a database at all\n");
+        WriteFile(chosen, "not a database at all\n");
     } else if (kind == QLatin1String("empty")) {
-        writeFile(chosen, QByteArray());
+        WriteFile(chosen, QByteArray());
     } else if (kind == QLatin1String("cut")) {
         // A copy whose last bytes did not arrive (a worn stick, a copy pulled out too early): the
         // engine's own checks pass it, and it would zero the end of an owner's photo.
@@ -173,7 +167,7 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
         QVERIFY(backup.ok);
         QFile file(backup.file);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        writeFile(chosen, file.readAll().chopped(cut));
+        WriteFile(chosen, file.readAll().chopped(cut));
     } else if (kind == QLatin1String("other")) {
         QSqlQuery q(dm->database());
         QVERIFY(q.exec(QStringLiteral("VACUUM INTO '%1'").arg(chosen)));
@@ -281,14 +275,14 @@ void TestMaintenance::leftoversOfCutShortRunsAreRemoved()
     // At the next start.
     delete dm;
     for (const QString& file : litter)
-        writeFile(file, "left by a killed run");
+        WriteFile(file, "left by a killed run");
     dm = new Tdm;
     for (const QString& file : litter)
         QVERIFY2(!QFile::exists(file), qPrintable(file));
     QCOMPARE(filesIn(BackupFolder()), kept);
 
     // At the next run of the same action.
-    writeFile(part, "left by a killed run");
+    WriteFile(part, "left by a killed run");
     f.clock.advanceSeconds(1);
     QVERIFY(BackupDatabase().ok);
     QVERIFY(!QFile::exists(part));
@@ -302,7 +296,7 @@ void TestMaintenance::restoreOverAFileThatIsNotADatabase()
     const TMaintenanceResult backup = BackupDatabase();
     QVERIFY(backup.ok);
     delete dm;
-    writeFile(Tdm::DatabasePath(), "scribbled over");
+    WriteFile(Tdm::DatabasePath(), "scribbled over");
     dm = new Tdm;
 
     TMaintenanceResult r = BackupDatabase(); // nothing to back up: the file is not a database
@@ -331,7 +325,7 @@ void TestMaintenance::emptyingRunsAllThreeDeletes()
     t.TerminalID = QStringLiteral("1");
     AddTerminal(t);
     QDir(f.folder()).mkdir(QStringLiteral("pic"));
-    writeFile(f.folder() + QStringLiteral("/pic/a.jpg"), "photo");
+    WriteFile(f.folder() + QStringLiteral("/pic/a.jpg"), "photo");
 
     TMaintenanceResult r = InitDatabase();
     QVERIFY(r.ok);

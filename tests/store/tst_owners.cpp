@@ -3,24 +3,9 @@
 #include "store/TvexUserInfo.h"
 
 #include "cards/Digits.h"
+#include "support/OwnerRecords.h"
 
 namespace {
-
-TuserInfoRec owner(const QString& name, const QString& cardNo, int dongHao = 1, int danYuan = 2,
-                   const QString& fangHao = QStringLiteral("0101"))
-{
-    TuserInfoRec r;
-    r.UserName = name;
-    r.CardNo = cardNo;
-    r.DongHao = dongHao;
-    r.DanYuan = danYuan;
-    r.FangHao = fangHao;
-    r.Sex = QStringLiteral("男");
-    r.UserType = QStringLiteral("用户卡");
-    r.ExpDate = QDate(2025, 6, 30);
-    r.chUseExpdate = QStringLiteral("否");
-    return r;
-}
 
 int insert(const TuserInfoRec& r)
 {
@@ -59,7 +44,7 @@ private:
 void TestOwners::insertLoadRoundTrip()
 {
     TuserInfoRec r =
-        owner(QStringLiteral("张三"), QStringLiteral("240305140709"), 12, 1, QStringLiteral("0302"));
+        OwnerRecord(QStringLiteral("张三"), QStringLiteral("240305140709"), 12, 1, QStringLiteral("0302"));
     r.CardID = PadNumber(305419896, 10);
     r.Phone = QStringLiteral("13800000000");
     r.Remark = QStringLiteral("第一行\r\n第二行");
@@ -125,7 +110,7 @@ void TestOwners::insertLoadRoundTrip()
 
 void TestOwners::loadersFindRows()
 {
-    TuserInfoRec untouched = owner(QStringLiteral("nobody"), QStringLiteral("none"));
+    TuserInfoRec untouched = OwnerRecord(QStringLiteral("nobody"), QStringLiteral("none"));
     const TuserInfoRec before = untouched;
     QCOMPARE(dm->LoadUserInfoByIdx(0, untouched), 0);
     QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), untouched), 0);
@@ -133,9 +118,9 @@ void TestOwners::loadersFindRows()
     QCOMPARE(untouched.UserName, before.UserName);
     QCOMPARE(untouched.CardNo, before.CardNo);
 
-    QCOMPARE(insert(owner(QStringLiteral("甲"), QStringLiteral("A1"))), 1);
-    QCOMPARE(insert(owner(QStringLiteral("乙"), QStringLiteral("B2"))), 2);
-    QCOMPARE(insert(owner(QStringLiteral("甲"), QStringLiteral("C3"))), 3);
+    QCOMPARE(insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"))), 1);
+    QCOMPARE(insert(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2"))), 2);
+    QCOMPARE(insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("C3"))), 3);
 
     TuserInfoRec r;
     QCOMPARE(dm->LoadUserInfoByIdx(0, r), 3); // all rows counted, the newest loaded
@@ -153,7 +138,7 @@ void TestOwners::loadersFindRows()
     QVERIFY(TvexUserInfo::DeleteRow(3));
     QCOMPARE(dm->LoadUserInfoByIdx(0, r), 2);
     QCOMPARE(r.CardNo, QStringLiteral("B2"));
-    QCOMPARE(insert(owner(QStringLiteral("丙"), QStringLiteral("D4"))), 4); // keys are never reused
+    QCOMPARE(insert(OwnerRecord(QStringLiteral("丙"), QStringLiteral("D4"))), 4); // keys are never reused
 }
 
 void TestOwners::loadedFlags_data()
@@ -196,7 +181,7 @@ void TestOwners::nullColumnsLoadAsEmpty()
 {
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (Expdate, IsSelect, selFlag) values "
                                           "('2024-02-29', NULL, NULL)")));
-    TuserInfoRec r = owner(QStringLiteral("x"), QStringLiteral("y"));
+    TuserInfoRec r = OwnerRecord(QStringLiteral("x"), QStringLiteral("y"));
     r.VaildTerminal.fill(0xFF);
     QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
     for (const QString* s : {&r.CardID, &r.CardNo, &r.UserName, &r.BuildName, &r.UserType, &r.FangHao, &r.Sex,
@@ -227,7 +212,7 @@ void TestOwners::badExpdateEndsTheLoad()
     QFETCH(QString, message);
     QVERIFY(dm->ExecuteSQL(
         QStringLiteral("insert into UserInfo (CardNo, Expdate) values ('N1', %1)").arg(expdate)));
-    TuserInfoRec r = owner(QStringLiteral("before"), QStringLiteral("before"));
+    TuserInfoRec r = OwnerRecord(QStringLiteral("before"), QStringLiteral("before"));
     QByteArray photo("kept");
     r.PhotoStream = &photo;
     QVERIFY(!Guarded([&] { dm->LoadUserInfoByCardNo(QStringLiteral("N1"), r); }));
@@ -261,7 +246,7 @@ void TestOwners::shortBlobsAndBuffers()
     QVERIFY(r.VaildTerminal == want);
 
     // The import's records carry no buffers.
-    TuserInfoRec imported = owner(QStringLiteral("导入"), QStringLiteral("I1"));
+    TuserInfoRec imported = OwnerRecord(QStringLiteral("导入"), QStringLiteral("I1"));
     SetTerminal(imported.VaildTerminal.data(), 3);
     QVERIFY(dm->InsertUserInfo(imported, InsertEntry::Import));
     QCOMPARE(column(QStringLiteral("select hex(VaildTerminal) from UserInfo where CardNo = 'I1'")),
@@ -270,8 +255,8 @@ void TestOwners::shortBlobsAndBuffers()
 
 void TestOwners::updatesTouchTheirColumnsOnly()
 {
-    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
-    const int b = insert(owner(QStringLiteral("乙"), QStringLiteral("B2")));
+    const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = insert(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = 1, selFlag = 1, chLoss = '挂失'")));
     const QVariantList otherRow = column(QStringLiteral("select quote(VaildTerminal) || Expdate || UserName "
                                                         "from UserInfo where idx = %1")
@@ -313,12 +298,12 @@ void TestOwners::updatesTouchTheirColumnsOnly()
 
 void TestOwners::failedWriteReportsTheStatement()
 {
-    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral(
         "create trigger frozen before update on UserInfo begin select raise(abort, 'frozen'); end")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral(
         "create trigger closed before insert on UserInfo begin select raise(abort, 'closed'); end")));
-    TuserInfoRec r = owner(QStringLiteral("乙"), QStringLiteral("B2"));
+    TuserInfoRec r = OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2"));
     r.idx = a;
     QVERIFY(!dm->InsertUserInfo(r));
     QVERIFY(!dm->UpdateUserInfo(r));
@@ -340,9 +325,9 @@ void TestOwners::failedWriteReportsTheStatement()
 
 void TestOwners::cardSerialRegistration()
 {
-    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
-    const int b = insert(owner(QStringLiteral("乙"), QStringLiteral("B2")));
-    const int c = insert(owner(QStringLiteral("丙"), QStringLiteral("C3")));
+    const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = insert(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2")));
+    const int c = insert(OwnerRecord(QStringLiteral("丙"), QStringLiteral("C3")));
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID = ''")), QVariantList{3});
     const QString serial = PadNumber(4660, 10);
     QCOMPARE(dm->FindUserByCardID(serial), -1);
@@ -372,17 +357,17 @@ void TestOwners::cardSerialRegistration()
 void TestOwners::cardNoAndFindUserIdx()
 {
     QVERIFY(!dm->CardNoExists(QStringLiteral("A1")));
-    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     QVERIFY(dm->CardNoExists(QStringLiteral("A1")));
     QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")), a); // the editor reads the key right after
     QVERIFY(!dm->CardNoExists(QStringLiteral("A1 ")));
 
     // The same owner entered twice (an import may do that): the newest row is the one just made.
-    const int again = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int again = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     QCOMPARE(again, a + 1);
 
     // No matching row: an error that ends the operation.
-    TuserInfoRec missing = owner(QStringLiteral("甲"), QStringLiteral("A1"), 1, 3);
+    TuserInfoRec missing = OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"), 1, 3);
     QVERIFY(!Guarded([&] { dm->FindUserIdx(missing); }));
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY(f.dialogs.shown.first().text.contains(QStringLiteral("A1")));
@@ -390,9 +375,9 @@ void TestOwners::cardNoAndFindUserIdx()
 
 void TestOwners::selectionLossAndDeletion()
 {
-    const int a = insert(owner(QStringLiteral("甲"), QStringLiteral("A1")));
-    const int b = insert(owner(QStringLiteral("乙"), QStringLiteral("B2")));
-    const int c = insert(owner(QStringLiteral("丙"), QStringLiteral("C3")));
+    const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = insert(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2")));
+    const int c = insert(OwnerRecord(QStringLiteral("丙"), QStringLiteral("C3")));
     QVERIFY(!TvexUserInfo::IsSelected(a));
     QVERIFY(!TvexUserInfo::IsSelected(12345));
 
@@ -430,13 +415,14 @@ void TestOwners::batchOfInserts()
 {
     QVERIFY(dm->BeginBatch());
     for (int i = 0; i < 3; ++i)
-        QVERIFY(dm->InsertUserInfo(owner(QStringLiteral("批%1").arg(i), QString::number(i)),
+        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("批%1").arg(i), QString::number(i)),
                                    InsertEntry::Import));
     QVERIFY(
         dm->ExecuteSQL(QStringLiteral("create trigger once before insert on UserInfo when new.CardNo = 'bad' "
                                       "begin select raise(abort, 'bad'); end")));
-    QVERIFY(!dm->InsertUserInfo(owner(QStringLiteral("坏"), QStringLiteral("bad")), InsertEntry::Import));
-    QVERIFY(dm->InsertUserInfo(owner(QStringLiteral("批3"), QStringLiteral("3")), InsertEntry::Import));
+    QVERIFY(
+        !dm->InsertUserInfo(OwnerRecord(QStringLiteral("坏"), QStringLiteral("bad")), InsertEntry::Import));
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("批3"), QStringLiteral("3")), InsertEntry::Import));
     QVERIFY(dm->CommitBatch());
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 4); // the failed insert alone was undone
     QCOMPARE(f.dialogs.shown.size(), 1);

@@ -1,5 +1,6 @@
 #include "store/AppPath.h"
 #include "store/SaveLoad.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,19 +16,6 @@ QByteArray header(uint8_t kind)
     std::memcpy(h.data(), DataFileSignature, DataFileSignatureSize);
     h[DataFileKindOffset] = char(kind);
     return h;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -67,7 +55,7 @@ void TestSettings::fieldOffsetsAndRoundTrip()
     record[12] = 9;
     std::memcpy(record.data() + 13, "\xD0\xA1\xC7\xF8\xB1\xEA\xCA\xB6", 8);
     record[21] = 0x42;
-    writeFile(SettingsPath(), header(1) + record);
+    WriteFile(SettingsPath(), header(1) + record);
 
     QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
     QCOMPARE(SystemInfo.Sector, uint8_t(9));
@@ -78,13 +66,13 @@ void TestSettings::fieldOffsetsAndRoundTrip()
     QVERIFY(SaveSettings());
     QByteArray expected = header(1) + record;
     expected[DataFileHeaderSize + 12] = 3;
-    QCOMPARE(readFile(SettingsPath()), expected); // every byte not used goes back as read
+    QCOMPARE(ReadFile(SettingsPath()), expected); // every byte not used goes back as read
 }
 
 void TestSettings::shortRecordKeepsTheRest()
 {
     QByteArray record(100, '\x11');
-    writeFile(SettingsPath(), header(1) + record);
+    WriteFile(SettingsPath(), header(1) + record);
     QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
     QCOMPARE(SystemInfo.Sector, uint8_t(0x11));
     QCOMPARE(SystemInfo.Reserved1[100 - 23 - 1], uint8_t(0x11));
@@ -105,7 +93,7 @@ void TestSettings::refusedFiles_data()
 void TestSettings::refusedFiles()
 {
     QFETCH(QByteArray, bytes);
-    writeFile(SettingsPath(), bytes);
+    WriteFile(SettingsPath(), bytes);
     SystemInfo.Sector = 0x33;
     QCOMPARE(LoadSettings(), SettingsLoad::Failed);
     QCOMPARE(SystemInfo.Sector, uint8_t(0x33)); // untouched
@@ -142,7 +130,7 @@ void TestSettings::sectorCorrection()
 void TestSettings::failedSaveLeavesOldFileWhole()
 {
     QByteArray old = header(1) + QByteArray(65560, '\x5A');
-    writeFile(SettingsPath(), old);
+    WriteFile(SettingsPath(), old);
     SystemInfo.Sector = 1;
 
     // Let the file system refuse every write past 4 KiB, as a full disk would half-way.
@@ -156,7 +144,7 @@ void TestSettings::failedSaveLeavesOldFileWhole()
     setrlimit(RLIMIT_FSIZE, &saved);
 
     QVERIFY(!saved_ok);
-    QCOMPARE(readFile(SettingsPath()), old);
+    QCOMPARE(ReadFile(SettingsPath()), old);
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("SystemInfo.dat")});
 }
 
@@ -165,7 +153,7 @@ void TestSettings::shippedDefaultFile()
     TSystemInfo info;
     DefaultSystemInfo(info);
     QVERIFY(SaveDataFile(SettingsPath(), SettingsFileKind, &info, sizeof info));
-    QCOMPARE(readFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat")), readFile(SettingsPath()));
+    QCOMPARE(ReadFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat")), ReadFile(SettingsPath()));
     QCOMPARE(LoadSettings(), SettingsLoad::Loaded);
     QCOMPARE(SystemInfo.Sector, uint8_t(7));
     QCOMPARE(SystemInfo.RegionID[0], '\0');
@@ -180,18 +168,18 @@ void TestSettings::unfinishedSavesAreRemoved()
     const QString folder = m_dir.path() + QLatin1Char('/');
     // Left by saves that were killed: ours, and the temporary files of earlier versions.
     for (const char* name : {"SystemInfo.dat.part", "SystemInfo.dat.aB3xQz", "SystemInfo.dat.Kp0wRt"})
-        writeFile(folder + QLatin1String(name), partial);
-    writeFile(folder + QStringLiteral("SystemInfo.dat.Zz9yXe"), QByteArray());
+        WriteFile(folder + QLatin1String(name), partial);
+    WriteFile(folder + QStringLiteral("SystemInfo.dat.Zz9yXe"), QByteArray());
     // Kept: copies made by hand, and whatever does not look like a settings file.
-    writeFile(folder + QStringLiteral("SystemInfo.dat.backup"), partial);
-    writeFile(folder + QStringLiteral("SystemInfo.dat.Notes1"), "my notes");
-    writeFile(folder + QStringLiteral("SystemInfo.dat.old"), partial);
+    WriteFile(folder + QStringLiteral("SystemInfo.dat.backup"), partial);
+    WriteFile(folder + QStringLiteral("SystemInfo.dat.Notes1"), "my notes");
+    WriteFile(folder + QStringLiteral("SystemInfo.dat.old"), partial);
     const QStringList kept = {QStringLiteral("SystemInfo.dat"), QStringLiteral("SystemInfo.dat.Notes1"),
                               QStringLiteral("SystemInfo.dat.backup"), QStringLiteral("SystemInfo.dat.old")};
 
     QCOMPARE(LoadSettings(), SettingsLoad::Loaded); // at the next start
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files, QDir::Name), kept);
-    writeFile(folder + QStringLiteral("SystemInfo.dat.part"), partial);
+    WriteFile(folder + QStringLiteral("SystemInfo.dat.part"), partial);
     QVERIFY(SaveSettings()); // at the next save
     QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files, QDir::Name), kept);
     for (const QString& name : kept.mid(1))

@@ -1,3 +1,4 @@
+#include "support/Files.h"
 #include "support/TestDialogs.h"
 #include "ui/Photo.h"
 
@@ -18,13 +19,6 @@ QByteArray jpegOf(QSize size)
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "JPG", 90);
     return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
 }
 
 } // namespace
@@ -84,7 +78,7 @@ void TestPhoto::loadPhoto()
     QFETCH(bool, shown);
     TestDialogs dialogs;
     QTemporaryDir dir;
-    writeFile(dir.filePath(name), bytes);
+    WriteFile(dir.filePath(name), bytes);
     QLabel label;
     label.resize(120, 150);
     QCOMPARE(LoadPhoto(dir.filePath(name), &label), extension);
@@ -98,7 +92,7 @@ void TestPhoto::loadPhoto()
 void TestPhoto::findsNullJpgWhateverTheCase()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("null.jpg")), "x");
+    WriteFile(dir.filePath(QStringLiteral("null.jpg")), "x");
     QCOMPARE(FindFileNoCase(dir.path(), QStringLiteral("NULL.jpg")),
              dir.filePath(QStringLiteral("null.jpg")));
     QCOMPARE(FindFileNoCase(dir.path(), QStringLiteral("other.jpg")),
