@@ -36,16 +36,16 @@ std::vector<std::unique_ptr<HidBackend>> DefaultHidBackends()
 CardIssuerLink::CardIssuerLink(QObject* parent) : CardIssuerLink(DefaultHidBackends(), parent) {}
 
 CardIssuerLink::CardIssuerLink(std::vector<std::unique_ptr<HidBackend>> backends, QObject* parent)
-    : QObject(parent), controller_(new TJvHidDeviceController(std::move(backends), this))
+    : QObject(parent), m_controller(new TJvHidDeviceController(std::move(backends), this))
 {
-    connect(controller_, &TJvHidDeviceController::deviceChange, this, &CardIssuerLink::HidCtlDeviceChange);
-    connect(controller_, &TJvHidDeviceController::deviceRemoval, this, &CardIssuerLink::HidCtlRemoval);
-    connect(controller_, &TJvHidDeviceController::deviceData, this, &CardIssuerLink::HidCtlDeviceData);
+    connect(m_controller, &TJvHidDeviceController::deviceChange, this, &CardIssuerLink::HidCtlDeviceChange);
+    connect(m_controller, &TJvHidDeviceController::deviceRemoval, this, &CardIssuerLink::HidCtlRemoval);
+    connect(m_controller, &TJvHidDeviceController::deviceData, this, &CardIssuerLink::HidCtlDeviceData);
 }
 
 CardIssuerLink::~CardIssuerLink()
 {
-    controller_->CheckIn(CardIssuerDevice);
+    m_controller->CheckIn(CardIssuerDevice);
 }
 
 bool CardIssuerLink::attached() const
@@ -65,17 +65,17 @@ QString CardIssuerLink::btnOutMessage()
 
 void CardIssuerLink::setAttached(bool attached)
 {
-    if (attached == attached_)
+    if (attached == m_attached)
         return;
-    attached_ = attached;
+    m_attached = attached;
     Q_EMIT attachedChanged(attached);
 }
 
 void CardIssuerLink::HidCtlDeviceChange()
 {
     if (CardIssuerDevice)
-        controller_->CheckIn(CardIssuerDevice);
-    TJvHidDevice* device = controller_->CheckOutByID(CardIssuerVendorId, CardIssuerProductId);
+        m_controller->CheckIn(CardIssuerDevice);
+    TJvHidDevice* device = m_controller->CheckOutByID(CardIssuerVendorId, CardIssuerProductId);
     if (device) {
         CardIssuerDevice = device;
         device->SetNumInputBuffers(CardIssuerInputBuffers);
@@ -89,7 +89,7 @@ void CardIssuerLink::HidCtlRemoval(TJvHidDevice* device)
     if (!device || device->VendorID() != CardIssuerVendorId || device->ProductID() != CardIssuerProductId)
         return;
     if (CardIssuerDevice)
-        controller_->CheckIn(CardIssuerDevice);
+        m_controller->CheckIn(CardIssuerDevice);
     setAttached(false);
 }
 

@@ -29,7 +29,7 @@ public:
 
     // A card issuer is attached exactly when CardIssuerDevice is set.
     bool attached() const;
-    TJvHidDeviceController* controller() const { return controller_; }
+    TJvHidDeviceController* controller() const { return m_controller; }
 
     // What pressing the status buttons shows (three lines: 插入设备 / 未找到设备, VID:1A86, PID:E010).
     static QString btnInMessage();
@@ -50,8 +50,8 @@ Q_SIGNALS:
 private:
     void setAttached(bool attached);
 
-    TJvHidDeviceController* controller_;
-    bool attached_ = false;
+    TJvHidDeviceController* m_controller;
+    bool m_attached = false;
 };
 
 // The backends the program uses by default.

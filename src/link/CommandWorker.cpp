@@ -26,7 +26,7 @@ void BuildAndSendCommand()
         SendFrame(*frame, CardIssuerDevice);
 }
 
-TActThread::TActThread() : step_([](bool&&) { BuildAndSendCommand(); }), thread_([this] { Execute(); }) {}
+TActThread::TActThread() : m_step([](bool&&) { BuildAndSendCommand(); }), m_thread([this] { Execute(); }) {}
 
 TActThread::~TActThread()
 {
@@ -35,22 +35,22 @@ TActThread::~TActThread()
 
 void TActThread::Execute()
 {
-    while (!terminated_.load()) {
-        if (!CommandEvent.wait(terminated_))
+    while (!m_terminated.load()) {
+        if (!CommandEvent.wait(m_terminated))
             continue;
         CommandEvent.reset();
-        step_.deliver(true);
+        m_step.deliver(true);
     }
 }
 
 void TActThread::Terminate()
 {
-    if (!thread_.joinable())
+    if (!m_thread.joinable())
         return;
-    terminated_.store(true);
+    m_terminated.store(true);
     CommandEvent.interrupt();
-    step_.cancel(true);
-    thread_.join();
+    m_step.cancel(true);
+    m_thread.join();
 }
 
 void StartCommandWorker()

@@ -41,9 +41,9 @@ public:
 private:
     void Execute();
 
-    Handoff<bool> step_;
-    std::atomic<bool> terminated_{false};
-    std::thread thread_;
+    Handoff<bool> m_step;
+    std::atomic<bool> m_terminated{false};
+    std::thread m_thread;
 };
 
 // Start-up: creates the worker (once; a second call does nothing). Main thread.

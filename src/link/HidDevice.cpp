@@ -18,8 +18,8 @@ constexpr int ReadStepMs = 100;
 
 TJvHidDeviceReadThread::TJvHidDeviceReadThread(HidConnection* connection, int inputLength,
                                                Handoff<Item>::Handler handler)
-    : connection_(connection), inputLength_(std::max(inputLength, 1)), handoff_(std::move(handler)),
-      thread_([this] { Execute(); })
+    : m_connection(connection), m_inputLength(std::max(inputLength, 1)), m_handoff(std::move(handler)),
+      m_thread([this] { Execute(); })
 {
 }
 
@@ -30,39 +30,39 @@ TJvHidDeviceReadThread::~TJvHidDeviceReadThread()
 
 void TJvHidDeviceReadThread::Execute()
 {
-    std::vector<uint8_t> buffer(static_cast<size_t>(inputLength_));
+    std::vector<uint8_t> buffer(static_cast<size_t>(m_inputLength));
     std::mutex pauseMutex;
     std::condition_variable pause;
-    while (!terminated_.load()) {
-        const int n = connection_->readReport(buffer.data(), inputLength_, ReadStepMs);
-        if (terminated_.load())
+    while (!m_terminated.load()) {
+        const int n = m_connection->readReport(buffer.data(), m_inputLength, ReadStepMs);
+        if (m_terminated.load())
             break;
         if (n > 0) {
-            handoff_.deliver(Item{std::vector<uint8_t>(buffer.begin(), buffer.begin() + n), 0});
+            m_handoff.deliver(Item{std::vector<uint8_t>(buffer.begin(), buffer.begin() + n), 0});
         } else if (n < 0) {
-            handoff_.deliver(Item{{}, n});
+            m_handoff.deliver(Item{{}, n});
             // A device that keeps failing (pulled out, not yet noticed) is tried again in steps.
             std::unique_lock lock(pauseMutex);
-            pause.wait_for(lock, std::chrono::milliseconds(ReadStepMs), [&] { return terminated_.load(); });
+            pause.wait_for(lock, std::chrono::milliseconds(ReadStepMs), [&] { return m_terminated.load(); });
         }
     }
 }
 
 void TJvHidDeviceReadThread::Stop()
 {
-    if (!thread_.joinable())
+    if (!m_thread.joinable())
         return;
-    terminated_.store(true);
-    connection_->cancelRead();
-    handoff_.cancel(false);
-    thread_.join();
+    m_terminated.store(true);
+    m_connection->cancelRead();
+    m_handoff.cancel(false);
+    m_thread.join();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Device
 
 TJvHidDevice::TJvHidDevice(HidBackend* backend, HidDeviceInfo info, QObject* parent)
-    : QObject(parent), backend_(backend), info_(std::move(info))
+    : QObject(parent), m_backend(backend), m_info(std::move(info))
 {
 }
 
@@ -73,38 +73,38 @@ TJvHidDevice::~TJvHidDevice()
 
 int TJvHidDevice::InputReportLength() const
 {
-    return connection_ ? connection_->inputReportLength() : 0;
+    return m_connection ? m_connection->inputReportLength() : 0;
 }
 
 int TJvHidDevice::OutputReportLength() const
 {
-    return connection_ ? connection_->outputReportLength() : 0;
+    return m_connection ? m_connection->outputReportLength() : 0;
 }
 
 void TJvHidDevice::SetNumInputBuffers(int count)
 {
-    if (connection_)
-        connection_->setNumInputBuffers(count);
+    if (m_connection)
+        m_connection->setNumInputBuffers(count);
 }
 
 int TJvHidDevice::NumInputBuffers() const
 {
-    return connection_ ? connection_->numInputBuffers() : 0;
+    return m_connection ? m_connection->numInputBuffers() : 0;
 }
 
 void TJvHidDevice::writeReport(const uint8_t* report, int length)
 {
-    if (connection_)
-        connection_->writeReport(report, length);
+    if (m_connection)
+        m_connection->writeReport(report, length);
 }
 
 void TJvHidDevice::closeHandles()
 {
-    if (readThread_) {
-        readThread_->Stop();
-        readThread_.reset();
+    if (m_readThread) {
+        m_readThread->Stop();
+        m_readThread.reset();
     }
-    connection_.reset();
+    m_connection.reset();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -118,7 +118,7 @@ TJvHidDeviceController::TJvHidDeviceController(std::vector<std::unique_ptr<HidBa
     for (auto& backend : backends) {
         HidBackend* b = backend.release();
         b->setParent(this);
-        backends_.push_back(b);
+        m_backends.push_back(b);
         connect(b, &HidBackend::devicesChanged, this, &TJvHidDeviceController::DeviceChange);
     }
     QMetaObject::invokeMethod(this, &TJvHidDeviceController::DeviceChange, Qt::QueuedConnection);
@@ -126,33 +126,33 @@ TJvHidDeviceController::TJvHidDeviceController(std::vector<std::unique_ptr<HidBa
 
 TJvHidDeviceController::~TJvHidDeviceController()
 {
-    for (TJvHidDevice* device : devices_) {
+    for (TJvHidDevice* device : m_devices) {
         if (device == CardIssuerDevice)
             CardIssuerDevice = nullptr;
         delete device;
     }
-    devices_.clear();
+    m_devices.clear();
 }
 
 QList<TJvHidDevice*> TJvHidDeviceController::Devices() const
 {
-    return QList<TJvHidDevice*>(devices_.begin(), devices_.end());
+    return QList<TJvHidDevice*>(m_devices.begin(), m_devices.end());
 }
 
 TJvHidDevice* TJvHidDeviceController::CheckOutByID(uint16_t vendorId, uint16_t productId)
 {
-    for (TJvHidDevice* device : devices_) {
-        if (device->VendorID() != vendorId || device->ProductID() != productId || device->checkedOut_ ||
-            !device->pluggedIn_)
+    for (TJvHidDevice* device : m_devices) {
+        if (device->VendorID() != vendorId || device->ProductID() != productId || device->m_checkedOut ||
+            !device->m_pluggedIn)
             continue;
-        auto connection = device->backend_->open(device->DevicePath());
+        auto connection = device->m_backend->open(device->DevicePath());
         if (!connection)
             continue;
-        device->connection_ = std::move(connection);
-        device->checkedOut_ = true;
+        device->m_connection = std::move(connection);
+        device->m_checkedOut = true;
         auto handler = [controller = QPointer<TJvHidDeviceController>(this),
                         target = QPointer<TJvHidDevice>(device),
-                        backend = QPointer<HidBackend>(device->backend_),
+                        backend = QPointer<HidBackend>(device->m_backend),
                         path = device->DevicePath()](TJvHidDeviceReadThread::Item&& item) {
             if (!controller)
                 return;
@@ -166,8 +166,8 @@ TJvHidDevice* TJvHidDeviceController::CheckOutByID(uint16_t vendorId, uint16_t p
                                   static_cast<qsizetype>(item.report.size()) - 1);
             Q_EMIT controller->deviceData(target.data(), item.report[0], data);
         };
-        device->readThread_ = std::make_unique<TJvHidDeviceReadThread>(
-            device->connection_.get(), device->connection_->inputReportLength(), std::move(handler));
+        device->m_readThread = std::make_unique<TJvHidDeviceReadThread>(
+            device->m_connection.get(), device->m_connection->inputReportLength(), std::move(handler));
         return device;
     }
     return nullptr;
@@ -180,17 +180,17 @@ void TJvHidDeviceController::CheckIn(TJvHidDevice*& device)
     TJvHidDevice* d = device;
     device = nullptr;
     d->closeHandles();
-    d->checkedOut_ = false;
-    if (!d->pluggedIn_)
+    d->m_checkedOut = false;
+    if (!d->m_pluggedIn)
         removeDevice(d);
 }
 
 void TJvHidDeviceController::removeDevice(TJvHidDevice* device)
 {
-    const auto it = std::find(devices_.begin(), devices_.end(), device);
-    if (it == devices_.end())
+    const auto it = std::find(m_devices.begin(), m_devices.end(), device);
+    if (it == m_devices.end())
         return;
-    devices_.erase(it);
+    m_devices.erase(it);
     if (device == CardIssuerDevice)
         CardIssuerDevice = nullptr;
     delete device;
@@ -198,19 +198,19 @@ void TJvHidDeviceController::removeDevice(TJvHidDevice* device)
 
 void TJvHidDeviceController::DeviceChange()
 {
-    if (inChange_) {
-        changeAgain_ = true; // a handler caused another notification: run again afterwards
+    if (m_inChange) {
+        m_changeAgain = true; // a handler caused another notification: run again afterwards
         return;
     }
-    inChange_ = true;
+    m_inChange = true;
     do {
-        changeAgain_ = false;
+        m_changeAgain = false;
         struct Present {
             HidBackend* backend;
             HidDeviceInfo info;
         };
         std::vector<Present> present;
-        for (HidBackend* backend : backends_)
+        for (HidBackend* backend : m_backends)
             for (const HidDeviceInfo& info : backend->enumerate())
                 present.push_back({backend, info});
         const auto listed = [&](HidBackend* backend, const QString& path) {
@@ -218,33 +218,33 @@ void TJvHidDeviceController::DeviceChange()
                                [&](const Present& p) { return p.backend == backend && p.info.path == path; });
         };
         const auto known = [&](const TJvHidDevice* device) {
-            return std::find(devices_.begin(), devices_.end(), device) != devices_.end();
+            return std::find(m_devices.begin(), m_devices.end(), device) != m_devices.end();
         };
 
-        bool changed = firstChange_;
-        firstChange_ = false;
-        const std::vector<TJvHidDevice*> before = devices_;
+        bool changed = m_firstChange;
+        m_firstChange = false;
+        const std::vector<TJvHidDevice*> before = m_devices;
         for (TJvHidDevice* device : before) {
-            if (!known(device) || !device->pluggedIn_ || listed(device->backend_, device->DevicePath()))
+            if (!known(device) || !device->m_pluggedIn || listed(device->m_backend, device->DevicePath()))
                 continue;
             changed = true;
-            device->pluggedIn_ = false;
+            device->m_pluggedIn = false;
             device->closeHandles();
             Q_EMIT deviceRemoval(device);
-            if (known(device) && !device->checkedOut_)
+            if (known(device) && !device->m_checkedOut)
                 removeDevice(device);
         }
         for (const Present& p : present) {
-            const bool have = std::any_of(devices_.begin(), devices_.end(), [&](const TJvHidDevice* d) {
-                return d->pluggedIn_ && d->backend_ == p.backend && d->DevicePath() == p.info.path;
+            const bool have = std::any_of(m_devices.begin(), m_devices.end(), [&](const TJvHidDevice* d) {
+                return d->m_pluggedIn && d->m_backend == p.backend && d->DevicePath() == p.info.path;
             });
             if (have)
                 continue;
-            devices_.push_back(new TJvHidDevice(p.backend, p.info, this));
+            m_devices.push_back(new TJvHidDevice(p.backend, p.info, this));
             changed = true;
         }
         if (changed)
             Q_EMIT deviceChange();
-    } while (changeAgain_);
-    inChange_ = false;
+    } while (m_changeAgain);
+    m_inChange = false;
 }

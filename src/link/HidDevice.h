@@ -85,11 +85,11 @@ public:
 private:
     void Execute();
 
-    HidConnection* connection_;
-    int inputLength_;
-    Handoff<Item> handoff_;
-    std::atomic<bool> terminated_{false};
-    std::thread thread_;
+    HidConnection* m_connection;
+    int m_inputLength;
+    Handoff<Item> m_handoff;
+    std::atomic<bool> m_terminated{false};
+    std::thread m_thread;
 };
 
 class TJvHidDeviceController;
@@ -98,11 +98,11 @@ class TJvHidDeviceController;
 class TJvHidDevice final : public QObject, public ReportSink {
     Q_OBJECT
 public:
-    const QString& DevicePath() const { return info_.path; }
-    uint16_t VendorID() const { return info_.vendorId; }
-    uint16_t ProductID() const { return info_.productId; }
-    bool PluggedIn() const { return pluggedIn_; }
-    bool IsCheckedOut() const { return checkedOut_; }
+    const QString& DevicePath() const { return m_info.path; }
+    uint16_t VendorID() const { return m_info.vendorId; }
+    uint16_t ProductID() const { return m_info.productId; }
+    bool PluggedIn() const { return m_pluggedIn; }
+    bool IsCheckedOut() const { return m_checkedOut; }
     // Zero when not claimed.
     int InputReportLength() const;
     int OutputReportLength() const;
@@ -119,12 +119,12 @@ private:
     ~TJvHidDevice() override;
     void closeHandles();
 
-    HidBackend* backend_;
-    HidDeviceInfo info_;
-    bool pluggedIn_ = true;
-    bool checkedOut_ = false;
-    std::unique_ptr<HidConnection> connection_;
-    std::unique_ptr<TJvHidDeviceReadThread> readThread_;
+    HidBackend* m_backend;
+    HidDeviceInfo m_info;
+    bool m_pluggedIn = true;
+    bool m_checkedOut = false;
+    std::unique_ptr<HidConnection> m_connection;
+    std::unique_ptr<TJvHidDeviceReadThread> m_readThread;
 };
 
 class TJvHidDeviceController final : public QObject {
@@ -160,9 +160,9 @@ Q_SIGNALS:
 private:
     void removeDevice(TJvHidDevice* device);
 
-    std::vector<HidBackend*> backends_;
-    std::vector<TJvHidDevice*> devices_;
-    bool firstChange_ = true;
-    bool inChange_ = false;
-    bool changeAgain_ = false;
+    std::vector<HidBackend*> m_backends;
+    std::vector<TJvHidDevice*> m_devices;
+    bool m_firstChange = true;
+    bool m_inChange = false;
+    bool m_changeAgain = false;
 };

@@ -25,36 +25,36 @@ constexpr HidReportLengths FallbackLengths{31, 31, false};
 class HidapiConnection final : public HidConnection {
 public:
     HidapiConnection(hid_device* writeHandle, hid_device* readHandle, HidReportLengths lengths)
-        : write_(writeHandle), read_(readHandle), lengths_(lengths)
+        : m_write(writeHandle), m_read(readHandle), m_lengths(lengths)
     {
     }
     ~HidapiConnection() override
     {
         std::lock_guard lock(hidapiMutex);
-        hid_close(read_);
-        hid_close(write_);
+        hid_close(m_read);
+        hid_close(m_write);
     }
 
-    int inputReportLength() const override { return lengths_.input; }
-    int outputReportLength() const override { return lengths_.output; }
+    int inputReportLength() const override { return m_lengths.input; }
+    int outputReportLength() const override { return m_lengths.output; }
     // hidraw keeps a fixed queue per open handle; the count is only remembered.
-    void setNumInputBuffers(int count) override { buffers_ = count; }
-    int numInputBuffers() const override { return buffers_; }
+    void setNumInputBuffers(int count) override { m_buffers = count; }
+    int numInputBuffers() const override { return m_buffers; }
 
     void writeReport(const uint8_t* report, int length) override
     {
         if (length > 0)
-            hid_write(write_, report, static_cast<size_t>(length));
+            hid_write(m_write, report, static_cast<size_t>(length));
     }
 
     int readReport(uint8_t* buffer, int size, int timeoutMs) override
     {
         // hidraw leaves out the report ID of a device that numbers no reports; put the 0 back, so
         // that every report starts with its ID as the program expects.
-        const int skip = lengths_.numbered ? 0 : 1;
+        const int skip = m_lengths.numbered ? 0 : 1;
         if (size <= skip)
             return 0;
-        const int n = hid_read_timeout(read_, buffer + skip, static_cast<size_t>(size - skip), timeoutMs);
+        const int n = hid_read_timeout(m_read, buffer + skip, static_cast<size_t>(size - skip), timeoutMs);
         if (n < 0)
             return -EIO;
         if (n == 0)
@@ -65,10 +65,10 @@ public:
     }
 
 private:
-    hid_device* write_;
-    hid_device* read_;
-    HidReportLengths lengths_;
-    int buffers_ = 0;
+    hid_device* m_write;
+    hid_device* m_read;
+    HidReportLengths m_lengths;
+    int m_buffers = 0;
 };
 
 class HidapiBackend final : public HidBackend {
@@ -80,26 +80,26 @@ public:
             if (hidapiUsers++ == 0 && hid_init() != 0)
                 qWarning() << "hidapi could not be initialised";
         }
-        udev_ = udev_new();
-        if (!udev_)
+        m_udev = udev_new();
+        if (!m_udev)
             return;
-        monitor_ = udev_monitor_new_from_netlink(udev_, "udev");
-        if (!monitor_ || udev_monitor_filter_add_match_subsystem_devtype(monitor_, "hidraw", nullptr) < 0 ||
-            udev_monitor_enable_receiving(monitor_) < 0) {
+        m_monitor = udev_monitor_new_from_netlink(m_udev, "udev");
+        if (!m_monitor || udev_monitor_filter_add_match_subsystem_devtype(m_monitor, "hidraw", nullptr) < 0 ||
+            udev_monitor_enable_receiving(m_monitor) < 0) {
             qWarning() << "no device notifications: the udev monitor could not be started";
             return;
         }
-        notifier_ = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(monitor_), QSocketNotifier::Read);
-        connect(notifier_.get(), &QSocketNotifier::activated, this, &HidapiBackend::monitorEvents);
+        m_notifier = std::make_unique<QSocketNotifier>(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read);
+        connect(m_notifier.get(), &QSocketNotifier::activated, this, &HidapiBackend::monitorEvents);
     }
 
     ~HidapiBackend() override
     {
-        notifier_.reset();
-        if (monitor_)
-            udev_monitor_unref(monitor_);
-        if (udev_)
-            udev_unref(udev_);
+        m_notifier.reset();
+        if (m_monitor)
+            udev_monitor_unref(m_monitor);
+        if (m_udev)
+            udev_unref(m_udev);
         std::lock_guard lock(hidapiMutex);
         if (--hidapiUsers == 0)
             hid_exit();
@@ -139,16 +139,16 @@ private:
     // A node that was removed and comes back is another device: its path gets a new suffix.
     QString pathOf(const QString& node) const
     {
-        const auto it = generations_.find(node);
-        return it == generations_.end() ? node : node + QLatin1Char('#') + QString::number(it->second);
+        const auto it = m_generations.find(node);
+        return it == m_generations.end() ? node : node + QLatin1Char('#') + QString::number(it->second);
     }
 
     HidReportLengths reportLengths(const QByteArray& node) const
     {
-        if (!udev_)
+        if (!m_udev)
             return FallbackLengths;
         const QByteArray sysname = node.mid(node.lastIndexOf('/') + 1);
-        udev_device* hidraw = udev_device_new_from_subsystem_sysname(udev_, "hidraw", sysname.constData());
+        udev_device* hidraw = udev_device_new_from_subsystem_sysname(m_udev, "hidraw", sysname.constData());
         if (!hidraw)
             return FallbackLengths;
         HidReportLengths lengths = FallbackLengths;
@@ -167,20 +167,20 @@ private:
 
     void monitorEvents()
     {
-        while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+        while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
             const char* action = udev_device_get_action(device);
             const char* node = udev_device_get_devnode(device);
             if (action && node && qstrcmp(action, "remove") == 0)
-                ++generations_[QString::fromLocal8Bit(node)];
+                ++m_generations[QString::fromLocal8Bit(node)];
             udev_device_unref(device);
         }
         Q_EMIT devicesChanged();
     }
 
-    udev* udev_ = nullptr;
-    udev_monitor* monitor_ = nullptr;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    std::map<QString, int> generations_;
+    udev* m_udev = nullptr;
+    udev_monitor* m_monitor = nullptr;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::map<QString, int> m_generations;
 };
 
 } // namespace

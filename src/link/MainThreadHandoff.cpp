@@ -52,32 +52,32 @@ void MainThreadDispatcher::runNext()
 
 void TManualResetEvent::set()
 {
-    std::lock_guard lock(mutex_);
-    signalled_ = true;
-    changed_.notify_all();
+    std::lock_guard lock(m_mutex);
+    m_signalled = true;
+    m_changed.notify_all();
 }
 
 void TManualResetEvent::reset()
 {
-    std::lock_guard lock(mutex_);
-    signalled_ = false;
+    std::lock_guard lock(m_mutex);
+    m_signalled = false;
 }
 
 bool TManualResetEvent::isSet() const
 {
-    std::lock_guard lock(mutex_);
-    return signalled_;
+    std::lock_guard lock(m_mutex);
+    return m_signalled;
 }
 
 bool TManualResetEvent::wait(const std::atomic<bool>& stop)
 {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return signalled_ || stop.load(); });
-    return signalled_ && !stop.load();
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_signalled || stop.load(); });
+    return m_signalled && !stop.load();
 }
 
 void TManualResetEvent::interrupt()
 {
-    std::lock_guard lock(mutex_);
-    changed_.notify_all();
+    std::lock_guard lock(m_mutex);
+    m_changed.notify_all();
 }

@@ -44,10 +44,10 @@ template <class T> class Handoff {
 public:
     using Handler = std::function<void(T&&)>;
 
-    explicit Handoff(Handler handler) : state_(std::make_shared<State>())
+    explicit Handoff(Handler handler) : m_state(std::make_shared<State>())
     {
         MainThreadDispatcher::ensure();
-        state_->handler = std::move(handler);
+        m_state->handler = std::move(handler);
     }
     Handoff(const Handoff&) = delete;
     Handoff& operator=(const Handoff&) = delete;
@@ -56,17 +56,17 @@ public:
     // Returns false when the wait was ended by cancel() (the handler may then run later or never).
     bool deliver(T value)
     {
-        std::unique_lock lock(state_->mutex);
-        if (state_->cancelled)
+        std::unique_lock lock(m_state->mutex);
+        if (m_state->cancelled)
             return false;
-        state_->value = std::move(value);
-        const uint64_t ticket = ++state_->posted;
+        m_state->value = std::move(value);
+        const uint64_t ticket = ++m_state->posted;
         lock.unlock();
-        if (!MainThreadDispatcher::post(state_))
+        if (!MainThreadDispatcher::post(m_state))
             return false;
         lock.lock();
-        state_->changed.wait(lock, [&] { return state_->cancelled || state_->finished >= ticket; });
-        return !state_->cancelled;
+        m_state->changed.wait(lock, [&] { return m_state->cancelled || m_state->finished >= ticket; });
+        return !m_state->cancelled;
     }
 
     // Main side: ends the current and every later wait of deliver() at once. With dropPending a
@@ -74,11 +74,11 @@ public:
     // handled, later, in its turn.
     void cancel(bool dropPending)
     {
-        std::lock_guard lock(state_->mutex);
-        state_->cancelled = true;
+        std::lock_guard lock(m_state->mutex);
+        m_state->cancelled = true;
         if (dropPending)
-            state_->value.reset();
-        state_->changed.notify_all();
+            m_state->value.reset();
+        m_state->changed.notify_all();
     }
 
 private:
@@ -107,7 +107,7 @@ private:
             changed.notify_all();
         }
     };
-    std::shared_ptr<State> state_;
+    std::shared_ptr<State> m_state;
 };
 
 // A manual-reset event: stays signalled until reset; wakes every waiter.
@@ -122,7 +122,7 @@ public:
     void interrupt();
 
 private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool signalled_ = false;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_signalled = false;
 };

@@ -56,24 +56,24 @@ struct SimulatorBackend::Socket {
 class SimulatorConnection final : public HidConnection {
 public:
     SimulatorConnection(std::shared_ptr<SimulatorBackend::Socket> socket, SimulatorBackend* backend)
-        : socket_(std::move(socket)), backend_(backend)
+        : m_socket(std::move(socket)), m_backend(backend)
     {
-        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-            wake_[0] = wake_[1] = -1;
+        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
+            m_wake[0] = m_wake[1] = -1;
     }
     ~SimulatorConnection() override
     {
-        for (int fd : wake_)
+        for (int fd : m_wake)
             if (fd >= 0)
                 ::close(fd);
-        if (backend_)
-            backend_->connectionClosed(socket_);
+        if (m_backend)
+            m_backend->connectionClosed(m_socket);
     }
 
     int inputReportLength() const override { return ReportSize; }
     int outputReportLength() const override { return ReportSize; }
-    void setNumInputBuffers(int count) override { buffers_ = count; }
-    int numInputBuffers() const override { return buffers_; }
+    void setNumInputBuffers(int count) override { m_buffers = count; }
+    int numInputBuffers() const override { return m_buffers; }
 
     void writeReport(const uint8_t* report, int length) override
     {
@@ -81,17 +81,17 @@ public:
         std::array<uint8_t, ReportSize> bytes{};
         std::memcpy(bytes.data(), report, static_cast<size_t>(std::min(length, ReportSize)));
         size_t sent = 0;
-        while (sent < bytes.size() && !socket_->ended.load()) {
-            const ssize_t n = ::send(socket_->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        while (sent < bytes.size() && !m_socket->ended.load()) {
+            const ssize_t n = ::send(m_socket->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n > 0) {
                 sent += static_cast<size_t>(n);
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p{socket_->fd, POLLOUT, 0};
+                pollfd p{m_socket->fd, POLLOUT, 0};
                 if (::poll(&p, 1, 1000) <= 0) {
                     // A simulator that stopped reading: give up on it rather than cut a report.
-                    ::shutdown(socket_->fd, SHUT_RDWR);
+                    ::shutdown(m_socket->fd, SHUT_RDWR);
                     return;
                 }
             } else {
@@ -102,36 +102,36 @@ public:
 
     int readReport(uint8_t* buffer, int size, int timeoutMs) override
     {
-        if (socket_->ended.load())
+        if (m_socket->ended.load())
             return -ECONNRESET;
-        pollfd p[2] = {{socket_->fd, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        const int ready = ::poll(p, wake_[0] >= 0 ? 2 : 1, timeoutMs);
+        pollfd p[2] = {{m_socket->fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        const int ready = ::poll(p, m_wake[0] >= 0 ? 2 : 1, timeoutMs);
         if (ready <= 0 || !(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
             return 0;
-        return socket_->take(buffer, size);
+        return m_socket->take(buffer, size);
     }
 
     void cancelRead() override
     {
-        if (wake_[1] >= 0) {
+        if (m_wake[1] >= 0) {
             const char c = 0;
-            [[maybe_unused]] const ssize_t n = ::write(wake_[1], &c, 1);
+            [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &c, 1);
         }
     }
 
 private:
-    std::shared_ptr<SimulatorBackend::Socket> socket_;
-    QPointer<SimulatorBackend> backend_;
-    int wake_[2] = {-1, -1};
-    int buffers_ = 0;
+    std::shared_ptr<SimulatorBackend::Socket> m_socket;
+    QPointer<SimulatorBackend> m_backend;
+    int m_wake[2] = {-1, -1};
+    int m_buffers = 0;
 };
 
 SimulatorBackend::SimulatorBackend(const QString& socketPath, QObject* parent)
-    : HidBackend(parent), socketPath_(socketPath)
+    : HidBackend(parent), m_socketPath(socketPath)
 {
-    retry_.setInterval(RetryMs);
-    connect(&retry_, &QTimer::timeout, this, &SimulatorBackend::tryConnect);
-    retry_.start();
+    m_retry.setInterval(RetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &SimulatorBackend::tryConnect);
+    m_retry.start();
     QMetaObject::invokeMethod(this, &SimulatorBackend::tryConnect, Qt::QueuedConnection);
 }
 
@@ -139,38 +139,38 @@ SimulatorBackend::~SimulatorBackend() = default;
 
 bool SimulatorBackend::connected() const
 {
-    return socket_ && !socket_->ended.load();
+    return m_socket && !m_socket->ended.load();
 }
 
 QList<HidDeviceInfo> SimulatorBackend::enumerate()
 {
     if (!connected())
         return {};
-    return {HidDeviceInfo{socket_->path, CardIssuerVendorId, CardIssuerProductId}};
+    return {HidDeviceInfo{m_socket->path, CardIssuerVendorId, CardIssuerProductId}};
 }
 
 std::unique_ptr<HidConnection> SimulatorBackend::open(const QString& path)
 {
-    if (!connected() || path != socket_->path || claimed_)
+    if (!connected() || path != m_socket->path || m_claimed)
         return nullptr;
-    claimed_ = true;
-    notifier_.reset();
-    return std::make_unique<SimulatorConnection>(socket_, this);
+    m_claimed = true;
+    m_notifier.reset();
+    return std::make_unique<SimulatorConnection>(m_socket, this);
 }
 
 void SimulatorBackend::readFailed(const QString& path, int error)
 {
     Q_UNUSED(error);
-    if (socket_ && socket_->path == path && socket_->ended.load())
+    if (m_socket && m_socket->path == path && m_socket->ended.load())
         QMetaObject::invokeMethod(this, &SimulatorBackend::dropSocket, Qt::QueuedConnection);
 }
 
 void SimulatorBackend::connectionClosed(const std::shared_ptr<Socket>& socket)
 {
-    if (socket != socket_)
+    if (socket != m_socket)
         return; // a connection that has already ended
-    claimed_ = false;
-    if (socket_->ended.load())
+    m_claimed = false;
+    if (m_socket->ended.load())
         dropSocket();
     else
         watchWhileUnclaimed();
@@ -178,15 +178,15 @@ void SimulatorBackend::connectionClosed(const std::shared_ptr<Socket>& socket)
 
 void SimulatorBackend::tryConnect()
 {
-    if (socket_)
+    if (m_socket)
         return;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    const QByteArray path = socketPath_.toLocal8Bit();
+    const QByteArray path = m_socketPath.toLocal8Bit();
     if (path.isEmpty() || path.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
-        if (!warned_)
-            qWarning().noquote() << "simulated card issuer: unusable socket path" << socketPath_;
-        warned_ = true;
+        if (!m_warned)
+            qWarning().noquote() << "simulated card issuer: unusable socket path" << m_socketPath;
+        m_warned = true;
         return;
     }
     std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
@@ -199,25 +199,25 @@ void SimulatorBackend::tryConnect()
     }
     auto socket = std::make_shared<Socket>();
     socket->fd = fd;
-    socket->path = QStringLiteral("sim:%1#%2").arg(socketPath_).arg(++connections_);
-    socket_ = std::move(socket);
-    retry_.stop();
+    socket->path = QStringLiteral("sim:%1#%2").arg(m_socketPath).arg(++m_connections);
+    m_socket = std::move(socket);
+    m_retry.stop();
     watchWhileUnclaimed();
     Q_EMIT devicesChanged();
 }
 
 void SimulatorBackend::watchWhileUnclaimed()
 {
-    notifier_ = std::make_unique<QSocketNotifier>(socket_->fd, QSocketNotifier::Read);
-    connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
+    m_notifier = std::make_unique<QSocketNotifier>(m_socket->fd, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
         // Not claimed: reports are read and dropped; the end of the connection is noticed.
         uint8_t discard[ReportSize];
         int n = 0;
         do
-            n = socket_->take(discard, ReportSize);
+            n = m_socket->take(discard, ReportSize);
         while (n > 0);
         if (n < 0) {
-            notifier_->setEnabled(false);
+            m_notifier->setEnabled(false);
             QMetaObject::invokeMethod(this, &SimulatorBackend::dropSocket, Qt::QueuedConnection);
         }
     });
@@ -225,14 +225,14 @@ void SimulatorBackend::watchWhileUnclaimed()
 
 void SimulatorBackend::dropSocket()
 {
-    if (!socket_ || claimed_) {
+    if (!m_socket || m_claimed) {
         // Still claimed: the device goes once the controller has released it (connectionClosed).
-        if (socket_ && socket_->ended.load())
+        if (m_socket && m_socket->ended.load())
             Q_EMIT devicesChanged();
         return;
     }
-    notifier_.reset();
-    socket_.reset();
-    retry_.start();
+    m_notifier.reset();
+    m_socket.reset();
+    m_retry.start();
     Q_EMIT devicesChanged();
 }

@@ -34,13 +34,13 @@ private:
     void connectionClosed(const std::shared_ptr<Socket>& socket);
     friend class SimulatorConnection;
 
-    QString socketPath_;
-    std::shared_ptr<Socket> socket_;
-    std::unique_ptr<QSocketNotifier> notifier_;
-    QTimer retry_;
-    int connections_ = 0;
-    bool claimed_ = false;
-    bool warned_ = false;
+    QString m_socketPath;
+    std::shared_ptr<Socket> m_socket;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    QTimer m_retry;
+    int m_connections = 0;
+    bool m_claimed = false;
+    bool m_warned = false;
 };
 
 // The environment variable that makes the program also look for the simulated card issuer.

@@ -79,32 +79,32 @@ public:
 
 class FakeHidConnection final : public HidConnection {
 public:
-    explicit FakeHidConnection(std::shared_ptr<FakeHidBackend::Device> device) : device_(std::move(device))
+    explicit FakeHidConnection(std::shared_ptr<FakeHidBackend::Device> device) : m_device(std::move(device))
     {
-        std::lock_guard lock(device_->mutex);
-        device_->cancelled = false;
+        std::lock_guard lock(m_device->mutex);
+        m_device->cancelled = false;
     }
     int inputReportLength() const override { return ReportSize; }
     int outputReportLength() const override { return ReportSize; }
-    void setNumInputBuffers(int count) override { buffers_ = count; }
-    int numInputBuffers() const override { return buffers_; }
+    void setNumInputBuffers(int count) override { m_buffers = count; }
+    int numInputBuffers() const override { return m_buffers; }
     void writeReport(const uint8_t* report, int length) override
     {
-        device_->written.append(QByteArray(reinterpret_cast<const char*>(report), length));
+        m_device->written.append(QByteArray(reinterpret_cast<const char*>(report), length));
     }
     int readReport(uint8_t* buffer, int size, int timeoutMs) override
     {
-        std::unique_lock lock(device_->mutex);
+        std::unique_lock lock(m_device->mutex);
         std::vector<uint8_t> report;
-        if (device_->streaming) {
-            report = FakeHidBackend::SequenceReport(device_->nextSequence++);
+        if (m_device->streaming) {
+            report = FakeHidBackend::SequenceReport(m_device->nextSequence++);
         } else {
-            device_->ready.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                    [&] { return !device_->input.empty() || device_->cancelled; });
-            if (device_->input.empty())
+            m_device->ready.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return !m_device->input.empty() || m_device->cancelled; });
+            if (m_device->input.empty())
                 return 0;
-            report = std::move(device_->input.front());
-            device_->input.pop_front();
+            report = std::move(m_device->input.front());
+            m_device->input.pop_front();
         }
         const int n = std::min<int>(size, int(report.size()));
         std::copy(report.begin(), report.begin() + n, buffer);
@@ -112,14 +112,14 @@ public:
     }
     void cancelRead() override
     {
-        std::lock_guard lock(device_->mutex);
-        device_->cancelled = true;
-        device_->ready.notify_all();
+        std::lock_guard lock(m_device->mutex);
+        m_device->cancelled = true;
+        m_device->ready.notify_all();
     }
 
 private:
-    std::shared_ptr<FakeHidBackend::Device> device_;
-    int buffers_ = 0;
+    std::shared_ptr<FakeHidBackend::Device> m_device;
+    int m_buffers = 0;
 };
 
 inline std::unique_ptr<HidConnection> FakeHidBackend::open(const QString& path)

@@ -72,24 +72,24 @@ private Q_SLOTS:
     void unplugDuringHalfReportThenPlug();
 
 private:
-    std::unique_ptr<SimHarness> h_;
-    std::unique_ptr<TestDialogs> dialogs_;
-    std::optional<HookRecorder> rec_;
+    std::unique_ptr<SimHarness> m_h;
+    std::unique_ptr<TestDialogs> m_dialogs;
+    std::optional<HookRecorder> m_rec;
 };
 
 void TestLinkEndToEnd::init()
 {
-    dialogs_ = std::make_unique<TestDialogs>();
-    h_ = std::make_unique<SimHarness>();
-    QVERIFY(h_->start()); // resets the program's state first
-    rec_.emplace();
+    m_dialogs = std::make_unique<TestDialogs>();
+    m_h = std::make_unique<SimHarness>();
+    QVERIFY(m_h->start()); // resets the program's state first
+    m_rec.emplace();
 }
 
 void TestLinkEndToEnd::cleanup()
 {
-    h_.reset();
-    rec_.reset();
-    dialogs_.reset();
+    m_h.reset();
+    m_rec.reset();
+    m_dialogs.reset();
 }
 
 void TestLinkEndToEnd::everyCommandAndResult_data()
@@ -146,36 +146,36 @@ void TestLinkEndToEnd::everyCommandAndResult()
     QFETCH(QStringList, messages);
     constexpr uint32_t serial = 0xF0E0D0C0u; // top bit set
     if (setup != NoCard) {
-        h_->sim.addCard(serial);
+        m_h->sim.addCard(serial);
         switch (Setup(setup)) {
         case ForeignSector:
-            h_->sim.setSector(serial, 7, SectorState::Foreign);
+            m_h->sim.setSector(serial, 7, SectorState::Foreign);
             break;
         case EmptyFormatted:
-            h_->sim.setSector(serial, 7, SectorState::Formatted);
+            m_h->sim.setSector(serial, 7, SectorState::Formatted);
             break;
         case OwnerRecord:
-            h_->sim.setSector(serial, 7, SectorState::Formatted, OwnerBytes("12345678"));
+            m_h->sim.setSector(serial, 7, SectorState::Formatted, OwnerBytes("12345678"));
             break;
         case OwnerOtherCommunity:
-            h_->sim.setSector(serial, 7, SectorState::Formatted, OwnerBytes("87654321"));
+            m_h->sim.setSector(serial, 7, SectorState::Formatted, OwnerBytes("87654321"));
             break;
         case DeviceRecord:
-            h_->sim.setSector(serial, 7, SectorState::Formatted, DeviceBytes("12345678"));
+            m_h->sim.setSector(serial, 7, SectorState::Formatted, DeviceBytes("12345678"));
             break;
         case DeviceOtherCommunity:
-            h_->sim.setSector(serial, 7, SectorState::Formatted, DeviceBytes("12345679"));
+            m_h->sim.setSector(serial, 7, SectorState::Formatted, DeviceBytes("12345679"));
             break;
         case BlackListRecord:
-            h_->sim.setSector(serial, 7, SectorState::Formatted, BlackListPayload(2));
+            m_h->sim.setSector(serial, 7, SectorState::Formatted, BlackListPayload(2));
             break;
         default:
             break;
         }
-        h_->sim.present(serial);
+        m_h->sim.present(serial);
     }
     if (fault)
-        h_->sim.setFault(fault == 2 ? SimFault::ReadError : SimFault::WriteError, 1);
+        m_h->sim.setFault(fault == 2 ? SimFault::ReadError : SimFault::WriteError, 1);
     // Records as the windows fill them.
     TerminalParamRec = {};
     TerminalParamRec.Kind = 1;
@@ -187,12 +187,12 @@ void TestLinkEndToEnd::everyCommandAndResult()
     BlackListRec.Kind = 2;
     PackDigits(BlackListRec.RegionBCD, "12345678", 4);
 
-    QVERIFY(h_->issueAndWait(uint8_t(command)));
+    QVERIFY(m_h->issueAndWait(uint8_t(command)));
     QCOMPARE(int(ResponseFrame.Command), command);
     QCOMPARE(int(ResponseFrame.Result), result);
-    QCOMPARE(dialogs_->texts(), messages);
-    QCOMPARE(rec_->lines.size(), 1);
-    QCOMPARE(rec_->lines[0], LogResponseLine(ResponseFrame));
+    QCOMPARE(m_dialogs->texts(), messages);
+    QCOMPARE(m_rec->lines.size(), 1);
+    QCOMPARE(m_rec->lines[0], LogResponseLine(ResponseFrame));
     QCOMPARE(int(PendingCommand), command == 3 || command >= 8 ? command : 9);
     const bool dataReady = command == 3 || command == 4 || (command == 2 && result == 0);
     QCOMPARE(int(CardDataReady), dataReady ? 1 : 0);
@@ -201,26 +201,26 @@ void TestLinkEndToEnd::everyCommandAndResult()
     if (command == 3)
         QCOMPARE(uint32_t(UserCardRec.CardSerial), setup == NoCard ? 0u : serial);
     QCOMPARE(int(BlackListReady), command == 7 && result == 0 ? 1 : 0);
-    QCOMPARE(rec_->statements.size(), 0); // no owners were chosen
-    if (fault)                            // a failed operation leaves the card alone
-        QCOMPARE(h_->sim.sectorRecord(serial, 7).size(), setup == BlackListRecord ? 14 : 0);
+    QCOMPARE(m_rec->statements.size(), 0); // no owners were chosen
+    if (fault)                             // a failed operation leaves the card alone
+        QCOMPARE(m_h->sim.sectorRecord(serial, 7).size(), setup == BlackListRecord ? 14 : 0);
 }
 
 void TestLinkEndToEnd::ownerCardWriteThenRead()
 {
-    const uint32_t serial = h_->formattedCardOnReader(0x80ABCDEFu);
+    const uint32_t serial = m_h->formattedCardOnReader(0x80ABCDEFu);
     UserCardRec.Kind = 0;
     UserCardRec.Sector = 7;
     std::memcpy(UserCardRec.RegionID, "12345678", 8);
     UserCardRec.UseExpiry = 1;
     std::memcpy(UserCardRec.Expiry, "991231", 6);
     SetTerminal(UserCardRec.Terminals, 255);
-    QVERIFY(h_->issueAndWait(3));
+    QVERIFY(m_h->issueAndWait(3));
     QCOMPARE(CardResult, 0);
     QCOMPARE(uint32_t(UserCardRec.CardSerial), serial);
     QCOMPARE(PadNumber(UserCardRec.CardSerial, 10),
              QStringLiteral("-2136224273")); // as the program stores it
-    const QByteArray stored = h_->sim.sectorRecord(serial, 7);
+    const QByteArray stored = m_h->sim.sectorRecord(serial, 7);
     QCOMPARE(stored.size(), 48);
     QCOMPARE(stored.mid(1, 4), QByteArray("\x12\x34\x56\x78", 4));
     QCOMPARE(uint8_t(stored[47]), uint8_t(0x01));
@@ -229,36 +229,36 @@ void TestLinkEndToEnd::ownerCardWriteThenRead()
     UserCardRec = {};
     CardDataReady = 0;
     SystemInfo.Sector = 7;
-    QVERIFY(h_->issueAndWait(4));
+    QVERIFY(m_h->issueAndWait(4));
     QCOMPARE(CardResult, 0);
     QCOMPARE(uint32_t(UserCardRec.CardSerial), serial); // bytes 10-13 carry the serial
     QCOMPARE(QByteArray(UserCardRec.Expiry, 6), QByteArray("991231"));
     QVERIFY(TestTerminal(UserCardRec.Terminals, 255));
-    QCOMPARE(h_->sim.describe(serial), QStringLiteral("%1 present -------O--------").arg(serial));
+    QCOMPARE(m_h->sim.describe(serial), QStringLiteral("%1 present -------O--------").arg(serial));
 }
 
 void TestLinkEndToEnd::deviceCardWriteThenRead()
 {
-    const uint32_t serial = h_->formattedCardOnReader();
-    h_->sim.setSector(serial, 3, SectorState::Formatted);
+    const uint32_t serial = m_h->formattedCardOnReader();
+    m_h->sim.setSector(serial, 3, SectorState::Formatted);
     TerminalParamRec.Kind = 1;
     TerminalParamRec.Sector = 3; // a device card names its own sector
     std::memcpy(TerminalParamRec.RegionID, "12345678", 8);
     std::memcpy(TerminalParamRec.IssueTime, "24030514", 8);
-    QVERIFY(h_->issueAndWait(1));
-    QCOMPARE(h_->sim.sectorRecord(serial, 3), DeviceBytes("12345678"));
-    QCOMPARE(h_->sim.sectorRecord(serial, 7), QByteArray());
+    QVERIFY(m_h->issueAndWait(1));
+    QCOMPARE(m_h->sim.sectorRecord(serial, 3), DeviceBytes("12345678"));
+    QCOMPARE(m_h->sim.sectorRecord(serial, 7), QByteArray());
 
     TerminalParamRec = {};
     SystemInfo.Sector = 3;
-    QVERIFY(h_->issueAndWait(2));
+    QVERIFY(m_h->issueAndWait(2));
     QCOMPARE(QByteArray(TerminalParamRec.IssueTime, 8), QByteArray("24030514"));
     QCOMPARE(int(CardDataReady), 1);
 }
 
 void TestLinkEndToEnd::blackListWriteThenRead()
 {
-    const uint32_t serial = h_->formattedCardOnReader();
+    const uint32_t serial = m_h->formattedCardOnReader();
     BlackListRec = {};
     BlackListRec.Kind = 2;
     PackDigits(BlackListRec.RegionBCD, "12345678", 4);
@@ -271,27 +271,27 @@ void TestLinkEndToEnd::blackListWriteThenRead()
     BlackListTargets[1] = {0, 16};
     BlackListTargetCount = 2;
     BlackListSource = 1;
-    QVERIFY(h_->issueAndWait(6));
-    QCOMPARE(rec_->statements,
+    QVERIFY(m_h->issueAndWait(6));
+    QCOMPARE(m_rec->statements,
              (QStringList{QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15"),
                           QStringLiteral("update UserInfo set chLoss = '' where idx = 16")}));
-    QCOMPARE(rec_->refreshed, 1);
-    QCOMPARE(h_->sim.sectorRecord(serial, 7).size(), 6 + 8);
+    QCOMPARE(m_rec->refreshed, 1);
+    QCOMPARE(m_h->sim.sectorRecord(serial, 7).size(), 6 + 8);
 
     BlackListRec = {};
-    QVERIFY(h_->issueAndWait(7));
+    QVERIFY(m_h->issueAndWait(7));
     QCOMPARE(int(BlackListReady), 1);
     QCOMPARE(int(BlackListRec.Count), 2);
     QCOMPARE(BlackListSerial(BlackListRec.Entries[0]), 3430008);
     QCOMPARE(BlackListSerial(BlackListRec.Entries[1]), 77);
-    QCOMPARE(dialogs_->texts(), (QStringList{QStringLiteral("操作完成"), QStringLiteral("操作完成")}));
+    QCOMPARE(m_dialogs->texts(), (QStringList{QStringLiteral("操作完成"), QStringLiteral("操作完成")}));
 }
 
 // A window's reload that throws in the middle of an answer: the operator reads the error, the
 // answer is dealt with to its end, and the link goes on with the next command.
 void TestLinkEndToEnd::failingReloadIsShownAndTheAnswerFinishes()
 {
-    h_->formattedCardOnReader();
+    m_h->formattedCardOnReader();
     BlackListRec = {};
     BlackListRec.Kind = 2;
     PackDigits(BlackListRec.RegionBCD, "12345678", 4);
@@ -301,34 +301,34 @@ void TestLinkEndToEnd::failingReloadIsShownAndTheAnswerFinishes()
     BlackListTargets[0] = {1, 15};
     BlackListTargetCount = 1;
     BlackListSource = 1;
-    rec_->refreshError = QStringLiteral("no such table: UserInfo");
-    QVERIFY(h_->issueAndWait(6));
-    QCOMPARE(rec_->refreshed, 1);
-    QCOMPARE(dialogs_->texts(),
+    m_rec->refreshError = QStringLiteral("no such table: UserInfo");
+    QVERIFY(m_h->issueAndWait(6));
+    QCOMPARE(m_rec->refreshed, 1);
+    QCOMPARE(m_dialogs->texts(),
              (QStringList{QStringLiteral("no such table: UserInfo"), QStringLiteral("操作完成")}));
-    QCOMPARE(dialogs_->shown.first().icon, MsgIcon::Error);
+    QCOMPARE(m_dialogs->shown.first().icon, MsgIcon::Error);
     QCOMPARE(int(PendingCommand), 9);
 
-    dialogs_->clear();
-    QVERIFY(h_->issueAndWait(7));
+    m_dialogs->clear();
+    QVERIFY(m_h->issueAndWait(7));
     QCOMPARE(int(BlackListReady), 1);
-    QCOMPARE(dialogs_->texts(), QStringList{QStringLiteral("操作完成")});
+    QCOMPARE(m_dialogs->texts(), QStringList{QStringLiteral("操作完成")});
 }
 
 void TestLinkEndToEnd::formatRunOverSeveralCards()
 {
     const uint32_t cards[] = {1, 2, 3, 4};
     for (uint32_t c : cards)
-        h_->sim.addCard(c);
-    h_->sim.setSector(3, 7, SectorState::Foreign);
-    QSignalSpy frames(&h_->sim, &SimCardIssuer::frameReceived);
-    QSignalSpy handled(h_->link.get(), &CardIssuerLink::answerHandled);
+        m_h->sim.addCard(c);
+    m_h->sim.setSector(3, 7, SectorState::Foreign);
+    QSignalSpy frames(&m_h->sim, &SimCardIssuer::frameReceived);
+    QSignalSpy handled(m_h->link.get(), &CardIssuerLink::answerHandled);
     IssueCommand(0); // no card yet: the card issuer waits
     QVERIFY(frames.wait(1000));
     QTest::qWait(100);
     QCOMPARE(handled.size(), 0);
     for (int i = 0; i < 4; ++i) {
-        h_->sim.present(cards[i]);
+        m_h->sim.present(cards[i]);
         QVERIFY(handled.wait(1000));
         QCOMPARE(handled.size(), i + 1);
         QCOMPARE(int(PendingCommand), 0);
@@ -336,46 +336,46 @@ void TestLinkEndToEnd::formatRunOverSeveralCards()
     // The same card left on the reader is not done twice.
     QTest::qWait(150);
     QCOMPARE(handled.size(), 4);
-    QCOMPARE(rec_->successes, 3);
-    QCOMPARE(rec_->failures, 1); // the foreign sector
+    QCOMPARE(m_rec->successes, 3);
+    QCOMPARE(m_rec->failures, 1); // the foreign sector
     for (uint32_t c : {1u, 2u, 4u})
-        QCOMPARE(h_->sim.sectorState(c, 7), SectorState::Formatted);
-    QCOMPARE(h_->sim.sectorState(3, 7), SectorState::Foreign);
-    QVERIFY(dialogs_->texts().isEmpty());
+        QCOMPARE(m_h->sim.sectorState(c, 7), SectorState::Formatted);
+    QCOMPARE(m_h->sim.sectorState(3, 7), SectorState::Foreign);
+    QVERIFY(m_dialogs->texts().isEmpty());
 
     // Stop: command 9 goes out and ends the wait; a card put on afterwards stays as it was.
-    h_->sim.addCard(5);
+    m_h->sim.addCard(5);
     IssueCommand(IdleCommand);
     QTRY_COMPARE(uint8_t(frames.last().at(0).toByteArray()[2]), uint8_t(9));
-    h_->sim.present(5);
+    m_h->sim.present(5);
     QTest::qWait(150);
-    QCOMPARE(h_->sim.sectorState(5, 7), SectorState::Blank);
+    QCOMPARE(m_h->sim.sectorState(5, 7), SectorState::Blank);
     QCOMPARE(handled.size(), 4);
 }
 
 void TestLinkEndToEnd::blankRunRestoresCards()
 {
-    h_->formattedCardOnReader(11); // on the reader before the run starts: processed at once
-    QVERIFY(h_->issueAndWait(5));
-    QCOMPARE(h_->sim.sectorState(11, 7), SectorState::Blank);
-    QCOMPARE(rec_->successes, 1);
+    m_h->formattedCardOnReader(11); // on the reader before the run starts: processed at once
+    QVERIFY(m_h->issueAndWait(5));
+    QCOMPARE(m_h->sim.sectorState(11, 7), SectorState::Blank);
+    QCOMPARE(m_rec->successes, 1);
     QCOMPARE(int(PendingCommand), 5);
 }
 
 void TestLinkEndToEnd::stoppedRunIgnoresLateAnswer()
 {
-    h_->sim.addCard(1);
-    h_->sim.setAnswerDelay(300);
-    QSignalSpy handled(h_->link.get(), &CardIssuerLink::answerHandled);
-    QSignalSpy frames(&h_->sim, &SimCardIssuer::frameReceived);
+    m_h->sim.addCard(1);
+    m_h->sim.setAnswerDelay(300);
+    QSignalSpy handled(m_h->link.get(), &CardIssuerLink::answerHandled);
+    QSignalSpy frames(&m_h->sim, &SimCardIssuer::frameReceived);
     IssueCommand(0);
     QVERIFY(frames.wait(1000));
-    h_->sim.present(1); // answered 300 ms later
+    m_h->sim.present(1); // answered 300 ms later
     IssueCommand(IdleCommand);
     QVERIFY(handled.wait(2000));
     QCOMPARE(int(ResponseFrame.Command), 0);
-    QCOMPARE(rec_->lines.size(), 1);               // logged ...
-    QCOMPARE(rec_->successes + rec_->failures, 0); // ... but not counted
+    QCOMPARE(m_rec->lines.size(), 1);                // logged ...
+    QCOMPARE(m_rec->successes + m_rec->failures, 0); // ... but not counted
     QCOMPARE(int(PendingCommand), 9);
     QTest::qWait(100);
     QCOMPARE(frames.size(), 2); // 0 and 9; the late answer sent nothing again
@@ -383,13 +383,13 @@ void TestLinkEndToEnd::stoppedRunIgnoresLateAnswer()
 
 void TestLinkEndToEnd::twoSignalsGiveOneFrame()
 {
-    h_->formattedCardOnReader();
+    m_h->formattedCardOnReader();
     StopCommandWorker(); // the worker has not woken yet when both signals arrive
-    QSignalSpy frames(&h_->sim, &SimCardIssuer::frameReceived);
+    QSignalSpy frames(&m_h->sim, &SimCardIssuer::frameReceived);
     IssueCommand(2);
     IssueCommand(4);
     StartCommandWorker();
-    QSignalSpy handled(h_->link.get(), &CardIssuerLink::answerHandled);
+    QSignalSpy handled(m_h->link.get(), &CardIssuerLink::answerHandled);
     QVERIFY(handled.wait(2000));
     QTest::qWait(100);
     QCOMPARE(frames.size(), 1);
@@ -398,23 +398,23 @@ void TestLinkEndToEnd::twoSignalsGiveOneFrame()
 
 void TestLinkEndToEnd::noCardIssuerSendsNothing()
 {
-    QSignalSpy attached(h_->link.get(), &CardIssuerLink::attachedChanged);
-    h_->sim.unplug();
+    QSignalSpy attached(m_h->link.get(), &CardIssuerLink::attachedChanged);
+    m_h->sim.unplug();
     QVERIFY(attached.wait(1000));
-    QVERIFY(!h_->link->attached());
+    QVERIFY(!m_h->link->attached());
     QVERIFY(!CardIssuerDevice);
     IssueCommand(3);
     QTest::qWait(100);
     QCOMPARE(int(PendingCommand), 3);
     QCOMPARE(int(CardDataReady), 0);
-    QVERIFY(dialogs_->texts().isEmpty());
+    QVERIFY(m_dialogs->texts().isEmpty());
 }
 
 void TestLinkEndToEnd::answerToOtherCodeLeavesPendingCommand()
 {
-    h_->formattedCardOnReader();
-    QSignalSpy handled(h_->link.get(), &CardIssuerLink::answerHandled);
-    h_->sim.setFault(SimFault::NoAnswer, 1);
+    m_h->formattedCardOnReader();
+    QSignalSpy handled(m_h->link.get(), &CardIssuerLink::answerHandled);
+    m_h->sim.setFault(SimFault::NoAnswer, 1);
     IssueCommand(4); // never answered
     QTest::qWait(150);
     // An answer to command 2 arrives: logged, nothing else.
@@ -426,38 +426,38 @@ void TestLinkEndToEnd::answerToOtherCodeLeavesPendingCommand()
     report[4] = 1;
     report.replace(5, 5, answer);
     report[30] = char(PacketTail);
-    h_->sim.sendRaw(report);
+    m_h->sim.sendRaw(report);
     QVERIFY(handled.wait(1000));
     QCOMPARE(int(PendingCommand), 4);
     QCOMPARE(int(CardDataReady), 0);
-    QCOMPARE(rec_->lines, QStringList{QStringLiteral("AA,05,02,00,EE")});
-    QVERIFY(dialogs_->texts().isEmpty());
+    QCOMPARE(m_rec->lines, QStringList{QStringLiteral("AA,05,02,00,EE")});
+    QVERIFY(m_dialogs->texts().isEmpty());
 }
 
 void TestLinkEndToEnd::faultsOnTheWire()
 {
-    h_->formattedCardOnReader();
+    m_h->formattedCardOnReader();
     // A corrupt report: the operator is told, the answer is not handled.
-    h_->sim.setFault(SimFault::Corrupt, 1);
+    m_h->sim.setFault(SimFault::Corrupt, 1);
     IssueCommand(4);
-    QTRY_COMPARE(dialogs_->texts(), QStringList{QStringLiteral("接收数据错误！")});
+    QTRY_COMPARE(m_dialogs->texts(), QStringList{QStringLiteral("接收数据错误！")});
     QCOMPARE(int(PendingCommand), 4);
     QCOMPARE(int(CardDataReady), 0);
-    dialogs_->clear();
+    m_dialogs->clear();
 
     // Bit 7 on the result: reduced for the message.
-    h_->sim.setHighBit(true);
+    m_h->sim.setHighBit(true);
     TerminalParamRec.Sector = 7;
-    QVERIFY(h_->issueAndWait(1));
+    QVERIFY(m_h->issueAndWait(1));
     QCOMPARE(int(ResponseFrame.Result), 0x80);
-    QCOMPARE(dialogs_->texts(), QStringList{QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权")});
+    QCOMPARE(m_dialogs->texts(), QStringList{QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权")});
 }
 
 void TestLinkEndToEnd::unplugDuringHalfReportThenPlug()
 {
-    const uint32_t serial = h_->formattedCardOnReader();
-    h_->sim.setSector(serial, 7, SectorState::Formatted, OwnerBytes("12345678"));
-    h_->sim.setFault(SimFault::NoAnswer, 1);
+    const uint32_t serial = m_h->formattedCardOnReader();
+    m_h->sim.setSector(serial, 7, SectorState::Formatted, OwnerBytes("12345678"));
+    m_h->sim.setFault(SimFault::NoAnswer, 1);
     IssueCommand(4);
     QTest::qWait(100);
     // One whole piece and half of the next, then the card issuer is pulled out.
@@ -470,27 +470,27 @@ void TestLinkEndToEnd::unplugDuringHalfReportThenPlug()
     piece[6] = 53;
     piece[7] = 4;
     piece[30] = char(PacketTail);
-    QSignalSpy attached(h_->link.get(), &CardIssuerLink::attachedChanged);
-    h_->sim.sendRaw(piece + piece.left(15));
+    QSignalSpy attached(m_h->link.get(), &CardIssuerLink::attachedChanged);
+    m_h->sim.sendRaw(piece + piece.left(15));
     QTest::qWait(50);
-    h_->sim.unplug();
+    m_h->sim.unplug();
     QVERIFY(attached.wait(1000));
-    QVERIFY(!h_->link->attached());
+    QVERIFY(!m_h->link->attached());
     QCOMPARE(int(PendingCommand), 4);
 
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(h_->sim.plug());
+    QVERIFY(m_h->sim.plug());
     QVERIFY(attached.wait(1000));
-    QVERIFY(h_->link->attached());
+    QVERIFY(m_h->link->attached());
     QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
 
     // The new connection starts on a report boundary; the command is answered in full.
-    QVERIFY(h_->issueAndWait(4));
+    QVERIFY(m_h->issueAndWait(4));
     QCOMPARE(int(ResponseFrame.Command), 4);
     QCOMPARE(CardResult, 0);
     QCOMPARE(uint32_t(UserCardRec.CardSerial), serial);
-    QVERIFY(dialogs_->texts().isEmpty());
+    QVERIFY(m_dialogs->texts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLinkEndToEnd)

@@ -45,22 +45,22 @@ private Q_SLOTS:
     void logLine();
 
 private:
-    TestDialogs* dialogs_ = nullptr;
-    std::optional<HookRecorder> rec_;
+    TestDialogs* m_dialogs = nullptr;
+    std::optional<HookRecorder> m_rec;
 };
 
 void TestResponses::init()
 {
     ResetProgramState();
-    dialogs_ = new TestDialogs;
-    rec_.emplace();
+    m_dialogs = new TestDialogs;
+    m_rec.emplace();
     CardResult = -1; // tells "not touched" from result 0
 }
 
 void TestResponses::cleanup()
 {
-    rec_.reset();
-    delete dialogs_;
+    m_rec.reset();
+    delete m_dialogs;
 }
 
 void TestResponses::resultMessages_data()
@@ -95,9 +95,9 @@ void TestResponses::resultMessages()
     QFETCH(int, pendingAfter);
     PendingCommand = uint8_t(command);
     HandleResponse(Answer(uint8_t(command), uint8_t(result), QByteArray(4, '\0')));
-    QCOMPARE(dialogs_->texts(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(m_dialogs->texts(), message.isEmpty() ? QStringList() : QStringList{message});
     QCOMPARE(int(PendingCommand), pendingAfter);
-    QVERIFY(rec_->events.isEmpty()); // no owner update after a failed blacklist write
+    QVERIFY(m_rec->events.isEmpty()); // no owner update after a failed blacklist write
 }
 
 void TestResponses::ownerCardAnswers()
@@ -136,7 +136,7 @@ void TestResponses::ownerCardAnswers()
     QCOMPARE(QByteArray(UserCardRec.RegionID, 8), QByteArray("12345678"));
     QVERIFY(TestTerminal(UserCardRec.Terminals, 9));
     QCOMPARE(int(UserCardRec.Sector), 7);
-    QVERIFY(dialogs_->texts().isEmpty());
+    QVERIFY(m_dialogs->texts().isEmpty());
 }
 
 void TestResponses::deviceCardRead()
@@ -150,7 +150,7 @@ void TestResponses::deviceCardRead()
     HandleResponse(Answer(2, 0, QByteArray(reinterpret_cast<const char*>(bytes.data()), 11)));
     QCOMPARE(QByteArray(TerminalParamRec.IssueTime, 8), QByteArray("24030514"));
     QCOMPARE(int(CardDataReady), 1);
-    QCOMPARE(dialogs_->texts(), QStringList{QStringLiteral("操作完成")});
+    QCOMPARE(m_dialogs->texts(), QStringList{QStringLiteral("操作完成")});
 
     // A failed read leaves the record and the flag alone.
     CardDataReady = 0;
@@ -181,7 +181,7 @@ void TestResponses::otherCommandIsIgnored()
     QCOMPARE(int(CardDataReady), 0);
     QCOMPARE(int(BlackListReady), 0);
     QCOMPARE(UserCardRec.CardSerial, 0);
-    QVERIFY(dialogs_->texts().isEmpty());
+    QVERIFY(m_dialogs->texts().isEmpty());
     QVERIFY(!CommandEvent.isSet());
 }
 
@@ -197,16 +197,16 @@ void TestResponses::cardRunCountsEveryAnswer()
     // An answer to another command still counts, but sends nothing.
     HandleResponse(Answer(4, 0));
     QVERIFY(!CommandEvent.isSet());
-    QCOMPARE(rec_->successes, 2);
-    QCOMPARE(rec_->failures, 1);
-    QCOMPARE(rec_->lastResult, 0);
+    QCOMPARE(m_rec->successes, 2);
+    QCOMPARE(m_rec->failures, 1);
+    QCOMPARE(m_rec->lastResult, 0);
 
     PendingCommand = 5;
     HandleResponse(Answer(5, 0x84)); // bit 7 dropped: select error, a failure
-    QCOMPARE(rec_->failures, 2);
-    QCOMPARE(rec_->lastResult, 4);
+    QCOMPARE(m_rec->failures, 2);
+    QCOMPARE(m_rec->lastResult, 4);
     QCOMPARE(int(PendingCommand), 5);
-    QVERIFY(dialogs_->texts().isEmpty());
+    QVERIFY(m_dialogs->texts().isEmpty());
 
     // Without the initialisation window the run still continues.
     CurrentInitRunCounters = nullptr;
@@ -274,16 +274,16 @@ void TestResponses::bitSevenOnSuccess()
 
     HandleResponse(Answer(uint8_t(command), 0x80, payload));
 
-    QCOMPARE(dialogs_->texts(), message.isEmpty() ? QStringList() : QStringList{message});
-    QCOMPARE(rec_->events, events);
+    QCOMPARE(m_dialogs->texts(), message.isEmpty() ? QStringList() : QStringList{message});
+    QCOMPARE(m_rec->events, events);
     QCOMPARE(int(CardDataReady), cardDataReady);
     QCOMPARE(CardResult, cardResult);
     switch (command) {
     case 0:
     case 5: // one more card done, and the run goes on
-        QCOMPARE(rec_->successes, 1);
-        QCOMPARE(rec_->failures, 0);
-        QCOMPARE(rec_->lastResult, 0);
+        QCOMPARE(m_rec->successes, 1);
+        QCOMPARE(m_rec->failures, 0);
+        QCOMPARE(m_rec->lastResult, 0);
         QVERIFY(CommandEvent.isSet());
         break;
     case 2:
@@ -326,7 +326,7 @@ void TestResponses::blackListWriteUpdatesOwners()
     const QString first = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15");
     const QString second = QStringLiteral("update UserInfo set chLoss = '' where idx = 22");
     const QString third = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 30");
-    rec_->failing << second; // a failure does not stop the others
+    m_rec->failing << second; // a failure does not stop the others
     // The message comes last: record it among the events.
     struct Ordered final : Dialogs {
         QStringList* events = nullptr;
@@ -338,13 +338,13 @@ void TestResponses::blackListWriteUpdatesOwners()
         QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
         QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
     } ordered;
-    ordered.events = &rec_->events;
+    ordered.events = &m_rec->events;
     setDialogs(&ordered);
 
     PendingCommand = 6;
     HandleResponse(Answer(6, 0));
-    setDialogs(dialogs_);
-    QCOMPARE(rec_->events, (QStringList{first, second, third, refresh, QStringLiteral("message 操作完成")}));
+    setDialogs(m_dialogs);
+    QCOMPARE(m_rec->events, (QStringList{first, second, third, refresh, QStringLiteral("message 操作完成")}));
     QCOMPARE(int(PendingCommand), 9);
 }
 
@@ -379,14 +379,14 @@ void TestResponses::blackListRead()
         QCOMPARE(int(BlackListRec.Entries[i].Serial24[1]), 0x20 + i);
     if (kept < 10) // bytes beyond the copied entries keep what they had
         QCOMPARE(int(BlackListRec.Entries[kept].Flag), 0xA5);
-    QCOMPARE(dialogs_->texts(), messages);
+    QCOMPARE(m_dialogs->texts(), messages);
 }
 
 void TestResponses::logLine()
 {
-    LogResponse(&*rec_, Answer(9, 0));
+    LogResponse(&*m_rec, Answer(9, 0));
     LogResponse(nullptr, Answer(9, 0)); // no memo: nothing
-    QCOMPARE(rec_->events, QStringList{QStringLiteral("log AA,05,09,00,EE")});
+    QCOMPARE(m_rec->events, QStringList{QStringLiteral("log AA,05,09,00,EE")});
 }
 
 QTEST_GUILESS_MAIN(TestResponses)

@@ -28,9 +28,9 @@ private Q_SLOTS:
     void offMainThreadEndsTheProgram();
 
 private:
-    QList<QByteArray>& written() { return backend_->present[0].device->written; }
-    FakeHidBackend* backend_ = nullptr;
-    std::unique_ptr<CardIssuerLink> link_;
+    QList<QByteArray>& written() { return m_backend->present[0].device->written; }
+    FakeHidBackend* m_backend = nullptr;
+    std::unique_ptr<CardIssuerLink> m_link;
 };
 
 void TestWorker::init()
@@ -39,18 +39,18 @@ void TestWorker::init()
     DefaultSystemInfo(SystemInfo);
     auto backend = std::make_unique<FakeHidBackend>();
     backend->plug(QStringLiteral("/dev/a"), CardIssuerVendorId, CardIssuerProductId, false);
-    backend_ = backend.get();
+    m_backend = backend.get();
     std::vector<std::unique_ptr<HidBackend>> backends;
     backends.push_back(std::move(backend));
-    link_ = std::make_unique<CardIssuerLink>(std::move(backends));
-    QTRY_VERIFY(link_->attached());
+    m_link = std::make_unique<CardIssuerLink>(std::move(backends));
+    QTRY_VERIFY(m_link->attached());
     StartCommandWorker();
 }
 
 void TestWorker::cleanup()
 {
     StopCommandWorker();
-    link_.reset();
+    m_link.reset();
 }
 
 void TestWorker::oneFramePerWakeUp()

@@ -90,17 +90,17 @@ std::optional<SectorState> StateFromName(const QString& name)
 } // namespace
 
 SimCardIssuer::SimCardIssuer(QObject* parent)
-    : QObject(parent), server_(new QLocalServer(this)), dueTimer_(new QTimer(this))
+    : QObject(parent), m_server(new QLocalServer(this)), m_dueTimer(new QTimer(this))
 {
-    dueTimer_->setSingleShot(true);
-    connect(server_, &QLocalServer::newConnection, this, &SimCardIssuer::onNewConnection);
-    connect(dueTimer_, &QTimer::timeout, this, &SimCardIssuer::flushDue);
+    m_dueTimer->setSingleShot(true);
+    connect(m_server, &QLocalServer::newConnection, this, &SimCardIssuer::onNewConnection);
+    connect(m_dueTimer, &QTimer::timeout, this, &SimCardIssuer::flushDue);
 }
 
 SimCardIssuer::~SimCardIssuer()
 {
-    if (connection_)
-        connection_->disconnect(this);
+    if (m_connection)
+        m_connection->disconnect(this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -108,50 +108,50 @@ SimCardIssuer::~SimCardIssuer()
 
 bool SimCardIssuer::listen(const QString& path)
 {
-    path_ = path;
-    plugged_ = true;
-    if (server_->isListening())
-        server_->close();
+    m_path = path;
+    m_plugged = true;
+    if (m_server->isListening())
+        m_server->close();
     QLocalServer::removeServer(path);
-    if (!server_->listen(path)) {
-        error_ = server_->errorString();
+    if (!m_server->listen(path)) {
+        m_error = m_server->errorString();
         return false;
     }
-    error_.clear();
+    m_error.clear();
     return true;
 }
 
 bool SimCardIssuer::isListening() const
 {
-    return server_->isListening();
+    return m_server->isListening();
 }
 
 void SimCardIssuer::unplug()
 {
-    plugged_ = false;
+    m_plugged = false;
     dropConnection();
-    server_->close();
-    waiting_.reset(); // the firmware loses power
-    due_.clear();
+    m_server->close();
+    m_waiting.reset(); // the firmware loses power
+    m_due.clear();
 }
 
 bool SimCardIssuer::plug()
 {
-    if (path_.isEmpty())
+    if (m_path.isEmpty())
         return false;
-    return listen(path_);
+    return listen(m_path);
 }
 
 void SimCardIssuer::onNewConnection()
 {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        if (connection_ || !plugged_) { // one program at a time
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        if (m_connection || !m_plugged) { // one program at a time
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        connection_ = socket;
-        received_.clear();
+        m_connection = socket;
+        m_received.clear();
         connect(socket, &QLocalSocket::readyRead, this, &SimCardIssuer::onReadyRead);
         connect(socket, &QLocalSocket::disconnected, this, &SimCardIssuer::dropConnection);
         Q_EMIT connectionChanged(true);
@@ -162,39 +162,39 @@ void SimCardIssuer::onNewConnection()
 
 void SimCardIssuer::dropConnection()
 {
-    if (!connection_)
+    if (!m_connection)
         return;
-    QLocalSocket* socket = connection_;
-    connection_ = nullptr;
+    QLocalSocket* socket = m_connection;
+    m_connection = nullptr;
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
-    received_.clear();
-    due_.clear();
+    m_received.clear();
+    m_due.clear();
     Q_EMIT connectionChanged(false);
 }
 
 void SimCardIssuer::sendRaw(const QByteArray& bytes)
 {
-    if (connection_) {
-        connection_->write(bytes);
-        connection_->flush();
+    if (m_connection) {
+        m_connection->write(bytes);
+        m_connection->flush();
     }
 }
 
 void SimCardIssuer::onReadyRead()
 {
-    if (!connection_)
+    if (!m_connection)
         return;
-    received_.append(connection_->readAll());
+    m_received.append(m_connection->readAll());
     qsizetype at = 0;
-    while (received_.size() - at >= ReportSize) {
-        receiveReport(reinterpret_cast<const uint8_t*>(received_.constData() + at));
+    while (m_received.size() - at >= ReportSize) {
+        receiveReport(reinterpret_cast<const uint8_t*>(m_received.constData() + at));
         at += ReportSize;
-        if (!connection_)
+        if (!m_connection)
             return;
     }
-    received_.remove(0, at);
+    m_received.remove(0, at);
 }
 
 void SimCardIssuer::receiveReport(const uint8_t* r)
@@ -206,32 +206,32 @@ void SimCardIssuer::receiveReport(const uint8_t* r)
     const int index = r[4];
     if (index < 1 || index > MaxPackets)
         return;
-    std::memcpy(&assembly_[size_t(PacketDataSize * (index - 1))], &r[5], PacketDataSize);
+    std::memcpy(&m_assembly[size_t(PacketDataSize * (index - 1))], &r[5], PacketDataSize);
     if (index != count)
         return;
-    const int length = assembly_[1];
-    if (assembly_[0] != FrameHead || length < 5 || length > MaxFrameSize ||
-        assembly_[size_t(length - 1)] != FrameTail)
+    const int length = m_assembly[1];
+    if (m_assembly[0] != FrameHead || length < 5 || length > MaxFrameSize ||
+        m_assembly[size_t(length - 1)] != FrameTail)
         return;
-    const QByteArray frame(reinterpret_cast<const char*>(assembly_.data()), length);
+    const QByteArray frame(reinterpret_cast<const char*>(m_assembly.data()), length);
     if (auto answer = handleFrame(frame))
         transmit(*answer);
 }
 
 void SimCardIssuer::transmit(QByteArray frame)
 {
-    if (!connection_)
+    if (!m_connection)
         return;
-    if (noAnswerFaults_ > 0) {
-        --noAnswerFaults_;
+    if (m_noAnswerFaults > 0) {
+        --m_noAnswerFaults;
         Q_EMIT faultsChanged();
         return;
     }
-    if (highBit_)
+    if (m_highBit)
         frame[3] = char(uint8_t(frame[3]) | 0x80);
     QList<QByteArray> reports = CutIntoReports(frame);
-    if (corruptFaults_ > 0) {
-        --corruptFaults_;
+    if (m_corruptFaults > 0) {
+        --m_corruptFaults;
         reports.last()[30] = 0;
         Q_EMIT faultsChanged();
     }
@@ -239,28 +239,28 @@ void SimCardIssuer::transmit(QByteArray frame)
     for (const QByteArray& r : reports)
         bytes += r.left(ReportSize);
     Q_EMIT answerSent(frame);
-    if (delayMs_ <= 0 && due_.empty()) {
-        connection_->write(bytes);
-        connection_->flush();
+    if (m_delayMs <= 0 && m_due.empty()) {
+        m_connection->write(bytes);
+        m_connection->flush();
         return;
     }
-    due_.push_back({QDateTime::currentMSecsSinceEpoch() + delayMs_, bytes});
-    if (!dueTimer_->isActive())
+    m_due.push_back({QDateTime::currentMSecsSinceEpoch() + m_delayMs, bytes});
+    if (!m_dueTimer->isActive())
         flushDue();
 }
 
 void SimCardIssuer::flushDue()
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    while (!due_.empty() && due_.front().at <= now) {
-        if (connection_) {
-            connection_->write(due_.front().bytes);
-            connection_->flush();
+    while (!m_due.empty() && m_due.front().at <= now) {
+        if (m_connection) {
+            m_connection->write(m_due.front().bytes);
+            m_connection->flush();
         }
-        due_.pop_front();
+        m_due.pop_front();
     }
-    if (!due_.empty())
-        dueTimer_->start(int(std::max<qint64>(0, due_.front().at - now)));
+    if (!m_due.empty())
+        m_dueTimer->start(int(std::max<qint64>(0, m_due.front().at - now)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -268,7 +268,7 @@ void SimCardIssuer::flushDue()
 
 SimCard* SimCardIssuer::findCard(uint32_t serial)
 {
-    for (SimCard& c : cards_)
+    for (SimCard& c : m_cards)
         if (c.serial == serial)
             return &c;
     return nullptr;
@@ -295,7 +295,7 @@ bool SimCardIssuer::addCard(uint32_t serial)
         return false;
     SimCard card;
     card.serial = serial;
-    cards_.append(card);
+    m_cards.append(card);
     Q_EMIT cardsChanged();
     return true;
 }
@@ -303,7 +303,7 @@ bool SimCardIssuer::addCard(uint32_t serial)
 QList<uint32_t> SimCardIssuer::serials() const
 {
     QList<uint32_t> out;
-    for (const SimCard& c : cards_)
+    for (const SimCard& c : m_cards)
         out.append(c.serial);
     return out;
 }
@@ -345,12 +345,12 @@ bool SimCardIssuer::present(uint32_t serial)
 {
     if (!findCard(serial))
         return false;
-    present_ = serial;
-    presentProcessed_ = false;
+    m_present = serial;
+    m_presentProcessed = false;
     Q_EMIT readerChanged();
-    if (waiting_) {
-        const Waiting w = *waiting_;
-        waiting_.reset();
+    if (m_waiting) {
+        const Waiting w = *m_waiting;
+        m_waiting.reset();
         transmit(processRun(w.code, w.sector));
     }
     return true;
@@ -358,8 +358,8 @@ bool SimCardIssuer::present(uint32_t serial)
 
 void SimCardIssuer::remove()
 {
-    present_.reset();
-    presentProcessed_ = false;
+    m_present.reset();
+    m_presentProcessed = false;
     Q_EMIT readerChanged();
 }
 
@@ -371,16 +371,16 @@ void SimCardIssuer::setFault(SimFault fault, int count)
     count = std::max(count, 0);
     switch (fault) {
     case SimFault::ReadError:
-        readFaults_ = count;
+        m_readFaults = count;
         break;
     case SimFault::WriteError:
-        writeFaults_ = count;
+        m_writeFaults = count;
         break;
     case SimFault::NoAnswer:
-        noAnswerFaults_ = count;
+        m_noAnswerFaults = count;
         break;
     case SimFault::Corrupt:
-        corruptFaults_ = count;
+        m_corruptFaults = count;
         break;
     }
     Q_EMIT faultsChanged();
@@ -390,38 +390,38 @@ int SimCardIssuer::fault(SimFault fault) const
 {
     switch (fault) {
     case SimFault::ReadError:
-        return readFaults_;
+        return m_readFaults;
     case SimFault::WriteError:
-        return writeFaults_;
+        return m_writeFaults;
     case SimFault::NoAnswer:
-        return noAnswerFaults_;
+        return m_noAnswerFaults;
     case SimFault::Corrupt:
-        return corruptFaults_;
+        return m_corruptFaults;
     }
     return 0;
 }
 
 void SimCardIssuer::setHighBit(bool on)
 {
-    highBit_ = on;
+    m_highBit = on;
     Q_EMIT faultsChanged();
 }
 
 void SimCardIssuer::setAnswerDelay(int ms)
 {
-    delayMs_ = std::max(ms, 0);
+    m_delayMs = std::max(ms, 0);
     Q_EMIT faultsChanged();
 }
 
 uint8_t SimCardIssuer::takeResultFault()
 {
-    if (readFaults_ > 0) {
-        --readFaults_;
+    if (m_readFaults > 0) {
+        --m_readFaults;
         Q_EMIT faultsChanged();
         return ResultRead;
     }
-    if (writeFaults_ > 0) {
-        --writeFaults_;
+    if (m_writeFaults > 0) {
+        --m_writeFaults;
         Q_EMIT faultsChanged();
         return ResultWrite;
     }
@@ -438,13 +438,13 @@ std::optional<QByteArray> SimCardIssuer::handleFrame(const QByteArray& frame)
     Q_EMIT frameReceived(frame);
     const auto code = uint8_t(frame[2]);
     const auto sector = uint8_t(frame[3]);
-    waiting_.reset(); // every command ends a run that waits for a card
+    m_waiting.reset(); // every command ends a run that waits for a card
     switch (code) {
     case 0:
     case 5:
-        if (present_ && !presentProcessed_)
+        if (m_present && !m_presentProcessed)
             return processRun(code, sector);
-        waiting_ = Waiting{code, sector};
+        m_waiting = Waiting{code, sector};
         return std::nullopt;
     case 1:
     case 2:
@@ -463,8 +463,8 @@ std::optional<QByteArray> SimCardIssuer::handleFrame(const QByteArray& frame)
 
 QByteArray SimCardIssuer::processRun(uint8_t code, uint8_t sector)
 {
-    presentProcessed_ = true;
-    SimCard* c = present_ ? findCard(*present_) : nullptr;
+    m_presentProcessed = true;
+    SimCard* c = m_present ? findCard(*m_present) : nullptr;
     if (!c)
         return Answer(code, ResultNoCard);
     uint8_t result = takeResultFault();
@@ -483,7 +483,7 @@ std::optional<QByteArray> SimCardIssuer::cardCommand(const QByteArray& frame)
 {
     const auto code = uint8_t(frame[2]);
     const auto sector = uint8_t(frame[3]);
-    SimCard* c = present_ ? findCard(*present_) : nullptr;
+    SimCard* c = m_present ? findCard(*m_present) : nullptr;
     const QByteArray serial = SerialBytes(c ? c->serial : 0);
     const auto reply = [&](uint8_t result, const QByteArray& payload = {}) {
         return Answer(code, result, code == 3 ? serial : payload);
@@ -555,7 +555,7 @@ QString SimCardIssuer::describe(uint32_t serial) const
         return {};
     return QStringLiteral("%1 %2 %3")
         .arg(serial)
-        .arg(present_ == serial ? QStringLiteral("present") : QStringLiteral("absent"))
+        .arg(m_present == serial ? QStringLiteral("present") : QStringLiteral("absent"))
         .arg(sectorLetters(*c));
 }
 
@@ -563,13 +563,13 @@ bool SimCardIssuer::loadCards(const QString& file)
 {
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly)) {
-        error_ = f.errorString();
+        m_error = f.errorString();
         return false;
     }
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(f.readAll(), &parseError);
     if (doc.isNull()) {
-        error_ = parseError.errorString();
+        m_error = parseError.errorString();
         return false;
     }
     QList<SimCard> cards;
@@ -577,7 +577,7 @@ bool SimCardIssuer::loadCards(const QString& file)
         const QJsonObject o = v.toObject();
         const double serial = o.value(QStringLiteral("serial")).toDouble(-1);
         if (serial < 0 || serial > 4294967295.0) {
-            error_ = QStringLiteral("bad card serial");
+            m_error = QStringLiteral("bad card serial");
             return false;
         }
         SimCard card;
@@ -587,7 +587,7 @@ bool SimCardIssuer::loadCards(const QString& file)
             const QJsonObject s = sectors[i].toObject();
             const auto state = StateFromName(s.value(QStringLiteral("state")).toString());
             if (!state) {
-                error_ = QStringLiteral("bad sector state");
+                m_error = QStringLiteral("bad sector state");
                 return false;
             }
             card.sectors[size_t(i)].state = *state;
@@ -597,8 +597,8 @@ bool SimCardIssuer::loadCards(const QString& file)
         }
         cards.append(card);
     }
-    cards_ = cards;
-    if (present_ && !findCard(*present_))
+    m_cards = cards;
+    if (m_present && !findCard(*m_present))
         remove();
     Q_EMIT cardsChanged();
     return true;
@@ -607,7 +607,7 @@ bool SimCardIssuer::loadCards(const QString& file)
 bool SimCardIssuer::saveCards(const QString& file) const
 {
     QJsonArray cards;
-    for (const SimCard& c : cards_) {
+    for (const SimCard& c : m_cards) {
         QJsonArray sectors;
         for (const SimSector& s : c.sectors) {
             QJsonObject o{{QStringLiteral("state"), StateName(s.state)}};

@@ -53,15 +53,15 @@ public:
     // --- The socket --------------------------------------------------------------------------
     // Listens on path (a stale socket file there is removed); false with errorString() when not.
     bool listen(const QString& path);
-    QString socketPath() const { return path_; }
-    QString errorString() const { return error_; }
+    QString socketPath() const { return m_path; }
+    QString errorString() const { return m_error; }
     bool isListening() const;
-    bool programConnected() const { return connection_ != nullptr; }
+    bool programConnected() const { return m_connection != nullptr; }
     // Pulls the card issuer out: ends the connection and stops listening.
     void unplug();
     // Plugs it in again: listens on the same path.
     bool plug();
-    bool pluggedIn() const { return plugged_; }
+    bool pluggedIn() const { return m_plugged; }
 
     // --- Cards -------------------------------------------------------------------------------
     // A new blank card with an unused random serial.
@@ -81,17 +81,17 @@ public:
     bool present(uint32_t serial);
     // Takes the card off the reader.
     void remove();
-    std::optional<uint32_t> presentSerial() const { return present_; }
+    std::optional<uint32_t> presentSerial() const { return m_present; }
 
     // --- Faults ------------------------------------------------------------------------------
     void setFault(SimFault fault, int count);
     int fault(SimFault fault) const;
     // Sets bit 7 of the result in every answer.
     void setHighBit(bool on);
-    bool highBit() const { return highBit_; }
+    bool highBit() const { return m_highBit; }
     // Holds every answer back for ms milliseconds.
     void setAnswerDelay(int ms);
-    int answerDelay() const { return delayMs_; }
+    int answerDelay() const { return m_delayMs; }
     // Puts bytes on the connection as they are (to play a broken device).
     void sendRaw(const QByteArray& bytes);
 
@@ -134,29 +134,29 @@ private:
     void transmit(QByteArray frame);
     void flushDue();
 
-    QList<SimCard> cards_;
-    std::optional<uint32_t> present_;
-    bool presentProcessed_ = false;
-    std::optional<Waiting> waiting_;
+    QList<SimCard> m_cards;
+    std::optional<uint32_t> m_present;
+    bool m_presentProcessed = false;
+    std::optional<Waiting> m_waiting;
 
-    int readFaults_ = 0;
-    int writeFaults_ = 0;
-    int noAnswerFaults_ = 0;
-    int corruptFaults_ = 0;
-    bool highBit_ = false;
-    int delayMs_ = 0;
+    int m_readFaults = 0;
+    int m_writeFaults = 0;
+    int m_noAnswerFaults = 0;
+    int m_corruptFaults = 0;
+    bool m_highBit = false;
+    int m_delayMs = 0;
 
-    QString path_;
-    QString error_;
-    bool plugged_ = true;
-    QLocalServer* server_;
-    QLocalSocket* connection_ = nullptr;
-    QByteArray received_;
-    std::array<uint8_t, 75> assembly_{};
+    QString m_path;
+    QString m_error;
+    bool m_plugged = true;
+    QLocalServer* m_server;
+    QLocalSocket* m_connection = nullptr;
+    QByteArray m_received;
+    std::array<uint8_t, 75> m_assembly{};
     struct Due {
         qint64 at;
         QByteArray bytes;
     };
-    std::deque<Due> due_;
-    QTimer* dueTimer_;
+    std::deque<Due> m_due;
+    QTimer* m_dueTimer;
 };

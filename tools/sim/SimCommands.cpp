@@ -35,28 +35,28 @@ QStringList SimCommands::execute(const QString& line, bool* quit)
 
     if (command == QLatin1String("new")) {
         if (words.size() == 1)
-            return {QString::number(issuer_->newCard())};
+            return {QString::number(m_issuer->newCard())};
         const auto serial = ParseSerial(argument(1));
         if (!serial)
             return Error(QStringLiteral("bad serial ") + argument(1));
-        if (!issuer_->addCard(*serial))
+        if (!m_issuer->addCard(*serial))
             return Error(QStringLiteral("card %1 exists").arg(*serial));
         return {QString::number(*serial)};
     }
     if (command == QLatin1String("present")) {
         const auto serial = ParseSerial(argument(1));
-        if (!serial || !issuer_->present(*serial))
+        if (!serial || !m_issuer->present(*serial))
             return Error(QStringLiteral("no card ") + argument(1));
         return Ok;
     }
     if (command == QLatin1String("remove")) {
-        issuer_->remove();
+        m_issuer->remove();
         return Ok;
     }
     if (command == QLatin1String("list")) {
         QStringList out;
-        for (const uint32_t serial : issuer_->serials())
-            out << issuer_->describe(serial);
+        for (const uint32_t serial : m_issuer->serials())
+            out << m_issuer->describe(serial);
         return out;
     }
     if (command == QLatin1String("fault")) {
@@ -64,7 +64,7 @@ QStringList SimCommands::execute(const QString& line, bool* quit)
         const QString value = argument(2);
         if (kind == QLatin1String("highbit") &&
             (value == QLatin1String("on") || value == QLatin1String("off"))) {
-            issuer_->setHighBit(value == QLatin1String("on"));
+            m_issuer->setHighBit(value == QLatin1String("on"));
             return Ok;
         }
         bool ok = false;
@@ -72,26 +72,26 @@ QStringList SimCommands::execute(const QString& line, bool* quit)
         if (!ok || n < 0)
             return Error(QStringLiteral("bad count ") + value);
         if (kind == QLatin1String("read"))
-            issuer_->setFault(SimFault::ReadError, n);
+            m_issuer->setFault(SimFault::ReadError, n);
         else if (kind == QLatin1String("write"))
-            issuer_->setFault(SimFault::WriteError, n);
+            m_issuer->setFault(SimFault::WriteError, n);
         else if (kind == QLatin1String("noanswer"))
-            issuer_->setFault(SimFault::NoAnswer, n);
+            m_issuer->setFault(SimFault::NoAnswer, n);
         else if (kind == QLatin1String("corrupt"))
-            issuer_->setFault(SimFault::Corrupt, n);
+            m_issuer->setFault(SimFault::Corrupt, n);
         else if (kind == QLatin1String("delay"))
-            issuer_->setAnswerDelay(n);
+            m_issuer->setAnswerDelay(n);
         else
             return Error(QStringLiteral("unknown fault ") + kind);
         return Ok;
     }
     if (command == QLatin1String("unplug")) {
-        issuer_->unplug();
+        m_issuer->unplug();
         return Ok;
     }
     if (command == QLatin1String("plug")) {
-        if (!issuer_->plug())
-            return Error(issuer_->errorString());
+        if (!m_issuer->plug())
+            return Error(m_issuer->errorString());
         return Ok;
     }
     if (command == QLatin1String("quit")) {

@@ -18,10 +18,10 @@ class SimCardIssuer;
 // "error: " and the reason.
 class SimCommands {
 public:
-    explicit SimCommands(SimCardIssuer* issuer) : issuer_(issuer) {}
+    explicit SimCommands(SimCardIssuer* issuer) : m_issuer(issuer) {}
     // Runs one line and returns what to print. quit is set by "quit".
     QStringList execute(const QString& line, bool* quit);
 
 private:
-    SimCardIssuer* issuer_;
+    SimCardIssuer* m_issuer;
 };

@@ -29,98 +29,98 @@ QString RecordSummary(const SimCard& card)
 
 } // namespace
 
-SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), issuer_(issuer)
+SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), m_issuer(issuer)
 {
     setWindowTitle(QStringLiteral("Simulated card issuer"));
     resize(900, 480);
 
-    table_ = new QTableWidget(0, 4, this);
-    table_->setHorizontalHeaderLabels({QStringLiteral("Serial"), QStringLiteral("Reader"),
-                                       QStringLiteral("Sectors 0-15"), QStringLiteral("Content")});
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->horizontalHeader()->setStretchLastSection(true);
+    m_table = new QTableWidget(0, 4, this);
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Serial"), QStringLiteral("Reader"),
+                                        QStringLiteral("Sectors 0-15"), QStringLiteral("Content")});
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->horizontalHeader()->setStretchLastSection(true);
 
     auto* newCard = new QPushButton(QStringLiteral("New blank card"), this);
     auto* putOn = new QPushButton(QStringLiteral("Put on reader"), this);
     auto* takeOff = new QPushButton(QStringLiteral("Take off reader"), this);
-    plugButton_ = new QPushButton(this);
+    m_plugButton = new QPushButton(this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(newCard);
     buttons->addWidget(putOn);
     buttons->addWidget(takeOff);
     buttons->addStretch();
-    buttons->addWidget(plugButton_);
+    buttons->addWidget(m_plugButton);
 
     const auto counter = [this] {
         auto* box = new QSpinBox(this);
         box->setRange(0, 9999);
         return box;
     };
-    readFaults_ = counter();
-    writeFaults_ = counter();
-    noAnswerFaults_ = counter();
-    corruptFaults_ = counter();
-    delay_ = new QSpinBox(this);
-    delay_->setRange(0, 60000);
-    delay_->setSuffix(QStringLiteral(" ms"));
-    highBit_ = new QCheckBox(QStringLiteral("Set bit 7 of every result"), this);
+    m_readFaults = counter();
+    m_writeFaults = counter();
+    m_noAnswerFaults = counter();
+    m_corruptFaults = counter();
+    m_delay = new QSpinBox(this);
+    m_delay->setRange(0, 60000);
+    m_delay->setSuffix(QStringLiteral(" ms"));
+    m_highBit = new QCheckBox(QStringLiteral("Set bit 7 of every result"), this);
     auto* faults = new QGroupBox(QStringLiteral("Faults (next N operations)"), this);
     auto* form = new QFormLayout(faults);
-    form->addRow(QStringLiteral("Read error (result 2)"), readFaults_);
-    form->addRow(QStringLiteral("Write error (result 3)"), writeFaults_);
-    form->addRow(QStringLiteral("No answer"), noAnswerFaults_);
-    form->addRow(QStringLiteral("Corrupt report"), corruptFaults_);
-    form->addRow(QStringLiteral("Delay before answers"), delay_);
-    form->addRow(highBit_);
+    form->addRow(QStringLiteral("Read error (result 2)"), m_readFaults);
+    form->addRow(QStringLiteral("Write error (result 3)"), m_writeFaults);
+    form->addRow(QStringLiteral("No answer"), m_noAnswerFaults);
+    form->addRow(QStringLiteral("Corrupt report"), m_corruptFaults);
+    form->addRow(QStringLiteral("Delay before answers"), m_delay);
+    form->addRow(m_highBit);
 
-    status_ = new QLabel(this);
+    m_status = new QLabel(this);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(table_, 1);
+    layout->addWidget(m_table, 1);
     layout->addLayout(buttons);
     layout->addWidget(faults);
-    layout->addWidget(status_);
+    layout->addWidget(m_status);
 
-    connect(newCard, &QPushButton::clicked, this, [this] { issuer_->newCard(); });
+    connect(newCard, &QPushButton::clicked, this, [this] { m_issuer->newCard(); });
     connect(putOn, &QPushButton::clicked, this, [this] {
         bool ok = false;
         const uint32_t serial = selectedSerial(&ok);
         if (ok)
-            issuer_->present(serial);
+            m_issuer->present(serial);
     });
-    connect(takeOff, &QPushButton::clicked, this, [this] { issuer_->remove(); });
-    connect(plugButton_, &QPushButton::clicked, this, [this] {
-        if (issuer_->pluggedIn())
-            issuer_->unplug();
+    connect(takeOff, &QPushButton::clicked, this, [this] { m_issuer->remove(); });
+    connect(m_plugButton, &QPushButton::clicked, this, [this] {
+        if (m_issuer->pluggedIn())
+            m_issuer->unplug();
         else
-            issuer_->plug();
+            m_issuer->plug();
         refreshStatus();
     });
     const auto onCount = [this](QSpinBox* box, SimFault fault) {
         connect(box, &QSpinBox::valueChanged, this, [this, fault](int n) {
-            if (issuer_->fault(fault) != n)
-                issuer_->setFault(fault, n);
+            if (m_issuer->fault(fault) != n)
+                m_issuer->setFault(fault, n);
         });
     };
-    onCount(readFaults_, SimFault::ReadError);
-    onCount(writeFaults_, SimFault::WriteError);
-    onCount(noAnswerFaults_, SimFault::NoAnswer);
-    onCount(corruptFaults_, SimFault::Corrupt);
-    connect(delay_, &QSpinBox::valueChanged, issuer_, &SimCardIssuer::setAnswerDelay);
-    connect(highBit_, &QCheckBox::toggled, issuer_, &SimCardIssuer::setHighBit);
+    onCount(m_readFaults, SimFault::ReadError);
+    onCount(m_writeFaults, SimFault::WriteError);
+    onCount(m_noAnswerFaults, SimFault::NoAnswer);
+    onCount(m_corruptFaults, SimFault::Corrupt);
+    connect(m_delay, &QSpinBox::valueChanged, m_issuer, &SimCardIssuer::setAnswerDelay);
+    connect(m_highBit, &QCheckBox::toggled, m_issuer, &SimCardIssuer::setHighBit);
 
-    connect(issuer_, &SimCardIssuer::cardsChanged, this, &SimWindow::refreshCards);
-    connect(issuer_, &SimCardIssuer::readerChanged, this, &SimWindow::refreshCards);
-    connect(issuer_, &SimCardIssuer::connectionChanged, this, &SimWindow::refreshStatus);
-    connect(issuer_, &SimCardIssuer::faultsChanged, this, [this] {
-        readFaults_->setValue(issuer_->fault(SimFault::ReadError));
-        writeFaults_->setValue(issuer_->fault(SimFault::WriteError));
-        noAnswerFaults_->setValue(issuer_->fault(SimFault::NoAnswer));
-        corruptFaults_->setValue(issuer_->fault(SimFault::Corrupt));
+    connect(m_issuer, &SimCardIssuer::cardsChanged, this, &SimWindow::refreshCards);
+    connect(m_issuer, &SimCardIssuer::readerChanged, this, &SimWindow::refreshCards);
+    connect(m_issuer, &SimCardIssuer::connectionChanged, this, &SimWindow::refreshStatus);
+    connect(m_issuer, &SimCardIssuer::faultsChanged, this, [this] {
+        m_readFaults->setValue(m_issuer->fault(SimFault::ReadError));
+        m_writeFaults->setValue(m_issuer->fault(SimFault::WriteError));
+        m_noAnswerFaults->setValue(m_issuer->fault(SimFault::NoAnswer));
+        m_corruptFaults->setValue(m_issuer->fault(SimFault::Corrupt));
     });
-    connect(issuer_, &SimCardIssuer::answerSent, this, [this](const QByteArray& frame) {
-        status_->setToolTip(QStringLiteral("last answer: ") + QString::fromLatin1(frame.toHex(' ')));
+    connect(m_issuer, &SimCardIssuer::answerSent, this, [this](const QByteArray& frame) {
+        m_status->setToolTip(QStringLiteral("last answer: ") + QString::fromLatin1(frame.toHex(' ')));
     });
     refreshCards();
     refreshStatus();
@@ -128,43 +128,43 @@ SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), 
 
 uint32_t SimWindow::selectedSerial(bool* ok) const
 {
-    const int row = table_->currentRow();
+    const int row = m_table->currentRow();
     *ok = row >= 0;
-    return *ok ? table_->item(row, 0)->text().toUInt(ok) : 0;
+    return *ok ? m_table->item(row, 0)->text().toUInt(ok) : 0;
 }
 
 void SimWindow::refreshCards()
 {
     bool ok = false;
     const uint32_t selected = selectedSerial(&ok);
-    const QList<uint32_t> serials = issuer_->serials();
-    table_->setRowCount(int(serials.size()));
+    const QList<uint32_t> serials = m_issuer->serials();
+    m_table->setRowCount(int(serials.size()));
     for (int row = 0; row < serials.size(); ++row) {
         const uint32_t serial = serials[row];
-        const SimCard card = *issuer_->card(serial);
-        const bool present = issuer_->presentSerial() == serial;
+        const SimCard card = *m_issuer->card(serial);
+        const bool present = m_issuer->presentSerial() == serial;
         const QStringList cells{QString::number(serial), present ? QStringLiteral("on reader") : QString(),
                                 SimCardIssuer::sectorLetters(card), RecordSummary(card)};
         for (int col = 0; col < cells.size(); ++col) {
             auto* item = new QTableWidgetItem(cells[col]);
             if (col >= 2) // sector letters and bytes line up in a fixed font
                 item->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-            table_->setItem(row, col, item);
+            m_table->setItem(row, col, item);
         }
         if (ok && serial == selected)
-            table_->setCurrentCell(row, 0);
+            m_table->setCurrentCell(row, 0);
     }
-    table_->resizeColumnsToContents();
+    m_table->resizeColumnsToContents();
 }
 
 void SimWindow::refreshStatus()
 {
-    QString text = issuer_->pluggedIn() ? QStringLiteral("Plugged in, socket %1").arg(issuer_->socketPath())
-                                        : QStringLiteral("Unplugged");
-    if (issuer_->pluggedIn())
-        text += issuer_->programConnected() ? QStringLiteral(" - program connected")
-                                            : QStringLiteral(" - waiting for the program");
+    QString text = m_issuer->pluggedIn() ? QStringLiteral("Plugged in, socket %1").arg(m_issuer->socketPath())
+                                         : QStringLiteral("Unplugged");
+    if (m_issuer->pluggedIn())
+        text += m_issuer->programConnected() ? QStringLiteral(" - program connected")
+                                             : QStringLiteral(" - waiting for the program");
     text += QStringLiteral("   (sectors: - blank, f formatted, O owner, D device, B blacklist, x foreign)");
-    status_->setText(text);
-    plugButton_->setText(issuer_->pluggedIn() ? QStringLiteral("Unplug") : QStringLiteral("Plug in"));
+    m_status->setText(text);
+    m_plugButton->setText(m_issuer->pluggedIn() ? QStringLiteral("Unplug") : QStringLiteral("Plug in"));
 }

@@ -21,14 +21,14 @@ private:
     void refreshStatus();
     uint32_t selectedSerial(bool* ok) const;
 
-    SimCardIssuer* issuer_;
-    QTableWidget* table_;
-    QLabel* status_;
-    QPushButton* plugButton_;
-    QSpinBox* readFaults_;
-    QSpinBox* writeFaults_;
-    QSpinBox* noAnswerFaults_;
-    QSpinBox* corruptFaults_;
-    QSpinBox* delay_;
-    QCheckBox* highBit_;
+    SimCardIssuer* m_issuer;
+    QTableWidget* m_table;
+    QLabel* m_status;
+    QPushButton* m_plugButton;
+    QSpinBox* m_readFaults;
+    QSpinBox* m_writeFaults;
+    QSpinBox* m_noAnswerFaults;
+    QSpinBox* m_corruptFaults;
+    QSpinBox* m_delay;
+    QCheckBox* m_highBit;
 };
