@@ -98,15 +98,28 @@ QString StoredDateText(const QDate& date)
     return date.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
-QDate DateFromText(const QString& text)
+namespace {
+
+// The day a text of four-digit year, month and day names, with "-" or "/" between them and
+// leading zeros or not; an invalid date when it names none.
+QDate dayOf(const QString& text)
 {
-    const QString t = text.trimmed();
-    for (const char* format : {"yyyy/MM/dd", "yyyy-MM-dd", "yyyy/M/d", "yyyy-M-d"}) {
-        const QDate d = QDate::fromString(t, QLatin1String(format));
+    for (const char* format : {"yyyy-MM-dd", "yyyy/MM/dd", "yyyy-M-d", "yyyy/M/d"}) {
+        const QDate d = QDate::fromString(text, QLatin1String(format));
         if (d.isValid())
             return d;
     }
-    ThrowNotADate(text);
+    return QDate();
+}
+
+} // namespace
+
+QDate DateFromText(const QString& text)
+{
+    const QDate d = dayOf(text.trimmed());
+    if (!d.isValid())
+        ThrowNotADate(text);
+    return d;
 }
 
 QString DateText(const QDate& date)
@@ -126,12 +139,10 @@ QDate StoredDate(const QVariant& value)
     QString day = text;
     if (day.size() > 10 && (day[10] == QLatin1Char(' ') || day[10] == QLatin1Char('T')))
         day.truncate(10);
-    for (const char* format : {"yyyy-MM-dd", "yyyy/MM/dd", "yyyy-M-d", "yyyy/M/d"}) {
-        const QDate d = QDate::fromString(day, QLatin1String(format));
-        if (d.isValid())
-            return d;
-    }
-    ThrowNotADate(text);
+    const QDate d = dayOf(day);
+    if (!d.isValid())
+        ThrowNotADate(text);
+    return d;
 }
 
 bool StoredBool(const QVariant& value)
