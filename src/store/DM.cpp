@@ -653,9 +653,3 @@ bool TTransaction::Commit()
     m_open = false;
     return m_dm.endLevel(true);
 }
-
-void TTransaction::Fail()
-{
-    if (m_open)
-        m_dm.m_levels.back().failed = true;
-}

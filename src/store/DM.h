@@ -207,8 +207,6 @@ public:
     // Keeps the change when every statement of it succeeded (true); otherwise undoes it (false).
     // A refusal of the engine to keep it is reported here.
     bool Commit();
-    // A step that is not a statement failed (and has been reported): Commit will undo the change.
-    void Fail();
 
 private:
     Tdm& m_dm;

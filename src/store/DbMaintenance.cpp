@@ -3,6 +3,7 @@
 #include "AppPath.h"
 #include "Clock.h"
 #include "DM.h"
+#include "FileSync.h"
 #include "OperationError.h"
 #include "Schema.h"
 
@@ -13,32 +14,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-// Pushes a file (or folder) to the disk, so that a rename that follows cannot outlive its content.
-bool syncPath(const QString& path)
-{
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// Replaces `to` with `from` in one step.
-bool replaceFile(const QString& from, const QString& to)
-{
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
-        return false;
-    syncPath(QFileInfo(to).absolutePath());
-    return true;
-}
 
 void removeWithSideFiles(const QString& path)
 {
@@ -52,7 +29,7 @@ void removeWithSideFiles(const QString& path)
 bool copyFile(const QString& from, const QString& to)
 {
     QFile::remove(to);
-    return QFile::copy(from, to) && syncPath(to);
+    return QFile::copy(from, to) && SyncPath(to);
 }
 
 bool makeBackupFolder(TMaintenanceResult& result)
@@ -143,7 +120,7 @@ TMaintenanceResult BackupDatabase()
     const QString target = BackupFilePath(Now());
     const QString part = target + QStringLiteral(".part");
     const QString error = vacuumInto(Tdm::DatabasePath(), part);
-    if (!error.isEmpty() || !syncPath(part) || !replaceFile(part, target)) {
+    if (!error.isEmpty() || !SyncPath(part) || !ReplaceFile(part, target)) {
         removeWithSideFiles(part);
         result.message = QStringLiteral("备份失败：%1\n%2").arg(QDir::toNativeSeparators(target), error);
         return result;
@@ -213,7 +190,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
     }
 
     // 4. The chosen copy takes the database's place in one step, and is opened.
-    if (!replaceFile(incoming, database)) {
+    if (!ReplaceFile(incoming, database)) {
         reopen();
         return fail(QStringLiteral("不能替换数据库文件。"));
     }
@@ -226,7 +203,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
         } else {
             const QString back = database + QStringLiteral(".previous");
             if (copyFile(kept, back))
-                replaceFile(back, database);
+                ReplaceFile(back, database);
         }
         reopen();
         return fail(e.message());

@@ -1,15 +1,14 @@
 #include "SaveLoad.h"
 
 #include "AppPath.h"
+#include "FileSync.h"
 #include "cards/Digits.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 TSystemInfo SystemInfo = {};
 
@@ -83,12 +82,11 @@ bool SaveDataFile(const QString& path, uint8_t kind, const void* record, qint64 
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     bool ok = file.write(header, DataFileHeaderSize) == DataFileHeaderSize &&
-              file.write(static_cast<const char*>(record), size) == size && file.flush() &&
-              ::fsync(file.handle()) == 0;
+              file.write(static_cast<const char*>(record), size) == size && file.flush();
     file.close();
     if (ok && QFile::exists(path))
         QFile::setPermissions(part, QFile::permissions(path));
-    ok = ok && std::rename(QFile::encodeName(part).constData(), QFile::encodeName(path).constData()) == 0;
+    ok = ok && SyncPath(part) && ReplaceFile(part, path);
     if (!ok)
         QFile::remove(part);
     return ok;

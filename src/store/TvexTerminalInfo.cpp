@@ -33,9 +33,7 @@ void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& da
 bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& danYuan,
                                         const QString& danYuanName)
 {
-    ToInt32(dongHao); // a text that is not a number is refused before anything runs
-    ToInt32(danYuan);
-    TTransaction change;
+    TTransaction change; // a building or unit that is not a number throws before anything runs
     DeleteBuildUnit(dongHao, danYuan);
     AddBuildUnit(dongHao, danYuan, danYuanName);
     return change.Commit();
