@@ -3,6 +3,7 @@
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "ui/MainWindow.h"
+#include "ui/SearchCondition.h"
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
@@ -60,6 +61,7 @@ int main(int argc, char* argv[])
         TFormMain main;
         if (main.StartUp()) {
             dm = new Tdm;
+            SearchCondition(); // kept hidden for the whole run
             DataModuleExecutor executor;
             CurrentSqlExecutor = &executor;
             main.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
@@ -69,6 +71,7 @@ int main(int argc, char* argv[])
         }
         StopCommandWorker();
     }
+    FreeSearchCondition();
     delete dm;
     dm = nullptr;
     setDialogs(nullptr);

@@ -154,21 +154,26 @@ TListGrid::TListGrid(TListModel& model, QWidget* parent)
     verticalHeader()->hide();
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
+    OnSignal(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (index.isValid())
+            Q_EMIT rowChosen(index.row());
+    });
     OnSignal(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid())
             toggleRow(index.row());
     });
 }
 
-void TListGrid::Open(TListQuery query, int idx)
+void TListGrid::Open(TListQuery query, int idx, TFallbackRow fallback)
 {
+    const int row = CurrentRow();
     try {
         m_model.Open(std::move(query));
     } catch (...) {
         Q_EMIT loaded(0);
         throw;
     }
-    place(idx, 0);
+    place(idx, fallback == TFallbackRow::SameRow ? std::max(row, 0) : 0);
 }
 
 void TListGrid::Reload(int idx, TFallbackRow fallback)
@@ -199,6 +204,12 @@ void TListGrid::place(int idx, int fallbackRow)
         row = std::min(fallbackRow, RecordCount() - 1);
     MakeCurrent(row);
     Q_EMIT loaded(RecordCount());
+}
+
+void TListGrid::Clear()
+{
+    m_model.Close();
+    Q_EMIT loaded(0);
 }
 
 int TListGrid::CurrentIdx() const
@@ -249,7 +260,11 @@ void TListGrid::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    const int before = CurrentRow();
     QTableView::keyPressEvent(event);
+    const int after = CurrentRow();
+    if (after >= 0 && after != before)
+        Q_EMIT rowChosen(after);
 }
 
 // --- TBuildTree ------------------------------------------------------------------------------

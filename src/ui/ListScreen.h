@@ -39,13 +39,16 @@ public:
     void SetToggle(ToggleHandler toggle) { m_toggle = std::move(toggle); }
 
     // Opens the list with a (new) query and makes the row of idx current; when idx is not above 0
-    // or not listed, the first row. Throws OperationError and leaves the list empty when the query
-    // fails.
-    void Open(TListQuery query, int idx = 0);
+    // or not listed, the row fallback says (SameRow: the place the current row had before).
+    // Throws OperationError and leaves the list empty when the query fails.
+    void Open(TListQuery query, int idx = 0, TFallbackRow fallback = TFallbackRow::First);
     // The same query again after a change: reopens the list and makes the row of idx current;
     // when idx is not above 0 or no longer listed, the row fallback says. Before the first Open it
     // does nothing. Throws OperationError and leaves the list empty when the query fails.
     void Reload(int idx = 0, TFallbackRow fallback = TFallbackRow::First);
+
+    // Empties the list (a search that could not run): no rows, the query forgotten, loaded(0).
+    void Clear();
 
     // The idx of the current row; -1 when there is none (the list is empty).
     int CurrentIdx() const;
@@ -64,6 +67,9 @@ Q_SIGNALS:
     // After every Open and Reload, also one that failed (with 0): the count for the window's
     // count label.
     void loaded(int recordCount);
+    // The operator chose a row: clicked it, or moved onto it with the keyboard. Not sent when a
+    // reload or the window makes a row current.
+    void rowChosen(int row);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;

@@ -1,12 +1,14 @@
 #include "MainWindow.h"
 
 #include "Actions.h"
+#include "BuildInfo.h"
 #include "FixDataBase.h"
 #include "InitQdr.h"
 #include "LoginWindow.h"
 #include "NavigationBar.h"
 #include "Session.h"
 #include "SetTerminalParam.h"
+#include "TerminalRegister.h"
 #include "WelcomePicture.h"
 #include "Widgets.h"
 #include "cards/Gbk.h"
@@ -85,8 +87,8 @@ const TFormMain::TNavItem TFormMain::NavItems[] = {
     {{"发卡管理", "删卡（有卡）"},          {},                                       Anything,   &TFormMain::OpenRestoreBlankWindow},
     {{"系统参数管理", "数据库维护"},        {},                                       Anything,   &TFormMain::OpenMaintenance},
     {{"系统参数管理", "切换操作员"},        {},                                       Anything,   &TFormMain::SwitchOperator},
-    {{"资料管理", "门禁资料录入"},          {"设备管理", "门禁资料登记", 1},          Anything,   nullptr},
-    {{"资料管理", "小区资料录入"},          {"用户出入管理", "小区资料管理", 1},      Anything,   nullptr},
+    {{"资料管理", "门禁资料录入"},          {"设备管理", "门禁资料登记", 1},          Anything,   &TFormMain::OpenTerminalRegister},
+    {{"资料管理", "小区资料录入"},          {"用户出入管理", "小区资料管理", 1},      Anything,   &TFormMain::OpenBuildInfo},
     {{"资料管理", "业主资料录入"},          {"用户出入管理", "业主资料管理", 2},      Anything,   nullptr},
     {{},                                    {"系统参数管理", "IC卡初始化", 1},        CardIssuer, &TFormMain::OpenFormatWindow},
     {{},                                    {"退出"},                                 Anything,   &TFormMain::Quit},
@@ -383,6 +385,18 @@ void TFormMain::OpenInitWindow(bool reset)
 void TFormMain::OpenMaintenance()
 {
     TfrmFixDataBase window(this);
+    window.exec();
+}
+
+void TFormMain::OpenBuildInfo()
+{
+    TFormBuildInfo window(this);
+    window.exec();
+}
+
+void TFormMain::OpenTerminalRegister()
+{
+    TFormTerminalRegster window(this);
     window.exec();
 }
 

@@ -3,11 +3,14 @@
 // caption.
 
 #include "UiFixture.h"
+#include "ui/BuildInfo.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/SearchCondition.h"
 #include "ui/SetTerminalParam.h"
+#include "ui/TerminalRegister.h"
 #include "ui/Widgets.h"
 
 #include <QAbstractSpinBox>
@@ -85,6 +88,9 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("card initialisation, format") << "format" << 0 << 3;
     QTest::newRow("card initialisation, restore blank") << "restore" << 0 << 3;
     QTest::newRow("database maintenance") << "maintenance" << 2 << 1;
+    QTest::newRow("search dialog") << "search" << 2 << 0;
+    QTest::newRow("buildings and units") << "buildings" << 3 << 1;
+    QTest::newRow("door terminals") << "terminals" << 3 << 1;
 }
 
 void TestAccessibility::everyWindow()
@@ -106,6 +112,14 @@ void TestAccessibility::everyWindow()
         w = std::make_unique<TFormSetTerminalParam>();
     } else if (window == QStringLiteral("maintenance")) {
         w = std::make_unique<TfrmFixDataBase>();
+    } else if (window == QStringLiteral("search")) {
+        w = std::make_unique<TFormSearchCondition>();
+    } else if (window == QStringLiteral("buildings")) {
+        dm = new Tdm;
+        w = std::make_unique<TFormBuildInfo>();
+    } else if (window == QStringLiteral("terminals")) {
+        dm = new Tdm;
+        w = std::make_unique<TFormTerminalRegster>();
     } else {
         auto init = std::make_unique<TFormInit_QDR>();
         init->setMode(window == QStringLiteral("restore"));

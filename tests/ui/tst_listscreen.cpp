@@ -3,6 +3,7 @@
 #include "store/StoreFixture.h"
 #include "store/TvexTerminalInfo.h"
 #include "store/TvexUserInfo.h"
+#include "support/Mouse.h"
 #include "ui/ListScreen.h"
 #include "ui/Widgets.h"
 
@@ -71,14 +72,6 @@ QStringList treeLines(const QTreeWidgetItem* node, int depth = 0)
     for (int i = 0; i < node->childCount(); ++i)
         lines << treeLines(node->child(i), depth + 1);
     return lines;
-}
-
-// A double click as the platform delivers it: a click, then a press that comes as a double click.
-void doubleClick(QAbstractItemView& view, QPoint at)
-{
-    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseDClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(view.viewport(), Qt::LeftButton, Qt::NoModifier, at);
 }
 
 bool allExpanded(const QTreeWidgetItem* node)

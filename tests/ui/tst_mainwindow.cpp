@@ -270,12 +270,12 @@ void TestMainWindow::navigationAndMenus()
     QCOMPARE(navigationLayout(main),
              (QStringList{"[发卡管理]", "发设备卡", "--", "业主卡批量发卡 (off)", "业主卡单独发卡 (off)",
                           "无业主发卡 (off)", "--", "删卡（无卡） (off)", "删卡（有卡）", "[系统参数管理]",
-                          "数据库维护", "切换操作员", "[资料管理]", "门禁资料录入 (off)",
-                          "小区资料录入 (off)", "业主资料录入 (off)"}));
-    QCOMPARE(menuLayout(main), (QStringList{"[用户出入管理]", "小区资料管理 (off)", "业主资料管理 (off)",
-                                            "--", "用户发卡 (off)", "[设备管理]", "门禁资料登记 (off)", "--",
+                          "数据库维护", "切换操作员", "[资料管理]", "门禁资料录入", "小区资料录入",
+                          "业主资料录入 (off)"}));
+    QCOMPARE(menuLayout(main), (QStringList{"[用户出入管理]", "小区资料管理", "业主资料管理 (off)", "--",
+                                            "用户发卡 (off)", "[设备管理]", "门禁资料登记", "--",
                                             "设置门禁参数", "[系统参数管理]", "IC卡初始化", "<退出>"}));
-    for (const QString& later : {QStringLiteral("业主卡批量发卡"), QStringLiteral("门禁资料录入")})
+    for (const QString& later : {QStringLiteral("业主卡批量发卡"), QStringLiteral("业主资料录入")})
         QCOMPARE(main.nav->entry(later)->toolTip(), QStringLiteral("此功能尚未开放"));
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->toolTip().isEmpty());
 }
@@ -303,6 +303,18 @@ void TestMainWindow::entriesOpenTheirWindows_data()
     QTest::newRow("切换操作员") << "nav"
                                 << "切换操作员"
                                 << "TFormLogin";
+    QTest::newRow("门禁资料录入") << "nav"
+                                  << "门禁资料录入"
+                                  << "TFormTerminalRegster";
+    QTest::newRow("门禁资料登记") << "menu"
+                                  << "门禁资料登记"
+                                  << "TFormTerminalRegster";
+    QTest::newRow("小区资料录入") << "nav"
+                                  << "小区资料录入"
+                                  << "TFormBuildInfo";
+    QTest::newRow("小区资料管理") << "menu"
+                                  << "小区资料管理"
+                                  << "TFormBuildInfo";
 }
 
 void TestMainWindow::entriesOpenTheirWindows()
@@ -314,6 +326,7 @@ void TestMainWindow::entriesOpenTheirWindows()
     QVERIFY(f.listen());
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
+    dm = new Tdm;
     QTRY_VERIFY(main.link->attached());
     QString opened;
     WhenModal<QDialog>([&opened](QDialog* w) {

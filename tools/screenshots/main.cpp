@@ -11,11 +11,14 @@
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/SaveLoad.h"
+#include "ui/BuildInfo.h"
 #include "ui/InitQdr.h"
+#include "ui/ListScreen.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/Session.h"
 #include "ui/SetTerminalParam.h"
+#include "ui/TerminalRegister.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -177,6 +180,50 @@ int main(int argc, char* argv[])
             init.close();
         }
         pause(300);
+
+        // Buildings and units typed in, two of them marked for deletion.
+        {
+            TFormBuildInfo buildings(&main);
+            buildings.show();
+            const struct {
+                const char* building;
+                const char* unit;
+                const char* nickname;
+            } units[] = {{"1", "1", "东区一单元"}, {"1", "2", "东区二单元"}, {"2", "1", ""},
+                         {"2", "2", ""},           {"3", "1", "南门商铺"},   {"5", "3", "北苑"}};
+            for (const auto& u : units) {
+                buildings.edtDongHao->setText(QString::fromUtf8(u.building));
+                buildings.edtDanYuan->setText(QString::fromUtf8(u.unit));
+                buildings.edtDanYuanName->setText(QString::fromUtf8(u.nickname));
+                buildings.btnAdd->click();
+            }
+            for (int row : {2, 3}) {
+                buildings.grid->MakeCurrent(row);
+                emit buildings.grid->doubleClicked(buildings.grid->model()->index(row, 1));
+            }
+            rc |= save(&buildings, "buildings.png") ? 0 : 1;
+            buildings.close();
+        }
+
+        // Door terminals: numbered automatically, then two named.
+        {
+            TFormTerminalRegster terminals(&main);
+            terminals.show();
+            terminals.btnAuto->click();
+            const struct {
+                const char* id;
+                const char* name;
+                const char* remark;
+            } named[] = {{"0", "小区正门", "岗亭旁"}, {"1", "1栋1单元", ""}, {"2", "1栋2单元", ""}};
+            for (const auto& t : named) {
+                terminals.edtTerminalID->setText(QString::fromUtf8(t.id));
+                terminals.edtTerminalName->setText(QString::fromUtf8(t.name));
+                terminals.edtRemark->setText(QString::fromUtf8(t.remark));
+                terminals.btnAdd->click();
+            }
+            rc |= save(&terminals, "terminals.png") ? 0 : 1;
+            terminals.close();
+        }
         main.RefreshSettingsPanels();
         main.tabs->setCurrentIndex(1);
         rc |= save(&main, "main-window-debug.png") ? 0 : 1;
