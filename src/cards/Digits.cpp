@@ -96,3 +96,24 @@ bool TestTerminal(const uint8_t* bitmap, int terminal)
 {
     return (bitmap[terminal / 8] & (0x80 >> (terminal % 8))) != 0;
 }
+
+std::optional<int> TerminalFromText(const QString& text)
+{
+    const QString digits = text.trimmed();
+    // Three digits at most, after any zeros in front: longer texts are out of range anyway.
+    qsizetype first = 0;
+    while (first < digits.size() - 1 && digits.at(first) == QLatin1Char('0'))
+        ++first;
+    if (digits.isEmpty() || digits.size() - first > 3)
+        return std::nullopt;
+    int value = 0;
+    for (qsizetype i = first; i < digits.size(); ++i) {
+        const QChar c = digits.at(i);
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + (c.unicode() - '0');
+    }
+    if (value >= TerminalCount)
+        return std::nullopt;
+    return value;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -34,3 +35,9 @@ constexpr int TerminalCount = 256;
 void SetTerminal(uint8_t* bitmap, int terminal);
 void ClearTerminal(uint8_t* bitmap, int terminal);
 bool TestTerminal(const uint8_t* bitmap, int terminal);
+// The 32 bytes of a terminal bitmap as one value.
+using TerminalBitmap = std::array<uint8_t, TerminalBitmapSize>;
+// The terminal a text names: a whole decimal number from 0 to 255, blanks around it ignored.
+// Anything else (empty, a sign, a fraction, a number out of range) names none, so no text can
+// reach a bit outside the bitmap.
+std::optional<int> TerminalFromText(const QString& text);

@@ -18,6 +18,8 @@ private Q_SLOTS:
     void textBeforeDash_data();
     void textBeforeDash();
     void terminalBitmap();
+    void terminalFromText_data();
+    void terminalFromText();
     void gbkRoundTrip();
 };
 
@@ -155,6 +157,31 @@ void TestDigits::terminalBitmap()
     QCOMPARE(bitmap[0], uint8_t(0x01));
     ClearTerminal(bitmap, 0); // clearing twice keeps it clear
     QCOMPARE(bitmap[0], uint8_t(0x01));
+}
+
+void TestDigits::terminalFromText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("terminal"); // -1: names no terminal
+    QTest::newRow("0") << "0" << 0;
+    QTest::newRow("255") << "255" << 255;
+    QTest::newRow("blanks around") << " 12 " << 12;
+    QTest::newRow("zeros in front") << "0007" << 7;
+    QTest::newRow("256") << "256" << -1;
+    QTest::newRow("long number") << "4294967296" << -1;
+    QTest::newRow("minus") << "-1" << -1;
+    QTest::newRow("plus") << "+5" << -1;
+    QTest::newRow("fraction") << "5.5" << -1;
+    QTest::newRow("letters") << "abc" << -1;
+    QTest::newRow("full-width digit") << "\uFF15" << -1;
+    QTest::newRow("empty") << "" << -1;
+}
+
+void TestDigits::terminalFromText()
+{
+    QFETCH(QString, text);
+    QFETCH(int, terminal);
+    QCOMPARE(TerminalFromText(text).value_or(-1), terminal);
 }
 
 void TestDigits::gbkRoundTrip()
