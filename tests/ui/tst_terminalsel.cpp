@@ -1,6 +1,7 @@
 #include "store/OperationError.h"
 #include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
+#include "support/Mouse.h"
 #include "ui/TerminalSel.h"
 
 #include <QAbstractItemModelTester>
@@ -35,14 +36,6 @@ QByteArray bytes(const TerminalBitmap& bitmap)
 }
 
 // 32 bytes, zero but for the ones given at the front and at the back.
-// A double click as the platform delivers it: a click, then a press that comes as a double click.
-void doubleClick(QWidget* viewport, QPoint at)
-{
-    QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, at);
-}
-
 QByteArray bitmapOf(const QByteArray& front, const QByteArray& back = {})
 {
     return front + QByteArray(TerminalBitmapSize - front.size() - back.size(), '\0') + back;
@@ -366,11 +359,11 @@ void TestTerminalSel::mouseToggles()
     QCOMPARE(changed.size(), 2);
 
     // A double click toggles once, on the name as on the box.
-    doubleClick(viewport, onName);
+    doubleClick(*m_grid, onName);
     QVERIFY(m_grid->IsGranted(1));
-    doubleClick(viewport, onBox);
+    doubleClick(*m_grid, onBox);
     QVERIFY(!m_grid->IsGranted(1));
-    doubleClick(viewport, onBox);
+    doubleClick(*m_grid, onBox);
     QVERIFY(m_grid->IsGranted(1));
     QCOMPARE(changed.size(), 5);
 
@@ -378,7 +371,7 @@ void TestTerminalSel::mouseToggles()
     const QRect empty = m_grid->visualRect(m_grid->model()->index(1, 2));
     QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier,
                       QPoint(empty.left() + 20, empty.bottom() - empty.height() / 6));
-    doubleClick(viewport, empty.center());
+    doubleClick(*m_grid, empty.center());
     QCOMPARE(changed.size(), 5);
     QCOMPARE(bytes(m_grid->Bitmap()), bitmapOf("\x20"));
 }
