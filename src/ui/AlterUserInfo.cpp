@@ -1,8 +1,307 @@
 #include "AlterUserInfo.h"
 
-TFormAlter::TFormAlter(QWidget* parent) : TCardDialog(parent, CloseRule::LeavePending, Polling::FromCreation, 200)
+#include "Actions.h"
+#include "BuildInfo.h"
+#include "ListScreen.h"
+#include "Photo.h"
+#include "TerminalRegister.h"
+#include "TerminalSel.h"
+#include "Widgets.h"
+#include "cards/Digits.h"
+#include "cards/Gbk.h"
+#include "link/CommandFrames.h"
+#include "link/ProgramState.h"
+#include "store/AppPath.h"
+#include "store/Clock.h"
+#include "store/Dialogs.h"
+#include "store/FileSync.h"
+#include "store/SaveLoad.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cstring>
+
+namespace {
+
+const QColor HintIdle(Qt::black);
+const QColor HintWaiting(Qt::blue);
+const QColor HintDone(Qt::red);
+
+QString photoFolder()
 {
+    return AppPath + QStringLiteral("pic");
+}
+
+QString placeholderPhoto()
+{
+    return FindFileNoCase(photoFolder(), QStringLiteral("NULL.jpg"));
+}
+
+// A memo's text as stored: every line ended by CR LF.
+QString storedLines(const QString& text)
+{
+    if (text.isEmpty())
+        return text;
+    QString out;
+    for (const QString& line : text.split(QLatin1Char('\n')))
+        out += line + QStringLiteral("\r\n");
+    return out;
+}
+
+// A stored text shown in a memo: lines split at CR LF (or LF), the last line end dropped.
+QString shownLines(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (text.endsWith(QLatin1Char('\n')))
+        text.chop(1);
+    return text;
+}
+
+void chooseText(QComboBox* list, const QString& text)
+{
+    list->setCurrentIndex(list->findText(text));
+}
+
+} // namespace
+
+const char* const TFormAlter::IdleHint = "操作提示：请首先进行门禁资料录入";
+
+TFormAlter::TFormAlter(QWidget* parent)
+    : TCardDialog(parent, CloseRule::LeavePending, Polling::FromCreation, 200)
+{
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMaximizeButtonHint);
     setWindowTitle(QStringLiteral("增加业主信息"));
+    m_rec.PhotoStream = &m_photoBytes;
+    m_rec.TerminalStream = &m_terminalBytes;
+
+    lblHint = new QLabel(QString::fromUtf8(IdleHint), this);
+    QFont hintFont = lblHint->font();
+    hintFont.setBold(true);
+    lblHint->setFont(hintFont);
+
+    // The quick bar.
+    pnlQuick = new QWidget(this);
+    btnBuildInfo = MakeButton(QStringLiteral("小区资料录入"), pnlQuick);
+    btnTerminals = MakeButton(QStringLiteral("门禁登记"), pnlQuick);
+    btnClear = MakeButton(QStringLiteral("清空输入"), pnlQuick);
+    btnSave = MakeButton(QStringLiteral("确认增加"), pnlQuick);
+    {
+        auto* h = new QHBoxLayout(pnlQuick);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(new QLabel(QStringLiteral("快捷功能："), pnlQuick));
+        for (QPushButton* b : {btnBuildInfo, btnTerminals, btnClear, btnSave})
+            h->addWidget(b);
+        h->addStretch();
+    }
+
+    // The building tree.
+    pnlTree = new QWidget(this);
+    tvBuild = new TBuildTree(pnlTree);
+    tvBuild->setMinimumWidth(170);
+    QAction* treeBuildInfo = tvBuild->PopupMenu()->addAction(QStringLiteral("小区资料录入"));
+    {
+        auto* v = new QVBoxLayout(pnlTree);
+        v->setContentsMargins(0, 0, 0, 0);
+        QLabel* title = CaptionFor(tvBuild, QStringLiteral("小区资料"), pnlTree);
+        title->setStyleSheet(QStringLiteral("font-weight: bold;"));
+        v->addWidget(title);
+        v->addWidget(tvBuild, 1);
+    }
+
+    // The owner.
+    grpOwner = new QGroupBox(QStringLiteral("业主资料"), this);
+    edtCardNo = new QLineEdit(grpOwner);
+    btnCheckNo = MakeButton(QStringLiteral("检查编号"), grpOwner);
+    edtDongHao = new QLineEdit(grpOwner);
+    edtDanYuan = new QLineEdit(grpOwner);
+    for (QLineEdit* place : {edtDongHao, edtDanYuan}) {
+        place->setReadOnly(true); // filled from the tree or from the owner
+        place->setMaximumWidth(90);
+    }
+    edtFangHao = new QLineEdit(grpOwner);
+    edtFangHao->setMaximumWidth(90);
+    lblSerial = MakeValueLabel(QString(), grpOwner);
+    lblSerial->setMinimumWidth(100);
+    edtUserName = new QLineEdit(grpOwner);
+    cbbSex = new QComboBox(grpOwner);
+    cbbSex->addItems({QStringLiteral("男"), QStringLiteral("女")});
+    edtPhone = new QLineEdit(grpOwner);
+    mmoRemark = new QPlainTextEdit(grpOwner);
+    mmoRemark->setTabChangesFocus(true);
+    mmoRemark->setMaximumHeight(70);
+    imgPhoto = new QLabel(grpOwner);
+    imgPhoto->setFixedSize(120, 150);
+    imgPhoto->setAlignment(Qt::AlignCenter);
+    imgPhoto->setFrameShape(QFrame::StyledPanel);
+    imgPhoto->setAccessibleName(QStringLiteral("相片"));
+    btnPhoto = MakeButton(QStringLiteral("导入"), grpOwner);
+    btnNoPhoto = new QToolButton(grpOwner);
+    btnNoPhoto->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
+    btnNoPhoto->setToolTip(QStringLiteral("默认相片"));
+    btnNoPhoto->setAccessibleName(QStringLiteral("默认相片"));
+    auto* quickHint =
+        new QLabel(QStringLiteral("快速发卡操作提示：不填入资料，系统会使用默认值。"), grpOwner);
+    quickHint->setStyleSheet(QStringLiteral("color: #a05a00;"));
+    {
+        auto* g = new QGridLayout;
+        int row = 0;
+        g->addWidget(CaptionFor(edtCardNo, QStringLiteral("卡编号："), grpOwner), row, 0);
+        auto* cardNo = new QHBoxLayout;
+        cardNo->addWidget(edtCardNo, 1);
+        cardNo->addWidget(btnCheckNo);
+        g->addLayout(cardNo, row++, 1, 1, 3);
+        g->addWidget(CaptionFor(edtDongHao, QStringLiteral("栋号："), grpOwner), row, 0);
+        g->addWidget(edtDongHao, row, 1);
+        g->addWidget(CaptionFor(edtDanYuan, QStringLiteral("单元号："), grpOwner), row, 2);
+        g->addWidget(edtDanYuan, row++, 3);
+        g->addWidget(CaptionFor(edtFangHao, QStringLiteral("房号："), grpOwner), row, 0);
+        g->addWidget(edtFangHao, row, 1);
+        g->addWidget(CaptionFor(lblSerial, QStringLiteral("卡号："), grpOwner), row, 2);
+        g->addWidget(lblSerial, row++, 3);
+        g->addWidget(CaptionFor(edtUserName, QStringLiteral("业主姓名："), grpOwner), row, 0);
+        g->addWidget(edtUserName, row, 1);
+        g->addWidget(CaptionFor(cbbSex, QStringLiteral("性别："), grpOwner), row, 2);
+        g->addWidget(cbbSex, row++, 3);
+        g->addWidget(CaptionFor(edtPhone, QStringLiteral("联系电话:"), grpOwner), row, 0);
+        g->addWidget(edtPhone, row++, 1, 1, 3);
+        g->addWidget(CaptionFor(mmoRemark, QStringLiteral("备注："), grpOwner), row, 0, Qt::AlignTop);
+        g->addWidget(mmoRemark, row++, 1, 1, 3);
+        g->setColumnStretch(1, 1);
+        g->setColumnStretch(3, 1);
+
+        auto* photo = new QVBoxLayout;
+        photo->addWidget(new QLabel(QStringLiteral("相片（200K）："), grpOwner));
+        photo->addWidget(imgPhoto);
+        auto* photoButtons = new QHBoxLayout;
+        photoButtons->addWidget(btnPhoto);
+        photoButtons->addWidget(btnNoPhoto);
+        photo->addLayout(photoButtons);
+        photo->addStretch();
+
+        auto* h = new QHBoxLayout;
+        h->addLayout(g, 1);
+        h->addSpacing(12);
+        h->addLayout(photo);
+        auto* v = new QVBoxLayout(grpOwner);
+        v->addLayout(h);
+        v->addWidget(quickHint);
+    }
+
+    // What is on a card after a card operation in ownerless mode.
+    grpCard = new QGroupBox(QStringLiteral("卡内信息"), this);
+    lblCardSerial = MakeValueLabel(QString(), grpCard);
+    lblCardRegion = MakeValueLabel(QString(), grpCard);
+    chkCardUseExpiry = new QCheckBox(QStringLiteral("使用有效期"), grpCard);
+    chkCardUseExpiry->setAttribute(Qt::WA_TransparentForMouseEvents); // shows the card, takes no input
+    chkCardUseExpiry->setFocusPolicy(Qt::NoFocus);
+    lblCardExpiry = MakeValueLabel(QString(), grpCard);
+    cbbCardType = new QComboBox(grpCard);
+    cbbCardType->addItems({QStringLiteral("用户卡"), QStringLiteral("管理卡")});
+    {
+        auto* g = new QGridLayout(grpCard);
+        g->addWidget(CaptionFor(lblCardSerial, QStringLiteral("卡号："), grpCard), 0, 0);
+        g->addWidget(lblCardSerial, 0, 1);
+        g->addWidget(CaptionFor(lblCardRegion, QStringLiteral("小区编号："), grpCard), 0, 2);
+        g->addWidget(lblCardRegion, 0, 3);
+        g->addWidget(chkCardUseExpiry, 1, 0);
+        g->addWidget(CaptionFor(lblCardExpiry, QStringLiteral("有效期："), grpCard), 1, 2);
+        g->addWidget(lblCardExpiry, 1, 3);
+        g->addWidget(CaptionFor(cbbCardType, QStringLiteral("卡类型"), grpCard), 2, 0);
+        g->addWidget(cbbCardType, 2, 1);
+        g->addWidget(new QLabel(QStringLiteral("授权的门禁："), grpCard), 2, 2);
+        g->setColumnStretch(1, 1);
+        g->setColumnStretch(3, 1);
+    }
+
+    // The door terminals the card opens, and its expiry.
+    grpTerminals = new QGroupBox(QStringLiteral("登记的门禁"), this);
+    grid = new TTerminalGrid(grpTerminals);
+    grid->setAccessibleName(QStringLiteral("登记的门禁"));
+    chkUseExpiry = new QCheckBox(QStringLiteral("使用有效期"), grpTerminals);
+    dtpExpiry = new QDateEdit(grpTerminals);
+    dtpExpiry->setCalendarPopup(true);
+    dtpExpiry->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+    lblExpiry = CaptionFor(dtpExpiry, QStringLiteral("有效期："), grpTerminals);
+    chkProperty = new QCheckBox(QStringLiteral("物业卡"), grpTerminals);
+    lblRegion = MakeValueLabel(QString(), grpTerminals);
+    lblRegion->setStyleSheet(QStringLiteral("font-weight: bold;"));
+    {
+        auto* row = new QHBoxLayout;
+        row->addWidget(chkUseExpiry);
+        row->addWidget(lblExpiry);
+        row->addWidget(dtpExpiry);
+        row->addSpacing(16);
+        row->addWidget(chkProperty);
+        row->addStretch();
+        row->addWidget(CaptionFor(lblRegion, QStringLiteral("小区编号："), grpTerminals));
+        row->addWidget(lblRegion);
+        auto* v = new QVBoxLayout(grpTerminals);
+        v->addWidget(grid, 1);
+        v->addLayout(row);
+    }
+
+    btnWrite = MakeButton(QStringLiteral("保存并写卡"), this);
+    btnRead = MakeButton(QStringLiteral("读  卡"), this);
+    btnCancel = MakeButton(QStringLiteral("取消操作"), this);
+    btnSelectAll = MakeButton(QStringLiteral("全部选择"), this);
+    btnSelectNone = MakeButton(QStringLiteral("取消选择"), this);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(grpOwner);
+    right->addWidget(grpCard);
+    right->addWidget(grpTerminals, 1);
+    auto* body = new QHBoxLayout;
+    body->addWidget(pnlTree);
+    body->addLayout(right, 1);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {btnWrite, btnRead, btnCancel})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    buttons->addWidget(btnSelectAll);
+    buttons->addWidget(btnSelectNone);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 10, 14, 12);
+    layout->addWidget(lblHint);
+    layout->addWidget(pnlQuick);
+    layout->addLayout(body, 1);
+    layout->addLayout(buttons);
+    resize(1000, 760);
+
+    tmrHint = new QTimer(this);
+    tmrHint->setInterval(5000);
+    OnSignal(tmrHint, &QTimer::timeout, this, &TFormAlter::tmrHintTimer);
+
+    OnClick(btnSave, this, &TFormAlter::btnSaveClick);
+    OnClick(btnWrite, this, &TFormAlter::btnWriteClick);
+    OnClick(btnRead, this, &TFormAlter::btnReadClick);
+    OnClick(btnCancel, this, &TFormAlter::reject);
+    OnClick(btnClear, this, &TFormAlter::btnClearClick);
+    OnClick(btnCheckNo, this, &TFormAlter::btnCheckNoClick);
+    OnClick(btnPhoto, this, &TFormAlter::btnPhotoClick);
+    OnClick(btnNoPhoto, this, &TFormAlter::btnNoPhotoClick);
+    OnClick(btnBuildInfo, this, &TFormAlter::btnBuildInfoClick);
+    OnSignal(treeBuildInfo, &QAction::triggered, this, &TFormAlter::btnBuildInfoClick);
+    OnClick(btnTerminals, this, &TFormAlter::btnTerminalsClick);
+    OnClick(btnSelectAll, grid, &TTerminalGrid::TickAll);
+    OnClick(btnSelectNone, grid, &TTerminalGrid::ClearAll);
+    OnClick(chkProperty, this, &TFormAlter::chkPropertyClick);
+    OnSignal(tvBuild, &QTreeWidget::itemClicked, this, &TFormAlter::tvBuildClick);
 }
 
 TFormAlter::~TFormAlter() = default;
@@ -11,4 +310,374 @@ void TFormAlter::SetMode(Mode mode, int idx)
 {
     m_mode = mode;
     m_idx = idx;
+}
+
+void TFormAlter::SetHint(const QString& text, const QColor& color)
+{
+    lblHint->setText(text);
+    lblHint->setStyleSheet(QStringLiteral("color: %1;").arg(color.name()));
+}
+
+void TFormAlter::FormShow()
+{
+    m_photoPath.clear();
+    SetHint(QString::fromUtf8(IdleHint), HintIdle);
+    lblRegion->setText(GbkToString(SystemInfo.RegionID, 8));
+    lblSerial->clear();
+    lblCardSerial->clear();
+    lblCardRegion->clear();
+    lblCardExpiry->clear();
+    chkCardUseExpiry->setChecked(false);
+    grpCard->hide();
+    cbbCardType->setEnabled(OperatorLevel != 0);
+    chooseText(cbbCardType, QStringLiteral("用户卡"));
+    chkUseExpiry->show();
+    lblExpiry->hide();
+    btnCancel->setText(QStringLiteral("取消操作"));
+    btnCancel->setAccessibleName(btnCancel->text());
+    // The grid and the tree are read before anything that could fail on a bad owner row.
+    grid->BuildGrid();
+    btnClearClick();
+
+    const bool ownerless = m_mode == Mode::Ownerless;
+    pnlQuick->setVisible(!ownerless);
+    pnlTree->setVisible(!ownerless);
+    grpOwner->setVisible(!ownerless);
+    btnClear->setVisible(m_mode == Mode::Add);
+    btnSave->setVisible(m_mode == Mode::Add || m_mode == Mode::Modify);
+    btnWrite->setText(ownerless ? QStringLiteral("写授权卡") : QStringLiteral("保存并写卡"));
+    btnWrite->setAccessibleName(btnWrite->text());
+    switch (m_mode) {
+    case Mode::Add:
+        btnSave->setText(QStringLiteral("确认增加"));
+        setWindowTitle(QStringLiteral("增加业主信息"));
+        break;
+    case Mode::Modify:
+        btnSave->setText(QStringLiteral("确认修改"));
+        setWindowTitle(QStringLiteral("修改业主信息"));
+        break;
+    case Mode::Details:
+        setWindowTitle(QStringLiteral("查询业主详细信息"));
+        btnCancel->setText(QStringLiteral("返  回"));
+        btnCancel->setAccessibleName(btnCancel->text());
+        break;
+    case Mode::Ownerless:
+        setWindowTitle(QStringLiteral("无业主发卡"));
+        chkUseExpiry->setChecked(true); // every card written here expires
+        chkUseExpiry->hide();
+        lblExpiry->show();
+        break;
+    }
+    btnSave->setAccessibleName(btnSave->text());
+    if (!ownerless)
+        tvBuild->Fill();
+    if (m_mode == Mode::Modify || m_mode == Mode::Details) {
+        dm->LoadUserInfoByIdx(m_idx, m_rec);
+        ShowOwner();
+    }
+}
+
+void TFormAlter::ShowOwner()
+{
+    edtDongHao->setText(QString::number(m_rec.DongHao));
+    edtDanYuan->setText(QString::number(m_rec.DanYuan));
+    edtFangHao->setText(m_rec.FangHao);
+    edtCardNo->setText(m_rec.CardNo);
+    edtUserName->setText(m_rec.UserName);
+    mmoRemark->setPlainText(shownLines(m_rec.Remark));
+    chooseText(cbbSex, m_rec.Sex);
+    edtPhone->setText(m_rec.Phone);
+    chooseText(cbbCardType, m_rec.UserType.isEmpty() ? QStringLiteral("用户卡") : m_rec.UserType);
+    chkUseExpiry->setChecked(m_rec.IsUseExpDate);
+    dtpExpiry->setDate(m_rec.ExpDate);
+    grid->SetBitmap(m_rec.VaildTerminal.data());
+
+    const QString ext = m_rec.ExtName.toLower();
+    QImage picture;
+    if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
+        picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
+    } else if (!m_rec.ExtName.isEmpty()) {
+        QFile file(QDir(photoFolder()).filePath(m_rec.ExtName));
+        if (file.open(QIODevice::ReadOnly))
+            picture = DecodeJpeg(file.readAll(), imgPhoto->size());
+    }
+    if (!picture.isNull())
+        imgPhoto->setPixmap(QPixmap::fromImage(
+            picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void TFormAlter::ShowPlaceholder()
+{
+    imgPhoto->clear();
+    LoadPhoto(placeholderPhoto(), imgPhoto);
+}
+
+void TFormAlter::btnClearClick()
+{
+    for (QLineEdit* box : {edtFangHao, edtUserName, edtCardNo, edtPhone})
+        box->clear();
+    mmoRemark->clear();
+    dtpExpiry->setDate(Now().date().addDays(365));
+    if (m_mode != Mode::Ownerless)
+        chkUseExpiry->setChecked(false);
+    chkProperty->setChecked(false);
+    grid->ClearAll();
+    ShowPlaceholder();
+}
+
+void TFormAlter::tvBuildClick()
+{
+    if (m_mode != Mode::Add)
+        return;
+    QTreeWidgetItem* node = tvBuild->currentItem();
+    if (node && node->childCount() > 0)
+        return;
+    if (!node || !node->parent()) {
+        ShowMessage(QStringLiteral("请输入小区资料"));
+        return;
+    }
+    edtDongHao->setText(TBuildTree::BuildingText(node));
+    edtDanYuan->setText(TBuildTree::UnitText(node));
+}
+
+void TFormAlter::btnCheckNoClick()
+{
+    if (dm->CardNoExists(edtCardNo->text()))
+        ShowMessage(QStringLiteral("卡编号已被使用，请选择其他"));
+    else
+        ShowMessage(QStringLiteral("恭喜，卡编号可以使用"));
+}
+
+void TFormAlter::btnPhotoClick()
+{
+    const QString path = dialogs().openFileName(QString(), photoFolder(), QStringLiteral("个人相片 (*.jpg)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).fileName().size() > 10) {
+        ShowError(QStringLiteral("文件名错误：图片文件名太长（请小于7个字符）"));
+        return;
+    }
+    bool shown = false;
+    LoadPhoto(path, imgPhoto, &shown);
+    if (shown)
+        m_photoPath = path;
+}
+
+void TFormAlter::btnNoPhotoClick()
+{
+    ShowPlaceholder();
+}
+
+void TFormAlter::chkPropertyClick(bool checked)
+{
+    if (checked) {
+        grid->TickAll();
+        chkUseExpiry->setChecked(false);
+    } else {
+        grid->ClearAll();
+    }
+}
+
+void TFormAlter::btnBuildInfoClick()
+{
+    {
+        TFormBuildInfo window(this);
+        window.exec();
+    }
+    tvBuild->Fill();
+}
+
+void TFormAlter::btnTerminalsClick()
+{
+    {
+        TFormTerminalRegster window(this);
+        window.exec();
+    }
+    grid->BuildGrid();
+}
+
+void TFormAlter::FillRecord()
+{
+    m_rec.DongHao = ToInt32(edtDongHao->text());
+    m_rec.DanYuan = ToInt32(edtDanYuan->text());
+    m_rec.FangHao = edtFangHao->text();
+    m_rec.CardNo = edtCardNo->text();
+    m_rec.UserName = edtUserName->text();
+    m_rec.Remark = storedLines(mmoRemark->toPlainText());
+    m_rec.Sex = cbbSex->currentText();
+    m_rec.Phone = edtPhone->text();
+    m_rec.UserType = cbbCardType->currentText();
+    m_rec.IsUseExpDate = chkUseExpiry->isChecked();
+    m_rec.chUseExpdate = chkUseExpiry->isChecked() ? QStringLiteral("是") : QStringLiteral("否");
+    m_rec.ExpDate = dtpExpiry->date();
+    m_rec.VaildTerminal = grid->Bitmap();
+    // The stored photo stays unless another one was chosen.
+    if (!m_photoPath.isEmpty())
+        m_rec.ExtName = QFileInfo(m_photoPath).fileName();
+}
+
+void TFormAlter::CopyPhoto()
+{
+    if (m_photoPath.isEmpty())
+        return;
+    QDir().mkpath(photoFolder());
+    const QString target = QDir(photoFolder()).filePath(m_rec.ExtName);
+    const QFileInfo from(m_photoPath);
+    if (QFileInfo::exists(target)) {
+        if (from.canonicalFilePath() == QFileInfo(target).canonicalFilePath())
+            return; // chosen from the photo folder itself
+        if (!AskYesNo(QStringLiteral("客户相片已经存在，覆盖原有相片吗？")))
+            return;
+    }
+    // The old photo is replaced only by a whole copy; a copy that fails leaves it.
+    const QString part = target + QStringLiteral(".part");
+    QFile::remove(part);
+    if (QFile::copy(m_photoPath, part) && ReplaceFile(part, target))
+        return;
+    QFile::remove(part);
+}
+
+void TFormAlter::FillUserCard()
+{
+    UserCardRec.Kind = OwnerCardKind;
+    UserCardRec.Sector = SystemInfo.Sector;
+    std::memcpy(UserCardRec.RegionID, SystemInfo.RegionID, sizeof UserCardRec.RegionID);
+    UserCardRec.UseExpiry = chkUseExpiry->isChecked() ? 1 : 0;
+    const QByteArray expiry = dtpExpiry->date().toString(QStringLiteral("yyMMdd")).toLatin1();
+    std::memset(UserCardRec.Expiry, 0, sizeof UserCardRec.Expiry);
+    std::memcpy(UserCardRec.Expiry, expiry.constData(), size_t(std::min<qsizetype>(expiry.size(), 6)));
+    const auto terminals = grid->Bitmap();
+    std::memcpy(UserCardRec.Terminals, terminals.data(), sizeof UserCardRec.Terminals);
+}
+
+bool TFormAlter::SaveOwner(bool write)
+{
+    if (edtCardNo->text().trimmed().isEmpty())
+        edtCardNo->setText(Now().toString(QStringLiteral("yyMMddHHmmss")));
+    const struct {
+        QLineEdit* box;
+        const char* fallback;
+    } defaults[] = {{edtDongHao, "12"}, {edtDanYuan, "01"}, {edtFangHao, "0101"}, {edtUserName, "通用卡"}};
+    for (const auto& d : defaults)
+        if (d.box->text().isEmpty())
+            d.box->setText(QString::fromUtf8(d.fallback));
+
+    FillRecord();
+    CopyPhoto();
+    if (m_mode == Mode::Add) {
+        // An owner with the same card number gives way to this one, in the same change.
+        if (!dm->AddUserInfo(m_rec))
+            return false;
+        m_idx = m_rec.idx;
+    } else {
+        m_rec.idx = m_idx;
+        if (!dm->UpdateUserInfo(m_rec))
+            return false;
+    }
+    if (write)
+        IssueCardCommand(CmdWriteOwnerCard, [this] {
+            FillUserCard();
+            return true;
+        });
+    return true;
+}
+
+void TFormAlter::btnSaveClick()
+{
+    if (SaveOwner(false))
+        ShowMessage(QStringLiteral("保存完成"));
+}
+
+void TFormAlter::btnWriteClick()
+{
+    if (!CardIssuerDevice) {
+        ShowMessage(QStringLiteral("请插入发卡器"));
+        return;
+    }
+    SetHint(QStringLiteral("等待写卡..."), HintWaiting);
+    if (m_mode == Mode::Ownerless) {
+        IssueCardCommand(CmdWriteOwnerCard, [this] {
+            FillUserCard();
+            return true;
+        });
+        return;
+    }
+    SaveOwner(true);
+}
+
+void TFormAlter::btnReadClick()
+{
+    if (!CardIssuerDevice) {
+        ShowMessage(QStringLiteral("请插入发卡器"));
+        return;
+    }
+    SetHint(QStringLiteral("等待读卡..."), HintWaiting);
+    IssueCardCommand(CmdReadOwnerCard);
+}
+
+void TFormAlter::tmrAnswerTimer()
+{
+    if (!CardDataReady)
+        return;
+    CardDataReady = 0;
+    if (CardResult != 0) {
+        PendingCommand = IdleCommand;
+        return;
+    }
+    tmrHint->start();
+    SetHint(QStringLiteral("操作结果：卡操作完成"), HintDone);
+    const QString serial = PadNumber(UserCardRec.CardSerial, 10);
+    lblSerial->setText(serial);
+    lblCardSerial->setText(serial);
+    lblCardRegion->setText(GbkToString(UserCardRec.RegionID, 8));
+    chkCardUseExpiry->setChecked(UserCardRec.UseExpiry != 0);
+    chkUseExpiry->setChecked(UserCardRec.UseExpiry != 0);
+    lblCardExpiry->setText(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 6));
+
+    // Set back to idle before anything below can fail, so that the answer is taken only once.
+    const bool written = PendingCommand == CmdWriteOwnerCard;
+    PendingCommand = IdleCommand;
+    if (written) {
+        // The card is registered to the owner it was written for, and to no one else.
+        const int holder = dm->FindUserByCardID(serial);
+        if (holder > 0)
+            ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
+        // The owner being edited holds the card now: a later save keeps it registered.
+        if (dm->MoveUserCardID(holder, m_idx, serial) && m_idx > 0)
+            m_rec.CardID = serial;
+    }
+    if (m_mode == Mode::Ownerless) {
+        grpCard->show();
+    } else if (dm->FindUserByCardID(serial) > 0) {
+        ShowFoundOwner();
+    } else {
+        for (QLineEdit* box : {edtCardNo, edtDongHao, edtDanYuan, edtFangHao, edtUserName, edtPhone})
+            box->clear();
+        mmoRemark->clear();
+        chooseText(cbbSex, QStringLiteral("男"));
+    }
+    grid->SetBitmap(UserCardRec.Terminals);
+}
+
+void TFormAlter::ShowFoundOwner()
+{
+    const TDataSet& row = dm->dsTemp;
+    edtCardNo->setText(dm->FieldAsText(row, QStringLiteral("CardNo")));
+    edtDongHao->setText(dm->FieldAsText(row, QStringLiteral("DongHao")));
+    edtDanYuan->setText(dm->FieldAsText(row, QStringLiteral("DanYuan")));
+    edtFangHao->setText(dm->FieldAsText(row, QStringLiteral("FangHao")));
+    edtUserName->setText(dm->FieldAsText(row, QStringLiteral("UserName")));
+    mmoRemark->setPlainText(shownLines(dm->FieldAsText(row, QStringLiteral("Remark"))));
+    chooseText(cbbSex, dm->FieldAsText(row, QStringLiteral("Sex")));
+    edtPhone->setText(dm->FieldAsText(row, QStringLiteral("Phone")));
+    chkUseExpiry->setChecked(dm->FieldAsBool(row, QStringLiteral("IsUseExpdate")));
+    if (!row.Field(QStringLiteral("Expdate")).isNull())
+        dtpExpiry->setDate(dm->FieldAsDate(row, QStringLiteral("Expdate")));
+}
+
+void TFormAlter::tmrHintTimer()
+{
+    tmrHint->stop();
+    SetHint(QString::fromUtf8(IdleHint), HintIdle);
+    grpCard->hide();
 }

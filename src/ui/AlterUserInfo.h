@@ -1,11 +1,29 @@
 #pragma once
 
 #include "CardDialog.h"
+#include "store/DM.h"
+
+#include <QByteArray>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+class TBuildTree;
+class TTerminalGrid;
+class TValueLabel;
 
 // The owner record editor: one owner created, changed or looked at, the owner's card written, any
 // owner card read to see whose it is; or a card written for no owner at all. The opener creates
 // the window, sets the mode (and the owner for modify and details), shows it modally and destroys
-// it afterwards. User-interface thread only.
+// it afterwards. The answers of the card issuer are polled every 200 ms from creation on; closing
+// leaves a command in flight as it is. User-interface thread only.
 class TFormAlter : public TCardDialog {
     Q_OBJECT
 public:
@@ -25,8 +43,92 @@ public:
     // The owner being edited: given by the opener, or the row an add replaced or inserted; 0 for
     // none.
     int CurrentIdx() const { return m_idx; }
+    // The photo chosen with "导入" during this showing; empty until one is.
+    const QString& ChosenPhoto() const { return m_photoPath; }
+
+    QLabel* lblHint;
+    QWidget* pnlQuick;
+    QPushButton* btnBuildInfo;
+    QPushButton* btnTerminals;
+    QPushButton* btnClear;
+    QPushButton* btnSave;
+    TBuildTree* tvBuild;
+    QWidget* pnlTree;
+    QGroupBox* grpOwner;
+    QLineEdit* edtCardNo;
+    QPushButton* btnCheckNo;
+    QLineEdit* edtDongHao;
+    QLineEdit* edtDanYuan;
+    QLineEdit* edtFangHao;
+    TValueLabel* lblSerial;
+    QLineEdit* edtUserName;
+    QComboBox* cbbSex;
+    QLineEdit* edtPhone;
+    QPlainTextEdit* mmoRemark;
+    QLabel* imgPhoto;
+    QPushButton* btnPhoto;
+    QToolButton* btnNoPhoto;
+    QGroupBox* grpTerminals;
+    TTerminalGrid* grid;
+    QCheckBox* chkUseExpiry;
+    QLabel* lblExpiry;
+    QDateEdit* dtpExpiry;
+    QCheckBox* chkProperty;
+    TValueLabel* lblRegion;
+    QPushButton* btnWrite;
+    QPushButton* btnRead;
+    QPushButton* btnCancel;
+    QPushButton* btnSelectAll;
+    QPushButton* btnSelectNone;
+    QGroupBox* grpCard;
+    TValueLabel* lblCardSerial;
+    TValueLabel* lblCardRegion;
+    QCheckBox* chkCardUseExpiry;
+    TValueLabel* lblCardExpiry;
+    QComboBox* cbbCardType;
+    QTimer* tmrHint;
+
+    // The hint line's idle text.
+    static const char* const IdleHint;
+
+protected:
+    void FormShow() override;
+    // Takes over the answer to a write or a read of an owner card.
+    void tmrAnswerTimer() override;
 
 private:
+    void btnSaveClick();
+    void btnWriteClick();
+    void btnReadClick();
+    void btnClearClick();
+    void btnCheckNoClick();
+    void btnPhotoClick();
+    void btnNoPhotoClick();
+    void btnBuildInfoClick();
+    void btnTerminalsClick();
+    void chkPropertyClick(bool checked);
+    void tvBuildClick();
+    void tmrHintTimer();
+
+    // Saves the owner from the boxes (and, with write, fills the card record and issues the
+    // write). False when the database refused it (reported already); nothing is written then.
+    bool SaveOwner(bool write);
+    // The owner row's fields from the boxes, on top of what was loaded.
+    void FillRecord();
+    // Copies the chosen photo into the photo folder, asking before it replaces a file there.
+    void CopyPhoto();
+    // The card record of a write from the boxes and the grid.
+    void FillUserCard();
+    void ShowOwner();
+    // The boxes from the owner row dsTemp stands on.
+    void ShowFoundOwner();
+    void ShowPlaceholder();
+    void SetHint(const QString& text, const QColor& color);
+
     Mode m_mode = Mode::Add;
     int m_idx = 0;
+    TuserInfoRec m_rec;
+    QByteArray m_photoBytes;
+    QByteArray m_terminalBytes;
+    QString m_photoPath;
 };

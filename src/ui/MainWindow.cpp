@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "Actions.h"
+#include "AlterUserInfo.h"
 #include "BuildInfo.h"
 #include "FixDataBase.h"
 #include "InitQdr.h"
@@ -81,8 +82,8 @@ const TFormMain::TNavItem TFormMain::NavItems[] = {
     // navigation bar: group, entry         menu bar: menu, item, place, separator    needs       opener
     {{"发卡管理", "发设备卡"},              {"设备管理", "设置门禁参数", 2, true},    Anything,   &TFormMain::OpenDeviceCardWindow},
     {{"发卡管理", "业主卡批量发卡", true},  {"用户出入管理", "用户发卡", 3, true},    Anything,   nullptr},
-    {{"发卡管理", "业主卡单独发卡"},        {},                                       Anything,   nullptr},
-    {{"发卡管理", "无业主发卡"},            {},                                       Anything,   nullptr},
+    {{"发卡管理", "业主卡单独发卡"},        {},                                       Anything,   &TFormMain::OpenOwnerEditor},
+    {{"发卡管理", "无业主发卡"},            {},                                       Anything,   &TFormMain::OpenOwnerlessCard},
     {{"发卡管理", "删卡（无卡）", true},    {},                                       Anything,   nullptr},
     {{"发卡管理", "删卡（有卡）"},          {},                                       Anything,   &TFormMain::OpenRestoreBlankWindow},
     {{"系统参数管理", "数据库维护"},        {},                                       Anything,   &TFormMain::OpenMaintenance},
@@ -385,6 +386,20 @@ void TFormMain::OpenInitWindow(bool reset)
 void TFormMain::OpenMaintenance()
 {
     TfrmFixDataBase window(this);
+    window.exec();
+}
+
+void TFormMain::OpenOwnerEditor()
+{
+    TFormAlter window(this);
+    window.SetMode(TFormAlter::Mode::Add);
+    window.exec();
+}
+
+void TFormMain::OpenOwnerlessCard()
+{
+    TFormAlter window(this);
+    window.SetMode(TFormAlter::Mode::Ownerless);
     window.exec();
 }
 

@@ -36,6 +36,8 @@ public:
     void OpenFormatWindow();
     void OpenInitWindow(bool reset);
     void OpenMaintenance();
+    void OpenOwnerEditor();
+    void OpenOwnerlessCard();
     void OpenBuildInfo();
     void OpenTerminalRegister();
     void SwitchOperator();

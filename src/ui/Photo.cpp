@@ -98,8 +98,10 @@ QImage DecodeJpeg(const QByteArray& bytes, QSize target)
     return image;
 }
 
-QString LoadPhoto(const QString& fileName, QLabel* image)
+QString LoadPhoto(const QString& fileName, QLabel* image, bool* shown)
 {
+    if (shown)
+        *shown = false;
     QFileInfo info(fileName);
     if (!info.exists() || !info.isFile())
         return QString();
@@ -119,6 +121,8 @@ QString LoadPhoto(const QString& fileName, QLabel* image)
     if (image)
         image->setPixmap(
             QPixmap::fromImage(picture.scaled(image->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    if (shown)
+        *shown = true;
     return extension;
 }
 

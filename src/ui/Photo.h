@@ -17,8 +17,9 @@ QImage DecodeJpeg(const QByteArray& bytes, QSize target = QSize());
 
 // Shows the photo in image, scaled to its size, and returns the file's extension with its dot.
 // A missing file returns empty text and leaves the picture; a file over the limit or not a JPEG is
-// refused with a warning.
-QString LoadPhoto(const QString& fileName, QLabel* image);
+// refused with a warning (a file that is not a JPEG still gives its extension). shown, when
+// given, tells whether the picture is now on screen.
+QString LoadPhoto(const QString& fileName, QLabel* image, bool* shown = nullptr);
 
 // The file in folder whose name matches name without regard to letter case (NULL.jpg finds
 // null.jpg); the plain path when none matches.

@@ -3,6 +3,7 @@
 // caption.
 
 #include "UiFixture.h"
+#include "ui/AlterUserInfo.h"
 #include "ui/BuildInfo.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
@@ -91,6 +92,7 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("search dialog") << "search" << 2 << 0;
     QTest::newRow("buildings and units") << "buildings" << 3 << 1;
     QTest::newRow("door terminals") << "terminals" << 3 << 1;
+    QTest::newRow("owner editor") << "owner" << 10 << 5;
 }
 
 void TestAccessibility::everyWindow()
@@ -117,6 +119,9 @@ void TestAccessibility::everyWindow()
     } else if (window == QStringLiteral("buildings")) {
         dm = new Tdm;
         w = std::make_unique<TFormBuildInfo>();
+    } else if (window == QStringLiteral("owner")) {
+        dm = new Tdm;
+        w = std::make_unique<TFormAlter>();
     } else if (window == QStringLiteral("terminals")) {
         dm = new Tdm;
         w = std::make_unique<TFormTerminalRegster>();

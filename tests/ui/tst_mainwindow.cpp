@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
+#include "ui/AlterUserInfo.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
 #include "ui/LoginWindow.h"
@@ -267,11 +268,11 @@ void TestMainWindow::navigationAndMenus()
 {
     UiFixture f;
     TFormMain main(f.backends());
-    QCOMPARE(navigationLayout(main),
-             (QStringList{"[发卡管理]", "发设备卡", "--", "业主卡批量发卡 (off)", "业主卡单独发卡 (off)",
-                          "无业主发卡 (off)", "--", "删卡（无卡） (off)", "删卡（有卡）", "[系统参数管理]",
-                          "数据库维护", "切换操作员", "[资料管理]", "门禁资料录入", "小区资料录入",
-                          "业主资料录入 (off)"}));
+    QCOMPARE(
+        navigationLayout(main),
+        (QStringList{"[发卡管理]", "发设备卡", "--", "业主卡批量发卡 (off)", "业主卡单独发卡", "无业主发卡",
+                     "--", "删卡（无卡） (off)", "删卡（有卡）", "[系统参数管理]", "数据库维护", "切换操作员",
+                     "[资料管理]", "门禁资料录入", "小区资料录入", "业主资料录入 (off)"}));
     QCOMPARE(menuLayout(main), (QStringList{"[用户出入管理]", "小区资料管理", "业主资料管理 (off)", "--",
                                             "用户发卡 (off)", "[设备管理]", "门禁资料登记", "--",
                                             "设置门禁参数", "[系统参数管理]", "IC卡初始化", "<退出>"}));
@@ -303,6 +304,12 @@ void TestMainWindow::entriesOpenTheirWindows_data()
     QTest::newRow("切换操作员") << "nav"
                                 << "切换操作员"
                                 << "TFormLogin";
+    QTest::newRow("业主卡单独发卡") << "nav"
+                                    << "业主卡单独发卡"
+                                    << "TFormAlter 增加业主信息";
+    QTest::newRow("无业主发卡") << "nav"
+                                << "无业主发卡"
+                                << "TFormAlter 无业主发卡";
     QTest::newRow("门禁资料录入") << "nav"
                                   << "门禁资料录入"
                                   << "TFormTerminalRegster";
@@ -333,6 +340,8 @@ void TestMainWindow::entriesOpenTheirWindows()
         opened = QString::fromLatin1(w->metaObject()->className());
         if (auto* init = qobject_cast<TFormInit_QDR*>(w))
             opened += QLatin1Char(' ') + init->lblHeading->text();
+        if (qobject_cast<TFormAlter*>(w))
+            opened += QLatin1Char(' ') + w->windowTitle();
         w->reject();
     });
     if (place == QStringLiteral("nav")) {

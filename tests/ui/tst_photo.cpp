@@ -81,7 +81,9 @@ void TestPhoto::loadPhoto()
     WriteFile(dir.filePath(name), bytes);
     QLabel label;
     label.resize(120, 150);
-    QCOMPARE(LoadPhoto(dir.filePath(name), &label), extension);
+    bool onScreen = !shown;
+    QCOMPARE(LoadPhoto(dir.filePath(name), &label, &onScreen), extension);
+    QCOMPARE(onScreen, shown);
     QCOMPARE(dialogs.texts(), message.isEmpty() ? QStringList() : QStringList{message});
     if (!message.isEmpty())
         QCOMPARE(dialogs.shown.first().buttons, MsgButtons::Abort);

@@ -11,6 +11,7 @@
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/SaveLoad.h"
+#include "ui/AlterUserInfo.h"
 #include "ui/BuildInfo.h"
 #include "ui/InitQdr.h"
 #include "ui/ListScreen.h"
@@ -19,6 +20,8 @@
 #include "ui/Session.h"
 #include "ui/SetTerminalParam.h"
 #include "ui/TerminalRegister.h"
+#include "ui/TerminalSel.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -223,6 +226,26 @@ int main(int argc, char* argv[])
             }
             rc |= save(&terminals, "terminals.png") ? 0 : 1;
             terminals.close();
+        }
+        // An owner registered with three terminals and a card written for them.
+        {
+            sim.setSector(3000000002u, SystemInfo.Sector, SectorState::Formatted);
+            sim.present(3000000002u);
+            TFormAlter editor(&main);
+            editor.SetMode(TFormAlter::Mode::Add);
+            editor.show();
+            QTreeWidgetItem* unit = editor.tvBuild->Root()->child(0)->child(1);
+            editor.tvBuild->setCurrentItem(unit);
+            emit editor.tvBuild->itemClicked(unit, 0);
+            editor.edtFangHao->setText(QStringLiteral("0302"));
+            editor.edtUserName->setText(QStringLiteral("王小明"));
+            editor.edtPhone->setText(QStringLiteral("13912345678"));
+            for (int j : {0, 1, 2})
+                editor.grid->SetGranted(j, true);
+            editor.btnWrite->click();
+            waitFor([&] { return editor.lblSerial->text() != QString(); });
+            rc |= save(&editor, "owner-editor.png") ? 0 : 1;
+            editor.close();
         }
         main.RefreshSettingsPanels();
         main.tabs->setCurrentIndex(1);

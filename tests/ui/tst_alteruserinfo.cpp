@@ -1,0 +1,490 @@
+#include "UiFixture.h"
+#include "cards/Digits.h"
+#include "store/StoreFixture.h"
+#include "store/TvexDeviceInfo.h"
+#include "support/Files.h"
+#include "support/OwnerRecords.h"
+#include "ui/AlterUserInfo.h"
+#include "ui/ListScreen.h"
+#include "ui/TerminalSel.h"
+#include "ui/Widgets.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <cstring>
+
+namespace {
+
+const QString Done = QStringLiteral("操作结果：卡操作完成");
+const QString MovedWarning = QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对");
+
+int insertOwner(TuserInfoRec rec)
+{
+    if (!dm->InsertUserInfo(rec))
+        return -1;
+    return dm->FindUserIdx(rec);
+}
+
+// One owner column by idx.
+QVariant ownerField(int idx, const QString& column)
+{
+    QSqlQuery q(dm->database());
+    q.prepare(QStringLiteral("select ") + column + QStringLiteral(" from UserInfo where idx = ?"));
+    q.addBindValue(idx);
+    return q.exec() && q.next() ? q.value(0) : QVariant();
+}
+
+int ownerCount()
+{
+    return column(QStringLiteral("select count(*) from UserInfo")).value(0).toInt();
+}
+
+// The program attached to the simulated card issuer, a data module, three terminals (1, 2, 3),
+// a building with one unit, and the editor.
+struct Editor {
+    AttachedProgram a;
+    std::unique_ptr<TFormAlter> w;
+
+    bool start()
+    {
+        if (!a.start())
+            return false;
+        dm = new Tdm;
+        for (int id : {1, 2, 3})
+            AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
+        return dm->ExecuteSQL(
+            QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (5, 3, '东区')"));
+    }
+    void open(TFormAlter::Mode mode, int idx = 0)
+    {
+        w = std::make_unique<TFormAlter>();
+        w->SetMode(mode, idx);
+        w->show();
+    }
+    // Presses the button and waits until the answer has been taken over.
+    bool answered(QPushButton* button)
+    {
+        button->click();
+        return QTest::qWaitFor([&] { return w->lblHint->text() == Done; }, 3000);
+    }
+    QDialog* dialog() const { return w.get(); }
+};
+
+} // namespace
+
+class TestAlterUserInfo : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void modes_data();
+    void modes();
+    void writeWithEveryBoxEmpty();
+    void addReplacesTheOwnerWithTheCardNumber();
+    void refusedInsertKeepsTheOldOwner();
+    void writingMovesTheCard();
+    void ownerlessCardBelongsToNoOne();
+    void readShowsTheCardsOwner();
+    void photoNames_data();
+    void photoNames();
+    void modifyKeepsTheStoredPhoto();
+    void treeAndPropertyCard();
+    void noCardIssuer();
+};
+
+void TestAlterUserInfo::modes_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("visible"); // quick bar, tree, owner group, save, clear, 使用有效期
+    QTest::addColumn<QString>("write");
+    QTest::addColumn<QString>("cancel");
+    QTest::newRow("add") << int(TFormAlter::Mode::Add) << "增加业主信息"
+                         << "111111"
+                         << "保存并写卡"
+                         << "取消操作";
+    QTest::newRow("modify") << int(TFormAlter::Mode::Modify) << "修改业主信息"
+                            << "111101"
+                            << "保存并写卡"
+                            << "取消操作";
+    QTest::newRow("details") << int(TFormAlter::Mode::Details) << "查询业主详细信息"
+                             << "111001"
+                             << "保存并写卡"
+                             << "返  回";
+    QTest::newRow("ownerless") << int(TFormAlter::Mode::Ownerless) << "无业主发卡"
+                               << "000000"
+                               << "写授权卡"
+                               << "取消操作";
+}
+
+void TestAlterUserInfo::modes()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, title);
+    QFETCH(QString, visible);
+    QFETCH(QString, write);
+    QFETCH(QString, cancel);
+    Editor e;
+    QVERIFY(e.start());
+    TuserInfoRec owner =
+        OwnerRecord(QStringLiteral("张三"), QStringLiteral("A1"), 5, 3, QStringLiteral("0202"));
+    owner.Remark = QStringLiteral("一楼\r\n左手\r\n");
+    owner.IsUseExpDate = true;
+    owner.chUseExpdate = QStringLiteral("是");
+    SetTerminal(owner.VaildTerminal.data(), 2);
+    SetTerminal(owner.VaildTerminal.data(), 200); // not registered: not shown
+    const int idx = insertOwner(owner);
+    OperatorLevel = 0;
+    e.open(TFormAlter::Mode(mode), idx);
+    TFormAlter& w = *e.w;
+    QCOMPARE(w.windowTitle(), title);
+    QString shown;
+    const QList<QWidget*> parts{w.pnlQuick, w.pnlTree, w.grpOwner, w.btnSave, w.btnClear, w.chkUseExpiry};
+    for (QWidget* part : parts)
+        shown += part->isVisible() ? QLatin1Char('1') : QLatin1Char('0');
+    QCOMPARE(shown, visible);
+    QCOMPARE(w.lblExpiry->isVisible(), mode == int(TFormAlter::Mode::Ownerless));
+    QCOMPARE(w.btnWrite->text(), write);
+    QCOMPARE(w.btnCancel->text(), cancel);
+    QCOMPARE(w.btnCancel->accessibleName(), cancel);
+    QVERIFY(!w.grpCard->isVisible());
+    QVERIFY(!w.cbbCardType->isEnabled()); // level 0
+    QCOMPARE(w.grid->Count(), 3);
+    QCOMPARE(w.lblHint->text(), QStringLiteral("操作提示：请首先进行门禁资料录入"));
+    if (mode == int(TFormAlter::Mode::Modify) || mode == int(TFormAlter::Mode::Details)) {
+        QCOMPARE(w.edtUserName->text(), QStringLiteral("张三"));
+        QCOMPARE(w.edtDongHao->text() + QLatin1Char('/') + w.edtDanYuan->text() + QLatin1Char('/') +
+                     w.edtFangHao->text(),
+                 QStringLiteral("5/3/0202"));
+        QCOMPARE(w.mmoRemark->toPlainText(), QStringLiteral("一楼\n左手"));
+        QVERIFY(w.chkUseExpiry->isChecked());
+        QCOMPARE(w.dtpExpiry->date(), QDate(2025, 6, 30));
+        QCOMPARE(w.grid->Bitmap()[0], uint8_t(0x20)); // terminal 2 only
+        QVERIFY(w.edtDongHao->isReadOnly());
+        // Saved unchanged, the row is as it was (the remark's lines too).
+        if (w.btnSave->isVisible()) {
+            w.btnSave->click();
+            QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
+            QCOMPARE(ownerField(idx, QStringLiteral("Remark")).toString(), owner.Remark);
+            QCOMPARE(ownerCount(), 1);
+        }
+    } else {
+        QCOMPARE(w.edtUserName->text(), QString());
+        QCOMPARE(w.dtpExpiry->date(), QDate(2025, 3, 5)); // today and 365 days
+        QCOMPARE(w.chkUseExpiry->isChecked(), mode == int(TFormAlter::Mode::Ownerless));
+    }
+}
+
+void TestAlterUserInfo::writeWithEveryBoxEmpty()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t serial = e.a.f.formattedCardOnReader(0x90000005u);
+    e.open(TFormAlter::Mode::Add);
+    e.w->grid->SetGranted(0, true);
+    e.w->grid->SetGranted(2, true);
+    QVERIFY(e.answered(e.w->btnWrite));
+    QCOMPARE(ownerCount(), 1);
+    const int idx = e.w->CurrentIdx();
+    QVERIFY(idx > 0);
+    QCOMPARE(ownerField(idx, QStringLiteral("UserName")).toString(), QStringLiteral("通用卡"));
+    QCOMPARE(ownerField(idx, QStringLiteral("CardNo")).toString(), QStringLiteral("240305140007"));
+    QCOMPARE(ownerField(idx, QStringLiteral("DongHao")).toInt(), 12);
+    QCOMPARE(ownerField(idx, QStringLiteral("DanYuan")).toInt(), 1);
+    QCOMPARE(ownerField(idx, QStringLiteral("FangHao")).toString(), QStringLiteral("0101"));
+    QCOMPARE(ownerField(idx, QStringLiteral("chUseExpdate")).toString(), QStringLiteral("否"));
+    QCOMPARE(ownerField(idx, QStringLiteral("UserType")).toString(), QStringLiteral("用户卡"));
+    // A serial with the top bit set is shown with its sign, and registered to the new owner.
+    const QString serialText = PadNumber(int32_t(serial), 10);
+    QVERIFY(serialText.startsWith(QLatin1Char('-')));
+    QCOMPARE(e.w->lblSerial->text(), serialText);
+    QCOMPARE(ownerField(idx, QStringLiteral("CardID")).toString(), serialText);
+    const QByteArray card = e.a.f.sim.sectorRecord(serial, 7);
+    QCOMPARE(uint8_t(card.at(0)), uint8_t(0)); // an owner card
+    QCOMPARE(QByteArray(UserCardRec.Expiry, 6), QByteArray("250305"));
+    QCOMPARE(UserCardRec.UseExpiry, uint8_t(0));
+    QCOMPARE(UserCardRec.Terminals[0], uint8_t(0x50)); // terminals 1 and 3
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
+    // The hint goes back to idle after five seconds.
+    QVERIFY(e.w->tmrHint->isActive());
+    QCOMPARE(e.w->tmrHint->interval(), 5000);
+}
+
+void TestAlterUserInfo::addReplacesTheOwnerWithTheCardNumber()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const int old = insertOwner(OwnerRecord(QStringLiteral("旧业主"), QStringLiteral("C-7")));
+    const int other = insertOwner(OwnerRecord(QStringLiteral("别人"), QStringLiteral("C-8")));
+    e.open(TFormAlter::Mode::Add);
+    e.w->edtCardNo->setText(QStringLiteral("C-7"));
+    e.w->edtUserName->setText(QStringLiteral("新业主"));
+    e.w->btnSave->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
+    QCOMPARE(ownerCount(), 2);
+    QCOMPARE(ownerField(other, QStringLiteral("UserName")).toString(), QStringLiteral("别人"));
+    QVERIFY(!ownerField(old, QStringLiteral("UserName")).isValid()); // deleted
+    QVERIFY(e.w->CurrentIdx() != old);
+    QVERIFY(e.w->CurrentIdx() != other);
+    QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("CardNo")).toString(), QStringLiteral("C-7"));
+}
+
+void TestAlterUserInfo::refusedInsertKeepsTheOldOwner()
+{
+    Editor e;
+    QVERIFY(e.start());
+    e.a.f.formattedCardOnReader(1234);
+    const int old = insertOwner(OwnerRecord(QStringLiteral("旧业主"), QStringLiteral("C-7")));
+    QVERIFY(
+        dm->ExecuteSQL(QStringLiteral("create trigger refuse before insert on UserInfo "
+                                      "when new.UserName = 'refused' begin select raise(abort, 'no'); end")));
+    e.open(TFormAlter::Mode::Add);
+    for (QPushButton* button : {e.w->btnSave, e.w->btnWrite}) {
+        e.a.f.dialogs.clear();
+        e.w->edtCardNo->setText(QStringLiteral("C-7"));
+        e.w->edtUserName->setText(QStringLiteral("refused"));
+        button->click();
+        QCOMPARE(e.a.f.dialogs.texts().size(), 1); // the refusal only, no "保存完成"
+        QVERIFY(e.a.f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
+        QCOMPARE(column(QStringLiteral("select idx from UserInfo")), QVariantList{old});
+        QCOMPARE(int(PendingCommand), 9); // nothing goes to the card
+        QCOMPARE(e.w->CurrentIdx(), 0);
+    }
+}
+
+void TestAlterUserInfo::writingMovesTheCard()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t serial = e.a.f.formattedCardOnReader(777);
+    const QString serialText = PadNumber(int32_t(serial), 10);
+    TuserInfoRec holder = OwnerRecord(QStringLiteral("原持卡人"), QStringLiteral("H"));
+    holder.CardID = serialText;
+    const int held = insertOwner(holder);
+    const int mine = insertOwner(OwnerRecord(QStringLiteral("新持卡人"), QStringLiteral("N")));
+
+    e.open(TFormAlter::Mode::Modify, mine);
+    QVERIFY(e.answered(e.w->btnWrite));
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{MovedWarning});
+    QCOMPARE(ownerField(held, QStringLiteral("CardID")).toString(), QString());
+    QCOMPARE(ownerField(mine, QStringLiteral("CardID")).toString(), serialText);
+    QCOMPARE(e.w->edtUserName->text(), QStringLiteral("新持卡人")); // the boxes show the card's owner
+
+    // Rewriting the owner's own card warns the same, and the owner keeps it.
+    e.a.f.dialogs.clear();
+    e.w->lblHint->clear();
+    QVERIFY(e.answered(e.w->btnWrite));
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{MovedWarning});
+    QCOMPARE(ownerField(mine, QStringLiteral("CardID")).toString(), serialText);
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> ''")), QVariantList{1});
+}
+
+void TestAlterUserInfo::ownerlessCardBelongsToNoOne()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t serial = e.a.f.formattedCardOnReader(4242);
+    const QString serialText = PadNumber(int32_t(serial), 10);
+    TuserInfoRec holder = OwnerRecord(QStringLiteral("持卡人"), QStringLiteral("H"));
+    holder.CardID = serialText;
+    const int held = insertOwner(holder);
+    e.open(TFormAlter::Mode::Ownerless);
+    e.w->grid->TickAll();
+    QVERIFY(e.answered(e.w->btnWrite));
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{MovedWarning});
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> ''")), QVariantList{0});
+    QCOMPARE(ownerField(held, QStringLiteral("UserName")).toString(), QStringLiteral("持卡人"));
+    QCOMPARE(ownerCount(), 1); // the database is not otherwise touched
+    QVERIFY(e.w->grpCard->isVisible());
+    QCOMPARE(e.w->lblCardSerial->text(), serialText);
+    QVERIFY(e.w->chkCardUseExpiry->isChecked());
+    QCOMPARE(e.w->lblCardExpiry->text(), QStringLiteral("20250305"));
+    QCOMPARE(UserCardRec.Terminals[0], uint8_t(0x70));
+    // The hint reset hides the panel again.
+    QMetaObject::invokeMethod(e.w->tmrHint, "timeout");
+    QVERIFY(!e.w->grpCard->isVisible());
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("操作提示：请首先进行门禁资料录入"));
+}
+
+void TestAlterUserInfo::readShowsTheCardsOwner()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t serial = e.a.f.formattedCardOnReader(9001);
+    TUserCardRec card;
+    std::memcpy(card.RegionID, SystemInfo.RegionID, sizeof card.RegionID);
+    SetTerminal(card.Terminals, 3);
+    std::memcpy(card.Expiry, "261231", 6);
+    const auto bytes = EncodeUserCard(card);
+    e.a.f.sim.setSector(serial, SystemInfo.Sector, SectorState::Formatted,
+                        QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
+    const int edited = insertOwner(OwnerRecord(QStringLiteral("编辑中"), QStringLiteral("E")));
+    e.open(TFormAlter::Mode::Modify, edited);
+    e.w->cbbSex->setCurrentIndex(1);
+
+    // An unregistered card: the owner boxes are emptied.
+    e.w->btnRead->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待读卡..."));
+    QVERIFY(QTest::qWaitFor([&] { return e.w->lblHint->text() == Done; }, 3000));
+    QCOMPARE(e.w->edtUserName->text() + e.w->edtCardNo->text() + e.w->edtDongHao->text(), QString());
+    QCOMPARE(e.w->cbbSex->currentText(), QStringLiteral("男"));
+    QCOMPARE(e.w->grid->Bitmap()[0], uint8_t(0x10)); // the card's terminals
+    QCOMPARE(int(PendingCommand), 9);
+
+    // A registered card: the boxes show its owner; the owner being edited stays the same.
+    TuserInfoRec holder =
+        OwnerRecord(QStringLiteral("持卡人"), QStringLiteral("H"), 7, 2, QStringLiteral("0303"));
+    holder.CardID = PadNumber(int32_t(serial), 10);
+    holder.Sex = QStringLiteral("女");
+    insertOwner(holder);
+    e.w->lblHint->clear();
+    QVERIFY(e.answered(e.w->btnRead));
+    QCOMPARE(e.w->edtUserName->text(), QStringLiteral("持卡人"));
+    QCOMPARE(e.w->edtDongHao->text() + QLatin1Char('/') + e.w->edtFangHao->text(), QStringLiteral("7/0303"));
+    QCOMPARE(e.w->cbbSex->currentText(), QStringLiteral("女"));
+    QCOMPARE(e.w->CurrentIdx(), edited);
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
+    QCOMPARE(int(PendingCommand), 9);
+}
+
+void TestAlterUserInfo::photoNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("10 characters") << "abcdef.jpg" << true;
+    QTest::newRow("11 characters") << "abcdefg.jpg" << false;
+}
+
+void TestAlterUserInfo::photoNames()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, accepted);
+    Editor e;
+    QVERIFY(e.start());
+    QTemporaryDir elsewhere;
+    const QString path = elsewhere.filePath(name);
+    QVERIFY(QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg"), path));
+    e.open(TFormAlter::Mode::Add);
+    e.a.f.dialogs.fileNames = {path};
+    e.w->btnPhoto->click();
+    QCOMPARE(e.w->ChosenPhoto(), accepted ? path : QString());
+    QCOMPARE(e.a.f.dialogs.texts(),
+             accepted ? QStringList{} : QStringList{"文件名错误：图片文件名太长（请小于7个字符）"});
+    e.a.f.dialogs.clear();
+    e.w->btnSave->click();
+    QCOMPARE(QFile::exists(e.a.f.dir.filePath(QStringLiteral("pic/")) + name), accepted);
+    QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(),
+             accepted ? name : QString());
+
+    // A second owner with a photo of the same name: asked before the one there is replaced.
+    if (accepted) {
+        WriteFile(path, QByteArray(100, 'x'));
+        e.w->btnClear->click();
+        e.a.f.dialogs.clear();
+        e.a.f.dialogs.fileNames = {path};
+        e.w->btnPhoto->click(); // not a picture: refused, the choice stays
+        QCOMPARE(e.a.f.dialogs.texts(), QStringList{"图像不合要求,请重新加载"});
+        e.a.f.dialogs.clear();
+        e.a.f.dialogs.answers = {MsgAnswer::No};
+        e.w->btnSave->click();
+        QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"客户相片已经存在，覆盖原有相片吗？", "保存完成"}));
+        QCOMPARE(ReadFile(e.a.f.dir.filePath(QStringLiteral("pic/")) + name),
+                 ReadFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg")));
+    }
+}
+
+void TestAlterUserInfo::modifyKeepsTheStoredPhoto()
+{
+    Editor e;
+    QVERIFY(e.start());
+    TuserInfoRec owner = OwnerRecord(QStringLiteral("有相片"), QStringLiteral("P"));
+    owner.ExtName = QStringLiteral("p1.jpg");
+    const int idx = insertOwner(owner);
+    QDir().mkpath(e.a.f.dir.filePath(QStringLiteral("pic")));
+    QVERIFY(
+        QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg"), e.a.f.dir.filePath("pic/p1.jpg")));
+    e.open(TFormAlter::Mode::Modify, idx);
+    QVERIFY(!e.w->imgPhoto->pixmap().isNull());
+    e.w->edtPhone->setText(QStringLiteral("13800000000"));
+    e.w->btnSave->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
+    QCOMPARE(ownerField(idx, QStringLiteral("ExtName")).toString(), QStringLiteral("p1.jpg"));
+    QCOMPARE(ownerField(idx, QStringLiteral("Phone")).toString(), QStringLiteral("13800000000"));
+}
+
+void TestAlterUserInfo::treeAndPropertyCard()
+{
+    Editor e;
+    QVERIFY(e.start());
+    e.open(TFormAlter::Mode::Add);
+    TBuildTree& tree = *e.w->tvBuild;
+    QTreeWidgetItem* unit = tree.Root()->child(0)->child(0);
+    QCOMPARE(unit->text(0), QStringLiteral("3 - [东区]"));
+    tree.setCurrentItem(unit);
+    Q_EMIT tree.itemClicked(unit, 0);
+    QCOMPARE(e.w->edtDongHao->text() + QLatin1Char('/') + e.w->edtDanYuan->text(), QStringLiteral("5/3"));
+    tree.setCurrentItem(tree.Root());
+    Q_EMIT tree.itemClicked(tree.Root(), 0); // a node with children: nothing
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
+
+    // 物业卡 ticks every terminal and ends the expiry; cleared, it clears them.
+    e.w->chkUseExpiry->setChecked(true);
+    e.w->chkProperty->click();
+    QCOMPARE(e.w->grid->Bitmap()[0], uint8_t(0x70));
+    QVERIFY(!e.w->chkUseExpiry->isChecked());
+    e.w->chkProperty->click();
+    QCOMPARE(e.w->grid->Bitmap()[0], uint8_t(0));
+    e.w->btnSelectAll->click();
+    QCOMPARE(e.w->grid->Bitmap()[0], uint8_t(0x70));
+    e.w->btnSelectNone->click();
+    QCOMPARE(e.w->grid->Bitmap()[0], uint8_t(0));
+
+    // The card number check.
+    insertOwner(OwnerRecord(QStringLiteral("x"), QStringLiteral("K1")));
+    e.w->edtCardNo->setText(QStringLiteral("K1"));
+    e.w->btnCheckNo->click();
+    e.w->edtCardNo->setText(QStringLiteral("K1 "));
+    e.w->btnCheckNo->click();
+    QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"卡编号已被使用，请选择其他", "恭喜，卡编号可以使用"}));
+
+    // The root of an empty tree.
+    e.a.f.dialogs.clear();
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from BuildInfo")));
+    tree.Fill();
+    tree.setCurrentItem(tree.Root());
+    Q_EMIT tree.itemClicked(tree.Root(), 0);
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"请输入小区资料"});
+
+    // In modify mode the tree fills nothing.
+    const int idx = insertOwner(OwnerRecord(QStringLiteral("y"), QStringLiteral("K2"), 8, 8));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (5, 3)")));
+    e.w->done(0);
+    e.open(TFormAlter::Mode::Modify, idx);
+    QTreeWidgetItem* node = e.w->tvBuild->Root()->child(0)->child(0);
+    e.w->tvBuild->setCurrentItem(node);
+    Q_EMIT e.w->tvBuild->itemClicked(node, 0);
+    QCOMPARE(e.w->edtDongHao->text(), QStringLiteral("8"));
+}
+
+void TestAlterUserInfo::noCardIssuer()
+{
+    UiFixture f;
+    dm = new Tdm;
+    TFormAlter w;
+    w.SetMode(TFormAlter::Mode::Add);
+    w.show();
+    for (QPushButton* button : {w.btnWrite, w.btnRead})
+        button->click();
+    QCOMPARE(f.dialogs.texts(), (QStringList{"请插入发卡器", "请插入发卡器"}));
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo")), QVariantList{0});
+    QCOMPARE(w.lblHint->text(), QStringLiteral("操作提示：请首先进行门禁资料录入"));
+}
+
+QTEST_MAIN(TestAlterUserInfo)
+#include "tst_alteruserinfo.moc"
