@@ -276,6 +276,10 @@ TBuildTree::TBuildTree(QWidget* parent) : QTreeWidget(parent), m_popup(new QMenu
     setUniformRowHeights(true);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    OnSignal(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        if (QTreeWidgetItem* node = itemFromIndex(index))
+            Q_EMIT nodeChosen(node);
+    });
 }
 
 void TBuildTree::Fill()
@@ -331,4 +335,13 @@ QIcon TBuildTree::ImageIcon(int index)
 void TBuildTree::contextMenuEvent(QContextMenuEvent* event)
 {
     popUp(this, m_popup, event);
+}
+
+void TBuildTree::keyPressEvent(QKeyEvent* event)
+{
+    const QTreeWidgetItem* before = currentItem();
+    QTreeWidget::keyPressEvent(event);
+    QTreeWidgetItem* after = currentItem();
+    if (after && after != before)
+        Q_EMIT nodeChosen(after);
 }

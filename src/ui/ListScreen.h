@@ -123,8 +123,14 @@ public:
     // items.
     QMenu* PopupMenu() const { return m_popup; }
 
+Q_SIGNALS:
+    // The operator chose a node: clicked it, or moved onto it with the keyboard. Not sent when a
+    // fill or the window makes a node current.
+    void nodeChosen(QTreeWidgetItem* node);
+
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QMenu* m_popup;

@@ -113,6 +113,7 @@ private Q_SLOTS:
     void treeOfBuildings();
     void unitNodeHelpers();
     void treeFailureLeavesTheRoot();
+    void nodeChosenByTheOperatorOnly();
     void twoThousandUnits();
 
 private:
@@ -492,6 +493,32 @@ void TestListScreen::treeFailureLeavesTheRoot()
     QVERIFY_THROWS_EXCEPTION(OperationError, tree.Fill());
     QCOMPARE(treeLines(tree.Root()), QStringList{"小区栋号/单元 (3)"});
     QVERIFY(!TBuildTree::IsUnit(tree.Root()));
+}
+
+void TestListScreen::nodeChosenByTheOperatorOnly()
+{
+    TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("1"), QString());
+    TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("2"), QString());
+    TBuildTree tree;
+    tree.resize(240, 300);
+    tree.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tree));
+    QSignalSpy chosen(&tree, &TBuildTree::nodeChosen);
+    tree.Fill();
+    QTreeWidgetItem* unit = findNode(tree, QStringLiteral("1 - []"));
+    tree.setCurrentItem(unit);
+    QCOMPARE(chosen.count(), 0);
+
+    // A click, also on the node that is current already; then a move with the keyboard.
+    for (int click = 0; click < 2; ++click)
+        QTest::mouseClick(tree.viewport(), Qt::LeftButton, Qt::NoModifier,
+                          tree.visualItemRect(unit).center());
+    tree.setFocus();
+    QTest::keyClick(&tree, Qt::Key_Down);
+    QTest::keyClick(&tree, Qt::Key_Down); // the last node: nothing moves
+    QCOMPARE(chosen.count(), 3);
+    QCOMPARE(chosen.at(0).at(0).value<QTreeWidgetItem*>(), unit);
+    QCOMPARE(chosen.at(2).at(0).value<QTreeWidgetItem*>(), findNode(tree, QStringLiteral("2 - []")));
 }
 
 void TestListScreen::twoThousandUnits()
