@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Dialog.h"
+#include "store/SqlText.h"
+
+#include <optional>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The owner search dialog of the owner list: the operator ticks any of five conditions (building,
+// unit, room, name, card number) and types their values; the owner list then lists the owners that
+// meet all of them. The opener creates the dialog for one modal showing, then reads Confirmed and
+// Condition. No query runs here. User-interface thread only.
+
+// Conditions on the owners (table UserInfo) for the owner list: a text of conditions, each
+// beginning with " and ", whose values are bound parameters, never part of the text.
+struct TOwnerFilter {
+    QString conditions;
+    SqlParams params;
+    // A building or unit number typed that is not a whole number. The conditions cannot be run
+    // then: the list shows nothing and the conversion error is given instead.
+    std::optional<QString> notANumber;
+};
+
+class TFormSearchUserInfo : public TDialog {
+    Q_OBJECT
+public:
+    explicit TFormSearchUserInfo(QWidget* parent = nullptr);
+
+    // Set by "查询"; cleared at the showing, by "取消", the close box and Escape.
+    bool Confirmed = false;
+    // What "查询" made of the ticked conditions (in the order of the boxes); empty at the showing,
+    // and empty when no condition is ticked: every owner.
+    const TOwnerFilter& Condition() const { return m_condition; }
+
+    QGroupBox* grpSearch;
+    // Each condition is a check box without text, its caption label (whose buddy is the box the
+    // value is typed in; a click on it ticks or clears the check box) and that box. Typing into
+    // a box ticks its check box.
+    QCheckBox* chkDongHao;
+    QCheckBox* chkDanYuan;
+    QCheckBox* chkFangHao;
+    QCheckBox* chkUserName;
+    QCheckBox* chkCardNo;
+    QLabel* lblDongHao;
+    QLabel* lblDanYuan;
+    QLabel* lblFangHao;
+    QLabel* lblUserName;
+    QLabel* lblCardNo;
+    QLineEdit* edtDongHao;
+    QLineEdit* edtDanYuan;
+    QLineEdit* edtFangHao;
+    QLineEdit* edtUserName;
+    QLineEdit* edtCardNo;
+    QPushButton* btnSearch;
+    QPushButton* btnCancel;
+
+protected:
+    void FormShow() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void btnSearchClick();
+    void btnCancelClick();
+
+    TOwnerFilter m_condition;
+};
