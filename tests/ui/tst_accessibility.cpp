@@ -12,6 +12,8 @@
 #include "ui/SearchCondition.h"
 #include "ui/SetTerminalParam.h"
 #include "ui/TerminalRegister.h"
+#include "ui/UserInfo.h"
+#include "ui/UserInfoSearch.h"
 #include "ui/Widgets.h"
 
 #include <QAbstractSpinBox>
@@ -93,6 +95,8 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("buildings and units") << "buildings" << 3 << 1;
     QTest::newRow("door terminals") << "terminals" << 3 << 1;
     QTest::newRow("owner editor") << "owner" << 10 << 5;
+    QTest::newRow("owner list") << "owners" << 0 << 1;
+    QTest::newRow("owner search") << "owner search" << 5 << 0;
 }
 
 void TestAccessibility::everyWindow()
@@ -125,6 +129,11 @@ void TestAccessibility::everyWindow()
     } else if (window == QStringLiteral("terminals")) {
         dm = new Tdm;
         w = std::make_unique<TFormTerminalRegster>();
+    } else if (window == QStringLiteral("owners")) {
+        dm = new Tdm;
+        w = std::make_unique<TFormUserInfo>();
+    } else if (window == QStringLiteral("owner search")) {
+        w = std::make_unique<TFormSearchUserInfo>();
     } else {
         auto init = std::make_unique<TFormInit_QDR>();
         init->setMode(window == QStringLiteral("restore"));
