@@ -10,6 +10,7 @@
 #include "Session.h"
 #include "SetTerminalParam.h"
 #include "TerminalRegister.h"
+#include "UserInfo.h"
 #include "WelcomePicture.h"
 #include "Widgets.h"
 #include "cards/Gbk.h"
@@ -90,7 +91,7 @@ const TFormMain::TNavItem TFormMain::NavItems[] = {
     {{"系统参数管理", "切换操作员"},        {},                                       Anything,   &TFormMain::SwitchOperator},
     {{"资料管理", "门禁资料录入"},          {"设备管理", "门禁资料登记", 1},          Anything,   &TFormMain::OpenTerminalRegister},
     {{"资料管理", "小区资料录入"},          {"用户出入管理", "小区资料管理", 1},      Anything,   &TFormMain::OpenBuildInfo},
-    {{"资料管理", "业主资料录入"},          {"用户出入管理", "业主资料管理", 2},      Anything,   nullptr},
+    {{"资料管理", "业主资料录入"},          {"用户出入管理", "业主资料管理", 2},      Anything,   &TFormMain::OpenUserInfo},
     {{},                                    {"系统参数管理", "IC卡初始化", 1},        CardIssuer, &TFormMain::OpenFormatWindow},
     {{},                                    {"退出"},                                 Anything,   &TFormMain::Quit},
 };
@@ -412,6 +413,12 @@ void TFormMain::OpenBuildInfo()
 void TFormMain::OpenTerminalRegister()
 {
     TFormTerminalRegster window(this);
+    window.exec();
+}
+
+void TFormMain::OpenUserInfo()
+{
+    TFormUserInfo window(this);
     window.exec();
 }
 

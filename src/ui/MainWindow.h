@@ -40,6 +40,7 @@ public:
     void OpenOwnerlessCard();
     void OpenBuildInfo();
     void OpenTerminalRegister();
+    void OpenUserInfo();
     void SwitchOperator();
     void Quit();
 

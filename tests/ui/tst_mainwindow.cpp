@@ -260,7 +260,7 @@ void TestMainWindow::formatMenuNeedsTheCardIssuer()
     QCOMPARE(f.dialogs.texts(), QStringList{"请插入发卡器"});
     QVERIFY(!QApplication::activeModalWidget());
     // Entries of windows that are not there yet cannot be used.
-    QVERIFY(!main.nav->entry(QStringLiteral("业主资料录入"))->isEnabled());
+    QVERIFY(!main.nav->entry(QStringLiteral("业主卡批量发卡"))->isEnabled());
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->isEnabled());
 }
 
@@ -272,11 +272,11 @@ void TestMainWindow::navigationAndMenus()
         navigationLayout(main),
         (QStringList{"[发卡管理]", "发设备卡", "--", "业主卡批量发卡 (off)", "业主卡单独发卡", "无业主发卡",
                      "--", "删卡（无卡） (off)", "删卡（有卡）", "[系统参数管理]", "数据库维护", "切换操作员",
-                     "[资料管理]", "门禁资料录入", "小区资料录入", "业主资料录入 (off)"}));
-    QCOMPARE(menuLayout(main), (QStringList{"[用户出入管理]", "小区资料管理", "业主资料管理 (off)", "--",
+                     "[资料管理]", "门禁资料录入", "小区资料录入", "业主资料录入"}));
+    QCOMPARE(menuLayout(main), (QStringList{"[用户出入管理]", "小区资料管理", "业主资料管理", "--",
                                             "用户发卡 (off)", "[设备管理]", "门禁资料登记", "--",
                                             "设置门禁参数", "[系统参数管理]", "IC卡初始化", "<退出>"}));
-    for (const QString& later : {QStringLiteral("业主卡批量发卡"), QStringLiteral("业主资料录入")})
+    for (const QString& later : {QStringLiteral("业主卡批量发卡"), QStringLiteral("删卡（无卡）")})
         QCOMPARE(main.nav->entry(later)->toolTip(), QStringLiteral("此功能尚未开放"));
     QVERIFY(main.nav->entry(QStringLiteral("发设备卡"))->toolTip().isEmpty());
 }
@@ -322,6 +322,12 @@ void TestMainWindow::entriesOpenTheirWindows_data()
     QTest::newRow("小区资料管理") << "menu"
                                   << "小区资料管理"
                                   << "TFormBuildInfo";
+    QTest::newRow("业主资料录入") << "nav"
+                                  << "业主资料录入"
+                                  << "TFormUserInfo";
+    QTest::newRow("业主资料管理") << "menu"
+                                  << "业主资料管理"
+                                  << "TFormUserInfo";
 }
 
 void TestMainWindow::entriesOpenTheirWindows()
