@@ -47,15 +47,16 @@ constexpr int ColumnWidths[] = {40, 112, 50, 96, 48, 54, 56, 84, 40, 40, 86, 104
 
 const QString NoBuildingsText = QStringLiteral("请输入小区资料");
 
-// The owners the filter lets through, in building and unit order (the model ends the order with
-// idx, so that owners of one unit keep the order they were entered in).
+// The owners the filter lets through, in building and unit order. Within a unit they go by room
+// (and the model ends the order with idx): the order then runs along the index of the place to
+// its end, so a page in the middle of 100,000 owners is read without sorting what comes before.
 TListQuery ownerList(const TOwnerFilter& filter)
 {
     return {QStringLiteral("idx, selFlag, CardNo, chLoss, CardID, DongHao, DanYuan, FangHao, UserName, Sex, "
                            "chUseExpdate, ExpDate, Phone, Remark"),
             QStringLiteral("UserInfo where 1=1") + filter.conditions,
             filter.params,
-            {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}}};
+            {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}, {QStringLiteral("FangHao")}}};
 }
 
 // A grid header of two rows. A caption of two lines shows its second line in the lower row and

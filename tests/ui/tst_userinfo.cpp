@@ -67,15 +67,16 @@ struct Screen {
         w->activateWindow();
         return QTest::qWaitForWindowActive(w.get());
     }
-    // Buildings 1 (units 2 and 3 "东区") and 2 (unit 3), and five owners, listed in this order.
+    // Buildings 1 (units 2 and 3 "东区") and 2 (unit 3), and five owners, listed in building, unit
+    // and room order: 张三, 李四, 王五, O'Brien, 赵六.
     void community()
     {
         TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("2"), QString());
         TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("3"), QStringLiteral("东区"));
         TvexTerminalInfo::AddBuildUnit(QStringLiteral("2"), QStringLiteral("3"), QString());
         addOwner(QStringLiteral("张三"), QStringLiteral("C1"), 1, 2, QStringLiteral("0101"));
-        addOwner(QStringLiteral("李四"), QStringLiteral("C2"), 1, 3, QStringLiteral("0301"));
         addOwner(QStringLiteral("王五"), QStringLiteral("C3"), 1, 3, QStringLiteral("0302"));
+        addOwner(QStringLiteral("李四"), QStringLiteral("C2"), 1, 3, QStringLiteral("0301"));
         addOwner(QStringLiteral("O'Brien; --"), QStringLiteral("C4"), 2, 3, QStringLiteral("0101"));
         addOwner(QStringLiteral("赵六"), QStringLiteral("C5"), 2, 3, QStringLiteral("0102"));
     }
