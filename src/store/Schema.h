@@ -8,7 +8,7 @@
 // The database schema, kept as numbered SQL resources (:/store/schema/<n>.sql, each taking the
 // file from version n-1 to n) and recorded in PRAGMA user_version.
 
-constexpr int SchemaVersion = 2;
+constexpr int SchemaVersion = 3;
 
 // The tables the program needs, and the columns each must have.
 struct TRequiredTable {

@@ -170,7 +170,7 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     QCOMPARE(dm->FindUserIdx(added), 3);
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
-        QVariantList{6});
+        QVariantList{7});
     QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }
