@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "AlterUserInfo.h"
+#include "BlackName.h"
 #include "BuildInfo.h"
 #include "FixDataBase.h"
 #include "InitQdr.h"
@@ -13,6 +14,7 @@
 #include "UserInfo.h"
 #include "WelcomePicture.h"
 #include "Widgets.h"
+#include "WriteUserCard.h"
 #include "cards/Gbk.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandFrames.h"
@@ -82,10 +84,10 @@ const char* const TFormMain::MenuBar[] = {"用户出入管理", "设备管理", 
 const TFormMain::TNavItem TFormMain::NavItems[] = {
     // navigation bar: group, entry         menu bar: menu, item, place, separator    needs       opener
     {{"发卡管理", "发设备卡"},              {"设备管理", "设置门禁参数", 2, true},    Anything,   &TFormMain::OpenDeviceCardWindow},
-    {{"发卡管理", "业主卡批量发卡", true},  {"用户出入管理", "用户发卡", 3, true},    Anything,   nullptr},
+    {{"发卡管理", "业主卡批量发卡", true},  {"用户出入管理", "用户发卡", 3, true},    Anything,   &TFormMain::OpenOwnerCards},
     {{"发卡管理", "业主卡单独发卡"},        {},                                       Anything,   &TFormMain::OpenOwnerEditor},
     {{"发卡管理", "无业主发卡"},            {},                                       Anything,   &TFormMain::OpenOwnerlessCard},
-    {{"发卡管理", "删卡（无卡）", true},    {},                                       Anything,   nullptr},
+    {{"发卡管理", "删卡（无卡）", true},    {},                                       Anything,   &TFormMain::OpenBlackList},
     {{"发卡管理", "删卡（有卡）"},          {},                                       Anything,   &TFormMain::OpenRestoreBlankWindow},
     {{"系统参数管理", "数据库维护"},        {},                                       Anything,   &TFormMain::OpenMaintenance},
     {{"系统参数管理", "切换操作员"},        {},                                       Anything,   &TFormMain::SwitchOperator},
@@ -401,6 +403,18 @@ void TFormMain::OpenOwnerlessCard()
 {
     TFormAlter window(this);
     window.SetMode(TFormAlter::Mode::Ownerless);
+    window.exec();
+}
+
+void TFormMain::OpenOwnerCards()
+{
+    TFormWriteUserCard window(this);
+    window.exec();
+}
+
+void TFormMain::OpenBlackList()
+{
+    TFormBlackNameInfo window(this);
     window.exec();
 }
 

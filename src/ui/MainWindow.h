@@ -38,6 +38,8 @@ public:
     void OpenMaintenance();
     void OpenOwnerEditor();
     void OpenOwnerlessCard();
+    void OpenOwnerCards();
+    void OpenBlackList();
     void OpenBuildInfo();
     void OpenTerminalRegister();
     void OpenUserInfo();

@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "AlterUserInfo.h"
+#include "BlackName.h"
 #include "BuildInfo.h"
 #include "ListScreen.h"
 #include "Widgets.h"
@@ -170,9 +171,6 @@ TFormUserInfo::TFormUserInfo(QWidget* parent)
     menu->addSeparator();
     actWriteBlack = menu->addAction(QStringLiteral("写黑名单卡"));
     actWriteWhite = menu->addAction(QStringLiteral("写白名单卡"));
-    // The single-owner blacklist and whitelist cards are not offered yet.
-    actWriteBlack->setEnabled(false);
-    actWriteWhite->setEnabled(false);
 
     lblCount = MakeValueLabel(QStringLiteral("0"), this);
     lblCount->setStyleSheet(QStringLiteral("font-weight: bold; color: #1f4e8c;"));
@@ -221,6 +219,8 @@ TFormUserInfo::TFormUserInfo(QWidget* parent)
     OnSignal(actModify, &QAction::triggered, this, &TFormUserInfo::btnModifyClick);
     OnSignal(actDeleteRow, &QAction::triggered, this, &TFormUserInfo::actDeleteRowClick);
     OnSignal(actLost, &QAction::triggered, this, &TFormUserInfo::actLostClick);
+    OnSignal(actWriteBlack, &QAction::triggered, this, [this] { WriteCard(1); });
+    OnSignal(actWriteWhite, &QAction::triggered, this, [this] { WriteCard(0); });
     OnSignal(actFound, &QAction::triggered, this, &TFormUserInfo::actFoundClick);
     OnSignal(actSelectAll, &QAction::triggered, this, &TFormUserInfo::actSelectAllClick);
     OnSignal(actSelectNone, &QAction::triggered, this, &TFormUserInfo::actSelectNoneClick);
@@ -360,6 +360,15 @@ void TFormUserInfo::btnSearchClick()
     TvexUserInfo::SelectNone();
     m_filter = search.Condition();
     Reload();
+}
+
+void TFormUserInfo::WriteCard(uint8_t flag)
+{
+    const int row = grid->CurrentRow();
+    if (row < 0)
+        return;
+    const QVariant cardId = grid->Model().FieldAt(row, QStringLiteral("CardID"));
+    WriteSingleOwnerCard(flag, grid->CurrentIdx(), cardId.isNull() ? QString() : cardId.toString());
 }
 
 void TFormUserInfo::actLostClick()

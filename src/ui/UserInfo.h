@@ -76,6 +76,8 @@ private:
     void actDetailsClick();
     void actDeleteRowClick();
     void actLostClick();
+    // The single-owner blacklist (1) or whitelist (0) card of the current owner.
+    void WriteCard(uint8_t flag);
     void actFoundClick();
     void actSelectAllClick();
     void actSelectNoneClick();

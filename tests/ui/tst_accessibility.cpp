@@ -4,6 +4,7 @@
 
 #include "UiFixture.h"
 #include "ui/AlterUserInfo.h"
+#include "ui/BlackName.h"
 #include "ui/BuildInfo.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
@@ -11,10 +12,12 @@
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/SetTerminalParam.h"
+#include "ui/ShowBlackCard.h"
 #include "ui/TerminalRegister.h"
 #include "ui/UserInfo.h"
 #include "ui/UserInfoSearch.h"
 #include "ui/Widgets.h"
+#include "ui/WriteUserCard.h"
 
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -95,6 +98,9 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("buildings and units") << "buildings" << 3 << 1;
     QTest::newRow("door terminals") << "terminals" << 3 << 1;
     QTest::newRow("owner editor") << "owner" << 10 << 5;
+    QTest::newRow("owner cards") << "cards" << 1 << 9;
+    QTest::newRow("blacklist") << "blacklist" << 0 << 2;
+    QTest::newRow("blacklist card listing") << "listing" << 0 << 0;
     QTest::newRow("owner list") << "owners" << 0 << 1;
     QTest::newRow("owner search") << "owner search" << 5 << 0;
 }
@@ -123,6 +129,14 @@ void TestAccessibility::everyWindow()
     } else if (window == QStringLiteral("buildings")) {
         dm = new Tdm;
         w = std::make_unique<TFormBuildInfo>();
+    } else if (window == QStringLiteral("cards")) {
+        dm = new Tdm;
+        w = std::make_unique<TFormWriteUserCard>();
+    } else if (window == QStringLiteral("blacklist")) {
+        dm = new Tdm;
+        w = std::make_unique<TFormBlackNameInfo>();
+    } else if (window == QStringLiteral("listing")) {
+        w = std::make_unique<TFormShowBlackCard>();
     } else if (window == QStringLiteral("owner")) {
         dm = new Tdm;
         w = std::make_unique<TFormAlter>();

@@ -193,7 +193,7 @@ void TestUserInfo::opensWithEveryOwnerUnmarked()
 
     QCOMPARE(menuTexts(s.w->grid->PopupMenu()),
              (QStringList{"显示详细内容", "修改此记录", "删除此记录", "--", "挂失此记录", "解挂此记录", "--",
-                          "全部选择", "放弃选择", "--", "写黑名单卡 (off)", "写白名单卡 (off)"}));
+                          "全部选择", "放弃选择", "--", "写黑名单卡", "写白名单卡"}));
     QCOMPARE(menuTexts(s.w->tree->PopupMenu()), QStringList{"小区资料录入"});
     QVERIFY(s.f.dialogs.shown.isEmpty());
 

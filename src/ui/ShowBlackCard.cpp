@@ -1,0 +1,85 @@
+#include "ShowBlackCard.h"
+
+#include "Actions.h"
+#include "Widgets.h"
+#include "cards/Digits.h"
+#include "link/ProgramState.h"
+#include "store/DM.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+TFormShowBlackCard::TFormShowBlackCard(QWidget* parent)
+    : TCardDialog(parent, CloseRule::LeavePending, Polling::WhileOpen, 100)
+{
+    setWindowTitle(QStringLiteral("黑名单卡信息"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMaximizeButtonHint);
+    pnlHeading = MakeHeading(QStringLiteral("读黑名单"), this);
+    mmoList = new QPlainTextEdit(this);
+    mmoList->setReadOnly(true);
+    mmoList->setAccessibleName(QStringLiteral("黑名单卡信息"));
+    mmoList->setLineWrapMode(QPlainTextEdit::NoWrap);
+    mmoList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    mmoList->setTabStopDistance(QFontMetricsF(mmoList->font()).horizontalAdvance(QLatin1Char(' ')) * 8);
+    btnReturn = MakeButton(QStringLiteral("返回"), this);
+    OnClick(btnReturn, this, &TFormShowBlackCard::accept);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnReturn);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(16, 12, 16, 14);
+    layout->addWidget(pnlHeading);
+    layout->addWidget(mmoList, 1);
+    layout->addLayout(buttons);
+    resize(820, 460);
+}
+
+void TFormShowBlackCard::FormShow()
+{
+    mmoList->clear();
+}
+
+QStringList TFormShowBlackCard::ListingLines()
+{
+    char region[8];
+    UnpackDigits(region, BlackListRec.RegionBCD, 4);
+    QStringList lines;
+    lines << QStringLiteral("卡类型：") + QString::number(BlackListRec.Kind) +
+                 QStringLiteral(" ,\t卡数量：") + QString::number(BlackListRec.Count) +
+                 QStringLiteral(" ,\t小区号：") + QString::fromLatin1(region, 8);
+    lines << QString() << QStringLiteral("序号\t标志\t卡号\t\t姓名\t\t栋号\t单元号\t房号");
+    lines << QString(69, QLatin1Char('='));
+    const int count = std::min<int>(BlackListRec.Count, BlackListMaxEntries);
+    for (int i = 0; i < count; ++i) {
+        const TBlackListEntry& entry = BlackListRec.Entries[i];
+        const int serial = entry.Serial24[0] | entry.Serial24[1] << 8 | entry.Serial24[2] << 16;
+        const QString serialText = PadNumber(serial, 10);
+        dm->dsTemp.Open(QStringLiteral("select * from UserInfo where CardID = :CardID"),
+                        {{QStringLiteral("CardID"), serialText}});
+        const bool found = !dm->dsTemp.Eof();
+        const auto field = [&](const char* column) {
+            return found ? dm->FieldAsText(dm->dsTemp, QLatin1String(column)) : QString();
+        };
+        lines << QStringLiteral("  ") + PadNumber(i, 2) + QLatin1Char('\t') +
+                     (entry.Flag == 1 ? QStringLiteral("黑") : QStringLiteral("白")) + QLatin1Char('\t') +
+                     serialText + QLatin1Char('\t') + field("UserName") + QStringLiteral("\t\t") +
+                     field("DongHao") + QLatin1Char('\t') + field("DanYuan") + QLatin1Char('\t') +
+                     field("FangHao");
+        lines << QString(137, QLatin1Char('-'));
+    }
+    return lines;
+}
+
+void TFormShowBlackCard::tmrAnswerTimer()
+{
+    if (!BlackListReady)
+        return;
+    BlackListReady = 0;
+    for (const QString& line : ListingLines())
+        mmoList->appendPlainText(line);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "CardDialog.h"
+
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+
+// The listing of a blacklist card that was read: its kind, count and community, then every entry
+// with its flag, card serial and the owner who holds that card. It polls for the read every
+// 100 ms while open; closing leaves a pending read as it is. User-interface thread only.
+class TFormShowBlackCard : public TCardDialog {
+    Q_OBJECT
+public:
+    explicit TFormShowBlackCard(QWidget* parent = nullptr);
+
+    QLabel* pnlHeading;
+    QPlainTextEdit* mmoList;
+    QPushButton* btnReturn;
+
+    // The lines for the card in BlackListRec, as the listing shows them.
+    static QStringList ListingLines();
+
+protected:
+    void FormShow() override;
+    void tmrAnswerTimer() override;
+};

@@ -1,0 +1,534 @@
+#include "WriteUserCard.h"
+
+#include "Actions.h"
+#include "AlterUserInfo.h"
+#include "BuildInfo.h"
+#include "ListScreen.h"
+#include "Photo.h"
+#include "SearchCondition.h"
+#include "TerminalRegister.h"
+#include "TerminalSel.h"
+#include "Widgets.h"
+#include "cards/Digits.h"
+#include "cards/Gbk.h"
+#include "link/CommandFrames.h"
+#include "link/ProgramState.h"
+#include "link/ResultTexts.h"
+#include "store/AppPath.h"
+#include "store/Clock.h"
+#include "store/Dialogs.h"
+#include "store/ListModel.h"
+#include "store/OperationError.h"
+#include "store/SaveLoad.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cstring>
+
+namespace {
+
+const QList<TListColumn> Columns = {
+    {QStringLiteral("序号"), QStringLiteral("idx")},
+    {QStringLiteral("业主姓名"), QStringLiteral("UserName")},
+    {QStringLiteral("卡编号"), QStringLiteral("CardNo")},
+    {QStringLiteral("栋号"), QStringLiteral("DongHao")},
+    {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
+    {QStringLiteral("房间号"), QStringLiteral("FangHao")},
+    {QStringLiteral("IC卡号"), QStringLiteral("CardID")},
+};
+
+const QString Unknown = QStringLiteral("...");
+
+// "any name containing the text": the text's own % and _ are characters, not wildcards.
+QString containing(const QString& text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    escaped.replace(QLatin1Char('%'), QStringLiteral("\\%"));
+    escaped.replace(QLatin1Char('_'), QStringLiteral("\\_"));
+    return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+} // namespace
+
+const char* const TFormWriteUserCard::ResultHint = "注意：先放好卡，再进行读写";
+
+TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
+    : TCardDialog(parent, CloseRule::SendStop, Polling::WhileOpen, 200),
+      m_model(std::make_unique<TListModel>(*dm, Columns))
+{
+    setWindowTitle(QStringLiteral("业主发卡"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowMaximizeButtonHint);
+    m_rec.PhotoStream = &m_photoBytes;
+    m_rec.TerminalStream = &m_terminalBytes;
+
+    // Top bar.
+    btnImport = MakeButton(QStringLiteral("导入业主资料"), this);
+    btnExport = MakeButton(QStringLiteral("导出业主资料"), this);
+    btnTerminals = MakeButton(QStringLiteral("门禁登记"), this);
+    btnSearch = MakeButton(QStringLiteral("查  询"), this);
+    btnReturn = MakeButton(QStringLiteral("返  回"), this);
+    auto* hint = new QLabel(QStringLiteral("提示：请在业主管理的功能项修改授权开启的门禁"), this);
+    hint->setStyleSheet(QStringLiteral("color: #a05a00;"));
+    auto* top = new QHBoxLayout;
+    top->addWidget(MakeHeading(QStringLiteral("业主发卡"), this));
+    top->addSpacing(12);
+    top->addWidget(hint, 0, Qt::AlignBottom);
+    top->addStretch();
+    for (QPushButton* b : {btnImport, btnExport, btnTerminals, btnSearch, btnReturn})
+        top->addWidget(b);
+
+    // Left: the tree, then the owners.
+    btnBuildInfo = MakeButton(QStringLiteral("录入小区资料"), this);
+    tvBuild = new TBuildTree(this);
+    QAction* treeBuildInfo = tvBuild->PopupMenu()->addAction(QStringLiteral("小区资料录入"));
+    lblCount = MakeValueLabel(QStringLiteral("0"), this);
+    btnAddOwner = MakeButton(QStringLiteral("录入业主资料"), this);
+    grdOwners = new TListGrid(*m_model, this);
+    grdOwners->setToolTip(QStringLiteral("说明: 已挂失的卡不会被显示"));
+    grdOwners->setAccessibleName(QStringLiteral("业主资料"));
+    grdOwners->horizontalHeader()->setDefaultSectionSize(70);
+    grdOwners->horizontalHeader()->resizeSection(0, 56);
+    grdOwners->horizontalHeader()->resizeSection(1, 90);
+    grdOwners->horizontalHeader()->resizeSection(2, 110);
+    QAction* gridAddOwner = grdOwners->PopupMenu()->addAction(QStringLiteral("录入业主资料"));
+    auto* left = new QVBoxLayout;
+    {
+        auto* row = new QHBoxLayout;
+        QLabel* title = CaptionFor(tvBuild, QStringLiteral("小区资料"), this);
+        title->setStyleSheet(QStringLiteral("font-weight: bold;"));
+        row->addWidget(title);
+        row->addStretch();
+        row->addWidget(btnBuildInfo);
+        left->addLayout(row);
+        left->addWidget(tvBuild, 2);
+        auto* owners = new QHBoxLayout;
+        auto* ownersTitle = new QLabel(QStringLiteral("业主资料"), this);
+        ownersTitle->setStyleSheet(QStringLiteral("font-weight: bold;"));
+        owners->addWidget(ownersTitle);
+        owners->addSpacing(10);
+        owners->addWidget(CaptionFor(lblCount, QStringLiteral("共"), this));
+        owners->addWidget(lblCount);
+        owners->addWidget(new QLabel(QStringLiteral("条记录"), this));
+        owners->addStretch();
+        owners->addWidget(btnAddOwner);
+        left->addLayout(owners);
+        left->addWidget(grdOwners, 3);
+    }
+
+    // Right: the owner, the conditions, the terminals.
+    auto* grpOwner = new QGroupBox(QStringLiteral("业主资料"), this);
+    lblSector = MakeValueLabel(Unknown, grpOwner);
+    lblRegion = MakeValueLabel(Unknown, grpOwner);
+    lblCardNo = MakeValueLabel(Unknown, grpOwner);
+    lblCardID = MakeValueLabel(Unknown, grpOwner);
+    lblDongHao = MakeValueLabel(Unknown, grpOwner);
+    lblDanYuan = MakeValueLabel(Unknown, grpOwner);
+    lblFangHao = MakeValueLabel(Unknown, grpOwner);
+    lblUserName = MakeValueLabel(Unknown, grpOwner);
+    imgPhoto = new QLabel(grpOwner);
+    imgPhoto->setFixedSize(100, 125);
+    imgPhoto->setAlignment(Qt::AlignCenter);
+    imgPhoto->setFrameShape(QFrame::StyledPanel);
+    imgPhoto->setAccessibleName(QStringLiteral("相片"));
+    {
+        auto* g = new QGridLayout;
+        const struct {
+            const char* caption;
+            TValueLabel* value;
+        } values[] = {{"使用扇区：", lblSector}, {"小区标识：", lblRegion}, {"卡编号：", lblCardNo},
+                      {"IC卡号：", lblCardID},   {"栋号：", lblDongHao},    {"单元号：", lblDanYuan},
+                      {"房号：", lblFangHao},    {"姓名：", lblUserName}};
+        int i = 0;
+        for (const auto& v : values) {
+            g->addWidget(CaptionFor(v.value, QString::fromUtf8(v.caption), grpOwner), i / 2, (i % 2) * 2);
+            g->addWidget(v.value, i / 2, (i % 2) * 2 + 1);
+            v.value->setMinimumWidth(100);
+            ++i;
+        }
+        g->setColumnStretch(1, 1);
+        g->setColumnStretch(3, 1);
+        auto* h = new QHBoxLayout(grpOwner);
+        h->addLayout(g, 1);
+        h->addWidget(imgPhoto);
+    }
+    auto* grpConditions = new QGroupBox(QStringLiteral("开门判断条件"), this);
+    chkUseExpiry = new QCheckBox(QStringLiteral("使用有效期"), grpConditions);
+    dtpExpiry = new QDateEdit(grpConditions);
+    dtpExpiry->setCalendarPopup(true);
+    dtpExpiry->setDisplayFormat(QStringLiteral("yyyy/MM/dd"));
+    dtpExpiry->setAccessibleName(QStringLiteral("有效期"));
+    chkProperty = new QCheckBox(QStringLiteral("物管卡"), grpConditions);
+    {
+        auto* h = new QHBoxLayout(grpConditions);
+        h->addWidget(chkUseExpiry);
+        h->addWidget(CaptionFor(dtpExpiry, QStringLiteral("有效期："), grpConditions));
+        h->addWidget(dtpExpiry);
+        h->addSpacing(16);
+        h->addWidget(chkProperty);
+        h->addStretch();
+    }
+    auto* grpTerminals = new QGroupBox(QStringLiteral("登记的门禁"), this);
+    grid = new TTerminalGrid(grpTerminals);
+    grid->setAccessibleName(QStringLiteral("登记的门禁"));
+    auto* gridTerminals = new QAction(QStringLiteral("门禁登记"), grid);
+    grid->addAction(gridTerminals);
+    grid->setContextMenuPolicy(Qt::ActionsContextMenu);
+    (new QVBoxLayout(grpTerminals))->addWidget(grid);
+    auto* right = new QVBoxLayout;
+    right->addWidget(grpOwner);
+    right->addWidget(grpConditions);
+    right->addWidget(grpTerminals, 1);
+
+    // Bottom: the card buttons, the result line, the progress of an export or import.
+    btnBind = MakeButton(QStringLiteral("绑定IC卡"), this);
+    btnRead = MakeButton(QStringLiteral("读用户卡"), this);
+    btnWrite = MakeButton(QStringLiteral("写用户卡"), this);
+    lblResult = new QLabel(QString::fromUtf8(ResultHint), this);
+    lblResult->setStyleSheet(QStringLiteral("color: #b03030; font-weight: bold;"));
+    pnlProgress = new QWidget(this);
+    lblProgress = new QLabel(QStringLiteral("正在传送..."), pnlProgress);
+    pbProgress = new QProgressBar(pnlProgress);
+    pbProgress->setAccessibleName(QStringLiteral("进度"));
+    {
+        auto* h = new QHBoxLayout(pnlProgress);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(lblProgress);
+        h->addWidget(pbProgress, 1);
+    }
+    pnlProgress->hide();
+    auto* bottom = new QHBoxLayout;
+    for (QPushButton* b : {btnBind, btnRead, btnWrite})
+        bottom->addWidget(b);
+    bottom->addSpacing(16);
+    bottom->addWidget(lblResult, 1);
+
+    auto* body = new QHBoxLayout;
+    body->addLayout(left, 4);
+    body->addLayout(right, 5);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(14, 10, 14, 12);
+    layout->addLayout(top);
+    layout->addLayout(body, 1);
+    layout->addLayout(bottom);
+    layout->addWidget(pnlProgress);
+    resize(1180, 760);
+
+    tmrResult = new QTimer(this);
+    tmrResult->setInterval(2000);
+    OnSignal(tmrResult, &QTimer::timeout, this, [this] {
+        tmrResult->stop();
+        lblResult->setText(QString::fromUtf8(ResultHint));
+    });
+
+    OnClick(btnWrite, this, &TFormWriteUserCard::btnWriteClick);
+    OnClick(btnRead, this, &TFormWriteUserCard::btnReadClick);
+    OnClick(btnBind, this, &TFormWriteUserCard::btnBindClick);
+    OnClick(btnSearch, this, &TFormWriteUserCard::btnSearchClick);
+    OnClick(btnReturn, this, &TFormWriteUserCard::accept);
+    OnClick(btnBuildInfo, this, &TFormWriteUserCard::btnBuildInfoClick);
+    OnSignal(treeBuildInfo, &QAction::triggered, this, &TFormWriteUserCard::btnBuildInfoClick);
+    OnClick(btnTerminals, this, &TFormWriteUserCard::btnTerminalsClick);
+    OnSignal(gridTerminals, &QAction::triggered, this, &TFormWriteUserCard::btnTerminalsClick);
+    OnClick(btnAddOwner, this, &TFormWriteUserCard::btnAddOwnerClick);
+    OnSignal(gridAddOwner, &QAction::triggered, this, &TFormWriteUserCard::btnAddOwnerClick);
+    OnClick(btnExport, this, &TFormWriteUserCard::btnExportClick);
+    OnClick(btnImport, this, &TFormWriteUserCard::btnImportClick);
+    OnClick(chkProperty, this, &TFormWriteUserCard::chkPropertyApply);
+    OnSignal(tvBuild, &QTreeWidget::itemClicked, this, &TFormWriteUserCard::tvBuildClick);
+    OnSignal(grdOwners, &TListGrid::rowChosen, this, &TFormWriteUserCard::gridRowChosen);
+    OnSignal(grdOwners, &TListGrid::loaded, this, [this](int n) { lblCount->setText(QString::number(n)); });
+}
+
+TFormWriteUserCard::~TFormWriteUserCard() = default;
+
+void TFormWriteUserCard::LoadList(const QString& filter, const SqlParams& params, int idx)
+{
+    grdOwners->Open({QStringLiteral("idx, UserName, CardNo, DongHao, DanYuan, FangHao, CardID"),
+                     QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))") + filter,
+                     params,
+                     {{QStringLiteral("idx"), true}}},
+                    idx);
+}
+
+void TFormWriteUserCard::FormShow()
+{
+    lblResult->setText(QString::fromUtf8(ResultHint));
+    LoadList();
+    grid->BuildGrid();
+    chkPropertyApply();
+    dtpExpiry->setDate(QDate(Now().date().year() + 2, 1, 1));
+    lblSector->setText(QString::number(SystemInfo.Sector));
+    lblRegion->setText(GbkToString(SystemInfo.RegionID, 8));
+    tvBuild->Fill();
+}
+
+void TFormWriteUserCard::chkPropertyApply()
+{
+    if (chkProperty->isChecked()) {
+        chkUseExpiry->setChecked(false);
+        grid->TickAll();
+    } else {
+        grid->ClearAll();
+    }
+}
+
+void TFormWriteUserCard::gridRowChosen()
+{
+    ShowCurrentOwner();
+}
+
+void TFormWriteUserCard::ShowCurrentOwner()
+{
+    const int idx = grdOwners->CurrentIdx();
+    if (idx <= 0)
+        return;
+    if (dm->LoadUserInfoByIdx(idx, m_rec) > 0)
+        ShowOwner();
+}
+
+void TFormWriteUserCard::ShowOwner()
+{
+    grid->SetBitmap(m_rec.VaildTerminal.data());
+    chkUseExpiry->setChecked(m_rec.IsUseExpDate);
+    dtpExpiry->setDate(m_rec.ExpDate);
+    lblCardNo->setText(m_rec.CardNo);
+    lblDongHao->setText(QString::number(m_rec.DongHao));
+    lblDanYuan->setText(QString::number(m_rec.DanYuan));
+    lblFangHao->setText(m_rec.FangHao);
+    lblUserName->setText(m_rec.UserName);
+    lblCardID->setText(m_rec.CardID);
+
+    const QString ext = m_rec.ExtName.toLower();
+    const QString pic = AppPath + QStringLiteral("pic");
+    if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
+        const QImage picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
+        imgPhoto->setPixmap(picture.isNull()
+                                ? QPixmap()
+                                : QPixmap::fromImage(picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio,
+                                                                    Qt::SmoothTransformation)));
+    } else if (!m_rec.ExtName.isEmpty() && QFile::exists(QDir(pic).filePath(m_rec.ExtName))) {
+        LoadPhoto(QDir(pic).filePath(m_rec.ExtName), imgPhoto);
+    } else {
+        LoadPhoto(FindFileNoCase(pic, QStringLiteral("NULL.jpg")), imgPhoto);
+    }
+}
+
+void TFormWriteUserCard::ShowNoOwner()
+{
+    for (TValueLabel* value : {lblDongHao, lblDanYuan, lblFangHao, lblUserName})
+        value->setText(Unknown);
+    LoadPhoto(FindFileNoCase(AppPath + QStringLiteral("pic"), QStringLiteral("NULL.jpg")), imgPhoto);
+}
+
+void TFormWriteUserCard::tvBuildClick()
+{
+    QTreeWidgetItem* node = tvBuild->currentItem();
+    try {
+        if (TBuildTree::IsUnit(node)) {
+            const std::optional<int> building = ParseInt32(TBuildTree::BuildingText(node));
+            const std::optional<int> unit = ParseInt32(TBuildTree::UnitText(node));
+            if (!building || !unit)
+                throw OperationError(QStringLiteral("not a unit"));
+            LoadList(QStringLiteral(" and DongHao = :DongHao and DanYuan = :DanYuan"),
+                     {{QStringLiteral("DongHao"), *building}, {QStringLiteral("DanYuan"), *unit}});
+        } else if (tvBuild->IsRoot(node) && node->childCount() > 0) {
+            LoadList();
+        } else if (!node || !node->parent()) {
+            throw OperationError(QStringLiteral("no building"));
+        }
+    } catch (const OperationError&) {
+        ShowMessage(QStringLiteral("请输入小区资料"));
+    }
+}
+
+void TFormWriteUserCard::btnSearchClick()
+{
+    TFormSearchCondition* search = SearchCondition();
+    search->SetCaptions(QStringLiteral("IC卡编码:"), QStringLiteral("用户姓名:"));
+    search->exec();
+    if (!search->Confirmed)
+        return;
+    const QString text = search->ChosenText();
+    if (search->FirstChosen()) {
+        if (dm->LoadUserInfoByCardNo(text, m_rec) > 0)
+            ShowOwner();
+        LoadList(QStringLiteral(" and CardNo = :CardNo"), {{QStringLiteral("CardNo"), TextValue(text)}});
+    } else {
+        if (dm->LoadUserInfoByName(text, m_rec) > 0)
+            ShowOwner();
+        LoadList(QStringLiteral(" and UserName like :UserName escape '\\'"),
+                 {{QStringLiteral("UserName"), containing(text)}});
+    }
+}
+
+void TFormWriteUserCard::btnWriteClick()
+{
+    if (!CardIssuerDevice) {
+        ShowMessage(QStringLiteral("请插入发卡器"));
+        return;
+    }
+    if (grdOwners->CurrentIdx() <= 0)
+        return;
+    IssueCardCommand(CmdWriteOwnerCard, [this] {
+        UserCardRec.Sector = SystemInfo.Sector;
+        std::memcpy(UserCardRec.RegionID, SystemInfo.RegionID, sizeof UserCardRec.RegionID);
+        UserCardRec.UseExpiry = chkUseExpiry->isChecked() ? 1 : 0;
+        const QByteArray expiry = dtpExpiry->date().toString(QStringLiteral("yyMMdd")).toLatin1();
+        std::memset(UserCardRec.Expiry, 0, sizeof UserCardRec.Expiry);
+        std::memcpy(UserCardRec.Expiry, expiry.constData(), size_t(std::min<qsizetype>(expiry.size(), 6)));
+        const TerminalBitmap terminals = grid->Bitmap();
+        std::memcpy(UserCardRec.Terminals, terminals.data(), sizeof UserCardRec.Terminals);
+        return true;
+    });
+}
+
+void TFormWriteUserCard::btnReadClick()
+{
+    if (!CardIssuerDevice) {
+        ShowMessage(QStringLiteral("请插入发卡器"));
+        return;
+    }
+    m_bind = false;
+    IssueCardCommand(CmdReadOwnerCard);
+}
+
+void TFormWriteUserCard::btnBindClick()
+{
+    if (!CardIssuerDevice) {
+        ShowMessage(QStringLiteral("请插入发卡器"));
+        return;
+    }
+    m_bind = true;
+    IssueCardCommand(CmdReadOwnerCard);
+}
+
+void TFormWriteUserCard::tmrAnswerTimer()
+{
+    if (!CardDataReady)
+        return;
+    CardDataReady = 0;
+    tmrResult->start();
+    const bool written = PendingCommand == CmdWriteOwnerCard;
+    const int result = CardResult;
+    // Idle again before anything below can fail, so that the answer is taken only once.
+    PendingCommand = IdleCommand;
+    if (result != 0) {
+        ShowNoOwner();
+    } else {
+        lblRegion->setText(GbkToString(UserCardRec.RegionID, 8));
+        lblSector->setText(QString::number(UserCardRec.Sector));
+        const QString serial = PadNumber(UserCardRec.CardSerial, 10);
+        lblCardID->setText(serial);
+        chkUseExpiry->setChecked(UserCardRec.UseExpiry != 0);
+        std::memcpy(m_rec.VaildTerminal.data(), UserCardRec.Terminals, m_rec.VaildTerminal.size());
+        const QDate expiry =
+            QDate::fromString(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 2) +
+                                  QLatin1Char('/') + QString::fromLatin1(UserCardRec.Expiry + 2, 2) +
+                                  QLatin1Char('/') + QString::fromLatin1(UserCardRec.Expiry + 4, 2),
+                              QStringLiteral("yyyy/MM/dd"));
+        if (!expiry.isValid())
+            ThrowNotADate(QString::fromLatin1(UserCardRec.Expiry, 6));
+        dtpExpiry->setDate(expiry);
+        if (written) {
+            RegisterCard();
+        } else if (m_bind) {
+            grid->SetBitmap(UserCardRec.Terminals);
+            RegisterCard();
+        } else {
+            if (dm->FindUserByCardID(serial) > 0) {
+                const int row = m_model->LocateCardID(serial);
+                if (row >= 0)
+                    grdOwners->MakeCurrent(row);
+                ShowCurrentOwner();
+            } else {
+                grid->SetBitmap(UserCardRec.Terminals);
+                ShowNoOwner();
+                ShowWarning(QStringLiteral("注意：此卡未登记！"));
+            }
+            return;
+        }
+    }
+    lblResult->setText(ResultText(result));
+}
+
+void TFormWriteUserCard::RegisterCard()
+{
+    const int idx = grdOwners->CurrentIdx();
+    if (idx <= 0)
+        return;
+    const QString serial = lblCardID->text();
+    {
+        // The card, its expiry and its terminals go to the owner together, or not at all.
+        TTransaction change;
+        const int holder = dm->FindUserByCardID(serial);
+        if (holder > 0) {
+            ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
+            dm->ClearUserCardID(holder);
+        }
+        dm->SetUserCardID(idx, serial);
+        m_rec.idx = idx;
+        m_rec.IsUseExpDate = chkUseExpiry->isChecked();
+        m_rec.chUseExpdate = m_rec.IsUseExpDate ? QStringLiteral("是") : QStringLiteral("否");
+        m_rec.ExpDate = dtpExpiry->date();
+        dm->UpdateUserExpiry(m_rec);
+        dm->UpdateUserTerminals(m_rec);
+        change.Commit();
+    }
+    LoadList();
+    const int row = m_model->LocateCardID(PadNumber(UserCardRec.CardSerial, 10));
+    if (row >= 0)
+        grdOwners->MakeCurrent(row);
+}
+
+void TFormWriteUserCard::btnBuildInfoClick()
+{
+    {
+        TFormBuildInfo window(this);
+        window.exec();
+    }
+    tvBuild->Fill();
+}
+
+void TFormWriteUserCard::btnTerminalsClick()
+{
+    {
+        TFormTerminalRegster window(this);
+        window.exec();
+    }
+    grid->BuildGrid();
+    chkPropertyApply();
+}
+
+void TFormWriteUserCard::btnAddOwnerClick()
+{
+    // The editor takes the answers of its own card operations while it is open.
+    tmrAnswer->stop();
+    tmrResult->stop();
+    {
+        TFormAlter editor(this);
+        editor.SetMode(TFormAlter::Mode::Add);
+        editor.exec();
+    }
+    tmrAnswer->start();
+    tmrResult->start();
+    LoadList();
+}
+
+void TFormWriteUserCard::btnExportClick() {}
+
+void TFormWriteUserCard::btnImportClick() {}

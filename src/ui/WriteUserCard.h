@@ -1,0 +1,104 @@
+#pragma once
+
+#include "CardDialog.h"
+#include "store/DM.h"
+#include "store/SqlText.h"
+
+#include <QByteArray>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QDateEdit;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class TBuildTree;
+class TListGrid;
+class TListModel;
+class TTerminalGrid;
+class TValueLabel;
+
+// Owner cards one after another: the operator picks an owner from the list (owners whose card is
+// reported lost are left out), lays a card on the card issuer and writes it; the card's serial,
+// expiry and terminals are then registered to that owner. The window also reads a card to show
+// whose it is, binds a card written elsewhere, searches owners, and exports and imports the owner
+// data file. Answers are polled every 200 ms while it is open; closing sends command 9.
+// User-interface thread only.
+class TFormWriteUserCard : public TCardDialog {
+    Q_OBJECT
+public:
+    explicit TFormWriteUserCard(QWidget* parent = nullptr);
+    ~TFormWriteUserCard() override;
+
+    // The owner list with a filter (conditions beginning " and ", with their values); moves to
+    // the owner of idx when it is listed, else to the first row.
+    void LoadList(const QString& filter = QString(), const SqlParams& params = {}, int idx = 0);
+
+    QPushButton* btnImport;
+    QPushButton* btnExport;
+    QPushButton* btnTerminals;
+    QPushButton* btnSearch;
+    QPushButton* btnReturn;
+    QPushButton* btnBuildInfo;
+    TBuildTree* tvBuild;
+    TValueLabel* lblCount;
+    QPushButton* btnAddOwner;
+    TListGrid* grdOwners;
+    TValueLabel* lblSector;
+    TValueLabel* lblRegion;
+    TValueLabel* lblCardNo;
+    TValueLabel* lblCardID;
+    TValueLabel* lblDongHao;
+    TValueLabel* lblDanYuan;
+    TValueLabel* lblFangHao;
+    TValueLabel* lblUserName;
+    QLabel* imgPhoto;
+    QCheckBox* chkUseExpiry;
+    QDateEdit* dtpExpiry;
+    QCheckBox* chkProperty;
+    TTerminalGrid* grid;
+    QPushButton* btnBind;
+    QPushButton* btnRead;
+    QPushButton* btnWrite;
+    QLabel* lblResult;
+    QWidget* pnlProgress;
+    QLabel* lblProgress;
+    QProgressBar* pbProgress;
+    QTimer* tmrResult;
+
+    // The result line's resting text.
+    static const char* const ResultHint;
+
+protected:
+    void FormShow() override;
+    void tmrAnswerTimer() override;
+
+private:
+    void btnWriteClick();
+    void btnReadClick();
+    void btnBindClick();
+    void btnSearchClick();
+    void btnBuildInfoClick();
+    void btnTerminalsClick();
+    void btnAddOwnerClick();
+    void btnExportClick();
+    void btnImportClick();
+    void tvBuildClick();
+    void gridRowChosen();
+    void chkPropertyApply();
+    // The owner of the grid's current row, loaded and shown.
+    void ShowCurrentOwner();
+    // The shown owner record on screen.
+    void ShowOwner();
+    void ShowNoOwner();
+    // The card just written or bound becomes the current owner's, with its expiry and terminals.
+    void RegisterCard();
+
+    std::unique_ptr<TListModel> m_model;
+    TuserInfoRec m_rec;
+    QByteArray m_photoBytes;
+    QByteArray m_terminalBytes;
+    bool m_bind = false;
+};
