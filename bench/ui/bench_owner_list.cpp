@@ -2,7 +2,9 @@
 // step timed from the operator's action to the list painted with its count: opening the window,
 // a click on a unit of the building tree, a search by name and one by building (from "查询" in the
 // search dialog), and the list read again on the owner after the owner editor closes. Then the
-// statements the list ran, with their query plans.
+// statements the list ran, with their query plans. Then the owner card issuing window
+// (TFormWriteUserCard) on the same owners: opening, a tree click, a search by a part of a name, and
+// the list read again on the owner a card was just registered to.
 // Usage: bench_owner_list [folder]   (a temporary folder when none is given; no display needed)
 
 #include "store/BenchData.h"
@@ -14,9 +16,11 @@
 #include "store/TvexUserInfo.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/ListScreen.h"
+#include "ui/SearchCondition.h"
 #include "ui/UserInfo.h"
 #include "ui/UserInfoSearch.h"
 #include "ui/Widgets.h"
+#include "ui/WriteUserCard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +28,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
@@ -247,6 +252,73 @@ int main(int argc, char** argv)
     w->reject();
     delete w;
     printPlans(statements);
+
+    // The owner card issuing window: every owner not reported lost, newest first.
+    out() << Qt::endl;
+    printHeadingMs();
+    auto* cards = new TFormWriteUserCard;
+    cards->resize(1180, 760);
+    const auto cardsCount = [&] { return cards->lblCount->text().toInt(); };
+    times.clear();
+    for (int run = 0; run < 30; ++run) {
+        QElapsedTimer t;
+        t.start();
+        cards->show();
+        settle(*cards);
+        times.push_back(sinceUs(t));
+        ok = ok && cardsCount() == Owners;
+        cards->reject();
+        QApplication::processEvents();
+    }
+    reportMs(QStringLiteral("issuing window: open, count and first rows painted"), times);
+    cards->show();
+    settle(*cards);
+    times.clear();
+    for (int run = 0; run < 100; ++run) {
+        QTreeWidgetItem* unit = cards->tvBuild->Root()->child(anyBuilding(rng))->child(anyUnit(rng));
+        cards->tvBuild->scrollToItem(unit);
+        settle(*cards);
+        const QPoint at = cards->tvBuild->visualItemRect(unit).center();
+        QElapsedTimer t;
+        t.start();
+        QTest::mouseClick(cards->tvBuild->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        settle(*cards);
+        times.push_back(sinceUs(t));
+        ok = ok && cardsCount() == OwnersPerUnit;
+    }
+    reportMs(QStringLiteral("issuing window: tree click on a unit, painted"), times);
+    times.clear();
+    for (int run = 0; run < 30; ++run) {
+        QElapsedTimer t;
+        const QString part = userName(anyOwner(rng)).right(4);
+        whenModal<TFormSearchCondition>([&](TFormSearchCondition* d) {
+            d->rb2->setChecked(true);
+            d->edt2->setText(part);
+            t.start();
+            d->btnOk->click();
+        });
+        cards->btnSearch->click();
+        settle(*cards);
+        times.push_back(sinceUs(t));
+        ok = ok && cardsCount() >= 1;
+    }
+    reportMs(QStringLiteral("issuing window: search by a part of a name, painted"), times);
+    times.clear();
+    for (int run = 0; run < 50; ++run) {
+        const int i = anyOwner(rng);
+        QElapsedTimer t;
+        t.start();
+        cards->LoadList();
+        const int row = cards->grdOwners->Model().LocateCardID(cardSerial(i));
+        cards->grdOwners->MakeCurrent(row);
+        settle(*cards);
+        times.push_back(sinceUs(t));
+        ok = ok && cards->grdOwners->CurrentIdx() == i + 1;
+    }
+    reportMs(QStringLiteral("issuing window: reload on the owner of a card, painted"), times);
+    cards->reject();
+    delete cards;
+    FreeSearchCondition();
     out() << Qt::endl
           << (ok ? "every step showed what it should" : "SOME STEP SHOWED THE WRONG LIST") << Qt::endl;
     delete dm;
