@@ -11,7 +11,9 @@
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/SaveLoad.h"
+#include "store/TvexUserInfo.h"
 #include "ui/AlterUserInfo.h"
+#include "ui/BlackName.h"
 #include "ui/BuildInfo.h"
 #include "ui/InitQdr.h"
 #include "ui/ListScreen.h"
@@ -19,11 +21,15 @@
 #include "ui/MainWindow.h"
 #include "ui/Session.h"
 #include "ui/SetTerminalParam.h"
+#include "ui/ShowBlackCard.h"
 #include "ui/TerminalRegister.h"
 #include "ui/TerminalSel.h"
+#include "ui/UserInfo.h"
 #include "ui/Widgets.h"
+#include "ui/WriteUserCard.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,6 +38,7 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -43,6 +50,12 @@
 namespace {
 
 // Message boxes are answered at once and noted; the pictures are of the windows.
+// The answer handler's owner updates go through the data module.
+class DataModuleExecutor final : public SqlExecutor {
+public:
+    bool executeSql(const QString& statement) override { return dm && dm->ExecuteSQL(statement); }
+};
+
 class QuietDialogs final : public Dialogs {
 public:
     MsgAnswer message(MsgIcon, MsgButtons buttons, const QString& text) override
@@ -246,6 +259,99 @@ int main(int argc, char* argv[])
             waitFor([&] { return editor.lblSerial->text() != QString(); });
             rc |= save(&editor, "owner-editor.png") ? 0 : 1;
             editor.close();
+        }
+        pause(300);
+
+        // More owners, three of them reported lost.
+        const struct {
+            const char* name;
+            int building;
+            int unit;
+            const char* room;
+            const char* phone;
+        } owners[] = {{"李华", 1, 1, "0101", "13800001111"}, {"张伟", 1, 1, "0102", "13800002222"},
+                      {"刘洋", 1, 2, "0201", "13800003333"}, {"陈静", 2, 1, "0301", "13800004444"},
+                      {"杨帆", 2, 2, "0402", "13800005555"}, {"赵敏", 3, 1, "0101", "13800006666"},
+                      {"周杰", 5, 3, "0601", "13800007777"}, {"吴磊", 5, 3, "0602", "13800008888"}};
+        int serial = 10001;
+        for (const auto& o : owners) {
+            TuserInfoRec rec;
+            rec.UserName = QString::fromUtf8(o.name);
+            rec.CardNo = QStringLiteral("2412%1").arg(serial);
+            rec.CardID = QStringLiteral("%1").arg(serial++, 10, 10, QLatin1Char('0'));
+            rec.DongHao = o.building;
+            rec.DanYuan = o.unit;
+            rec.FangHao = QString::fromUtf8(o.room);
+            rec.Phone = QString::fromUtf8(o.phone);
+            rec.Sex = QStringLiteral("男");
+            rec.UserType = QStringLiteral("用户卡");
+            rec.chUseExpdate = QStringLiteral("是");
+            rec.IsUseExpDate = true;
+            rec.ExpDate = QDate(2027, 12, 31);
+            dm->InsertUserInfo(rec);
+        }
+        for (const char* name : {"张伟", "陈静", "周杰"}) {
+            TuserInfoRec rec;
+            if (dm->LoadUserInfoByName(QString::fromUtf8(name), rec) > 0)
+                TvexUserInfo::MarkLost(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")));
+        }
+        {
+            TFormUserInfo list(&main);
+            list.show();
+            rc |= save(&list, "owner-list.png") ? 0 : 1;
+            list.close();
+        }
+
+        // Two of the lost owners prepared, written to a blacklist card, and the card read back.
+        {
+            DataModuleExecutor executor;
+            CurrentSqlExecutor = &executor;
+            sim.setSector(3000000003u, SystemInfo.Sector, SectorState::Formatted);
+            sim.present(3000000003u);
+            TFormBlackNameInfo black(&main);
+            black.show();
+            for (int i = 0; i < 2; ++i) {
+                black.grdLost->MakeCurrent(i);
+                black.btnPrepare->click();
+            }
+            rc |= save(&black, "blacklist.png") ? 0 : 1;
+            black.btnWriteBlack->click();
+            waitFor([] { return PendingCommand == IdleCommand; });
+            pause(300);
+            TFormShowBlackCard* listing = nullptr;
+            QTimer read;
+            read.setInterval(20);
+            QObject::connect(&read, &QTimer::timeout, [&] {
+                listing = qobject_cast<TFormShowBlackCard*>(QApplication::activeModalWidget());
+                if (!listing || listing->mmoList->toPlainText().isEmpty())
+                    return;
+                read.stop();
+                pause(200);
+                rc |= save(listing, "blacklist-card.png") ? 0 : 1;
+                listing->close();
+            });
+            read.start();
+            black.btnRead->click();
+            black.close();
+            CurrentSqlExecutor = nullptr;
+        }
+        pause(300);
+
+        // Owner cards one after another: a card written for the newest owner.
+        {
+            sim.setSector(3000000004u, SystemInfo.Sector, SectorState::Formatted);
+            sim.present(3000000004u);
+            TFormWriteUserCard cards(&main);
+            cards.show();
+            cards.grdOwners->MakeCurrent(0);
+            emit cards.grdOwners->rowChosen(0);
+            for (int j : {0, 3, 4})
+                cards.grid->SetGranted(j, true);
+            cards.chkUseExpiry->setChecked(true);
+            cards.btnWrite->click();
+            waitFor([&] { return cards.lblResult->text() == QStringLiteral("操作完成"); });
+            rc |= save(&cards, "owner-cards.png") ? 0 : 1;
+            cards.close();
         }
         main.RefreshSettingsPanels();
         main.tabs->setCurrentIndex(1);
