@@ -96,7 +96,17 @@ QString StoredDateText(const QDate& date)
 {
     if (!date.isValid())
         ThrowNotADate(QString());
-    return date.toString(QStringLiteral("yyyy-MM-dd"));
+    // yyyy-MM-dd, written by hand: an import stores one date per line.
+    const int year = date.year();
+    if (year < 1000 || year > 9999)
+        return date.toString(QStringLiteral("yyyy-MM-dd"));
+    const int digits[] = {
+        year / 1000, year / 100 % 10, year / 10 % 10, year % 10, -1, date.month() / 10, date.month() % 10,
+        -1,          date.day() / 10, date.day() % 10};
+    QString text(10, Qt::Uninitialized);
+    for (int i = 0; i < 10; ++i)
+        text[i] = digits[i] < 0 ? QLatin1Char('-') : QLatin1Char(char('0' + digits[i]));
+    return text;
 }
 
 namespace {
@@ -573,12 +583,22 @@ TImportBatch::TImportBatch(Tdm& module)
         }
     }
     m_insert->Name(taken);
+    // A commit of many owners touches many pages of the four indexes; with the engine's default
+    // cache of 2 MB it writes them out and reads them back again and again.
+    QSqlQuery q(module.database());
+    if (q.exec(QStringLiteral("PRAGMA cache_size")) && q.next())
+        m_cacheSize = q.value(0).toInt();
+    q.exec(QStringLiteral("PRAGMA cache_size = -32768"));
 }
 
 TImportBatch::~TImportBatch()
 {
     if (m_open)
         m_dm.UndoBatch();
+    if (m_dm.IsOpen()) {
+        QSqlQuery q(m_dm.con1);
+        q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
+    }
 }
 
 bool TImportBatch::Add(const TuserInfoRec& rec)
@@ -589,6 +609,7 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
         if (!m_dm.BeginBatch())
             throw OperationError(QStringLiteral("执行错误：不能开始更改"));
         m_open = true;
+        m_pending.reserve(1024);
     }
     m_pending.push_back(rec);
     if (m_replay)
@@ -601,7 +622,10 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
     if (!m_delete->Exec()) {
         failed = m_delete.get();
     } else {
-        values = recordParams(rec, bitmapBytes(rec.VaildTerminal));
+        // The bitmap is bound from the record itself, which outlives the statement's run.
+        values =
+            recordParams(rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
+                                                      qsizetype(rec.VaildTerminal.size())));
         for (int i = 0; i < int(m_positions.size()); ++i)
             m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
         if (!m_insert->Exec())

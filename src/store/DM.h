@@ -228,6 +228,7 @@ private:
     bool m_replay = false; // one was refused since the last commit: Commit redoes them one by one
     bool m_broken = false;
     int m_refused = 0;
+    int m_cacheSize = -2000; // the connection's page cache before the batch
 };
 
 // One change made of several statements, all or nothing:

@@ -337,13 +337,12 @@ FileText decodeFile(const char* bytes, qsizetype size)
         out.utf8 = true;
         validEnd = body + ValidUtf8Prefix(bytes + body, size - body);
     } else {
-        QString probe;
-        const qsizetype gbkEnd = body + DecodeGbk(bytes + body, size - body, probe);
-        if (gbkEnd < size) {
-            const qsizetype utf8End = body + ValidUtf8Prefix(bytes + body, size - body);
-            out.utf8 = utf8End > gbkEnd;
-            validEnd = std::max(gbkEnd, utf8End);
-        }
+        const qsizetype gbkEnd = body + DecodeGbk(bytes + body, size - body, out.body);
+        if (gbkEnd == size)
+            return out; // GBK, as the program writes it: the text is read already
+        const qsizetype utf8End = body + ValidUtf8Prefix(bytes + body, size - body);
+        out.utf8 = utf8End > gbkEnd;
+        validEnd = std::max(gbkEnd, utf8End);
     }
     qsizetype end = size;
     if (validEnd < size) {

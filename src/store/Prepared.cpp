@@ -30,6 +30,7 @@ TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql), m_db(handleO
         m_stmt = nullptr;
         throw OperationError(QStringLiteral("%1：%2").arg(error, sql));
     }
+    m_texts.resize(size_t(sqlite3_bind_parameter_count(m_stmt)));
 }
 
 TPrepared::~TPrepared()
@@ -80,7 +81,12 @@ void TPrepared::bind(int index, const QVariant& value)
             sqlite3_bind_null(m_stmt, index);
             break;
         }
-        sqlite3_bind_text16(m_stmt, index, text.utf16(), int(text.size() * 2), SQLITE_STATIC);
+        // As UTF-8, the database's own text: the engine then stores it without a conversion of
+        // its own. The buffer of each parameter is kept for the next row.
+        QByteArray& utf8 = m_texts[size_t(index - 1)];
+        utf8.resize(m_encoder.requiredSpace(text.size()));
+        const char* end = m_encoder.appendToBuffer(utf8.data(), text);
+        sqlite3_bind_text(m_stmt, index, utf8.constData(), int(end - utf8.constData()), SQLITE_STATIC);
         break;
     }
     case QMetaType::QByteArray: {

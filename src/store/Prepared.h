@@ -4,8 +4,10 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringEncoder>
 #include <QStringList>
 #include <QVector>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -29,7 +31,7 @@ public:
     // The parameters of the statement in a fixed order, for BindAt: names as in SqlParams.
     void Name(const QStringList& names);
     // Binds value i to the i-th name given to Name (a null variant, or a null text, binds NULL).
-    // Texts and bytes are not copied: they must stay alive until the statement has run.
+    // Bytes are not copied: they must stay alive until the statement has run.
     void BindAt(int i, const QVariant& value);
     // Binds the values to the parameters they name.
     void Bind(const SqlParams& params);
@@ -59,4 +61,6 @@ private:
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
     QVector<int> m_indexes;
+    std::vector<QByteArray> m_texts; // the UTF-8 of each parameter's text
+    QStringEncoder m_encoder{QStringEncoder::Utf8};
 };
