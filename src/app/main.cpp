@@ -2,6 +2,7 @@
 #include "link/ProgramState.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
+#include "ui/InputDongHao.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/WidgetDialogs.h"
@@ -62,6 +63,7 @@ int main(int argc, char* argv[])
         if (main.StartUp()) {
             dm = new Tdm;
             SearchCondition(); // kept hidden for the whole run
+            InputDongHao();    // the same
             DataModuleExecutor executor;
             CurrentSqlExecutor = &executor;
             main.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
@@ -72,6 +74,7 @@ int main(int argc, char* argv[])
         StopCommandWorker();
     }
     FreeSearchCondition();
+    FreeInputDongHao();
     delete dm;
     dm = nullptr;
     setDialogs(nullptr);

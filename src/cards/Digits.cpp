@@ -97,9 +97,9 @@ bool TestTerminal(const uint8_t* bitmap, int terminal)
     return (bitmap[terminal / 8] & (0x80 >> (terminal % 8))) != 0;
 }
 
-std::optional<int> TerminalFromText(const QString& text)
+std::optional<int> TerminalFromText(QStringView text)
 {
-    const QString digits = text.trimmed();
+    const QStringView digits = text.trimmed();
     // Three digits at most, after any zeros in front: longer texts are out of range anyway.
     qsizetype first = 0;
     while (first < digits.size() - 1 && digits.at(first) == QLatin1Char('0'))

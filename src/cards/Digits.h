@@ -40,4 +40,4 @@ using TerminalBitmap = std::array<uint8_t, TerminalBitmapSize>;
 // The terminal a text names: a whole decimal number from 0 to 255, blanks around it ignored.
 // Anything else (empty, a sign, a fraction, a number out of range) names none, so no text can
 // reach a bit outside the bitmap.
-std::optional<int> TerminalFromText(const QString& text);
+std::optional<int> TerminalFromText(QStringView text);

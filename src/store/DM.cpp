@@ -4,6 +4,7 @@
 #include "DbMaintenance.h"
 #include "Dialogs.h"
 #include "OperationError.h"
+#include "Prepared.h"
 #include "Schema.h"
 
 #include <QDir>
@@ -95,30 +96,61 @@ QString StoredDateText(const QDate& date)
 {
     if (!date.isValid())
         ThrowNotADate(QString());
-    return date.toString(QStringLiteral("yyyy-MM-dd"));
+    // yyyy-MM-dd, written by hand: an import stores one date per line.
+    const int year = date.year();
+    if (year < 1000 || year > 9999)
+        return date.toString(QStringLiteral("yyyy-MM-dd"));
+    const int digits[] = {
+        year / 1000, year / 100 % 10, year / 10 % 10, year % 10, -1, date.month() / 10, date.month() % 10,
+        -1,          date.day() / 10, date.day() % 10};
+    QString text(10, Qt::Uninitialized);
+    for (int i = 0; i < 10; ++i)
+        text[i] = digits[i] < 0 ? QLatin1Char('-') : QLatin1Char(char('0' + digits[i]));
+    return text;
 }
 
 namespace {
 
-// The day a text of four-digit year, month and day names, with "-" or "/" between them and
-// leading zeros or not; an invalid date when it names none.
-QDate dayOf(const QString& text)
+// The day a text of four-digit year, month and day names, with "-", "/" or "." between them (the
+// same one twice) and leading zeros or not; an invalid date when it names none. Read by hand: an
+// owner data file has a date on every line.
+QDate dayOf(QStringView text)
 {
-    for (const char* format : {"yyyy-MM-dd", "yyyy/MM/dd", "yyyy-M-d", "yyyy/M/d"}) {
-        const QDate d = QDate::fromString(text, QLatin1String(format));
-        if (d.isValid())
-            return d;
-    }
-    return QDate();
+    auto digits = [&text](qsizetype& at, int least, int most) {
+        int value = 0;
+        int n = 0;
+        while (at < text.size() && n < most && text[at] >= u'0' && text[at] <= u'9') {
+            value = value * 10 + (text[at].unicode() - u'0');
+            ++at;
+            ++n;
+        }
+        return n >= least ? value : -1;
+    };
+    qsizetype at = 0;
+    const int year = digits(at, 4, 4);
+    if (year < 0 || at >= text.size())
+        return QDate();
+    const QChar separator = text[at];
+    if (separator != u'-' && separator != u'/' && separator != u'.')
+        return QDate();
+    ++at;
+    const int month = digits(at, 1, 2);
+    if (month < 0 || at >= text.size() || text[at] != separator)
+        return QDate();
+    ++at;
+    const int day = digits(at, 1, 2);
+    if (day < 0 || at != text.size())
+        return QDate();
+    return QDate(year, month, day); // invalid when the day does not exist
 }
 
 } // namespace
 
-QDate DateFromText(const QString& text)
+QDate DateFromText(QStringView text)
 {
     const QDate d = dayOf(text.trimmed());
     if (!d.isValid())
-        ThrowNotADate(text);
+        ThrowNotADate(text.toString());
     return d;
 }
 
@@ -395,6 +427,33 @@ SqlParams recordParams(const TuserInfoRec& rec, const QByteArray& terminals)
     };
 }
 
+const QString& insertUserInfoSql()
+{
+    static const QString sql = QStringLiteral(
+        "insert into UserInfo (CardID,CardNo,UserName,BuildName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,"
+        "BlackCard,phone,Remark,IsSelect,VaildTerminal,IsUseExpDate,ExtName,chLoss,chUseExpdate) values "
+        "(:CardID,:CardNo,:UserName,:BuildName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,:BlackCard,"
+        ":phone,:Remark,:IsSelect,:VaildTerminal,:IsUseExpDate,:ExtName,:chLoss,:chUseExpdate)");
+    return sql;
+}
+
+// The rows an imported owner replaces. The card number picks them through its index: without
+// statistics the engine would take the index of building and unit, and read a whole unit per line.
+const QString& importDeleteSql()
+{
+    static const QString sql =
+        QStringLiteral("delete from UserInfo indexed by UserInfo_CardNo where CardNo = :CardNo and "
+                       "DongHao = :DongHao and DanYuan=:DanYuan");
+    return sql;
+}
+
+SqlParams importDeleteParams(const TuserInfoRec& rec)
+{
+    return {{QStringLiteral("CardNo"), TextValue(rec.CardNo)},
+            {QStringLiteral("DongHao"), rec.DongHao},
+            {QStringLiteral("DanYuan"), rec.DanYuan}};
+}
+
 SqlParams pick(const SqlParams& all, const QString& sql)
 {
     const QStringList names = StatementParameters(sql);
@@ -427,12 +486,8 @@ bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
 
 bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
 {
-    static const QString sql = QStringLiteral(
-        "insert into UserInfo (CardID,CardNo,UserName,BuildName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,"
-        "BlackCard,phone,Remark,IsSelect,VaildTerminal,IsUseExpDate,ExtName,chLoss,chUseExpdate) values "
-        "(:CardID,:CardNo,:UserName,:BuildName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,:BlackCard,"
-        ":phone,:Remark,:IsSelect,:VaildTerminal,:IsUseExpDate,:ExtName,:chLoss,:chUseExpdate)");
-    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, entry == InsertEntry::Editor)));
+    return runRecordStatement(insertUserInfoSql(),
+                              recordParams(rec, terminalBytes(rec, entry == InsertEntry::Editor)));
 }
 
 bool Tdm::UpdateUserInfo(const TuserInfoRec& rec)
@@ -502,13 +557,125 @@ bool Tdm::MoveUserCardID(int fromIdx, int toIdx, const QString& cardId)
 bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
 {
     TTransaction change(*this);
-    ExecuteSQL(QStringLiteral("delete from UserInfo where CardNo = :CardNo and DongHao = :DongHao and "
-                              "DanYuan=:DanYuan"),
-               {{QStringLiteral("CardNo"), TextValue(rec.CardNo)},
-                {QStringLiteral("DongHao"), rec.DongHao},
-                {QStringLiteral("DanYuan"), rec.DanYuan}});
+    ExecuteSQL(importDeleteSql(), importDeleteParams(rec));
     InsertUserInfo(rec, InsertEntry::Import);
     return change.Commit();
+}
+
+QString Tdm::ImportDeleteStatement()
+{
+    return importDeleteSql();
+}
+
+TImportBatch::TImportBatch(Tdm& module)
+    : m_dm(module), m_delete(std::make_unique<TPrepared>(module, importDeleteSql())),
+      m_insert(std::make_unique<TPrepared>(module, insertUserInfoSql()))
+{
+    m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
+    // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
+    const SqlParams all = recordParams(TuserInfoRec(), QByteArray());
+    const QStringList names = StatementParameters(insertUserInfoSql());
+    QStringList taken;
+    for (int i = 0; i < all.size(); ++i) {
+        if (names.contains(all[i].first)) {
+            m_positions.push_back(i);
+            taken << all[i].first;
+        }
+    }
+    m_insert->Name(taken);
+    // A commit of many owners touches many pages of the four indexes; with the engine's default
+    // cache of 2 MB it writes them out and reads them back again and again.
+    QSqlQuery q(module.database());
+    if (q.exec(QStringLiteral("PRAGMA cache_size")) && q.next())
+        m_cacheSize = q.value(0).toInt();
+    q.exec(QStringLiteral("PRAGMA cache_size = -32768"));
+}
+
+TImportBatch::~TImportBatch()
+{
+    if (m_open)
+        m_dm.UndoBatch();
+    if (m_dm.IsOpen()) {
+        QSqlQuery q(m_dm.con1);
+        q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
+    }
+}
+
+bool TImportBatch::Add(const TuserInfoRec& rec)
+{
+    if (m_broken)
+        return false;
+    if (!m_open) {
+        if (!m_dm.BeginBatch())
+            throw OperationError(QStringLiteral("执行错误：不能开始更改"));
+        m_open = true;
+        m_pending.reserve(1024);
+    }
+    m_pending.push_back(rec);
+    if (m_replay)
+        return true;
+    const SqlParams removed = importDeleteParams(rec);
+    for (int i = 0; i < removed.size(); ++i)
+        m_delete->BindAt(i, removed[i].second);
+    const TPrepared* failed = nullptr;
+    SqlParams values;
+    if (!m_delete->Exec()) {
+        failed = m_delete.get();
+    } else {
+        // The bitmap is bound from the record itself, which outlives the statement's run.
+        values =
+            recordParams(rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
+                                                      qsizetype(rec.VaildTerminal.size())));
+        for (int i = 0; i < int(m_positions.size()); ++i)
+            m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
+        if (!m_insert->Exec())
+            failed = m_insert.get();
+    }
+    if (!failed)
+        return true;
+    if (failed->InTransaction()) {
+        // Refused, the rest of the batch still there: the owners since the last commit are done
+        // again one by one when it is committed, so that this one alone is left out and reported.
+        m_replay = true;
+        return true;
+    }
+    // The engine dropped the whole change (a full disk, an I/O error): what was added since the
+    // last commit is gone, and so is the run.
+    ShowError(QStringLiteral("执行错误：%1\n%2")
+                  .arg(failed == m_delete.get() ? StatementWithValues(importDeleteSql(), removed)
+                                                : insertUserInfoSql(),
+                       failed->ErrorText()));
+    m_dm.UndoBatch();
+    m_open = false;
+    m_broken = true;
+    m_pending.clear();
+    return false;
+}
+
+bool TImportBatch::Commit()
+{
+    if (m_broken)
+        return false;
+    if (!m_open)
+        return true;
+    if (m_replay) {
+        m_dm.UndoBatch();
+        m_open = false;
+        if (!m_dm.BeginBatch())
+            throw OperationError(QStringLiteral("执行错误：不能开始更改"));
+        m_open = true;
+        for (const TuserInfoRec& rec : m_pending) {
+            if (!m_dm.ImportUserInfo(rec))
+                ++m_refused;
+        }
+    }
+    m_open = false;
+    m_replay = false;
+    m_pending.clear();
+    if (m_dm.CommitBatch())
+        return true;
+    m_broken = true;
+    return false;
 }
 
 int Tdm::FindUserByCardID(const QString& cardId)
@@ -631,6 +798,12 @@ bool Tdm::CommitBatch()
     if (m_levels.empty() || m_levels.back().allOrNothing)
         return false;
     return endLevel(true);
+}
+
+void Tdm::UndoBatch()
+{
+    if (!m_levels.empty() && !m_levels.back().allOrNothing)
+        endLevel(false);
 }
 
 TTransaction::TTransaction(Tdm& module) : m_dm(module)

@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // The data module: the one connection to the database file beside the program, the shared
@@ -133,8 +134,10 @@ public:
     // held it (none when fromIdx is not above 0).
     bool MoveUserCardID(int fromIdx, int toIdx, const QString& cardId);
     // One owner of an owner data file: replaces the rows with its card number in its building and
-    // unit.
+    // unit. (Many owners at once: TImportBatch.)
     bool ImportUserInfo(const TuserInfoRec& rec);
+    // The statement that removes the rows an imported owner replaces (for its query plan).
+    static QString ImportDeleteStatement();
     // Lookups on dsTemp; errors throw OperationError.
     // The idx of the first row holding the serial, -1 when none.
     int FindUserByCardID(const QString& cardId);
@@ -154,6 +157,8 @@ public:
     // cannot begin or commit (the batch is then undone as a whole).
     bool BeginBatch();
     bool CommitBatch();
+    // Undoes the innermost batch as a whole and ends it.
+    void UndoBatch();
 
     // Whether a change (TTransaction or batch) is running.
     bool InTransaction() const { return !m_levels.empty(); }
@@ -183,6 +188,48 @@ private:
 
 // The data module of the program; created at start-up (and by tests).
 extern Tdm* dm;
+
+class TPrepared;
+
+// The owners of an owner data file, many in a row: each one takes the place of the rows with its
+// card number in its building and unit, exactly as ImportUserInfo does, but the two statements are
+// prepared once and the owners kept in commits of many, so that a community's file takes seconds
+// rather than minutes (one commit waits for the disk). Each owner is all or nothing: one the
+// database refuses is reported ("执行错误：" and the statement, as ImportUserInfo reports it) and
+// left out, and the others of its commit are kept. What was added since the last Commit is undone
+// when the batch ends without one, and is not there after a crash. User-interface thread only; no
+// other change may run on the data module between Add and Commit.
+class TImportBatch {
+public:
+    // Throws OperationError when the database cannot be used.
+    explicit TImportBatch(Tdm& module);
+    ~TImportBatch();
+    TImportBatch(const TImportBatch&) = delete;
+    TImportBatch& operator=(const TImportBatch&) = delete;
+
+    // Adds one owner. False when the engine has dropped the whole change (a full disk, an I/O
+    // error; reported): the owners since the last Commit are gone and the batch takes no more.
+    bool Add(const TuserInfoRec& rec);
+    // Keeps the owners added since the last Commit, all but the refused ones. False when the engine
+    // would not keep them (reported); the batch then takes no more.
+    bool Commit();
+    // The owners refused so far, each reported.
+    int Refused() const { return m_refused; }
+    // The owners added since the last Commit.
+    int Pending() const { return int(m_pending.size()); }
+
+private:
+    Tdm& m_dm;
+    std::unique_ptr<TPrepared> m_delete;
+    std::unique_ptr<TPrepared> m_insert;
+    std::vector<int> m_positions; // of the insert's values in the list InsertUserInfo binds
+    std::vector<TuserInfoRec> m_pending;
+    bool m_open = false;   // a batch is running
+    bool m_replay = false; // one was refused since the last commit: Commit redoes them one by one
+    bool m_broken = false;
+    int m_refused = 0;
+    int m_cacheSize = -2000; // the connection's page cache before the batch
+};
 
 // One change made of several statements, all or nothing:
 //
@@ -219,8 +266,9 @@ QString StoredDateText(const QDate& date);
 QString DateText(const QDate& date);
 // A stored date value (ISO text, also with a time, or yyyy/mm/dd); Null or anything else throws.
 QDate StoredDate(const QVariant& value);
-// A date as operators and owner data files write it ("yyyy/mm/dd", also "yyyy-mm-dd" and without
-// leading zeros); anything else, and a day that does not exist, throws the conversion error.
-QDate DateFromText(const QString& text);
+// A date as operators and owner data files write it ("yyyy/mm/dd", also "yyyy-mm-dd" and
+// "yyyy.mm.dd", with or without leading zeros, blanks around it ignored); anything else, and a day
+// that does not exist, throws the conversion error.
+QDate DateFromText(QStringView text);
 // A stored yes/no value: false for Null, otherwise whether it is non-zero ("true" reads as true).
 bool StoredBool(const QVariant& value);

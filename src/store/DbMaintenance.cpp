@@ -108,17 +108,30 @@ QString BackupFilePath(const QDateTime& t)
 TMaintenanceResult BackupDatabase()
 {
     TMaintenanceResult result;
+    if (!makeBackupFolder(result))
+        return result;
+    removePartialBackups();
+    return BackupDatabaseTo(BackupFilePath(Now()));
+}
+
+TMaintenanceResult BackupDatabaseTo(const QString& target)
+{
+    TMaintenanceResult result;
     try {
         dm->database(); // the file must be the program's database, opened and up to date
     } catch (const OperationError& e) {
         result.message = e.shown() ? QString() : e.message();
         return result;
     }
-    if (!makeBackupFolder(result))
+    const QFileInfo targetInfo(target);
+    if (targetInfo.exists() &&
+        targetInfo.canonicalFilePath() == QFileInfo(Tdm::DatabasePath()).canonicalFilePath()) {
+        result.message = QStringLiteral("备份失败：%1\n这是正在使用的数据库文件本身。")
+                             .arg(QDir::toNativeSeparators(target));
         return result;
-    removePartialBackups();
-    const QString target = BackupFilePath(Now());
+    }
     const QString part = target + QStringLiteral(".part");
+    removeWithSideFiles(part);
     const QString error = vacuumInto(Tdm::DatabasePath(), part);
     if (!error.isEmpty() || !SyncPath(part) || !ReplaceFile(part, target)) {
         removeWithSideFiles(part);
@@ -222,4 +235,39 @@ TMaintenanceResult InitDatabase()
             result.ok = false;
     }
     return result;
+}
+
+TDatabaseCheck CheckDatabase()
+{
+    const QString path = Tdm::DatabasePath();
+    TDatabaseCheck check = CheckDatabaseFile(path, true);
+    if (!check.ok || check.empty)
+        return check;
+    static std::atomic<int> serial{0};
+    const QString name = QStringLiteral("iccard.integrity.%1").arg(++serial);
+    QStringList problems;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!db.open()) {
+            problems << db.lastError().text();
+        } else {
+            QSqlQuery q(db);
+            if (!q.exec(QStringLiteral("PRAGMA integrity_check")))
+                problems << q.lastError().text();
+            while (q.next()) {
+                const QString line = q.value(0).toString();
+                if (line != QLatin1String("ok"))
+                    problems << line;
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!problems.isEmpty()) {
+        check.ok = false;
+        check.reason = QStringLiteral("数据库文件已损坏（%1）。").arg(problems.join(QStringLiteral("；")));
+    }
+    return check;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Schema.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -22,6 +24,9 @@ QString BackupFilePath(const QDateTime& t);
 // A consistent copy of the open database under the name of the current time (from the clock
 // seam) in the backup folder, created when missing; an existing file of that name is replaced.
 TMaintenanceResult BackupDatabase();
+// The same copy under the name given (the command line's "backup FILE"): it is made beside the
+// target and takes its place whole, replacing a file of that name.
+TMaintenanceResult BackupDatabaseTo(const QString& target);
 
 // Replaces the database with the chosen file: checks that it is an SQLite database with the
 // three tables, whole and with intact pages (a backup of an earlier schema version is brought up
@@ -39,3 +44,8 @@ void RemoveMaintenanceLeftovers();
 // Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing
 // delete reports itself and the next one still runs). ok only when all three succeeded.
 TMaintenanceResult InitDatabase();
+
+// The whole check of the database file beside the program (the command line's "check"): what
+// CheckDatabaseFile judges with integrity, then the engine's full integrity check of every table
+// against its indexes. Changes nothing (a journal a crash left is rolled back, as at every start).
+TDatabaseCheck CheckDatabase();

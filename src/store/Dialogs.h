@@ -13,7 +13,8 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     virtual MsgAnswer message(MsgIcon icon, MsgButtons buttons, const QString& text) = 0;
-    // Empty text when the operator cancels.
+    // Empty text when the operator cancels. The save dialog asks nothing about an existing file:
+    // the program asks its own question.
     virtual QString openFileName(const QString& caption, const QString& folder, const QString& filter) = 0;
     virtual QString saveFileName(const QString& caption, const QString& folder, const QString& filter) = 0;
 };

@@ -27,9 +27,9 @@ QString SqlQuote(const QString& text)
     return out;
 }
 
-std::optional<int> ParseInt32(const QString& text)
+std::optional<int> ParseInt32(QStringView text)
 {
-    const QString t = text.trimmed();
+    const QStringView t = text.trimmed();
     qsizetype i = 0;
     bool negative = false;
     if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-'))) {

@@ -23,7 +23,7 @@ QVariant TextValue(const QString& text);
 QString SqlQuote(const QString& text);
 
 // A whole number in 32 bits: optional blanks around an optional sign and decimal digits.
-std::optional<int> ParseInt32(const QString& text);
+std::optional<int> ParseInt32(QStringView text);
 // The same, or the conversion error "'text' is not a valid integer value".
 int ToInt32(const QString& text);
 // The decimal text of ToInt32(text), for pasting a typed number into a statement.

@@ -66,5 +66,7 @@ QString WidgetDialogs::openFileName(const QString& caption, const QString& folde
 
 QString WidgetDialogs::saveFileName(const QString& caption, const QString& folder, const QString& filter)
 {
-    return QFileDialog::getSaveFileName(QApplication::activeModalWidget(), caption, folder, filter);
+    // The program asks its own question about an existing file ("文件已经存在，覆盖文件吗？").
+    return QFileDialog::getSaveFileName(QApplication::activeModalWidget(), caption, folder, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
 }

@@ -4,13 +4,15 @@
 // knows what must have survived.
 //
 // Usage: crash_child <folder> <action> <kill after µs, -1 for never> [argument]
-// Actions: create, writes <first number>, backup <first second>, restore <file>, empty, journal.
+// Actions: create, writes <first number>, backup <first second>, restore <file>, empty, journal,
+// import <owner data file> (in commits of 500 lines).
 // Without a kill, it ends after a few rounds and prints "done <µs>": how long the action took.
 
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
+#include "store/OwnerExchange.h"
 #include "support/OwnerRecords.h"
 
 #include <QCoreApplication>
@@ -96,6 +98,12 @@ int main(int argc, char* argv[])
     } else if (action == QLatin1String("empty")) {
         if (InitDatabase().ok)
             say(QStringLiteral("emptied"));
+    } else if (action == QLatin1String("import")) {
+        TImportOptions options;
+        options.linesPerCommit = 500;
+        options.committed = [](int line) { say(QStringLiteral("committed %1").arg(line)); };
+        if (!ImportOwners(argument, options).ok())
+            return 1;
     } else if (action == QLatin1String("journal")) {
         // Dies in the middle of a change that has already reached the file (a cache of two pages
         // spills at once), with the journal beside it.

@@ -1,14 +1,17 @@
 // Crash rounds: a child process runs an action of the data store and is killed at a random moment
-// (crash_child kills itself with SIGKILL), a hundred times for each action. After every kill the
-// next start must open the database, find it intact, have lost no change that was committed, and
-// leave no litter behind. The moments are random but the seed is fixed, so a failure repeats.
+// (crash_child kills itself with SIGKILL), a hundred times for each action (a few for the import). After
+// every kill the next start must open the database, find it intact, have lost no change that was committed,
+// and leave no litter behind. The moments are random but the seed is fixed, so a failure repeats.
 
 #include "StoreFixture.h"
+#include "cards/Gbk.h"
 #include "store/DbMaintenance.h"
 #include "store/OperationError.h"
+#include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
+#include "support/Files.h"
 #include "support/OwnerRecords.h"
 
 #include <QProcess>
@@ -86,6 +89,7 @@ private Q_SLOTS:
     void killedDuringBackup();
     void killedDuringRestore();
     void killedDuringEmptying();
+    void killedDuringImport();
 
 private:
     // The next start: the data module on the folder opens the database without a message, and the
@@ -330,6 +334,75 @@ void TestCrashes::killedDuringEmptying()
         if (run.lines.contains(QStringLiteral("emptied")))
             QVERIFY2(owners + terminals + units == 0, qPrintable(context));
     }
+}
+
+void TestCrashes::killedDuringImport()
+{
+    // A community of 3,000 owners imported once, then a file with a new name for each of them
+    // imported in commits of 500 lines and killed: every owner is there exactly once (no line is
+    // half done: its delete and its insert go together), and the renamed ones are the first lines
+    // of the file, whole commits only, at least as many as the child saw committed.
+    constexpr int Lines = 3000;
+    auto ownerFile = [](const QString& name) {
+        QString text = QString::fromUtf8(OwnerFileHeader) + QStringLiteral("\r\n");
+        for (int i = 0; i < Lines; ++i)
+            text += QStringLiteral("1,1,%1,_,%2%1,,否,2026/1/1,男,用户卡,_K%1,null.jpg,%3|\r\n")
+                        .arg(QString::number(i), name, QString::number(i % 256));
+        return StringToGbk(text);
+    };
+    const QString first = m_templates.filePath(QStringLiteral("first.csv"));
+    const QString second = m_templates.filePath(QStringLiteral("second.csv"));
+    WriteFile(first, ownerFile(QStringLiteral("一")));
+    WriteFile(second, ownerFile(QStringLiteral("二")));
+    const QString folder = f.folder() + QStringLiteral("/import");
+    QDir().mkpath(folder);
+    startAgain(folder, QStringLiteral("import template"));
+    const TExchangeResult imported = ImportOwners(first);
+    QVERIFY2(imported.ok(), qPrintable(imported.message));
+    delete dm;
+    dm = nullptr;
+    const QString database = m_templates.filePath(QStringLiteral("imported.db"));
+    copyFile(folder + QStringLiteral("/QDR_DB.GRes"), database);
+
+    const qint64 span = calibrate(folder, QStringLiteral("import"), second);
+    QVERIFY(span > 0);
+    int partly = 0;
+    for (int round = 0; round < 12; ++round) {
+        copyFile(database, folder + QStringLiteral("/QDR_DB.GRes"));
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        const ChildRun run = runChild(folder, QStringLiteral("import"), at, second);
+        const QString context = QStringLiteral("import round %1, killed after %2 µs").arg(round).arg(at);
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        int reported = 0; // renamed owners the child saw committed
+        for (const QString& line : run.lines) {
+            if (line.startsWith(QLatin1String("committed ")))
+                reported = line.mid(10).toInt() - 1;
+        }
+        QSqlQuery q(dm->database());
+        QVERIFY(
+            q.exec(QStringLiteral("select count(*), count(distinct CardNo), total(UserName like '二%'), "
+                                  "ifnull(max(case when UserName like '二%' then cast(substr(CardNo, 2) as "
+                                  "integer) end), -1) from UserInfo")) &&
+            q.next());
+        const int owners = q.value(0).toInt();
+        const int cards = q.value(1).toInt();
+        const int renamed = q.value(2).toInt();
+        const int last = q.value(3).toInt();
+        const QString seen = QStringLiteral("%1 owners, %2 cards, %3 renamed up to K%4, %5 reported")
+                                 .arg(owners)
+                                 .arg(cards)
+                                 .arg(renamed)
+                                 .arg(last)
+                                 .arg(reported);
+        QVERIFY2(owners == Lines && cards == Lines, qPrintable(context + QLatin1Char(' ') + seen));
+        QVERIFY2(last == renamed - 1 && renamed % 500 == 0 && renamed >= reported,
+                 qPrintable(context + QLatin1Char(' ') + seen));
+        if (renamed > 0 && renamed < Lines)
+            ++partly;
+    }
+    qInfo() << partly << "of 12 imports were killed between two commits";
 }
 
 QTEST_GUILESS_MAIN(TestCrashes)

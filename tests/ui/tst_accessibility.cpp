@@ -8,6 +8,7 @@
 #include "ui/BuildInfo.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
+#include "ui/InputDongHao.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
@@ -95,6 +96,7 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("card initialisation, restore blank") << "restore" << 0 << 3;
     QTest::newRow("database maintenance") << "maintenance" << 2 << 1;
     QTest::newRow("search dialog") << "search" << 2 << 0;
+    QTest::newRow("export dialog") << "donghao" << 2 << 0;
     QTest::newRow("buildings and units") << "buildings" << 3 << 1;
     QTest::newRow("door terminals") << "terminals" << 3 << 1;
     QTest::newRow("owner editor") << "owner" << 10 << 5;
@@ -126,6 +128,8 @@ void TestAccessibility::everyWindow()
         w = std::make_unique<TfrmFixDataBase>();
     } else if (window == QStringLiteral("search")) {
         w = std::make_unique<TFormSearchCondition>();
+    } else if (window == QStringLiteral("donghao")) {
+        w = std::make_unique<TFormInputDongHao>();
     } else if (window == QStringLiteral("buildings")) {
         dm = new Tdm;
         w = std::make_unique<TFormBuildInfo>();

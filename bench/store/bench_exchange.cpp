@@ -1,0 +1,278 @@
+// The owner data file of a large community (100,000 owners in 200 buildings of 10 units), imported
+// and exported by the program, and the same work done by the engine's own command-line shell
+// (sqlite3) side by side in the same run: .import of the same rows into the same table, and -csv of
+// the same query. Prints the times (median of the runs) and the two ratios.
+// Usage: bench_exchange [folder] [runs]   (a temporary folder and 3 runs when none are given)
+
+#include "BenchData.h"
+
+#include "store/AppPath.h"
+#include "store/DM.h"
+#include "store/OwnerExchange.h"
+
+#include "cards/Digits.h"
+#include "cards/Gbk.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <random>
+#include <vector>
+
+using namespace bench;
+
+namespace {
+
+struct Owner {
+    int building, unit;
+    QString room, serial, name, cardNo, date;
+    TerminalBitmap terminals{};
+};
+
+std::vector<Owner> community()
+{
+    std::mt19937 rng(20240305);
+    std::uniform_int_distribution<int> count(0, 12);
+    std::uniform_int_distribution<int> terminal(0, Terminals - 1);
+    std::vector<Owner> owners;
+    owners.reserve(Owners);
+    for (int i = 0; i < Owners; ++i) {
+        const int unitIndex = i / OwnersPerUnit;
+        Owner o{unitIndex / UnitsPerBuilding + 1,
+                unitIndex % UnitsPerBuilding + 1,
+                room(i),
+                cardSerial(i),
+                userName(i),
+                cardNo(i),
+                QStringLiteral("2026-12-%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0'))};
+        for (int k = count(rng); k > 0; --k)
+            SetTerminal(o.terminals.data(), terminal(rng));
+        owners.push_back(o);
+    }
+    return owners;
+}
+
+// The owner data file, as the export writes it and the import reads it (GBK, CR LF).
+QByteArray ownerFile(const std::vector<Owner>& owners)
+{
+    QString text = QString::fromUtf8(OwnerFileHeader) + QStringLiteral("\r\n");
+    for (const Owner& o : owners) {
+        QString terminals;
+        for (int t = 0; t < TerminalCount; ++t) {
+            if (TestTerminal(o.terminals.data(), t))
+                terminals += QString::number(t) + QLatin1Char('|');
+        }
+        const QDate day = QDate::fromString(o.date, Qt::ISODate);
+        text += QStringLiteral("%1,%2,%3,_%4,%5,13800000000,是,%6/%7/%8,男,用户卡,_%9,null.jpg,")
+                    .arg(o.building)
+                    .arg(o.unit)
+                    .arg(o.room)
+                    .arg(o.serial, o.name)
+                    .arg(day.year())
+                    .arg(day.month())
+                    .arg(day.day())
+                    .arg(o.cardNo) +
+                terminals + QStringLiteral("\r\n");
+    }
+    return StringToGbk(text);
+}
+
+// The same rows as the 22 column values of UserInfo the import stores, for sqlite3's .import:
+// UTF-8, the keys the import gives (1, 2, ...), ISO dates; a CSV cannot carry bytes, so the
+// terminal bitmap goes in as its 64 hexadecimal digits.
+QByteArray tableRows(const std::vector<Owner>& owners)
+{
+    QByteArray out;
+    out.reserve(qsizetype(owners.size()) * 200);
+    int idx = 0;
+    for (const Owner& o : owners) {
+        const QByteArray bitmap(reinterpret_cast<const char*>(o.terminals.data()), TerminalBitmapSize);
+        out += QStringLiteral("%1,%2,%3,%4,,%5,%6,用户卡,%7,男,%8,0,13800000000,,0,%9,1,null.jpg,,是,0,\n")
+                   .arg(++idx)
+                   .arg(o.serial, o.cardNo, o.name)
+                   .arg(o.building)
+                   .arg(o.unit)
+                   .arg(o.room, o.date, QString::fromLatin1(bitmap.toHex().toUpper()))
+                   .toUtf8();
+    }
+    return out;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Runs sqlite3 and gives its time in milliseconds (the process's start included), -1 on failure.
+double runShell(const QString& shell, const QStringList& args, const QString& outputFile = {})
+{
+    QProcess p;
+    if (!outputFile.isEmpty())
+        p.setStandardOutputFile(outputFile);
+    QElapsedTimer t;
+    t.start();
+    p.start(shell, args);
+    if (!p.waitForFinished(600000) || p.exitCode() != 0) {
+        out() << "sqlite3 failed: " << p.readAllStandardError() << Qt::endl;
+        return -1;
+    }
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+int owners()
+{
+    QSqlQuery q(dm->database());
+    return q.exec(QStringLiteral("select count(*) from UserInfo")) && q.next() ? q.value(0).toInt() : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir temp;
+    const QString folder = argc > 1 && argv[1][0] ? QString::fromLocal8Bit(argv[1]) : temp.path();
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    SetAppPath(folder);
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (shell.isEmpty()) {
+        out() << "sqlite3 (the Debian package sqlite3) is needed for the comparison" << Qt::endl;
+        return 1;
+    }
+
+    const std::vector<Owner> all = community();
+    const QString file = AppPath + QStringLiteral("owners.csv");
+    const QString rows = AppPath + QStringLiteral("rows.csv");
+    const QString shellDb = AppPath + QStringLiteral("shell.db");
+    const QString emptyDb = AppPath + QStringLiteral("empty.db");
+    if (!writeFile(file, ownerFile(all)) || !writeFile(rows, tableRows(all)))
+        return 1;
+    // An empty database with the program's schema: the table of the same shape for sqlite3.
+    QFile::remove(Tdm::DatabasePath());
+    dm = new Tdm;
+    dm->database();
+    delete dm;
+    dm = nullptr;
+    QFile::remove(emptyDb);
+    QFile::copy(Tdm::DatabasePath(), emptyDb);
+
+    out() << QStringLiteral("owner data file: %1 owners, %2 MB (GBK); %3 runs each, medians; %4")
+                 .arg(Owners)
+                 .arg(double(QFileInfo(file).size()) / 1048576.0, 0, 'f', 1)
+                 .arg(runs)
+                 .arg(AppPath)
+          << Qt::endl;
+    out()
+        << "Compared, for the import: ours reads the GBK owner file, converts every line, and in commits of "
+        << ImportLinesPerCommit
+        << " lines deletes the rows it replaces (through the card number's index) and inserts the owner;"
+           " sqlite3 .import reads the same rows already converted to the 22 UserInfo columns (UTF-8, keys"
+           " given, bitmap as hex text) into UserInfo of an empty database of the same schema (same"
+           " columns, collations and indexes), rollback journal, synchronous=FULL, one transaction."
+        << Qt::endl;
+    out() << "For the export: both run the same query (all owners in building, unit, room order, through the"
+             " index); ours writes the owner file (GBK, rooms as numbers, dates yyyy/M/d, terminals as"
+             " numbers), sqlite3 -csv writes the raw columns (UTF-8, the bitmap as raw bytes)."
+          << Qt::endl;
+
+    std::vector<double> ours, oursProgress, oursAgain, shellImport, oursExport, shellExport;
+    int progressCalls = 0;
+    qint64 progressNs = 0;
+    for (int run = 0; run < runs; ++run) {
+        for (bool withProgress : {false, true}) {
+            QFile::remove(Tdm::DatabasePath());
+            QFile::copy(emptyDb, Tdm::DatabasePath());
+            dm = new Tdm;
+            dm->database();
+            // In the window the progress repaints: here it lets the event loop run, as the window does.
+            ExchangeProgress progress;
+            if (withProgress)
+                progress = [&](int, int) {
+                    QElapsedTimer inside;
+                    inside.start();
+                    ++progressCalls;
+                    QCoreApplication::processEvents();
+                    progressNs += inside.nsecsElapsed();
+                };
+            QElapsedTimer t;
+            t.start();
+            const TExchangeResult r = ImportOwners(file, progress);
+            (withProgress ? oursProgress : ours).push_back(double(t.nsecsElapsed()) / 1e6);
+            if (!r.ok() || owners() != Owners) {
+                out() << "import failed: " << r.message << Qt::endl;
+                return 1;
+            }
+            if (withProgress) {
+                t.start();
+                const TExchangeResult again = ImportOwners(file);
+                oursAgain.push_back(double(t.nsecsElapsed()) / 1e6);
+                if (!again.ok() || owners() != Owners)
+                    return 1;
+            }
+            delete dm;
+            dm = nullptr;
+        }
+
+        QFile::remove(shellDb);
+        QFile::copy(emptyDb, shellDb);
+        const double s =
+            runShell(shell, {shellDb, QStringLiteral("-cmd"), QStringLiteral("PRAGMA synchronous=FULL"),
+                             QStringLiteral(".import --csv %1 UserInfo").arg(rows)});
+        if (s < 0)
+            return 1;
+        shellImport.push_back(s);
+
+        dm = new Tdm;
+        QElapsedTimer t;
+        t.start();
+        const TExchangeResult r = ExportOwners(AppPath + QStringLiteral("export.csv"), TExportFilter{});
+        oursExport.push_back(double(t.nsecsElapsed()) / 1e6);
+        delete dm;
+        dm = nullptr;
+        if (!r.ok() || r.done != Owners)
+            return 1;
+        const double e =
+            runShell(shell, {QStringLiteral("-csv"), Tdm::DatabasePath(), ExportStatement(TExportFilter{})},
+                     AppPath + QStringLiteral("shell-export.csv"));
+        if (e < 0)
+            return 1;
+        shellExport.push_back(e);
+    }
+
+    auto line = [](const QString& what, double ms) {
+        out() << QStringLiteral("%1 %2 ms").arg(what, -62).arg(ms, 9, 'f', 1) << Qt::endl;
+    };
+    const double importMs = median(ours);
+    const double withProgressMs = median(oursProgress);
+    line(QStringLiteral("import, ours (empty table)"), importMs);
+    line(QStringLiteral("import, ours, progress letting the event loop run"), withProgressMs);
+    line(QStringLiteral("import, ours, the same file again (replacing every owner)"), median(oursAgain));
+    line(QStringLiteral("import, sqlite3 .import"), median(shellImport));
+    line(QStringLiteral("export, ours"), median(oursExport));
+    line(QStringLiteral("export, sqlite3 -csv"), median(shellExport));
+    out() << QStringLiteral("progress: %1 calls per import, %2 ms in them (%3 % of the import); the import "
+                            "with them took %4 % longer than without (run-to-run noise included)")
+                 .arg(progressCalls / runs)
+                 .arg(double(progressNs) / 1e6 / runs, 0, 'f', 2)
+                 .arg(double(progressNs) / 1e6 / runs / importMs * 100.0, 0, 'f', 2)
+                 .arg((withProgressMs - importMs) / importMs * 100.0, 0, 'f', 1)
+          << Qt::endl;
+    out() << QStringLiteral("ratio import ours / sqlite3: %1").arg(importMs / median(shellImport), 0, 'f', 2)
+          << Qt::endl;
+    out() << QStringLiteral("ratio export ours / sqlite3: %1")
+                 .arg(median(oursExport) / median(shellExport), 0, 'f', 2)
+          << Qt::endl;
+    return 0;
+}

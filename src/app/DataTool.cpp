@@ -1,0 +1,270 @@
+// iccard-data: the owner data files and the database maintenance of the office program, from the
+// command line (for scripts and a nightly backup by cron). It runs the same store code as the
+// windows, with the same files, rules and texts; messages go to standard error in Chinese, and it
+// never asks: a question gets the answer No, and what a window would ask is given as an option.
+// Main thread only.
+
+#include "store/AppPath.h"
+#include "store/DM.h"
+#include "store/DbMaintenance.h"
+#include "store/Dialogs.h"
+#include "store/OwnerExchange.h"
+#include "store/Schema.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// Exit statuses.
+constexpr int Done = 0;
+constexpr int Stopped = 1;     // the run stopped or failed; why is on standard error
+constexpr int Usage = 2;       // a command or option that is not understood
+constexpr int SomeRefused = 3; // an import went through, but the database refused some lines
+
+void say(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+// Every message of the store goes to standard error; a question is answered No (the command line
+// never waits for anyone), and no file dialog is ever opened.
+class ConsoleDialogs final : public Dialogs {
+public:
+    MsgAnswer message(MsgIcon, MsgButtons buttons, const QString& text) override
+    {
+        say(text);
+        switch (buttons) {
+        case MsgButtons::Ok:
+            return MsgAnswer::Ok;
+        case MsgButtons::Abort:
+            return MsgAnswer::Abort;
+        case MsgButtons::YesNo:
+            break;
+        }
+        return MsgAnswer::No;
+    }
+    QString openFileName(const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
+};
+
+const char* const HelpText = R"(用法：iccard-data [--folder 目录] 命令 [参数]
+
+命令：
+  export 文件 [--building 栋号 --unit 单元号] [--force]
+      把业主资料导出到对帐文件（GBK 编码，逗号分隔，与“导出业主资料”相同）。
+      不给栋号和单元号时导出全部业主（包括已挂失的）；两者要么都给，要么都不给。
+      文件已经存在时，只有加 --force 才覆盖。
+  import 文件
+      从对帐文件导入业主资料（与“导入业主资料”相同）：每一行替换同一栋、同一单元
+      中卡编号相同的业主。遇到不能读取的行就停止，它之前的行保留，并报告行号。
+  backup [文件] [--force]
+      备份数据库。不给文件时备份到程序目录的 dbBak/db_yymmdd_hhmmss.bak；
+      给出的文件已经存在时，只有加 --force 才覆盖。
+  restore 文件
+      用备份文件恢复数据库。不是本系统数据库的文件会被拒绝，当前数据库不变；
+      被替换的数据库另存一份在 dbBak 中。恢复前请先关闭 IC卡脱机系统。
+  check
+      检查数据库文件的完整性和版本。
+
+选项：
+  --folder 目录                  程序目录（数据库 QDR_DB.GRes 所在的目录），
+                                 默认是本程序所在的目录
+  --building 栋号 --unit 单元号  export：只导出这一栋的这一个单元
+  --force                        允许覆盖已经存在的文件（export、backup）
+  --help                         显示本说明
+
+消息写到标准错误输出；标准错误是终端时显示进度。本程序从不提问。
+退出码：0 完成；1 操作停止或失败（原因和行号见消息）；2 命令或参数错误；
+        3 导入完成，但数据库拒绝了其中的一些行（每一行都已报告）。)";
+
+int usage(const QString& why)
+{
+    say(why);
+    say(QStringLiteral("iccard-data --help 列出全部命令。"));
+    return Usage;
+}
+
+// The progress of a run on the terminal, when standard error is one.
+ExchangeProgress terminalProgress(const QString& what)
+{
+    if (!::isatty(STDERR_FILENO))
+        return {};
+    return [what](int done, int total) {
+        const QString line = QStringLiteral("\r%1 %2/%3").arg(what).arg(done).arg(total);
+        const QByteArray bytes = line.toUtf8();
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        if (done >= total)
+            std::fputc('\n', stderr);
+        std::fflush(stderr);
+    };
+}
+
+// The commands that work on the database need one: a folder without it is most likely the wrong
+// folder, where the program would make an empty database.
+bool databaseThere()
+{
+    if (QFileInfo(Tdm::DatabasePath()).isFile())
+        return true;
+    say(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(Tdm::DatabasePath())));
+    return false;
+}
+
+bool mayWrite(const QString& file, bool force)
+{
+    if (!QFileInfo::exists(file) || force)
+        return true;
+    say(QStringLiteral("文件已经存在：%1（要覆盖，请加 --force）").arg(QDir::toNativeSeparators(file)));
+    return false;
+}
+
+int exportOwners(const QString& file, const QString& building, const QString& unit, bool force)
+{
+    // The command line gives everyone by giving no building and no unit: nothing to ask.
+    const std::optional<TExportFilter> filter = ChooseExport(building, unit, false);
+    if (!filter)
+        return Stopped;
+    if (!databaseThere() || !mayWrite(file, force))
+        return Stopped;
+    const TExchangeResult r = ExportOwners(file, *filter, terminalProgress(QStringLiteral("正在导出...")));
+    ShowExchangeResult(r);
+    if (!r.ok())
+        return Stopped;
+    say(QStringLiteral("已导出 %1 位业主：%2").arg(r.done).arg(QDir::toNativeSeparators(file)));
+    return Done;
+}
+
+int importOwners(const QString& file)
+{
+    if (!databaseThere())
+        return Stopped;
+    const TExchangeResult r = ImportOwners(file, terminalProgress(QStringLiteral("正在导入...")));
+    ShowExchangeResult(r);
+    say(QStringLiteral("已读取 %1 行（其中跳过 %2 行，数据库拒绝 %3 行）")
+            .arg(r.done)
+            .arg(r.skipped)
+            .arg(r.refused));
+    if (!r.ok())
+        return Stopped;
+    return r.refused > 0 ? SomeRefused : Done;
+}
+
+int backup(const QString& file, bool force)
+{
+    if (!databaseThere() || (!file.isEmpty() && !mayWrite(file, force)))
+        return Stopped;
+    const TMaintenanceResult r = file.isEmpty() ? BackupDatabase() : BackupDatabaseTo(file);
+    if (!r.ok) {
+        if (!r.message.isEmpty())
+            say(r.message);
+        return Stopped;
+    }
+    say(QStringLiteral("备份完成：%1").arg(QDir::toNativeSeparators(r.file)));
+    return Done;
+}
+
+int restore(const QString& file)
+{
+    const TMaintenanceResult r = RestoreDatabase(file);
+    if (!r.ok) {
+        if (!r.message.isEmpty())
+            say(r.message);
+        return Stopped;
+    }
+    say(QStringLiteral("恢复完成"));
+    if (!r.file.isEmpty())
+        say(QStringLiteral("原来的数据库另存为：%1").arg(QDir::toNativeSeparators(r.file)));
+    return Done;
+}
+
+int check()
+{
+    const TDatabaseCheck c = CheckDatabase();
+    const QString path = QDir::toNativeSeparators(Tdm::DatabasePath());
+    if (!c.ok) {
+        say(QStringLiteral("数据库有问题：%1\n%2").arg(path, c.reason));
+        return Stopped;
+    }
+    if (c.empty)
+        say(QStringLiteral("数据库文件是空的：%1（程序打开它时会建立数据表）").arg(path));
+    else if (c.version < SchemaVersion)
+        say(QStringLiteral("数据库正常：%1，版本 %2（程序打开它时会升级到版本 %3）")
+                .arg(path)
+                .arg(c.version)
+                .arg(SchemaVersion));
+    else
+        say(QStringLiteral("数据库正常：%1，版本 %2").arg(path).arg(c.version));
+    return Done;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("iccard-data"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ICCARD_VERSION));
+
+    QCommandLineParser parser;
+    const QCommandLineOption folderOption(QStringLiteral("folder"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption buildingOption(QStringLiteral("building"), QString(), QStringLiteral("n"));
+    const QCommandLineOption unitOption(QStringLiteral("unit"), QString(), QStringLiteral("n"));
+    const QCommandLineOption forceOption(QStringLiteral("force"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    parser.addOptions({folderOption, buildingOption, unitOption, forceOption, helpOption});
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        std::fputs(HelpText, stdout);
+        std::fputc('\n', stdout);
+        return Done;
+    }
+    const QStringList args = parser.positionalArguments();
+    if (args.isEmpty())
+        return usage(QStringLiteral("缺少命令。"));
+    const QString command = args.first();
+    const QStringList rest = args.mid(1);
+
+    const QString folder =
+        parser.isSet(folderOption) ? parser.value(folderOption) : QCoreApplication::applicationDirPath();
+    if (!QFileInfo(folder).isDir())
+        return usage(QStringLiteral("程序目录不存在：%1").arg(QDir::toNativeSeparators(folder)));
+    SetAppPath(folder);
+    if ((parser.isSet(buildingOption) || parser.isSet(unitOption)) && command != QLatin1String("export"))
+        return usage(QStringLiteral("--building 和 --unit 只用于 export。"));
+    if (parser.isSet(forceOption) && command != QLatin1String("export") && command != QLatin1String("backup"))
+        return usage(QStringLiteral("--force 只用于 export 和 backup。"));
+
+    auto arguments = [&](int least, int most) { return rest.size() >= least && rest.size() <= most; };
+    if (command == QLatin1String("check")) {
+        if (!arguments(0, 0))
+            return usage(QStringLiteral("check 不带参数。"));
+        return check();
+    }
+
+    ConsoleDialogs console;
+    setDialogs(&console);
+    dm = new Tdm;
+    int rc = Usage;
+    if (command == QLatin1String("export") && arguments(1, 1))
+        rc = exportOwners(rest[0], parser.value(buildingOption), parser.value(unitOption),
+                          parser.isSet(forceOption));
+    else if (command == QLatin1String("import") && arguments(1, 1))
+        rc = importOwners(rest[0]);
+    else if (command == QLatin1String("backup") && arguments(0, 1))
+        rc = backup(rest.value(0), parser.isSet(forceOption));
+    else if (command == QLatin1String("restore") && arguments(1, 1))
+        rc = restore(rest[0]);
+    else
+        rc = usage(QStringLiteral("不认识的命令或参数：%1").arg(args.join(QLatin1Char(' '))));
+    delete dm;
+    dm = nullptr;
+    setDialogs(nullptr);
+    return rc;
+}

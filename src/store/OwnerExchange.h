@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+// Owner data files ("对帐文件"): the owners of a unit or of the whole community written to a
+// comma-separated file, and such a file read back, each line taking the place of the owners with
+// its card number in its building and unit. The owner card window and the command line iccard-data
+// both run them through this unit, which holds every rule of the file; they only show what it
+// returns. User-interface thread only (the command line's main thread).
+//
+// The file: GBK text, lines ending in CR LF, the header line OwnerFileHeader, then one line per
+// owner of 13 fields separated by "," (no quoting): building, unit, room (a whole number written
+// without leading zeros), "_" + card serial, name, telephone, "是"/"否", expiry yyyy/M/d, sex,
+// card type, "_" + card number, photo file ("null.jpg" for none), and the permitted terminals,
+// each followed by "|" ("0|3|17|"). An empty value is an empty field. A comma or line break
+// inside a text is written as "，" or a blank, so that every line keeps its 13 fields.
+//
+// Reading: the first line is passed over whatever it says. The file may also be UTF-8 (with the
+// byte-order mark, or without one when it is not GBK), as spreadsheet programs save it. A line
+// whose first field is empty is skipped (and counted); the expiry may be yyyy/M/d, yyyy-M-d or
+// yyyy.M.d (an empty one is the day a zeroed record holds); fields 4 and 11 lose one leading "_".
+// A line that cannot be read (building or unit not a whole number, a date that is none, a
+// terminal outside 0..255, bytes that are neither GBK nor UTF-8) stops the run there: the lines
+// before it are kept, it changes nothing. A line the database refuses is reported
+// ("执行错误：" and the statement) and the run goes on.
+
+extern const char* const OwnerFileHeader;
+
+// The texts the runs and their callers show.
+extern const char* const ExchangeDoneText;    // "操作完成"
+extern const char* const ExchangeMissingText; // "数据文件不存在,操作终止"
+extern const char* const ExchangeFileErrorText; // "操作错误：文件正在被使用，请关闭文件后再操作"
+extern const char* const ExportChoiceRefusedText; // "栋号，单元号输入错误．操作终止"
+extern const char* const ExportEveryoneQuestion;  // "要导出所有的用户记录吗？"
+extern const char* const ExportOverwriteQuestion; // "文件已经存在，覆盖文件吗？"
+extern const char* const ImportQuestion;          // "导入数据吗?"
+
+// Progress of a run: done of total (owners written, or lines read after the header). Called at the
+// start, at most every 50 ms on the way and at the end, so a caller may repaint in it (the owner
+// card window lets the event loop run without user input). Nothing may write to the database from
+// it while the run is going.
+using ExchangeProgress = std::function<void(int done, int total)>;
+
+// Which owners an export writes: everyone, or those of one unit of one building.
+struct TExportFilter {
+    bool everyone = true;
+    int building = 0;
+    int unit = 0;
+};
+
+// The export choice on the building and unit texts (as typed in the dialog or given on the command
+// line): both empty is everyone; otherwise both must be whole numbers, and the filter is that unit.
+// Nothing when they are not.
+std::optional<TExportFilter> ExportFilterFromTexts(const QString& building, const QString& unit);
+// The same with its messages, through the dialog seam: texts that are not both whole numbers are
+// refused ("栋号，单元号输入错误．操作终止"); for everyone the question "要导出所有的用户记录吗？" is
+// asked when askForEveryone (the window) and No stops. Nothing when the export is not to run.
+std::optional<TExportFilter> ChooseExport(const QString& building, const QString& unit,
+                                          bool askForEveryone = true);
+
+// The window's file choices, through the dialog seam. The export file: the save dialog for
+// "对帐文件 (*.csv)", ".csv" added to a name without a suffix, and "文件已经存在，覆盖文件吗？" for a
+// file that exists. The import file: the open dialog for "*.csv", then "导入数据吗?". Empty when
+// the operator cancelled or answered No.
+QString AskExportFileName();
+QString AskImportFileName();
+
+enum class ExchangeStatus {
+    Done,      // the whole file was written or read (refused lines are counted in refused)
+    Missing,   // import: the file does not exist
+    FileError, // the file could not be opened, read or written
+    Stopped,   // import: a line could not be read; the lines before it are kept
+    Failed,    // the database could not be used or dropped a change (message empty: already shown)
+};
+
+struct TExchangeResult {
+    ExchangeStatus status = ExchangeStatus::Done;
+    int total = 0;    // owners to write, or lines after the header
+    int done = 0;     // owners written, or lines taken (imported, skipped and refused)
+    int skipped = 0;  // import: lines with an empty first field
+    int refused = 0;  // import: lines the database refused, each reported
+    int stopLine = 0; // Stopped: the line of the file (the header is line 1)
+    QString reason;   // FileError, Stopped: what could not be done or read, for the operator
+    // The message box to show: empty when there is nothing left to show (Failed).
+    QString message;
+    bool ok() const { return status == ExchangeStatus::Done; }
+};
+
+// Writes the owners the filter picks, all of them also when reported lost, ordered by building, unit
+// and room, to fileName (created, or emptied when it exists).
+TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
+                             const ExchangeProgress& progress = {});
+// The query of the export (a filter's building and unit are the parameters :DongHao, :DanYuan).
+QString ExportStatement(const TExportFilter& filter);
+
+// Owner lines per commit of an import: a crash loses at most the lines since the last one.
+constexpr int ImportLinesPerCommit = 10000;
+
+struct TImportOptions {
+    ExchangeProgress progress;
+    // Called after every commit with the number of the last line of the file now kept.
+    std::function<void(int line)> committed;
+    int linesPerCommit = ImportLinesPerCommit;
+};
+
+// Reads an owner data file into the owners, in file order.
+TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& options);
+TExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress = {});
+
+// Shows the result through the dialog seam: "操作完成" (a notice), "数据文件不存在,操作终止" (a
+// refusal), or the file error with the line and what could not be read (an error box).
+void ShowExchangeResult(const TExchangeResult& result);

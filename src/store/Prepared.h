@@ -1,0 +1,66 @@
+#pragma once
+
+#include "SqlText.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringEncoder>
+#include <QStringList>
+#include <QVector>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+class Tdm;
+
+// A statement prepared once on the data module's connection and run many times over, for the runs
+// that go through a whole community at once (the owner data import and export): there, preparing
+// each time and turning every value into a variant would cost more than the work itself. Values
+// are bound by name, never pasted into the text. User-interface thread only, and only while the
+// connection stays open (the run owns its statements and finishes them before it returns).
+class TPrepared {
+public:
+    // Throws OperationError when the database cannot be used or the statement not prepared.
+    TPrepared(Tdm& module, const QString& sql);
+    ~TPrepared();
+    TPrepared(const TPrepared&) = delete;
+    TPrepared& operator=(const TPrepared&) = delete;
+
+    const QString& Sql() const { return m_sql; }
+
+    // The parameters of the statement in a fixed order, for BindAt: names as in SqlParams.
+    void Name(const QStringList& names);
+    // Binds value i to the i-th name given to Name (a null variant, or a null text, binds NULL).
+    // Bytes are not copied: they must stay alive until the statement has run.
+    void BindAt(int i, const QVariant& value);
+    // Binds the values to the parameters they name.
+    void Bind(const SqlParams& params);
+
+    // Runs a statement that returns no rows; false when the engine refuses it (ErrorText says why).
+    bool Exec();
+    // Steps a query: true on a row, false at the end; throws OperationError on an engine error.
+    bool Next();
+    // Makes the statement ready to run again (the bound values stay).
+    void Reset();
+
+    // Columns of the current row, from 0. Text is the engine's UTF-8; Null gives IsNull.
+    bool IsNull(int column) const;
+    QByteArrayView Text(int column) const;
+    QByteArrayView Blob(int column) const;
+    qint64 Int(int column) const;
+
+    // The engine's text for the last failure.
+    QString ErrorText() const;
+    // Whether the connection is inside a transaction (false after the engine dropped one).
+    bool InTransaction() const;
+
+private:
+    void bind(int index, const QVariant& value);
+
+    QString m_sql;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_stmt = nullptr;
+    QVector<int> m_indexes;
+    std::vector<QByteArray> m_texts; // the UTF-8 of each parameter's text
+    QStringEncoder m_encoder{QStringEncoder::Utf8};
+};

@@ -1,0 +1,219 @@
+// The command line iccard-data, run as the real program on a program folder of its own: what it
+// writes and reads, what it says on standard error, and its exit status.
+
+#include "store/OwnerExchange.h"
+#include "store/Schema.h"
+#include "store/StoreFixture.h"
+
+#include "cards/Gbk.h"
+#include "support/Files.h"
+#include "support/OwnerRecords.h"
+
+#include <QProcess>
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    QString said; // standard error
+};
+
+QVariantList owners()
+{
+    return column(
+        QStringLiteral("select UserName || '/' || CardNo || '/' || DongHao || '/' || DanYuan || '/' || "
+                       "FangHao || '/' || hex(VaildTerminal) from UserInfo order by CardNo"));
+}
+
+} // namespace
+
+class TestDataTool : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup() { f.tearDown(); }
+
+    void exportAndImportRoundTrip();
+    void importStopsWithTheLineNumber();
+    void backupThenRestore();
+    void restoreOfAnotherFileIsRefused();
+    void checkFindsDamage_data();
+    void checkFindsDamage();
+    void commandsNotUnderstood_data();
+    void commandsNotUnderstood();
+
+private:
+    QString path(const QString& name) const { return f.folder() + QLatin1Char('/') + name; }
+    // Runs iccard-data on the test's folder; the test's own connection lets go of the database
+    // meanwhile, and is opened again afterwards.
+    ToolRun run(const QStringList& args);
+
+    StoreFixture f;
+};
+
+void TestDataTool::init()
+{
+    f.setUp();
+    TuserInfoRec a = OwnerRecord(QStringLiteral("张三"), QStringLiteral("A1"), 3, 2, QStringLiteral("101"));
+    a.VaildTerminal[0] = 0x90;
+    QVERIFY(dm->InsertUserInfo(a));
+    QVERIFY(dm->InsertUserInfo(
+        OwnerRecord(QStringLiteral("李四"), QStringLiteral("B2"), 3, 2, QStringLiteral("102"))));
+    QVERIFY(dm->InsertUserInfo(
+        OwnerRecord(QStringLiteral("王五"), QStringLiteral("C3"), 1, 1, QStringLiteral("201"))));
+}
+
+ToolRun TestDataTool::run(const QStringList& args)
+{
+    delete dm;
+    dm = nullptr;
+    QProcess p;
+    p.start(QStringLiteral(ICCARD_DATA_TOOL), QStringList{QStringLiteral("--folder"), f.folder()} + args);
+    ToolRun r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r.status = p.exitCode();
+    r.said = QString::fromUtf8(p.readAllStandardError());
+    dm = new Tdm;
+    return r;
+}
+
+void TestDataTool::exportAndImportRoundTrip()
+{
+    const QVariantList before = owners();
+    ToolRun r = run({QStringLiteral("export"), path("all.csv")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.startsWith(QStringLiteral("操作完成\n")), qPrintable(r.said));
+    QVERIFY(ReadFile(path("all.csv")).startsWith(StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n"));
+
+    // An existing file is replaced only when asked for; a building without its unit is refused.
+    r = run({QStringLiteral("export"), path("all.csv")});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.said.contains(QStringLiteral("文件已经存在")), qPrintable(r.said));
+    r = run({QStringLiteral("export"), path("unit.csv"), QStringLiteral("--building"), QStringLiteral("3")});
+    QCOMPARE(r.status, 1);
+    QCOMPARE(r.said, QStringLiteral("栋号，单元号输入错误．操作终止\n"));
+    QVERIFY(!QFileInfo::exists(path("unit.csv")));
+    r = run({QStringLiteral("export"), path("all.csv"), QStringLiteral("--building"), QStringLiteral("3"),
+             QStringLiteral("--unit"), QStringLiteral("2"), QStringLiteral("--force")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(ReadFile(path("all.csv")).count("\r\n"), 3); // the header and the unit's two owners
+
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where DongHao = 3")));
+    r = run({QStringLiteral("import"), path("all.csv")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.startsWith(QStringLiteral("操作完成\n")), qPrintable(r.said));
+    QCOMPARE(owners(), before);
+}
+
+void TestDataTool::importStopsWithTheLineNumber()
+{
+    QByteArray file = StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n";
+    file += StringToGbk(QStringLiteral("5,1,101,_,赵六,,否,2026/1/2,男,用户卡,_D4,null.jpg,\r\n"));
+    file += StringToGbk(QStringLiteral("5,1,102,_,钱七,,否,2026/13/2,男,用户卡,_E5,null.jpg,\r\n"));
+    WriteFile(path("in.csv"), file);
+    const ToolRun r = run({QStringLiteral("import"), path("in.csv")});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.said.startsWith(
+                 QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n第 3 行：有效期“2026/13/2”")),
+             qPrintable(r.said));
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo where DongHao = 5")),
+             QVariantList{QStringLiteral("赵六")});
+
+    const ToolRun missing = run({QStringLiteral("import"), path("none.csv")});
+    QCOMPARE(missing.status, 1);
+    QVERIFY2(missing.said.startsWith(QStringLiteral("数据文件不存在,操作终止\n")), qPrintable(missing.said));
+}
+
+void TestDataTool::backupThenRestore()
+{
+    const QVariantList before = owners();
+    ToolRun r = run({QStringLiteral("backup")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(QDir(path("dbBak")).entryList({QStringLiteral("db_*.bak")}).size(), 1);
+    r = run({QStringLiteral("backup"), path("nightly.bak")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.contains(QStringLiteral("备份完成")), qPrintable(r.said));
+    QCOMPARE(run({QStringLiteral("backup"), path("nightly.bak")}).status, 1); // no --force
+
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
+    r = run({QStringLiteral("restore"), path("nightly.bak")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.startsWith(QStringLiteral("恢复完成\n")), qPrintable(r.said));
+    QCOMPARE(owners(), before);
+}
+
+void TestDataTool::restoreOfAnotherFileIsRefused()
+{
+    const QVariantList before = owners();
+    WriteFile(path("notes.bak"), "栋号,单元号\r\n1,2\r\n");
+    const ToolRun r = run({QStringLiteral("restore"), path("notes.bak")});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.said.startsWith(QStringLiteral("恢复失败")), qPrintable(r.said));
+    QCOMPARE(owners(), before);
+    QCOMPARE(run({QStringLiteral("check")}).status, 0);
+}
+
+void TestDataTool::checkFindsDamage_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::newRow("whole") << "";
+    QTest::newRow("cut short") << "cut";
+    QTest::newRow("a page overwritten") << "overwrite";
+}
+
+void TestDataTool::checkFindsDamage()
+{
+    QFETCH(QString, damage);
+    // Enough owners for pages of their own beyond the first ones.
+    QVERIFY(dm->BeginBatch());
+    for (int i = 0; i < 400; ++i)
+        QVERIFY(
+            dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主%1").arg(i), QStringLiteral("N%1").arg(i))));
+    QVERIFY(dm->CommitBatch());
+    delete dm;
+    dm = nullptr;
+    QFile file(Tdm::DatabasePath());
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    if (damage == QLatin1String("cut")) {
+        QVERIFY(file.resize(size - 1000));
+    } else if (damage == QLatin1String("overwrite")) {
+        QVERIFY(file.seek(size / 2 / 4096 * 4096));
+        QCOMPARE(file.write(QByteArray(4096, '\x5A')), 4096);
+    }
+    file.close();
+
+    const ToolRun r = run({QStringLiteral("check")});
+    QCOMPARE(r.status, damage.isEmpty() ? 0 : 1);
+    QVERIFY2(
+        r.said.startsWith(damage.isEmpty() ? QStringLiteral("数据库正常") : QStringLiteral("数据库有问题")),
+        qPrintable(r.said));
+    if (damage.isEmpty())
+        QVERIFY(r.said.contains(QStringLiteral("版本 %1").arg(SchemaVersion)));
+}
+
+void TestDataTool::commandsNotUnderstood_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::newRow("no command") << QStringList{} << 2;
+    QTest::newRow("unknown command") << QStringList{"merge"} << 2;
+    QTest::newRow("import without a file") << QStringList{"import"} << 2;
+    QTest::newRow("unknown option") << QStringList{"check", "--quick"} << 2;
+    QTest::newRow("--force where nothing is written") << QStringList{"restore", "x.bak", "--force"} << 2;
+    QTest::newRow("building for an import") << QStringList{"import", "x.csv", "--building", "1"} << 2;
+}
+
+void TestDataTool::commandsNotUnderstood()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    const QVariantList before = owners();
+    const ToolRun r = run(args);
+    QCOMPARE(r.status, status);
+    QVERIFY2(r.said.contains(QStringLiteral("iccard-data --help")), qPrintable(r.said));
+    QCOMPARE(owners(), before);
+}
+
+QTEST_GUILESS_MAIN(TestDataTool)
+#include "tst_datatool.moc"

@@ -1,0 +1,429 @@
+// Owner data files written and read in a program folder of their own: the file's exact bytes,
+// the owners it brings back, the lines it skips or stops at, and the choices before an export.
+
+#include "StoreFixture.h"
+#include "store/OwnerExchange.h"
+
+#include "cards/Digits.h"
+#include "cards/Gbk.h"
+#include "support/Files.h"
+#include "support/OwnerRecords.h"
+
+namespace {
+
+const QByteArray Header = StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n";
+
+// An owner data file from lines of text: the header, then the lines, each ended by CR LF, in GBK.
+QByteArray ownerFile(const QStringList& lines, const QByteArray& header = Header)
+{
+    QByteArray bytes = header;
+    for (const QString& line : lines)
+        bytes += StringToGbk(line) + "\r\n";
+    return bytes;
+}
+
+// Every owner as the file carries it and as the database holds it, in the order of idx.
+QVariantList owners()
+{
+    return column(QStringLiteral("select DongHao || '|' || DanYuan || '|' || FangHao || '|' || CardID || '|' "
+                                 "|| UserName || '|' || phone "
+                                 "|| '|' || chUseExpdate || '|' || IsUseExpDate || '|' || Expdate || '|' || "
+                                 "Sex || '|' || UserType || '|' "
+                                 "|| CardNo || '|' || ExtName || '|' || hex(VaildTerminal) || '|' || chLoss "
+                                 "|| '|' || Remark || '|' || "
+                                 "BuildName from UserInfo order by idx"));
+}
+
+TuserInfoRec withTerminals(TuserInfoRec r, std::initializer_list<int> terminals)
+{
+    for (int t : terminals)
+        SetTerminal(r.VaildTerminal.data(), t);
+    return r;
+}
+
+} // namespace
+
+class TestExchange : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { f.setUp(); }
+    void cleanup() { f.tearDown(); }
+
+    void exportWritesTheFileAndImportBringsItBack();
+    void exportOfOneUnitSortedByRoom();
+    void nullColumnsAreEmptyFields();
+    void exportChoice_data();
+    void exportChoice();
+    void fileChoices();
+    void importTwiceIsOnce();
+    void headerAndEmptyFirstFieldsAreSkipped();
+    void utf8Files_data();
+    void utf8Files();
+    void lineThatCannotBeReadStops_data();
+    void lineThatCannotBeReadStops();
+    void refusedLineIsLeftOutAlone();
+    void missingAndUnreadableFiles();
+    void statementsUseTheirIndexes();
+
+private:
+    QString path(const QString& name) const { return f.folder() + QLatin1Char('/') + name; }
+    StoreFixture f;
+};
+
+void TestExchange::exportWritesTheFileAndImportBringsItBack()
+{
+    TuserInfoRec a = withTerminals(
+        OwnerRecord(QStringLiteral("张三"), QStringLiteral("A1"), 1, 2, QStringLiteral("0101")), {0, 3, 17});
+    a.CardID = PadNumber(1234567, 10);
+    a.Phone = QStringLiteral("13800000000");
+    a.ExtName = QStringLiteral("zs.jpg");
+    a.IsUseExpDate = true;
+    a.chUseExpdate = QStringLiteral("是");
+    a.ExpDate = QDate(2027, 1, 5);
+    // No card serial, no photo, no terminal; a name with a quote and a semicolon; reported lost.
+    TuserInfoRec b =
+        OwnerRecord(QStringLiteral("O'Neil;\"李\""), QStringLiteral("B2"), 1, 2, QStringLiteral("0102"));
+    b.chLoss = QStringLiteral("挂失");
+    b.Remark = QStringLiteral("不出现在文件里");
+    QVERIFY(dm->InsertUserInfo(a));
+    QVERIFY(dm->InsertUserInfo(b));
+
+    QList<QPair<int, int>> steps;
+    const TExchangeResult out = ExportOwners(path("owners.csv"), TExportFilter{}, [&](int done, int total) {
+        steps.append({done, total});
+    });
+    QVERIFY2(out.ok(), qPrintable(out.message));
+    QCOMPARE(out.message, QStringLiteral("操作完成"));
+    QCOMPARE(out.done, 2);
+    QCOMPARE(steps.first(), qMakePair(0, 2));
+    QCOMPARE(steps.last(), qMakePair(2, 2));
+    QCOMPARE(ReadFile(path("owners.csv")),
+             ownerFile({QStringLiteral(
+                            "1,2,101,_0001234567,张三,13800000000,是,2027/1/5,男,用户卡,_A1,zs.jpg,0|3|17|"),
+                        QStringLiteral("1,2,102,_,O'Neil;\"李\",,否,2025/6/30,男,用户卡,_B2,null.jpg,")}));
+
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
+    const TExchangeResult in = ImportOwners(path("owners.csv"));
+    QVERIFY2(in.ok(), qPrintable(in.message));
+    QCOMPARE(in.done, 2);
+    QCOMPARE(in.message, QStringLiteral("操作完成"));
+    // The room comes back as the file wrote it, the lost owner is no longer lost, the remark is gone.
+    QCOMPARE(owners(),
+             (QVariantList{
+                 QStringLiteral("1|2|101|0001234567|张三|13800000000|是|1|2027-01-05|男|用户卡|A1|zs.jpg|"
+                                "9000400000000000000000000000000000000000000000000000000000000000|||"),
+                 QStringLiteral("1|2|102||O'Neil;\"李\"||否|0|2025-06-30|男|用户卡|B2|null.jpg|"
+                                "0000000000000000000000000000000000000000000000000000000000000000|||")}));
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestExchange::exportOfOneUnitSortedByRoom()
+{
+    // Inserted out of order, over three units of two buildings.
+    const struct {
+        int building, unit;
+        const char* room;
+    } rows[] = {{3, 2, "0302"}, {3, 1, "0101"}, {3, 2, "0101"}, {2, 2, "0101"}, {3, 2, "0201"}};
+    for (const auto& r : rows)
+        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主"),
+                                               QLatin1String(r.room) + QString::number(r.unit), r.building,
+                                               r.unit, QLatin1String(r.room))));
+    auto firstFields = [this] {
+        QStringList out;
+        const QList<QByteArray> lines = ReadFile(path("out.csv")).split('\n');
+        for (const QByteArray& line : lines.mid(1, lines.size() - 2))
+            out << QString::fromLatin1(line.left(line.indexOf(",_")));
+        return out;
+    };
+    QVERIFY(
+        ExportOwners(path("out.csv"), *ExportFilterFromTexts(QStringLiteral("3"), QStringLiteral("2"))).ok());
+    QCOMPARE(firstFields(), (QStringList{"3,2,101", "3,2,201", "3,2,302"}));
+    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QCOMPARE(firstFields(), (QStringList{"2,2,101", "3,1,101", "3,2,101", "3,2,201", "3,2,302"}));
+}
+
+void TestExchange::nullColumnsAreEmptyFields()
+{
+    // A row some other program left with nothing in it but its card number, and one after it: both
+    // are written, the empty one with empty fields, and the room that is no number as it stands.
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (CardNo) values ('N1')")));
+    QVERIFY(dm->InsertUserInfo(
+        OwnerRecord(QStringLiteral("王,五"), QStringLiteral("N2"), 9, 9, QStringLiteral("1-1"))));
+    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QCOMPARE(ReadFile(path("out.csv")),
+             ownerFile({QStringLiteral(",,,_,,,,,,,_N1,null.jpg,"),
+                        QStringLiteral("9,9,1-1,_,王，五,,否,2025/6/30,男,用户卡,_N2,null.jpg,")}));
+}
+
+void TestExchange::exportChoice_data()
+{
+    QTest::addColumn<QString>("building");
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<MsgAnswer>("answer");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<MsgIcon>("icon");
+    QTest::addColumn<QString>("filter"); // "everyone", "b/u", or empty when the export does not run
+    const QString refused = QStringLiteral("栋号，单元号输入错误．操作终止");
+    const QString everyone = QStringLiteral("要导出所有的用户记录吗？");
+    QTest::newRow("one unit") << "3"
+                              << "2" << MsgAnswer::No << "" << MsgIcon::None << "3/2";
+    QTest::newRow("only the building") << "3"
+                                       << "" << MsgAnswer::No << refused << MsgIcon::Warning << "";
+    QTest::newRow("only the unit") << ""
+                                   << "2" << MsgAnswer::No << refused << MsgIcon::Warning << "";
+    QTest::newRow("not a number") << "3a"
+                                  << "2" << MsgAnswer::No << refused << MsgIcon::Warning << "";
+    QTest::newRow("everyone, yes") << ""
+                                   << "" << MsgAnswer::Yes << everyone << MsgIcon::Question << "everyone";
+    QTest::newRow("everyone, no") << ""
+                                  << "" << MsgAnswer::No << everyone << MsgIcon::Question << "";
+}
+
+void TestExchange::exportChoice()
+{
+    QFETCH(QString, building);
+    QFETCH(QString, unit);
+    QFETCH(MsgAnswer, answer);
+    QFETCH(QString, shown);
+    QFETCH(MsgIcon, icon);
+    QFETCH(QString, filter);
+    auto described = [](const std::optional<TExportFilter>& chosen) {
+        if (!chosen)
+            return QString();
+        return chosen->everyone ? QStringLiteral("everyone")
+                                : QStringLiteral("%1/%2").arg(chosen->building).arg(chosen->unit);
+    };
+    f.dialogs.answers = {answer};
+    QCOMPARE(described(ChooseExport(building, unit)), filter);
+    QCOMPARE(f.dialogs.texts(), shown.isEmpty() ? QStringList() : QStringList{shown});
+    if (!shown.isEmpty())
+        QCOMPARE(f.dialogs.shown.first().icon, icon);
+
+    // The command line asks nothing: no building and no unit is everyone; wrong texts are refused.
+    f.dialogs.clear();
+    const std::optional<TExportFilter> unasked = ChooseExport(building, unit, false);
+    QCOMPARE(described(unasked), icon == MsgIcon::Question ? QStringLiteral("everyone") : filter);
+    QCOMPARE(f.dialogs.shown.size(), icon == MsgIcon::Warning ? 1 : 0);
+}
+
+void TestExchange::fileChoices()
+{
+    // The export: ".csv" added to a bare name; an existing file only after "覆盖" is answered Yes.
+    f.dialogs.fileNames = {path("list"), path("list.csv"), path("list.csv")};
+    QCOMPARE(AskExportFileName(), path("list.csv"));
+    WriteFile(path("list.csv"), "old");
+    f.dialogs.answers = {MsgAnswer::No, MsgAnswer::Yes};
+    QCOMPARE(AskExportFileName(), QString());
+    QCOMPARE(AskExportFileName(), path("list.csv"));
+    QCOMPARE(f.dialogs.texts(), (QStringList{"文件已经存在，覆盖文件吗？", "文件已经存在，覆盖文件吗？"}));
+    QCOMPARE(AskExportFileName(), QString()); // cancelled
+    QCOMPARE(f.dialogs.fileDialogFilters.first(), QStringLiteral("对帐文件 (*.csv)"));
+
+    // The import: the question comes after the file is chosen, and before anything is looked at.
+    f.dialogs.clear();
+    f.dialogs.fileNames = {path("missing.csv"), path("missing.csv")};
+    f.dialogs.answers = {MsgAnswer::No, MsgAnswer::Yes};
+    QCOMPARE(AskImportFileName(), QString());
+    QCOMPARE(AskImportFileName(), path("missing.csv"));
+    QCOMPARE(f.dialogs.texts(), (QStringList{"导入数据吗?", "导入数据吗?"}));
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Warning);
+}
+
+void TestExchange::importTwiceIsOnce()
+{
+    // Card numbers compare without case; the same card in another unit is another owner; a later
+    // line of the same card, building and unit takes the place of the earlier one.
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("旧"), QStringLiteral("a1"), 1, 1)));
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("别的单元"), QStringLiteral("A1"), 1, 2)));
+    WriteFile(path("in.csv"),
+              ownerFile({QStringLiteral("1,1,0101,_,新,,否,2026/1/1,男,用户卡,_A1,null.jpg,5|"),
+                         QStringLiteral("1,1,0102,_,乙,,否,2026/1/1,男,用户卡,_B1,null.jpg,"),
+                         QStringLiteral("1,1,0103,_,乙改,,否,2026/1/1,男,用户卡,_B1,null.jpg,")}));
+    QVERIFY(ImportOwners(path("in.csv")).ok());
+    const QVariantList once = owners();
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("别的单元"), QStringLiteral("新"), QStringLiteral("乙改")}));
+    QVERIFY(ImportOwners(path("in.csv")).ok());
+    QCOMPARE(owners(), once);
+}
+
+void TestExchange::headerAndEmptyFirstFieldsAreSkipped()
+{
+    // The first line is passed over whatever it holds, also an owner; lines with an empty first
+    // field (an empty line too) are skipped and counted; fields a short line does not reach are
+    // empty, and fields after the thirteenth are not read.
+    WriteFile(path("in.csv"),
+              ownerFile({QStringLiteral(",2,0101,_,无栋号,,否,2026/1/1,男,用户卡,_X,null.jpg,"), QString(),
+                         QStringLiteral("4,5,6,_7,短行,,,2026-2-3"),
+                         QStringLiteral("4,5,7,_,长行,,否,2026.2.3,女,管理卡,_L,p.jpg,1|2,多,余")},
+                        StringToGbk(QStringLiteral("1,1,0101,_,标题,,否,2026/1/1,男,用户卡,_H,,\r\n"))));
+    QList<QPair<int, int>> steps;
+    const TExchangeResult r = ImportOwners(path("in.csv"), [&](int done, int total) {
+        steps.append({done, total});
+    });
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.done, 4);
+    QCOMPARE(r.skipped, 2);
+    QCOMPARE(steps.last(), qMakePair(4, 4));
+    QCOMPARE(owners(),
+             (QVariantList{
+                 QStringLiteral("4|5|6|7|短行|||0|2026-02-03|||||"
+                                "0000000000000000000000000000000000000000000000000000000000000000|||"),
+                 QStringLiteral("4|5|7||长行||否|0|2026-02-03|女|管理卡|L|p.jpg|"
+                                "6000000000000000000000000000000000000000000000000000000000000000|||")}));
+}
+
+void TestExchange::utf8Files_data()
+{
+    QTest::addColumn<QByteArray>("prefix");
+    QTest::newRow("with the byte-order mark") << QByteArray("\xEF\xBB\xBF");
+    QTest::newRow("without") << QByteArray();
+}
+
+void TestExchange::utf8Files()
+{
+    QFETCH(QByteArray, prefix);
+    // As a spreadsheet saves it: UTF-8, line ends of its own choice.
+    const QString line = QStringLiteral("1,2,0101,_,欧阳修远,,是,2026/12/31,男,用户卡,_U1,null.jpg,0|");
+    WriteFile(path("in.csv"),
+              prefix + QString::fromUtf8(OwnerFileHeader).toUtf8() + "\n" + line.toUtf8() + "\n");
+    const TExchangeResult r = ImportOwners(path("in.csv"));
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(column(QStringLiteral("select UserName || chUseExpdate || CardNo from UserInfo")),
+             QVariantList{QStringLiteral("欧阳修远是U1")});
+}
+
+void TestExchange::lineThatCannotBeReadStops_data()
+{
+    QTest::addColumn<QByteArray>("bad");
+    QTest::addColumn<QString>("reason");
+    auto gbk = [](const char* text) { return StringToGbk(QString::fromUtf8(text)); };
+    QTest::newRow("date") << gbk("1,1,3,_,丙,,否,2026/2/30,男,用户卡,_C,null.jpg,")
+                          << "有效期“2026/2/30”不是日期";
+    QTest::newRow("date with a time")
+        << gbk("1,1,3,_,丙,,否,2026/2/3 0:00,男,用户卡,_C,null.jpg,") << "有效期“2026/2/3 0:00”不是日期";
+    QTest::newRow("building") << gbk("一,1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,") << "栋号“一”不是整数";
+    QTest::newRow("unit") << gbk("1,,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,") << "单元号“”不是整数";
+    QTest::newRow("terminal out of range") << gbk("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,1|256|")
+                                           << "门禁设备“256”不是 0 到 255 之间的门禁编号";
+    QTest::newRow("terminal not a number") << gbk("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,1||")
+                                           << "门禁设备“”不是 0 到 255 之间的门禁编号";
+    QTest::newRow("neither GBK nor UTF-8")
+        << QByteArray("1,1,3,_,\xFF\xFE,,,2026/2/3,,,_C,,") << "文字既不是 GBK 编码，也不是 UTF-8 编码";
+}
+
+void TestExchange::lineThatCannotBeReadStops()
+{
+    QFETCH(QByteArray, bad);
+    QFETCH(QString, reason);
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原来的丙"), QStringLiteral("C"), 1, 1)));
+    QByteArray file = ownerFile({QStringLiteral("1,1,1,_,甲,,否,2026/2/3,男,用户卡,_A,null.jpg,"),
+                                 QStringLiteral("1,1,2,_,乙,,否,2026/2/3,男,用户卡,_B,null.jpg,")});
+    file += bad + "\r\n" + StringToGbk(QStringLiteral("1,1,4,_,丁,,否,2026/2/3,男,用户卡,_D,null.jpg,\r\n"));
+    WriteFile(path("in.csv"), file);
+    TImportOptions options;
+    options.linesPerCommit = 1;
+    QList<int> committed;
+    options.committed = [&](int line) { committed << line; };
+    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    QCOMPARE(r.status, ExchangeStatus::Stopped);
+    QCOMPARE(r.stopLine, 4);
+    QVERIFY2(r.reason.startsWith(reason), qPrintable(r.reason));
+    QCOMPARE(r.message, QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n第 4 行：") + r.reason);
+    QCOMPARE(r.done, 2);
+    QCOMPARE(committed, (QList<int>{2, 3}));
+    // The lines before it stay, it changes nothing, and the lines after it are not read.
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("原来的丙"), QStringLiteral("甲"), QStringLiteral("乙")}));
+
+    ShowExchangeResult(r);
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Error);
+    QCOMPARE(f.dialogs.shown.first().buttons, MsgButtons::Abort);
+}
+
+void TestExchange::refusedLineIsLeftOutAlone()
+{
+    // The database refuses one owner: it is reported, its old row stays (its delete is undone with
+    // it), and every other line of the file is kept, done the same way as when nothing is refused.
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
+    QStringList lines;
+    for (int i = 0; i < 7; ++i)
+        lines << QStringLiteral("1,1,%1,_%2,业主%1,139,是,2026/2/3,女,用户卡,_%3,p%1.jpg,%1|")
+                     .arg(i)
+                     .arg(PadNumber(i, 10), i == 3 ? QStringLiteral("B") : QString::number(i));
+    WriteFile(path("in.csv"), ownerFile(lines));
+    QVERIFY(ImportOwners(path("in.csv")).ok());
+    const QVariantList expected = owners(); // the seven lines, the fourth in place of 原来的乙
+    QCOMPARE(expected.size(), 7);
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
+
+    QVERIFY(
+        dm->ExecuteSQL(QStringLiteral("create trigger refuse before insert on UserInfo when new.UserName = "
+                                      "'业主3' begin select raise(abort, 'refused'); end")));
+    TImportOptions options;
+    options.linesPerCommit = 4;
+    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(r.refused, 1);
+    QCOMPARE(r.done, 7);
+    QCOMPARE(f.dialogs.texts().size(), 1);
+    QVERIFY(f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
+    QVariantList kept = expected;
+    kept.removeAt(3);
+    QCOMPARE(owners().mid(1), kept);
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo where CardNo = 'B'")),
+             QVariantList{QStringLiteral("原来的乙")});
+}
+
+void TestExchange::missingAndUnreadableFiles()
+{
+    const TExchangeResult missing = ImportOwners(path("none.csv"));
+    QCOMPARE(missing.status, ExchangeStatus::Missing);
+    ShowExchangeResult(missing);
+    QCOMPARE(f.dialogs.texts(), QStringList{"数据文件不存在,操作终止"});
+    QCOMPARE(f.dialogs.shown.first().buttons, MsgButtons::Abort);
+
+    QDir().mkpath(path("folder.csv"));
+    const TExchangeResult folder = ImportOwners(path("folder.csv"));
+    QCOMPARE(folder.status, ExchangeStatus::FileError);
+    QVERIFY(folder.message.startsWith(QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n")));
+
+    const TExchangeResult unwritable = ExportOwners(path("no/such/folder.csv"), TExportFilter{});
+    QCOMPARE(unwritable.status, ExchangeStatus::FileError);
+    QVERIFY(unwritable.message.startsWith(QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n")));
+
+    // An empty file, and one of the header alone, hold no owner.
+    WriteFile(path("empty.csv"), QByteArray());
+    WriteFile(path("header.csv"), "header only");
+    QVERIFY(ImportOwners(path("empty.csv")).ok());
+    QVERIFY(ImportOwners(path("header.csv")).ok());
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
+}
+
+void TestExchange::statementsUseTheirIndexes()
+{
+    auto plan = [](const QString& sql) {
+        QStringList steps;
+        QSqlQuery q(dm->database());
+        q.prepare(QStringLiteral("explain query plan ") + sql);
+        const QStringList names = StatementParameters(sql);
+        for (const QString& name : names)
+            q.bindValue(QLatin1Char(':') + name, 1);
+        q.exec();
+        while (q.next())
+            steps << q.value(3).toString();
+        return steps.join(QLatin1Char(';'));
+    };
+    const QString replace = plan(Tdm::ImportDeleteStatement());
+    QVERIFY2(replace.contains(QStringLiteral("USING INDEX UserInfo_CardNo (CardNo=?)")), qPrintable(replace));
+    for (const TExportFilter& filter : {TExportFilter{}, TExportFilter{false, 3, 2}}) {
+        const QString read = plan(ExportStatement(filter));
+        QVERIFY2(read.contains(QStringLiteral("USING INDEX UserInfo_Place")), qPrintable(read));
+        QVERIFY2(!read.contains(QStringLiteral("TEMP B-TREE")), qPrintable(read)); // no sort of its own
+    }
+}
+
+QTEST_GUILESS_MAIN(TestExchange)
+#include "tst_exchange.moc"

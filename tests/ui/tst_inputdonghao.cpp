@@ -1,0 +1,123 @@
+#include "UiFixture.h"
+#include "ui/InputDongHao.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// One dialog for the whole run: "确定" keeps the texts and confirms, "取消" only clears the
+// confirmation, and closing it any other way changes nothing at all.
+class TestInputDongHao : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup() { FreeInputDongHao(); }
+    void okKeepsTheTextsForTheNextExport();
+    void cancelClearsOnlyTheConfirmation();
+    void closingOtherwiseChangesNothing_data();
+    void closingOtherwiseChangesNothing();
+
+private:
+    // Shows the dialog modally; act sees it with what the boxes hold when it opens.
+    static QString showAnd(const std::function<void(TFormInputDongHao*)>& act)
+    {
+        QString opened;
+        WhenModal<TFormInputDongHao>([&opened, act](TFormInputDongHao* w) {
+            opened = w->edtDongHao->text() + QLatin1Char('/') + w->edtDanYuan->text();
+            act(w);
+        });
+        InputDongHao()->exec();
+        return opened;
+    }
+};
+
+void TestInputDongHao::okKeepsTheTextsForTheNextExport()
+{
+    UiFixture f;
+    TFormInputDongHao* d = InputDongHao();
+    QCOMPARE(InputDongHao(), d); // one instance
+    QCOMPARE(d->windowTitle(), QStringLiteral("导出用户数据"));
+    QCOMPARE(d->lblHeading->text(), QStringLiteral("请输入目标单元号"));
+    QVERIFY(!d->Confirmed);
+
+    const QString first = showAnd([](TFormInputDongHao* w) {
+        QTest::keyClicks(w->edtDongHao, QStringLiteral("3"));
+        QTest::keyClick(w->edtDongHao, Qt::Key_Return); // on to the unit
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("2"));
+        w->btnOk->click();
+    });
+    QCOMPARE(first, QStringLiteral("/"));
+    QVERIFY(d->Confirmed);
+    QCOMPARE(d->BuildingText, QStringLiteral("3"));
+    QCOMPARE(d->UnitText, QStringLiteral("2"));
+
+    // The next export opens with 3 and 2; confirming empty boxes is the whole community.
+    const QString second = showAnd([](TFormInputDongHao* w) {
+        w->edtDongHao->clear();
+        w->edtDanYuan->clear();
+        w->btnOk->click();
+    });
+    QCOMPARE(second, QStringLiteral("3/2"));
+    QVERIFY(d->Confirmed);
+    QCOMPARE(d->BuildingText + d->UnitText, QString());
+}
+
+void TestInputDongHao::cancelClearsOnlyTheConfirmation()
+{
+    UiFixture f;
+    showAnd([](TFormInputDongHao* w) {
+        w->edtDongHao->setText(QStringLiteral("3"));
+        w->edtDanYuan->setText(QStringLiteral("2"));
+        w->btnOk->click();
+    });
+    const QString opened = showAnd([](TFormInputDongHao* w) {
+        w->edtDongHao->setText(QStringLiteral("8"));
+        w->btnCancel->click();
+    });
+    QCOMPARE(opened, QStringLiteral("3/2"));
+    TFormInputDongHao* d = InputDongHao();
+    QVERIFY(!d->Confirmed);
+    QCOMPARE(d->BuildingText + QLatin1Char('/') + d->UnitText, QStringLiteral("3/2"));
+    QCOMPARE(showAnd([](TFormInputDongHao* w) { w->btnCancel->click(); }), QStringLiteral("3/2"));
+}
+
+void TestInputDongHao::closingOtherwiseChangesNothing_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("confirmedBefore");
+    QTest::newRow("close box after 确定") << "close" << true;
+    QTest::newRow("close box after 取消") << "close" << false;
+    QTest::newRow("Escape after 确定") << "escape" << true;
+    QTest::newRow("Escape after 取消") << "escape" << false;
+}
+
+void TestInputDongHao::closingOtherwiseChangesNothing()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, confirmedBefore);
+    UiFixture f;
+    showAnd([](TFormInputDongHao* w) {
+        w->edtDongHao->setText(QStringLiteral("3"));
+        w->edtDanYuan->setText(QStringLiteral("2"));
+        w->btnOk->click();
+    });
+    if (!confirmedBefore)
+        showAnd([](TFormInputDongHao* w) { w->btnCancel->click(); });
+
+    showAnd([how](TFormInputDongHao* w) {
+        w->edtDongHao->setText(QStringLiteral("9"));
+        w->edtDanYuan->setText(QStringLiteral("9"));
+        if (how == QLatin1String("close"))
+            w->close();
+        else
+            QTest::keyClick(w->edtDanYuan, Qt::Key_Escape);
+    });
+    TFormInputDongHao* d = InputDongHao();
+    QVERIFY(!d->isVisible());
+    QCOMPARE(d->Confirmed, confirmedBefore);
+    QCOMPARE(d->BuildingText + QLatin1Char('/') + d->UnitText, QStringLiteral("3/2"));
+    // What was typed before closing is gone at the next showing.
+    QCOMPARE(showAnd([](TFormInputDongHao* w) { w->close(); }), QStringLiteral("3/2"));
+}
+
+QTEST_MAIN(TestInputDongHao)
+#include "tst_inputdonghao.moc"
