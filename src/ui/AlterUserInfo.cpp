@@ -301,7 +301,7 @@ TFormAlter::TFormAlter(QWidget* parent)
     OnClick(btnSelectAll, grid, &TTerminalGrid::TickAll);
     OnClick(btnSelectNone, grid, &TTerminalGrid::ClearAll);
     OnClick(chkProperty, this, &TFormAlter::chkPropertyClick);
-    OnSignal(tvBuild, &QTreeWidget::itemClicked, this, &TFormAlter::tvBuildClick);
+    OnSignal(tvBuild, &TBuildTree::nodeChosen, this, &TFormAlter::tvBuildClick);
 }
 
 TFormAlter::~TFormAlter() = default;
@@ -425,11 +425,10 @@ void TFormAlter::btnClearClick()
     ShowPlaceholder();
 }
 
-void TFormAlter::tvBuildClick()
+void TFormAlter::tvBuildClick(QTreeWidgetItem* node)
 {
     if (m_mode != Mode::Add)
         return;
-    QTreeWidgetItem* node = tvBuild->currentItem();
     if (node && node->childCount() > 0)
         return;
     if (!node || !node->parent()) {

@@ -14,6 +14,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
+class QTreeWidgetItem;
 class QToolButton;
 class TBuildTree;
 class TTerminalGrid;
@@ -107,7 +108,8 @@ private:
     void btnBuildInfoClick();
     void btnTerminalsClick();
     void chkPropertyClick(bool checked);
-    void tvBuildClick();
+    // A node chosen in the tree, by click or by key.
+    void tvBuildClick(QTreeWidgetItem* node);
     void tmrHintTimer();
 
     // Saves the owner from the boxes (and, with write, fills the card record and issues the

@@ -77,8 +77,13 @@ void TFormInputDongHao::btnOkClick()
 
 void TFormInputDongHao::btnCancelClick()
 {
-    Confirmed = false;
     reject();
+}
+
+void TFormInputDongHao::reject()
+{
+    Confirmed = false;
+    TDialog::reject();
 }
 
 TFormInputDongHao* InputDongHao()

@@ -3,6 +3,7 @@
 #include "Actions.h"
 #include "AlterUserInfo.h"
 #include "BuildInfo.h"
+#include "InputDongHao.h"
 #include "ListScreen.h"
 #include "Photo.h"
 #include "SearchCondition.h"
@@ -19,9 +20,11 @@
 #include "store/Dialogs.h"
 #include "store/ListModel.h"
 #include "store/OperationError.h"
+#include "store/OwnerExchange.h"
 #include "store/SaveLoad.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
@@ -51,6 +54,24 @@ const QList<TListColumn> Columns = {
 };
 
 const QString Unknown = QStringLiteral("...");
+
+// While an export or import runs, no answer of the card issuer is taken over: registering a card
+// would write to the owners in the middle of the run. The answer waits for the timer's next tick.
+class PauseAnswers {
+public:
+    explicit PauseAnswers(QTimer* timer) : m_timer(timer), m_wasActive(timer->isActive()) { m_timer->stop(); }
+    ~PauseAnswers()
+    {
+        if (m_wasActive)
+            m_timer->start();
+    }
+    PauseAnswers(const PauseAnswers&) = delete;
+    PauseAnswers& operator=(const PauseAnswers&) = delete;
+
+private:
+    QTimer* m_timer;
+    bool m_wasActive;
+};
 
 // "any name containing the text": the text's own % and _ are characters, not wildcards.
 QString containing(const QString& text)
@@ -249,7 +270,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     OnClick(btnExport, this, &TFormWriteUserCard::btnExportClick);
     OnClick(btnImport, this, &TFormWriteUserCard::btnImportClick);
     OnClick(chkProperty, this, &TFormWriteUserCard::chkPropertyApply);
-    OnSignal(tvBuild, &QTreeWidget::itemClicked, this, &TFormWriteUserCard::tvBuildClick);
+    OnSignal(tvBuild, &TBuildTree::nodeChosen, this, &TFormWriteUserCard::tvBuildClick);
     OnSignal(grdOwners, &TListGrid::rowChosen, this, &TFormWriteUserCard::gridRowChosen);
     OnSignal(grdOwners, &TListGrid::loaded, this, [this](int n) { lblCount->setText(QString::number(n)); });
 }
@@ -335,9 +356,8 @@ void TFormWriteUserCard::ShowNoOwner()
     LoadPhoto(FindFileNoCase(AppPath + QStringLiteral("pic"), QStringLiteral("NULL.jpg")), imgPhoto);
 }
 
-void TFormWriteUserCard::tvBuildClick()
+void TFormWriteUserCard::tvBuildClick(QTreeWidgetItem* node)
 {
-    QTreeWidgetItem* node = tvBuild->currentItem();
     try {
         if (TBuildTree::IsUnit(node)) {
             const std::optional<int> building = ParseInt32(TBuildTree::BuildingText(node));
@@ -529,6 +549,54 @@ void TFormWriteUserCard::btnAddOwnerClick()
     LoadList();
 }
 
-void TFormWriteUserCard::btnExportClick() {}
+void TFormWriteUserCard::ShowProgress(const QString& text, int done, int total)
+{
+    lblProgress->setText(text);
+    pbProgress->setRange(0, std::max(total, 1));
+    pbProgress->setValue(std::min(done, std::max(total, 1)));
+    pnlProgress->show();
+    // Repaints and timers go on; the operator's input waits until the run is over.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
-void TFormWriteUserCard::btnImportClick() {}
+void TFormWriteUserCard::btnExportClick()
+{
+    TFormInputDongHao* place = InputDongHao();
+    place->exec();
+    if (!place->Confirmed)
+        return;
+    const std::optional<TExportFilter> filter = ChooseExport(place->BuildingText, place->UnitText);
+    if (!filter)
+        return;
+    const QString fileName = AskExportFileName();
+    if (!fileName.isEmpty()) {
+        const QString text = QStringLiteral("正在导出...");
+        ShowProgress(text, 0, 1);
+        PauseAnswers pause(tmrAnswer);
+        const TExchangeResult result =
+            ExportOwners(fileName, *filter, [&](int done, int total) { ShowProgress(text, done, total); });
+        pnlProgress->hide();
+        if (!result.ok()) {
+            ShowExchangeResult(result);
+            return;
+        }
+    }
+    ShowMessage(QString::fromUtf8(ExchangeDoneText));
+}
+
+void TFormWriteUserCard::btnImportClick()
+{
+    const QString fileName = AskImportFileName();
+    if (fileName.isEmpty())
+        return;
+    const QString text = QStringLiteral("正在复制...");
+    ShowProgress(text, 0, 100);
+    TExchangeResult result;
+    {
+        PauseAnswers pause(tmrAnswer);
+        result = ImportOwners(fileName, [&](int done, int total) { ShowProgress(text, done, total); });
+    }
+    ShowExchangeResult(result);
+    pnlProgress->hide();
+    LoadList();
+}

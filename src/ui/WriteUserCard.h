@@ -14,6 +14,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class QTreeWidgetItem;
 class TBuildTree;
 class TListGrid;
 class TListModel;
@@ -85,7 +86,10 @@ private:
     void btnAddOwnerClick();
     void btnExportClick();
     void btnImportClick();
-    void tvBuildClick();
+    // The progress panel with its text and bar, repainted.
+    void ShowProgress(const QString& text, int done, int total);
+    // A node chosen in the tree, by click or by key.
+    void tvBuildClick(QTreeWidgetItem* node);
     void gridRowChosen();
     void chkPropertyApply();
     // The owner of the grid's current row, loaded and shown.

@@ -427,10 +427,10 @@ void TestAlterUserInfo::treeAndPropertyCard()
     QTreeWidgetItem* unit = tree.Root()->child(0)->child(0);
     QCOMPARE(unit->text(0), QStringLiteral("3 - [东区]"));
     tree.setCurrentItem(unit);
-    Q_EMIT tree.itemClicked(unit, 0);
+    Q_EMIT tree.nodeChosen(unit);
     QCOMPARE(e.w->edtDongHao->text() + QLatin1Char('/') + e.w->edtDanYuan->text(), QStringLiteral("5/3"));
     tree.setCurrentItem(tree.Root());
-    Q_EMIT tree.itemClicked(tree.Root(), 0); // a node with children: nothing
+    Q_EMIT tree.nodeChosen(tree.Root()); // a node with children: nothing
     QVERIFY(e.a.f.dialogs.shown.isEmpty());
 
     // 物业卡 ticks every terminal and ends the expiry; cleared, it clears them.
@@ -458,7 +458,7 @@ void TestAlterUserInfo::treeAndPropertyCard()
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from BuildInfo")));
     tree.Fill();
     tree.setCurrentItem(tree.Root());
-    Q_EMIT tree.itemClicked(tree.Root(), 0);
+    Q_EMIT tree.nodeChosen(tree.Root());
     QCOMPARE(e.a.f.dialogs.texts(), QStringList{"请输入小区资料"});
 
     // In modify mode the tree fills nothing.
@@ -468,7 +468,7 @@ void TestAlterUserInfo::treeAndPropertyCard()
     e.open(TFormAlter::Mode::Modify, idx);
     QTreeWidgetItem* node = e.w->tvBuild->Root()->child(0)->child(0);
     e.w->tvBuild->setCurrentItem(node);
-    Q_EMIT e.w->tvBuild->itemClicked(node, 0);
+    Q_EMIT e.w->tvBuild->nodeChosen(node);
     QCOMPARE(e.w->edtDongHao->text(), QStringLiteral("8"));
 }
 

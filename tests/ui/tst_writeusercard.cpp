@@ -1,8 +1,11 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
+#include "cards/Gbk.h"
 #include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
+#include "support/Files.h"
 #include "support/OwnerRecords.h"
+#include "ui/InputDongHao.h"
 #include "ui/ListScreen.h"
 #include "ui/SearchCondition.h"
 #include "ui/TerminalSel.h"
@@ -110,6 +113,7 @@ private Q_SLOTS:
     void cardErrors();
     void searches();
     void treeAndPropertyCard();
+    void exportAndImport();
     void closingSendsStop();
 };
 
@@ -149,7 +153,7 @@ void TestWriteUserCard::writeRegistersTheCard()
     // Filtered to unit 2 of building 1, then the card written for the owner there.
     QTreeWidgetItem* unit = t.w->tvBuild->Root()->child(0)->child(0);
     t.w->tvBuild->setCurrentItem(unit);
-    Q_EMIT t.w->tvBuild->itemClicked(unit, 0);
+    Q_EMIT t.w->tvBuild->nodeChosen(unit);
     QCOMPARE(t.listed(), QStringList{"mine"});
     t.choose(0);
     t.w->chkUseExpiry->setChecked(true);
@@ -306,10 +310,10 @@ void TestWriteUserCard::treeAndPropertyCard()
     TBuildTree& tree = *t.w->tvBuild;
     QTreeWidgetItem* unit = tree.Root()->child(1)->child(0);
     tree.setCurrentItem(unit);
-    Q_EMIT tree.itemClicked(unit, 0);
+    Q_EMIT tree.nodeChosen(unit);
     QCOMPARE(t.listed(), QStringList{"a"});
     tree.setCurrentItem(tree.Root());
-    Q_EMIT tree.itemClicked(tree.Root(), 0);
+    Q_EMIT tree.nodeChosen(tree.Root());
     QCOMPARE(t.listed().size(), 2);
 
     t.w->chkUseExpiry->setChecked(true);
@@ -322,8 +326,56 @@ void TestWriteUserCard::treeAndPropertyCard()
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from BuildInfo")));
     tree.Fill();
     tree.setCurrentItem(tree.Root());
-    Q_EMIT tree.itemClicked(tree.Root(), 0);
+    Q_EMIT tree.nodeChosen(tree.Root());
     QCOMPARE(t.a.f.dialogs.texts(), QStringList{"请输入小区资料"});
+}
+
+void TestWriteUserCard::exportAndImport()
+{
+    Window t;
+    QVERIFY(t.start());
+    addOwner(QStringLiteral("一号"), QStringLiteral("C1"), QString(), QString(), 3, 2);
+    addOwner(QStringLiteral("二号"), QStringLiteral("C2"), QString(), QStringLiteral("挂失"), 3, 2);
+    addOwner(QStringLiteral("别处"), QStringLiteral("C3"), QString(), QString(), 1, 1);
+    t.open();
+
+    // The owners of unit 2 of building 3, the lost one too, to a file.
+    const QString file = t.a.f.dir.filePath(QStringLiteral("对帐.csv"));
+    WhenModal<TFormInputDongHao>([](TFormInputDongHao* d) {
+        d->edtDongHao->setText(QStringLiteral("3"));
+        d->edtDanYuan->setText(QStringLiteral("2"));
+        d->btnOk->click();
+    });
+    t.a.f.dialogs.fileNames = {file};
+    t.w->btnExport->click();
+    QCOMPARE(t.a.f.dialogs.texts(), QStringList{"操作完成"});
+    QVERIFY(!t.w->pnlProgress->isVisible());
+    const QStringList lines = GbkToString(ReadFile(file)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines.at(1).contains(QStringLiteral("一号")));
+    QVERIFY(lines.at(2).contains(QStringLiteral("二号")));
+
+    // A name edited in the file, then the file read back: the list shows it at once.
+    WriteFile(
+        file,
+        StringToGbk(
+            lines.join(QStringLiteral("\r\n")).replace(QStringLiteral("一号"), QStringLiteral("壹号"))));
+    t.a.f.dialogs.clear();
+    t.a.f.dialogs.fileNames = {file};
+    t.a.f.dialogs.answers = {MsgAnswer::Yes};
+    t.w->btnImport->click();
+    QCOMPARE(t.a.f.dialogs.texts(), (QStringList{"导入数据吗?", "操作完成"}));
+    QVERIFY(!t.w->pnlProgress->isVisible());
+    QVERIFY(t.listed().contains(QStringLiteral("壹号")));
+    QVERIFY(!t.listed().contains(QStringLiteral("一号")));
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo")), QVariantList{3});
+    QVERIFY(t.w->tmrAnswer->isActive()); // taking answers again
+
+    // A closed dialog exports nothing, even after an earlier 确定.
+    t.a.f.dialogs.clear();
+    WhenModal<TFormInputDongHao>([](TFormInputDongHao* d) { d->close(); });
+    t.w->btnExport->click();
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
 }
 
 void TestWriteUserCard::closingSendsStop()

@@ -249,7 +249,7 @@ int main(int argc, char* argv[])
             editor.show();
             QTreeWidgetItem* unit = editor.tvBuild->Root()->child(0)->child(1);
             editor.tvBuild->setCurrentItem(unit);
-            emit editor.tvBuild->itemClicked(unit, 0);
+            emit editor.tvBuild->nodeChosen(unit);
             editor.edtFangHao->setText(QStringLiteral("0302"));
             editor.edtUserName->setText(QStringLiteral("王小明"));
             editor.edtPhone->setText(QStringLiteral("13912345678"));
