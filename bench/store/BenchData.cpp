@@ -2,6 +2,7 @@
 
 #include "store/AppPath.h"
 #include "store/DM.h"
+#include "store/DataSet.h"
 
 #include "cards/Digits.h"
 
@@ -162,6 +163,21 @@ Figure time(int n, const std::function<void(int)>& op, const std::function<void(
     }
     std::sort(us.begin(), us.end());
     return {us[us.size() / 2], us[std::min(us.size() - 1, us.size() * 95 / 100)], us.back()};
+}
+
+void printPlans(const std::map<QString, SqlParams>& statements)
+{
+    out() << Qt::endl << "statements (one of each kind) and their query plans:" << Qt::endl;
+    for (const auto& [sql, params] : statements) {
+        out() << sql << Qt::endl;
+        QSqlQuery q(dm->database());
+        if (!ExecBound(q, QStringLiteral("explain query plan ") + sql, params)) {
+            out() << "    (no plan)" << Qt::endl;
+            continue;
+        }
+        while (q.next())
+            out() << "    " << q.value(3).toString() << Qt::endl;
+    }
 }
 
 } // namespace bench

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "store/SqlText.h"
+
 #include <QString>
 #include <QTextStream>
 #include <functional>
+#include <map>
 #include <random>
 
 // What the store benchmarks share: the database of a large community (100,000 owners in 200
@@ -49,5 +52,8 @@ void report(const QString& name, int n, const Figure& f);
 // Runs op n times and gives its times in microseconds; before, when given, runs untimed ahead of
 // each run.
 Figure time(int n, const std::function<void(int)>& op, const std::function<void(int)>& before = {});
+
+// The statements, one of each, with the query plans the engine makes for them.
+void printPlans(const std::map<QString, SqlParams>& statements);
 
 } // namespace bench

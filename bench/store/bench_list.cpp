@@ -82,21 +82,6 @@ double residentMB()
     return -1;
 }
 
-void printPlans(const std::map<QString, SqlParams>& statements)
-{
-    out() << Qt::endl << "statements (one of each kind) and their query plans:" << Qt::endl;
-    for (const auto& [sql, params] : statements) {
-        out() << sql << Qt::endl;
-        QSqlQuery q(dm->database());
-        if (!ExecBound(q, QStringLiteral("explain query plan ") + sql, params)) {
-            out() << "    (no plan)" << Qt::endl;
-            continue;
-        }
-        while (q.next())
-            out() << "    " << q.value(3).toString() << Qt::endl;
-    }
-}
-
 // Scrolls a real grid from the first row to the last, a screenful at a time, and prints the
 // memory it took.
 int scrollGrid()

@@ -91,21 +91,6 @@ double sinceUs(const QElapsedTimer& t)
     return double(t.nsecsElapsed()) / 1000.0;
 }
 
-void printPlans(const std::map<QString, SqlParams>& statements)
-{
-    out() << Qt::endl << "statements of the list (one of each kind) and their query plans:" << Qt::endl;
-    for (const auto& [sql, params] : statements) {
-        out() << sql << Qt::endl;
-        QSqlQuery q(dm->database());
-        if (!ExecBound(q, QStringLiteral("explain query plan ") + sql, params)) {
-            out() << "    (no plan)" << Qt::endl;
-            continue;
-        }
-        while (q.next())
-            out() << "    " << q.value(3).toString() << Qt::endl;
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)

@@ -8,7 +8,6 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPointer>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -57,12 +56,7 @@ void TFormInputDongHao::FormShow()
 {
     edtDongHao->setText(BuildingText);
     edtDanYuan->setText(UnitText);
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(this);
     edtDongHao->setFocus();
     edtDongHao->selectAll();
 }

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QRadioButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace {
@@ -108,12 +107,7 @@ QString TFormSearchCondition::ChosenText() const
 void TFormSearchCondition::FormShow()
 {
     Confirmed = false;
-    adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    CentreOnScreen(this);
     QLineEdit* box = FirstChosen() ? edt1 : edt2;
     box->setFocus();
     box->selectAll();

@@ -3,8 +3,10 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QScreen>
 
 namespace {
 
@@ -134,4 +136,14 @@ QLabel* MakeHeading(const QString& text, QWidget* parent)
     heading->setFont(f);
     heading->setStyleSheet(QStringLiteral("color: #1f4e8c;"));
     return heading;
+}
+
+void CentreOnScreen(QWidget* dialog)
+{
+    dialog->adjustSize();
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = dialog->geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        dialog->move(frame.topLeft());
+    }
 }

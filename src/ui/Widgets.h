@@ -31,3 +31,5 @@ TValueLabel* MakeValueLabel(const QString& text, QWidget* parent = nullptr);
 TValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
 // A heading line of a window.
 QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);
+// Sizes a dialog to its contents and puts it in the middle of the primary screen.
+void CentreOnScreen(QWidget* dialog);

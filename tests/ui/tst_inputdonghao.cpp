@@ -39,13 +39,17 @@ void TestInputDongHao::okKeepsTheTextsForTheNextExport()
     QCOMPARE(d->lblHeading->text(), QStringLiteral("请输入目标单元号"));
     QVERIFY(!d->Confirmed);
 
-    const QString first = showAnd([](TFormInputDongHao* w) {
+    bool enterMovedOn = false;
+    const QString first = showAnd([&enterMovedOn](TFormInputDongHao* w) {
+        (void)QTest::qWaitForWindowActive(w);
         QTest::keyClicks(w->edtDongHao, QStringLiteral("3"));
         QTest::keyClick(w->edtDongHao, Qt::Key_Return); // on to the unit
-        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("2"));
+        enterMovedOn = QApplication::focusWidget() == w->edtDanYuan;
+        QTest::keyClicks(w->edtDanYuan, QStringLiteral("2"));
         w->btnOk->click();
     });
     QCOMPARE(first, QStringLiteral("/"));
+    QVERIFY(enterMovedOn);
     QVERIFY(d->Confirmed);
     QCOMPARE(d->BuildingText, QStringLiteral("3"));
     QCOMPARE(d->UnitText, QStringLiteral("2"));
