@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program and the tests need,
-# only those that are missing. Runs as root or through sudo.
+# Installs the Debian packages the build, the program, the tests and the Debian package need,
+# only those that are missing; packages named as arguments too (scripts/package.sh adds lintian).
+# Runs as root or through sudo.
 set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
   libhidapi-dev libudev-dev libjpeg62-turbo-dev libsqlite3-dev sqlite3
-  xvfb xauth fonts-wqy-microhei clang-format
+  xvfb xauth fonts-wqy-microhei clang-format dpkg-dev
+  "$@"
 )
 
 missing=()

@@ -72,13 +72,21 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] 命令 [�
       被替换的数据库另存一份在 dbBak 中。恢复前请先关闭 IC卡脱机系统。
   check
       检查数据库文件的完整性和版本。
+  where
+      在标准输出上显示程序目录和数据库文件（两行）。
 
 选项：
   --folder 目录                  程序目录（数据库 QDR_DB.GRes 所在的目录），
-                                 默认是本程序所在的目录
+                                 这个目录必须已经存在
   --building 栋号 --unit 单元号  export：只导出这一栋的这一个单元
   --force                        允许覆盖已经存在的文件（export、backup）
+  --version                      显示版本
   --help                         显示本说明
+
+程序目录与 IC卡脱机系统（iccard）的相同，按这个顺序：--folder 给出的目录；
+环境变量 ICCARD_FOLDER 给出的目录；本程序所在的目录，如果其中有 SystemInfo.dat；
+否则当前用户的数据目录 %1。目录中缺少 SystemInfo.dat 或 null.jpg 时放入
+安装的文件，已有的文件不会被替换。
 
 消息写到标准错误输出；标准错误是终端时显示进度。本程序从不提问。
 退出码：0 完成；1 操作停止或失败（原因和行号见消息）；2 命令或参数错误；
@@ -217,12 +225,18 @@ int main(int argc, char* argv[])
     const QCommandLineOption unitOption(QStringLiteral("unit"), QString(), QStringLiteral("n"));
     const QCommandLineOption forceOption(QStringLiteral("force"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("help"), QStringLiteral("h")});
-    parser.addOptions({folderOption, buildingOption, unitOption, forceOption, helpOption});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    parser.addOptions({folderOption, buildingOption, unitOption, forceOption, helpOption, versionOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
-        std::fputs(HelpText, stdout);
-        std::fputc('\n', stdout);
+        const QByteArray help =
+            QString::fromUtf8(HelpText).arg(QDir::toNativeSeparators(UserDataFolder())).toUtf8() + '\n';
+        std::fwrite(help.constData(), 1, size_t(help.size()), stdout);
+        return Done;
+    }
+    if (parser.isSet(versionOption)) {
+        std::printf("iccard-data %s\n", ICCARD_VERSION);
         return Done;
     }
     const QStringList args = parser.positionalArguments();
@@ -231,21 +245,42 @@ int main(int argc, char* argv[])
     const QString command = args.first();
     const QStringList rest = args.mid(1);
 
-    const QString folder =
-        parser.isSet(folderOption) ? parser.value(folderOption) : QCoreApplication::applicationDirPath();
-    if (!QFileInfo(folder).isDir())
-        return usage(QStringLiteral("程序目录不存在：%1").arg(QDir::toNativeSeparators(folder)));
-    SetAppPath(folder);
+    // The same folder as the program's. A folder someone named must be there already: a mistyped
+    // name makes no new folder. The user's data folder is made as the program makes it.
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    const TFolderChoice folder = ChooseProgramFolder(executableFolder, parser.value(folderOption),
+                                                     qEnvironmentVariable(FolderVariable), UserDataFolder());
+    if (folder.source != FolderSource::UserData && !QFileInfo(folder.folder).isDir())
+        return usage(QStringLiteral("程序目录不存在：%1").arg(QDir::toNativeSeparators(folder.folder)));
+    const TFolderPreparation prepared =
+        PrepareProgramFolder(folder.folder, ShippedFilesFolder(executableFolder));
+    if (!prepared.ok) {
+        say(prepared.reason);
+        return Stopped;
+    }
+    SetAppPath(folder.folder);
     if ((parser.isSet(buildingOption) || parser.isSet(unitOption)) && command != QLatin1String("export"))
         return usage(QStringLiteral("--building 和 --unit 只用于 export。"));
     if (parser.isSet(forceOption) && command != QLatin1String("export") && command != QLatin1String("backup"))
         return usage(QStringLiteral("--force 只用于 export 和 backup。"));
 
     auto arguments = [&](int least, int most) { return rest.size() >= least && rest.size() <= most; };
+    if (command == QLatin1String("where")) {
+        if (!arguments(0, 0))
+            return usage(QStringLiteral("where 不带参数。"));
+        const QByteArray lines = (QDir::toNativeSeparators(folder.folder) + QLatin1Char('\n') +
+                                  QDir::toNativeSeparators(Tdm::DatabasePath()) + QLatin1Char('\n'))
+                                     .toUtf8();
+        std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+        return Done;
+    }
     if (command == QLatin1String("check")) {
         if (!arguments(0, 0))
             return usage(QStringLiteral("check 不带参数。"));
-        return check();
+        const int rc = check();
+        say(QStringLiteral("程序目录：%1（%2）")
+                .arg(QDir::toNativeSeparators(folder.folder), FolderSourceText(folder.source)));
+        return rc;
     }
 
     ConsoleDialogs console;

@@ -2,17 +2,21 @@
 #include "link/ProgramState.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
+#include "store/Dialogs.h"
 #include "ui/InputDongHao.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QScreen>
 #include <QTranslator>
+#include <cstdio>
 
 namespace {
 
@@ -39,23 +43,102 @@ void useChineseLookAndFeel(QApplication& app, QTranslator& translator)
     }
 }
 
+const char* const HelpText = R"(用法：iccard [--folder 目录]
+
+IC卡脱机系统：小区门禁的发卡程序（设备卡、业主卡、黑名单卡）和小区、门禁、业主资料。
+
+选项：
+  --folder 目录   程序目录：SystemInfo.dat、数据库 QDR_DB.GRes、照片目录 pic 和
+                  备份目录 dbBak 所在的目录；还没有时建立它
+  -v, --version   显示版本
+  -h, --help      显示本说明
+
+程序目录，按这个顺序：
+  1. --folder 给出的目录；
+  2. 环境变量 ICCARD_FOLDER 给出的目录；
+  3. 程序所在的目录，如果其中有 SystemInfo.dat（把程序和资料放在一起的拷贝）；
+  4. 当前用户的数据目录 %1。
+第一次使用时建立程序目录，并放入 SystemInfo.dat 和 null.jpg；已有的文件不会被替换。
+数据库维护窗口显示正在使用的目录和数据库。
+
+环境变量：
+  ICCARD_FOLDER      程序目录（同 --folder）
+  ICCARD_SIMULATOR   模拟发卡器 iccard-sim 的套接字，代替真实的发卡器
+
+命令行工具 iccard-data 用同一个程序目录导出、导入业主资料，备份、恢复和检查数据库。)";
+
+void print(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+void complain(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // --help and --version are answered before any window exists, so that they work without a
+    // desktop (from a terminal or a script).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    QCommandLineParser parser;
+    const QCommandLineOption folderOption(QStringLiteral("folder"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("help"), QStringLiteral("h")});
+    const QCommandLineOption versionOption(QStringList{QStringLiteral("version"), QStringLiteral("v")});
+    parser.addOptions({folderOption, helpOption, versionOption});
+    // Qt's own options (-style, -reverse, ...) are single words, not letters of -h and -v.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.parse(arguments); // errors are reported below, once Qt has taken its own options
+    if (parser.isSet(helpOption)) {
+        print(QString::fromUtf8(HelpText).arg(QDir::toNativeSeparators(UserDataFolder())));
+        return 0;
+    }
+    if (parser.isSet(versionOption)) {
+        print(QStringLiteral("iccard (IC卡脱机系统) %1").arg(QStringLiteral(ICCARD_VERSION)));
+        return 0;
+    }
+
     QApplication app(argc, argv);
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        complain(
+            parser.errorText().isEmpty()
+                ? QStringLiteral("不认识的参数：%1").arg(parser.positionalArguments().join(QLatin1Char(' ')))
+                : parser.errorText());
+        complain(QStringLiteral("iccard --help 列出全部选项。"));
+        return 2;
+    }
     QApplication::setApplicationName(QStringLiteral("iccard"));
     // No display name: Qt would append it to every window title, and each window's title is its
     // own ("系统登录", "设置终端参数", ...). Message boxes carry the program's title themselves.
     QApplication::setApplicationVersion(QStringLiteral(ICCARD_VERSION));
+    // The desktop matches the windows with the menu entry (and its icon) by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("iccard"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("iccard")));
     QTranslator translator;
     useChineseLookAndFeel(app, translator);
 
     ResetProgramState();
-    SetAppPath(QCoreApplication::applicationDirPath());
-    QDir::setCurrent(AppPath);
     WidgetDialogs dialogs;
     setDialogs(&dialogs);
+    const QString executableFolder = QCoreApplication::applicationDirPath();
+    const TFolderChoice folder = ChooseProgramFolder(executableFolder, parser.value(folderOption),
+                                                     qEnvironmentVariable(FolderVariable), UserDataFolder());
+    const TFolderPreparation prepared =
+        PrepareProgramFolder(folder.folder, ShippedFilesFolder(executableFolder));
+    if (!prepared.ok) {
+        ShowError(prepared.reason);
+        setDialogs(nullptr);
+        return 1;
+    }
+    SetAppPath(folder.folder);
+    QDir::setCurrent(AppPath);
 
     int rc = 1;
     {

@@ -3,11 +3,15 @@
 #include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
+#include "store/AppPath.h"
 #include "store/Clock.h"
+#include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/Dialogs.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -54,6 +58,18 @@ TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : TDialog(parent)
             QStringLiteral("备份的文件：备份当前数的据库文件，用db_yymmdd_xxxxxx.bak命名。"), pageBackup));
         v->addWidget(textLine(QStringLiteral("其中“yymmdd”表示年月日，“xxxxxx”是标识码"), pageBackup));
         v->addStretch();
+        // Which folder and database this run uses: with a folder per user or one named on the
+        // command line, it is not always the executable's.
+        lblFolder = MakeValueLabel(QString(), pageBackup);
+        lblDatabase = MakeValueLabel(QString(), pageBackup);
+        auto* where = new QFormLayout;
+        for (QLabel* value : {lblFolder, lblDatabase}) {
+            value->setWordWrap(true);
+            value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        }
+        where->addRow(CaptionFor(lblFolder, QStringLiteral("程序目录："), pageBackup), lblFolder);
+        where->addRow(CaptionFor(lblDatabase, QStringLiteral("数据库："), pageBackup), lblDatabase);
+        v->addLayout(where);
         auto* buttons = new QHBoxLayout;
         buttons->addStretch();
         buttons->addWidget(btn4);
@@ -137,6 +153,8 @@ void TfrmFixDataBase::FormShow()
     btnInit->setEnabled(OperatorLevel > 0);
     btn4->setEnabled(true);
     pages->setTabVisible(pages->indexOf(pageBrand), OperatorLevel == 2);
+    lblFolder->setText(QDir::toNativeSeparators(QDir::cleanPath(AppPath)));
+    lblDatabase->setText(QDir::toNativeSeparators(Tdm::DatabasePath()));
     NewConfirmCode();
 }
 

@@ -20,6 +20,8 @@ public:
     QWidget* pageBrand;
     QPushButton* btn4;
     QPushButton* btnRecover;
+    QLabel* lblFolder;   // the program folder in use
+    QLabel* lblDatabase; // the database file in use
     QPushButton* btnInit;
     QLabel* pnlConfirm;
     QLineEdit* edtConfirm;

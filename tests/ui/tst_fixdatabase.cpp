@@ -57,6 +57,9 @@ void TestFixDataBase::pagesByLevel()
         QVERIFY(w.btn4->isEnabled());
         QCOMPARE(w.pages->isTabVisible(2), level == 2);
         QCOMPARE(w.pages->currentIndex(), 0);
+        // The folder and the database this run uses, whoever opens the window.
+        QCOMPARE(w.lblFolder->text(), QDir::toNativeSeparators(QDir::cleanPath(AppPath)));
+        QCOMPARE(w.lblDatabase->text(), QDir::toNativeSeparators(AppPath + QStringLiteral("QDR_DB.GRes")));
     }
 }
 
