@@ -327,6 +327,8 @@ struct FileText {
 FileText decodeFile(const char* bytes, qsizetype size)
 {
     FileText out;
+    if (size <= 0)
+        return out; // an empty file has no bytes to look at (and may come without a buffer)
     static const char bom[] = "\xEF\xBB\xBF";
     const bool withBom = size >= 3 && std::memcmp(bytes, bom, 3) == 0;
     const char* firstEnd = static_cast<const char*>(std::memchr(bytes, '\n', size_t(size)));
