@@ -70,6 +70,13 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
               "cannot set up the database");
     first = ReadAll(Tdm::DatabasePath());
     Check(!first.isEmpty(), "cannot set up the database");
+    // The program folder goes when the run ends (before the application object).
+    std::atexit([] {
+        delete dm;
+        dm = nullptr;
+        delete shown;
+        delete folder;
+    });
     return 0;
 }
 

@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     if (!folder->isValid())
         return 1;
     SetAppPath(folder->path());
+    std::atexit([] { delete folder; }); // the program folder goes when the run ends
     return 0;
 }
 
