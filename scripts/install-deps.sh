@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
   libhidapi-dev libudev-dev libjpeg62-turbo-dev libsqlite3-dev sqlite3
   xvfb xauth fonts-wqy-microhei clang-format dpkg-dev
+  clang libclang-rt-14-dev
   "$@"
 )
 

@@ -327,6 +327,8 @@ struct FileText {
 FileText decodeFile(const char* bytes, qsizetype size)
 {
     FileText out;
+    if (size <= 0)
+        return out; // an empty file has no bytes to look at (and may come without a buffer)
     static const char bom[] = "\xEF\xBB\xBF";
     const bool withBom = size >= 3 && std::memcmp(bytes, bom, 3) == 0;
     const char* firstEnd = static_cast<const char*>(std::memchr(bytes, '\n', size_t(size)));
@@ -361,6 +363,50 @@ FileText decodeFile(const char* bytes, qsizetype size)
 }
 
 } // namespace
+
+// ---- Reading -------------------------------------------------------------------------------------
+
+TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size)
+{
+    FileText decoded = decodeFile(bytes, size);
+    m_text = std::move(decoded.body);
+    m_badLine = decoded.badLine;
+    m_utf8 = decoded.utf8;
+    if (size > 0) {
+        const qsizetype newlines = std::count(bytes, bytes + size, '\n');
+        m_total = std::max(int(newlines) + (bytes[size - 1] == '\n' ? 0 : 1) - 1, 0);
+    }
+}
+
+bool TOwnerFileReader::Next(TOwnerLine& line, TuserInfoRec& rec)
+{
+    const QString& t = m_text;
+    if (m_pos >= t.size())
+        return false;
+    qsizetype end = t.indexOf(u'\n', m_pos);
+    const qsizetype next = end < 0 ? t.size() : end + 1;
+    if (end < 0)
+        end = t.size();
+    QStringView text(t.constData() + m_pos, end - m_pos);
+    if (text.endsWith(u'\r'))
+        text.chop(1);
+    m_pos = next;
+    line.number = ++m_lineNo;
+    line.reason.clear();
+    const auto fields = splitFields(text);
+    if (fields[0].isEmpty()) {
+        line.kind = OwnerLineKind::Skipped;
+        return true;
+    }
+    rec = TuserInfoRec{};
+    if (std::optional<QString> reason = readLine(fields, rec)) {
+        line.kind = OwnerLineKind::Unreadable;
+        line.reason = std::move(*reason);
+    } else {
+        line.kind = OwnerLineKind::Owner;
+    }
+    return true;
+}
 
 // ---- Choices --------------------------------------------------------------------------------------
 
@@ -503,12 +549,8 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
             return fileError(r, QStringLiteral("不能读取文件 %1（%2）").arg(fileName, file.errorString()));
         bytes = read.constData();
     }
-    const FileText decoded = decodeFile(bytes, size);
-    if (size > 0) {
-        const qsizetype newlines = std::count(bytes, bytes + size, '\n');
-        r.total = int(newlines) + (bytes[size - 1] == '\n' ? 0 : 1) - 1;
-        r.total = std::max(r.total, 0);
-    }
+    TOwnerFileReader reader(bytes, size);
+    r.total = reader.Total();
 
     try {
         TImportBatch batch(*dm);
@@ -528,51 +570,41 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
             return result;
         };
         Pacer pacer(options.progress, r.total);
-        const QString& t = decoded.body;
-        qsizetype pos = 0;
-        int lineNo = 1; // the header
-        while (pos < t.size()) {
-            qsizetype end = t.indexOf(u'\n', pos);
-            const qsizetype next = end < 0 ? t.size() : end + 1;
-            if (end < 0)
-                end = t.size();
-            QStringView line(t.constData() + pos, end - pos);
-            if (line.endsWith(u'\r'))
-                line.chop(1);
-            pos = next;
-            ++lineNo;
-            const auto fields = splitFields(line);
-            if (fields[0].isEmpty()) {
+        TOwnerLine line;
+        TuserInfoRec rec;
+        while (reader.Next(line, rec)) {
+            switch (line.kind) {
+            case OwnerLineKind::Skipped:
                 ++r.skipped;
-            } else {
-                TuserInfoRec rec;
-                if (const std::optional<QString> reason = readLine(fields, rec)) {
-                    if (!commit(lineNo - 1))
-                        return broken(r);
-                    r.status = ExchangeStatus::Stopped;
-                    r.stopLine = lineNo;
-                    r.reason = *reason;
-                    r.refused = batch.Refused();
-                    r.message = text(ExchangeFileErrorText) +
-                                QStringLiteral("\n第 %1 行：%2").arg(lineNo).arg(*reason);
-                    return r;
-                }
+                break;
+            case OwnerLineKind::Unreadable:
+                if (!commit(line.number - 1))
+                    return broken(r);
+                r.status = ExchangeStatus::Stopped;
+                r.stopLine = line.number;
+                r.reason = line.reason;
+                r.refused = batch.Refused();
+                r.message = text(ExchangeFileErrorText) +
+                            QStringLiteral("\n第 %1 行：%2").arg(line.number).arg(line.reason);
+                return r;
+            case OwnerLineKind::Owner:
                 if (!batch.Add(rec))
                     return broken(r);
+                break;
             }
             ++r.done;
-            if (batch.Pending() >= perCommit && !commit(lineNo))
+            if (batch.Pending() >= perCommit && !commit(line.number))
                 return broken(r);
             pacer.step(r.done);
         }
-        if (!commit(lineNo))
+        if (!commit(reader.LineNo()))
             return broken(r);
         r.refused = batch.Refused();
-        if (decoded.badLine > 0) {
+        if (reader.BadLine() > 0) {
             r.status = ExchangeStatus::Stopped;
-            r.stopLine = decoded.badLine;
-            r.reason = decoded.utf8 ? QStringLiteral("文字不是 UTF-8 编码")
-                                    : QStringLiteral("文字既不是 GBK 编码，也不是 UTF-8 编码");
+            r.stopLine = reader.BadLine();
+            r.reason = reader.Utf8() ? QStringLiteral("文字不是 UTF-8 编码")
+                                     : QStringLiteral("文字既不是 GBK 编码，也不是 UTF-8 编码");
             r.message =
                 text(ExchangeFileErrorText) + QStringLiteral("\n第 %1 行：%2").arg(r.stopLine).arg(r.reason);
             return r;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DM.h"
+
 #include <QString>
 #include <functional>
 #include <optional>
@@ -103,6 +105,48 @@ struct TImportOptions {
     // Called after every commit with the number of the last line of the file now kept.
     std::function<void(int line)> committed;
     int linesPerCommit = ImportLinesPerCommit;
+};
+
+// The reading side of an owner data file, without the database: the file's bytes decoded (GBK, or
+// UTF-8 as above), cut into lines after the header and each line converted into an owner record.
+// The import reads through it; it needs no data module and touches no program state, so any thread
+// may use a reader of its own.
+enum class OwnerLineKind {
+    Owner,      // the record holds the line's owner
+    Skipped,    // the first field is empty
+    Unreadable, // the line cannot be read: reason says why, and the run stops there
+};
+
+struct TOwnerLine {
+    OwnerLineKind kind = OwnerLineKind::Skipped;
+    int number = 0; // the line of the file (the header is line 1)
+    QString reason; // Unreadable: what could not be read, for the operator
+};
+
+class TOwnerFileReader {
+public:
+    // bytes (size of them; null when size is 0) must outlive the reader.
+    TOwnerFileReader(const char* bytes, qsizetype size);
+    // Lines after the header, counted in the bytes as they are: the progress total of a run.
+    int Total() const { return m_total; }
+    // The next line of the readable text into line and, for an owner, into rec (emptied first).
+    // False when no line is left.
+    bool Next(TOwnerLine& line, TuserInfoRec& rec);
+    // The line last read (the header is line 1).
+    int LineNo() const { return m_lineNo; }
+    // The line at which bytes that are neither GBK nor UTF-8 begin: the readable text ends before
+    // it. 0 when every byte could be read.
+    int BadLine() const { return m_badLine; }
+    // Whether the text was read as UTF-8 (otherwise GBK).
+    bool Utf8() const { return m_utf8; }
+
+private:
+    QString m_text;
+    qsizetype m_pos = 0;
+    int m_lineNo = 1;
+    int m_total = 0;
+    int m_badLine = 0;
+    bool m_utf8 = false;
 };
 
 // Reads an owner data file into the owners, in file order.

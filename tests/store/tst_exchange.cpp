@@ -63,6 +63,8 @@ private Q_SLOTS:
     void lineThatCannotBeReadStops();
     void refusedLineIsLeftOutAlone();
     void missingAndUnreadableFiles();
+    void readerCountsLines_data();
+    void readerCountsLines();
     void statementsUseTheirIndexes();
 
 private:
@@ -400,6 +402,37 @@ void TestExchange::missingAndUnreadableFiles()
     QVERIFY(ImportOwners(path("empty.csv")).ok());
     QVERIFY(ImportOwners(path("header.csv")).ok());
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
+}
+
+void TestExchange::readerCountsLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("total");
+    QTest::addColumn<int>("lastLine"); // the line last read (1: none after the header)
+    QTest::addColumn<int>("badLine");
+    QTest::addColumn<QString>("kinds"); // one letter a line: Owner, Skipped, Unreadable
+    // No bytes at all, as an empty file is handed over (no buffer).
+    QTest::newRow("no bytes") << QByteArray() << 0 << 1 << 0 << "";
+    QTest::newRow("header alone") << QByteArray("h") << 0 << 1 << 0 << "";
+    QTest::newRow("last line without its end") << QByteArray("h\r\n1,2") << 1 << 2 << 0 << "O";
+    QTest::newRow("each kind") << QByteArray("h\n,x\nx,1\n1,2\n") << 3 << 4 << 0 << "SUO";
+    QTest::newRow("bytes neither GBK nor UTF-8")
+        << QByteArray("h\n1,2\n\xff\xff\n1,2\n") << 3 << 2 << 3 << "O";
+}
+
+void TestExchange::readerCountsLines()
+{
+    QFETCH(QByteArray, bytes);
+    TOwnerFileReader reader(bytes.isEmpty() ? nullptr : bytes.constData(), bytes.size());
+    TOwnerLine line;
+    TuserInfoRec rec;
+    QString kinds;
+    while (reader.Next(line, rec))
+        kinds += QStringLiteral("OSU").at(int(line.kind));
+    QTEST(kinds, "kinds");
+    QTEST(reader.Total(), "total");
+    QTEST(reader.LineNo(), "lastLine");
+    QTEST(reader.BadLine(), "badLine");
 }
 
 void TestExchange::statementsUseTheirIndexes()
