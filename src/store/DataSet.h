@@ -51,7 +51,6 @@ private:
     QSqlRecord m_record;
     bool m_onRow = false;
     int m_position = 0; // rows passed since the first one
-    bool m_fromFirst = true;
     int m_count = -1;
 };
 
