@@ -157,7 +157,7 @@ qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size)
     return size;
 }
 
-void AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
+int AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
 {
     bool ascii = true;
     for (qsizetype i = 0; i < size; ++i) {
@@ -168,13 +168,14 @@ void AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
     }
     if (ascii || size == 0) {
         out.append(utf8, size);
-        return;
+        return 0;
     }
     iconv_t cd = iconv_open("GBK", "UTF-8");
     if (cd == reinterpret_cast<iconv_t>(-1)) {
         out.append(utf8, size);
-        return;
+        return 0;
     }
+    int replaced = 0;
     // A character never takes more bytes in GBK than in UTF-8.
     const qsizetype start = out.size();
     out.resize(start + size);
@@ -188,10 +189,12 @@ void AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
         // A character GBK has no code for (or a byte that is not UTF-8): one '?' in its place.
         *outPtr++ = '?';
         --outLeft;
+        ++replaced;
         const size_t skip = std::max<size_t>(1, size_t(utf8Length(static_cast<unsigned char>(*inPtr))));
         inPtr += std::min(skip, inLeft);
         inLeft -= std::min(skip, inLeft);
     }
     iconv_close(cd);
     out.resize(start + (size - static_cast<qsizetype>(outLeft)));
+    return replaced;
 }

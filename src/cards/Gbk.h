@@ -20,5 +20,6 @@ void CopyGbkField(char* field, int size, const QByteArray& gbk);
 qsizetype DecodeGbk(const char* bytes, qsizetype size, QString& text);
 // How many bytes from the start are well-formed UTF-8 (size when all are).
 qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size);
-// Appends the GBK form of UTF-8 text to out; a character GBK cannot hold becomes one '?'.
-void AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out);
+// Appends the GBK form of UTF-8 text to out; a character GBK cannot hold becomes one '?'. Returns
+// how many characters were replaced so (0 when the text went over whole).
+int AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out);

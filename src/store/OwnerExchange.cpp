@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 const char* const OwnerFileHeader =
     "栋号,单元号,房号,固有卡号,业主姓名,联系电话,有效期使用,有效期,性别,卡类型,卡号别名,相片文件,门禁设备";
@@ -24,6 +25,8 @@ const char* const ExchangeFileErrorText = "操作错误：文件正在被使用�
 const char* const ExportChoiceRefusedText = "栋号，单元号输入错误．操作终止";
 const char* const ExportEveryoneQuestion = "要导出所有的用户记录吗？";
 const char* const ExportOverwriteQuestion = "文件已经存在，覆盖文件吗？";
+const char* const ExportUnencodableText =
+    "以下业主资料含有GBK编码不能表示的字符（如表情符号），文件未导出。请修改这些资料后再导出：";
 const char* const ImportQuestion = "导入数据吗?";
 
 namespace {
@@ -229,6 +232,34 @@ void appendLine(QByteArray& out, const TPrepared& row)
     out.append(',');
     appendTerminals(out, row.Blob(Terminals));
     out.append("\r\n");
+}
+
+// Describes the lines of a block (UTF-8, starts: where each line begins, the first is file line
+// firstLine) whose texts GBK cannot hold: the line, the owner's place and card number alias, and the
+// columns at fault.
+void noteUnencodable(const QByteArray& block, const std::vector<qsizetype>& starts, int firstLine,
+                     QStringList& out)
+{
+    const QStringList columns = QString::fromUtf8(OwnerFileHeader).split(QLatin1Char(','));
+    QByteArray scratch;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        const qsizetype end = i + 1 < starts.size() ? starts[i + 1] : block.size();
+        const QByteArray line = block.mid(starts[i], end - starts[i]).chopped(2); // without CR LF
+        scratch.clear();
+        if (AppendUtf8AsGbk(line.constData(), line.size(), scratch) == 0)
+            continue;
+        const QList<QByteArray> fields = line.split(',');
+        QStringList bad;
+        for (qsizetype f = 0; f < fields.size() && f < columns.size(); ++f) {
+            scratch.clear();
+            if (AppendUtf8AsGbk(fields[f].constData(), fields[f].size(), scratch) > 0)
+                bad << columns[f];
+        }
+        auto field = [&](int f) { return QString::fromUtf8(fields.value(f)); };
+        out << QStringLiteral("第%1行（%2栋%3单元%4，卡号别名 %5）：%6")
+                   .arg(firstLine + int(i))
+                   .arg(field(0), field(1), field(2), field(10).mid(1), bad.join(QStringLiteral("、")));
+    }
 }
 
 QString filterClause(const TExportFilter& filter)
@@ -481,15 +512,24 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
         lines.reserve(Block + 4096);
         QByteArray gbk;
         gbk.reserve(Block + 4096);
+        // Where each owner's line begins in the block, and the file line of the block's first one
+        // (the header is line 1): what names a line that GBK cannot hold.
+        std::vector<qsizetype> starts;
+        int firstLine = 2;
         auto flush = [&] {
             gbk.clear();
-            AppendUtf8AsGbk(lines.constData(), lines.size(), gbk);
+            if (AppendUtf8AsGbk(lines.constData(), lines.size(), gbk) > 0)
+                noteUnencodable(lines, starts, firstLine, r.unencodable);
+            firstLine += int(starts.size());
             lines.clear();
-            return file.write(gbk) == gbk.size();
+            starts.clear();
+            // Once a line is refused the rest is only read, to name every line at fault.
+            return !r.unencodable.isEmpty() || file.write(gbk) == gbk.size();
         };
         lines.append(OwnerFileHeader).append("\r\n");
         Pacer pacer(progress, r.total);
         while (rows.Next()) {
+            starts.push_back(lines.size());
             appendLine(lines, rows);
             ++r.done;
             if (lines.size() >= Block && !flush())
@@ -501,6 +541,16 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
             return fileError(r, QStringLiteral("不能写入文件 %1（%2）").arg(fileName, file.errorString()));
         file.close();
         pacer.finish(r.done);
+        if (!r.unencodable.isEmpty()) {
+            file.remove();
+            constexpr qsizetype Listed = 20;
+            r.status = ExchangeStatus::Unencodable;
+            r.message = text(ExportUnencodableText) + QLatin1Char('\n') +
+                        r.unencodable.mid(0, Listed).join(QLatin1Char('\n'));
+            if (r.unencodable.size() > Listed)
+                r.message += QStringLiteral("\n……共 %1 行").arg(r.unencodable.size());
+            return r;
+        }
     } catch (const OperationError& e) {
         TExchangeResult f = failed(e);
         f.total = r.total;
@@ -628,6 +678,7 @@ void ShowExchangeResult(const TExchangeResult& result)
         ShowMessage(result.message);
         break;
     case ExchangeStatus::Missing:
+    case ExchangeStatus::Unencodable:
         ShowRefusal(result.message);
         break;
     case ExchangeStatus::FileError:

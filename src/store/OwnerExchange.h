@@ -3,6 +3,7 @@
 #include "DM.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -37,6 +38,7 @@ extern const char* const ExchangeFileErrorText; // "操作错误：文件正在�
 extern const char* const ExportChoiceRefusedText; // "栋号，单元号输入错误．操作终止"
 extern const char* const ExportEveryoneQuestion;  // "要导出所有的用户记录吗？"
 extern const char* const ExportOverwriteQuestion; // "文件已经存在，覆盖文件吗？"
+extern const char* const ExportUnencodableText;   // the refusal when GBK cannot hold an owner's text
 extern const char* const ImportQuestion;          // "导入数据吗?"
 
 // Progress of a run: done of total (owners written, or lines read after the header). Called at the
@@ -70,11 +72,12 @@ QString AskExportFileName();
 QString AskImportFileName();
 
 enum class ExchangeStatus {
-    Done,      // the whole file was written or read (refused lines are counted in refused)
-    Missing,   // import: the file does not exist
-    FileError, // the file could not be opened, read or written
-    Stopped,   // import: a line could not be read; the lines before it are kept
-    Failed,    // the database could not be used or dropped a change (message empty: already shown)
+    Done,        // the whole file was written or read (refused lines are counted in refused)
+    Missing,     // import: the file does not exist
+    FileError,   // the file could not be opened, read or written
+    Stopped,     // import: a line could not be read; the lines before it are kept
+    Failed,      // the database could not be used or dropped a change (message empty: already shown)
+    Unencodable, // export: owners' texts GBK cannot hold; no file was left
 };
 
 struct TExchangeResult {
@@ -85,13 +88,20 @@ struct TExchangeResult {
     int refused = 0;  // import: lines the database refused, each reported
     int stopLine = 0; // Stopped: the line of the file (the header is line 1)
     QString reason;   // FileError, Stopped: what could not be done or read, for the operator
+    // Unencodable: one entry per line GBK cannot hold: "第N行（building栋unit单元room，卡号别名
+    // no）：fields".
+    QStringList unencodable;
     // The message box to show: empty when there is nothing left to show (Failed).
     QString message;
     bool ok() const { return status == ExchangeStatus::Done; }
 };
 
 // Writes the owners the filter picks, all of them also when reported lost, ordered by building, unit
-// and room, to fileName (created, or emptied when it exists).
+// and room, to fileName (created, or emptied when it exists). When a text of an owner has a
+// character GBK cannot hold (an emoji, a character beyond GBK), the export is refused as a whole
+// and the file removed: a question mark in its place would turn into the owner's name when the file
+// is imported again. The result names every such line, its owner and its fields
+// (ExportUnencodableText), so the operator can correct them and export again.
 TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
                              const ExchangeProgress& progress = {});
 // The query of the export (a filter's building and unit are the parameters :DongHao, :DanYuan).
@@ -153,6 +163,7 @@ private:
 TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& options);
 TExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress = {});
 
-// Shows the result through the dialog seam: "操作完成" (a notice), "数据文件不存在,操作终止" (a
-// refusal), or the file error with the line and what could not be read (an error box).
+// Shows the result through the dialog seam: "操作完成" (a notice), "数据文件不存在,操作终止" or the
+// owners GBK cannot hold (a refusal), or the file error with the line and what could not be read
+// (an error box).
 void ShowExchangeResult(const TExchangeResult& result);

@@ -3,16 +3,18 @@
 // microseconds. It prints a line for every change once it has been committed, so that the test
 // knows what must have survived.
 //
-// Usage: crash_child <folder> <action> <kill after µs, -1 for never> [argument]
+// Usage: crash_child <folder> <action> <kill after µs, -1 for never> [argument] [lines per commit]
 // Actions: create, writes <first number>, backup <first second>, restore <file>, empty, journal,
-// import <owner data file> (in commits of 500 lines).
+// import <owner data file> [lines per commit, 500 when not given], settings <first generation>.
 // Without a kill, it ends after a few rounds and prints "done <µs>": how long the action took.
 
+#include "SettingsGenerations.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/OwnerExchange.h"
+#include "store/SaveLoad.h"
 #include "support/OwnerRecords.h"
 
 #include <QCoreApplication>
@@ -100,10 +102,18 @@ int main(int argc, char* argv[])
             say(QStringLiteral("emptied"));
     } else if (action == QLatin1String("import")) {
         TImportOptions options;
-        options.linesPerCommit = 500;
+        options.linesPerCommit = args.size() > 5 ? args[5].toInt() : 500;
         options.committed = [](int line) { say(QStringLiteral("committed %1").arg(line)); };
         if (!ImportOwners(argument, options).ok())
             return 1;
+    } else if (action == QLatin1String("settings")) {
+        // The settings saved again and again, each save a new generation of the whole record.
+        const quint32 first = argument.toUInt();
+        for (int k = 0; k < rounds; ++k) {
+            FillSettingsGeneration(SystemInfo, first + quint32(k));
+            if (SaveSettings())
+                say(QStringLiteral("saved %1").arg(first + quint32(k)));
+        }
     } else if (action == QLatin1String("journal")) {
         // Dies in the middle of a change that has already reached the file (a cache of two pages
         // spills at once), with the journal beside it.

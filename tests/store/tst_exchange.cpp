@@ -52,6 +52,7 @@ private Q_SLOTS:
     void exportWritesTheFileAndImportBringsItBack();
     void exportOfOneUnitSortedByRoom();
     void nullColumnsAreEmptyFields();
+    void exportRefusesTextsGbkCannotHold();
     void exportChoice_data();
     void exportChoice();
     void fileChoices();
@@ -155,6 +156,39 @@ void TestExchange::nullColumnsAreEmptyFields()
     QCOMPARE(ReadFile(path("out.csv")),
              ownerFile({QStringLiteral(",,,_,,,,,,,_N1,null.jpg,"),
                         QStringLiteral("9,9,1-1,_,王，五,,否,2025/6/30,男,用户卡,_N2,null.jpg,")}));
+}
+
+void TestExchange::exportRefusesTextsGbkCannotHold()
+{
+    // Texts the database holds well (it is UTF-8) but GBK cannot: the whole export is refused with
+    // every such line, its owner and its fields named, and no file is left, not even the one that
+    // was there. Rare characters GBK has go over.
+    WriteFile(path("out.csv"), "an older export");
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("E1"), 1, 1, "0101")));
+    TuserInfoRec smiling = OwnerRecord(QStringLiteral("李😀四"), QStringLiteral("E2"), 1, 2, "0302");
+    smiling.Phone = QStringLiteral("☎🙂");
+    QVERIFY(dm->InsertUserInfo(smiling));
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("喆犇"), QStringLiteral("E3"), 2, 1, "0101")));
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("王五"), QStringLiteral("E4🏠"), 3, 1, "0101")));
+    const TExchangeResult r = ExportOwners(path("out.csv"), TExportFilter{});
+    QCOMPARE(r.status, ExchangeStatus::Unencodable);
+    QCOMPARE(r.unencodable,
+             (QStringList{QStringLiteral("第3行（1栋2单元302，卡号别名 E2）：业主姓名、联系电话"),
+                          QStringLiteral("第5行（3栋1单元101，卡号别名 E4🏠）：卡号别名")}));
+    QVERIFY(r.message.startsWith(QString::fromUtf8(ExportUnencodableText) + QLatin1Char('\n') +
+                                 r.unencodable[0]));
+    QVERIFY(!QFileInfo::exists(path("out.csv")));
+    ShowExchangeResult(r);
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QCOMPARE(f.dialogs.shown[0].buttons, MsgButtons::Abort);
+
+    // Corrected, the same owners go over whole.
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update UserInfo set UserName = '李四', phone = '' where CardNo = 'E2'")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set CardNo = 'E4' where CardNo = 'E4🏠'")));
+    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QVERIFY(!ReadFile(path("out.csv")).contains('?'));
+    QVERIFY(ReadFile(path("out.csv")).contains(StringToGbk(QStringLiteral("喆犇"))));
 }
 
 void TestExchange::exportChoice_data()
