@@ -34,7 +34,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cstring>
 
 namespace {
 
@@ -539,14 +538,7 @@ void TFormAlter::CopyPhoto()
 void TFormAlter::FillUserCard()
 {
     UserCardRec.Kind = OwnerCardKind;
-    UserCardRec.Sector = SystemInfo.Sector;
-    std::memcpy(UserCardRec.RegionID, SystemInfo.RegionID, sizeof UserCardRec.RegionID);
-    UserCardRec.UseExpiry = chkUseExpiry->isChecked() ? 1 : 0;
-    const QByteArray expiry = dtpExpiry->date().toString(QStringLiteral("yyMMdd")).toLatin1();
-    std::memset(UserCardRec.Expiry, 0, sizeof UserCardRec.Expiry);
-    std::memcpy(UserCardRec.Expiry, expiry.constData(), size_t(std::min<qsizetype>(expiry.size(), 6)));
-    const auto terminals = grid->Bitmap();
-    std::memcpy(UserCardRec.Terminals, terminals.data(), sizeof UserCardRec.Terminals);
+    FillOwnerCard(chkUseExpiry->isChecked(), dtpExpiry->date(), grid->Bitmap());
 }
 
 bool TFormAlter::SaveOwner(bool write)

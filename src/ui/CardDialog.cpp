@@ -3,8 +3,13 @@
 #include "Actions.h"
 #include "Session.h"
 #include "link/CommandWorker.h"
+#include "link/ProgramState.h"
+#include "store/SaveLoad.h"
 
+#include <QDate>
 #include <QTimer>
+#include <algorithm>
+#include <cstring>
 
 TCardDialog::TCardDialog(QWidget* parent, CloseRule onClose, Polling polling, int intervalMs)
     : TDialog(parent), m_onClose(onClose), m_polling(polling)
@@ -67,4 +72,15 @@ bool TCardDialog::IssueCardCommand(uint8_t code, const std::function<bool()>& fi
         return false;
     IssueCommand(code);
     return true;
+}
+
+void FillOwnerCard(bool useExpiry, const QDate& expiry, const TerminalBitmap& terminals)
+{
+    UserCardRec.Sector = SystemInfo.Sector;
+    std::memcpy(UserCardRec.RegionID, SystemInfo.RegionID, sizeof UserCardRec.RegionID);
+    UserCardRec.UseExpiry = useExpiry ? 1 : 0;
+    const QByteArray text = expiry.toString(QStringLiteral("yyMMdd")).toLatin1();
+    std::memset(UserCardRec.Expiry, 0, sizeof UserCardRec.Expiry);
+    std::memcpy(UserCardRec.Expiry, text.constData(), size_t(std::min<qsizetype>(text.size(), 6)));
+    std::memcpy(UserCardRec.Terminals, terminals.data(), sizeof UserCardRec.Terminals);
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "Dialog.h"
+#include "cards/Digits.h"
 
 #include <cstdint>
 #include <functional>
 #include <vector>
 
+class QDate;
 class QTimer;
 
 // The base of the windows that work with the card issuer (device cards, card runs, owner cards,
@@ -80,3 +82,8 @@ private:
     Polling m_polling;
     std::vector<HookSlot> m_hooks;
 };
+
+// The owner card record of a write (UserCardRec) from the window's controls: the settings' sector
+// and community identifier, the expiry (yymmdd and a zero byte) and whether it is in force, and the
+// terminals. The card kind and serial are left as they are.
+void FillOwnerCard(bool useExpiry, const QDate& expiry, const TerminalBitmap& terminals);

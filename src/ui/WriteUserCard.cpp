@@ -405,14 +405,7 @@ void TFormWriteUserCard::btnWriteClick()
     if (grdOwners->CurrentIdx() <= 0)
         return;
     IssueCardCommand(CmdWriteOwnerCard, [this] {
-        UserCardRec.Sector = SystemInfo.Sector;
-        std::memcpy(UserCardRec.RegionID, SystemInfo.RegionID, sizeof UserCardRec.RegionID);
-        UserCardRec.UseExpiry = chkUseExpiry->isChecked() ? 1 : 0;
-        const QByteArray expiry = dtpExpiry->date().toString(QStringLiteral("yyMMdd")).toLatin1();
-        std::memset(UserCardRec.Expiry, 0, sizeof UserCardRec.Expiry);
-        std::memcpy(UserCardRec.Expiry, expiry.constData(), size_t(std::min<qsizetype>(expiry.size(), 6)));
-        const TerminalBitmap terminals = grid->Bitmap();
-        std::memcpy(UserCardRec.Terminals, terminals.data(), sizeof UserCardRec.Terminals);
+        FillOwnerCard(chkUseExpiry->isChecked(), dtpExpiry->date(), grid->Bitmap());
         return true;
     });
 }
