@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program, the tests and the Debian package need,
 # only those that are missing; packages named as arguments too (scripts/package.sh adds lintian).
+# Then the PostgreSQL server, for the test runs against a throw-away cluster (tests/pg/cluster.sh):
+# when it cannot be installed, those runs are skipped and this script still succeeds.
 # Runs as root or through sudo.
 set -euo pipefail
 
@@ -10,6 +12,7 @@ packages=(
   libhidapi-dev libudev-dev libjpeg62-turbo-dev libsqlite3-dev sqlite3
   xvfb xauth fonts-wqy-microhei clang-format dpkg-dev
   clang libclang-rt-14-dev
+  libpq-dev libqt6sql6-psql
   "$@"
 )
 
@@ -20,15 +23,65 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "installing: ${missing[*]}"
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -q
-"${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+updated=0
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "installing: ${missing[*]}"
+  "${sudo_cmd[@]}" apt-get update -q
+  updated=1
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The PostgreSQL server: the binaries the test cluster runs and the citext extension (the server
+# package of each version carries its contrib modules).
+have_pg_server() {
+  compgen -G '/usr/lib/postgresql/*/bin/postgres' >/dev/null &&
+    compgen -G '/usr/share/postgresql/*/extension/citext.control' >/dev/null
+}
+if have_pg_server; then
+  exit 0
+fi
+
+# Debian's server package creates a "main" cluster and starts it through invoke-rc.d. Without
+# systemd (a container, a CI runner) that start may fail and fail the install, and the tests need
+# neither: for the time of the install a createcluster.d file turns the main cluster off, and a
+# policy-rc.d (unless the machine has one) forbids service starts. Both are removed afterwards.
+no_main=/etc/postgresql-common/createcluster.d/zz-iccard-no-main-cluster.conf
+policy=/usr/sbin/policy-rc.d
+made_dir=0
+made_policy=0
+cleanup() {
+  "${sudo_cmd[@]}" rm -f "$no_main"
+  if [ "$made_dir" -eq 1 ]; then
+    "${sudo_cmd[@]}" rmdir --ignore-fail-on-non-empty "$(dirname "$no_main")"
+  fi
+  if [ "$made_policy" -eq 1 ]; then
+    "${sudo_cmd[@]}" rm -f "$policy"
+  fi
+}
+trap cleanup EXIT
+if [ ! -d "$(dirname "$no_main")" ]; then
+  made_dir=1
+  "${sudo_cmd[@]}" mkdir -p "$(dirname "$no_main")"
+fi
+echo "create_main_cluster = false" | "${sudo_cmd[@]}" tee "$no_main" >/dev/null
+if [ ! -e "$policy" ]; then
+  made_policy=1
+  printf '#!/bin/sh\n# Temporary (scripts/install-deps.sh): no service starts during the install.\nexit 101\n' |
+    "${sudo_cmd[@]}" tee "$policy" >/dev/null
+  "${sudo_cmd[@]}" chmod 755 "$policy"
+fi
+
+echo "installing: postgresql"
+if { [ "$updated" -eq 1 ] || "${sudo_cmd[@]}" apt-get update -q; } &&
+  "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends postgresql && have_pg_server; then
+  exit 0
+fi
+echo "warning: the PostgreSQL server could not be installed; the PostgreSQL test runs (*_pg) will be" \
+  "skipped" >&2
+exit 0
