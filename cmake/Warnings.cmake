@@ -24,3 +24,23 @@ function(iccard_add_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT}
                        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
 endfunction()
+
+# The test executable <name> of iccard_add_test run a second time, as test <name>_pg, against the
+# throw-away PostgreSQL cluster of tests/pg (started by the test pg_start, stopped by pg_stop). The
+# file ICCARD_TEST_PG names holds libpq key=value pairs to reach it, or "skip: <reason>" on a
+# machine without the PostgreSQL server; a run skipped as a whole then shows as skipped in CTest.
+# Call it after setting the test's own properties.
+function(iccard_add_pg_test name)
+  if(NOT TARGET ${name})
+    message(FATAL_ERROR "iccard_add_pg_test(${name}): no test executable of that name")
+  endif()
+  get_test_property(${name} TIMEOUT timeout)
+  get_test_property(${name} ENVIRONMENT env)
+  if(NOT env)
+    set(env "")
+  endif()
+  list(APPEND env "ICCARD_TEST_PG=${CMAKE_BINARY_DIR}/pg/conninfo")
+  add_test(NAME ${name}_pg COMMAND ${name})
+  set_tests_properties(${name}_pg PROPERTIES TIMEOUT ${timeout} ENVIRONMENT "${env}" FIXTURES_REQUIRED pg
+                                             SKIP_REGULAR_EXPRESSION "SKIP   : [^\n]*::initTestCase\\(\\)")
+endfunction()

@@ -55,6 +55,7 @@ no_main=/etc/postgresql-common/createcluster.d/zz-iccard-no-main-cluster.conf
 policy=/usr/sbin/policy-rc.d
 made_dir=0
 made_policy=0
+# shellcheck disable=SC2317 # called through the EXIT trap
 cleanup() {
   "${sudo_cmd[@]}" rm -f "$no_main"
   if [ "$made_dir" -eq 1 ]; then

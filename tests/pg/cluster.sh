@@ -70,9 +70,11 @@ stop_cluster() {
         -t 30 >/dev/null 2>&1; then
         :
       else
-        # pg_ctl is gone or failed: end the postmaster itself (SIGQUIT is the immediate shutdown).
+        # pg_ctl is gone or failed: end the postmaster itself (SIGQUIT is the immediate shutdown),
+        # if the pid file still names this cluster's postmaster and not a process that reused it.
         pid=$(head -n 1 "$dir/data/postmaster.pid")
-        if [[ "$pid" =~ ^[0-9]+$ ]] && kill -QUIT "$pid" 2>/dev/null; then
+        if [[ "$pid" =~ ^[0-9]+$ ]] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "$dir/data" &&
+          kill -QUIT "$pid" 2>/dev/null; then
           for _ in $(seq 1 50); do
             kill -0 "$pid" 2>/dev/null || break
             sleep 0.1
