@@ -34,6 +34,22 @@ QString unusableMessage(const QString& path, const QString& reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+QString unreachableMessage(const TDatabaseTarget& target, const QString& reason)
+{
+    return QStringLiteral("数据库服务器不能使用：%1\n%2\n程序将在没有数据库的情况下继续运行。")
+        .arg(target.Describe(), reason.trimmed());
+}
+
+// The engine's words for a failed connection, without Qt's own heading.
+QString connectionError(const QSqlDatabase& db)
+{
+    const QSqlError e = db.lastError();
+    return e.databaseText().trimmed().isEmpty() ? e.text() : e.databaseText().trimmed();
+}
+
+// A cards lock per serial for the registrations of every desk on one server (its first key).
+constexpr int CardLockSpace = 0x1CCA4D02;
+
 int variantToInt(const QVariant& v)
 {
     if (v.isNull())
@@ -182,11 +198,28 @@ bool StoredBool(const QVariant& value)
     return variantToBool(value);
 }
 
-Tdm::Tdm()
-    : con1(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nextConnectionName())),
-      dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),
-      dsTemp(*this, QStringLiteral("dsTemp")), qry1(*this), m_connectionName(con1.connectionName())
+Tdm::Tdm() : Tdm(std::nullopt) {}
+
+Tdm::Tdm(const TDatabaseTarget& target) : Tdm(std::optional<TDatabaseTarget>(target)) {}
+
+Tdm::Tdm(std::optional<TDatabaseTarget> target)
+    : dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),
+      dsTemp(*this, QStringLiteral("dsTemp")), qry1(*this)
 {
+    if (target) {
+        m_target = *target;
+    } else {
+        // A settings file that names no server properly is reported at the first use, like a
+        // server that cannot be reached.
+        try {
+            m_target = ConfiguredDatabase();
+        } catch (const OperationError& e) {
+            m_targetError = e.message();
+        }
+    }
+    con1 = QSqlDatabase::addDatabase(
+        m_target.IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), nextConnectionName());
+    m_connectionName = con1.connectionName();
     RemoveMaintenanceLeftovers();
 }
 
@@ -211,11 +244,57 @@ bool Tdm::IsOpen() const
     return con1.isOpen();
 }
 
+QString Tdm::Bool(bool value) const
+{
+    if (m_target.IsServer())
+        return value ? QStringLiteral("true") : QStringLiteral("false");
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+void Tdm::openServer()
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        throw OperationError(unreachableMessage(
+            m_target, QStringLiteral("本机没有 PostgreSQL 数据库驱动（Debian 软件包 libqt6sql6-psql）。")));
+    con1.setHostName(m_target.host);
+    con1.setPort(m_target.port);
+    con1.setDatabaseName(m_target.dbname);
+    con1.setUserName(m_target.user);
+    // A server that does not answer is given up after a while, rather than holding the window.
+    QStringList options = {QStringLiteral("connect_timeout=10"), QStringLiteral("application_name=iccard")};
+    options += m_target.options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    con1.setConnectOptions(options.join(QLatin1Char(';')));
+    if (!con1.open()) {
+        const QString error = connectionError(con1);
+        con1.close();
+        throw OperationError(unreachableMessage(m_target, error));
+    }
+    try {
+        QSqlQuery q(con1);
+        if (!q.exec(QStringLiteral("set client_min_messages = warning")))
+            throw OperationError(q.lastError().text());
+        const TDatabaseCheck check = CheckServerDatabase(con1);
+        if (!check.ok)
+            throw OperationError(check.reason);
+        if (check.version < SchemaVersion)
+            ApplySchema(con1, check.version);
+    } catch (const OperationError& e) {
+        con1.close();
+        throw OperationError(unreachableMessage(m_target, e.message()));
+    }
+}
+
 void Tdm::OpenConnection()
 {
     if (con1.isOpen())
         return;
-    const QString path = DatabasePath();
+    if (!m_targetError.isEmpty())
+        throw OperationError(m_targetError);
+    if (m_target.IsServer()) {
+        openServer();
+        return;
+    }
+    const QString path = m_target.FilePath();
     const QFileInfo info(path);
     if (info.exists() && !info.isFile())
         throw OperationError(unusableMessage(path, QStringLiteral("它不是一个文件。")));
@@ -258,9 +337,16 @@ void Tdm::OpenConnection()
 
 QSqlDatabase Tdm::database()
 {
+    // A connection to a server that has gone (restarted, or the network was down) is made anew at
+    // the next use outside a change; a change that was running is lost with it, and says so.
+    if (con1.isOpen() && m_target.IsServer() && m_levels.empty() && !ServerConnectionAlive(con1)) {
+        CloseDataSets();
+        con1.close();
+    }
     if (!con1.isOpen()) {
         try {
             OpenConnection();
+            m_openFailureShown = false;
         } catch (const OperationError& e) {
             if (m_openFailureShown)
                 throw;
@@ -439,12 +525,15 @@ const QString& insertUserInfoSql()
 
 // The rows an imported owner replaces. The card number picks them through its index: without
 // statistics the engine would take the index of building and unit, and read a whole unit per line.
-const QString& importDeleteSql()
+const QString& importDeleteSql(bool server)
 {
     static const QString sql =
         QStringLiteral("delete from UserInfo indexed by UserInfo_CardNo where CardNo = :CardNo and "
                        "DongHao = :DongHao and DanYuan=:DanYuan");
-    return sql;
+    // A server keeps statistics of its own, and has no "indexed by".
+    static const QString serverSql = QStringLiteral(
+        "delete from UserInfo where CardNo = :CardNo and DongHao = :DongHao and DanYuan=:DanYuan");
+    return server ? serverSql : sql;
 }
 
 SqlParams importDeleteParams(const TuserInfoRec& rec)
@@ -545,32 +634,44 @@ bool Tdm::AddUserInfo(TuserInfoRec& rec)
     return true;
 }
 
-bool Tdm::MoveUserCardID(int fromIdx, int toIdx, const QString& cardId)
+bool Tdm::RegisterCardID(int toIdx, const QString& cardId)
 {
     TTransaction change(*this);
-    if (fromIdx > 0)
-        ClearUserCardID(fromIdx);
-    SetUserCardID(toIdx, cardId);
+    if (!cardId.isEmpty()) {
+        // Desks that register the same card at the same moment take turns: the second one clears
+        // the first one's registration, which it sees committed once it has the lock.
+        if (IsServer())
+            ExecuteSQL(
+                QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace),
+                {{QStringLiteral("CardID"), cardId.toLower()}});
+        ExecuteSQL(QStringLiteral("update UserInfo set CardID='' where CardID=:CardID and idx <> :idx"),
+                   {{QStringLiteral("CardID"), TextValue(cardId)}, {QStringLiteral("idx"), toIdx}});
+    }
+    if (toIdx > 0)
+        SetUserCardID(toIdx, cardId);
     return change.Commit();
 }
 
 bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
 {
     TTransaction change(*this);
-    ExecuteSQL(importDeleteSql(), importDeleteParams(rec));
+    ExecuteSQL(importDeleteSql(IsServer()), importDeleteParams(rec));
     InsertUserInfo(rec, InsertEntry::Import);
     return change.Commit();
 }
 
-QString Tdm::ImportDeleteStatement()
+QString Tdm::ImportDeleteStatement() const
 {
-    return importDeleteSql();
+    return importDeleteSql(IsServer());
 }
 
-TImportBatch::TImportBatch(Tdm& module)
-    : m_dm(module), m_delete(std::make_unique<TPrepared>(module, importDeleteSql())),
-      m_insert(std::make_unique<TPrepared>(module, insertUserInfoSql()))
+TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
 {
+    module.database();
+    if (module.IsServer())
+        return; // each owner is imported in its own change, the changes kept in commits of many
+    m_delete = std::make_unique<TPrepared>(module, importDeleteSql(false));
+    m_insert = std::make_unique<TPrepared>(module, insertUserInfoSql());
     m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
     // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
     const SqlParams all = recordParams(TuserInfoRec(), QByteArray());
@@ -595,7 +696,7 @@ TImportBatch::~TImportBatch()
 {
     if (m_open)
         m_dm.UndoBatch();
-    if (m_dm.IsOpen()) {
+    if (m_dm.IsOpen() && !m_dm.IsServer()) {
         QSqlQuery q(m_dm.con1);
         q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
     }
@@ -612,7 +713,7 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
         m_pending.reserve(1024);
     }
     m_pending.push_back(rec);
-    if (m_replay)
+    if (m_replay || !m_delete)
         return true;
     const SqlParams removed = importDeleteParams(rec);
     for (int i = 0; i < removed.size(); ++i)
@@ -642,7 +743,7 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
     // The engine dropped the whole change (a full disk, an I/O error): what was added since the
     // last commit is gone, and so is the run.
     ShowError(QStringLiteral("执行错误：%1\n%2")
-                  .arg(failed == m_delete.get() ? StatementWithValues(importDeleteSql(), removed)
+                  .arg(failed == m_delete.get() ? StatementWithValues(importDeleteSql(false), removed)
                                                 : insertUserInfoSql(),
                        failed->ErrorText()));
     m_dm.UndoBatch();
@@ -658,12 +759,14 @@ bool TImportBatch::Commit()
         return false;
     if (!m_open)
         return true;
-    if (m_replay) {
-        m_dm.UndoBatch();
-        m_open = false;
-        if (!m_dm.BeginBatch())
-            throw OperationError(QStringLiteral("执行错误：不能开始更改"));
-        m_open = true;
+    if (m_replay || !m_delete) {
+        if (m_delete) {
+            m_dm.UndoBatch();
+            m_open = false;
+            if (!m_dm.BeginBatch())
+                throw OperationError(QStringLiteral("执行错误：不能开始更改"));
+            m_open = true;
+        }
         for (const TuserInfoRec& rec : m_pending) {
             if (!m_dm.ImportUserInfo(rec))
                 ++m_refused;
@@ -740,7 +843,12 @@ void Tdm::beginLevel(bool allOrNothing)
     QSqlDatabase db = database();
     const QString savepoint = QStringLiteral("iccard_change_%1").arg(m_levels.size() + 1);
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("SAVEPOINT ") + savepoint))
+    // The outermost change is a transaction. On the file it takes the write lock at once, so that
+    // a second program on the file waits for it rather than failing half-way.
+    const QString begin = !m_levels.empty() ? QStringLiteral("SAVEPOINT ") + savepoint
+                          : IsServer()      ? QStringLiteral("BEGIN")
+                                            : QStringLiteral("BEGIN IMMEDIATE");
+    if (!q.exec(begin))
         throw OperationError(q.lastError().text());
     m_levels.push_back({savepoint, allOrNothing, false});
 }
@@ -751,17 +859,20 @@ bool Tdm::endLevel(bool keep)
     m_levels.pop_back();
     if (!con1.isOpen())
         return false;
+    const bool outermost = m_levels.empty();
     QSqlQuery q(con1);
     keep = keep && !level.failed;
-    if (keep && q.exec(QStringLiteral("RELEASE ") + level.savepoint))
+    if (keep && q.exec(outermost ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + level.savepoint))
         return true;
     QString refused;
     if (keep) // the engine would not keep it (a full disk, say): say so once, and undo it all
         refused = q.lastError().text();
-    const bool undone = q.exec(QStringLiteral("ROLLBACK TO ") + level.savepoint) &&
-                        q.exec(QStringLiteral("RELEASE ") + level.savepoint);
-    if (!undone && m_levels.empty())
+    if (outermost) {
         q.exec(QStringLiteral("ROLLBACK"));
+    } else if (!q.exec(QStringLiteral("ROLLBACK TO ") + level.savepoint) ||
+               !q.exec(QStringLiteral("RELEASE ") + level.savepoint)) {
+        markFailed();
+    }
     if (!refused.isEmpty()) {
         ShowError(QStringLiteral("执行错误：提交更改失败（%1）").arg(refused));
         markFailed();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DataSet.h"
+#include "Database.h"
 #include "SqlText.h"
 
 #include <QByteArray>
@@ -10,10 +11,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
-// The data module: the one connection to the database file beside the program, the shared
-// datasets, the statement runner and the owner operations.
+// The data module: the one connection to the database (the file beside the program, or the
+// PostgreSQL server the desks share), the shared datasets, the statement runner and the owner
+// operations.
 
 // One owner row in memory.
 struct TuserInfoRec {
@@ -62,7 +65,10 @@ extern const char* const BuildTreeRootText;
 
 class Tdm {
 public:
+    // On the database of this run (ConfiguredDatabase); a settings file that cannot be used is
+    // reported at the first use.
     Tdm();
+    explicit Tdm(const TDatabaseTarget& target);
     ~Tdm();
     Tdm(const Tdm&) = delete;
     Tdm& operator=(const Tdm&) = delete;
@@ -77,11 +83,20 @@ public:
 
     // AppPath + "QDR_DB.GRes".
     static QString DatabasePath();
+    // The database this module works on.
+    const TDatabaseTarget& Target() const { return m_target; }
+    bool IsServer() const { return m_target.IsServer(); }
+    // The literal of a yes/no value in statement text: 1 and 0 on the file (where the indexes on
+    // marks are written with them), true and false on a server (boolean columns).
+    QString Bool(bool value) const;
 
     // The open connection. Opens it on first use: a missing (or empty) file is created with the
     // schema; an existing file is used only when it is an SQLite database with the three tables,
-    // and is otherwise left untouched. When the file cannot be used, the first failure shows a
-    // message naming the file, and every use throws OperationError; the program goes on.
+    // and is otherwise left untouched. A server database gets the schema when it holds none of
+    // the tables. When the database cannot be used, the first failure shows a message naming the
+    // file or the server and the reason, and every use throws OperationError; the program goes
+    // on, and each use tries again (a server may come back). A server connection that was lost is
+    // opened anew at the next use outside a change.
     QSqlDatabase database();
     bool IsOpen() const;
     // Opens like database() but shows nothing: failures only throw.
@@ -130,14 +145,15 @@ public:
     // Adds the owner in place of any row with the same card number: that row is deleted, the
     // record inserted, and its new idx put into rec.idx.
     bool AddUserInfo(TuserInfoRec& rec);
-    // Registers a card serial to the owner toIdx, clearing it first from the owner fromIdx that
-    // held it (none when fromIdx is not above 0).
-    bool MoveUserCardID(int fromIdx, int toIdx, const QString& cardId);
+    // Registers a card serial to the owner toIdx (to no one when toIdx is not above 0), clearing
+    // it from every other owner that held it. Desks on one server that register one card at the
+    // same moment take turns, so the card ends registered to one owner only.
+    bool RegisterCardID(int toIdx, const QString& cardId);
     // One owner of an owner data file: replaces the rows with its card number in its building and
     // unit. (Many owners at once: TImportBatch.)
     bool ImportUserInfo(const TuserInfoRec& rec);
     // The statement that removes the rows an imported owner replaces (for its query plan).
-    static QString ImportDeleteStatement();
+    QString ImportDeleteStatement() const;
     // Lookups on dsTemp; errors throw OperationError.
     // The idx of the first row holding the serial, -1 when none.
     int FindUserByCardID(const QString& cardId);
@@ -165,6 +181,8 @@ public:
 
 private:
     friend class TTransaction;
+    explicit Tdm(std::optional<TDatabaseTarget> target);
+    void openServer();
     struct Level {
         QString savepoint;
         bool allOrNothing;
@@ -182,6 +200,8 @@ private:
     bool runRecordStatement(const QString& sql, const SqlParams& params);
 
     QString m_connectionName;
+    TDatabaseTarget m_target;
+    QString m_targetError; // the settings could not be read: every open fails with this
     bool m_openFailureShown = false;
     std::vector<Level> m_levels;
 };

@@ -256,7 +256,7 @@ int TListModel::LocateIdx(int idx)
         return -1;
     SqlParams params = m_query.params;
     params.append({QStringLiteral("list_idx"), idx});
-    return rowOfKeys(QStringLiteral("select %1 from (select * from %2) where idx = :list_idx")
+    return rowOfKeys(QStringLiteral("select %1 from (select * from %2) as listed where idx = :list_idx")
                          .arg(keyColumns(), m_query.from),
                      params);
 }
@@ -268,7 +268,8 @@ int TListModel::LocateFirst(const QString& column, const QVariant& value)
     SqlParams params = m_query.params;
     params.append({QStringLiteral("list_value"), rebindable(value)});
     return rowOfKeys(
-        QStringLiteral("select %1 from (select * from %2) where %3 = :list_value order by %4 limit 1")
+        QStringLiteral(
+            "select %1 from (select * from %2) as listed where %3 = :list_value order by %4 limit 1")
             .arg(keyColumns(), m_query.from, column, orderBy(false)),
         params);
 }
@@ -329,7 +330,7 @@ int TListModel::countBefore(const QList<QVariant>& keys)
             QStringList terms;
             for (int j = 0; j < i; ++j) {
                 terms << (keys[j].isNull() ? m_keys[j].column + QStringLiteral(" is null")
-                                           : m_keys[j].column + QStringLiteral(" is ") + bind(keys[j]));
+                                           : m_keys[j].column + QStringLiteral(" = ") + bind(keys[j]));
             }
             switch (way) {
             case Before::IsNull:

@@ -12,20 +12,21 @@ TRowMarks::TRowMarks(QString table, Unmark unmark) : m_table(std::move(table)), 
 
 bool TRowMarks::SelectAll() const
 {
-    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = 1").arg(m_table));
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->Bool(true)));
 }
 
 bool TRowMarks::SelectNone() const
 {
     if (m_unmark == Unmark::MarkedRows)
-        return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = 0 where selFlag <> 0").arg(m_table));
-    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = 0").arg(m_table));
+        return dm->ExecuteSQL(
+            QStringLiteral("update %1 set selFlag = %2 where selFlag <> %2").arg(m_table, dm->Bool(false)));
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->Bool(false)));
 }
 
 bool TRowMarks::SetSelected(int idx, int value) const
 {
     return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = :selFlag where idx=:idx").arg(m_table),
-                          {{QStringLiteral("selFlag"), value}, {QStringLiteral("idx"), idx}});
+                          {{QStringLiteral("selFlag"), value != 0}, {QStringLiteral("idx"), idx}});
 }
 
 bool TRowMarks::IsSelected(int idx) const
@@ -39,5 +40,5 @@ bool TRowMarks::IsSelected(int idx) const
 
 bool TRowMarks::DeleteSelected() const
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from %1 where selFlag <> 0").arg(m_table));
+    return dm->ExecuteSQL(QStringLiteral("delete from %1 where selFlag <> %2").arg(m_table, dm->Bool(false)));
 }

@@ -1,5 +1,6 @@
 #include "Schema.h"
 
+#include "DataSet.h"
 #include "OperationError.h"
 #include "SqlText.h"
 
@@ -33,27 +34,65 @@ const QList<TRequiredTable>& RequiredTables()
     return tables;
 }
 
-QStringList SchemaStatements(int version)
+bool IsServerConnection(const QSqlDatabase& db)
 {
-    QFile file(QStringLiteral(":/store/schema/%1.sql").arg(version));
+    return db.driverName() == QLatin1String("QPSQL");
+}
+
+QStringList SchemaStatements(int version, DatabaseEngine engine)
+{
+    const QString folder = engine == DatabaseEngine::PostgreSQL ? QStringLiteral("pg/") : QString();
+    QFile file(QStringLiteral(":/store/schema/%1%2.sql").arg(folder).arg(version));
     if (!file.open(QIODevice::ReadOnly))
         throw OperationError(QStringLiteral("数据库结构文件缺失：%1").arg(file.fileName()));
     return SplitStatements(QString::fromUtf8(file.readAll()));
 }
 
+namespace {
+
+// Desks that start at the same moment on a new server database would all put the schema in: the
+// first takes this lock for its transaction, and the others then find the schema there.
+constexpr int SchemaLockKey = 0x1CCA4D01;
+
+int serverVersion(QSqlQuery& q)
+{
+    if (!q.exec(QStringLiteral("select to_regclass('schemainfo') is not null")) || !q.next())
+        throw OperationError(q.lastError().text());
+    if (!q.value(0).toBool())
+        return 0;
+    if (!q.exec(QStringLiteral("select max(version) from SchemaInfo")) || !q.next())
+        throw OperationError(q.lastError().text());
+    return q.value(0).toInt();
+}
+
+} // namespace
+
 void ApplySchema(QSqlDatabase& db, int from)
 {
+    const bool server = IsServerConnection(db);
     if (!db.transaction())
         throw OperationError(db.lastError().text());
     try {
         QSqlQuery q(db);
+        if (server) {
+            if (!q.exec(QStringLiteral("select pg_advisory_xact_lock(%1)").arg(SchemaLockKey)))
+                throw OperationError(q.lastError().text());
+            from = serverVersion(q);
+        }
+        const DatabaseEngine engine = server ? DatabaseEngine::PostgreSQL : DatabaseEngine::SQLite;
         for (int v = from + 1; v <= SchemaVersion; ++v) {
-            for (const QString& s : SchemaStatements(v)) {
+            for (const QString& s : SchemaStatements(v, engine)) {
                 if (!q.exec(s))
                     throw OperationError(q.lastError().text());
             }
         }
-        if (!q.exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion)))
+        const bool recorded =
+            server
+                ? q.exec(QStringLiteral("delete from SchemaInfo")) &&
+                      q.exec(
+                          QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(SchemaVersion))
+                : q.exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+        if (!recorded)
             throw OperationError(q.lastError().text());
         q.finish();
         if (!db.commit())
@@ -88,30 +127,46 @@ bool hasSqliteHeader(const QString& path)
     return head.size() == 16 && std::memcmp(head.constData(), SqliteMagic, 16) == 0;
 }
 
-TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
+// What the tables and the version of an open database are; the reason is set when they cannot be
+// read.
+TDatabaseCheck judgeTables(QSqlDatabase& db)
 {
     TDatabaseCheck result;
+    const bool server = IsServerConnection(db);
     QSqlQuery q(db);
     // The first read lets the engine roll back what a crash left half-written.
-    if (!q.exec(QStringLiteral("select name from sqlite_master where type='table'"))) {
+    const QString tablesSql =
+        server ? QStringLiteral("select table_name from information_schema.tables where table_schema = "
+                                "current_schema() and table_type = 'BASE TABLE'")
+               : QStringLiteral("select name from sqlite_master where type='table'");
+    if (!q.exec(tablesSql)) {
         result.reason = damaged(q.lastError().text());
         return result;
     }
     QSet<QString> tables;
     while (q.next()) {
         const QString name = q.value(0).toString().toLower();
-        if (!name.startsWith(QLatin1String("sqlite_")))
+        if (!name.startsWith(QLatin1String("sqlite_")) && name != QLatin1String("schemainfo"))
             tables.insert(name);
     }
     if (q.lastError().isValid()) {
         result.reason = damaged(q.lastError().text());
         return result;
     }
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-        result.reason = damaged(q.lastError().text());
-        return result;
+    if (server) {
+        try {
+            result.version = serverVersion(q);
+        } catch (const OperationError& e) {
+            result.reason = damaged(e.message());
+            return result;
+        }
+    } else {
+        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+            result.reason = damaged(q.lastError().text());
+            return result;
+        }
+        result.version = q.value(0).toInt();
     }
-    result.version = q.value(0).toInt();
     if (result.version > SchemaVersion) {
         result.reason = QStringLiteral("它由更新版本的程序建立（数据库版本 %1）。").arg(result.version);
         return result;
@@ -128,13 +183,19 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
             result.reason = foreign(QStringLiteral("缺少数据表 %1").arg(name));
             return result;
         }
-        if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(name))) {
+        const bool read =
+            server ? ExecBound(q,
+                               QStringLiteral("select column_name from information_schema.columns where "
+                                              "table_schema = current_schema() and table_name = :name"),
+                               {{QStringLiteral("name"), name.toLower()}})
+                   : q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(name));
+        if (!read) {
             result.reason = damaged(q.lastError().text());
             return result;
         }
         QSet<QString> columns;
         while (q.next())
-            columns.insert(q.value(1).toString().toLower());
+            columns.insert(q.value(server ? 0 : 1).toString().toLower());
         for (const QString& c : t.columns) {
             if (!columns.contains(c.toLower())) {
                 result.reason = foreign(QStringLiteral("数据表 %1 缺少列 %2").arg(name, c));
@@ -142,6 +203,17 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
             }
         }
     }
+    result.ok = true;
+    return result;
+}
+
+TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
+{
+    TDatabaseCheck result = judgeTables(db);
+    if (!result.ok || result.empty)
+        return result;
+    result.ok = false;
+    QSqlQuery q(db);
     if (integrity) {
         // A copy cut short inside its last page passes the engine's own checks.
         qint64 pages = -1;
@@ -171,6 +243,11 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
 }
 
 } // namespace
+
+TDatabaseCheck CheckServerDatabase(QSqlDatabase& db)
+{
+    return judgeTables(db);
+}
 
 TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Database.h"
+
 #include <QList>
 #include <QSqlDatabase>
 #include <QString>
@@ -17,11 +19,16 @@ struct TRequiredTable {
 };
 const QList<TRequiredTable>& RequiredTables();
 
-// The statements of one schema step, comments left out.
-QStringList SchemaStatements(int version);
+// The statements of one schema step for an engine, comments left out. A server keeps its
+// version in the one-row table SchemaInfo.
+QStringList SchemaStatements(int version, DatabaseEngine engine = DatabaseEngine::SQLite);
 
-// Brings an open database from version `from` to SchemaVersion in one transaction.
-// Throws OperationError (nothing changed) when a statement fails.
+// Whether the connection is to a PostgreSQL server.
+bool IsServerConnection(const QSqlDatabase& db);
+
+// Brings an open database from version `from` to SchemaVersion in one transaction (on a server,
+// from the version it holds when the transaction has its lock). Throws OperationError (nothing
+// changed) when a statement fails.
 void ApplySchema(QSqlDatabase& db, int from);
 
 struct TDatabaseCheck {
@@ -38,3 +45,7 @@ struct TDatabaseCheck {
 // The file is opened read-write, as the engine intends, so that a journal a crash left beside it
 // is rolled back before it is judged; nothing else is written.
 TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity);
+
+// Judges the database of an open server connection the same way (tables of the current schema,
+// their columns, the version); integrity is the server's business.
+TDatabaseCheck CheckServerDatabase(QSqlDatabase& db);

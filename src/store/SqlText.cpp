@@ -293,7 +293,7 @@ QString CountStatement(const QString& sql)
     if (cut >= 0 && !StatementParameters(sql.mid(cut)).isEmpty())
         cut = -1; // the values given must all find their parameters
     const QString rows = cut < 0 ? sql : sql.left(cut);
-    return QStringLiteral("select count(*) from (%1)").arg(rows);
+    return QStringLiteral("select count(*) from (%1) as counted").arg(rows);
 }
 
 QString ParameterMismatch(const QString& sql, const SqlParams& params)

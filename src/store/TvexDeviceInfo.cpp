@@ -16,8 +16,9 @@ void AddTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
     dm->qry1.Exec(QStringLiteral("insert into TerminalInfo (TerminalID,TerminalName,Remark,selFlag) values "
-                                 "(:TerminalID,:TerminalName, :Remark, 0)"),
+                                 "(:TerminalID,:TerminalName, :Remark, :selFlag)"),
                   {{QStringLiteral("TerminalID"), id},
+                   {QStringLiteral("selFlag"), false},
                    {QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
                    {QStringLiteral("Remark"), TextValue(rec.Remark)}});
 }

@@ -634,7 +634,7 @@ void TFormAlter::tmrAnswerTimer()
         if (holder > 0)
             ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
         // The owner being edited holds the card now: a later save keeps it registered.
-        if (dm->MoveUserCardID(holder, m_idx, serial) && m_idx > 0)
+        if (dm->RegisterCardID(m_idx, serial) && m_idx > 0)
             m_rec.CardID = serial;
     }
     if (m_mode == Mode::Ownerless) {

@@ -38,7 +38,10 @@ const QList<TListColumn> Columns = {
 };
 
 // A mark of the old engine is -1, of this one 1: any value but 0 and Null is one.
-const QString Prepared = QStringLiteral(" and IsSelect <> 0");
+QString Prepared()
+{
+    return QStringLiteral(" and IsSelect <> %1").arg(dm->Bool(false));
+}
 
 TListQuery ownerList(const QString& conditions)
 {
@@ -52,7 +55,7 @@ TListQuery ownerList(const QString& conditions)
 void setPrepared(int value, int idx = 0)
 {
     QString sql = QStringLiteral("update UserInfo set IsSelect = :value where chLoss = :lost");
-    SqlParams params{{QStringLiteral("value"), value}, {QStringLiteral("lost"), Lost}};
+    SqlParams params{{QStringLiteral("value"), value != 0}, {QStringLiteral("lost"), Lost}};
     if (idx > 0) {
         sql += QStringLiteral(" and idx = :idx");
         params.append({QStringLiteral("idx"), idx});
@@ -200,8 +203,9 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
         WriteCard(0);
         if (AskYesNo(QStringLiteral("选择的黑名单卡需要解挂吗？(Y/N)"))) {
             dm->ExecuteSQL(
-                QStringLiteral("update UserInfo set chLoss ='', IsSelect = 0 where IsSelect <> 0 and "
-                               "chLoss = :lost"),
+                QStringLiteral("update UserInfo set chLoss ='', IsSelect = %1 where IsSelect <> %1 and "
+                               "chLoss = :lost")
+                    .arg(dm->Bool(false)),
                 {{QStringLiteral("lost"), Lost}});
             LoadLists();
         }
@@ -215,7 +219,7 @@ TFormBlackNameInfo::~TFormBlackNameInfo() = default;
 
 int TFormBlackNameInfo::PreparedCount()
 {
-    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo where chLoss = :lost") + Prepared,
+    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo where chLoss = :lost") + Prepared(),
                     {{QStringLiteral("lost"), Lost}});
     return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
 }
@@ -241,7 +245,7 @@ void TFormBlackNameInfo::LoadLists()
         failure = std::current_exception();
     }
     try {
-        grdPrepared->Open(ownerList(Prepared), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
+        grdPrepared->Open(ownerList(Prepared()), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
         lblPreparedCount->setText(QString::number(PreparedCount()));
     } catch (...) {
         lblPreparedCount->setText(QStringLiteral("0"));

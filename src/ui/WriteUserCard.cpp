@@ -485,15 +485,12 @@ void TFormWriteUserCard::RegisterCard()
     if (idx <= 0)
         return;
     const QString serial = lblCardID->text();
+    if (dm->FindUserByCardID(serial) > 0)
+        ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
     {
         // The card, its expiry and its terminals go to the owner together, or not at all.
         TTransaction change;
-        const int holder = dm->FindUserByCardID(serial);
-        if (holder > 0) {
-            ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-            dm->ClearUserCardID(holder);
-        }
-        dm->SetUserCardID(idx, serial);
+        dm->RegisterCardID(idx, serial);
         m_rec.idx = idx;
         m_rec.IsUseExpDate = chkUseExpiry->isChecked();
         m_rec.chUseExpdate = m_rec.IsUseExpDate ? QStringLiteral("是") : QStringLiteral("否");

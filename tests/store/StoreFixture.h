@@ -5,17 +5,78 @@
 #include "store/DM.h"
 #include "support/TestDialogs.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
+#include <QSet>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
+// The PostgreSQL server of a test run. The test command starts a throw-away cluster and runs
+// the store tests a second time with ICCARD_TEST_PG naming a file with its connection text (or
+// "skip: reason" when no server could be had). Each test process works in a database of its
+// own on it, emptied for every test function.
+class TestServer {
+public:
+    // Whether this run is against the server.
+    static bool Wanted() { return !qEnvironmentVariableIsEmpty("ICCARD_TEST_PG"); }
+    // The connection text of the cluster, or the reason it is missing ("skip: ...").
+    static QString Conninfo()
+    {
+        QFile file(qEnvironmentVariable("ICCARD_TEST_PG"));
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("skip: the test cluster's connection file %1 is missing")
+                .arg(file.fileName());
+        return QString::fromUtf8(file.readAll()).trimmed();
+    }
+    // A database of its own for this process (made at the first call), with no tables.
+    static TDatabaseTarget Fresh(const QString& suffix = QString())
+    {
+        TDatabaseTarget server = ParseDatabaseUrl(Conninfo());
+        const QString name =
+            QStringLiteral("iccard_test_%1%2").arg(QCoreApplication::applicationPid()).arg(suffix);
+        static QSet<QString> made;
+        if (!made.contains(name)) {
+            run(server, {QStringLiteral("drop database if exists ") + name,
+                         QStringLiteral("create database ") + name});
+            made.insert(name);
+        }
+        server.dbname = name;
+        run(server, {QStringLiteral("drop schema public cascade"), QStringLiteral("create schema public")});
+        return server;
+    }
+    // Runs statements on the database the target names, on a connection of their own.
+    static void run(const TDatabaseTarget& target, const QStringList& statements)
+    {
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("test.admin"));
+            db.setHostName(target.host);
+            db.setPort(target.port);
+            db.setUserName(target.user);
+            db.setDatabaseName(target.dbname);
+            if (!db.open())
+                qFatal("test server: %s", qPrintable(db.lastError().text()));
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("set client_min_messages = warning"));
+            for (const QString& s : statements) {
+                if (!q.exec(s))
+                    qFatal("test server: %s: %s", qPrintable(s), qPrintable(q.lastError().text()));
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("test.admin"));
+    }
+};
+
 // A program folder of its own for every test function, a data module on it, the dialog seam
 // answering from queues and a clock that stands still. Any statement that would run with a
-// parameter unbound (or a value no parameter takes) fails the test.
+// parameter unbound (or a value no parameter takes) fails the test. In a run against the test
+// server, the data module works on an empty database of the server.
 class StoreFixture {
 public:
     void setUp()
@@ -29,8 +90,20 @@ public:
         dialogs.fileNames.clear();
         clock.set(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));
         setClock(&clock);
-        dm = new Tdm;
+        if (TestServer::Wanted()) {
+            const QString conninfo = TestServer::Conninfo();
+            if (conninfo.startsWith(QLatin1String("skip:")))
+                QSKIP(qPrintable(QStringLiteral("no PostgreSQL server for this run: ") +
+                                 conninfo.mid(5).trimmed()));
+            target = TestServer::Fresh();
+            dm = new Tdm(target);
+        } else {
+            dm = new Tdm;
+        }
     }
+    // Whether this run is against the server.
+    bool onServer() const { return target.IsServer(); }
+
     void tearDown()
     {
         delete dm;
@@ -42,6 +115,7 @@ public:
 
     TestDialogs dialogs;
     FixedClock clock;
+    TDatabaseTarget target; // the server's database, in a run against the server
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -58,6 +132,13 @@ inline QVariantList column(const QString& sql)
         out << q.value(0);
     return out;
 }
+
+// For a test function about the SQLite file alone (or the engine's own SQL of it).
+#define SKIP_ON_SERVER()                                                                                     \
+    do {                                                                                                     \
+        if (TestServer::Wanted())                                                                            \
+            QSKIP("this is about the SQLite file");                                                          \
+    } while (false)
 
 inline int countRows(const QString& table)
 {

@@ -328,7 +328,7 @@ void TestDatabase::changesAreAllOrNothing()
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY(f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
     f.dialogs.clear();
-    QVERIFY(!dm->MoveUserCardID(a, b, QStringLiteral("0000000001")));
+    QVERIFY(!dm->RegisterCardID(b, QStringLiteral("0000000001")));
     QCOMPARE(
         f.dialogs.texts(),
         QStringList{QStringLiteral("执行错误：update UserInfo set CardID='0000000001' where idx=%1").arg(b)});
@@ -526,12 +526,12 @@ void TestDatabase::sqlTextHelpers()
 
     // Counting leaves out a closing order, and only that.
     QCOMPARE(CountStatement(QStringLiteral("select * from t where a=1 ORDER  BY b desc")),
-             QStringLiteral("select count(*) from (select * from t where a=1 )"));
+             QStringLiteral("select count(*) from (select * from t where a=1 ) as counted"));
     for (const char* kept :
          {"select * from t order by b limit 5", "select * from t where n = 'x order by y'",
           "select * from (select * from t order by a) where 1=1", "select * from t order by :p"})
         QCOMPARE(CountStatement(QString::fromLatin1(kept)),
-                 QStringLiteral("select count(*) from (%1)").arg(kept));
+                 QStringLiteral("select count(*) from (%1) as counted").arg(kept));
 }
 
 void TestDatabase::guardedShowsEachErrorOnce()

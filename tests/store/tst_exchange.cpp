@@ -483,7 +483,7 @@ void TestExchange::statementsUseTheirIndexes()
             steps << q.value(3).toString();
         return steps.join(QLatin1Char(';'));
     };
-    const QString replace = plan(Tdm::ImportDeleteStatement());
+    const QString replace = plan(dm->ImportDeleteStatement());
     QVERIFY2(replace.contains(QStringLiteral("USING INDEX UserInfo_CardNo (CardNo=?)")), qPrintable(replace));
     for (const TExportFilter& filter : {TExportFilter{}, TExportFilter{false, 3, 2}}) {
         const QString read = plan(ExportStatement(filter));

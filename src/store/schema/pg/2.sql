@@ -1,0 +1,2 @@
+-- Version 2 made the texts of the SQLite file compare without regard to the case of ASCII letters.
+-- On a server they have done so from version 1 on: nothing to change.
