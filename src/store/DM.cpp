@@ -381,10 +381,20 @@ bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params, const QStringL
 {
     if (inFailedChange())
         return false;
+    // A statement that fails inside a batch is undone alone. The file does that by itself; a
+    // server drops the whole transaction instead, unless the statement has a savepoint.
+    const bool alone = IsServer() && !m_levels.empty() && !m_levels.back().allOrNothing;
+    QSqlQuery guard(con1);
     try {
+        if (alone && !guard.exec(QStringLiteral("SAVEPOINT iccard_statement")))
+            throw OperationError(guard.lastError().text());
         qry1.Exec(sql, params);
+        if (alone)
+            guard.exec(QStringLiteral("RELEASE SAVEPOINT iccard_statement"));
         return true;
     } catch (const std::exception&) {
+        if (alone)
+            guard.exec(QStringLiteral("ROLLBACK TO SAVEPOINT iccard_statement"));
         markFailed();
         ShowError(QStringLiteral("执行错误：") + StatementWithValues(sql, params, placeholders));
         return false;

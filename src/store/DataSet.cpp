@@ -4,7 +4,14 @@
 #include "OperationError.h"
 
 #include <QDebug>
+#include <QSqlDriver>
 #include <QSqlError>
+
+void ForwardOnly(QSqlQuery& query)
+{
+    const QSqlDriver* driver = query.driver();
+    query.setForwardOnly(!driver || driver->dbmsType() != QSqlDriver::PostgreSQL);
+}
 
 bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params)
 {
@@ -13,6 +20,9 @@ bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params)
         qWarning().noquote() << "SQL statement refused:" << mismatch << "in:" << sql;
         throw OperationError(QStringLiteral("语句参数不匹配（%1）：%2").arg(mismatch, sql));
     }
+    // One statement at a time: a server would run every statement of the text.
+    if (SplitStatements(sql).size() > 1)
+        throw OperationError(QStringLiteral("一次只能执行一条语句：%1").arg(sql));
     if (params.isEmpty())
         return query.exec(sql);
     if (!query.prepare(sql))
@@ -40,7 +50,7 @@ void TDataSet::run()
     m_count = -1;
     QSqlDatabase db = m_owner.database();
     m_query.emplace(db);
-    m_query->setForwardOnly(true);
+    ForwardOnly(*m_query);
     try {
         if (!ExecBound(*m_query, m_sql, m_params))
             throw OperationError(m_query->lastError().text());
@@ -97,7 +107,7 @@ int TDataSet::RecordCount()
     if (m_count >= 0)
         return m_count;
     QSqlQuery q(m_owner.database());
-    q.setForwardOnly(true);
+    ForwardOnly(q);
     if (!ExecBound(q, CountStatement(m_sql), m_params) || !q.next())
         throw OperationError(q.lastError().text());
     m_count = q.value(0).toInt();
@@ -125,14 +135,31 @@ void TQuery::Exec(const QString& sql, const SqlParams& params)
 {
     m_sql = sql;
     m_rowsAffected = 0;
-    QSqlQuery q(m_owner.database());
+    // The statement is kept until the next one: a server refuses to let go of a prepared statement
+    // while the transaction it failed in waits to be rolled back.
+    m_query.reset();
+    QSqlQuery& q = m_query.emplace(m_owner.database());
     if (!ExecBound(q, sql, params))
         throw OperationError(q.lastError().text());
     m_rowsAffected = q.numRowsAffected();
-    m_lastInsertId = q.lastInsertId().toLongLong();
+    // A server is asked only when the key is wanted (lastval(), which fails, and would end the
+    // transaction, in a session that has not made a key yet).
+    if (!m_owner.IsServer()) {
+        m_lastInsertId = q.lastInsertId().toLongLong();
+        m_query.reset();
+    }
+}
+
+qint64 TQuery::LastInsertId() const
+{
+    if (!m_owner.IsServer())
+        return m_lastInsertId;
+    QSqlQuery q(m_owner.con1);
+    return q.exec(QStringLiteral("select lastval()")) && q.next() ? q.value(0).toLongLong() : 0;
 }
 
 void TQuery::Close()
 {
     m_sql.clear();
+    m_query.reset();
 }

@@ -67,7 +67,7 @@ public:
     void Close();
     int RowsAffected() const { return m_rowsAffected; }
     // The key of the row the last insert made.
-    qint64 LastInsertId() const { return m_lastInsertId; }
+    qint64 LastInsertId() const;
     const QString& CommandText() const { return m_sql; }
 
 private:
@@ -75,7 +75,13 @@ private:
     QString m_sql;
     int m_rowsAffected = 0;
     qint64 m_lastInsertId = 0;
+    std::optional<QSqlQuery> m_query;
 };
+
+// Reads the query's rows once, front to back, where the engine allows other statements on the
+// connection meanwhile (SQLite). A PostgreSQL connection streams such a result and then takes no
+// other statement until it is read to its end, so there the whole result is fetched at once.
+void ForwardOnly(QSqlQuery& query);
 
 // Prepares and runs sql on query with the values bound by name. False when the engine refuses
 // it (query.lastError() tells why). Throws OperationError, after a warning in the log, when the

@@ -89,7 +89,7 @@ void TListModel::Open(TListQuery query)
     try {
         {
             QSqlQuery q(m_data.database());
-            q.setForwardOnly(true);
+            ForwardOnly(q);
             run(q, CountStatement(QStringLiteral("select %1 from %2").arg(m_query.columns, m_query.from)),
                 m_query.params);
             if (!q.next())
@@ -162,7 +162,7 @@ TListModel::Page TListModel::readPage(int number, QSqlRecord* layout) const
                             .arg(m_query.columns, m_query.from, orderBy(reversed));
 
     QSqlQuery q(m_data.database());
-    q.setForwardOnly(true);
+    ForwardOnly(q);
     run(q, sql, params);
     if (layout)
         *layout = q.record();
@@ -284,7 +284,7 @@ int TListModel::rowOfKeys(const QString& sql, const SqlParams& params)
     QList<QVariant> keys;
     {
         QSqlQuery q(m_data.database());
-        q.setForwardOnly(true);
+        ForwardOnly(q);
         run(q, sql, params);
         if (!q.next()) {
             if (q.lastError().isValid())
@@ -300,12 +300,12 @@ int TListModel::rowOfKeys(const QString& sql, const SqlParams& params)
 
 // The rows that come before the row with these key values: those whose first key comes before
 // its value, or whose first key is the same and whose second comes before, and so on to idx.
-// Ascending, Null comes first; descending, last. "is" compares the keys that are equal, so that
-// a Null key matches a Null value. No row is in two branches, so the rows of each branch are
-// counted on their own and added up: each count is one range of the index of the order, where
-// the same branches joined by "or" make the engine collect and sort the keys of every row
-// counted. The list is written once, as a common table that is not materialised, so that its
-// conditions (and their values) join every branch and the indexes still serve them.
+// Null comes first ascending on SQLite and descending on PostgreSQL, and last otherwise. A Null
+// key value is matched with "is null", any other with "=". No row is in two branches, so the rows of each
+// branch are counted on their own and added up: each count is one range of the index of the order, where the
+// same branches joined by "or" make the engine collect and sort the keys of every row counted. The list is
+// written once, as a common table that is not materialised, so that its conditions (and their values) join
+// every branch and the indexes still serve them.
 int TListModel::countBefore(const QList<QVariant>& keys)
 {
     SqlParams params = m_query.params;
@@ -317,14 +317,17 @@ int TListModel::countBefore(const QList<QVariant>& keys)
         // Ways for key i to come before v; every one gets its own branch.
         enum class Before { IsNull, Less, Greater, NotNull };
         QList<Before> ways;
-        if (!m_keys[i].descending) {
+        // SQLite sorts Null below every value, PostgreSQL above.
+        const bool nullsFirst = m_keys[i].descending == m_data.IsServer();
+        const Before beyond = m_keys[i].descending ? Before::Greater : Before::Less;
+        if (nullsFirst) {
             if (!v.isNull()) {
                 if (!isIdx(column)) // idx is never Null
                     ways << Before::IsNull;
-                ways << Before::Less;
+                ways << beyond;
             }
         } else {
-            ways << (v.isNull() ? Before::NotNull : Before::Greater);
+            ways << (v.isNull() ? Before::NotNull : beyond);
         }
         for (Before way : ways) {
             QStringList terms;
@@ -352,7 +355,7 @@ int TListModel::countBefore(const QList<QVariant>& keys)
     if (branches.isEmpty())
         return 0;
     QSqlQuery q(m_data.database());
-    q.setForwardOnly(true);
+    ForwardOnly(q);
     QStringList counts;
     for (const QString& branch : branches)
         counts << QStringLiteral("(select count(*) from list_rows where %1)").arg(branch);

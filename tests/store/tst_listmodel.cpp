@@ -288,10 +288,11 @@ void TestListModel::cellTexts()
 {
     run(QStringLiteral("delete from UserInfo"));
     run(QStringLiteral("insert into UserInfo (idx, selFlag, CardID, DongHao, UserName, Expdate) values "
-                       "(1, 1, '0000000011', 3, 'Alice', '2026-12-31'), "
-                       "(2, 0, '', 12, null, '2026-01-05 08:30:00'), "
+                       "(1, %1, '0000000011', 3, 'Alice', '2026-12-31'), "
+                       "(2, %2, '', 12, null, '2026-01-05 08:30:00'), "
                        "(3, null, null, null, '李四', 'soon'), "
-                       "(4, 2, '0000000014', -1, 'bob', null)"));
+                       "(4, %3, '0000000014', -1, 'bob', null)")
+            .arg(yes(), no(), yes(2)));
     auto model = smallModel({
         {QStringLiteral("选择"), QStringLiteral("SELFLAG"), TListColumnKind::Check},
         {QStringLiteral("卡号"), QStringLiteral("cardid")},
@@ -359,7 +360,8 @@ void TestListModel::reopenAfterChanges()
 
     const QList<int> expected = expectedIdx(ownerList(), QStringLiteral("DongHao, DanYuan, FangHao, idx"));
     QCOMPARE(model->RecordCount(), OwnerCount + 1);
-    QCOMPARE(int(expected.indexOf(kept)), before + 1);
+    // (A Null building sorts first on the file, last on a server.)
+    QCOMPARE(int(expected.indexOf(kept)), before + (onServer() ? 0 : 1));
     for (int row = 0; row < expected.size(); ++row)
         QCOMPARE(model->IdxAt(row), expected[row]);
     for (int idx : {kept, 5, OwnerCount + 1, OwnerCount + 2, OwnerCount + 3})
@@ -407,7 +409,8 @@ void TestListModel::engineErrors()
     // finding a row and reopening throw, and reopening leaves the list empty.
     run(QStringLiteral("drop table UserInfo"));
     QTest::ignoreMessage(QtWarningMsg,
-                         QRegularExpression(QStringLiteral("^list rows from 12 not read: .*UserInfo")));
+                         QRegularExpression(QStringLiteral("^list rows from 12 not read: .*UserInfo"),
+                                            QRegularExpression::CaseInsensitiveOption));
     QVERIFY(!model->index(OwnerCount - 1, 1).data().isValid());
     QCOMPARE(model->IdxAt(OwnerCount - 2), -1);
     QVERIFY(model->index(0, 1).data().isValid()); // the first page is still at hand
@@ -442,6 +445,7 @@ void TestListModel::statementsUseTheIndexes_data()
 
 void TestListModel::statementsUseTheIndexes()
 {
+    SKIP_ON_SERVER();
     QFETCH(TListQuery, query);
     QFETCH(QString, pageIndex);
     auto model = smallModel();

@@ -168,9 +168,8 @@ void TestOwners::loadedFlags()
     QFETCH(bool, useExpiry);
     QVERIFY(
         dm->ExecuteSQL(QStringLiteral("insert into UserInfo (Expdate, chLoss, chUseExpdate, IsUseExpDate, "
-                                      "BlackCard) values ('2024-01-01', %1, %2, %3, 1)")
-                           .arg(chLoss, chUseExpdate)
-                           .arg(isUseExpDateColumn)));
+                                      "BlackCard) values ('2024-01-01', %1, %2, %3, %4)")
+                           .arg(chLoss, chUseExpdate, dm->Bool(isUseExpDateColumn != 0), yes())));
     TuserInfoRec r;
     QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
     QCOMPARE(r.BlackCard, blackCard);
@@ -249,7 +248,8 @@ void TestOwners::shortBlobsAndBuffers()
     TuserInfoRec imported = OwnerRecord(QStringLiteral("导入"), QStringLiteral("I1"));
     SetTerminal(imported.VaildTerminal.data(), 3);
     QVERIFY(dm->InsertUserInfo(imported, InsertEntry::Import));
-    QCOMPARE(column(QStringLiteral("select hex(VaildTerminal) from UserInfo where CardNo = 'I1'")),
+    QCOMPARE(column(QStringLiteral("select %1 from UserInfo where CardNo = 'I1'")
+                        .arg(hexOf(QStringLiteral("VaildTerminal")))),
              QVariantList{QStringLiteral("10") + QString(62, QLatin1Char('0'))});
 }
 
@@ -257,10 +257,13 @@ void TestOwners::updatesTouchTheirColumnsOnly()
 {
     const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     const int b = insert(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2")));
-    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = 1, selFlag = 1, chLoss = '挂失'")));
-    const QVariantList otherRow = column(QStringLiteral("select quote(VaildTerminal) || Expdate || UserName "
-                                                        "from UserInfo where idx = %1")
-                                             .arg(b));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update UserInfo set IsSelect = %1, selFlag = %1, chLoss = '挂失'").arg(yes())));
+    const QString otherRowSql =
+        QStringLiteral("select %1 || Expdate || UserName from UserInfo where idx = %2")
+            .arg(quoted(QStringLiteral("VaildTerminal")))
+            .arg(b);
+    const QVariantList otherRow = column(otherRowSql);
 
     TuserInfoRec r;
     QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
@@ -270,10 +273,13 @@ void TestOwners::updatesTouchTheirColumnsOnly()
     r.ExpDate = QDate(2026, 1, 2);
     SetTerminal(r.VaildTerminal.data(), 17);
     QVERIFY(dm->UpdateUserInfo(r));
-    QCOMPARE(column(QStringLiteral("select UserName || '|' || chLoss || '|' || Expdate || '|' || IsSelect || "
-                                   "selFlag from UserInfo where idx = %1")
-                        .arg(a)),
-             QVariantList{QStringLiteral("甲改||2026-01-02|11")}); // the marks are not the editor's
+    QCOMPARE(
+        column(
+            QStringLiteral(
+                "select UserName || '|' || chLoss || '|' || Expdate || '|' || cast(IsSelect as integer) || "
+                "cast(selFlag as integer) from UserInfo where idx = %1")
+                .arg(a)),
+        QVariantList{QStringLiteral("甲改||2026-01-02|11")}); // the marks are not the editor's
 
     r.ExpDate = QDate(2027, 3, 4);
     r.chUseExpdate = QStringLiteral("是");
@@ -289,20 +295,17 @@ void TestOwners::updatesTouchTheirColumnsOnly()
     QVERIFY(back.IsUseExpDate);
     QVERIFY(TestTerminal(back.VaildTerminal.data(), 17));
     QVERIFY(TestTerminal(back.VaildTerminal.data(), 200));
-    QCOMPARE(column(QStringLiteral(
-                        "select quote(VaildTerminal) || Expdate || UserName from UserInfo where idx = %1")
-                        .arg(b)),
-             otherRow);
+    QCOMPARE(column(otherRowSql), otherRow);
     QVERIFY(f.dialogs.shown.isEmpty());
 }
 
 void TestOwners::failedWriteReportsTheStatement()
 {
     const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
-    QVERIFY(dm->ExecuteSQL(QStringLiteral(
-        "create trigger frozen before update on UserInfo begin select raise(abort, 'frozen'); end")));
-    QVERIFY(dm->ExecuteSQL(QStringLiteral(
-        "create trigger closed before insert on UserInfo begin select raise(abort, 'closed'); end")));
+    refuse(QStringLiteral("frozen"), QStringLiteral("before update"), QStringLiteral("UserInfo"), QString(),
+           QStringLiteral("frozen"));
+    refuse(QStringLiteral("closed"), QStringLiteral("before insert"), QStringLiteral("UserInfo"), QString(),
+           QStringLiteral("closed"));
     TuserInfoRec r = OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2"));
     r.idx = a;
     QVERIFY(!dm->InsertUserInfo(r));
@@ -390,10 +393,12 @@ void TestOwners::selectionLossAndDeletion()
     QVERIFY(TvexUserInfo::IsSelected(a) && TvexUserInfo::IsSelected(c));
     // Any non-zero mark counts (files of the old engine hold -1 for true); Null is no mark.
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = NULL where idx = %1").arg(c)));
-    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = -1 where idx = %1").arg(a)));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update UserInfo set selFlag = %1 where idx = %2").arg(yes(-1)).arg(a)));
     QVERIFY(TvexUserInfo::IsSelected(a) && !TvexUserInfo::IsSelected(c));
     QVERIFY(TvexUserInfo::SelectNone());
-    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where selFlag <> 0")), QVariantList{0});
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where selFlag <> %1").arg(no())),
+             QVariantList{0});
 
     QVERIFY(TvexUserInfo::MarkLost(a));
     QCOMPARE(column(QStringLiteral("select chLoss from UserInfo where idx = %1").arg(a)),
@@ -402,7 +407,8 @@ void TestOwners::selectionLossAndDeletion()
     QCOMPARE(column(QStringLiteral("select chLoss from UserInfo where idx = %1").arg(a)),
              QVariantList{QString(QLatin1String(""))});
 
-    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set selFlag = -1 where idx = %1").arg(a)));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update UserInfo set selFlag = %1 where idx = %2").arg(yes(-1)).arg(a)));
     QVERIFY(TvexUserInfo::SetSelected(c, 1));
     QVERIFY(TvexUserInfo::DeleteSelected());
     QCOMPARE(column(QStringLiteral("select idx from UserInfo")), QVariantList{b});
@@ -417,9 +423,8 @@ void TestOwners::batchOfInserts()
     for (int i = 0; i < 3; ++i)
         QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("批%1").arg(i), QString::number(i)),
                                    InsertEntry::Import));
-    QVERIFY(
-        dm->ExecuteSQL(QStringLiteral("create trigger once before insert on UserInfo when new.CardNo = 'bad' "
-                                      "begin select raise(abort, 'bad'); end")));
+    refuse(QStringLiteral("once"), QStringLiteral("before insert"), QStringLiteral("UserInfo"),
+           QStringLiteral("new.CardNo = 'bad'"), QStringLiteral("bad"));
     QVERIFY(
         !dm->InsertUserInfo(OwnerRecord(QStringLiteral("坏"), QStringLiteral("bad")), InsertEntry::Import));
     QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("批3"), QStringLiteral("3")), InsertEntry::Import));

@@ -143,7 +143,7 @@ void TestPlaces::buildSelection()
     QVERIFY(TvexTerminalInfo::SelectNone());
     QVERIFY(!TvexTerminalInfo::IsSelected(1));
     QVERIFY(dm->ExecuteSQL(
-        QStringLiteral("update BuildInfo set selFlag = -1 where idx = 3"))); // old engine's true
+        QStringLiteral("update BuildInfo set selFlag = %1 where idx = 3").arg(yes(-1)))); // old engine's true
     QVERIFY(TvexTerminalInfo::DeleteSelected());
     QCOMPARE(column(QStringLiteral("select DanYuan from BuildInfo order by idx")), (QVariantList{1, 2}));
 }
@@ -163,7 +163,8 @@ void TestPlaces::terminalRows()
     QCOMPARE(highest, 12);
     QVERIFY(TerminalExists(7));
     QCOMPARE(FindTerminalIdx(QStringLiteral("12")), 2);
-    QCOMPARE(column(QStringLiteral("select count(*) from TerminalInfo where selFlag = 0")), QVariantList{3});
+    QCOMPARE(column(QStringLiteral("select count(*) from TerminalInfo where selFlag = %1").arg(no())),
+             QVariantList{3});
 
     // Found by number, not by the record's idx.
     TTerminalRec edit = terminal(QStringLiteral("7"), QStringLiteral("东侧门"), QStringLiteral("改"));
@@ -223,8 +224,8 @@ void TestPlaces::terminalSelection()
     QVERIFY(!IsTerminalSelected(2));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = NULL where idx = 3")));
     QVERIFY(!IsTerminalSelected(3));
-    QVERIFY(dm->ExecuteSQL(
-        QStringLiteral("update TerminalInfo set selFlag = -1 where idx = 2"))); // old engine's true
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update TerminalInfo set selFlag = %1 where idx = 2")
+                               .arg(yes(-1)))); // old engine's true
     QVERIFY(DeleteSelectedTerminals());
     QCOMPARE(column(QStringLiteral("select TerminalID from TerminalInfo order by idx")),
              (QVariantList{1, 3}));
