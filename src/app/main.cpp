@@ -3,6 +3,7 @@
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
+#include "store/OperationError.h"
 #include "ui/InputDongHao.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
@@ -43,13 +44,18 @@ void useChineseLookAndFeel(QApplication& app, QTranslator& translator)
     }
 }
 
-const char* const HelpText = R"(用法：iccard [--folder 目录]
+const char* const HelpText = R"(用法：iccard [--folder 目录] [--database 数据库]
 
 IC卡脱机系统：小区门禁的发卡程序（设备卡、业主卡、黑名单卡）和小区、门禁、业主资料。
 
 选项：
   --folder 目录   程序目录：SystemInfo.dat、数据库 QDR_DB.GRes、照片目录 pic 和
                   备份目录 dbBak 所在的目录；还没有时建立它
+  --database 数据库
+                  使用的数据库：PostgreSQL 服务器的地址，如
+                  postgresql://office@192.168.1.20:5432/iccard，或一个数据库文件；
+                  不给时用程序目录中 database.ini 指定的服务器，没有这个文件时用
+                  程序目录中的 QDR_DB.GRes。密码不写在这里，写在 ~/.pgpass 中
   -v, --version   显示版本
   -h, --help      显示本说明
 
@@ -59,7 +65,15 @@ IC卡脱机系统：小区门禁的发卡程序（设备卡、业主卡、黑名
   3. 程序所在的目录，如果其中有 SystemInfo.dat（把程序和资料放在一起的拷贝）；
   4. 当前用户的数据目录 %1。
 第一次使用时建立程序目录，并放入 SystemInfo.dat 和 null.jpg；已有的文件不会被替换。
-数据库维护窗口显示正在使用的目录和数据库。
+主窗口的状态栏和数据库维护窗口显示正在使用的目录和数据库。
+
+几台电脑（门岗、物业办公室）共用一个小区的资料时，把数据库放在 PostgreSQL 服务器上，
+在每台电脑的程序目录中写 database.ini：
+  [PostgreSQL]
+  host=192.168.1.20
+  port=5432
+  dbname=iccard
+  user=office
 
 环境变量：
   ICCARD_FOLDER      程序目录（同 --folder）
@@ -90,9 +104,10 @@ int main(int argc, char* argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     QCommandLineParser parser;
     const QCommandLineOption folderOption(QStringLiteral("folder"), QString(), QStringLiteral("dir"));
+    const QCommandLineOption databaseOption(QStringLiteral("database"), QString(), QStringLiteral("url"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption versionOption(QStringList{QStringLiteral("version"), QStringLiteral("v")});
-    parser.addOptions({folderOption, helpOption, versionOption});
+    parser.addOptions({folderOption, databaseOption, helpOption, versionOption});
     // Qt's own options (-style, -reverse, ...) are single words, not letters of -h and -v.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.parse(arguments); // errors are reported below, once Qt has taken its own options
@@ -136,6 +151,16 @@ int main(int argc, char* argv[])
         ShowError(prepared.reason);
         setDialogs(nullptr);
         return 1;
+    }
+    if (parser.isSet(databaseOption)) {
+        // Read now, so that a file is found from where the program was started.
+        try {
+            SetDatabaseOverride(ParseDatabaseUrl(parser.value(databaseOption)).Url());
+        } catch (const OperationError& e) {
+            complain(e.message());
+            setDialogs(nullptr);
+            return 2;
+        }
     }
     SetAppPath(folder.folder);
     QDir::setCurrent(AppPath);

@@ -234,6 +234,12 @@ Tdm::~Tdm()
         dm = nullptr;
 }
 
+QString DatabaseInUse(const Tdm& module)
+{
+    const TDatabaseTarget& target = module.Target();
+    return target.IsServer() ? target.Describe() : QStringLiteral("本机文件 ") + target.Describe();
+}
+
 QString Tdm::DatabasePath()
 {
     return AppPath + QStringLiteral("QDR_DB.GRes");

@@ -209,6 +209,10 @@ private:
 // The data module of the program; created at start-up (and by tests).
 extern Tdm* dm;
 
+// For the operator: the database a data module works on ("本机文件 " and the file's path, or
+// the server).
+QString DatabaseInUse(const Tdm& module);
+
 class TPrepared;
 
 // The owners of an owner data file, many in a row: each one takes the place of the rows with its

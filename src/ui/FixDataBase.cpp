@@ -154,7 +154,7 @@ void TfrmFixDataBase::FormShow()
     btn4->setEnabled(true);
     pages->setTabVisible(pages->indexOf(pageBrand), OperatorLevel == 2);
     lblFolder->setText(QDir::toNativeSeparators(QDir::cleanPath(AppPath)));
-    lblDatabase->setText(QDir::toNativeSeparators(Tdm::DatabasePath()));
+    lblDatabase->setText(dm ? DatabaseInUse(*dm) : QString());
     NewConfirmCode();
 }
 

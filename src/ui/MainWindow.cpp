@@ -23,6 +23,7 @@
 #include "link/Responses.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
+#include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/SaveLoad.h"
 
@@ -149,7 +150,11 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     lblScroll->setMinimumWidth(320);
     lblClock = new QLabel(this);
     lblLocks = new QLabel(this);
+    // Which database this desk works on: its own file, or the server the desks share.
+    lblDatabase = MakeValueLabel(QString(), this);
     statusBar()->addWidget(lblScroll, 1);
+    statusBar()->addPermanentWidget(CaptionFor(lblDatabase, QStringLiteral("数据库："), this));
+    statusBar()->addPermanentWidget(lblDatabase);
     statusBar()->addPermanentWidget(lblLocks);
     statusBar()->addPermanentWidget(lblClock);
     m_clockTimer = new QTimer(this);
@@ -452,6 +457,9 @@ void TFormMain::tickClock()
     lblClock->setText(QLocale(QLocale::Chinese, QLocale::China).toString(now.date(), QLocale::LongFormat) +
                       QLatin1Char(' ') + now.time().toString(QStringLiteral("hh:mm:ss")));
     lblLocks->setText(lockIndicators());
+    const QString database = dm ? DatabaseInUse(*dm) : QString();
+    if (lblDatabase->text() != database)
+        lblDatabase->setText(database);
 }
 
 void TFormMain::tickScroll()

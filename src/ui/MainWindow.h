@@ -63,6 +63,7 @@ public:
     QLabel* lblScroll;
     QLabel* lblClock;
     QLabel* lblLocks;
+    QLabel* lblDatabase;
     NavigationBar* nav;
     CardIssuerLink* link = nullptr;
 

@@ -89,7 +89,7 @@ void TestAccessibility::everyWindow_data()
     QTest::addColumn<QString>("window");
     QTest::addColumn<int>("inputs");
     QTest::addColumn<int>("values");
-    QTest::newRow("main window") << "main" << 0 << 3;
+    QTest::newRow("main window") << "main" << 0 << 4;
     QTest::newRow("login") << "login" << 2 << 1;
     QTest::newRow("device card") << "device" << 2 << 1;
     QTest::newRow("card initialisation, format") << "format" << 0 << 3;

@@ -59,7 +59,9 @@ void TestFixDataBase::pagesByLevel()
         QCOMPARE(w.pages->currentIndex(), 0);
         // The folder and the database this run uses, whoever opens the window.
         QCOMPARE(w.lblFolder->text(), QDir::toNativeSeparators(QDir::cleanPath(AppPath)));
-        QCOMPARE(w.lblDatabase->text(), QDir::toNativeSeparators(AppPath + QStringLiteral("QDR_DB.GRes")));
+        QCOMPARE(w.lblDatabase->text(),
+                 QStringLiteral("本机文件 ") +
+                     QDir::toNativeSeparators(AppPath + QStringLiteral("QDR_DB.GRes")));
     }
 }
 

@@ -185,7 +185,12 @@ void TestMainWindow::statusFollowsTheCardIssuer()
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
     logIn(0);
+    dm = new Tdm; // as the program makes it, after the first login
     main.show();
+    // The status bar says which database this desk works on.
+    QTRY_COMPARE(main.lblDatabase->text(),
+                 QStringLiteral("本机文件 ") +
+                     QDir::toNativeSeparators(AppPath + QStringLiteral("QDR_DB.GRes")));
     QVERIFY(main.btnOut->isVisible());
     QVERIFY(!main.btnIn->isVisible());
     QVERIFY(f.listen());
