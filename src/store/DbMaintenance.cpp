@@ -15,6 +15,7 @@
 #include <QSqlQuery>
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -147,6 +148,8 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
         throw OperationError(out.db().lastError().text());
     ApplySchema(out.db(), 0);
 
+    QSqlQuery read(server); // ends after the rollback, as in loadFileIntoServer
+    read.setForwardOnly(true);
     if (!server.transaction())
         throw OperationError(server.lastError().text());
     if (!out.db().transaction()) {
@@ -154,8 +157,6 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
         throw OperationError(out.db().lastError().text());
     }
     try {
-        QSqlQuery read(server);
-        read.setForwardOnly(true);
         // Every table as it stood at the same moment, whatever the other desks change meanwhile.
         run(read, QStringLiteral("set transaction isolation level repeatable read, read only"));
         QSqlQuery write(out.db());
@@ -214,10 +215,13 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
     in.db().setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
     if (!in.db().open())
         throw OperationError(in.db().lastError().text());
+    // The statements on the server end after the rollback: a prepared statement cannot be let go
+    // inside a transaction that failed.
+    QSqlQuery q(server);
+    std::vector<std::unique_ptr<QSqlQuery>> inserts;
     if (!server.transaction())
         throw OperationError(server.lastError().text());
     try {
-        QSqlQuery q(server);
         // Other desks read the previous rows until the commit, and change nothing meanwhile.
         run(q, QStringLiteral("lock table UserInfo, TerminalInfo, BuildInfo in exclusive mode"));
         for (const TRequiredTable& table : RequiredTables())
@@ -254,7 +258,7 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
                 return QStringLiteral("insert into %1 (%2) values %3")
                     .arg(name, columnList(table), values.join(QStringLiteral(", ")));
             };
-            QSqlQuery full(server);
+            QSqlQuery& full = *inserts.emplace_back(std::make_unique<QSqlQuery>(server));
             check(full, full.prepare(insertOf(RowsPerInsert)));
             QVariantList pending;
             pending.reserve(RowsPerInsert * width);
@@ -285,7 +289,7 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
             }
             check(read, !read.lastError().isValid());
             if (!pending.isEmpty()) {
-                QSqlQuery rest(server);
+                QSqlQuery& rest = *inserts.emplace_back(std::make_unique<QSqlQuery>(server));
                 check(rest, rest.prepare(insertOf(int(pending.size() / width))));
                 flush(rest);
             }
