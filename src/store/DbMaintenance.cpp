@@ -222,7 +222,9 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
     if (!server.transaction())
         throw OperationError(server.lastError().text());
     try {
-        // Other desks read the previous rows until the commit, and change nothing meanwhile.
+        // Other desks read the previous rows until the commit, and change nothing meanwhile. A desk
+        // in the middle of a long change makes the restore give up rather than wait on.
+        run(q, QStringLiteral("set local lock_timeout = '30s'"));
         run(q, QStringLiteral("lock table UserInfo, TerminalInfo, BuildInfo in exclusive mode"));
         for (const TRequiredTable& table : RequiredTables())
             run(q, QStringLiteral("delete from ") + QLatin1String(table.name));
