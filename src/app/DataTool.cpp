@@ -8,6 +8,7 @@
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/Dialogs.h"
+#include "store/OperationError.h"
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 
@@ -15,7 +16,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -54,7 +59,7 @@ public:
     QString saveFileName(const QString&, const QString&, const QString&) override { return {}; }
 };
 
-const char* const HelpText = R"(用法：iccard-data [--folder 目录] 命令 [参数]
+const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--database 数据库] 命令 [参数]
 
 命令：
   export 文件 [--building 栋号 --unit 单元号] [--force]
@@ -72,14 +77,26 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] 命令 [�
       被替换的数据库另存一份在 dbBak 中。恢复前请先关闭 IC卡脱机系统。
   check
       检查数据库文件的完整性和版本。
+      数据库服务器上的数据库：检查它的数据表和版本。
   where
       在标准输出上显示程序目录和数据库文件（两行）。
+      使用数据库服务器时，第二行是服务器和数据库名。
+  copy --to 数据库 [--force]
+      把正在使用的数据库中的全部数据（业主、终端、楼栋单元，连同编号）复制到另一个
+      数据库（数据库服务器，或 SQLite 数据库文件），例如把程序目录的数据库文件搬到
+      数据库服务器上。目标数据库中已有数据时，只有加 --force 才替换。
 
 选项：
   --folder 目录                  程序目录（数据库 QDR_DB.GRes 所在的目录），
                                  这个目录必须已经存在
+  --database 数据库              使用这个数据库，而不是程序目录的数据库文件或
+                                 database.ini 中的数据库服务器：
+                                 postgresql://用户@主机:端口/数据库名、
+                                 libpq 的 key=value 写法，或 SQLite 数据库文件
+  --to 数据库                    copy：目标数据库，写法同 --database
   --building 栋号 --unit 单元号  export：只导出这一栋的这一个单元
-  --force                        允许覆盖已经存在的文件（export、backup）
+  --force                        允许覆盖已经存在的文件（export、backup），
+                                 或替换目标数据库中已有的数据（copy）
   --version                      显示版本
   --help                         显示本说明
 
@@ -115,12 +132,12 @@ ExchangeProgress terminalProgress(const QString& what)
 }
 
 // The commands that work on the database need one: a folder without it is most likely the wrong
-// folder, where the program would make an empty database.
+// folder, where the program would make an empty database. (A server makes its tables itself.)
 bool databaseThere()
 {
-    if (QFileInfo(Tdm::DatabasePath()).isFile())
+    if (dm->IsServer() || QFileInfo(dm->Target().FilePath()).isFile())
         return true;
-    say(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(Tdm::DatabasePath())));
+    say(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(dm->Target().FilePath())));
     return false;
 }
 
@@ -191,15 +208,17 @@ int restore(const QString& file)
     return Done;
 }
 
-int check()
+int check(const TDatabaseTarget& database)
 {
-    const TDatabaseCheck c = CheckDatabase();
-    const QString path = QDir::toNativeSeparators(Tdm::DatabasePath());
+    const TDatabaseCheck c = database.IsServer() ? CheckServer(database) : CheckDatabase(database.FilePath());
+    const QString path = database.Describe();
     if (!c.ok) {
         say(QStringLiteral("数据库有问题：%1\n%2").arg(path, c.reason));
         return Stopped;
     }
-    if (c.empty)
+    if (c.empty && database.IsServer())
+        say(QStringLiteral("数据库是空的：%1（程序连接它时会建立数据表）").arg(path));
+    else if (c.empty)
         say(QStringLiteral("数据库文件是空的：%1（程序打开它时会建立数据表）").arg(path));
     else if (c.version < SchemaVersion)
         say(QStringLiteral("数据库正常：%1，版本 %2（程序打开它时会升级到版本 %3）")
@@ -208,6 +227,105 @@ int check()
                 .arg(SchemaVersion));
     else
         say(QStringLiteral("数据库正常：%1，版本 %2").arg(path).arg(c.version));
+    return Done;
+}
+
+struct TCommunityCount {
+    int owners = 0;
+    int terminals = 0;
+    int units = 0;
+    bool any() const { return owners + terminals + units > 0; }
+};
+
+// What the database of the data module holds; nullopt when it cannot be used (said already).
+std::optional<TCommunityCount> countCommunity()
+{
+    try {
+        QSqlQuery q(dm->database());
+        int counts[3] = {};
+        const char* const tables[3] = {"UserInfo", "TerminalInfo", "BuildInfo"};
+        for (int i = 0; i < 3; ++i) {
+            if (!q.exec(QStringLiteral("select count(*) from ") + QLatin1String(tables[i])) || !q.next()) {
+                say(q.lastError().text());
+                return std::nullopt;
+            }
+            counts[i] = q.value(0).toInt();
+        }
+        return TCommunityCount{counts[0], counts[1], counts[2]};
+    } catch (const OperationError&) {
+        return std::nullopt; // the data module has said why
+    }
+}
+
+bool sameDatabase(const TDatabaseTarget& a, const TDatabaseTarget& b)
+{
+    if (a.IsServer() || b.IsServer())
+        return a == b;
+    const QFileInfo fa(a.FilePath());
+    const QFileInfo fb(b.FilePath());
+    return fa.absoluteFilePath() == fb.absoluteFilePath() ||
+           (fa.exists() && fa.canonicalFilePath() == fb.canonicalFilePath());
+}
+
+// The community of the database in use into another database, through a backup file: the same
+// rows, keys and key sequences as a backup and a restore would give.
+int copyDatabase(const QString& to, bool force)
+{
+    TDatabaseTarget target;
+    try {
+        target = ParseDatabaseUrl(to);
+    } catch (const OperationError& e) {
+        return usage(e.message());
+    }
+    if (!databaseThere())
+        return Stopped;
+    if (sameDatabase(target, dm->Target())) {
+        say(QStringLiteral("目标数据库就是正在使用的数据库：%1").arg(target.Describe()));
+        return Stopped;
+    }
+    const QTemporaryDir temporary;
+    if (!temporary.isValid()) {
+        say(QStringLiteral("不能建立临时目录：%1").arg(temporary.errorString()));
+        return Stopped;
+    }
+    const QString file = temporary.filePath(QStringLiteral("copy.bak"));
+    TMaintenanceResult r = BackupDatabaseTo(file);
+    if (!r.ok) {
+        if (!r.message.isEmpty())
+            say(r.message);
+        return Stopped;
+    }
+
+    delete dm;
+    dm = new Tdm(target);
+    const std::optional<TCommunityCount> there = countCommunity();
+    if (!there)
+        return Stopped;
+    if (there->any() && !force) {
+        say(QStringLiteral("目标数据库 %1 中已有 %2 位业主、%3 个终端、%4 个楼栋单元，没有复制"
+                           "（要替换它们，请加 --force）")
+                .arg(target.Describe())
+                .arg(there->owners)
+                .arg(there->terminals)
+                .arg(there->units));
+        return Stopped;
+    }
+    r = RestoreDatabase(file);
+    if (!r.ok) {
+        if (!r.message.isEmpty())
+            say(r.message);
+        return Stopped;
+    }
+    const std::optional<TCommunityCount> copied = countCommunity();
+    if (!copied)
+        return Stopped;
+    say(QStringLiteral("已复制 %1 位业主、%2 个终端、%3 个楼栋单元到 %4")
+            .arg(copied->owners)
+            .arg(copied->terminals)
+            .arg(copied->units)
+            .arg(target.Describe()));
+    if (!r.file.isEmpty() && there->any())
+        say(QStringLiteral("目标数据库原来的数据另存为：%1").arg(QDir::toNativeSeparators(r.file)));
     return Done;
 }
 
@@ -224,9 +342,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption buildingOption(QStringLiteral("building"), QString(), QStringLiteral("n"));
     const QCommandLineOption unitOption(QStringLiteral("unit"), QString(), QStringLiteral("n"));
     const QCommandLineOption forceOption(QStringLiteral("force"));
+    const QCommandLineOption databaseOption(QStringLiteral("database"), QString(), QStringLiteral("url"));
+    const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("url"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({folderOption, buildingOption, unitOption, forceOption, helpOption, versionOption});
+    parser.addOptions({folderOption, buildingOption, unitOption, forceOption, databaseOption, toOption,
+                       helpOption, versionOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -261,15 +382,35 @@ int main(int argc, char* argv[])
     SetAppPath(folder.folder);
     if ((parser.isSet(buildingOption) || parser.isSet(unitOption)) && command != QLatin1String("export"))
         return usage(QStringLiteral("--building 和 --unit 只用于 export。"));
-    if (parser.isSet(forceOption) && command != QLatin1String("export") && command != QLatin1String("backup"))
-        return usage(QStringLiteral("--force 只用于 export 和 backup。"));
+    if (parser.isSet(forceOption) && command != QLatin1String("export") &&
+        command != QLatin1String("backup") && command != QLatin1String("copy"))
+        return usage(QStringLiteral("--force 只用于 export、backup 和 copy。"));
+    if (parser.isSet(toOption) != (command == QLatin1String("copy")))
+        return usage(command == QLatin1String("copy") ? QStringLiteral("copy 需要 --to 数据库。")
+                                                      : QStringLiteral("--to 只用于 copy。"));
+    // The database of this run: --database, else database.ini, else the folder's file.
+    if (parser.isSet(databaseOption)) {
+        try {
+            ParseDatabaseUrl(parser.value(databaseOption));
+        } catch (const OperationError& e) {
+            return usage(e.message());
+        }
+        SetDatabaseOverride(parser.value(databaseOption));
+    }
+    TDatabaseTarget database;
+    try {
+        database = ConfiguredDatabase();
+    } catch (const OperationError& e) {
+        say(e.message());
+        return Stopped;
+    }
 
     auto arguments = [&](int least, int most) { return rest.size() >= least && rest.size() <= most; };
     if (command == QLatin1String("where")) {
         if (!arguments(0, 0))
             return usage(QStringLiteral("where 不带参数。"));
         const QByteArray lines = (QDir::toNativeSeparators(folder.folder) + QLatin1Char('\n') +
-                                  QDir::toNativeSeparators(Tdm::DatabasePath()) + QLatin1Char('\n'))
+                                  database.Describe() + QLatin1Char('\n'))
                                      .toUtf8();
         std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
         return Done;
@@ -277,7 +418,7 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("check")) {
         if (!arguments(0, 0))
             return usage(QStringLiteral("check 不带参数。"));
-        const int rc = check();
+        const int rc = check(database);
         say(QStringLiteral("程序目录：%1（%2）")
                 .arg(QDir::toNativeSeparators(folder.folder), FolderSourceText(folder.source)));
         return rc;
@@ -296,6 +437,8 @@ int main(int argc, char* argv[])
         rc = backup(rest.value(0), parser.isSet(forceOption));
     else if (command == QLatin1String("restore") && arguments(1, 1))
         rc = restore(rest[0]);
+    else if (command == QLatin1String("copy") && arguments(0, 0))
+        rc = copyDatabase(parser.value(toOption), parser.isSet(forceOption));
     else
         rc = usage(QStringLiteral("不认识的命令或参数：%1").arg(args.join(QLatin1Char(' '))));
     delete dm;

@@ -23,6 +23,9 @@ QString BackupFilePath(const QDateTime& t);
 
 // A consistent copy of the open database under the name of the current time (from the clock
 // seam) in the backup folder, created when missing; an existing file of that name is replaced.
+// On a server the copy is the same kind of file: an SQLite database of this system's schema
+// holding the server's rows and key sequences as they stood at one moment, so that a backup
+// restores on either engine.
 TMaintenanceResult BackupDatabase();
 // The same copy under the name given (the command line's "backup FILE"): it is made beside the
 // target and takes its place whole, replacing a file of that name.
@@ -33,6 +36,10 @@ TMaintenanceResult BackupDatabaseTo(const QString& target);
 // to date when it is opened), keeps a copy of the current database in the backup folder,
 // closes the connection, puts a copy of the chosen file in place (copy, then rename) and opens
 // it. Any failure leaves the previous database in place and working.
+// On a server: the same check (an earlier version is brought up to date on a copy), a backup of
+// the server's data in the backup folder, then in one transaction the file's rows, with their
+// keys, take the place of the server's, and each key sequence goes on above every key the file or
+// the server ever gave. Any failure leaves the server's data as it was.
 TMaintenanceResult RestoreDatabase(const QString& chosenFile);
 
 // Removes what a backup or restore that was cut short (the program killed, the power lost) left
@@ -49,3 +56,8 @@ TMaintenanceResult InitDatabase();
 // CheckDatabaseFile judges with integrity, then the engine's full integrity check of every table
 // against its indexes. Changes nothing (a journal a crash left is rolled back, as at every start).
 TDatabaseCheck CheckDatabase();
+// The same check of another SQLite file (the command line's --database FILE).
+TDatabaseCheck CheckDatabase(const QString& path);
+// The check of a server's database on a connection of its own (the command line's "check" with
+// --database URL): its tables, their columns and its version. Changes nothing.
+TDatabaseCheck CheckServer(const TDatabaseTarget& target);

@@ -4,6 +4,7 @@
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/StoreFixture.h"
+#include "store/TvexTerminalInfo.h"
 
 #include "cards/Gbk.h"
 #include "support/Files.h"
@@ -20,9 +21,25 @@ struct ToolRun {
 
 QVariantList owners()
 {
+    const QString hex = dm->IsServer() ? QStringLiteral("upper(encode(VaildTerminal, 'hex'))")
+                                       : QStringLiteral("hex(VaildTerminal)");
     return column(
         QStringLiteral("select UserName || '/' || CardNo || '/' || DongHao || '/' || DanYuan || '/' || "
-                       "FangHao || '/' || hex(VaildTerminal) from UserInfo order by CardNo"));
+                       "FangHao || '/' || %1 from UserInfo order by CardNo")
+            .arg(hex));
+}
+
+// The owners of another database, and how many terminals and building units it has.
+QVariantList ownersIn(const TDatabaseTarget& target)
+{
+    Tdm* const ours = dm;
+    dm = new Tdm(target);
+    const QVariantList list = owners() << column(QStringLiteral("select idx from UserInfo order by idx"))
+                                       << countRows(QStringLiteral("TerminalInfo"))
+                                       << countRows(QStringLiteral("BuildInfo"));
+    delete dm;
+    dm = ours;
+    return list;
 }
 
 } // namespace
@@ -41,6 +58,7 @@ private Q_SLOTS:
     void checkFindsDamage();
     void commandsNotUnderstood_data();
     void commandsNotUnderstood();
+    void copyIntoAnotherDatabase();
 
 private:
     QString path(const QString& name) const { return f.folder() + QLatin1Char('/') + name; }
@@ -68,17 +86,22 @@ ToolRun TestDataTool::run(const QStringList& args)
     delete dm;
     dm = nullptr;
     QProcess p;
-    p.start(QStringLiteral(ICCARD_DATA_TOOL), QStringList{QStringLiteral("--folder"), f.folder()} + args);
+    QStringList common{QStringLiteral("--folder"), f.folder()};
+    if (f.onServer())
+        common << QStringLiteral("--database") << f.target.Url();
+    p.start(QStringLiteral(ICCARD_DATA_TOOL), common + args);
     ToolRun r;
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
         r.status = p.exitCode();
     r.said = QString::fromUtf8(p.readAllStandardError());
-    dm = new Tdm;
+    dm = f.onServer() ? new Tdm(f.target) : new Tdm;
     return r;
 }
 
 void TestDataTool::exportAndImportRoundTrip()
 {
+    if (f.onServer())
+        QSKIP("owner data files are not yet read and written on a server (TPrepared)");
     const QVariantList before = owners();
     ToolRun r = run({QStringLiteral("export"), path("all.csv")});
     QCOMPARE(r.status, 0);
@@ -107,6 +130,8 @@ void TestDataTool::exportAndImportRoundTrip()
 
 void TestDataTool::importStopsWithTheLineNumber()
 {
+    if (f.onServer())
+        QSKIP("owner data files are not yet read and written on a server (TPrepared)");
     QByteArray file = StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n";
     file += StringToGbk(QStringLiteral("5,1,101,_,赵六,,否,2026/1/2,男,用户卡,_D4,null.jpg,\r\n"));
     file += StringToGbk(QStringLiteral("5,1,102,_,钱七,,否,2026/13/2,男,用户卡,_E5,null.jpg,\r\n"));
@@ -164,6 +189,7 @@ void TestDataTool::checkFindsDamage_data()
 void TestDataTool::checkFindsDamage()
 {
     QFETCH(QString, damage);
+    SKIP_ON_SERVER();
     // Enough owners for pages of their own beyond the first ones.
     QVERIFY(dm->BeginBatch());
     for (int i = 0; i < 400; ++i)
@@ -202,6 +228,9 @@ void TestDataTool::commandsNotUnderstood_data()
     QTest::newRow("unknown option") << QStringList{"check", "--quick"} << 2;
     QTest::newRow("--force where nothing is written") << QStringList{"restore", "x.bak", "--force"} << 2;
     QTest::newRow("building for an import") << QStringList{"import", "x.csv", "--building", "1"} << 2;
+    QTest::newRow("copy without a target") << QStringList{"copy"} << 2;
+    QTest::newRow("--to for a backup") << QStringList{"backup", "--to", "x.db"} << 2;
+    QTest::newRow("a server text libpq cannot read") << QStringList{"--database", "host='x", "check"} << 2;
 }
 
 void TestDataTool::commandsNotUnderstood()
@@ -213,6 +242,37 @@ void TestDataTool::commandsNotUnderstood()
     QCOMPARE(r.status, status);
     QVERIFY2(r.said.contains(QStringLiteral("iccard-data --help")), qPrintable(r.said));
     QCOMPARE(owners(), before);
+}
+
+void TestDataTool::copyIntoAnotherDatabase()
+{
+    TvexTerminalInfo::AddBuildUnit(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("三栋二单元"));
+    const TDatabaseTarget source = f.onServer() ? f.target : TDatabaseTarget();
+    const QVariantList before = ownersIn(source);
+    // On the server: the server into a file, that file into another database of the server.
+    const QString file = path("copy.db");
+    ToolRun r = run({QStringLiteral("copy"), QStringLiteral("--to"), file});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.said, QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n").arg(file));
+    QCOMPARE(ownersIn(ParseDatabaseUrl(file)), before);
+    const TDatabaseTarget other =
+        f.onServer() ? TestServer::Fresh(QStringLiteral("_copy")) : ParseDatabaseUrl(path("other.db"));
+    r = run(
+        {QStringLiteral("--database"), file, QStringLiteral("copy"), QStringLiteral("--to"), other.Url()});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(ownersIn(other), before);
+
+    // A database that holds a community is replaced only when asked for.
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where CardNo = 'C3'")));
+    r = run({QStringLiteral("copy"), QStringLiteral("--to"), other.Url()});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.said.contains(QStringLiteral("已有 3 位业主、0 个终端、1 个楼栋单元，没有复制")),
+             qPrintable(r.said));
+    QCOMPARE(ownersIn(other), before);
+    r = run({QStringLiteral("copy"), QStringLiteral("--to"), other.Url(), QStringLiteral("--force")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.startsWith(QStringLiteral("已复制 2 位业主")), qPrintable(r.said));
+    QCOMPARE(ownersIn(other), ownersIn(source));
 }
 
 QTEST_GUILESS_MAIN(TestDataTool)
