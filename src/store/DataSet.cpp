@@ -45,6 +45,9 @@ void TDataSet::Open(const QString& sql, const SqlParams& params)
 void TDataSet::run()
 {
     m_query.reset();
+    m_ahead.clear();
+    m_current = QSqlRecord();
+    m_done = false;
     m_onRow = false;
     m_position = 0;
     m_count = -1;
@@ -54,25 +57,54 @@ void TDataSet::run()
     try {
         if (!ExecBound(*m_query, m_sql, m_params))
             throw OperationError(m_query->lastError().text());
+        m_record = m_query->record();
+        // The rows of a lookup are read at once and the statement let go: a statement left
+        // standing on a row of the file would keep another program from writing to it for as
+        // long as the dataset stays open.
+        while (m_ahead.size() < ReadAhead && m_query->next())
+            m_ahead.push_back(m_query->record());
+        if (m_ahead.size() < ReadAhead)
+            finishRows();
     } catch (...) {
         m_query.reset();
+        m_ahead.clear();
         throw;
     }
-    m_record = m_query->record();
-    m_onRow = m_query->next();
-    if (!m_onRow) {
-        if (m_query->lastError().isValid()) {
-            const QString error = m_query->lastError().text();
-            m_query.reset();
-            throw OperationError(error);
-        }
-        m_count = 0;
+    m_onRow = pull();
+    if (m_done)
+        m_count = m_onRow ? int(m_ahead.size()) + 1 : 0;
+}
+
+void TDataSet::finishRows()
+{
+    if (m_query->lastError().isValid())
+        throw OperationError(m_query->lastError().text());
+    m_done = true;
+    m_query->finish();
+}
+
+bool TDataSet::pull()
+{
+    if (!m_ahead.empty()) {
+        m_current = std::move(m_ahead.front());
+        m_ahead.pop_front();
+        return true;
     }
+    if (!m_done && m_query->next()) {
+        m_current = m_query->record();
+        return true;
+    }
+    if (!m_done)
+        finishRows();
+    m_current = QSqlRecord();
+    return false;
 }
 
 void TDataSet::Close()
 {
     m_query.reset();
+    m_ahead.clear();
+    m_current = QSqlRecord();
     m_record = QSqlRecord();
     m_onRow = false;
     m_position = 0;
@@ -90,13 +122,11 @@ void TDataSet::Next()
 {
     if (!m_onRow)
         return;
-    m_onRow = m_query->next();
+    m_onRow = pull();
     if (m_onRow) {
         ++m_position;
         return;
     }
-    if (m_query->lastError().isValid())
-        throw OperationError(m_query->lastError().text());
     m_count = m_position + 1;
 }
 
@@ -126,7 +156,7 @@ QVariant TDataSet::Field(const QString& column) const
         throw OperationError(QStringLiteral("%1: Field '%2' not found").arg(m_name, column));
     if (!m_onRow)
         throw OperationError(QStringLiteral("%1: 没有当前记录（读取 %2）").arg(m_name, column));
-    return m_query->value(index);
+    return m_current.value(index);
 }
 
 TQuery::TQuery(Tdm& owner) : m_owner(owner) {}

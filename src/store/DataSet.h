@@ -6,6 +6,7 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QVariant>
+#include <deque>
 #include <optional>
 
 class Tdm;
@@ -41,14 +42,23 @@ public:
     bool HasField(const QString& column) const;
 
 private:
+    // Rows read ahead when the statement runs; a result of no more rows is read whole.
+    static constexpr size_t ReadAhead = 64;
+
     void run();
+    // The next row into m_current; false at the end.
+    bool pull();
+    void finishRows();
 
     Tdm& m_owner;
     QString m_name;
     QString m_sql;
     SqlParams m_params;
     std::optional<QSqlQuery> m_query;
-    QSqlRecord m_record;
+    QSqlRecord m_record;  // the columns
+    QSqlRecord m_current; // the current row
+    std::deque<QSqlRecord> m_ahead;
+    bool m_done = false; // every row has been read from the statement
     bool m_onRow = false;
     int m_position = 0; // rows passed since the first one
     int m_count = -1;

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -56,7 +57,12 @@ constexpr int SchemaLockKey = 0x1CCA4D01;
 
 int serverVersion(QSqlQuery& q)
 {
-    if (!q.exec(QStringLiteral("select to_regclass('schemainfo') is not null")) || !q.next())
+    // Read from the catalog table itself: a name lookup may answer from this session's cache, which
+    // does not yet know a table another desk has just made.
+    if (!q.exec(QStringLiteral(
+            "select count(*) > 0 from pg_catalog.pg_tables where schemaname = current_schema() "
+            "and tablename = 'schemainfo'")) ||
+        !q.next())
         throw OperationError(q.lastError().text());
     if (!q.value(0).toBool())
         return 0;
@@ -70,14 +76,21 @@ int serverVersion(QSqlQuery& q)
 void ApplySchema(QSqlDatabase& db, int from)
 {
     const bool server = IsServerConnection(db);
-    if (!db.transaction())
-        throw OperationError(db.lastError().text());
+    // On the file the transaction takes the write lock at once, and another program putting the
+    // schema in at the same moment is waited for; the version is read again once the lock is had.
+    QSqlQuery begin(db);
+    if (server ? !db.transaction() : !begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        throw OperationError(server ? db.lastError().text() : begin.lastError().text());
     try {
         QSqlQuery q(db);
         if (server) {
             if (!q.exec(QStringLiteral("select pg_advisory_xact_lock(%1)").arg(SchemaLockKey)))
                 throw OperationError(q.lastError().text());
             from = serverVersion(q);
+        } else {
+            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+                throw OperationError(q.lastError().text());
+            from = std::max(from, q.value(0).toInt());
         }
         const DatabaseEngine engine = server ? DatabaseEngine::PostgreSQL : DatabaseEngine::SQLite;
         for (int v = from + 1; v <= SchemaVersion; ++v) {

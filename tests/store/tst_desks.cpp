@@ -1,0 +1,216 @@
+// Two desks on one database: the office and the gatehouse, each a program of its own. What one
+// changes the other sees on its next reload; a card registered at both at the same moment ends
+// with one owner; the marks and the blacklist preparation live in the database, shared. Runs on
+// the file and, against the test cluster, on a server.
+
+#include "StoreFixture.h"
+#include "store/ListModel.h"
+#include "store/TvexUserInfo.h"
+#include "support/OwnerRecords.h"
+
+#include <QProcess>
+
+namespace {
+
+// The desk that dm stands for while it lives: the windows and record operations work on dm.
+class AtDesk {
+public:
+    explicit AtDesk(Tdm& desk) : m_saved(dm) { dm = &desk; }
+    ~AtDesk() { dm = m_saved; }
+    AtDesk(const AtDesk&) = delete;
+    AtDesk& operator=(const AtDesk&) = delete;
+
+private:
+    Tdm* m_saved;
+};
+
+int add(Tdm& desk, const TuserInfoRec& owner)
+{
+    TuserInfoRec r = owner;
+    AtDesk at(desk);
+    if (!desk.AddUserInfo(r))
+        return -1;
+    return r.idx;
+}
+
+QString serial(int i)
+{
+    return QStringLiteral("%1").arg(3000000000LL + i, 10, 10, QLatin1Char('0'));
+}
+
+} // namespace
+
+class TestDesks : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { f.setUp(); }
+    void cleanup()
+    {
+        other.reset();
+        f.tearDown();
+    }
+
+    void changesAreSeenAtTheOtherDesk();
+    void marksAndPreparationAreShared();
+    void cardRegisteredAtBothDesksAtOnce();
+    void newDatabaseOpenedAtBothDesksAtOnce();
+
+private:
+    // The second desk: the same database, a connection of its own.
+    Tdm& otherDesk()
+    {
+        if (!other)
+            other = std::make_unique<Tdm>(dm->Target());
+        return *other;
+    }
+    // The database as --database names it for a desk program.
+    QString databaseArgument() const { return dm->Target().Url(); }
+    // Runs the desk programs together: each opens the database and waits; then all go at once.
+    bool runDesks(const QList<QStringList>& actions);
+
+    StoreFixture f;
+    std::unique_ptr<Tdm> other;
+};
+
+bool TestDesks::runDesks(const QList<QStringList>& actions)
+{
+    // This test's own connection lets go first: an open read would hold up a desk on the file.
+    dm->CloseDataSets();
+    if (other)
+        other->CloseDataSets();
+    std::vector<std::unique_ptr<QProcess>> desks;
+    for (const QStringList& action : actions) {
+        auto& desk = desks.emplace_back(std::make_unique<QProcess>());
+        desk->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        desk->start(QCoreApplication::applicationDirPath() + QStringLiteral("/desk_child"),
+                    QStringList{f.folder(), databaseArgument()} + action);
+    }
+    for (auto& desk : desks) {
+        if (!desk->waitForReadyRead(30000) || !desk->readLine().startsWith("ready"))
+            return false;
+    }
+    for (auto& desk : desks)
+        desk->write("go\n");
+    for (auto& desk : desks)
+        desk->waitForBytesWritten(5000); // all of them now, not as each one is waited for
+    bool ok = true;
+    for (auto& desk : desks) {
+        if (!desk->waitForFinished(120000)) {
+            desk->kill();
+            desk->waitForFinished();
+        }
+        ok = ok && desk->exitStatus() == QProcess::NormalExit && desk->exitCode() == 0;
+    }
+    return ok;
+}
+
+void TestDesks::changesAreSeenAtTheOtherDesk()
+{
+    const int a =
+        add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"), 1, 1, QStringLiteral("0101")));
+    add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1"), 1, 1, QStringLiteral("0102")));
+
+    // The gatehouse's owner list.
+    TListModel list(otherDesk(), {{QStringLiteral("姓名"), QStringLiteral("UserName")}});
+    list.Open({QStringLiteral("idx, UserName"),
+               QStringLiteral("UserInfo where 1=1"),
+               {},
+               {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}, {QStringLiteral("FangHao")}}});
+    QCOMPARE(list.RecordCount(), 2);
+
+    // The office renames one owner, adds one before it and deletes the other.
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    r.idx = a;
+    r.UserName = QStringLiteral("甲改");
+    QVERIFY(dm->UpdateUserInfo(r));
+    const int c =
+        add(*dm, OwnerRecord(QStringLiteral("丙"), QStringLiteral("C1"), 1, 1, QStringLiteral("0100")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where CardNo = 'B1'")));
+
+    list.Reopen();
+    QCOMPARE(list.RecordCount(), 2);
+    QCOMPARE(list.IdxAt(0), c);
+    QCOMPARE(list.FieldAt(1, QStringLiteral("UserName")).toString(), QStringLiteral("甲改"));
+    QCOMPARE(list.LocateIdx(a), 1);
+
+    // And back: the gatehouse reports the owner lost, the office reads it at its next load.
+    {
+        AtDesk at(otherDesk());
+        QVERIFY(TvexUserInfo::MarkLost(a));
+    }
+    TuserInfoRec back;
+    QCOMPARE(dm->LoadUserInfoByIdx(a, back), 1);
+    QCOMPARE(back.chLoss, QStringLiteral("挂失"));
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDesks::marksAndPreparationAreShared()
+{
+    const int a = add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
+    QVERIFY(TvexUserInfo::SetSelected(a, 1));
+    QVERIFY(TvexUserInfo::MarkLost(b));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = :on where idx = :idx"),
+                           {{QStringLiteral("on"), true}, {QStringLiteral("idx"), b}}));
+    {
+        AtDesk at(otherDesk());
+        QVERIFY(TvexUserInfo::IsSelected(a));
+        QVERIFY(!TvexUserInfo::IsSelected(b));
+        dm->dsTemp.Open(
+            QStringLiteral("select count(*) as a from UserInfo where chLoss = '挂失' and IsSelect <> %1")
+                .arg(dm->Bool(false)));
+        QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("a")), 1);
+        // Clearing the marks at one desk clears them for both.
+        QVERIFY(TvexUserInfo::SelectNone());
+    }
+    QVERIFY(!TvexUserInfo::IsSelected(a));
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDesks::cardRegisteredAtBothDesksAtOnce()
+{
+    // Each desk writes card i for an owner of its own, both at the same moment: the card must end
+    // registered to one of the two, never to both.
+    constexpr int Cards = 150;
+    {
+        TTransaction change;
+        for (int i = 0; i < Cards; ++i) {
+            QVERIFY(dm->InsertUserInfo(
+                OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i))));
+            QVERIFY(dm->InsertUserInfo(
+                OwnerRecord(QStringLiteral("物业%1").arg(i), QStringLiteral("O%1").arg(i))));
+        }
+        QVERIFY(change.Commit());
+    }
+    QVERIFY(runDesks({{QStringLiteral("register"), QStringLiteral("G"), QString::number(Cards)},
+                      {QStringLiteral("register"), QStringLiteral("O"), QString::number(Cards)}}));
+    QStringList twice;
+    int registered = 0;
+    for (int i = 0; i < Cards; ++i) {
+        const int holders =
+            column(QStringLiteral("select count(*) from UserInfo where CardID = '%1'").arg(serial(i)))
+                .value(0)
+                .toInt();
+        registered += holders;
+        if (holders != 1)
+            twice << QStringLiteral("%1: %2").arg(serial(i)).arg(holders);
+    }
+    QVERIFY2(twice.isEmpty(), qPrintable(twice.join(QStringLiteral(", "))));
+    QCOMPARE(registered, Cards);
+}
+
+void TestDesks::newDatabaseOpenedAtBothDesksAtOnce()
+{
+    // Two desks started at the same moment on a new database: both put the schema in, or find it.
+    if (!onServer())
+        QVERIFY(!QFile::exists(dm->Target().FilePath()));
+    QVERIFY(runDesks({{QStringLiteral("open")}, {QStringLiteral("open")}, {QStringLiteral("open")}}));
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
+    if (onServer())
+        QCOMPARE(column(QStringLiteral("select count(*) from SchemaInfo")), QVariantList{1});
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestDesks)
+#include "tst_desks.moc"
