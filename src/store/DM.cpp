@@ -44,7 +44,11 @@ QString unreachableMessage(const TDatabaseTarget& target, const QString& reason)
 QString connectionError(const QSqlDatabase& db)
 {
     const QSqlError e = db.lastError();
-    return e.databaseText().trimmed().isEmpty() ? e.text() : e.databaseText().trimmed();
+    const QString text = e.databaseText().trimmed().isEmpty() ? e.text() : e.databaseText();
+    QStringList lines;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        lines << line.simplified();
+    return lines.join(QLatin1Char('\n'));
 }
 
 // A cards lock per serial for the registrations of every desk on one server (its first key).

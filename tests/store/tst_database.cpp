@@ -79,6 +79,7 @@ private Q_SLOTS:
     void unreachableServerIsReportedOnce();
     void serverDatabaseIsJudged_data();
     void serverDatabaseIsJudged();
+    void lostServerConnectionIsMadeAnew();
 
 private:
     void checkKeysAndMarks();
@@ -701,6 +702,21 @@ void TestDatabase::serverDatabaseIsJudged()
     // Nothing was changed: no schema went in beside the foreign tables.
     TestServer::run(f.target, {QStringLiteral("do $$ begin if to_regclass('buildinfo') is not null then "
                                               "raise exception 'changed'; end if; end $$")});
+}
+
+void TestDatabase::lostServerConnectionIsMadeAnew()
+{
+    if (!onServer())
+        QSKIP("about a server's connection");
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 1)")));
+    // The server restarts, or the network drops the connection.
+    TestServer::run(f.target, {QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity where "
+                                              "application_name = 'iccard' and datname = current_database()")});
+    // The operation running then fails and says so; the next one works on a new connection.
+    QVERIFY(!dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 2)")));
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 3)")));
+    QCOMPARE(column(QStringLiteral("select DanYuan from BuildInfo order by DanYuan")), (QVariantList{1, 3}));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
