@@ -430,6 +430,22 @@ TMaintenanceResult BackupDatabaseTo(const QString& target)
 
 namespace {
 
+// A copy of the chosen file at incoming, checked as it will be used: the reason it cannot be
+// used, empty when it can (check then holds the file's version).
+QString takeChosenFile(const QString& chosenFile, const QString& incoming, TDatabaseCheck& check)
+{
+    if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))
+        return QStringLiteral("不能复制这个文件。");
+    check = CheckDatabaseFile(incoming, true);
+    QFile::remove(incoming + QStringLiteral("-wal"));
+    QFile::remove(incoming + QStringLiteral("-shm"));
+    if (!check.ok)
+        return check.reason;
+    if (check.empty)
+        return QStringLiteral("这个文件是空的，里面没有数据。");
+    return {};
+}
+
 // The restore on a server: the chosen file is checked as on the SQLite file (and a copy of it
 // brought up to date), the server's data is kept in the backup folder, and the file's rows take
 // the place of the server's in one transaction.
@@ -444,15 +460,9 @@ TMaintenanceResult restoreIntoServer(const QString& chosenFile)
     };
 
     RemoveMaintenanceLeftovers();
-    if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))
-        return fail(QStringLiteral("不能复制这个文件。"));
-    const TDatabaseCheck check = CheckDatabaseFile(incoming, true);
-    QFile::remove(incoming + QStringLiteral("-wal"));
-    QFile::remove(incoming + QStringLiteral("-shm"));
-    if (!check.ok)
-        return fail(check.reason);
-    if (check.empty)
-        return fail(QStringLiteral("这个文件是空的，里面没有数据。"));
+    TDatabaseCheck check;
+    if (const QString why = takeChosenFile(chosenFile, incoming, check); !why.isEmpty())
+        return fail(why);
     if (!makeBackupFolder(result)) {
         removeWithSideFiles(incoming);
         return result;
@@ -513,15 +523,9 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
 
     // 1. A copy of the chosen file beside the database, checked as it will be used.
     RemoveMaintenanceLeftovers();
-    if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))
-        return fail(QStringLiteral("不能复制这个文件。"));
-    const TDatabaseCheck check = CheckDatabaseFile(incoming, true);
-    QFile::remove(incoming + QStringLiteral("-wal"));
-    QFile::remove(incoming + QStringLiteral("-shm"));
-    if (!check.ok)
-        return fail(check.reason);
-    if (check.empty)
-        return fail(QStringLiteral("这个文件是空的，里面没有数据。"));
+    TDatabaseCheck check;
+    if (const QString why = takeChosenFile(chosenFile, incoming, check); !why.isEmpty())
+        return fail(why);
     if (!makeBackupFolder(result)) {
         removeWithSideFiles(incoming);
         return result;
