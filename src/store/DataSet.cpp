@@ -129,7 +129,11 @@ void TQuery::Exec(const QString& sql, const SqlParams& params)
     if (!ExecBound(q, sql, params))
         throw OperationError(q.lastError().text());
     m_rowsAffected = q.numRowsAffected();
-    m_lastInsertId = q.lastInsertId().toLongLong();
+    // On a server Qt asks for it with "select lastval()", which fails in a session that has not
+    // added a row yet and so aborts the change that is running: it is asked there after an insert
+    // alone (every table takes its key from a sequence).
+    if (!m_owner.IsServer() || sql.trimmed().startsWith(QLatin1String("insert"), Qt::CaseInsensitive))
+        m_lastInsertId = q.lastInsertId().toLongLong();
 }
 
 void TQuery::Close()
