@@ -490,6 +490,22 @@ QString AskImportFileName()
 
 // ---- Runs -----------------------------------------------------------------------------------------
 
+namespace {
+
+// The export's query on a server, for the same file as from the SQLite file: owners without a
+// building, unit or room first (where the file's engine sorts Null), and owners of one room in the
+// order they were added (as the file's index gives them).
+QString serverExportStatement(const TExportFilter& filter)
+{
+    QString sql = ExportStatement(filter);
+    sql.replace(
+        QStringLiteral(" order by DongHao, DanYuan, FangHao"),
+        QStringLiteral(" order by DongHao nulls first, DanYuan nulls first, FangHao nulls first, idx"));
+    return sql;
+}
+
+} // namespace
+
 TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
                              const ExchangeProgress& progress)
 {
@@ -500,7 +516,7 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
         count.Bind(params);
         r.total = count.Next() ? int(count.Int(0)) : 0;
         count.Reset();
-        TPrepared rows(*dm, ExportStatement(filter));
+        TPrepared rows(*dm, dm->IsServer() ? serverExportStatement(filter) : ExportStatement(filter));
         rows.Bind(params);
 
         QFile file(fileName);
