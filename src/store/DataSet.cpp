@@ -40,7 +40,11 @@ void TDataSet::run()
     m_count = -1;
     QSqlDatabase db = m_owner.database();
     m_query.emplace(db);
-    m_query->setForwardOnly(true);
+    // On a server Qt reads a forward-only query's rows as they come, and drops the rest when another
+    // statement runs on the connection: a dataset stays open while others run (the building tree
+    // reads the units of each building while it goes through the buildings), so there it takes
+    // its rows whole.
+    m_query->setForwardOnly(!m_owner.IsServer());
     try {
         if (!ExecBound(*m_query, m_sql, m_params))
             throw OperationError(m_query->lastError().text());
