@@ -11,16 +11,17 @@ cmake --build --preset release --target bench_exchange bench_list bench_owner_li
 bin=$PWD/build/release/bin
 state=$PWD/build/release/pg
 export QT_QPA_PLATFORM=offscreen
+failed=0 # a benchmark that fails is named, the others still run, and the script fails at the end
 
 run_all() {
   echo "=== bench_list ($1) ==="
-  "$bin/bench_list" "${@:2}"
+  "$bin/bench_list" "${@:2}" || { echo "bench_list failed"; failed=1; }
   echo "=== bench_owner_list ($1) ==="
-  "$bin/bench_owner_list" "${@:2}"
+  "$bin/bench_owner_list" "${@:2}" || { echo "bench_owner_list failed"; failed=1; }
   echo "=== bench_exchange ($1) ==="
   local scratch
   scratch=$(mktemp -d)
-  "$bin/bench_exchange" "$scratch" "$runs" "${@:2}"
+  "$bin/bench_exchange" "$scratch" "$runs" "${@:2}" || { echo "bench_exchange failed"; failed=1; }
   rm -rf "$scratch"
 }
 
@@ -35,3 +36,4 @@ if [[ $conninfo == skip:* ]]; then
 fi
 psql "$conninfo" -qc "create database iccard_bench"
 run_all "PostgreSQL server" --database "${conninfo/dbname=postgres/dbname=iccard_bench}"
+exit "$failed"
