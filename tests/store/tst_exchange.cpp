@@ -3,6 +3,7 @@
 
 #include "StoreFixture.h"
 #include "store/OwnerExchange.h"
+#include "store/Prepared.h"
 
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
@@ -93,6 +94,8 @@ private Q_SLOTS:
     void batchEqualsOwnersOneByOne_data();
     void batchEqualsOwnersOneByOne();
     void textTheServerCannotHoldIsLeftOutAlone();
+    void serverParameters_data();
+    void serverParameters();
     void missingAndUnreadableFiles();
     void readerCountsLines_data();
     void readerCountsLines();
@@ -557,6 +560,29 @@ void TestExchange::textTheServerCannotHoldIsLeftOutAlone()
     QCOMPARE(names, (QVariantList{QStringLiteral("甲"), QStringLiteral("丙")}));
     QCOMPARE(f.dialogs.texts().size(), 1);
     QVERIFY(f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
+}
+
+void TestExchange::serverParameters_data()
+{
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<QString>("numbered");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("each name once, in order of first use")
+        << "select * from t where a = :a and b = :b or a > :a"
+        << "select * from t where a = $1 and b = $2 or a > $1" << QStringList{"a", "b"};
+    QTest::newRow("casts, texts, names and comments stay")
+        << "select x::text, ':no', \":no\" -- :no\n from t /* :no */ where c = :c_1"
+        << "select x::text, ':no', \":no\" -- :no\n from t /* :no */ where c = $1" << QStringList{"c_1"};
+    QTest::newRow("a doubled quote inside a text") << "select 'it''s :no' || :yes"
+                                                   << "select 'it''s :no' || $1" << QStringList{"yes"};
+}
+
+void TestExchange::serverParameters()
+{
+    QFETCH(QString, sql);
+    QStringList names;
+    QTEST(TPrepared::NumberedParameters(sql, &names), "numbered");
+    QTEST(names, "names");
 }
 
 void TestExchange::missingAndUnreadableFiles()
