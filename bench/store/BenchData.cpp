@@ -12,6 +12,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 namespace bench {
@@ -20,6 +21,83 @@ QTextStream& out()
 {
     static QTextStream stream(stdout);
     return stream;
+}
+
+namespace {
+
+TDatabaseTarget s_target;
+
+} // namespace
+
+void takeDatabaseOption(int& argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (qstrcmp(argv[i], "--database") != 0)
+            continue;
+        if (i + 1 >= argc) {
+            out() << "--database needs a URL" << Qt::endl;
+            std::exit(2);
+        }
+        try {
+            s_target = ParseDatabaseUrl(QString::fromLocal8Bit(argv[i + 1]));
+        } catch (const std::exception& e) {
+            out() << e.what() << Qt::endl;
+            std::exit(2);
+        }
+        if (s_target.IsServer() && !s_target.dbname.startsWith(QLatin1String("iccard_bench"))) {
+            out() << "the server's database must be one for benchmarks (iccard_bench...): its tables are "
+                     "dropped"
+                  << Qt::endl;
+            std::exit(2);
+        }
+        for (int k = i; k + 2 <= argc; ++k)
+            argv[k] = argv[k + 2];
+        argc -= 2;
+        return;
+    }
+}
+
+const TDatabaseTarget& target()
+{
+    return s_target;
+}
+
+void newDataModule()
+{
+    dm = s_target.IsServer() ? new Tdm(s_target) : new Tdm;
+}
+
+void newEmptyDataModule()
+{
+    if (!s_target.IsServer()) {
+        QFile::remove(Tdm::DatabasePath());
+        newDataModule();
+        return;
+    }
+    newDataModule();
+    {
+        QSqlQuery q(dm->database());
+        q.exec(QStringLiteral("drop schema public cascade"));
+        q.exec(QStringLiteral("create schema public"));
+    }
+    delete dm;
+    newDataModule();
+    dm->database();
+}
+
+QString describeDatabase()
+{
+    return s_target.IsServer() ? s_target.Describe() : Tdm::DatabasePath();
+}
+
+double databaseMb()
+{
+    if (!s_target.IsServer())
+        return double(QFileInfo(Tdm::DatabasePath()).size()) / 1048576.0;
+    QSqlQuery q(dm->database());
+    return q.exec(QStringLiteral("select pg_database_size(current_database())")) && q.next()
+               ? q.value(0).toDouble() / 1048576.0
+               : -1;
 }
 
 QString cardNo(int i)
@@ -49,7 +127,8 @@ bool fill(std::mt19937& rng)
     if (!db.transaction())
         return false;
     if (!q.prepare(QStringLiteral(
-            "insert into BuildInfo (DongHao, DanYuan, DanYuanName, selFlag) values (?, ?, ?, 0)")))
+                       "insert into BuildInfo (DongHao, DanYuan, DanYuanName, selFlag) values (?, ?, ?, %1)")
+                       .arg(dm->Bool(false))))
         return false;
     for (int b = 1; b <= Buildings; ++b) {
         for (int u = 1; u <= UnitsPerBuilding; ++u) {
@@ -61,7 +140,8 @@ bool fill(std::mt19937& rng)
         }
     }
     if (!q.prepare(QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName, Remark, selFlag) "
-                                  "values (?, ?, '', 0)")))
+                                  "values (?, ?, '', %1)")
+                       .arg(dm->Bool(false))))
         return false;
     for (int t = 0; t < Terminals; ++t) {
         q.addBindValue(t);
@@ -69,12 +149,15 @@ bool fill(std::mt19937& rng)
         if (!q.exec())
             return false;
     }
-    if (!q.prepare(QStringLiteral(
-            "insert into UserInfo (CardID, CardNo, UserName, BuildName, DongHao, DanYuan, UserType, FangHao, "
-            "Sex, "
-            "Expdate, BlackCard, phone, Remark, IsSelect, VaildTerminal, IsUseExpDate, ExtName, chLoss, "
-            "chUseExpdate, selFlag) values (?, ?, ?, '', ?, ?, '用户卡', ?, '男', '2026-12-31', 0, "
-            "'13800000000', '', 0, ?, 1, '', '', '是', 0)")))
+    if (!q.prepare(
+            QStringLiteral(
+                "insert into UserInfo (CardID, CardNo, UserName, BuildName, DongHao, DanYuan, UserType, "
+                "FangHao, "
+                "Sex, "
+                "Expdate, BlackCard, phone, Remark, IsSelect, VaildTerminal, IsUseExpDate, ExtName, chLoss, "
+                "chUseExpdate, selFlag) values (?, ?, ?, '', ?, ?, '用户卡', ?, '男', '2026-12-31', %1, "
+                "'13800000000', '', %1, ?, %2, '', '', '是', %1)")
+                .arg(dm->Bool(false), dm->Bool(true))))
         return false;
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < Owners; ++i) {
@@ -100,9 +183,9 @@ bool fill(std::mt19937& rng)
 
 bool setUp(int argc, char** argv, const QString& scratch)
 {
+    takeDatabaseOption(argc, argv);
     SetAppPath(argc > 1 ? QString::fromLocal8Bit(argv[1]) : scratch);
-    QFile::remove(Tdm::DatabasePath());
-    dm = new Tdm;
+    newEmptyDataModule();
     std::mt19937 rng(20240305);
     QElapsedTimer total;
     total.start();
@@ -121,9 +204,9 @@ void printDataSet(qint64 fillMs)
                  .arg(Owners)
                  .arg(Buildings * UnitsPerBuilding)
                  .arg(Terminals)
-                 .arg(Tdm::DatabasePath())
+                 .arg(describeDatabase())
                  .arg(fillMs)
-                 .arg(double(QFileInfo(Tdm::DatabasePath()).size()) / 1048576.0, 0, 'f', 1)
+                 .arg(databaseMb(), 0, 'f', 1)
           << Qt::endl;
 }
 
@@ -171,12 +254,14 @@ void printPlans(const std::map<QString, SqlParams>& statements)
     for (const auto& [sql, params] : statements) {
         out() << sql << Qt::endl;
         QSqlQuery q(dm->database());
-        if (!ExecBound(q, QStringLiteral("explain query plan ") + sql, params)) {
+        const bool server = dm->IsServer();
+        if (!ExecBound(q, (server ? QStringLiteral("explain ") : QStringLiteral("explain query plan ")) + sql,
+                       params)) {
             out() << "    (no plan)" << Qt::endl;
             continue;
         }
         while (q.next())
-            out() << "    " << q.value(3).toString() << Qt::endl;
+            out() << "    " << q.value(server ? 0 : 3).toString() << Qt::endl;
     }
 }
 

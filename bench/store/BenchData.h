@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/Database.h"
 #include "store/SqlText.h"
 
 #include <QString>
@@ -27,12 +28,30 @@ QString userName(int i);
 QString cardSerial(int i);
 QString room(int i);
 
+// "--database URL" among the arguments (taken out of them): the benchmark then runs on that
+// PostgreSQL server instead of the SQLite file of the program folder. The server's database must be
+// one for benchmarks (its name starts with "iccard_bench"): its tables are dropped. Exits with a
+// message for a URL that names no such server database.
+void takeDatabaseOption(int& argc, char** argv);
+// The database of the run: the server given, or the program folder's file.
+const TDatabaseTarget& target();
+// A data module on an empty database of the run (the file removed, or the server's tables dropped),
+// made the program's dm.
+void newEmptyDataModule();
+// A data module on the database of the run as it is, made the program's dm.
+void newDataModule();
+// Where the data is: the file, or the server's database.
+QString describeDatabase();
+// The size of the database in MB.
+double databaseMb();
+
 // Fills the empty database of dm in one transaction. False on any failure.
 bool fill(std::mt19937& rng);
 
 // What every store benchmark does first: the program folder is the folder named on the command
-// line (or scratch, a temporary one), the database in it is made anew and filled, and the data
-// set and the heading of the table are printed. False (after saying so) when filling failed.
+// line (or scratch, a temporary one), the database (in it, or the server's of --database) is made
+// anew and filled, and the data set and the heading of the table are printed. False (after saying so) when
+// filling failed.
 bool setUp(int argc, char** argv, const QString& scratch);
 
 // The benchmark's output.

@@ -1,8 +1,11 @@
 // The owner data file of a large community (100,000 owners in 200 buildings of 10 units), imported
-// and exported by the program, and the same work done by the engine's own command-line shell
-// (sqlite3) side by side in the same run: .import of the same rows into the same table, and -csv of
-// the same query. Prints the times (median of the runs) and the two ratios.
-// Usage: bench_exchange [folder] [runs]   (a temporary folder and 3 runs when none are given)
+// and exported by the program, and the same work done by the engine's own tools side by side in the
+// same run. On the SQLite file: the command-line shell sqlite3, .import of the same rows into the
+// same table and -csv of the same query. On a PostgreSQL server (--database): the server's own COPY
+// of the same rows into an empty copy of the table, and COPY (query) TO STDOUT of the same query,
+// through libpq. Prints the times (median of the runs) and the two ratios.
+// Usage: bench_exchange [folder] [runs] [--database URL]   (a temporary folder and 3 runs when none
+// are given; --database: a server's database for benchmarks, see BenchData.h)
 
 #include "BenchData.h"
 
@@ -18,9 +21,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <libpq-fe.h>
 #include <random>
 #include <vector>
 
@@ -85,8 +90,10 @@ QByteArray ownerFile(const std::vector<Owner>& owners)
 // The same rows as the 22 column values of UserInfo the import stores, for sqlite3's .import:
 // UTF-8, the keys the import gives (1, 2, ...), ISO dates; a CSV cannot carry bytes, so the
 // terminal bitmap goes in as its 64 hexadecimal digits.
-QByteArray tableRows(const std::vector<Owner>& owners)
+QByteArray tableRows(const std::vector<Owner>& owners, bool server)
 {
+    // The server's bytea takes hexadecimal digits after "\\x"; its CSV reads an empty field as Null.
+    const QString bytesPrefix = server ? QStringLiteral("\\x") : QString();
     QByteArray out;
     out.reserve(qsizetype(owners.size()) * 200);
     int idx = 0;
@@ -97,7 +104,7 @@ QByteArray tableRows(const std::vector<Owner>& owners)
                    .arg(o.serial, o.cardNo, o.name)
                    .arg(o.building)
                    .arg(o.unit)
-                   .arg(o.room, o.date, QString::fromLatin1(bitmap.toHex().toUpper()))
+                   .arg(o.room, o.date, bytesPrefix + QString::fromLatin1(bitmap.toHex().toUpper()))
                    .toUtf8();
     }
     return out;
@@ -131,6 +138,82 @@ double runShell(const QString& shell, const QStringList& args, const QString& ou
     return double(t.nsecsElapsed()) / 1e6;
 }
 
+// A libpq connection of its own to the server of the run, for its COPY.
+struct Server {
+    PGconn* pg = nullptr;
+    ~Server() { PQfinish(pg); }
+    bool open(const TDatabaseTarget& t)
+    {
+        const QByteArray host = t.host.toUtf8(), port = QByteArray::number(t.port), db = t.dbname.toUtf8(),
+                         user = t.user.toUtf8();
+        const char* keys[] = {"host", "port", "dbname", "user", nullptr};
+        const char* values[] = {host.constData(), port.constData(), db.constData(),
+                                user.isEmpty() ? nullptr : user.constData(), nullptr};
+        pg = PQconnectdbParams(keys, values, 0);
+        if (PQstatus(pg) == CONNECTION_OK)
+            return run(QStringLiteral("set client_min_messages = warning"));
+        out() << "server: " << PQerrorMessage(pg) << Qt::endl;
+        return false;
+    }
+    bool run(const QString& sql)
+    {
+        PGresult* r = PQexec(pg, sql.toUtf8().constData());
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+        if (!ok)
+            out() << "server: " << PQresultErrorMessage(r) << Qt::endl;
+        PQclear(r);
+        return ok;
+    }
+    // COPY of the rows into table (CSV); milliseconds, -1 on failure.
+    double copyIn(const QString& table, const QByteArray& rows)
+    {
+        QElapsedTimer t;
+        t.start();
+        PGresult* r =
+            PQexec(pg, QStringLiteral("copy %1 from stdin (format csv)").arg(table).toUtf8().constData());
+        const bool started = PQresultStatus(r) == PGRES_COPY_IN;
+        PQclear(r);
+        if (!started || PQputCopyData(pg, rows.constData(), int(rows.size())) != 1 ||
+            PQputCopyEnd(pg, nullptr) != 1)
+            return -1;
+        r = PQgetResult(pg);
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        if (!ok)
+            out() << "server: " << PQresultErrorMessage(r) << Qt::endl;
+        PQclear(r);
+        while (PGresult* rest = PQgetResult(pg))
+            PQclear(rest);
+        return ok ? double(t.nsecsElapsed()) / 1e6 : -1;
+    }
+    // COPY (query) TO STDOUT into a file; milliseconds, -1 on failure.
+    double copyOut(const QString& query, const QString& fileName)
+    {
+        QElapsedTimer t;
+        t.start();
+        QFile file(fileName);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return -1;
+        PGresult* r =
+            PQexec(pg, QStringLiteral("copy (%1) to stdout (format csv)").arg(query).toUtf8().constData());
+        const bool started = PQresultStatus(r) == PGRES_COPY_OUT;
+        PQclear(r);
+        if (!started)
+            return -1;
+        char* buffer = nullptr;
+        int n = 0;
+        while ((n = PQgetCopyData(pg, &buffer, 0)) > 0) {
+            file.write(buffer, n);
+            PQfreemem(buffer);
+        }
+        r = PQgetResult(pg);
+        const bool ok = n == -1 && PQresultStatus(r) == PGRES_COMMAND_OK;
+        PQclear(r);
+        while (PGresult* rest = PQgetResult(pg))
+            PQclear(rest);
+        return ok && file.flush() ? double(t.nsecsElapsed()) / 1e6 : -1;
+    }
+};
+
 int owners()
 {
     QSqlQuery q(dm->database());
@@ -141,61 +224,97 @@ int owners()
 
 int main(int argc, char** argv)
 {
+    takeDatabaseOption(argc, argv);
     QCoreApplication app(argc, argv);
     QTemporaryDir temp;
     const QString folder = argc > 1 && argv[1][0] ? QString::fromLocal8Bit(argv[1]) : temp.path();
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     SetAppPath(folder);
-    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
-    if (shell.isEmpty()) {
+    const bool server = target().IsServer();
+    const QString shell = server ? QString() : QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (!server && shell.isEmpty()) {
         out() << "sqlite3 (the Debian package sqlite3) is needed for the comparison" << Qt::endl;
         return 1;
     }
+    Server copy;
+    if (server && !copy.open(target()))
+        return 1;
 
     const std::vector<Owner> all = community();
     const QString file = AppPath + QStringLiteral("owners.csv");
     const QString rows = AppPath + QStringLiteral("rows.csv");
     const QString shellDb = AppPath + QStringLiteral("shell.db");
     const QString emptyDb = AppPath + QStringLiteral("empty.db");
-    if (!writeFile(file, ownerFile(all)) || !writeFile(rows, tableRows(all)))
+    const QByteArray rowBytes = tableRows(all, server);
+    if (!writeFile(file, ownerFile(all)) || !writeFile(rows, rowBytes))
         return 1;
-    // An empty database with the program's schema: the table of the same shape for sqlite3.
-    QFile::remove(Tdm::DatabasePath());
-    dm = new Tdm;
+    // An empty database with the program's schema: the table of the same shape for the engine's tool.
+    newEmptyDataModule();
     dm->database();
     delete dm;
     dm = nullptr;
-    QFile::remove(emptyDb);
-    QFile::copy(Tdm::DatabasePath(), emptyDb);
+    if (!server) {
+        QFile::remove(emptyDb);
+        QFile::copy(Tdm::DatabasePath(), emptyDb);
+    }
+    // The next import starts on an empty table.
+    auto emptyDatabase = [&] {
+        if (server) {
+            newDataModule();
+            QSqlQuery q(dm->database());
+            return q.exec(QStringLiteral("truncate UserInfo restart identity"));
+        }
+        QFile::remove(Tdm::DatabasePath());
+        QFile::copy(emptyDb, Tdm::DatabasePath());
+        newDataModule();
+        return true;
+    };
 
-    out() << QStringLiteral("owner data file: %1 owners, %2 MB (GBK); %3 runs each, medians; %4")
+    out() << QStringLiteral("owner data file: %1 owners, %2 MB (GBK); %3 runs each, medians; %4; database %5")
                  .arg(Owners)
                  .arg(double(QFileInfo(file).size()) / 1048576.0, 0, 'f', 1)
                  .arg(runs)
-                 .arg(AppPath)
+                 .arg(AppPath, describeDatabase())
           << Qt::endl;
-    out()
-        << "Compared, for the import: ours reads the GBK owner file, converts every line, and in commits of "
-        << ImportLinesPerCommit
-        << " lines deletes the rows it replaces (through the card number's index) and inserts the owner;"
-           " sqlite3 .import reads the same rows already converted to the 22 UserInfo columns (UTF-8, keys"
-           " given, bitmap as hex text) into UserInfo of an empty database of the same schema (same"
-           " columns, collations and indexes), rollback journal, synchronous=FULL, one transaction."
-        << Qt::endl;
-    out() << "For the export: both run the same query (all owners in building, unit, room order, through the"
-             " index); ours writes the owner file (GBK, rooms as numbers, dates yyyy/M/d, terminals as"
-             " numbers), sqlite3 -csv writes the raw columns (UTF-8, the bitmap as raw bytes)."
-          << Qt::endl;
+    if (server) {
+        out() << "Compared, for the import: ours reads the GBK owner file, converts every line, and in "
+                 "commits of "
+              << ImportLinesPerCommit
+              << " lines copies them (COPY) into a staging table, deletes the rows they replace and inserts"
+                 " them; the server's COPY reads the same rows already converted to the 22 UserInfo columns"
+                 " (CSV, UTF-8, keys given, bitmap as \\x hex) into an empty copy of UserInfo (same columns,"
+                 " collations and indexes), in one statement."
+              << Qt::endl;
+        out() << "For the export: both run the same query (all owners in building, unit, room order); ours"
+                 " writes the owner file (GBK, rooms as numbers, dates yyyy/M/d, terminals as numbers), COPY"
+                 " (query) TO STDOUT writes the raw columns as CSV (UTF-8, the bitmap in the connection's"
+                 " bytea form) through libpq into a file."
+              << Qt::endl;
+    } else {
+        out()
+            << "Compared, for the import: ours reads the GBK owner file, converts every line, and in commits"
+               " of "
+            << ImportLinesPerCommit
+            << " lines deletes the rows it replaces (through the card number's index) and inserts the owner;"
+               " sqlite3 .import reads the same rows already converted to the 22 UserInfo columns (UTF-8, "
+               "keys"
+               " given, bitmap as hex text) into UserInfo of an empty database of the same schema (same"
+               " columns, collations and indexes), rollback journal, synchronous=FULL, one transaction."
+            << Qt::endl;
+        out() << "For the export: both run the same query (all owners in building, unit, room order, through "
+                 "the"
+                 " index); ours writes the owner file (GBK, rooms as numbers, dates yyyy/M/d, terminals as"
+                 " numbers), sqlite3 -csv writes the raw columns (UTF-8, the bitmap as raw bytes)."
+              << Qt::endl;
+    }
 
     std::vector<double> ours, oursProgress, oursAgain, shellImport, oursExport, shellExport;
     int progressCalls = 0;
     qint64 progressNs = 0;
     for (int run = 0; run < runs; ++run) {
         for (bool withProgress : {false, true}) {
-            QFile::remove(Tdm::DatabasePath());
-            QFile::copy(emptyDb, Tdm::DatabasePath());
-            dm = new Tdm;
-            dm->database();
+            if (!emptyDatabase())
+                return 1;
             // In the window the progress repaints: here it lets the event loop run, as the window does.
             ExchangeProgress progress;
             if (withProgress)
@@ -225,43 +344,61 @@ int main(int argc, char** argv)
             dm = nullptr;
         }
 
-        QFile::remove(shellDb);
-        QFile::copy(emptyDb, shellDb);
-        const double s =
-            runShell(shell, {shellDb, QStringLiteral("-cmd"), QStringLiteral("PRAGMA synchronous=FULL"),
-                             QStringLiteral(".import --csv %1 UserInfo").arg(rows)});
+        double s = -1;
+        if (server) {
+            if (copy.run(QStringLiteral("drop table if exists bench_copy")) &&
+                copy.run(QStringLiteral("create table bench_copy (like UserInfo including all)")))
+                s = copy.copyIn(QStringLiteral("bench_copy"), rowBytes);
+        } else {
+            QFile::remove(shellDb);
+            QFile::copy(emptyDb, shellDb);
+            s = runShell(shell, {shellDb, QStringLiteral("-cmd"), QStringLiteral("PRAGMA synchronous=FULL"),
+                                 QStringLiteral(".import --csv %1 UserInfo").arg(rows)});
+        }
         if (s < 0)
             return 1;
         shellImport.push_back(s);
 
-        dm = new Tdm;
+        newDataModule();
         QElapsedTimer t;
         t.start();
         const TExchangeResult r = ExportOwners(AppPath + QStringLiteral("export.csv"), TExportFilter{});
         oursExport.push_back(double(t.nsecsElapsed()) / 1e6);
         delete dm;
         dm = nullptr;
-        if (!r.ok() || r.done != Owners)
+        if (!r.ok() || r.done != Owners) {
+            out() << "export failed: " << r.message << Qt::endl;
             return 1;
+        }
         const double e =
-            runShell(shell, {QStringLiteral("-csv"), Tdm::DatabasePath(), ExportStatement(TExportFilter{})},
-                     AppPath + QStringLiteral("shell-export.csv"));
+            server
+                ? copy.copyOut(ExportStatement(TExportFilter{}), AppPath + QStringLiteral("shell-export.csv"))
+                : runShell(shell,
+                           {QStringLiteral("-csv"), Tdm::DatabasePath(), ExportStatement(TExportFilter{})},
+                           AppPath + QStringLiteral("shell-export.csv"));
         if (e < 0)
             return 1;
         shellExport.push_back(e);
     }
+    if (server)
+        copy.run(QStringLiteral("drop table if exists bench_copy"));
 
     auto line = [](const QString& what, double ms) {
         out() << QStringLiteral("%1 %2 ms").arg(what, -62).arg(ms, 9, 'f', 1) << Qt::endl;
     };
+    const QString tool = server ? QStringLiteral("COPY") : QStringLiteral("sqlite3");
     const double importMs = median(ours);
     const double withProgressMs = median(oursProgress);
     line(QStringLiteral("import, ours (empty table)"), importMs);
     line(QStringLiteral("import, ours, progress letting the event loop run"), withProgressMs);
     line(QStringLiteral("import, ours, the same file again (replacing every owner)"), median(oursAgain));
-    line(QStringLiteral("import, sqlite3 .import"), median(shellImport));
+    line(server ? QStringLiteral("import, server's COPY into an empty copy of the table")
+                : QStringLiteral("import, sqlite3 .import"),
+         median(shellImport));
     line(QStringLiteral("export, ours"), median(oursExport));
-    line(QStringLiteral("export, sqlite3 -csv"), median(shellExport));
+    line(server ? QStringLiteral("export, server's COPY (query) TO STDOUT")
+                : QStringLiteral("export, sqlite3 -csv"),
+         median(shellExport));
     out() << QStringLiteral("progress: %1 calls per import, %2 ms in them (%3 % of the import); the import "
                             "with them took %4 % longer than without (run-to-run noise included)")
                  .arg(progressCalls / runs)
@@ -269,9 +406,12 @@ int main(int argc, char** argv)
                  .arg(double(progressNs) / 1e6 / runs / importMs * 100.0, 0, 'f', 2)
                  .arg((withProgressMs - importMs) / importMs * 100.0, 0, 'f', 1)
           << Qt::endl;
-    out() << QStringLiteral("ratio import ours / sqlite3: %1").arg(importMs / median(shellImport), 0, 'f', 2)
+    out() << QStringLiteral("ratio import ours / %1: %2")
+                 .arg(tool)
+                 .arg(importMs / median(shellImport), 0, 'f', 2)
           << Qt::endl;
-    out() << QStringLiteral("ratio export ours / sqlite3: %1")
+    out() << QStringLiteral("ratio export ours / %1: %2")
+                 .arg(tool)
                  .arg(median(oursExport) / median(shellExport), 0, 'f', 2)
           << Qt::endl;
     return 0;

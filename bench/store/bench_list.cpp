@@ -2,7 +2,8 @@
 // to the last row, reopening after a change and finding a card serial, each timed; then the
 // statements the model ran with their query plans; then the memory a real grid takes while it
 // scrolls from the first owner to the last, page by page.
-// Usage: bench_list [folder]   (a temporary folder when none is given; no display needed)
+// Usage: bench_list [folder] [--database URL]   (a temporary folder when none is given; no display
+// needed; --database: on that PostgreSQL server, see BenchData.h)
 
 #include "BenchData.h"
 

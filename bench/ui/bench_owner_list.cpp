@@ -5,7 +5,8 @@
 // statements the list ran, with their query plans. Then the owner card issuing window
 // (TFormWriteUserCard) on the same owners: opening, a tree click, a search by a part of a name, and
 // the list read again on the owner a card was just registered to.
-// Usage: bench_owner_list [folder]   (a temporary folder when none is given; no display needed)
+// Usage: bench_owner_list [folder] [--database URL]   (a temporary folder when none is given; no
+// display needed; --database: on that PostgreSQL server, see BenchData.h)
 
 #include "store/BenchData.h"
 
@@ -97,11 +98,11 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    takeDatabaseOption(argc, argv);
     QApplication app(argc, argv);
     QTemporaryDir temp;
     SetAppPath(argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path());
-    QFile::remove(Tdm::DatabasePath());
-    dm = new Tdm;
+    newEmptyDataModule();
     {
         std::mt19937 fillRng(20240305);
         QElapsedTimer filling;

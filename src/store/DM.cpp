@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <libpq-fe.h>
 
 Tdm* dm = nullptr;
 const char* const BuildTreeRootText = "小区栋号/单元";
@@ -685,11 +686,73 @@ QString Tdm::ImportDeleteStatement() const
     return importDeleteSql(IsServer());
 }
 
+namespace {
+
+// The columns an imported owner fills, in the order of the server's COPY lines.
+const char* const ImportColumns = "CardID,CardNo,UserName,BuildName,DongHao,DanYuan,UserType,FangHao,Sex,"
+                                  "Expdate,BlackCard,phone,Remark,IsSelect,VaildTerminal,IsUseExpDate,"
+                                  "ExtName,chLoss,chUseExpdate";
+
+// A text in COPY's text format: the backslash and the characters that end a field or a line are
+// written as escapes. (A NUL character stays: the server refuses the line, as it refuses such a
+// text in any statement.) The record's null texts are stored as empty texts, as InsertUserInfo
+// stores them.
+void appendCopyText(QByteArray& out, const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    const char* p = utf8.constData();
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = p[i];
+        const char* escape = c == '\\'   ? "\\\\"
+                             : c == '\t' ? "\\t"
+                             : c == '\n' ? "\\n"
+                             : c == '\r' ? "\\r"
+                                         : nullptr;
+        if (!escape)
+            continue;
+        out.append(p + from, i - from).append(escape);
+        from = i + 1;
+    }
+    out.append(p + from, utf8.size() - from).append('\t');
+}
+
+// One owner as a line of the staging table: its place in the batch, then the values InsertUserInfo
+// binds, converted as it converts them.
+void appendCopyLine(QByteArray& out, const TuserInfoRec& rec, int ordinal)
+{
+    const QString expiry = StoredDateText(rec.ExpDate);
+    auto mark = [&out](bool value) { out.append(value ? "t\t" : "f\t"); };
+    out.append(QByteArray::number(ordinal)).append('\t');
+    appendCopyText(out, rec.CardID);
+    appendCopyText(out, rec.CardNo);
+    appendCopyText(out, rec.UserName);
+    appendCopyText(out, rec.BuildName);
+    out.append(QByteArray::number(rec.DongHao)).append('\t');
+    out.append(QByteArray::number(rec.DanYuan)).append('\t');
+    appendCopyText(out, rec.UserType);
+    appendCopyText(out, rec.FangHao);
+    appendCopyText(out, rec.Sex);
+    appendCopyText(out, expiry);
+    mark(rec.BlackCard);
+    appendCopyText(out, rec.Phone);
+    appendCopyText(out, rec.Remark);
+    mark(false); // IsSelect
+    out.append("\\\\x").append(bitmapBytes(rec.VaildTerminal).toHex()).append('\t');
+    mark(rec.IsUseExpDate);
+    appendCopyText(out, rec.ExtName);
+    appendCopyText(out, rec.chLoss);
+    appendCopyText(out, rec.chUseExpdate);
+    out.back() = '\n';
+}
+
+} // namespace
+
 TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
 {
     module.database();
     if (module.IsServer())
-        return; // each owner is imported in its own change, the changes kept in commits of many
+        return; // the owners go to the server with COPY at each commit
     m_delete = std::make_unique<TPrepared>(module, importDeleteSql(false));
     m_insert = std::make_unique<TPrepared>(module, insertUserInfoSql());
     m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
@@ -732,8 +795,13 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
         m_open = true;
         m_pending.reserve(1024);
     }
+    if (m_dm.IsServer()) {
+        appendCopyLine(m_copy, rec, int(m_pending.size()) + 1);
+        m_pending.push_back(rec);
+        return true;
+    }
     m_pending.push_back(rec);
-    if (m_replay || !m_delete)
+    if (m_replay)
         return true;
     const SqlParams removed = importDeleteParams(rec);
     for (int i = 0; i < removed.size(); ++i)
@@ -779,14 +847,30 @@ bool TImportBatch::Commit()
         return false;
     if (!m_open)
         return true;
-    if (m_replay || !m_delete) {
-        if (m_delete) {
-            m_dm.UndoBatch();
-            m_open = false;
-            if (!m_dm.BeginBatch())
-                throw OperationError(QStringLiteral("执行错误：不能开始更改"));
-            m_open = true;
+    if (m_dm.IsServer() && !m_replay) {
+        QString error;
+        bool dropped = false;
+        if (!copyPending(error, dropped)) {
+            if (dropped) {
+                // The connection is gone, and with it the change: so is the run.
+                ShowError(QStringLiteral("执行错误：%1").arg(error));
+                m_dm.UndoBatch();
+                m_open = false;
+                m_broken = true;
+                m_pending.clear();
+                m_copy.clear();
+                return false;
+            }
+            m_replay = true; // a line the server refused: the owners one by one, as on the file
         }
+    }
+    m_copy.clear();
+    if (m_replay) {
+        m_dm.UndoBatch();
+        m_open = false;
+        if (!m_dm.BeginBatch())
+            throw OperationError(QStringLiteral("执行错误：不能开始更改"));
+        m_open = true;
         for (const TuserInfoRec& rec : m_pending) {
             if (!m_dm.ImportUserInfo(rec))
                 ++m_refused;
@@ -799,6 +883,68 @@ bool TImportBatch::Commit()
         return true;
     m_broken = true;
     return false;
+}
+
+// The pending owners in one go: COPY into a staging table, one delete of the rows they replace and
+// one insert of them in file order, each owner left out that a later one of the same card number,
+// building and unit replaces, so the rows are those of the owners imported one by one. All of it in
+// the batch's transaction; false with the server's words when any of it failed (dropped: the
+// connection is gone).
+bool TImportBatch::copyPending(QString& error, bool& dropped)
+{
+    PGconn* pg = ServerConnection(m_dm);
+    auto failed = [&](PGresult* result, const QString& statement) {
+        error = statement + QLatin1Char('\n') +
+                QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(pg)).trimmed();
+        PQclear(result);
+        while (PGresult* rest = PQgetResult(pg))
+            PQclear(rest);
+        dropped = PQstatus(pg) != CONNECTION_OK;
+        return false;
+    };
+    auto run = [&](const QString& statement) {
+        PGresult* result = PQexec(pg, statement.toUtf8().constData());
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            return failed(result, statement);
+        PQclear(result);
+        return true;
+    };
+    const QString columns = QString::fromLatin1(ImportColumns);
+    const QString sameKey = QStringLiteral("%1.CardNo = %2.CardNo and %1.DongHao = %2.DongHao and "
+                                           "%1.DanYuan = %2.DanYuan");
+    if (!run(QStringLiteral(
+                 "create temp table iccard_import as select 0 as ord, %1 from UserInfo with no data")
+                 .arg(columns)))
+        return false;
+    const QString copy = QStringLiteral("copy iccard_import (ord,%1) from stdin").arg(columns);
+    PGresult* result = PQexec(pg, copy.toUtf8().constData());
+    if (PQresultStatus(result) != PGRES_COPY_IN)
+        return failed(result, copy);
+    PQclear(result);
+    constexpr qsizetype Chunk = 1 << 20;
+    bool sent = true;
+    for (qsizetype at = 0; sent && at < m_copy.size(); at += Chunk)
+        sent = PQputCopyData(pg, m_copy.constData() + at, int(std::min(Chunk, m_copy.size() - at))) == 1;
+    if (PQputCopyEnd(pg, sent ? nullptr : "not sent") != 1)
+        return failed(nullptr, copy);
+    result = PQgetResult(pg);
+    if (PQresultStatus(result) != PGRES_COMMAND_OK)
+        return failed(result, copy);
+    PQclear(result);
+    while (PGresult* rest = PQgetResult(pg))
+        PQclear(rest);
+    // The owners a later one of the same key replaces are found by numbering each key's owners
+    // from the last: a sort of the staged owners alone, which needs no statistics of the table.
+    // The statistics of the key tell the server that the staged owners are many: it then looks up
+    // the rows they replace in one pass rather than one index search per owner.
+    return run(QStringLiteral("analyze iccard_import (CardNo, DongHao, DanYuan)")) &&
+           run(QStringLiteral("delete from UserInfo u using iccard_import s where ") +
+               sameKey.arg(QStringLiteral("u"), QStringLiteral("s"))) &&
+           run(QStringLiteral("insert into UserInfo (%1) select %1 from (select *, row_number() over "
+                              "(partition by CardNo, DongHao, DanYuan order by ord desc) as later from "
+                              "iccard_import) s where later = 1 order by ord")
+                   .arg(columns)) &&
+           run(QStringLiteral("drop table iccard_import"));
 }
 
 int Tdm::FindUserByCardID(const QString& cardId)

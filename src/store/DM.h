@@ -248,6 +248,9 @@ private:
     std::unique_ptr<TPrepared> m_insert;
     std::vector<int> m_positions; // of the insert's values in the list InsertUserInfo binds
     std::vector<TuserInfoRec> m_pending;
+    // On a server: the pending owners as lines of COPY text, sent at Commit to a staging table.
+    QByteArray m_copy;
+    bool copyPending(QString& error, bool& dropped);
     bool m_open = false;   // a batch is running
     bool m_replay = false; // one was refused since the last commit: Commit redoes them one by one
     bool m_broken = false;

@@ -180,7 +180,9 @@ QString DatabaseOverride()
 bool ServerConnectionAlive(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+    // Qt names libpq's connection by the structure under the typedef ("pg_conn*").
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
         return true;
     PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
     return connection && PQstatus(connection) == CONNECTION_OK;

@@ -4,25 +4,124 @@
 #include "OperationError.h"
 
 #include <QSqlDriver>
+#include <QSqlQuery>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace {
 
-sqlite3* handleOf(Tdm& module)
+constexpr Oid ByteaOid = 17;
+
+// Qt names libpq's connection by the structure under the typedef.
+bool isServerHandle(const QVariant& handle)
 {
-    const QVariant handle = module.database().driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-        throw OperationError(QStringLiteral("数据库驱动不是 SQLite"));
-    sqlite3* db = *static_cast<sqlite3* const*>(handle.constData());
-    if (!db)
-        throw OperationError(QStringLiteral("数据库没有打开"));
-    return db;
+    return handle.isValid() &&
+           (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0);
+}
+
+bool isNameStart(QChar c)
+{
+    return c.isLetter() || c == QLatin1Char('_');
+}
+
+bool isNameChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
 } // namespace
 
-TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql), m_db(handleOf(module))
+PGconn* ServerConnection(Tdm& module)
 {
+    QSqlDatabase db = module.database();
+    const QVariant handle = db.driver()->handle();
+    if (!isServerHandle(handle))
+        throw OperationError(QStringLiteral("数据库驱动不是 PostgreSQL"));
+    PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
+    if (!connection || PQstatus(connection) != CONNECTION_OK)
+        throw OperationError(QStringLiteral("数据库没有打开"));
+    // A query of Qt's whose rows are still coming holds the connection: Qt finishes it before it
+    // sends the next statement of its own, so one is sent.
+    if (PQtransactionStatus(connection) == PQTRANS_ACTIVE) {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("select 1"));
+    }
+    return connection;
+}
+
+QString TPrepared::NumberedParameters(const QString& sql, QStringList* names)
+{
+    QStringList found;
+    QString out;
+    out.reserve(sql.size());
+    const qsizetype n = sql.size();
+    for (qsizetype i = 0; i < n;) {
+        const QChar c = sql[i];
+        auto copyUntil = [&](qsizetype end) {
+            out += QStringView(sql).mid(i, end - i);
+            i = end;
+        };
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            qsizetype e = i + 1;
+            while (e < n) {
+                if (sql[e] == c) {
+                    if (e + 1 < n && sql[e + 1] == c) {
+                        e += 2;
+                        continue;
+                    }
+                    ++e;
+                    break;
+                }
+                ++e;
+            }
+            copyUntil(std::min(e, n));
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            const qsizetype e = sql.indexOf(QLatin1Char('\n'), i);
+            copyUntil(e < 0 ? n : e);
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            const qsizetype e = sql.indexOf(QLatin1String("*/"), i + 2);
+            copyUntil(e < 0 ? n : e + 2);
+        } else if (c == QLatin1Char(':') && i + 1 < n && sql[i + 1] == QLatin1Char(':')) {
+            copyUntil(i + 2);
+        } else if (c == QLatin1Char(':') && i + 1 < n && isNameStart(sql[i + 1])) {
+            qsizetype e = i + 2;
+            while (e < n && isNameChar(sql[e]))
+                ++e;
+            const QString name = sql.mid(i + 1, e - i - 1);
+            qsizetype at = found.indexOf(name);
+            if (at < 0) {
+                at = found.size();
+                found << name;
+            }
+            out += QLatin1Char('$') + QString::number(at + 1);
+            i = e;
+        } else {
+            out += c;
+            ++i;
+        }
+    }
+    if (names)
+        *names = found;
+    return out;
+}
+
+TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql)
+{
+    const QVariant handle = module.database().driver()->handle();
+    if (isServerHandle(handle)) {
+        m_pg = ServerConnection(module);
+        m_pgSql = NumberedParameters(sql, &m_pgNames).toUtf8();
+        const size_t count = size_t(m_pgNames.size());
+        m_values.resize(count);
+        m_nulls.assign(count, 1);
+        m_formats.assign(count, 0);
+        return;
+    }
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw OperationError(QStringLiteral("数据库驱动不是 SQLite"));
+    m_db = *static_cast<sqlite3* const*>(handle.constData());
+    if (!m_db)
+        throw OperationError(QStringLiteral("数据库没有打开"));
     const QByteArray text = sql.toUtf8();
     if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &m_stmt, nullptr) != SQLITE_OK) {
         const QString error = ErrorText();
@@ -35,12 +134,25 @@ TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql), m_db(handleO
 
 TPrepared::~TPrepared()
 {
+    if (m_pg)
+        finishServerRows();
     sqlite3_finalize(m_stmt);
 }
 
 void TPrepared::Name(const QStringList& names)
 {
     m_indexes.clear();
+    if (m_pg) {
+        for (const QString& name : names) {
+            const qsizetype at = m_pgNames.indexOf(name);
+            if (at < 0)
+                throw OperationError(QStringLiteral("语句没有参数 :%1：%2").arg(name, m_sql));
+            m_indexes.append(int(at) + 1);
+        }
+        if (m_indexes.size() != m_pgNames.size())
+            throw OperationError(QStringLiteral("语句参数不匹配：%1").arg(m_sql));
+        return;
+    }
     for (const QString& name : names) {
         const int index =
             sqlite3_bind_parameter_index(m_stmt, (QLatin1Char(':') + name).toUtf8().constData());
@@ -62,6 +174,11 @@ void TPrepared::Bind(const SqlParams& params)
     const QString mismatch = ParameterMismatch(m_sql, params);
     if (!mismatch.isEmpty())
         throw OperationError(QStringLiteral("语句参数不匹配（%1）：%2").arg(mismatch, m_sql));
+    if (m_pg) {
+        for (const auto& p : params)
+            bindServer(int(m_pgNames.indexOf(p.first)) + 1, p.second);
+        return;
+    }
     for (const auto& p : params)
         bind(sqlite3_bind_parameter_index(m_stmt, (QLatin1Char(':') + p.first).toUtf8().constData()),
              p.second);
@@ -69,6 +186,10 @@ void TPrepared::Bind(const SqlParams& params)
 
 void TPrepared::bind(int index, const QVariant& value)
 {
+    if (m_pg) {
+        bindServer(index, value);
+        return;
+    }
     if (value.isNull()) {
         sqlite3_bind_null(m_stmt, index);
         return;
@@ -111,8 +232,71 @@ void TPrepared::bind(int index, const QVariant& value)
     }
 }
 
+void TPrepared::bindServer(int index, const QVariant& value)
+{
+    const size_t i = size_t(index - 1);
+    QByteArray& text = m_values[i];
+    m_formats[i] = 0;
+    m_nulls[i] = value.isNull() ? 1 : 0;
+    if (m_nulls[i])
+        return;
+    switch (value.typeId()) {
+    case QMetaType::QString: {
+        const QString& s = *static_cast<const QString*>(value.constData());
+        m_nulls[i] = s.isNull() ? 1 : 0;
+        text = s.toUtf8();
+        break;
+    }
+    case QMetaType::QByteArray: {
+        const QByteArray& bytes = *static_cast<const QByteArray*>(value.constData());
+        m_nulls[i] = bytes.isNull() ? 1 : 0;
+        text = bytes; // shares the bytes, which stay alive until the statement has run
+        m_formats[i] = 1;
+        break;
+    }
+    case QMetaType::Bool:
+        text = value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+        break;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        text = QByteArray::number(value.toDouble(), 'g', 17);
+        break;
+    default:
+        text = QByteArray::number(value.toLongLong());
+        break;
+    }
+}
+
+void TPrepared::finishServerRows()
+{
+    PQclear(m_row);
+    m_row = nullptr;
+    if (!m_running)
+        return;
+    // The rows not read are passed over: the connection is free again after the last result.
+    while (PGresult* rest = PQgetResult(m_pg))
+        PQclear(rest);
+    m_running = false;
+}
+
 bool TPrepared::Exec()
 {
+    if (m_pg) {
+        finishServerRows();
+        std::vector<const char*> values(m_values.size());
+        std::vector<int> lengths(m_values.size());
+        for (size_t i = 0; i < m_values.size(); ++i) {
+            values[i] = m_nulls[i] ? nullptr : m_values[i].constData();
+            lengths[i] = int(m_values[i].size());
+        }
+        PGresult* result = PQexecParams(m_pg, m_pgSql.constData(), int(values.size()), nullptr, values.data(),
+                                        lengths.data(), m_formats.data(), 0);
+        const ExecStatusType status = PQresultStatus(result);
+        const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+        m_error = ok ? QString() : QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+        PQclear(result);
+        return ok;
+    }
     const int rc = sqlite3_step(m_stmt);
     const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
     // The error stays readable after the reset: sqlite3_reset gives the same code back.
@@ -122,6 +306,37 @@ bool TPrepared::Exec()
 
 bool TPrepared::Next()
 {
+    if (m_pg) {
+        if (!m_running) {
+            std::vector<const char*> values(m_values.size());
+            std::vector<int> lengths(m_values.size());
+            for (size_t i = 0; i < m_values.size(); ++i) {
+                values[i] = m_nulls[i] ? nullptr : m_values[i].constData();
+                lengths[i] = int(m_values[i].size());
+            }
+            if (!PQsendQueryParams(m_pg, m_pgSql.constData(), int(values.size()), nullptr, values.data(),
+                                   lengths.data(), m_formats.data(), 0))
+                throw OperationError(QString::fromUtf8(PQerrorMessage(m_pg)).trimmed());
+            m_running = true;
+            PQsetSingleRowMode(m_pg);
+        }
+        PQclear(m_row);
+        m_row = PQgetResult(m_pg);
+        const ExecStatusType status = m_row ? PQresultStatus(m_row) : PGRES_FATAL_ERROR;
+        if (status == PGRES_SINGLE_TUPLE) {
+            for (QByteArray& blob : m_blobs)
+                blob = QByteArray();
+            return true;
+        }
+        m_error =
+            status == PGRES_TUPLES_OK
+                ? QString()
+                : QString::fromUtf8(m_row ? PQresultErrorMessage(m_row) : PQerrorMessage(m_pg)).trimmed();
+        finishServerRows();
+        if (!m_error.isEmpty())
+            throw OperationError(m_error);
+        return false;
+    }
     const int rc = sqlite3_step(m_stmt);
     if (rc == SQLITE_ROW)
         return true;
@@ -134,37 +349,74 @@ bool TPrepared::Next()
 
 void TPrepared::Reset()
 {
+    if (m_pg) {
+        finishServerRows();
+        return;
+    }
     sqlite3_reset(m_stmt);
 }
 
 bool TPrepared::IsNull(int column) const
 {
+    if (m_pg)
+        return !m_row || PQgetisnull(m_row, 0, column);
     return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
 }
 
 QByteArrayView TPrepared::Text(int column) const
 {
+    if (m_pg) {
+        if (!m_row || PQgetisnull(m_row, 0, column))
+            return {};
+        return QByteArrayView(PQgetvalue(m_row, 0, column), PQgetlength(m_row, 0, column));
+    }
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
     return QByteArrayView(text, text ? sqlite3_column_bytes(m_stmt, column) : 0);
 }
 
 QByteArrayView TPrepared::Blob(int column) const
 {
+    if (m_pg) {
+        const QByteArrayView text = Text(column);
+        if (!m_row || PQftype(m_row, column) != ByteaOid)
+            return text;
+        // The server's text of bytes, in the form the connection asked for (Qt asks for the
+        // escape form).
+        if (m_blobs.size() <= size_t(column))
+            m_blobs.resize(size_t(column) + 1);
+        QByteArray& bytes = m_blobs[size_t(column)];
+        if (bytes.isNull() && !text.isNull()) {
+            size_t length = 0;
+            unsigned char* raw = PQunescapeBytea(
+                reinterpret_cast<const unsigned char*>(PQgetvalue(m_row, 0, column)), &length);
+            bytes = raw ? QByteArray(reinterpret_cast<const char*>(raw), qsizetype(length)) : QByteArray("");
+            PQfreemem(raw);
+        }
+        return bytes;
+    }
     const auto* bytes = static_cast<const char*>(sqlite3_column_blob(m_stmt, column));
     return QByteArrayView(bytes, bytes ? sqlite3_column_bytes(m_stmt, column) : 0);
 }
 
 qint64 TPrepared::Int(int column) const
 {
+    if (m_pg)
+        return Text(column).toLongLong();
     return sqlite3_column_int64(m_stmt, column);
 }
 
 QString TPrepared::ErrorText() const
 {
+    if (m_pg)
+        return m_error.isEmpty() ? QString::fromUtf8(PQerrorMessage(m_pg)).trimmed() : m_error;
     return QString::fromUtf8(sqlite3_errmsg(m_db));
 }
 
 bool TPrepared::InTransaction() const
 {
+    if (m_pg) {
+        const PGTransactionStatusType status = PQtransactionStatus(m_pg);
+        return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
+    }
     return sqlite3_get_autocommit(m_db) == 0;
 }

@@ -11,6 +11,8 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct pg_conn;
+struct pg_result;
 class Tdm;
 
 // A statement prepared once on the data module's connection and run many times over, for the runs
@@ -18,6 +20,15 @@ class Tdm;
 // each time and turning every value into a variant would cost more than the work itself. Values
 // are bound by name, never pasted into the text. User-interface thread only, and only while the
 // connection stays open (the run owns its statements and finishes them before it returns).
+//
+// On a PostgreSQL server the statement goes through libpq on the same connection: the ":name"
+// parameters become "$n", the values are sent apart from the text (bytes as binary), and the rows
+// of a query come one at a time as the server sends them, so that a community is never held in
+// memory whole. While a query's rows are being read nothing else may run on the connection.
+// The libpq connection under the data module's connection to a server, free for a statement of
+// its own. Throws OperationError when the database cannot be used or is not a server.
+pg_conn* ServerConnection(Tdm& module);
+
 class TPrepared {
 public:
     // Throws OperationError when the database cannot be used or the statement not prepared.
@@ -54,8 +65,15 @@ public:
     // Whether the connection is inside a transaction (false after the engine dropped one).
     bool InTransaction() const;
 
+    // The statement text with ":name" parameters written as "$1", "$2", ... (the same name the
+    // same number) and the names in that order; quoted texts, quoted names and comments are left
+    // as they are, and so is a "::" cast.
+    static QString NumberedParameters(const QString& sql, QStringList* names = nullptr);
+
 private:
     void bind(int index, const QVariant& value);
+    void bindServer(int index, const QVariant& value);
+    void finishServerRows();
 
     QString m_sql;
     sqlite3* m_db = nullptr;
@@ -63,4 +81,16 @@ private:
     QVector<int> m_indexes;
     std::vector<QByteArray> m_texts; // the UTF-8 of each parameter's text
     QStringEncoder m_encoder{QStringEncoder::Utf8};
+
+    // A server's statement: its text and names, the values of its parameters, the current row.
+    pg_conn* m_pg = nullptr;
+    QByteArray m_pgSql;
+    QStringList m_pgNames;
+    std::vector<QByteArray> m_values;
+    std::vector<char> m_nulls;
+    std::vector<int> m_formats;
+    pg_result* m_row = nullptr;
+    bool m_running = false; // a query's rows are coming
+    QString m_error;
+    mutable std::vector<QByteArray> m_blobs; // bytea columns of the row, from the server's hex text
 };
