@@ -34,6 +34,6 @@ if [[ $conninfo == skip:* ]]; then
   echo "no PostgreSQL server: ${conninfo#skip:}" >&2
   exit 1
 fi
-psql "$conninfo" -qc "create database iccard_bench"
+psql "$conninfo" -qc "create database iccard_bench template template0 encoding 'UTF8' lc_ctype 'C' lc_collate 'C'"
 run_all "PostgreSQL server" --database "${conninfo/dbname=postgres/dbname=iccard_bench}"
 exit "$failed"

@@ -984,21 +984,26 @@ int Tdm::FindUserIdx(const TuserInfoRec& rec)
 TBuildTreeNode Tdm::FillBuildTree()
 {
     TBuildTreeNode root{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}};
-    dsCom1.Open(QStringLiteral("select distinct DongHao from BuildInfo order by DongHao"));
+    // Every unit in one statement, in the order of the tree (a statement per building costs a
+    // round trip each on a server: a community has hundreds of buildings).
+    dsCom1.Open(QStringLiteral("select DongHao,DanYuan,DanYuanName from BuildInfo order by DongHao,DanYuan"));
+    bool first = true;
+    QVariant building;
     while (!dsCom1.Eof()) {
-        TBuildTreeNode building{FieldAsText(dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}};
-        dsCom2.Open(QStringLiteral(
-                        "select DanYuan,DanYuanName from BuildInfo where DongHao=:DongHao order by DanYuan"),
-                    {{QStringLiteral("DongHao"), dsCom1.Field(QStringLiteral("DongHao"))}});
-        while (!dsCom2.Eof()) {
-            building.Children.push_back(
-                {FieldAsText(dsCom2, QStringLiteral("DanYuan")) + QStringLiteral(" - [") +
-                     FieldAsText(dsCom2, QStringLiteral("DanYuanName")) + QStringLiteral("]"),
+        const QVariant dongHao = dsCom1.Field(QStringLiteral("DongHao"));
+        if (first || dongHao != building) {
+            root.Children.push_back({FieldAsText(dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}});
+            building = dongHao;
+            first = false;
+        }
+        // A unit without a building number is under no building (its building node stays empty).
+        if (!dongHao.isNull()) {
+            root.Children.back().Children.push_back(
+                {FieldAsText(dsCom1, QStringLiteral("DanYuan")) + QStringLiteral(" - [") +
+                     FieldAsText(dsCom1, QStringLiteral("DanYuanName")) + QStringLiteral("]"),
                  BuildTreeUnitImage,
                  {}});
-            dsCom2.Next();
         }
-        root.Children.push_back(std::move(building));
         dsCom1.Next();
     }
     return root;

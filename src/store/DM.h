@@ -77,7 +77,7 @@ public:
     // opens it on first use.
     QSqlDatabase con1;
     TDataSet dsCom1; // building list of the tree; borrowed by windows for lists
-    TDataSet dsCom2; // unit list of one building while the tree is filled
+    TDataSet dsCom2; // a second shared dataset (the tree reads its units with dsCom1 alone)
     TDataSet dsTemp; // scratch dataset of every single-row lookup and load
     TQuery qry1;     // statements that change data
 
@@ -163,7 +163,7 @@ public:
     // throws OperationError when there is none.
     int FindUserIdx(const TuserInfoRec& rec);
 
-    // The building tree as data (dsCom1 for the buildings, dsCom2 for the units of each).
+    // The building tree as data, read with dsCom1: one node per building, its units under it.
     // Errors throw OperationError.
     TBuildTreeNode FillBuildTree();
 
