@@ -158,8 +158,14 @@ TListModel::Page TListModel::readPage(int number, QSqlRecord* layout) const
     SqlParams params = m_query.params;
     params.append({QStringLiteral("list_limit"), rows});
     params.append({QStringLiteral("list_offset"), reversed ? fromEnd : first});
-    const QString sql = QStringLiteral("select %1 from %2 order by %3 limit :list_limit offset :list_offset")
-                            .arg(m_query.columns, m_query.from, orderBy(reversed));
+    QString sql = QStringLiteral("select %1 from %2 order by %3 limit :list_limit offset :list_offset")
+                      .arg(m_query.columns, m_query.from, orderBy(reversed));
+    // A server fetches the whole row of every row it steps over: it finds the page's keys along
+    // the index first, then reads those rows alone.
+    if (m_data.IsServer())
+        sql = QStringLiteral("select %1 from (select * from %2) as listed where idx in (select idx from %2 "
+                             "order by %3 limit :list_limit offset :list_offset) order by %3")
+                  .arg(m_query.columns, m_query.from, orderBy(reversed));
 
     QSqlQuery q(m_data.database());
     ForwardOnly(q);

@@ -56,6 +56,8 @@ CREATE TABLE BuildInfo (
 CREATE INDEX UserInfo_CardNo ON UserInfo (CardNo);
 CREATE INDEX UserInfo_CardID ON UserInfo (CardID);
 CREATE INDEX UserInfo_UserName ON UserInfo (UserName);
-CREATE INDEX UserInfo_Place ON UserInfo (DongHao, DanYuan, FangHao);
+-- The owner lists order by place and then by idx: with idx in the index, a page is found along
+-- it without sorting.
+CREATE INDEX UserInfo_Place ON UserInfo (DongHao, DanYuan, FangHao, idx);
 CREATE INDEX BuildInfo_Place ON BuildInfo (DongHao, DanYuan);
 CREATE INDEX TerminalInfo_TerminalID ON TerminalInfo (TerminalID);
