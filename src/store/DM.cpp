@@ -992,7 +992,8 @@ TBuildTreeNode Tdm::FillBuildTree()
     while (!dsCom1.Eof()) {
         const QVariant dongHao = dsCom1.Field(QStringLiteral("DongHao"));
         if (first || dongHao != building) {
-            root.Children.push_back({FieldAsText(dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}});
+            root.Children.push_back(
+                {FieldAsText(dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}});
             building = dongHao;
             first = false;
         }
