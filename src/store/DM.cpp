@@ -225,7 +225,7 @@ Tdm::Tdm(std::optional<TDatabaseTarget> target)
     con1 = QSqlDatabase::addDatabase(
         m_target.IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), nextConnectionName());
     m_connectionName = con1.connectionName();
-    RemoveMaintenanceLeftovers();
+    RemoveMaintenanceLeftovers(m_target.FilePath());
 }
 
 Tdm::~Tdm()

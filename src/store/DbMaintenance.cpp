@@ -369,10 +369,10 @@ void removePartialBackups()
 
 } // namespace
 
-void RemoveMaintenanceLeftovers()
+void RemoveMaintenanceLeftovers(const QString& database)
 {
-    removeWithSideFiles(Tdm::DatabasePath() + QStringLiteral(".restore"));
-    removeWithSideFiles(Tdm::DatabasePath() + QStringLiteral(".previous"));
+    removeWithSideFiles(database + QStringLiteral(".restore"));
+    removeWithSideFiles(database + QStringLiteral(".previous"));
     removePartialBackups();
 }
 
@@ -459,7 +459,7 @@ TMaintenanceResult restoreIntoServer(const QString& chosenFile)
         return result;
     };
 
-    RemoveMaintenanceLeftovers();
+    RemoveMaintenanceLeftovers(Tdm::DatabasePath());
     TDatabaseCheck check;
     if (const QString why = takeChosenFile(chosenFile, incoming, check); !why.isEmpty())
         return fail(why);
@@ -522,7 +522,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
         return fail(QStringLiteral("这是正在使用的数据库文件本身，请选择备份目录中的备份文件。"));
 
     // 1. A copy of the chosen file beside the database, checked as it will be used.
-    RemoveMaintenanceLeftovers();
+    RemoveMaintenanceLeftovers(database);
     TDatabaseCheck check;
     if (const QString why = takeChosenFile(chosenFile, incoming, check); !why.isEmpty())
         return fail(why);

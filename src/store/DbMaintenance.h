@@ -44,9 +44,9 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile);
 
 // Removes what a backup or restore that was cut short (the program killed, the power lost) left
 // behind: partial copies in the backup folder, and the incoming or previous copy of the database
-// beside it. Runs when the data module is created (at start-up) and before every backup and
-// restore.
-void RemoveMaintenanceLeftovers();
+// file given (the one in use, which --database may have put outside the program folder) beside it. Runs when
+// the data module is created (at start-up) and before every backup and restore.
+void RemoveMaintenanceLeftovers(const QString& database);
 
 // Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing
 // delete reports itself and the next one still runs). ok only when all three succeeded.
