@@ -267,14 +267,7 @@ void Tdm::openServer()
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
         throw OperationError(unreachableMessage(
             m_target, QStringLiteral("本机没有 PostgreSQL 数据库驱动（Debian 软件包 libqt6sql6-psql）。")));
-    con1.setHostName(m_target.host);
-    con1.setPort(m_target.port);
-    con1.setDatabaseName(m_target.dbname);
-    con1.setUserName(m_target.user);
-    // A server that does not answer is given up after a while, rather than holding the window.
-    QStringList options = {QStringLiteral("connect_timeout=10"), QStringLiteral("application_name=iccard")};
-    options += m_target.options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    con1.setConnectOptions(options.join(QLatin1Char(';')));
+    ConfigureServerConnection(con1, m_target);
     if (!con1.open()) {
         const QString error = connectionError(con1);
         con1.close();

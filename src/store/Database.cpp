@@ -177,6 +177,18 @@ QString DatabaseOverride()
     return s_override;
 }
 
+void ConfigureServerConnection(QSqlDatabase& db, const TDatabaseTarget& target)
+{
+    db.setHostName(target.host);
+    db.setPort(target.port);
+    db.setDatabaseName(target.dbname);
+    db.setUserName(target.user);
+    // A server that does not answer is given up after a while, rather than holding the window.
+    QStringList options = {QStringLiteral("connect_timeout=10"), QStringLiteral("application_name=iccard")};
+    options += target.options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    db.setConnectOptions(options.join(QLatin1Char(';')));
+}
+
 bool ServerConnectionAlive(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();

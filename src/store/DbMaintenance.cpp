@@ -44,35 +44,6 @@ bool makeBackupFolder(TMaintenanceResult& result)
     return false;
 }
 
-// VACUUM INTO on a connection of its own: a consistent copy of the last committed state,
-// whatever the program's own connection is reading at the time.
-QString vacuumInto(const QString& database, const QString& target)
-{
-    static std::atomic<int> serial{0};
-    const QString name = QStringLiteral("iccard.backup.%1").arg(++serial);
-    QString error;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(database);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            error = db.lastError().text();
-        } else {
-            QSqlQuery q(db);
-            if (!q.prepare(QStringLiteral("VACUUM INTO :file"))) {
-                error = q.lastError().text();
-            } else {
-                q.bindValue(QStringLiteral(":file"), target);
-                if (!q.exec())
-                    error = q.lastError().text();
-            }
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return error;
-}
-
 // A connection of its own for one backup, restore or check, removed again when it ends. Queries on
 // it must end before it does.
 class OwnConnection {
@@ -103,6 +74,22 @@ private:
     QString m_name;
     QSqlDatabase m_db;
 };
+
+// VACUUM INTO on a connection of its own: a consistent copy of the last committed state,
+// whatever the program's own connection is reading at the time.
+QString vacuumInto(const QString& database, const QString& target)
+{
+    OwnConnection own(QStringLiteral("QSQLITE"), "backup");
+    own.db().setDatabaseName(database);
+    own.db().setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    if (!own.db().open())
+        return own.db().lastError().text();
+    QSqlQuery q(own.db());
+    if (!q.prepare(QStringLiteral("VACUUM INTO :file")))
+        return q.lastError().text();
+    q.bindValue(QStringLiteral(":file"), target);
+    return q.exec() ? QString() : q.lastError().text();
+}
 
 void check(QSqlQuery& q, bool ran)
 {
@@ -602,13 +589,7 @@ TDatabaseCheck CheckServer(const TDatabaseTarget& target)
 {
     TDatabaseCheck check;
     OwnConnection server(QStringLiteral("QPSQL"), "check");
-    server.db().setHostName(target.host);
-    server.db().setPort(target.port);
-    server.db().setDatabaseName(target.dbname);
-    server.db().setUserName(target.user);
-    QStringList options = {QStringLiteral("connect_timeout=10"), QStringLiteral("application_name=iccard")};
-    options += target.options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    server.db().setConnectOptions(options.join(QLatin1Char(';')));
+    ConfigureServerConnection(server.db(), target);
     if (!server.db().open()) {
         check.reason = QStringLiteral("无法连接数据库服务器：%1").arg(server.db().lastError().text());
         return check;
@@ -621,17 +602,15 @@ TDatabaseCheck CheckDatabase(const QString& path)
     TDatabaseCheck check = CheckDatabaseFile(path, true);
     if (!check.ok || check.empty)
         return check;
-    static std::atomic<int> serial{0};
-    const QString name = QStringLiteral("iccard.integrity.%1").arg(++serial);
     QStringList problems;
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            problems << db.lastError().text();
+        OwnConnection own(QStringLiteral("QSQLITE"), "integrity");
+        own.db().setDatabaseName(path);
+        own.db().setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!own.db().open()) {
+            problems << own.db().lastError().text();
         } else {
-            QSqlQuery q(db);
+            QSqlQuery q(own.db());
             if (!q.exec(QStringLiteral("PRAGMA integrity_check")))
                 problems << q.lastError().text();
             while (q.next()) {
@@ -640,9 +619,7 @@ TDatabaseCheck CheckDatabase(const QString& path)
                     problems << line;
             }
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase(name);
     if (!problems.isEmpty()) {
         check.ok = false;
         check.reason = QStringLiteral("数据库文件已损坏（%1）。").arg(problems.join(QStringLiteral("；")));

@@ -60,10 +60,7 @@ public:
         {
             QSqlDatabase db =
                 QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("test.admin"));
-            db.setHostName(target.host);
-            db.setPort(target.port);
-            db.setUserName(target.user);
-            db.setDatabaseName(target.dbname);
+            ConfigureServerConnection(db, target);
             if (!db.open())
                 qFatal("test server: %s", qPrintable(db.lastError().text()));
             QSqlQuery q(db);
