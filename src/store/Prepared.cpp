@@ -19,16 +19,6 @@ bool isServerHandle(const QVariant& handle)
            (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0);
 }
 
-bool isNameStart(QChar c)
-{
-    return c.isLetter() || c == QLatin1Char('_');
-}
-
-bool isNameChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_');
-}
-
 } // namespace
 
 PGconn* ServerConnection(Tdm& module)
@@ -47,62 +37,6 @@ PGconn* ServerConnection(Tdm& module)
         q.exec(QStringLiteral("select 1"));
     }
     return connection;
-}
-
-QString TPrepared::NumberedParameters(const QString& sql, QStringList* names)
-{
-    QStringList found;
-    QString out;
-    out.reserve(sql.size());
-    const qsizetype n = sql.size();
-    for (qsizetype i = 0; i < n;) {
-        const QChar c = sql[i];
-        auto copyUntil = [&](qsizetype end) {
-            out += QStringView(sql).mid(i, end - i);
-            i = end;
-        };
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            qsizetype e = i + 1;
-            while (e < n) {
-                if (sql[e] == c) {
-                    if (e + 1 < n && sql[e + 1] == c) {
-                        e += 2;
-                        continue;
-                    }
-                    ++e;
-                    break;
-                }
-                ++e;
-            }
-            copyUntil(std::min(e, n));
-        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
-            const qsizetype e = sql.indexOf(QLatin1Char('\n'), i);
-            copyUntil(e < 0 ? n : e);
-        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
-            const qsizetype e = sql.indexOf(QLatin1String("*/"), i + 2);
-            copyUntil(e < 0 ? n : e + 2);
-        } else if (c == QLatin1Char(':') && i + 1 < n && sql[i + 1] == QLatin1Char(':')) {
-            copyUntil(i + 2);
-        } else if (c == QLatin1Char(':') && i + 1 < n && isNameStart(sql[i + 1])) {
-            qsizetype e = i + 2;
-            while (e < n && isNameChar(sql[e]))
-                ++e;
-            const QString name = sql.mid(i + 1, e - i - 1);
-            qsizetype at = found.indexOf(name);
-            if (at < 0) {
-                at = found.size();
-                found << name;
-            }
-            out += QLatin1Char('$') + QString::number(at + 1);
-            i = e;
-        } else {
-            out += c;
-            ++i;
-        }
-    }
-    if (names)
-        *names = found;
-    return out;
 }
 
 TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql)

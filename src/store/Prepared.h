@@ -65,11 +65,6 @@ public:
     // Whether the connection is inside a transaction (false after the engine dropped one).
     bool InTransaction() const;
 
-    // The statement text with ":name" parameters written as "$1", "$2", ... (the same name the
-    // same number) and the names in that order; quoted texts, quoted names and comments are left
-    // as they are, and so is a "::" cast.
-    static QString NumberedParameters(const QString& sql, QStringList* names = nullptr);
-
 private:
     void bind(int index, const QVariant& value);
     void bindServer(int index, const QVariant& value);

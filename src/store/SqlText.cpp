@@ -206,6 +206,30 @@ QString StatementWithValues(const QString& sql, const SqlParams& params, const Q
     return out;
 }
 
+QString NumberedParameters(const QString& sql, QStringList* names)
+{
+    QStringList found;
+    QString out;
+    out.reserve(sql.size());
+    scanSql(sql, [&](Piece kind, qsizetype begin, qsizetype length) {
+        const bool cast = begin > 0 && sql[begin - 1] == QLatin1Char(':');
+        if (kind == Piece::Parameter && sql[begin] == QLatin1Char(':') && !cast) {
+            const QString name = parameterName(sql, begin, length);
+            qsizetype at = found.indexOf(name);
+            if (at < 0) {
+                at = found.size();
+                found << name;
+            }
+            out += QLatin1Char('$') + QString::number(at + 1);
+            return;
+        }
+        out += QStringView(sql).mid(begin, length);
+    });
+    if (names)
+        *names = found;
+    return out;
+}
+
 QStringList SplitStatements(const QString& script)
 {
     QStringList statements;

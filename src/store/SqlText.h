@@ -42,6 +42,11 @@ QString StatementWithValues(const QString& sql, const SqlParams& params, const Q
 // text, a comment or the body of a trigger. Comments are left out.
 QStringList SplitStatements(const QString& script);
 
+// The statement text with ":name" parameters written as "$1", "$2", ... for a server (the same name
+// the same number) and the names in that order; quoted texts, quoted names and comments are left
+// as they are, and so is a "::" cast.
+QString NumberedParameters(const QString& sql, QStringList* names = nullptr);
+
 // The statement that counts the rows sql returns: the order of the rows does not change their
 // number, so a closing "order by" (outside brackets and quotes, with no "limit" after it) is left out.
 QString CountStatement(const QString& sql);

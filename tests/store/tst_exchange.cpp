@@ -581,7 +581,7 @@ void TestExchange::serverParameters()
 {
     QFETCH(QString, sql);
     QStringList names;
-    QTEST(TPrepared::NumberedParameters(sql, &names), "numbered");
+    QTEST(NumberedParameters(sql, &names), "numbered");
     QTEST(names, "names");
 }
 
