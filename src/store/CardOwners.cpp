@@ -40,6 +40,12 @@ QStringList StoredSerialTexts(int32_t serial)
     return texts;
 }
 
+QString UnsignedSerialHint(const QString& stored)
+{
+    const QString unsignedText = UnsignedSerialText(stored);
+    return unsignedText.isEmpty() ? QString() : QStringLiteral("卡号（无符号）：") + unsignedText;
+}
+
 TCardCondition CardSearchCondition(const QString& typed)
 {
     TCardCondition condition{QStringLiteral("CardNo = :card_no"),

@@ -18,6 +18,10 @@
 // unsigned text (the same number, written the way the card issuer shows it), each once.
 QStringList StoredSerialTexts(int32_t serial);
 
+// What the lists and panels tell beside a card serial text as stored: "卡号（无符号）：" and its
+// unsigned text; empty for a blank text or one that is no card serial.
+QString UnsignedSerialHint(const QString& stored);
+
 // A condition on UserInfo for a card number the operator typed into a search, with its values
 // (bound, never part of the text; the parameter names begin with "card_").
 struct TCardCondition {

@@ -203,6 +203,7 @@ void TestAlterUserInfo::writeWithEveryBoxEmpty()
     const QString serialText = PadNumber(int32_t(serial), 10);
     QVERIFY(serialText.startsWith(QLatin1Char('-')));
     QCOMPARE(e.w->lblSerial->text(), serialText);
+    QCOMPARE(e.w->lblSerial->toolTip(), QStringLiteral("卡号（无符号）：2415919109"));
     QCOMPARE(ownerField(idx, QStringLiteral("CardID")).toString(), serialText);
     const QByteArray card = e.a.f.sim.sectorRecord(serial, 7);
     QCOMPARE(uint8_t(card.at(0)), uint8_t(0)); // an owner card

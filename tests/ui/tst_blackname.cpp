@@ -103,6 +103,9 @@ void TestBlackName::tenAtMost()
     t.open();
     QCOMPARE(t.lost(), 6);
     QCOMPARE(t.prepared(), 0);
+    // The card serial as stored, the card issuer's number beside it.
+    QCOMPARE(t.w->grdLost->model()->index(0, 4).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("卡号（无符号）：100"));
     t.w->btnPrepareAll->click();
     QCOMPARE(t.prepared(), 6);
     t.w->btnPrepareAll->click(); // 6 + 6 > 10

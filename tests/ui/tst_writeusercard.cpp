@@ -297,6 +297,18 @@ void TestWriteUserCard::searches()
     QCOMPARE(t.listed(), QStringList{"100%_x"});
     search(1, QStringLiteral("' or '1'='1"));
     QCOMPARE(t.listed(), QStringList{});
+    // A card serial typed as the card issuer shows it finds the owner who holds the card, shown
+    // with the serial as stored and, beside it, as typed.
+    const int holder =
+        addOwner(QStringLiteral("持卡人"), QStringLiteral("H-1"), QStringLiteral("-380917942"));
+    search(1, QStringLiteral("3914049354"));
+    QCOMPARE(t.listed(), QStringList{"持卡人"});
+    QCOMPARE(t.w->grdOwners->CurrentIdx(), holder);
+    QCOMPARE(t.w->lblUserName->text(), QStringLiteral("持卡人"));
+    QCOMPARE(t.w->lblCardID->text(), QStringLiteral("-380917942"));
+    QCOMPARE(t.w->lblCardID->toolTip(), QStringLiteral("卡号（无符号）：3914049354"));
+    QCOMPARE(t.w->grdOwners->model()->index(0, 6).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("卡号（无符号）：3914049354"));
     QVERIFY(t.a.f.dialogs.shown.isEmpty());
 }
 
