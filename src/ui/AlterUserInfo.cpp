@@ -396,7 +396,7 @@ void TFormAlter::ShowOwner()
     if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
         picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
     } else if (!m_rec.ExtName.isEmpty()) {
-        QFile file(QDir(photoFolder()).filePath(m_rec.ExtName));
+        QFile file(FindFileNoCase(photoFolder(), m_rec.ExtName));
         if (file.open(QIODevice::ReadOnly))
             picture = DecodeJpeg(file.readAll(), imgPhoto->size());
     }

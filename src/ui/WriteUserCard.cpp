@@ -343,8 +343,9 @@ void TFormWriteUserCard::ShowOwner()
                                 ? QPixmap()
                                 : QPixmap::fromImage(picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio,
                                                                     Qt::SmoothTransformation)));
-    } else if (!m_rec.ExtName.isEmpty() && QFile::exists(QDir(pic).filePath(m_rec.ExtName))) {
-        LoadPhoto(QDir(pic).filePath(m_rec.ExtName), imgPhoto);
+    } else if (const QString file = FindFileNoCase(pic, m_rec.ExtName);
+               !m_rec.ExtName.isEmpty() && QFile::exists(file)) {
+        LoadPhoto(file, imgPhoto);
     } else {
         LoadPhoto(FindFileNoCase(pic, QStringLiteral("NULL.jpg")), imgPhoto);
     }
