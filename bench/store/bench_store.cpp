@@ -5,6 +5,7 @@
 #include "BenchData.h"
 
 #include "store/AppPath.h"
+#include "store/CardOwners.h"
 #include "store/DM.h"
 #include "store/TvexUserInfo.h"
 
@@ -12,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <vector>
@@ -75,6 +77,22 @@ int main(int argc, char** argv)
            time(n, [&](int i) { dm->FindUserByCardID(cardSerial(keys[size_t(i)])); }));
     report(QStringLiteral("FindUserByCardID (not found)"), n,
            time(n, [&](int i) { dm->FindUserByCardID(PadNumber(keys[size_t(i)], 10)); }));
+    report(
+        QStringLiteral("owner list, card number search, serial typed unsigned"), 200, time(200, [&](int i) {
+            const TCardCondition card = CardSearchCondition(UnsignedSerialText(100000000 + keys[size_t(i)]));
+            dm->dsCom1.Open(QStringLiteral("select * from UserInfo where 1=1 and ") + card.text +
+                                QStringLiteral(" order by DongHao,DanYuan"),
+                            card.params);
+            dm->dsCom1.RecordCount();
+        }));
+    // A blacklist card read back: the owners of its 10 entries, by the low 24 bits of their serials.
+    report(QStringLiteral("OwnersBySerial24 (blacklist card listing, 10 entries)"), 20, time(20, [&](int i) {
+               QList<uint32_t> entries;
+               for (int e = 0; e < 10; ++e)
+                   entries << (uint32_t(100000000 + keys[size_t(i * 10 + e)]) & 0xFFFFFF);
+               if (OwnersBySerial24(entries).size() != QSet<uint32_t>(entries.begin(), entries.end()).size())
+                   out() << "OwnersBySerial24: an entry without its owner" << Qt::endl;
+           }));
     report(QStringLiteral("CardNoExists"), n,
            time(n, [&](int i) { dm->CardNoExists(cardNo(keys[size_t(i)])); }));
     report(QStringLiteral("FindUserIdx"), n, time(n, [&](int i) {

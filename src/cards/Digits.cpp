@@ -51,6 +51,38 @@ std::optional<int32_t> CardSerialFromText(const QString& text)
     return static_cast<int32_t>(value);
 }
 
+std::optional<int32_t> CardSerialFromTyped(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    if (const std::optional<int32_t> stored = CardSerialFromText(t))
+        return stored;
+    // Above 2^31 - 1 only the unsigned form is left: the top bit set, negative when stored.
+    uint64_t value = 0;
+    for (const QChar c : t) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+        value = value * 10 + uint64_t(c.unicode() - u'0');
+        if (value > UINT32_MAX)
+            return std::nullopt;
+    }
+    return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+QString UnsignedSerialText(int32_t serial)
+{
+    return QString::number(static_cast<uint32_t>(serial));
+}
+
+QString UnsignedSerialText(const QString& stored)
+{
+    if (stored.trimmed().isEmpty())
+        return QString();
+    const std::optional<int32_t> serial = CardSerialFromText(stored);
+    return serial ? UnsignedSerialText(*serial) : QString();
+}
+
 int32_t Int32FromBytes(const uint8_t* bytes)
 {
     const uint32_t value = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) |

@@ -20,6 +20,16 @@ QString PadNumber(int32_t value, int width);
 // minus sign ("0001234567", "000000-256", "-2147483648"); blanks around it are ignored and the
 // empty text is 0. Nothing else is a serial.
 std::optional<int32_t> CardSerialFromText(const QString& text);
+// The card serial in a text an operator typed: either a form CardSerialFromText reads (the text
+// stored for the card, "-380917942"), or the serial as an unsigned number, the way the card issuer
+// and the card show it ("3914049354", 0 to 4294967295, zeros in front allowed). Blanks around it
+// are ignored; a blank text is no serial here.
+std::optional<int32_t> CardSerialFromTyped(const QString& text);
+// The card serial as an unsigned decimal number, without zeros in front ("3914049354" for the
+// serial stored as "-380917942").
+QString UnsignedSerialText(int32_t serial);
+// The same for a card serial text as stored; empty for a blank text or one that is no card serial.
+QString UnsignedSerialText(const QString& stored);
 // Most significant byte first, taken as signed.
 int32_t Int32FromBytes(const uint8_t* bytes);
 // Upper-case hexadecimal, at least two digits.

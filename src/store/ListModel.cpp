@@ -1,5 +1,6 @@
 #include "ListModel.h"
 
+#include "CardOwners.h"
 #include "DM.h"
 #include "DataSet.h"
 #include "OperationError.h"
@@ -396,6 +397,13 @@ QVariant TListModel::data(const QModelIndex& index, int role) const
         if (!v.isValid())
             return QVariant();
         return int(StoredBool(v) ? Qt::Checked : Qt::Unchecked);
+    }
+    if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
+        if (kind != TListColumnKind::CardSerial)
+            return QVariant();
+        const QVariant v = value(index.row(), m_columnFields[index.column()]);
+        const QString hint = v.isNull() ? QString() : UnsignedSerialHint(v.toString());
+        return hint.isEmpty() ? QVariant() : QVariant(hint);
     }
     if (role != Qt::DisplayRole || kind == TListColumnKind::Check)
         return QVariant();

@@ -51,6 +51,9 @@ enum class TListColumnKind {
     Text,  // the value as text; Null shows as empty text
     Check, // a yes/no column (selFlag): a check mark, set when the value is non-zero; no text
     Date,  // a stored date (yyyy-mm-dd) shown as yyyy/MM/dd; other values shown as they are
+    // A card serial text (CardID), shown as stored; its unsigned form, the number the card issuer
+    // and the card show, is the cell's tool tip and accessible description (UnsignedSerialHint).
+    CardSerial,
 };
 
 // One column of the grid.

@@ -322,8 +322,8 @@ void TFormAlter::FormShow()
     m_photoPath.clear();
     SetHint(QString::fromUtf8(IdleHint), HintIdle);
     lblRegion->setText(GbkToString(SystemInfo.RegionID, 8));
-    lblSerial->clear();
-    lblCardSerial->clear();
+    ShowCardSerial(lblSerial, QString());
+    ShowCardSerial(lblCardSerial, QString());
     lblCardRegion->clear();
     lblCardExpiry->clear();
     chkCardUseExpiry->setChecked(false);
@@ -396,7 +396,7 @@ void TFormAlter::ShowOwner()
     if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
         picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
     } else if (!m_rec.ExtName.isEmpty()) {
-        QFile file(QDir(photoFolder()).filePath(m_rec.ExtName));
+        QFile file(FindFileNoCase(photoFolder(), m_rec.ExtName));
         if (file.open(QIODevice::ReadOnly))
             picture = DecodeJpeg(file.readAll(), imgPhoto->size());
     }
@@ -618,8 +618,8 @@ void TFormAlter::tmrAnswerTimer()
     tmrHint->start();
     SetHint(QStringLiteral("操作结果：卡操作完成"), HintDone);
     const QString serial = PadNumber(UserCardRec.CardSerial, 10);
-    lblSerial->setText(serial);
-    lblCardSerial->setText(serial);
+    ShowCardSerial(lblSerial, serial);
+    ShowCardSerial(lblCardSerial, serial);
     lblCardRegion->setText(GbkToString(UserCardRec.RegionID, 8));
     chkCardUseExpiry->setChecked(UserCardRec.UseExpiry != 0);
     chkUseExpiry->setChecked(UserCardRec.UseExpiry != 0);

@@ -34,7 +34,7 @@ const QList<TListColumn> Columns = {
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房  号"), QStringLiteral("FangHao")},
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
-    {QStringLiteral("卡  号"), QStringLiteral("CardID")},
+    {QStringLiteral("卡  号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
 };
 
 // A mark of the old engine is -1, of this one 1: any value but 0 and Null is one.

@@ -131,7 +131,9 @@ TFormBuildInfo::TFormBuildInfo(QWidget* parent)
     OnSignal(actSelectAll, &QAction::triggered, this, &TFormBuildInfo::actSelectAllClick);
     OnSignal(actSelectNone, &QAction::triggered, this, &TFormBuildInfo::actSelectNoneClick);
     OnSignal(actDeleteRow, &QAction::triggered, this, &TFormBuildInfo::actDeleteRowClick);
-    OnSignal(grid, &TListGrid::rowChosen, this, &TFormBuildInfo::gridRowChosen);
+    // A row fills the boxes when it is clicked or Enter is pressed on it, not while the keyboard
+    // moves through the list: what was typed stays until a row is taken.
+    OnSignal(grid, &TListGrid::rowPicked, this, &TFormBuildInfo::gridRowPicked);
     OnSignal(grid, &TListGrid::loaded, this,
              [this](int count) { lblCount->setText(QString::number(count)); });
     grid->SetToggle([this](int idx) { gridToggle(idx); });
@@ -152,7 +154,7 @@ void TFormBuildInfo::FormShow()
     edtDongHao->setFocus();
 }
 
-void TFormBuildInfo::gridRowChosen(int row)
+void TFormBuildInfo::gridRowPicked(int row)
 {
     const auto text = [&](const char* field) {
         const QVariant v = m_model->FieldAt(row, QLatin1String(field));

@@ -52,7 +52,7 @@ private:
     void actDeleteRowClick();
     void actSelectAllClick();
     void actSelectNoneClick();
-    void gridRowChosen(int row);
+    void gridRowPicked(int row);
     void gridToggle(int idx);
 
     std::unique_ptr<TListModel> m_model;

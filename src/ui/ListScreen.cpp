@@ -155,8 +155,10 @@ TListGrid::TListGrid(TListModel& model, QWidget* parent)
     horizontalHeader()->setHighlightSections(false);
     horizontalHeader()->setStretchLastSection(true);
     OnSignal(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
-        if (index.isValid())
+        if (index.isValid()) {
             Q_EMIT rowChosen(index.row());
+            Q_EMIT rowPicked(index.row());
+        }
     });
     OnSignal(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
         if (index.isValid())
@@ -257,6 +259,13 @@ void TListGrid::keyPressEvent(QKeyEvent* event)
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         if (CurrentRow() >= 0 && !event->isAutoRepeat())
             toggleRow(CurrentRow());
+        event->accept();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (CurrentRow() >= 0 && !event->isAutoRepeat())
+            Q_EMIT rowPicked(CurrentRow());
         event->accept();
         return;
     }

@@ -70,6 +70,10 @@ Q_SIGNALS:
     // The operator chose a row: clicked it, or moved onto it with the keyboard. Not sent when a
     // reload or the window makes a row current.
     void rowChosen(int row);
+    // The operator picked a row to take from: clicked it, or pressed Enter on the current row.
+    // Moving with the keyboard picks nothing, so a window that fills its boxes from the row picked
+    // keeps what was typed while the operator looks through the list.
+    void rowPicked(int row);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;

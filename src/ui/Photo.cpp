@@ -3,6 +3,7 @@
 #include "store/Dialogs.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -129,11 +130,27 @@ QString LoadPhoto(const QString& fileName, QLabel* image, bool* shown)
 QString FindFileNoCase(const QString& folder, const QString& name)
 {
     const QDir dir(folder);
-    if (dir.exists(name))
+    if (name.isEmpty() || dir.exists(name))
         return dir.filePath(name);
-    const QStringList entries = dir.entryList(QDir::Files);
-    for (const QString& entry : entries)
-        if (entry.compare(name, Qt::CaseInsensitive) == 0)
-            return dir.filePath(entry);
-    return dir.filePath(name);
+    const auto foldAscii = [](QChar c) {
+        return c >= QLatin1Char('A') && c <= QLatin1Char('Z') ? QChar(c.unicode() + ('a' - 'A')) : c;
+    };
+    const auto sameButAsciiCase = [&](const QString& a, const QString& b) {
+        if (a.size() != b.size())
+            return false;
+        for (qsizetype i = 0; i < a.size(); ++i) {
+            if (foldAscii(a[i]) != foldAscii(b[i]))
+                return false;
+        }
+        return true;
+    };
+    // One walk through the folder, nothing sorted: a photo folder may hold a file for every owner.
+    QString found;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden);
+    while (it.hasNext()) {
+        const QString entry = it.nextFileInfo().fileName();
+        if (sameButAsciiCase(entry, name) && (found.isNull() || entry < found))
+            found = entry;
+    }
+    return dir.filePath(found.isNull() ? name : found);
 }

@@ -21,6 +21,9 @@ QImage DecodeJpeg(const QByteArray& bytes, QSize target = QSize());
 // given, tells whether the picture is now on screen.
 QString LoadPhoto(const QString& fileName, QLabel* image, bool* shown = nullptr);
 
-// The file in folder whose name matches name without regard to letter case (NULL.jpg finds
-// null.jpg); the plain path when none matches.
+// The file in folder named name, found as a Windows folder finds it: the exact name first; only when
+// there is none, the folder is listed (at that moment, nothing kept) for a file whose name is the
+// same but for the case of the letters A to Z (NULL.jpg finds null.jpg, ABC.JPG finds abc.jpg; of
+// several, the first in name order). The plain path when none matches. For the placeholder and the
+// owners' photos in the pic folder, whose names were stored where letter case does not count.
 QString FindFileNoCase(const QString& folder, const QString& name);

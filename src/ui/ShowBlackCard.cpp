@@ -4,7 +4,7 @@
 #include "Widgets.h"
 #include "cards/Digits.h"
 #include "link/ProgramState.h"
-#include "store/DM.h"
+#include "store/CardOwners.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -55,21 +55,28 @@ QStringList TFormShowBlackCard::ListingLines()
     lines << QString() << QStringLiteral("序号\t标志\t卡号\t\t姓名\t\t栋号\t单元号\t房号");
     lines << QString(69, QLatin1Char('='));
     const int count = std::min<int>(BlackListRec.Count, BlackListMaxEntries);
+    const auto serial24 = [](const TBlackListEntry& entry) {
+        return uint32_t(entry.Serial24[0]) | uint32_t(entry.Serial24[1]) << 8 |
+               uint32_t(entry.Serial24[2]) << 16;
+    };
+    // An entry keeps the low 24 bits of a card serial: every owner whose card has them is named,
+    // one line each; an entry no owner matches has its line with the owner's columns empty.
+    QList<uint32_t> serials;
+    for (int i = 0; i < count; ++i)
+        serials << serial24(BlackListRec.Entries[i]);
+    const QHash<uint32_t, QList<TCardOwner>> owners = OwnersBySerial24(serials);
     for (int i = 0; i < count; ++i) {
         const TBlackListEntry& entry = BlackListRec.Entries[i];
-        const int serial = entry.Serial24[0] | entry.Serial24[1] << 8 | entry.Serial24[2] << 16;
-        const QString serialText = PadNumber(serial, 10);
-        dm->dsTemp.Open(QStringLiteral("select * from UserInfo where CardID = :CardID"),
-                        {{QStringLiteral("CardID"), serialText}});
-        const bool found = !dm->dsTemp.Eof();
-        const auto field = [&](const char* column) {
-            return found ? dm->FieldAsText(dm->dsTemp, QLatin1String(column)) : QString();
-        };
-        lines << QStringLiteral("  ") + PadNumber(i, 2) + QLatin1Char('\t') +
-                     (entry.Flag == 1 ? QStringLiteral("黑") : QStringLiteral("白")) + QLatin1Char('\t') +
-                     serialText + QLatin1Char('\t') + field("UserName") + QStringLiteral("\t\t") +
-                     field("DongHao") + QLatin1Char('\t') + field("DanYuan") + QLatin1Char('\t') +
-                     field("FangHao");
+        const uint32_t serial = serial24(entry);
+        const QString head = QStringLiteral("  ") + PadNumber(i, 2) + QLatin1Char('\t') +
+                             (entry.Flag == 1 ? QStringLiteral("黑") : QStringLiteral("白")) +
+                             QLatin1Char('\t') + PadNumber(int32_t(serial), 10) + QLatin1Char('\t');
+        QList<TCardOwner> named = owners.value(serial);
+        if (named.isEmpty())
+            named << TCardOwner{};
+        for (const TCardOwner& owner : named)
+            lines << head + owner.UserName + QStringLiteral("\t\t") + owner.DongHao + QLatin1Char('\t') +
+                         owner.DanYuan + QLatin1Char('\t') + owner.FangHao;
         lines << QString(137, QLatin1Char('-'));
     }
     return lines;

@@ -7,7 +7,8 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The listing of a blacklist card that was read: its kind, count and community, then every entry
-// with its flag, card serial and the owner who holds that card. It polls for the read every
+// with its flag, the low 24 bits of the card serial it carries, and the owners whose card serial has
+// those bits (one line each). It polls for the read every
 // 100 ms while open; closing leaves a pending read as it is. User-interface thread only.
 class TFormShowBlackCard : public TCardDialog {
     Q_OBJECT

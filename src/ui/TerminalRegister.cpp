@@ -154,7 +154,9 @@ TFormTerminalRegster::TFormTerminalRegster(QWidget* parent)
     OnSignal(actSelectNone, &QAction::triggered, this, &TFormTerminalRegster::actSelectNoneClick);
     OnSignal(actDeleteRow, &QAction::triggered, this, &TFormTerminalRegster::actDeleteRowClick);
     OnSignal(actClearInput, &QAction::triggered, this, &TFormTerminalRegster::actClearInputClick);
-    OnSignal(grid, &TListGrid::rowChosen, this, &TFormTerminalRegster::gridRowChosen);
+    // A row fills the boxes when it is clicked or Enter is pressed on it, not while the keyboard
+    // moves through the list: what was typed stays until a row is taken.
+    OnSignal(grid, &TListGrid::rowPicked, this, &TFormTerminalRegster::gridRowPicked);
     OnSignal(grid, &TListGrid::loaded, this,
              [this](int count) { lblCount->setText(QString::number(count)); });
     grid->SetToggle([this](int idx) { gridToggle(idx); });
@@ -172,7 +174,7 @@ void TFormTerminalRegster::FormShow()
     Reload();
 }
 
-void TFormTerminalRegster::gridRowChosen(int row)
+void TFormTerminalRegster::gridRowPicked(int row)
 {
     const QVariant name = m_model->FieldAt(row, QStringLiteral("TerminalName"));
     const QVariant remark = m_model->FieldAt(row, QStringLiteral("Remark"));

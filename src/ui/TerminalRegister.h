@@ -63,7 +63,7 @@ private:
     void actSelectAllClick();
     void actSelectNoneClick();
     void actClearInputClick();
-    void gridRowChosen(int row);
+    void gridRowPicked(int row);
     void gridToggle(int idx);
 
     std::unique_ptr<TListModel> m_model;

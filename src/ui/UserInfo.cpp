@@ -32,7 +32,7 @@ const QList<TListColumn> Columns = {
     {QStringLiteral("选择"), QStringLiteral("selFlag"), TListColumnKind::Check},
     {QStringLiteral("用户IC卡\n卡编号"), QStringLiteral("CardNo")},
     {QStringLiteral("用户IC卡\n状态"), QStringLiteral("chLoss")},
-    {QStringLiteral("用户IC卡\n卡号"), QStringLiteral("CardID")},
+    {QStringLiteral("用户IC卡\n卡号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房 号"), QStringLiteral("FangHao")},

@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "Widgets.h"
+#include "store/CardOwners.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -113,7 +114,7 @@ void TFormSearchUserInfo::btnSearchClick()
         condition.conditions += QStringLiteral(" and %1 = :%1").arg(column);
         condition.params.append({column, *value});
     };
-    // Room, name and card number are compared with the text as typed.
+    // Room and name are compared with the text as typed.
     const auto text = [&](QCheckBox* check, QLineEdit* box, const QString& column) {
         if (!check->isChecked())
             return;
@@ -124,7 +125,13 @@ void TFormSearchUserInfo::btnSearchClick()
     number(chkDanYuan, edtDanYuan, QStringLiteral("DanYuan"));
     text(chkFangHao, edtFangHao, QStringLiteral("FangHao"));
     text(chkUserName, edtUserName, QStringLiteral("UserName"));
-    text(chkCardNo, edtCardNo, QStringLiteral("CardNo"));
+    // The card number as typed; a card serial typed there (as stored or as the card issuer shows it)
+    // also finds the owner who holds that card.
+    if (chkCardNo->isChecked()) {
+        const TCardCondition card = CardSearchCondition(edtCardNo->text());
+        condition.conditions += QStringLiteral(" and ") + card.text;
+        condition.params += card.params;
+    }
     m_condition = std::move(condition);
     Confirmed = true;
     accept();

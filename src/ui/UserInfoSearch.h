@@ -13,7 +13,8 @@ class QPushButton;
 
 // The owner search dialog of the owner list: the operator ticks any of five conditions (building,
 // unit, room, name, card number) and types their values; the owner list then lists the owners that
-// meet all of them. The opener creates the dialog for one modal showing, then reads Confirmed and
+// meet all of them. A card serial typed as the card number, in either of its forms, finds the owner
+// who holds that card as well. The opener creates the dialog for one modal showing, then reads Confirmed and
 // Condition. No query runs here. User-interface thread only.
 
 // Conditions on the owners (table UserInfo) for the owner list: a text of conditions, each

@@ -1,5 +1,7 @@
 #include "Widgets.h"
 
+#include "store/CardOwners.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCoreApplication>
@@ -25,8 +27,9 @@ public:
             return caption.isEmpty() ? label->text() : caption;
         }
         case QAccessible::Value:
-        case QAccessible::Description:
             return label->text();
+        case QAccessible::Description:
+            return label->toolTip().isEmpty() ? label->text() : label->toolTip();
         default:
             return QAccessibleWidget::text(t);
         }
@@ -125,6 +128,12 @@ TValueLabel* MakePanel(const QString& text, QWidget* parent)
     panel->setFrameShadow(QFrame::Sunken);
     panel->setMinimumWidth(60);
     return panel;
+}
+
+void ShowCardSerial(QLabel* label, const QString& stored)
+{
+    label->setText(stored);
+    label->setToolTip(UnsignedSerialHint(stored));
 }
 
 QLabel* MakeHeading(const QString& text, QWidget* parent)

@@ -9,8 +9,9 @@
 // while they have the focus, and value labels tell screen readers both their caption and value.
 
 // A label that shows a value (a count, a result, a code, a version) after its caption label.
-// Screen readers get the caption (its accessible name, set by CaptionFor) as the name, and the
-// text it shows as the value and the description, so they read out both.
+// Screen readers get the caption (its accessible name, set by CaptionFor) as the name, the text it
+// shows as the value, and as the description its tool tip or, without one, the text again, so they
+// read out both.
 class TValueLabel : public QLabel {
     Q_OBJECT
 public:
@@ -29,6 +30,10 @@ void ClickOnEnter(QPushButton* button);
 TValueLabel* MakeValueLabel(const QString& text, QWidget* parent = nullptr);
 // A read-only value panel, sunken like a status panel.
 TValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
+// Shows a card serial text as stored in a value label, with its unsigned form (the number the card
+// issuer and the card show) as the label's tool tip, which screen readers read as its description.
+// A text that is no card serial (empty, "...") gets no tool tip.
+void ShowCardSerial(QLabel* label, const QString& stored);
 // A heading line of a window.
 QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);
 // Sizes a dialog to its contents and puts it in the middle of the primary screen.

@@ -16,6 +16,7 @@
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
 #include "store/AppPath.h"
+#include "store/CardOwners.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
 #include "store/ListModel.h"
@@ -50,7 +51,7 @@ const QList<TListColumn> Columns = {
     {QStringLiteral("栋号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房间号"), QStringLiteral("FangHao")},
-    {QStringLiteral("IC卡号"), QStringLiteral("CardID")},
+    {QStringLiteral("IC卡号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
 };
 
 const QString Unknown = QStringLiteral("...");
@@ -332,7 +333,7 @@ void TFormWriteUserCard::ShowOwner()
     lblDanYuan->setText(QString::number(m_rec.DanYuan));
     lblFangHao->setText(m_rec.FangHao);
     lblUserName->setText(m_rec.UserName);
-    lblCardID->setText(m_rec.CardID);
+    ShowCardSerial(lblCardID, m_rec.CardID);
 
     const QString ext = m_rec.ExtName.toLower();
     const QString pic = AppPath + QStringLiteral("pic");
@@ -342,8 +343,9 @@ void TFormWriteUserCard::ShowOwner()
                                 ? QPixmap()
                                 : QPixmap::fromImage(picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio,
                                                                     Qt::SmoothTransformation)));
-    } else if (!m_rec.ExtName.isEmpty() && QFile::exists(QDir(pic).filePath(m_rec.ExtName))) {
-        LoadPhoto(QDir(pic).filePath(m_rec.ExtName), imgPhoto);
+    } else if (const QString file = FindFileNoCase(pic, m_rec.ExtName);
+               !m_rec.ExtName.isEmpty() && QFile::exists(file)) {
+        LoadPhoto(file, imgPhoto);
     } else {
         LoadPhoto(FindFileNoCase(pic, QStringLiteral("NULL.jpg")), imgPhoto);
     }
@@ -385,9 +387,15 @@ void TFormWriteUserCard::btnSearchClick()
         return;
     const QString text = search->ChosenText();
     if (search->FirstChosen()) {
-        if (dm->LoadUserInfoByCardNo(text, m_rec) > 0)
+        const bool shown = dm->LoadUserInfoByCardNo(text, m_rec) > 0;
+        if (shown)
             ShowOwner();
-        LoadList(QStringLiteral(" and CardNo = :CardNo"), {{QStringLiteral("CardNo"), TextValue(text)}});
+        // A card serial typed in place of the card number (as stored or as the card issuer shows
+        // it) finds the owner who holds the card as well, who is shown when no card number matched.
+        const TCardCondition card = CardSearchCondition(text);
+        LoadList(QStringLiteral(" and ") + card.text, card.params);
+        if (!shown && grdOwners->RecordCount() > 0)
+            ShowCurrentOwner();
     } else {
         if (dm->LoadUserInfoByName(text, m_rec) > 0)
             ShowOwner();
@@ -446,7 +454,7 @@ void TFormWriteUserCard::tmrAnswerTimer()
         lblRegion->setText(GbkToString(UserCardRec.RegionID, 8));
         lblSector->setText(QString::number(UserCardRec.Sector));
         const QString serial = PadNumber(UserCardRec.CardSerial, 10);
-        lblCardID->setText(serial);
+        ShowCardSerial(lblCardID, serial);
         chkUseExpiry->setChecked(UserCardRec.UseExpiry != 0);
         std::memcpy(m_rec.VaildTerminal.data(), UserCardRec.Terminals, m_rec.VaildTerminal.size());
         const QDate expiry =

@@ -14,6 +14,8 @@ private Q_SLOTS:
     void cardSerialText_data();
     void cardSerialText();
     void notACardSerial();
+    void typedSerial_data();
+    void typedSerial();
     void hexByte();
     void textBeforeDash_data();
     void textBeforeDash();
@@ -111,6 +113,50 @@ void TestDigits::notACardSerial()
     for (const char* bad :
          {"-", "000-", "--5", "12-3", "0-0-1", "1 2", "2147483648", "-2147483649", "abc", "0x10", "+5", "１"})
         QVERIFY2(!CardSerialFromText(QString::fromUtf8(bad)), bad);
+    // An owner without a card has no unsigned form to show, nor has a text that is no serial.
+    QCOMPARE(UnsignedSerialText(QString()), QString());
+    QCOMPARE(UnsignedSerialText(QStringLiteral("12-3")), QString());
+}
+
+void TestDigits::typedSerial_data()
+{
+    // What the operator types, the serial it names (none: nothing), and the unsigned text of that
+    // serial, the form the card issuer shows.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("isSerial");
+    QTest::addColumn<int>("serial");
+    QTest::addColumn<QString>("unsignedText");
+    QTest::newRow("stored, top bit set") << "-380917942" << true << -380917942 << "3914049354";
+    QTest::newRow("unsigned, top bit set") << "3914049354" << true << -380917942 << "3914049354";
+    QTest::newRow("unsigned with zeros and blanks") << " 03914049354 " << true << -380917942 << "3914049354";
+    QTest::newRow("stored, padded minus") << "000000-256" << true << -256 << "4294967040";
+    QTest::newRow("stored, top bit clear") << "0012345678" << true << 12345678 << "12345678";
+    QTest::newRow("unpadded") << "12345678" << true << 12345678 << "12345678";
+    QTest::newRow("2^31 only unsigned") << "2147483648" << true << int(INT32_MIN) << "2147483648";
+    QTest::newRow("-2^31 stored") << "-2147483648" << true << int(INT32_MIN) << "2147483648";
+    QTest::newRow("2^32-1") << "4294967295" << true << -1 << "4294967295";
+    QTest::newRow("2^32 too large") << "4294967296" << false << 0 << "";
+    QTest::newRow("far too large") << "99999999999999999999" << false << 0 << "";
+    QTest::newRow("blank") << "  " << false << 0 << "";
+    QTest::newRow("a card number") << "A-101" << false << 0 << "";
+    QTest::newRow("plus") << "+5" << false << 0 << "";
+    QTest::newRow("full-width digit") << "１" << false << 0 << "";
+}
+
+void TestDigits::typedSerial()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, isSerial);
+    QFETCH(int, serial);
+    QFETCH(QString, unsignedText);
+    const std::optional<int32_t> read = CardSerialFromTyped(typed);
+    QCOMPARE(read.has_value(), isSerial);
+    if (isSerial) {
+        QCOMPARE(*read, serial);
+        QCOMPARE(UnsignedSerialText(*read), unsignedText);
+        // The text stored for the card shows the same unsigned number.
+        QCOMPARE(UnsignedSerialText(PadNumber(*read, 10)), unsignedText);
+    }
 }
 
 void TestDigits::hexByte()

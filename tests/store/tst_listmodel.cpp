@@ -291,11 +291,11 @@ void TestListModel::cellTexts()
                        "(1, %1, '0000000011', 3, 'Alice', '2026-12-31'), "
                        "(2, %2, '', 12, null, '2026-01-05 08:30:00'), "
                        "(3, null, null, null, '李四', 'soon'), "
-                       "(4, %3, '0000000014', -1, 'bob', null)")
+                       "(4, %3, '-380917942', -1, 'bob', null)")
             .arg(yes(), no(), yes(2)));
     auto model = smallModel({
         {QStringLiteral("选择"), QStringLiteral("SELFLAG"), TListColumnKind::Check},
-        {QStringLiteral("卡号"), QStringLiteral("cardid")},
+        {QStringLiteral("卡号"), QStringLiteral("cardid"), TListColumnKind::CardSerial},
         {QStringLiteral("栋  号"), QStringLiteral("donghao")},
         {QStringLiteral("姓  名"), QStringLiteral("UserName")},
         {QStringLiteral("有效期"), QStringLiteral("ExpDate"), TListColumnKind::Date},
@@ -311,8 +311,11 @@ void TestListModel::cellTexts()
         {"", "0000000011", "3", "Alice", "2026/12/31"},
         {"", "", "12", "", "2026/01/05"},
         {"", "", "", "李四", "soon"},
-        {"", "0000000014", "-1", "bob", ""},
+        {"", "-380917942", "-1", "bob", ""},
     };
+    // A card serial shows as stored; beside it, as tool tip and for screen readers, the number the
+    // card issuer shows. An owner without a card has none, and no other column has one.
+    const QString hints[] = {"卡号（无符号）：11", "", "", "卡号（无符号）：3914049354"};
     const Qt::CheckState checks[] = {Qt::Checked, Qt::Unchecked, Qt::Unchecked, Qt::Checked};
     for (int row = 0; row < 4; ++row) {
         QStringList shown;
@@ -325,6 +328,11 @@ void TestListModel::cellTexts()
                 QVERIFY(!index.data(Qt::CheckStateRole).isValid());
         }
         QCOMPARE(shown, texts[row]);
+        for (int role : {int(Qt::ToolTipRole), int(Qt::AccessibleDescriptionRole)}) {
+            QCOMPARE(model->index(row, 1).data(role).toString(), hints[row]);
+            QCOMPARE(model->index(row, 1).data(role).isValid(), !hints[row].isEmpty());
+            QVERIFY(!model->index(row, 3).data(role).isValid());
+        }
         QVERIFY(!model->index(row, 0).data().isValid());
         QCOMPARE(model->index(row, 0).data(Qt::CheckStateRole).toInt(), int(checks[row]));
     }

@@ -13,6 +13,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -93,6 +94,8 @@ private Q_SLOTS:
     void photoNames_data();
     void photoNames();
     void modifyKeepsTheStoredPhoto();
+    void storedPhotoWhateverTheCase_data();
+    void storedPhotoWhateverTheCase();
     void treeAndPropertyCard();
     void noCardIssuer();
 };
@@ -203,6 +206,7 @@ void TestAlterUserInfo::writeWithEveryBoxEmpty()
     const QString serialText = PadNumber(int32_t(serial), 10);
     QVERIFY(serialText.startsWith(QLatin1Char('-')));
     QCOMPARE(e.w->lblSerial->text(), serialText);
+    QCOMPARE(e.w->lblSerial->toolTip(), QStringLiteral("卡号（无符号）：2415919109"));
     QCOMPARE(ownerField(idx, QStringLiteral("CardID")).toString(), serialText);
     const QByteArray card = e.a.f.sim.sectorRecord(serial, 7);
     QCOMPARE(uint8_t(card.at(0)), uint8_t(0)); // an owner card
@@ -416,6 +420,41 @@ void TestAlterUserInfo::modifyKeepsTheStoredPhoto()
     QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
     QCOMPARE(ownerField(idx, QStringLiteral("ExtName")).toString(), QStringLiteral("p1.jpg"));
     QCOMPARE(ownerField(idx, QStringLiteral("Phone")).toString(), QStringLiteral("13800000000"));
+}
+
+void TestAlterUserInfo::storedPhotoWhateverTheCase_data()
+{
+    // The photo's name in the owner row, and the name of its file in the photo folder (a folder
+    // carried over from a system where the two are one file).
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("as stored") << "p1.jpg"
+                               << "p1.jpg";
+    QTest::newRow("stored upper, file lower") << "ABC.JPG"
+                                              << "abc.jpg";
+    QTest::newRow("stored lower, file upper") << "abc.jpg"
+                                              << "ABC.JPG";
+}
+
+void TestAlterUserInfo::storedPhotoWhateverTheCase()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, file);
+    Editor e;
+    QVERIFY(e.start());
+    TuserInfoRec owner = OwnerRecord(QStringLiteral("有相片"), QStringLiteral("P"));
+    owner.ExtName = stored;
+    const int idx = insertOwner(owner);
+    QDir().mkpath(e.a.f.dir.filePath(QStringLiteral("pic")));
+    QImage red(160, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(e.a.f.dir.filePath(QStringLiteral("pic/")) + file, "JPG"));
+    e.open(TFormAlter::Mode::Modify, idx);
+    const QImage shown = e.w->imgPhoto->pixmap().toImage();
+    QVERIFY(!shown.isNull());
+    const QColor middle = shown.pixelColor(shown.rect().center());
+    QVERIFY2(middle.red() > 200 && middle.green() < 60, qPrintable(middle.name()));
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
 }
 
 void TestAlterUserInfo::treeAndPropertyCard()

@@ -103,6 +103,9 @@ void TestBlackName::tenAtMost()
     t.open();
     QCOMPARE(t.lost(), 6);
     QCOMPARE(t.prepared(), 0);
+    // The card serial as stored, the card issuer's number beside it.
+    QCOMPARE(t.w->grdLost->model()->index(0, 4).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("卡号（无符号）：100"));
     t.w->btnPrepareAll->click();
     QCOMPARE(t.prepared(), 6);
     t.w->btnPrepareAll->click(); // 6 + 6 > 10
@@ -281,8 +284,13 @@ void TestBlackName::listing()
     Window t;
     QVERIFY(t.start());
     const uint32_t card = t.a.f.formattedCardOnReader(560);
-    addOwner(QStringLiteral("张三"), PadNumber(0x000123, 10), QString(), 0, 202);
-    // A card of two entries: 0x000123 black (张三's card), 0xFFFFFF white (nobody's).
+    // An entry keeps the low 24 bits of a card serial: 0x000123 names both owners whose cards end
+    // so, 张三's (0x12000123) and 李四's, whose top bit is set (stored with a minus sign), in room
+    // order; 0xFFFFFF names nobody (0x00FFFF00 is not it).
+    addOwner(QStringLiteral("李四"), PadNumber(int32_t(0xE9000123u), 10), QString(), 0, 303);
+    addOwner(QStringLiteral("张三"), PadNumber(0x12000123, 10), QString(), 0, 202);
+    addOwner(QStringLiteral("王五"), PadNumber(0x00FFFF00, 10), QString(), 0, 404);
+    // A card of two entries: 0x000123 black, 0xFFFFFF white.
     QByteArray record(46, '\0');
     record[0] = 2;
     PackDigits(reinterpret_cast<uint8_t*>(record.data()) + 1, SystemInfo.RegionID, 4);
@@ -304,6 +312,7 @@ void TestBlackName::listing()
         QStringLiteral("序号\t标志\t卡号\t\t姓名\t\t栋号\t单元号\t房号"),
         QString(69, QLatin1Char('=')),
         QStringLiteral("  00\t黑\t0000000291\t张三\t\t1\t1\t202"),
+        QStringLiteral("  00\t黑\t0000000291\t李四\t\t1\t1\t303"),
         QString(137, QLatin1Char('-')),
         QStringLiteral("  01\t白\t0016777215\t\t\t\t\t"),
         QString(137, QLatin1Char('-')),

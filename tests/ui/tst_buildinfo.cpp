@@ -90,7 +90,7 @@ private Q_SLOTS:
     void deleteThisRow();
     void search_data();
     void search();
-    void rowChosenFillsTheBoxes();
+    void clickOrEnterFillsTheBoxes();
 };
 
 void TestBuildInfo::addReplacesThePair()
@@ -310,22 +310,38 @@ void TestBuildInfo::search()
     QCOMPARE(units().size(), 4);
 }
 
-void TestBuildInfo::rowChosenFillsTheBoxes()
+void TestBuildInfo::clickOrEnterFillsTheBoxes()
 {
     Screen s;
     addUnit(4, 1, QStringLiteral("南"));
     addUnit(4, 2, QString());
+    addUnit(5, 1, QStringLiteral("北"));
     QVERIFY(s.open());
     QTest::mouseClick(s.w->grid->viewport(), Qt::LeftButton, Qt::NoModifier,
                       s.w->grid->visualRect(s.w->grid->model()->index(0, 2)).center());
     QCOMPARE(s.w->edtDongHao->text(), QStringLiteral("4"));
     QCOMPARE(s.w->edtDanYuan->text(), QStringLiteral("1"));
     QCOMPARE(s.w->edtDanYuanName->text(), QStringLiteral("南"));
-    // Moving with the keyboard chooses the row as well.
-    s.w->grid->setFocus();
+    // A new unit typed, then Tab into the list and the arrows: the typing stays.
+    s.w->btnClear->click();
+    s.w->edtDongHao->setFocus();
+    QTest::keyClicks(s.w->edtDongHao, QStringLiteral("7"));
+    QTest::keyClick(s.w->edtDongHao, Qt::Key_Return);
+    QTest::keyClicks(s.w->edtDanYuan, QStringLiteral("3"));
+    QTest::keyClick(s.w->edtDanYuan, Qt::Key_Return);
+    QTest::keyClicks(s.w->edtDanYuanName, QStringLiteral("N"));
+    s.w->grid->setFocus(Qt::TabFocusReason);
     QTest::keyClick(s.w->grid, Qt::Key_Down);
-    QCOMPARE(s.w->edtDanYuan->text(), QStringLiteral("2"));
-    QCOMPARE(s.w->edtDanYuanName->text(), QString());
+    QTest::keyClick(s.w->grid, Qt::Key_Down);
+    QCOMPARE(s.current(), QStringLiteral("5|1"));
+    QCOMPARE(s.w->edtDongHao->text() + s.w->edtDanYuan->text() + s.w->edtDanYuanName->text(),
+             QStringLiteral("73N"));
+    // Enter on the row takes it into the boxes, as a click does.
+    QTest::keyClick(s.w->grid, Qt::Key_Return);
+    QCOMPARE(s.w->edtDongHao->text(), QStringLiteral("5"));
+    QCOMPARE(s.w->edtDanYuan->text(), QStringLiteral("1"));
+    QCOMPARE(s.w->edtDanYuanName->text(), QStringLiteral("北"));
+    QCOMPARE(units().size(), 3); // nothing added or changed
 }
 
 QTEST_MAIN(TestBuildInfo)

@@ -108,6 +108,7 @@ private Q_SLOTS:
     void marksShowAsCheckBoxes();
     void countFollowsEveryLoad();
     void popupMenuOnTheRowClicked();
+    void rowPickedByClickOrEnter();
 
     void treeOfBuildings_data();
     void treeOfBuildings();
@@ -410,6 +411,36 @@ void TestListScreen::popupMenuOnTheRowClicked()
     QVERIFY(m_grid->PopupMenu()->isVisible());
     QCOMPARE(m_grid->CurrentRow(), 3);
     m_grid->PopupMenu()->hide();
+}
+
+void TestListScreen::rowPickedByClickOrEnter()
+{
+    makeGrid();
+    QSignalSpy chosen(m_grid.get(), &TListGrid::rowChosen);
+    QSignalSpy picked(m_grid.get(), &TListGrid::rowPicked);
+    const auto rows = [](const QSignalSpy& spy) {
+        QList<int> out;
+        for (const QList<QVariant>& args : spy)
+            out << args.at(0).toInt();
+        return out;
+    };
+    QTest::mouseClick(m_grid->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      m_grid->visualRect(m_model->index(1, 3)).center());
+    m_grid->setFocus();
+    // Moving with the keyboard chooses a row but picks none; Enter (either key) picks the current one.
+    QTest::keyClick(m_grid.get(), Qt::Key_Down);
+    QTest::keyClick(m_grid.get(), Qt::Key_Down);
+    QCOMPARE(rows(picked), QList<int>{1});
+    QTest::keyClick(m_grid.get(), Qt::Key_Return);
+    QTest::keyClick(m_grid.get(), Qt::Key_Up);
+    QTest::keyClick(m_grid.get(), Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(rows(picked), (QList<int>{1, 3, 2}));
+    QCOMPARE(rows(chosen), (QList<int>{1, 2, 3, 2}));
+    // A reload making a row current picks nothing, and Enter on an empty list picks no row.
+    m_grid->Reload(m_idx["f"]);
+    m_grid->Open({ownerList().columns, QStringLiteral("UserInfo where 1=0"), {}, ownerList().order});
+    QTest::keyClick(m_grid.get(), Qt::Key_Return);
+    QCOMPARE(picked.count(), 3);
 }
 
 void TestListScreen::treeOfBuildings_data()

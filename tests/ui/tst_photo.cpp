@@ -29,7 +29,8 @@ private Q_SLOTS:
     void decodeScalesInTheDecoder();
     void loadPhoto_data();
     void loadPhoto();
-    void findsNullJpgWhateverTheCase();
+    void findsAFileWhateverTheCase_data();
+    void findsAFileWhateverTheCase();
 };
 
 void TestPhoto::decodeScalesInTheDecoder()
@@ -91,14 +92,39 @@ void TestPhoto::loadPhoto()
     QCOMPARE(LoadPhoto(dir.filePath(QStringLiteral("missing.jpg")), &label), QString());
 }
 
-void TestPhoto::findsNullJpgWhateverTheCase()
+void TestPhoto::findsAFileWhateverTheCase_data()
 {
+    // The files in the folder, the name asked for, and the file found ("" for none: the plain path
+    // of the name asked for comes back).
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QString>("found");
+    QTest::newRow("the placeholder") << QStringList{"null.jpg"} << "NULL.jpg"
+                                     << "null.jpg";
+    QTest::newRow("upper case asked, lower stored") << QStringList{"abc.jpg"} << "ABC.JPG"
+                                                    << "abc.jpg";
+    QTest::newRow("lower case asked, upper stored") << QStringList{"ABC.JPG"} << "abc.jpg"
+                                                    << "ABC.JPG";
+    QTest::newRow("a Chinese name, letters mixed") << QStringList{"张三.Jpg"} << "张三.jpG"
+                                                   << "张三.Jpg";
+    QTest::newRow("the exact name first") << QStringList{"ABC.jpg", "abc.jpg", "Abc.jpg"} << "abc.jpg"
+                                          << "abc.jpg";
+    QTest::newRow("none") << QStringList{"abd.jpg", "abc.jpg.bak"} << "abc.jpg"
+                          << "";
+    // Only the letters A to Z and a to z are one another's case.
+    QTest::newRow("not ASCII") << QStringList{"Ä.jpg"} << "ä.jpg"
+                               << "";
+}
+
+void TestPhoto::findsAFileWhateverTheCase()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, asked);
+    QFETCH(QString, found);
     QTemporaryDir dir;
-    WriteFile(dir.filePath(QStringLiteral("null.jpg")), "x");
-    QCOMPARE(FindFileNoCase(dir.path(), QStringLiteral("NULL.jpg")),
-             dir.filePath(QStringLiteral("null.jpg")));
-    QCOMPARE(FindFileNoCase(dir.path(), QStringLiteral("other.jpg")),
-             dir.filePath(QStringLiteral("other.jpg")));
+    for (const QString& file : files)
+        WriteFile(dir.filePath(file), file.toUtf8());
+    QCOMPARE(FindFileNoCase(dir.path(), asked), dir.filePath(found.isEmpty() ? asked : found));
 }
 
 QTEST_MAIN(TestPhoto)

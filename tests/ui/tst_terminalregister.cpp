@@ -107,6 +107,7 @@ private Q_SLOTS:
     void modifyByNumber();
     void marksAndDeletes();
     void search();
+    void keyboardInTheListKeepsTheTyping();
 };
 
 void TestTerminalRegister::addThenAutomaticNumbering()
@@ -326,6 +327,36 @@ void TestTerminalRegister::search()
     s.search(2, QStringLiteral("东门"), false);
     QCOMPARE(s.listed(), QStringList{QStringLiteral("1")});
     QCOMPARE(s.w->edtTerminalID->text(), QStringLiteral("1"));
+    QVERIFY(s.f.dialogs.shown.isEmpty());
+}
+
+void TestTerminalRegister::keyboardInTheListKeepsTheTyping()
+{
+    Screen s;
+    addTerminal(1, QStringLiteral("one"), QStringLiteral("r1"));
+    addTerminal(2, QStringLiteral("two"));
+    addTerminal(3, QStringLiteral("three"), QStringLiteral("r3"));
+    QVERIFY(s.open());
+    // A new terminal typed, then into the list and down with the arrows: the typing stays, so
+    // "增加门禁" adds what was typed.
+    s.w->edtTerminalID->clear();
+    QTest::keyClicks(s.w->edtTerminalID, QStringLiteral("40"));
+    QTest::keyClicks(s.w->edtTerminalName, QStringLiteral("west"));
+    QTest::keyClicks(s.w->edtRemark, QStringLiteral("new"));
+    s.w->grid->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(s.w->grid, Qt::Key_Down);
+    QTest::keyClick(s.w->grid, Qt::Key_Down);
+    QCOMPARE(s.current(), QStringLiteral("3"));
+    QCOMPARE(s.w->edtTerminalID->text() + QLatin1Char('|') + s.w->edtTerminalName->text() + QLatin1Char('|') +
+                 s.w->edtRemark->text(),
+             QStringLiteral("40|west|new"));
+    // Enter on a row takes it into the boxes, as a click does.
+    QTest::keyClick(s.w->grid, Qt::Key_Up);
+    QTest::keyClick(s.w->grid, Qt::Key_Return);
+    QCOMPARE(s.w->edtTerminalID->text() + QLatin1Char('|') + s.w->edtTerminalName->text() + QLatin1Char('|') +
+                 s.w->edtRemark->text(),
+             QStringLiteral("2|two|"));
+    QCOMPARE(terminals().size(), 3);
     QVERIFY(s.f.dialogs.shown.isEmpty());
 }
 

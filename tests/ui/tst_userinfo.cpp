@@ -170,6 +170,7 @@ void TestUserInfo::opensWithEveryOwnerUnmarked()
 {
     Screen s;
     s.community();
+    QVERIFY(dm->SetUserCardID(idxOf(QStringLiteral("张三")), QStringLiteral("-380917942")));
     TvexUserInfo::SelectAll();
     BlackListSource = 1;
     QVERIFY(s.open());
@@ -190,6 +191,11 @@ void TestUserInfo::opensWithEveryOwnerUnmarked()
     QVERIFY(s.w->grid->horizontalHeader()->height() >= 2 * s.w->grid->fontMetrics().height());
     QCOMPARE(model.index(0, 10).data().toString(), QStringLiteral("2025/06/30"));
     QCOMPARE(model.index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    // The card serial as stored, and beside it the number the card issuer shows.
+    QCOMPARE(model.index(0, 3).data().toString(), QStringLiteral("-380917942"));
+    QCOMPARE(model.index(0, 3).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("卡号（无符号）：3914049354"));
+    QVERIFY(!model.index(1, 3).data(Qt::ToolTipRole).isValid()); // no card
 
     QCOMPARE(menuTexts(s.w->grid->PopupMenu()),
              (QStringList{"显示详细内容", "修改此记录", "删除此记录", "--", "挂失此记录", "解挂此记录", "--",
@@ -430,6 +436,12 @@ void TestUserInfo::search_data()
     QTest::newRow("name with a quote and a semicolon")
         << QStringList{no, no, no, "O'Brien; --", no} << QStringList{"O'Brien; --"} << "";
     QTest::newRow("card number") << QStringList{no, no, no, no, "C3"} << QStringList{"王五"} << "";
+    // A card serial typed as the card number finds the owner who holds the card, typed as the card
+    // issuer shows it or as stored.
+    QTest::newRow("card serial, unsigned")
+        << QStringList{no, no, no, no, "3914049354"} << QStringList{"李四"} << "";
+    QTest::newRow("card serial, as stored")
+        << QStringList{no, no, no, no, "-380917942"} << QStringList{"李四"} << "";
     QTest::newRow("all five") << QStringList{"1", "3", "0302", "王五", "C3"} << QStringList{"王五"} << "";
     QTest::newRow("all five, one not met")
         << QStringList{"1", "3", "0302", "李四", "C3"} << QStringList{} << "";
@@ -446,6 +458,7 @@ void TestUserInfo::search()
     QFETCH(QString, error);
     Screen s;
     s.community();
+    QVERIFY(dm->SetUserCardID(idxOf(QStringLiteral("李四")), QStringLiteral("-380917942")));
     QVERIFY(s.open());
     s.click(s.node(QStringLiteral("2 - []")));
     TvexUserInfo::SelectAll();

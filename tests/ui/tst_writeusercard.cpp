@@ -14,6 +14,7 @@
 
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -113,6 +114,7 @@ private Q_SLOTS:
     void cardErrors();
     void searches();
     void treeAndPropertyCard();
+    void photoWhateverTheCase();
     void exportAndImport();
     void closingSendsStop();
 };
@@ -297,6 +299,39 @@ void TestWriteUserCard::searches()
     QCOMPARE(t.listed(), QStringList{"100%_x"});
     search(1, QStringLiteral("' or '1'='1"));
     QCOMPARE(t.listed(), QStringList{});
+    // A card serial typed as the card issuer shows it finds the owner who holds the card, shown
+    // with the serial as stored and, beside it, as typed.
+    const int holder =
+        addOwner(QStringLiteral("持卡人"), QStringLiteral("H-1"), QStringLiteral("-380917942"));
+    search(1, QStringLiteral("3914049354"));
+    QCOMPARE(t.listed(), QStringList{"持卡人"});
+    QCOMPARE(t.w->grdOwners->CurrentIdx(), holder);
+    QCOMPARE(t.w->lblUserName->text(), QStringLiteral("持卡人"));
+    QCOMPARE(t.w->lblCardID->text(), QStringLiteral("-380917942"));
+    QCOMPARE(t.w->lblCardID->toolTip(), QStringLiteral("卡号（无符号）：3914049354"));
+    QCOMPARE(t.w->grdOwners->model()->index(0, 6).data(Qt::ToolTipRole).toString(),
+             QStringLiteral("卡号（无符号）：3914049354"));
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
+}
+
+void TestWriteUserCard::photoWhateverTheCase()
+{
+    Window t;
+    QVERIFY(t.start());
+    // A photo folder carried over from a system where ABC.JPG and abc.jpg are one file.
+    TuserInfoRec rec = OwnerRecord(QStringLiteral("有相片"), QStringLiteral("P"));
+    rec.ExtName = QStringLiteral("ABC.JPG");
+    QVERIFY(dm->InsertUserInfo(rec));
+    QDir().mkpath(t.a.f.dir.filePath(QStringLiteral("pic")));
+    QImage red(160, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(t.a.f.dir.filePath(QStringLiteral("pic/abc.jpg")), "JPG"));
+    t.open();
+    t.choose(0);
+    const QImage shown = t.w->imgPhoto->pixmap().toImage();
+    QVERIFY(!shown.isNull());
+    const QColor middle = shown.pixelColor(shown.rect().center());
+    QVERIFY2(middle.red() > 200 && middle.green() < 60, qPrintable(middle.name()));
     QVERIFY(t.a.f.dialogs.shown.isEmpty());
 }
 
