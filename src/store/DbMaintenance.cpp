@@ -594,35 +594,10 @@ TDatabaseCheck CheckServer(const TDatabaseTarget& target)
         check.reason = QStringLiteral("无法连接数据库服务器：%1").arg(server.db().lastError().text());
         return check;
     }
-    return CheckServerDatabase(server.db());
+    return CheckOpenDatabase(server.db());
 }
 
 TDatabaseCheck CheckDatabase(const QString& path)
 {
-    TDatabaseCheck check = CheckDatabaseFile(path, true);
-    if (!check.ok || check.empty)
-        return check;
-    QStringList problems;
-    {
-        OwnConnection own(QStringLiteral("QSQLITE"), "integrity");
-        own.db().setDatabaseName(path);
-        own.db().setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!own.db().open()) {
-            problems << own.db().lastError().text();
-        } else {
-            QSqlQuery q(own.db());
-            if (!q.exec(QStringLiteral("PRAGMA integrity_check")))
-                problems << q.lastError().text();
-            while (q.next()) {
-                const QString line = q.value(0).toString();
-                if (line != QLatin1String("ok"))
-                    problems << line;
-            }
-        }
-    }
-    if (!problems.isEmpty()) {
-        check.ok = false;
-        check.reason = QStringLiteral("数据库文件已损坏（%1）。").arg(problems.join(QStringLiteral("；")));
-    }
-    return check;
+    return CheckDatabaseFile(path, true);
 }

@@ -53,8 +53,9 @@ void RemoveMaintenanceLeftovers(const QString& database);
 TMaintenanceResult InitDatabase();
 
 // The whole check of the database file beside the program (the command line's "check"): what
-// CheckDatabaseFile judges with integrity, then the engine's full integrity check of every table
-// against its indexes. Changes nothing (a journal a crash left is rolled back, as at every start).
+// CheckDatabaseFile judges with integrity (with the engine's whole check of every page and every
+// index against its table). Changes nothing (a journal a crash left is rolled back, as at every
+// start).
 TDatabaseCheck CheckDatabase();
 // The same check of another SQLite file (the command line's --database FILE).
 TDatabaseCheck CheckDatabase(const QString& path);

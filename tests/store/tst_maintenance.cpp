@@ -142,6 +142,43 @@ QString writeBackupFile(const QString& path)
     return path;
 }
 
+// Runs statements on a database file through a connection of its own.
+void runOn(const QString& path, const QStringList& statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString& s : statements)
+            QVERIFY2(q.exec(s), qPrintable(s + QLatin1Char(' ') + q.lastError().text()));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+}
+
+// Changes one byte of the index entry of card number "N1200" in a backup of 400 owners (N1000 to
+// N1399): every page stays well formed and in order, so the quick check passes the file, but the
+// index no longer finds that owner by its card number.
+void changeAnIndexEntry(const QString& path)
+{
+    QByteArray bytes = ReadFile(path);
+    const int pageSize =
+        (uchar(bytes[16]) << 8 | uchar(bytes[17])) == 1 ? 65536 : (uchar(bytes[16]) << 8 | uchar(bytes[17]));
+    bool changed = false;
+    for (qsizetype at = bytes.indexOf("N1200"); at >= 0 && !changed; at = bytes.indexOf("N1200", at + 1)) {
+        const qsizetype page = at / pageSize * pageSize;
+        const char kind = bytes[page == 0 ? 100 : page];
+        if (kind == 0x0A) { // a leaf page of an index
+            bytes[at + 4] = '/';
+            changed = true;
+        }
+    }
+    QVERIFY(changed);
+    WriteFile(path, bytes);
+}
+
 int newestIdx(const QString& table)
 {
     const QVariantList v = column(QStringLiteral("select max(idx) from ") + table);
@@ -247,6 +284,8 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase_data()
     QTest::newRow("cut short by 250 bytes") << "cut" << 250 << "已损坏或不完整";
     QTest::newRow("cut short by 500 bytes") << "cut" << 500 << "已损坏或不完整";
     QTest::newRow("the open database itself") << "itself" << 0 << "正在使用的数据库文件本身";
+    QTest::newRow("an index entry changed") << "index" << 0 << "UserInfo_CardNo";
+    QTest::newRow("a negative version") << "negative" << 0 << "不是本系统的数据库（数据库版本 -1）";
 }
 
 void TestMaintenance::restoreRefusesWhatIsNotADatabase()
@@ -300,6 +339,21 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
         file.close();
         QFile::copy(backup.file, chosen);
         QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where idx > 1")));
+    } else if (kind == QLatin1String("index")) {
+        QVERIFY(dm->BeginBatch());
+        for (int i = 0; i < 400; ++i) {
+            TuserInfoRec r;
+            r.UserName = QStringLiteral("业主%1").arg(i);
+            r.CardNo = QStringLiteral("N%1").arg(1000 + i);
+            QVERIFY(dm->InsertUserInfo(r));
+        }
+        QVERIFY(dm->CommitBatch());
+        QVERIFY(BackupDatabaseTo(chosen).ok);
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where idx > 1")));
+        changeAnIndexEntry(chosen);
+    } else if (kind == QLatin1String("negative")) {
+        QVERIFY(BackupDatabaseTo(chosen).ok);
+        runOn(chosen, {QStringLiteral("PRAGMA user_version = -1")});
     }
     const QStringList backups = filesIn(BackupFolder());
 
