@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "store/DbMaintenance.h"
+#include "store/FileSync.h"
 #include "store/OperationError.h"
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
@@ -199,8 +200,11 @@ private Q_SLOTS:
     void restoreRefusesWhatIsNotADatabase_data();
     void restoreRefusesWhatIsNotADatabase();
     void restoreWhileTheFileIsInUse();
+    void restoreWhileAnotherProgramChanges();
+    void keptCopiesNeverReplaceEachOther();
     void backupOfTheFirstVersionRestores();
     void leftoversOfCutShortRunsAreRemoved();
+    void leftoversBesideANamedBackup();
     void restoreOverAFileThatIsNotADatabase();
     void emptyingRunsAllThreeDeletes();
     void backupRoundTripKeepsRowsAndKeys();
@@ -398,6 +402,72 @@ void TestMaintenance::restoreWhileTheFileIsInUse()
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
 }
 
+void TestMaintenance::restoreWhileAnotherProgramChanges()
+{
+    SKIP_ON_SERVER();
+    addOwner(QStringLiteral("甲"));
+    const TMaintenanceResult backup = BackupDatabase();
+    QVERIFY(backup.ok);
+    addOwner(QStringLiteral("乙"));
+    {
+        // Another program on the file, in the middle of a change (an import between the start of a
+        // commit and its end).
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(Tdm::DatabasePath());
+        QVERIFY(other.open());
+        QSqlQuery q(other);
+        QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(q.exec(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('丁', '丁')")));
+
+        const TMaintenanceResult r = RestoreDatabase(backup.file);
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + backup.file), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("数据库正被其他程序使用")), qPrintable(r.message));
+        QCOMPARE(filesIn(BackupFolder()), QStringList{QFileInfo(backup.file).fileName()});
+        // The other program's change goes through, into the database the program goes on with.
+        QVERIFY2(q.exec(QStringLiteral("COMMIT")), qPrintable(q.lastError().text()));
+        q.finish();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QCOMPARE(ownerNames(), (QVariantList{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丁")}));
+
+    // Once it is done, the restore goes through, and the copy it keeps holds that change.
+    const TMaintenanceResult r = RestoreDatabase(backup.file);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+    QCOMPARE(namesIn(r.file),
+             (QVariantList{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丁")}));
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestMaintenance::keptCopiesNeverReplaceEachOther()
+{
+    addOwner(QStringLiteral("甲"));
+    const TMaintenanceResult backup = BackupDatabase();
+    QVERIFY(backup.ok);
+    addOwner(QStringLiteral("乙"));
+    // A file under the name the first kept copy would have, put there by someone else.
+    const QString byHand = BackupFolder() + QStringLiteral("/db_240305_140709_before_restore.bak");
+    WriteFile(byHand, "kept by hand");
+
+    // Two restores within the same second, each replacing a database of its own.
+    const TMaintenanceResult first = RestoreDatabase(backup.file);
+    QVERIFY2(first.ok, qPrintable(first.message));
+    addOwner(QStringLiteral("丙"));
+    const TMaintenanceResult second = RestoreDatabase(backup.file);
+    QVERIFY2(second.ok, qPrintable(second.message));
+
+    QCOMPARE(ReadFile(byHand), QByteArray("kept by hand"));
+    QVERIFY(first.file != byHand && second.file != byHand && first.file != second.file);
+    QVERIFY2(QFileInfo(first.file).fileName().startsWith(QStringLiteral("db_240305_140709_before_restore")),
+             qPrintable(first.file));
+    QCOMPARE(namesIn(first.file), (QVariantList{QStringLiteral("甲"), QStringLiteral("乙")}));
+    QCOMPARE(namesIn(second.file), (QVariantList{QStringLiteral("甲"), QStringLiteral("丙")}));
+    QCOMPARE(filesIn(BackupFolder()).size(), 4);
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+}
+
 void TestMaintenance::backupOfTheFirstVersionRestores()
 {
     addOwner(QStringLiteral("现在"));
@@ -454,6 +524,44 @@ void TestMaintenance::leftoversOfCutShortRunsAreRemoved()
     QVERIFY(!QFile::exists(part));
     QCOMPARE(filesIn(BackupFolder()).size(), 2);
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+}
+
+void TestMaintenance::leftoversBesideANamedBackup()
+{
+    addOwner(QStringLiteral("甲"));
+    // Nightly backups to names of their own in a folder of their own; the one of the night before
+    // was killed, and left its part file and the part file's journal.
+    const QString nightly = f.folder() + QStringLiteral("/nightly");
+    QVERIFY(QDir().mkpath(nightly));
+    const QString killed = nightly + QStringLiteral("/qdr-20240304.bak.part");
+    QVERIFY(BackupDatabaseTo(killed + QStringLiteral(".whole")).ok);
+    QByteArray half = ReadFile(killed + QStringLiteral(".whole"));
+    half.truncate(half.size() / 2);
+    WriteFile(killed, half);
+    QVERIFY(QFile::remove(killed + QStringLiteral(".whole")));
+    WriteFile(killed + QStringLiteral("-journal"),
+              QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
+    // A journal whose part file is gone already, and what is not a part file of this program.
+    WriteFile(nightly + QStringLiteral("/qdr-20240303.bak.part-journal"), QByteArray(512, '\0'));
+    WriteFile(nightly + QStringLiteral("/notes.txt.part"), "a download, not a backup");
+
+    // A part file another backup is writing at this moment.
+    TPartFile writing(nightly + QStringLiteral("/other.bak"), QStringLiteral(".part"));
+    QVERIFY(writing.ok());
+
+    const QString tonight = nightly + QStringLiteral("/qdr-20240305.bak");
+    const TMaintenanceResult r = BackupDatabaseTo(tonight);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QCOMPARE(filesIn(nightly),
+             (QStringList{QStringLiteral("notes.txt.part"), QStringLiteral("other.bak.part"),
+                          QStringLiteral("qdr-20240305.bak")}));
+    QCOMPARE(namesIn(tonight), QVariantList{QStringLiteral("甲")});
+
+    // Once that other backup has ended without finishing (killed), its part file goes at the next run.
+    writing.Release();
+    QVERIFY(BackupDatabaseTo(tonight).ok);
+    QCOMPARE(filesIn(nightly),
+             (QStringList{QStringLiteral("notes.txt.part"), QStringLiteral("qdr-20240305.bak")}));
 }
 
 void TestMaintenance::restoreOverAFileThatIsNotADatabase()
