@@ -277,7 +277,7 @@ void Tdm::openServer()
         QSqlQuery q(con1);
         if (!q.exec(QStringLiteral("set client_min_messages = warning")))
             throw OperationError(q.lastError().text());
-        const TDatabaseCheck check = CheckServerDatabase(con1);
+        const TDatabaseCheck check = CheckOpenDatabase(con1);
         if (!check.ok)
             throw OperationError(check.reason);
         if (check.version < SchemaVersion)

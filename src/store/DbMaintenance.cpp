@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <sqlite3.h>
 #include <vector>
 
 namespace {
@@ -26,13 +27,6 @@ void removeWithSideFiles(const QString& path)
     QFile::remove(path + QStringLiteral("-wal"));
     QFile::remove(path + QStringLiteral("-shm"));
     QFile::remove(path + QStringLiteral("-journal"));
-}
-
-// Copies a closed file and pushes the copy to the disk.
-bool copyFile(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    return QFile::copy(from, to) && SyncPath(to);
 }
 
 bool makeBackupFolder(TMaintenanceResult& result)
@@ -311,15 +305,23 @@ void upgradeFile(const QString& file, int version)
     ApplySchema(db.db(), version);
 }
 
+// Part files: a backup is written to TARGET.part (or TARGET.2.part ... while another run writes
+// that one), the incoming copy of a restore to DATABASE.restore (or DATABASE.2.restore ...).
+const QString PartSuffix = QStringLiteral(".part");
+const QString RestoreSuffix = QStringLiteral(".restore");
+
 // A backup file made through a part file beside it, which takes the target's place whole once it
 // is on the disk. False (the part file removed) when any of it fails; error says why, when known.
 template <typename Make> bool writeBackup(const QString& target, Make make, QString& error)
 {
-    const QString part = target + QStringLiteral(".part");
-    removeWithSideFiles(part);
-    error = make(part);
-    if (!error.isEmpty() || !SyncPath(part) || !ReplaceFile(part, target)) {
-        removeWithSideFiles(part);
+    TPartFile part(target, PartSuffix);
+    if (!part.ok()) {
+        error = part.Error();
+        return false;
+    }
+    error = make(part.Path());
+    if (!error.isEmpty() || !SyncPath(part.Path()) || !ReplaceFile(part.Path(), target)) {
+        part.Remove();
         return false;
     }
     return true;
@@ -344,21 +346,78 @@ QString stamp()
     return Now().toString(QStringLiteral("yyMMdd_hhmmss"));
 }
 
-// Copies that a backup cut short left in the backup folder (with their journals).
+// What backups and restores cut short left in the backup folder: every part file no run holds.
 void removePartialBackups()
 {
-    const QDir folder(BackupFolder());
-    if (!folder.exists())
-        return;
-    for (const QString& name : folder.entryList({QStringLiteral("*.bak.part*")}, QDir::Files | QDir::Hidden))
-        QFile::remove(folder.filePath(name));
+    RemoveAbandonedParts(BackupFolder(), {QStringLiteral("*") + PartSuffix}, false);
+}
+
+// The n-th name for the copy a restore keeps of the database it replaces, all made at one moment.
+QString keptCopyName(const QString& when, int n)
+{
+    return BackupFolder() + QStringLiteral("/db_") + when + QStringLiteral("_before_restore") +
+           (n > 1 ? QStringLiteral("_%1").arg(n) : QString()) + QStringLiteral(".bak");
+}
+
+constexpr int MaxKeptCopies = 1000;
+
+// The copy of the database a restore replaces, written through a part file and put in the backup
+// folder under the first of its names that no file has (…_before_restore.bak, then _2, _3 …):
+// it never takes another file's place, not even that of a restore in the same second. Its name,
+// or empty (error says why; nothing is left) when it could not be kept.
+template <typename Make> QString writeKeptCopy(Make make, QString& error)
+{
+    const QString when = stamp();
+    TPartFile part(keptCopyName(when, 1), PartSuffix);
+    if (!part.ok()) {
+        error = part.Error();
+        return {};
+    }
+    error = make(part.Path());
+    if (error.isEmpty() && SyncPath(part.Path())) {
+        for (int n = 1; n <= MaxKeptCopies; ++n) {
+            const QString name = keptCopyName(when, n);
+            if (PlaceNewFile(part.Path(), name))
+                return name;
+            if (!QFileInfo::exists(name))
+                break; // not taken: the move itself failed
+        }
+    }
+    part.Remove();
+    return {};
+}
+
+// Copies a file's bytes into an existing (empty) file; the error text, empty when it worked.
+QString copyBytes(const QString& from, const QString& to)
+{
+    QFile in(from);
+    QFile out(to);
+    if (!in.open(QIODevice::ReadOnly))
+        return in.errorString();
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return out.errorString();
+    std::vector<char> buffer(size_t(1) << 20);
+    for (;;) {
+        const qint64 n = in.read(buffer.data(), qint64(buffer.size()));
+        if (n < 0)
+            return in.errorString();
+        if (n == 0)
+            break;
+        if (out.write(buffer.data(), n) != n)
+            return out.errorString();
+    }
+    return out.flush() ? QString() : out.errorString();
 }
 
 } // namespace
 
 void RemoveMaintenanceLeftovers(const QString& database)
 {
-    removeWithSideFiles(database + QStringLiteral(".restore"));
+    const QFileInfo info(database);
+    RemoveAbandonedParts(
+        info.absolutePath(),
+        {info.fileName() + RestoreSuffix, info.fileName() + QStringLiteral(".*") + RestoreSuffix}, false);
+    // Earlier versions of the restore put the previous database back through this name.
     removeWithSideFiles(database + QStringLiteral(".previous"));
     removePartialBackups();
 }
@@ -400,6 +459,8 @@ TMaintenanceResult BackupDatabaseTo(const QString& target)
                              .arg(QDir::toNativeSeparators(target));
         return result;
     }
+    // What a backup killed in the same folder left (a nightly backup's folder of dated names).
+    RemoveAbandonedParts(targetInfo.absolutePath(), {QStringLiteral("*") + PartSuffix}, true);
     // On a server: a file of the same kind, made from the server's rows.
     QString error;
     const bool written =
@@ -417,19 +478,40 @@ TMaintenanceResult BackupDatabaseTo(const QString& target)
 
 namespace {
 
-// A copy of the chosen file at incoming, checked as it will be used: the reason it cannot be
-// used, empty when it can (check then holds the file's version).
-QString takeChosenFile(const QString& chosenFile, const QString& incoming, TDatabaseCheck& check)
+// How long a restore waits for another program's change to end before it gives up.
+constexpr int RestoreWaitMs = 2000;
+
+QString inUseByAnotherProgram()
 {
-    if (!QFileInfo(chosenFile).isFile() || !copyFile(chosenFile, incoming))
+    return QStringLiteral("数据库正被其他程序使用（例如正在导入），请等它结束后再恢复。");
+}
+
+QString inUseHere()
+{
+    return QStringLiteral("数据库正在使用中，请先关闭其他窗口。");
+}
+
+// A copy of the chosen file in the claimed part file, checked whole as it will be used (every page,
+// every index) and brought up to the current schema version: the reason it cannot be used, empty
+// when it can.
+QString takeChosenFile(const QString& chosenFile, const QString& incoming)
+{
+    if (!QFileInfo(chosenFile).isFile() || !copyBytes(chosenFile, incoming).isEmpty())
         return QStringLiteral("不能复制这个文件。");
-    check = CheckDatabaseFile(incoming, true);
+    const TDatabaseCheck check = CheckDatabaseFile(incoming, true);
     QFile::remove(incoming + QStringLiteral("-wal"));
     QFile::remove(incoming + QStringLiteral("-shm"));
     if (!check.ok)
         return check.reason;
     if (check.empty)
         return QStringLiteral("这个文件是空的，里面没有数据。");
+    if (check.version < SchemaVersion) {
+        try {
+            upgradeFile(incoming, check.version);
+        } catch (const OperationError& e) {
+            return e.message();
+        }
+    }
     return {};
 }
 
@@ -439,53 +521,193 @@ QString takeChosenFile(const QString& chosenFile, const QString& incoming, TData
 TMaintenanceResult restoreIntoServer(const QString& chosenFile)
 {
     TMaintenanceResult result;
-    const QString incoming = Tdm::DatabasePath() + QStringLiteral(".restore");
+    RemoveMaintenanceLeftovers(Tdm::DatabasePath());
+    TPartFile incoming(Tdm::DatabasePath(), RestoreSuffix);
     auto fail = [&](const QString& why) {
-        removeWithSideFiles(incoming);
+        incoming.Remove();
         result.message = QStringLiteral("恢复失败：%1\n%2").arg(QDir::toNativeSeparators(chosenFile), why);
         return result;
     };
-
-    RemoveMaintenanceLeftovers(Tdm::DatabasePath());
-    TDatabaseCheck check;
-    if (const QString why = takeChosenFile(chosenFile, incoming, check); !why.isEmpty())
+    if (!incoming.ok())
+        return fail(QStringLiteral("不能复制这个文件。") + incoming.Error());
+    if (const QString why = takeChosenFile(chosenFile, incoming.Path()); !why.isEmpty())
         return fail(why);
     if (!makeBackupFolder(result)) {
-        removeWithSideFiles(incoming);
+        incoming.Remove();
         return result;
     }
     if (dm->InTransaction())
-        return fail(QStringLiteral("数据库正在使用中，请先关闭其他窗口。"));
+        return fail(inUseHere());
     QSqlDatabase server;
     try {
         server = dm->database();
-        if (check.version < SchemaVersion)
-            upgradeFile(incoming, check.version);
     } catch (const OperationError& e) {
         if (e.shown()) {
-            removeWithSideFiles(incoming);
+            incoming.Remove();
             return result;
         }
         return fail(e.message());
     }
 
     // The server's current data, kept in the backup folder.
-    const QString kept =
-        BackupFolder() + QStringLiteral("/db_") + stamp() + QStringLiteral("_before_restore.bak");
     QString error;
-    if (!writeBackup(kept, serverInto, error))
+    const QString kept = writeKeptCopy(serverInto, error);
+    if (kept.isEmpty())
         return fail(QStringLiteral("不能在备份目录中保存当前数据库的副本。") + error);
 
     dm->CloseDataSets();
     try {
-        loadFileIntoServer(incoming, server);
+        loadFileIntoServer(incoming.Path(), server);
     } catch (const OperationError& e) {
+        QFile::remove(kept);
         return fail(e.message());
     }
-    removeWithSideFiles(incoming);
+    incoming.Remove();
     result.ok = true;
     result.file = kept;
     return result;
+}
+
+// How a restore on the file went.
+struct TFileRestore {
+    QString error;         // empty when it worked; the database is then unchanged
+    QString kept;          // the copy of the replaced database (none when it held nothing)
+    bool replaced = false; // the chosen file took the place of one the program could not use
+};
+
+// A database file the program cannot use (not a database at all, damaged, another program's or a
+// newer version's) is replaced by the checked copy as a whole, after a copy of its bytes is kept:
+// no desk of this program has such a file open. Runs under the write lock when the engine could
+// take one on it.
+TFileRestore replaceWholeFile(const QString& database, TPartFile& incoming)
+{
+    TFileRestore outcome;
+    if (QFileInfo(database).size() > 0) {
+        QString error;
+        outcome.kept = writeKeptCopy([&](const QString& part) { return copyBytes(database, part); }, error);
+        if (outcome.kept.isEmpty()) {
+            outcome.error = QStringLiteral("不能在备份目录中保存当前数据库的副本。") + error;
+            return outcome;
+        }
+    }
+    // A journal of the file replaced must not be taken for one of the new file.
+    for (const char* side : {"-journal", "-wal", "-shm"})
+        QFile::remove(database + QLatin1String(side));
+    if (!ReplaceFile(incoming.Path(), database)) {
+        if (!outcome.kept.isEmpty())
+            QFile::remove(outcome.kept);
+        outcome.kept.clear();
+        outcome.error = QStringLiteral("不能替换数据库文件。");
+        return outcome;
+    }
+    // The copy is the database now: the program opens it only after this lets go of it.
+    incoming.Release();
+    outcome.replaced = true;
+    return outcome;
+}
+
+// The rows of the checked copy (attached as "restored") take the place of the database's rows,
+// table by table; each key sequence goes on above every key the copy or the database ever gave.
+void replaceRows(QSqlQuery& q)
+{
+    for (const TRequiredTable& table : RequiredTables()) {
+        const QString name = QString::fromLatin1(table.name);
+        qint64 key = 0;
+        for (const QString& sql :
+             {QStringLiteral("select seq from main.sqlite_sequence where name = ? collate nocase"),
+              QStringLiteral("select seq from restored.sqlite_sequence where name = ? collate nocase")}) {
+            run(q, sql, {name});
+            while (q.next())
+                key = std::max(key, q.value(0).toLongLong());
+        }
+        run(q, QStringLiteral("select max(idx) from restored.%1").arg(name));
+        if (q.next())
+            key = std::max(key, q.value(0).toLongLong());
+        run(q, QStringLiteral("delete from main.%1").arg(name));
+        run(q, QStringLiteral("insert into main.%1 (%2) select %2 from restored.%1 order by idx")
+                   .arg(name, columnList(table)));
+        run(q, QStringLiteral("delete from main.sqlite_sequence where name = ? collate nocase"), {name});
+        if (key > 0)
+            run(q, QStringLiteral("insert into main.sqlite_sequence (name, seq) values (?, ?)"), {name, key});
+    }
+}
+
+// The restore on the file, through the engine's own lock and journal rather than around them. A
+// connection of its own takes the write lock (other programs may go on reading; none can write,
+// and one in the middle of a change makes the restore give up after a short wait); under that
+// lock the database is copied into the backup folder, and in one transaction the checked copy's
+// rows take the place of the database's. The file stays the same file: every program that has it
+// open reads the restored rows at its next read, and a crash is rolled back by the journal.
+TFileRestore restoreThroughLock(const QString& database, TPartFile& incoming)
+{
+    TFileRestore outcome;
+    OwnConnection own(QStringLiteral("QSQLITE"), "restore");
+    QSqlDatabase& db = own.db();
+    db.setDatabaseName(database);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(RestoreWaitMs));
+    if (!db.open()) {
+        outcome.error = db.lastError().text();
+        return outcome;
+    }
+    QSqlQuery q(db);
+    q.exec(QStringLiteral("PRAGMA synchronous = FULL"));
+    q.exec(QStringLiteral("PRAGMA cache_size = -65536")); // a community's rows without spilling
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+        const int code = q.lastError().nativeErrorCode().toInt();
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+            outcome.error = inUseByAnotherProgram();
+        else if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
+            return replaceWholeFile(database, incoming);
+        else
+            outcome.error = q.lastError().text();
+        return outcome;
+    }
+    auto undo = [&] {
+        q.finish();
+        q.exec(QStringLiteral("ROLLBACK"));
+        if (!outcome.kept.isEmpty())
+            QFile::remove(outcome.kept);
+        outcome.kept.clear();
+    };
+    const TDatabaseCheck current = CheckOpenDatabase(db);
+    if (!current.ok) {
+        outcome = replaceWholeFile(database, incoming);
+        q.finish();
+        q.exec(QStringLiteral("ROLLBACK"));
+        return outcome;
+    }
+    if (!current.empty) {
+        // Nobody else can write while the lock is held: this copy is the database the rows replace.
+        QString error;
+        outcome.kept = writeKeptCopy([&](const QString& part) { return vacuumInto(database, part); }, error);
+        if (outcome.kept.isEmpty()) {
+            undo();
+            outcome.error = QStringLiteral("不能在备份目录中保存当前数据库的副本。") + error;
+            return outcome;
+        }
+    }
+    try {
+        if (current.version < SchemaVersion)
+            ApplySchemaSteps(db, current.version);
+        run(q, QStringLiteral("ATTACH DATABASE ? AS restored"), {incoming.Path()});
+        replaceRows(q);
+        q.finish();
+    } catch (const OperationError& e) {
+        undo();
+        outcome.error = e.message();
+        return outcome;
+    }
+    // The commit waits for the programs reading at that moment to finish their read.
+    if (!q.exec(QStringLiteral("COMMIT"))) {
+        const int code = q.lastError().nativeErrorCode().toInt();
+        const QString why = q.lastError().text();
+        undo();
+        outcome.error = code == SQLITE_BUSY || code == SQLITE_LOCKED ? inUseByAnotherProgram() : why;
+        return outcome;
+    }
+    q.exec(QStringLiteral("DETACH DATABASE restored"));
+    q.finish();
+    return outcome;
 }
 
 } // namespace
@@ -496,76 +718,64 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
         return restoreIntoServer(chosenFile);
     TMaintenanceResult result;
     const QString database = dm->Target().FilePath();
-    const QString incoming = database + QStringLiteral(".restore");
     auto fail = [&](const QString& why) {
-        removeWithSideFiles(incoming);
         result.message = QStringLiteral("恢复失败：%1\n%2").arg(QDir::toNativeSeparators(chosenFile), why);
         return result;
     };
 
-    // The open database itself: its file alone may lack what the write-ahead log holds.
+    // The open database itself: its file alone may lack what the journal holds.
     const QFileInfo chosenInfo(chosenFile);
     if (chosenInfo.exists() && chosenInfo.canonicalFilePath() == QFileInfo(database).canonicalFilePath())
         return fail(QStringLiteral("这是正在使用的数据库文件本身，请选择备份目录中的备份文件。"));
 
-    // 1. A copy of the chosen file beside the database, checked as it will be used.
+    // 1. A copy of the chosen file beside the database, checked whole and brought up to date, before
+    // anything else is touched.
     RemoveMaintenanceLeftovers(database);
-    TDatabaseCheck check;
-    if (const QString why = takeChosenFile(chosenFile, incoming, check); !why.isEmpty())
+    TPartFile incoming(database, RestoreSuffix);
+    if (!incoming.ok())
+        return fail(QStringLiteral("不能复制这个文件。") + incoming.Error());
+    if (const QString why = takeChosenFile(chosenFile, incoming.Path()); !why.isEmpty()) {
+        incoming.Remove();
         return fail(why);
+    }
     if (!makeBackupFolder(result)) {
-        removeWithSideFiles(incoming);
+        incoming.Remove();
         return result;
     }
 
-    auto reopen = [] {
-        try {
-            dm->OpenConnection();
-        } catch (const OperationError&) {
-            // The file in place is the one that was there; database() reports it on next use.
-        }
-    };
-
-    // 2. Close the connection, so that the database file stands alone on disk.
-    if (!dm->CloseConnection())
-        return fail(QStringLiteral("数据库正在使用中，请先关闭其他窗口。"));
-    if (QFileInfo::exists(database + QStringLiteral("-wal"))) {
-        reopen();
-        return fail(QStringLiteral("数据库正在使用中，请先关闭其他窗口。"));
+    // 2. The program's own connection lets go of the file, so that no read of its own stands in
+    // the way of the commit.
+    if (!dm->CloseConnection()) {
+        incoming.Remove();
+        return fail(inUseHere());
     }
 
-    // 3. Keep the current database in the backup folder.
-    QString kept;
-    if (QFileInfo(database).isFile() && QFileInfo(database).size() > 0) {
-        kept = BackupFolder() + QStringLiteral("/db_") + stamp() + QStringLiteral("_before_restore.bak");
-        if (!copyFile(database, kept)) {
-            QFile::remove(kept);
-            reopen();
-            return fail(QStringLiteral("不能在备份目录中保存当前数据库的副本。"));
-        }
-    }
-
-    // 4. The chosen copy takes the database's place in one step, and is opened.
-    if (!ReplaceFile(incoming, database)) {
-        reopen();
-        return fail(QStringLiteral("不能替换数据库文件。"));
-    }
+    // 3. The rows in place (or, for a file the program could not use, the file).
+    const TFileRestore outcome = restoreThroughLock(database, incoming);
+    incoming.Remove();
     try {
         dm->OpenConnection();
     } catch (const OperationError& e) {
-        // Put the previous database back.
-        if (kept.isEmpty()) {
-            removeWithSideFiles(database);
-        } else {
-            const QString back = database + QStringLiteral(".previous");
-            if (copyFile(kept, back))
-                ReplaceFile(back, database);
+        // A file put in place whole that the program cannot open after all: the one that was there
+        // goes back (its bytes are in the kept copy). Otherwise the database is the one it was, or
+        // holds the restored rows, and its first use says why it cannot be opened.
+        if (outcome.replaced) {
+            if (outcome.kept.isEmpty()) {
+                removeWithSideFiles(database);
+            } else {
+                TPartFile back(database, RestoreSuffix);
+                if (back.ok() && copyBytes(outcome.kept, back.Path()).isEmpty() && SyncPath(back.Path()) &&
+                    ReplaceFile(back.Path(), database))
+                    back.Release();
+                back.Remove();
+            }
+            return fail(e.message());
         }
-        reopen();
-        return fail(e.message());
     }
+    if (!outcome.error.isEmpty())
+        return fail(outcome.error);
     result.ok = true;
-    result.file = kept;
+    result.file = outcome.kept;
     return result;
 }
 
@@ -594,35 +804,10 @@ TDatabaseCheck CheckServer(const TDatabaseTarget& target)
         check.reason = QStringLiteral("无法连接数据库服务器：%1").arg(server.db().lastError().text());
         return check;
     }
-    return CheckServerDatabase(server.db());
+    return CheckOpenDatabase(server.db());
 }
 
 TDatabaseCheck CheckDatabase(const QString& path)
 {
-    TDatabaseCheck check = CheckDatabaseFile(path, true);
-    if (!check.ok || check.empty)
-        return check;
-    QStringList problems;
-    {
-        OwnConnection own(QStringLiteral("QSQLITE"), "integrity");
-        own.db().setDatabaseName(path);
-        own.db().setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!own.db().open()) {
-            problems << own.db().lastError().text();
-        } else {
-            QSqlQuery q(own.db());
-            if (!q.exec(QStringLiteral("PRAGMA integrity_check")))
-                problems << q.lastError().text();
-            while (q.next()) {
-                const QString line = q.value(0).toString();
-                if (line != QLatin1String("ok"))
-                    problems << line;
-            }
-        }
-    }
-    if (!problems.isEmpty()) {
-        check.ok = false;
-        check.reason = QStringLiteral("数据库文件已损坏（%1）。").arg(problems.join(QStringLiteral("；")));
-    }
-    return check;
+    return CheckDatabaseFile(path, true);
 }

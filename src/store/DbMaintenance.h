@@ -27,25 +27,36 @@ QString BackupFilePath(const QDateTime& t);
 // holding the server's rows and key sequences as they stood at one moment, so that a backup
 // restores on either engine.
 TMaintenanceResult BackupDatabase();
-// The same copy under the name given (the command line's "backup FILE"): it is made beside the
-// target and takes its place whole, replacing a file of that name.
+// The same copy under the name given (the command line's "backup FILE"): it is made in a part file
+// beside the target (locked while it is written) and takes the target's place whole, replacing a
+// file of that name. Part files a killed backup left in that folder go first.
 TMaintenanceResult BackupDatabaseTo(const QString& target);
 
-// Replaces the database with the chosen file: checks that it is an SQLite database with the
-// three tables, whole and with intact pages (a backup of an earlier schema version is brought up
-// to date when it is opened), keeps a copy of the current database in the backup folder,
-// closes the connection, puts a copy of the chosen file in place (copy, then rename) and opens
-// it. Any failure leaves the previous database in place and working.
-// On a server: the same check (an earlier version is brought up to date on a copy), a backup of
-// the server's data in the backup folder, then in one transaction the file's rows, with their
-// keys, take the place of the server's, and each key sequence goes on above every key the file or
-// the server ever gave. Any failure leaves the server's data as it was.
+// Replaces the database with the chosen file. First a copy of it beside the database is checked:
+// an SQLite database with the three tables, of a version from 0 to this program's, whole and
+// passing the engine's whole check (every page, every index against its table); a copy of an
+// earlier version is brought up to date. Nothing else is touched before that.
+// On the file, a connection of its own then takes the database's write lock (another program in the
+// middle of a change makes the restore give up after a short wait, saying so), keeps a copy of the
+// database in the backup folder under that lock, and in one transaction puts the checked copy's rows,
+// with their keys, in place of the database's; each key sequence goes on above every key either
+// ever gave. The database stays the same file, so programs that have it open read the restored rows
+// at their next read. A database file the program cannot use at all is replaced as a whole instead.
+// The program's own connection is closed for it and opened again. Any failure leaves the database as
+// it was.
+// On a server: the same check, a backup of the server's data in the backup folder, then in one
+// transaction the file's rows, with their keys, take the place of the server's, and each key
+// sequence goes on above every key the file or the server ever gave. Any failure leaves the
+// server's data as it was.
+// The copy kept gets the first of the names db_<time>_before_restore.bak, …_2.bak, …_3.bak … that
+// no file has: it never takes another file's place.
 TMaintenanceResult RestoreDatabase(const QString& chosenFile);
 
 // Removes what a backup or restore that was cut short (the program killed, the power lost) left
-// behind: partial copies in the backup folder, and the incoming or previous copy of the database
-// file given (the one in use, which --database may have put outside the program folder) beside it. Runs when
-// the data module is created (at start-up) and before every backup and restore.
+// behind: part files in the backup folder, and the incoming copy of a restore beside the database
+// file given (the one in use, which --database may have put outside the program folder). A part
+// file that a backup or restore running at this moment (in any program) holds stays. Runs when the
+// data module is created (at start-up) and before every backup and restore.
 void RemoveMaintenanceLeftovers(const QString& database);
 
 // Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing
@@ -53,8 +64,9 @@ void RemoveMaintenanceLeftovers(const QString& database);
 TMaintenanceResult InitDatabase();
 
 // The whole check of the database file beside the program (the command line's "check"): what
-// CheckDatabaseFile judges with integrity, then the engine's full integrity check of every table
-// against its indexes. Changes nothing (a journal a crash left is rolled back, as at every start).
+// CheckDatabaseFile judges with integrity (with the engine's whole check of every page and every
+// index against its table). Changes nothing (a journal a crash left is rolled back, as at every
+// start).
 TDatabaseCheck CheckDatabase();
 // The same check of another SQLite file (the command line's --database FILE).
 TDatabaseCheck CheckDatabase(const QString& path);

@@ -1,11 +1,50 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Files that must survive a crash or a power cut: the new content reaches the disk before it
-// takes the old file's place in one step. Any thread.
+// takes the old file's place in one step; a file on its way there (a part file) is locked by its
+// writer, so that what a killed run left can be cleared without touching a run that is still
+// writing. Any thread.
 
 // Pushes a file (or folder) to the disk, so that a rename that follows cannot outlive its content.
 bool SyncPath(const QString& path);
 // Replaces `to` with `from` in one step, and pushes the folder's new entry to the disk.
 bool ReplaceFile(const QString& from, const QString& to);
+// Gives `from` the name `to` in one step, only when no file has that name; false (nothing moved)
+// when one has, or the move fails. Pushes the folder's new entry to the disk.
+bool PlaceNewFile(const QString& from, const QString& to);
+
+// A file being written: stem + suffix, or stem + ".2" + suffix, ".3" ... when another writer holds
+// that name at the moment. It is empty when claimed (what a killed run left under the name is
+// dropped, with its journal) and locked while this object holds it; the writer then moves it to
+// its place or removes it.
+class TPartFile {
+public:
+    TPartFile(const QString& stem, const QString& suffix);
+    ~TPartFile();
+    TPartFile(const TPartFile&) = delete;
+    TPartFile& operator=(const TPartFile&) = delete;
+
+    bool ok() const { return m_fd >= 0; }
+    // Why no name could be claimed, when !ok().
+    const QString& Error() const { return m_error; }
+    const QString& Path() const { return m_path; }
+    // Removes the file and its journal (while still holding it), and lets go.
+    void Remove();
+    // Lets go of the file. Call it only when no database connection of this process has the file
+    // open any more: letting go ends this process's locks on it, the engine's as well.
+    void Release();
+
+private:
+    int m_fd = -1;
+    QString m_path;
+    QString m_error;
+};
+
+// Removes the part files in a folder whose names match the filters and that no writer holds, with
+// their journals (and journals whose part file is gone). With databasesOnly, a part file is removed
+// only when it is empty or begins as a database file does (or with zeros), so that a file of
+// another program that happens to match stays.
+void RemoveAbandonedParts(const QString& folder, const QStringList& nameFilters, bool databasesOnly);

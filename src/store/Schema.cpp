@@ -73,6 +73,25 @@ int serverVersion(QSqlQuery& q)
 
 } // namespace
 
+void ApplySchemaSteps(QSqlDatabase& db, int from)
+{
+    const bool server = IsServerConnection(db);
+    QSqlQuery q(db);
+    const DatabaseEngine engine = server ? DatabaseEngine::PostgreSQL : DatabaseEngine::SQLite;
+    for (int v = from + 1; v <= SchemaVersion; ++v) {
+        for (const QString& s : SchemaStatements(v, engine)) {
+            if (!q.exec(s))
+                throw OperationError(q.lastError().text());
+        }
+    }
+    const bool recorded =
+        server ? q.exec(QStringLiteral("delete from SchemaInfo")) &&
+                     q.exec(QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(SchemaVersion))
+               : q.exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
+    if (!recorded)
+        throw OperationError(q.lastError().text());
+}
+
 void ApplySchema(QSqlDatabase& db, int from)
 {
     const bool server = IsServerConnection(db);
@@ -92,22 +111,8 @@ void ApplySchema(QSqlDatabase& db, int from)
                 throw OperationError(q.lastError().text());
             from = std::max(from, q.value(0).toInt());
         }
-        const DatabaseEngine engine = server ? DatabaseEngine::PostgreSQL : DatabaseEngine::SQLite;
-        for (int v = from + 1; v <= SchemaVersion; ++v) {
-            for (const QString& s : SchemaStatements(v, engine)) {
-                if (!q.exec(s))
-                    throw OperationError(q.lastError().text());
-            }
-        }
-        const bool recorded =
-            server
-                ? q.exec(QStringLiteral("delete from SchemaInfo")) &&
-                      q.exec(
-                          QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(SchemaVersion))
-                : q.exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
-        if (!recorded)
-            throw OperationError(q.lastError().text());
         q.finish();
+        ApplySchemaSteps(db, from);
         if (!db.commit())
             throw OperationError(db.lastError().text());
     } catch (...) {
@@ -119,6 +124,9 @@ void ApplySchema(QSqlDatabase& db, int from)
 namespace {
 
 constexpr char SqliteMagic[] = "SQLite format 3";
+
+// How many of the problems the whole check finds are named to the operator.
+constexpr int IntegrityProblemsShown = 10;
 
 QString damaged(const QString& detail)
 {
@@ -184,6 +192,11 @@ TDatabaseCheck judgeTables(QSqlDatabase& db)
         result.reason = QStringLiteral("它由更新版本的程序建立（数据库版本 %1）。").arg(result.version);
         return result;
     }
+    // No version of this program's schema is below 0.
+    if (result.version < 0) {
+        result.reason = foreign(QStringLiteral("数据库版本 %1").arg(result.version));
+        return result;
+    }
     if (tables.isEmpty() && result.version == 0) {
         // Nothing in it: a creation that never finished (or an empty file someone made).
         result.ok = true;
@@ -241,13 +254,22 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
                 damaged(QStringLiteral("文件长 %1 字节，应为 %2 字节").arg(size).arg(pages * pageSize));
             return result;
         }
-        if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next()) {
+        // The whole check: every page, and every index against its table (a page can be well formed
+        // while an index entry no longer matches its row).
+        if (!q.exec(QStringLiteral("PRAGMA integrity_check(%1)").arg(IntegrityProblemsShown))) {
             result.reason = damaged(q.lastError().text());
             return result;
         }
-        const QString verdict = q.value(0).toString();
-        if (verdict != QLatin1String("ok")) {
-            result.reason = damaged(verdict);
+        QStringList problems;
+        while (q.next()) {
+            const QString line = q.value(0).toString();
+            if (line != QLatin1String("ok"))
+                problems << line;
+        }
+        if (q.lastError().isValid())
+            problems << q.lastError().text();
+        if (!problems.isEmpty()) {
+            result.reason = damaged(problems.join(QStringLiteral("；")));
             return result;
         }
     }
@@ -257,7 +279,7 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
 
 } // namespace
 
-TDatabaseCheck CheckServerDatabase(QSqlDatabase& db)
+TDatabaseCheck CheckOpenDatabase(QSqlDatabase& db)
 {
     return judgeTables(db);
 }

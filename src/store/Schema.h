@@ -30,6 +30,9 @@ bool IsServerConnection(const QSqlDatabase& db);
 // from the version it holds when the transaction has its lock). Throws OperationError (nothing
 // changed) when a statement fails.
 void ApplySchema(QSqlDatabase& db, int from);
+// The steps from version `from` to SchemaVersion, and the version recorded, inside a transaction
+// the caller holds (the restore's, on the file). Throws OperationError when a statement fails.
+void ApplySchemaSteps(QSqlDatabase& db, int from);
 
 struct TDatabaseCheck {
     bool ok = false;
@@ -38,14 +41,16 @@ struct TDatabaseCheck {
     int version = 0;
 };
 
-// Judges an existing file: an SQLite database, not of a newer schema, with the three tables and
-// their columns; with integrity, also whole (its size is its page count times its page size) and
-// passing the engine's quick check of every page. The reasons tell apart a file that is not a
+// Judges an existing file: an SQLite database, not of a newer schema (nor of a version below 0),
+// with the three tables and their columns; with integrity, also whole (its size is its page count
+// times its page size) and passing the engine's whole check (every page, every index against its
+// table). The reasons tell apart a file that is not a
 // database, a damaged or incomplete one, another program's database and a newer version.
 // The file is opened read-write, as the engine intends, so that a journal a crash left beside it
 // is rolled back before it is judged; nothing else is written.
 TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity);
 
-// Judges the database of an open server connection the same way (tables of the current schema,
-// their columns, the version); integrity is the server's business.
-TDatabaseCheck CheckServerDatabase(QSqlDatabase& db);
+// Judges the database of an open connection the same way (tables of the current schema, their
+// columns, the version), without its integrity: on a server that is the server's business; on the
+// file, the restore judges the database it holds locked.
+TDatabaseCheck CheckOpenDatabase(QSqlDatabase& db);

@@ -54,6 +54,7 @@ private Q_SLOTS:
     void importStopsWithTheLineNumber();
     void backupThenRestore();
     void restoreOfAnotherFileIsRefused();
+    void restoreWhileAnotherProgramChanges();
     void checkFindsDamage_data();
     void checkFindsDamage();
     void commandsNotUnderstood_data();
@@ -172,6 +173,33 @@ void TestDataTool::restoreOfAnotherFileIsRefused()
     QVERIFY2(r.said.startsWith(QStringLiteral("恢复失败")), qPrintable(r.said));
     QCOMPARE(owners(), before);
     QCOMPARE(run({QStringLiteral("check")}).status, 0);
+}
+
+void TestDataTool::restoreWhileAnotherProgramChanges()
+{
+    SKIP_ON_SERVER();
+    QCOMPARE(run({QStringLiteral("backup"), path("before.bak")}).status, 0);
+    const QVariantList before = owners();
+    {
+        // The office program in the middle of saving an owner.
+        QSqlDatabase office = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("office"));
+        office.setDatabaseName(Tdm::DatabasePath());
+        QVERIFY(office.open());
+        QSqlQuery q(office);
+        QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(q.exec(QStringLiteral("delete from UserInfo where CardNo = 'C3'")));
+        const ToolRun r = run({QStringLiteral("restore"), path("before.bak")});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.said.startsWith(QStringLiteral("恢复失败")) &&
+                     r.said.contains(QStringLiteral("数据库正被其他程序使用")),
+                 qPrintable(r.said));
+        QVERIFY(QDir(path("dbBak")).entryList(QDir::Files).isEmpty()); // no copy kept
+        QVERIFY(q.exec(QStringLiteral("COMMIT")));
+        q.finish();
+        office.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("office"));
+    QCOMPARE(owners().size(), before.size() - 1);
 }
 
 void TestDataTool::checkFindsDamage_data()

@@ -4,8 +4,9 @@
 // knows what must have survived.
 //
 // Usage: crash_child <folder> <action> <kill after µs, -1 for never> [argument] [lines per commit]
-// Actions: create, writes <first number>, backup <first second>, restore <file>, empty, journal,
-// import <owner data file> [lines per commit, 500 when not given], settings <first generation>.
+// Actions: create, writes <first number>, backup <first second>, restore <file> [µs to wait before
+// it starts], empty, journal, import <owner data file> [lines per commit, 500 when not given],
+// settings <first generation>. A restore says "restored" and "kept <file>", or "refused <why>".
 // Without a kill, it ends after a few rounds and prints "done <µs>": how long the action took.
 
 #include "SettingsGenerations.h"
@@ -95,8 +96,15 @@ int main(int argc, char* argv[])
                 say(QStringLiteral("backup ") + r.file);
         }
     } else if (action == QLatin1String("restore")) {
-        if (RestoreDatabase(argument).ok)
+        if (args.size() > 5)
+            std::this_thread::sleep_for(std::chrono::microseconds(args[5].toLongLong()));
+        const TMaintenanceResult r = RestoreDatabase(argument);
+        if (r.ok) {
             say(QStringLiteral("restored"));
+            say(QStringLiteral("kept ") + r.file);
+        } else {
+            say(QStringLiteral("refused ") + QString(r.message).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        }
     } else if (action == QLatin1String("empty")) {
         if (InitDatabase().ok)
             say(QStringLiteral("emptied"));

@@ -6,7 +6,8 @@
 // Usage: desk_child <folder> <database> <action> [argument]
 // Actions: open (the schema goes in when the database is new), register <first owner card number
 // prefix> <count> (registers card serial i to its owner <prefix><i>, for i from 0, all in one
-// batch).
+// batch), hold (adds the owner HELD in a change of its own, says "holding", and keeps the change
+// open until a line comes on its standard input; then it commits).
 
 #include "store/AppPath.h"
 #include "store/DM.h"
@@ -77,6 +78,20 @@ int main(int argc, char* argv[])
                 if (!dm->RegisterCardID(idx, serial(i)))
                     rc = 1;
             }
+            if (!dm->CommitBatch())
+                rc = 1;
+        } else if (action == QLatin1String("hold")) {
+            if (!dm->BeginBatch())
+                throw std::runtime_error("no batch");
+            TuserInfoRec rec;
+            rec.UserName = QStringLiteral("门岗");
+            rec.CardNo = QStringLiteral("HELD");
+            if (!dm->InsertUserInfo(rec))
+                rc = 1;
+            std::printf("holding\n");
+            std::fflush(stdout);
+            std::string commit;
+            std::getline(std::cin, commit);
             if (!dm->CommitBatch())
                 rc = 1;
         } else {

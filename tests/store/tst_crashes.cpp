@@ -5,9 +5,10 @@
 // seed, so a failure repeats.
 //
 // Usage: tst_crashes [--rounds N] [--seed S] [--owners N] [--commit N] [Qt Test options]
-// The defaults (100 rounds of each action, 12 of an import of 3,000 owners in commits of 500) are
-// the quick run of the test command; a long run is for example --rounds 100 --owners 100000 --commit 10000.
-// Each action ends with a line of figures: rounds, where the kills landed, time.
+// The defaults (100 rounds of each action, 12 of an import of 3,000 owners in commits of 500, 8 of a
+// restore racing such an import) are the quick run of the test command; a long run is for example --rounds
+// 100 --owners 100000 --commit 10000. Each action ends with a line of figures: rounds, where the kills
+// landed, time.
 
 #include "SettingsGenerations.h"
 #include "StoreFixture.h"
@@ -26,13 +27,16 @@
 #include <QRandomGenerator>
 #include <QSet>
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
 
-// The quick run of the test command: every action 100 times, the import (the slowest) 12 times.
+// The quick run of the test command: every action 100 times, the import (the slowest) 12 times, a
+// restore racing an import 8 times (a restore may wait seconds for the import's lock).
 int Rounds = 100;
 int ImportRounds = 12;
+int RaceRounds = 8;
 quint32 Seed = 20261210;
 int ImportLines = 3000;
 int ImportCommit = 500;
@@ -47,24 +51,46 @@ QString childProgram()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/crash_child");
 }
 
-ChildRun runChild(const QString& folder, const QString& action, qint64 killAfterUs,
-                  const QString& argument = {}, const QStringList& more = {})
+// One child's action: what it is, when it is killed (-1: never), its arguments.
+struct ChildAction {
+    QString action;
+    qint64 killAfterUs = -1;
+    QString argument;
+    QStringList more;
+};
+
+// Runs the children at the same time, each on the folder, and waits for all of them.
+std::vector<ChildRun> runChildren(const QString& folder, const std::vector<ChildAction>& actions)
 {
     // The test's own connection lets go of the file first: a dataset left open on a result (as
     // the lookups leave dsTemp) holds a read lock that would keep the child from committing.
     delete dm;
     dm = nullptr;
-    ChildRun run;
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(childProgram(), QStringList{folder, action, QString::number(killAfterUs), argument} + more);
-    if (!child.waitForFinished(60000)) {
-        child.kill();
-        child.waitForFinished();
+    std::vector<std::unique_ptr<QProcess>> children;
+    for (const ChildAction& a : actions) {
+        auto& child = children.emplace_back(std::make_unique<QProcess>());
+        child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child->start(childProgram(),
+                     QStringList{folder, a.action, QString::number(a.killAfterUs), a.argument} + a.more);
     }
-    run.killed = child.exitStatus() == QProcess::CrashExit;
-    run.lines = QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return run;
+    std::vector<ChildRun> runs;
+    for (auto& child : children) {
+        if (!child->waitForFinished(120000)) {
+            child->kill();
+            child->waitForFinished();
+        }
+        ChildRun& run = runs.emplace_back();
+        run.killed = child->exitStatus() == QProcess::CrashExit;
+        run.lines =
+            QString::fromUtf8(child->readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    return runs;
+}
+
+ChildRun runChild(const QString& folder, const QString& action, qint64 killAfterUs,
+                  const QString& argument = {}, const QStringList& more = {})
+{
+    return runChildren(folder, {{action, killAfterUs, argument, more}}).front();
 }
 
 // Where the kills of one action landed, printed when the action's rounds are over.
@@ -121,6 +147,75 @@ qint64 calibrate(const QString& folder, const QString& action, const QString& ar
     return -1;
 }
 
+// An owner data file of `lines` owners of building 1, unit 1, with card numbers K0, K1, ... and
+// names that start with `name`.
+QByteArray ownerFile(int lines, const QString& name)
+{
+    QString text = QString::fromUtf8(OwnerFileHeader) + QStringLiteral("\r\n");
+    for (int i = 0; i < lines; ++i)
+        text += QStringLiteral("1,1,%1,_,%2%1,,否,2026/1/1,男,用户卡,_K%1,null.jpg,%3|\r\n")
+                    .arg(QString::number(i), name, QString::number(i % 256));
+    return StringToGbk(text);
+}
+
+// The import's owners in a database: how many owners and card numbers there are, how many of the
+// import's owners carry the new name, and the first and last line number of those.
+struct ImportedShape {
+    int owners = 0;
+    int cards = 0;
+    int renamed = 0;
+    int first = -1;
+    int last = -1;
+    int restored = 0; // owners of the restored backup (card numbers B...)
+    QString text() const
+    {
+        return QStringLiteral("%1 owners, %2 cards, %3 restored, %4 renamed from K%5 to K%6")
+            .arg(owners)
+            .arg(cards)
+            .arg(restored)
+            .arg(renamed)
+            .arg(first)
+            .arg(last);
+    }
+};
+
+ImportedShape importedShape(QSqlDatabase db, const QString& renamedName)
+{
+    ImportedShape shape;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "select count(*), count(distinct CardNo), total(UserName like :name), "
+        "ifnull(min(case when UserName like :name then cast(substr(CardNo, 2) as integer) end), -1), "
+        "ifnull(max(case when UserName like :name then cast(substr(CardNo, 2) as integer) end), -1), "
+        "total(CardNo like 'B%') from UserInfo"));
+    q.bindValue(QStringLiteral(":name"), renamedName + QLatin1Char('%'));
+    if (q.exec() && q.next()) {
+        shape.owners = q.value(0).toInt();
+        shape.cards = q.value(1).toInt();
+        shape.renamed = q.value(2).toInt();
+        shape.first = q.value(3).toInt();
+        shape.last = q.value(4).toInt();
+        shape.restored = q.value(5).toInt();
+    }
+    return shape;
+}
+
+// The same of a database file, on a connection of its own.
+ImportedShape importedShapeIn(const QString& path, const QString& renamedName)
+{
+    ImportedShape shape;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("shape"));
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open())
+            shape = importedShape(db, renamedName);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("shape"));
+    return shape;
+}
+
 void copyFile(const QString& from, const QString& to)
 {
     QFile::remove(to);
@@ -148,6 +243,7 @@ private Q_SLOTS:
     void killedDuringRestore();
     void killedDuringEmptying();
     void killedDuringImport();
+    void restoreRacingAnImport();
     void killedDuringSettingsSave();
 
 private:
@@ -439,17 +535,10 @@ void TestCrashes::killedDuringImport()
     // half done: its delete and its insert go together), and the renamed ones are the first lines
     // of the file, whole commits only, at least as many as the child saw committed.
     const int Lines = ImportLines;
-    auto ownerFile = [Lines](const QString& name) {
-        QString text = QString::fromUtf8(OwnerFileHeader) + QStringLiteral("\r\n");
-        for (int i = 0; i < Lines; ++i)
-            text += QStringLiteral("1,1,%1,_,%2%1,,否,2026/1/1,男,用户卡,_K%1,null.jpg,%3|\r\n")
-                        .arg(QString::number(i), name, QString::number(i % 256));
-        return StringToGbk(text);
-    };
     const QString first = m_templates.filePath(QStringLiteral("first.csv"));
     const QString second = m_templates.filePath(QStringLiteral("second.csv"));
-    WriteFile(first, ownerFile(QStringLiteral("一")));
-    WriteFile(second, ownerFile(QStringLiteral("二")));
+    WriteFile(first, ownerFile(Lines, QStringLiteral("一")));
+    WriteFile(second, ownerFile(Lines, QStringLiteral("二")));
     const QString folder = f.folder() + QStringLiteral("/import");
     QDir().mkpath(folder);
     startAgain(folder, QStringLiteral("import template"));
@@ -500,6 +589,144 @@ void TestCrashes::killedDuringImport()
                      renamed >= reported,
                  qPrintable(context + QLatin1Char(' ') + seen));
     }
+}
+
+void TestCrashes::restoreRacingAnImport()
+{
+    // A community imported once; then, in every round, an import that renames its owners runs in
+    // one child while another child restores a backup of 60 other owners, each killed at a random
+    // moment or not at all. Whatever happens, the database and every copy the restore kept pass the
+    // whole check; the database holds either the community with whole commits of the import (every
+    // commit the child saw among them), or the backup's 60 owners with the import's later commits
+    // after them, and then the kept copy holds the community with the commits before the restore;
+    // a restore that is refused says the database is in use, and keeps nothing.
+    const int Lines = ImportLines;
+    const QString first = m_templates.filePath(QStringLiteral("first.csv"));
+    const QString second = m_templates.filePath(QStringLiteral("second.csv"));
+    WriteFile(first, ownerFile(Lines, QStringLiteral("一")));
+    WriteFile(second, ownerFile(Lines, QStringLiteral("二")));
+    const QString backup = makeDatabase(QStringLiteral("b"), QStringLiteral("B"), 60);
+    const QString folder = f.folder() + QStringLiteral("/race");
+    QDir().mkpath(folder);
+    startAgain(folder, QStringLiteral("race template"));
+    const TExchangeResult imported = ImportOwners(first);
+    QVERIFY2(imported.ok(), qPrintable(imported.message));
+    delete dm;
+    dm = nullptr;
+    const QString database = m_templates.filePath(QStringLiteral("race.db"));
+    copyFile(folder + QStringLiteral("/QDR_DB.GRes"), database);
+    const QString backups = folder + QStringLiteral("/dbBak");
+
+    const QStringList commit{QString::number(ImportCommit)};
+    const qint64 importSpan = calibrate(folder, QStringLiteral("import"), second, commit);
+    QVERIFY(importSpan > 0);
+    copyFile(database, folder + QStringLiteral("/QDR_DB.GRes"));
+    const qint64 restoreSpan = calibrate(folder, QStringLiteral("restore"), backup);
+    QVERIFY(restoreSpan > 0);
+
+    int restored = 0;
+    int between = 0; // restores after which the import went on committing
+    int refused = 0;
+    int restoresKilled = 0;
+    int importsKilled = 0;
+    QElapsedTimer time;
+    time.start();
+    for (int round = 0; round < RaceRounds; ++round) {
+        copyFile(database, folder + QStringLiteral("/QDR_DB.GRes"));
+        QDir(backups).removeRecursively();
+        // In turn: the import is killed, the restore is killed (while it waits for the import's lock
+        // or while it works), both are, neither is; one not killed runs to its end.
+        const int killed = round % 4;
+        const qint64 wait = qint64(m_random.bounded(double(importSpan)));
+        const qint64 importKill =
+            killed == 0 || killed == 2 ? qint64(m_random.bounded(double(importSpan) * 1.3)) : -1;
+        const qint64 restoreKill =
+            killed == 1 || killed == 2 ? wait + qint64(m_random.bounded(double(restoreSpan) * 1.5)) : -1;
+        const std::vector<ChildRun> runs =
+            runChildren(folder, {{QStringLiteral("import"), importKill, second, commit},
+                                 {QStringLiteral("restore"), restoreKill, backup, {QString::number(wait)}}});
+        const ChildRun& import = runs[0];
+        const ChildRun& restore = runs[1];
+        importsKilled += import.killed;
+        const QString context =
+            QStringLiteral("race round %1, import killed after %2 µs, restore waits %3 µs "
+                           "and is killed after %4 µs")
+                .arg(round)
+                .arg(importKill)
+                .arg(wait)
+                .arg(restoreKill);
+        int reported = 0; // import lines the child saw committed
+        for (const QString& line : import.lines) {
+            if (line.startsWith(QLatin1String("committed ")))
+                reported = line.mid(10).toInt() - 1;
+        }
+        const bool said = restore.lines.contains(QStringLiteral("restored"));
+        const qsizetype refusals = linesStarting(restore, QStringLiteral("refused "));
+        restored += said;
+        refused += int(refusals);
+        restoresKilled += restore.killed;
+        for (const QString& line : restore.lines) {
+            if (line.startsWith(QLatin1String("refused ")))
+                QVERIFY2(line.contains(QStringLiteral("数据库正被其他程序使用")),
+                         qPrintable(context + QLatin1Char(' ') + line));
+        }
+
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        const ImportedShape live = importedShape(dm->database(), QStringLiteral("二"));
+        const QStringList kept = filesIn(backups);
+        QVERIFY2(refusals == 0 || kept.isEmpty(),
+                 qPrintable(context + QStringLiteral(" a refusal kept a copy")));
+        QVERIFY2(kept.size() <= 1, qPrintable(context + QLatin1Char(' ') + kept.join(QLatin1Char(' '))));
+        // Each commit of the import is whole: its renamed owners are the first lines of the file, in
+        // whole commits.
+        auto wholeCommits = [&](const ImportedShape& s, int from) {
+            return s.renamed == 0 ||
+                   (s.first == from && s.last == from + s.renamed - 1 && from % ImportCommit == 0 &&
+                    ((s.last + 1) % ImportCommit == 0 || s.last + 1 == Lines));
+        };
+        ImportedShape before; // the kept copy: the community as the restore found it
+        if (!kept.isEmpty()) {
+            const QString path = backups + QLatin1Char('/') + kept.first();
+            const TDatabaseCheck check = CheckDatabaseFile(path, true);
+            QVERIFY2(check.ok && !check.empty, qPrintable(context + QLatin1Char(' ') + check.reason));
+            before = importedShapeIn(path, QStringLiteral("二"));
+            QVERIFY2(before.owners == Lines && before.cards == Lines && before.restored == 0 &&
+                         wholeCommits(before, 0),
+                     qPrintable(context + QStringLiteral(" kept copy: ") + before.text()));
+        }
+        if (live.restored == 0) {
+            // No restore: the community with whole commits of the import, every one it reported.
+            QVERIFY2(!said, qPrintable(context + QStringLiteral(" said restored, but holds ") + live.text()));
+            QVERIFY2(live.owners == Lines && live.cards == Lines && wholeCommits(live, 0) &&
+                         live.renamed >= reported && before.renamed <= live.renamed,
+                     qPrintable(context + QLatin1Char(' ') + live.text() +
+                                QStringLiteral(", %1 reported").arg(reported)));
+        } else {
+            // The backup whole, then the import's commits after the restore: the kept copy holds
+            // the ones before it, so that every commit it reported is in one of the two.
+            QVERIFY2(kept.size() == 1, qPrintable(context + QStringLiteral(" restored without a kept copy")));
+            const int after = live.renamed == 0 ? before.renamed : live.first;
+            between += live.renamed > 0;
+            QVERIFY2(live.restored == 60 && live.owners == 60 + live.renamed && live.cards == live.owners &&
+                         after == before.renamed && wholeCommits(live, after) &&
+                         std::max(before.renamed, live.last + 1) >= reported,
+                     qPrintable(context + QLatin1Char(' ') + live.text() + QStringLiteral(", kept ") +
+                                before.text() + QStringLiteral(", %1 reported").arg(reported)));
+        }
+    }
+    qInfo().noquote() << QStringLiteral(
+                             "restore racing an import of %1 owners: %2 rounds; restored %3 (the import "
+                             "going on after it %8), refused %4, restore killed %5, import killed %6; %7 s")
+                             .arg(Lines)
+                             .arg(RaceRounds)
+                             .arg(restored)
+                             .arg(refused)
+                             .arg(restoresKilled)
+                             .arg(importsKilled)
+                             .arg(double(time.elapsed()) / 1000.0, 0, 'f', 1)
+                             .arg(between);
 }
 
 void TestCrashes::killedDuringSettingsSave()
@@ -558,7 +785,7 @@ int main(int argc, char* argv[])
         }
         const QByteArray value = argv[++i];
         if (option == "--rounds")
-            Rounds = ImportRounds = value.toInt();
+            Rounds = ImportRounds = RaceRounds = value.toInt();
         else if (option == "--seed")
             Seed = value.toUInt();
         else if (option == "--owners")

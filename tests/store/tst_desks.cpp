@@ -4,6 +4,7 @@
 // the file and, against the test cluster, on a server.
 
 #include "StoreFixture.h"
+#include "store/DbMaintenance.h"
 #include "store/ListModel.h"
 #include "store/TvexUserInfo.h"
 #include "support/OwnerRecords.h"
@@ -33,6 +34,13 @@ int add(Tdm& desk, const TuserInfoRec& owner)
     return r.idx;
 }
 
+// The card numbers of the owners, read at a desk.
+QVariantList cardNosAt(Tdm& desk)
+{
+    AtDesk at(desk);
+    return column(QStringLiteral("select CardNo from UserInfo order by CardNo"));
+}
+
 QString serial(int i)
 {
     return QStringLiteral("%1").arg(3000000000LL + i, 10, 10, QLatin1Char('0'));
@@ -54,6 +62,7 @@ private Q_SLOTS:
     void marksAndPreparationAreShared();
     void cardRegisteredAtBothDesksAtOnce();
     void newDatabaseOpenedAtBothDesksAtOnce();
+    void restoreWithAnotherDeskOpen();
 
 private:
     // The second desk: the same database, a connection of its own.
@@ -210,6 +219,46 @@ void TestDesks::newDatabaseOpenedAtBothDesksAtOnce()
     if (onServer())
         QCOMPARE(column(QStringLiteral("select count(*) from SchemaInfo")), QVariantList{1});
     QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDesks::restoreWithAnotherDeskOpen()
+{
+    add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    const TMaintenanceResult backup = BackupDatabase();
+    QVERIFY(backup.ok);
+    add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
+
+    // The gatehouse has the database open and has read from it, but changes nothing: the office's
+    // restore goes through, and the gatehouse reads the restored owners and writes among them.
+    Tdm& gate = otherDesk();
+    QCOMPARE(cardNosAt(gate), (QVariantList{QStringLiteral("A1"), QStringLiteral("B1")}));
+    TMaintenanceResult r = RestoreDatabase(backup.file);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QCOMPARE(cardNosAt(gate), QVariantList{QStringLiteral("A1")});
+    QVERIFY(add(gate, OwnerRecord(QStringLiteral("丙"), QStringLiteral("C1"))) > 0);
+    QCOMPARE(cardNosAt(*dm), (QVariantList{QStringLiteral("A1"), QStringLiteral("C1")}));
+    QVERIFY(f.dialogs.shown.isEmpty());
+    if (onServer())
+        return; // a server's restore waits for a change at another desk to end
+
+    // A desk program in the middle of a change: the restore is refused, and the change is kept.
+    dm->CloseDataSets();
+    gate.CloseDataSets();
+    QProcess desk;
+    desk.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    desk.start(QCoreApplication::applicationDirPath() + QStringLiteral("/desk_child"),
+               {f.folder(), databaseArgument(), QStringLiteral("hold")});
+    QVERIFY(desk.waitForReadyRead(30000) && desk.readLine().startsWith("ready"));
+    desk.write("go\n");
+    QVERIFY(desk.waitForReadyRead(30000) && desk.readLine().startsWith("holding"));
+    r = RestoreDatabase(backup.file);
+    QVERIFY(!r.ok);
+    QVERIFY2(r.message.contains(QStringLiteral("数据库正被其他程序使用")), qPrintable(r.message));
+    desk.write("commit\n");
+    QVERIFY(desk.waitForFinished(30000));
+    QCOMPARE(desk.exitCode(), 0);
+    QCOMPARE(cardNosAt(*dm),
+             (QVariantList{QStringLiteral("A1"), QStringLiteral("C1"), QStringLiteral("HELD")}));
 }
 
 QTEST_GUILESS_MAIN(TestDesks)

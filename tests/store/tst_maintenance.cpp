@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "store/DbMaintenance.h"
+#include "store/FileSync.h"
 #include "store/OperationError.h"
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
@@ -142,6 +143,43 @@ QString writeBackupFile(const QString& path)
     return path;
 }
 
+// Runs statements on a database file through a connection of its own.
+void runOn(const QString& path, const QStringList& statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("edit"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString& s : statements)
+            QVERIFY2(q.exec(s), qPrintable(s + QLatin1Char(' ') + q.lastError().text()));
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("edit"));
+}
+
+// Changes one byte of the index entry of card number "N1200" in a backup of 400 owners (N1000 to
+// N1399): every page stays well formed and in order, so the quick check passes the file, but the
+// index no longer finds that owner by its card number.
+void changeAnIndexEntry(const QString& path)
+{
+    QByteArray bytes = ReadFile(path);
+    const int pageSize =
+        (uchar(bytes[16]) << 8 | uchar(bytes[17])) == 1 ? 65536 : (uchar(bytes[16]) << 8 | uchar(bytes[17]));
+    bool changed = false;
+    for (qsizetype at = bytes.indexOf("N1200"); at >= 0 && !changed; at = bytes.indexOf("N1200", at + 1)) {
+        const qsizetype page = at / pageSize * pageSize;
+        const char kind = bytes[page == 0 ? 100 : page];
+        if (kind == 0x0A) { // a leaf page of an index
+            bytes[at + 4] = '/';
+            changed = true;
+        }
+    }
+    QVERIFY(changed);
+    WriteFile(path, bytes);
+}
+
 int newestIdx(const QString& table)
 {
     const QVariantList v = column(QStringLiteral("select max(idx) from ") + table);
@@ -162,8 +200,11 @@ private Q_SLOTS:
     void restoreRefusesWhatIsNotADatabase_data();
     void restoreRefusesWhatIsNotADatabase();
     void restoreWhileTheFileIsInUse();
+    void restoreWhileAnotherProgramChanges();
+    void keptCopiesNeverReplaceEachOther();
     void backupOfTheFirstVersionRestores();
     void leftoversOfCutShortRunsAreRemoved();
+    void leftoversBesideANamedBackup();
     void restoreOverAFileThatIsNotADatabase();
     void emptyingRunsAllThreeDeletes();
     void backupRoundTripKeepsRowsAndKeys();
@@ -247,6 +288,8 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase_data()
     QTest::newRow("cut short by 250 bytes") << "cut" << 250 << "已损坏或不完整";
     QTest::newRow("cut short by 500 bytes") << "cut" << 500 << "已损坏或不完整";
     QTest::newRow("the open database itself") << "itself" << 0 << "正在使用的数据库文件本身";
+    QTest::newRow("an index entry changed") << "index" << 0 << "UserInfo_CardNo";
+    QTest::newRow("a negative version") << "negative" << 0 << "不是本系统的数据库（数据库版本 -1）";
 }
 
 void TestMaintenance::restoreRefusesWhatIsNotADatabase()
@@ -300,6 +343,21 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
         file.close();
         QFile::copy(backup.file, chosen);
         QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where idx > 1")));
+    } else if (kind == QLatin1String("index")) {
+        QVERIFY(dm->BeginBatch());
+        for (int i = 0; i < 400; ++i) {
+            TuserInfoRec r;
+            r.UserName = QStringLiteral("业主%1").arg(i);
+            r.CardNo = QStringLiteral("N%1").arg(1000 + i);
+            QVERIFY(dm->InsertUserInfo(r));
+        }
+        QVERIFY(dm->CommitBatch());
+        QVERIFY(BackupDatabaseTo(chosen).ok);
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where idx > 1")));
+        changeAnIndexEntry(chosen);
+    } else if (kind == QLatin1String("negative")) {
+        QVERIFY(BackupDatabaseTo(chosen).ok);
+        runOn(chosen, {QStringLiteral("PRAGMA user_version = -1")});
     }
     const QStringList backups = filesIn(BackupFolder());
 
@@ -341,6 +399,72 @@ void TestMaintenance::restoreWhileTheFileIsInUse()
     r = RestoreDatabase(backup.file);
     QVERIFY2(r.ok, qPrintable(r.message));
     QVERIFY(!open.next());
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+}
+
+void TestMaintenance::restoreWhileAnotherProgramChanges()
+{
+    SKIP_ON_SERVER();
+    addOwner(QStringLiteral("甲"));
+    const TMaintenanceResult backup = BackupDatabase();
+    QVERIFY(backup.ok);
+    addOwner(QStringLiteral("乙"));
+    {
+        // Another program on the file, in the middle of a change (an import between the start of a
+        // commit and its end).
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(Tdm::DatabasePath());
+        QVERIFY(other.open());
+        QSqlQuery q(other);
+        QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(q.exec(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('丁', '丁')")));
+
+        const TMaintenanceResult r = RestoreDatabase(backup.file);
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + backup.file), qPrintable(r.message));
+        QVERIFY2(r.message.contains(QStringLiteral("数据库正被其他程序使用")), qPrintable(r.message));
+        QCOMPARE(filesIn(BackupFolder()), QStringList{QFileInfo(backup.file).fileName()});
+        // The other program's change goes through, into the database the program goes on with.
+        QVERIFY2(q.exec(QStringLiteral("COMMIT")), qPrintable(q.lastError().text()));
+        q.finish();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QCOMPARE(ownerNames(), (QVariantList{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丁")}));
+
+    // Once it is done, the restore goes through, and the copy it keeps holds that change.
+    const TMaintenanceResult r = RestoreDatabase(backup.file);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+    QCOMPARE(namesIn(r.file),
+             (QVariantList{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丁")}));
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestMaintenance::keptCopiesNeverReplaceEachOther()
+{
+    addOwner(QStringLiteral("甲"));
+    const TMaintenanceResult backup = BackupDatabase();
+    QVERIFY(backup.ok);
+    addOwner(QStringLiteral("乙"));
+    // A file under the name the first kept copy would have, put there by someone else.
+    const QString byHand = BackupFolder() + QStringLiteral("/db_240305_140709_before_restore.bak");
+    WriteFile(byHand, "kept by hand");
+
+    // Two restores within the same second, each replacing a database of its own.
+    const TMaintenanceResult first = RestoreDatabase(backup.file);
+    QVERIFY2(first.ok, qPrintable(first.message));
+    addOwner(QStringLiteral("丙"));
+    const TMaintenanceResult second = RestoreDatabase(backup.file);
+    QVERIFY2(second.ok, qPrintable(second.message));
+
+    QCOMPARE(ReadFile(byHand), QByteArray("kept by hand"));
+    QVERIFY(first.file != byHand && second.file != byHand && first.file != second.file);
+    QVERIFY2(QFileInfo(first.file).fileName().startsWith(QStringLiteral("db_240305_140709_before_restore")),
+             qPrintable(first.file));
+    QCOMPARE(namesIn(first.file), (QVariantList{QStringLiteral("甲"), QStringLiteral("乙")}));
+    QCOMPARE(namesIn(second.file), (QVariantList{QStringLiteral("甲"), QStringLiteral("丙")}));
+    QCOMPARE(filesIn(BackupFolder()).size(), 4);
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
 }
 
@@ -400,6 +524,44 @@ void TestMaintenance::leftoversOfCutShortRunsAreRemoved()
     QVERIFY(!QFile::exists(part));
     QCOMPARE(filesIn(BackupFolder()).size(), 2);
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
+}
+
+void TestMaintenance::leftoversBesideANamedBackup()
+{
+    addOwner(QStringLiteral("甲"));
+    // Nightly backups to names of their own in a folder of their own; the one of the night before
+    // was killed, and left its part file and the part file's journal.
+    const QString nightly = f.folder() + QStringLiteral("/nightly");
+    QVERIFY(QDir().mkpath(nightly));
+    const QString killed = nightly + QStringLiteral("/qdr-20240304.bak.part");
+    QVERIFY(BackupDatabaseTo(killed + QStringLiteral(".whole")).ok);
+    QByteArray half = ReadFile(killed + QStringLiteral(".whole"));
+    half.truncate(half.size() / 2);
+    WriteFile(killed, half);
+    QVERIFY(QFile::remove(killed + QStringLiteral(".whole")));
+    WriteFile(killed + QStringLiteral("-journal"),
+              QByteArray::fromHex("d9d505f920a163d7") + QByteArray(504, '\0'));
+    // A journal whose part file is gone already, and what is not a part file of this program.
+    WriteFile(nightly + QStringLiteral("/qdr-20240303.bak.part-journal"), QByteArray(512, '\0'));
+    WriteFile(nightly + QStringLiteral("/notes.txt.part"), "a download, not a backup");
+
+    // A part file another backup is writing at this moment.
+    TPartFile writing(nightly + QStringLiteral("/other.bak"), QStringLiteral(".part"));
+    QVERIFY(writing.ok());
+
+    const QString tonight = nightly + QStringLiteral("/qdr-20240305.bak");
+    const TMaintenanceResult r = BackupDatabaseTo(tonight);
+    QVERIFY2(r.ok, qPrintable(r.message));
+    QCOMPARE(filesIn(nightly),
+             (QStringList{QStringLiteral("notes.txt.part"), QStringLiteral("other.bak.part"),
+                          QStringLiteral("qdr-20240305.bak")}));
+    QCOMPARE(namesIn(tonight), QVariantList{QStringLiteral("甲")});
+
+    // Once that other backup has ended without finishing (killed), its part file goes at the next run.
+    writing.Release();
+    QVERIFY(BackupDatabaseTo(tonight).ok);
+    QCOMPARE(filesIn(nightly),
+             (QStringList{QStringLiteral("notes.txt.part"), QStringLiteral("qdr-20240305.bak")}));
 }
 
 void TestMaintenance::restoreOverAFileThatIsNotADatabase()

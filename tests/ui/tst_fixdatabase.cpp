@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTabWidget>
 
 namespace {
@@ -42,6 +44,7 @@ private Q_SLOTS:
     void showingAgainKeepsTheCode();
     void backupThenRestore();
     void restoreRefusesAFileThatIsNotADatabase();
+    void restoreRefusedWhileAnotherProgramChanges();
 };
 
 void TestFixDataBase::pagesByLevel()
@@ -205,6 +208,39 @@ void TestFixDataBase::restoreRefusesAFileThatIsNotADatabase()
     QVERIFY(!f.dialogs.texts().contains(QStringLiteral("恢复完成")));
     QCOMPARE(f.dialogs.shown.last().icon, MsgIcon::Error);
     QCOMPARE(ownerCount(), 1);
+}
+
+void TestFixDataBase::restoreRefusedWhileAnotherProgramChanges()
+{
+    UiFixture f;
+    dm = new Tdm;
+    OperatorLevel = 1;
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('kept', '1')")));
+    TfrmFixDataBase w;
+    w.show();
+    w.btn4->click();
+    const QString backup = f.dir.filePath(QStringLiteral("dbBak/db_240305_140007.bak"));
+    {
+        // Another program (an import from the command line) in the middle of a commit.
+        QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+        other.setDatabaseName(Tdm::DatabasePath());
+        QVERIFY(other.open());
+        QSqlQuery q(other);
+        QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QVERIFY(q.exec(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('imported', '2')")));
+        f.dialogs.clear();
+        f.dialogs.answers << MsgAnswer::Yes;
+        f.dialogs.fileNames << backup;
+        w.btnRecover->click();
+        QCOMPARE(f.dialogs.shown.last().icon, MsgIcon::Error);
+        QVERIFY2(f.dialogs.texts().last().contains(QStringLiteral("数据库正被其他程序使用")),
+                 qPrintable(f.dialogs.texts().last()));
+        QVERIFY(q.exec(QStringLiteral("COMMIT")));
+        q.finish();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+    QCOMPARE(ownerCount(), 2);
 }
 
 QTEST_MAIN(TestFixDataBase)
