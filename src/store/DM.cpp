@@ -795,6 +795,7 @@ bool TImportBatch::begin()
     if (!m_dm.BeginBatch(&why))
         return stop(why);
     m_open = true;
+    m_pending.reserve(1024);
     return true;
 }
 
