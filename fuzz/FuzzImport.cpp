@@ -1,8 +1,8 @@
-// The reading side of an owner data file on any bytes: the decoding (GBK, UTF-8 with or without
-// the byte-order mark, neither), the cutting into lines and fields, and the conversion of each
-// line into an owner record. Every line is read, also after one that the import would stop at.
-// Checks that the lines read agree with the count the progress is given and with the line where
-// unreadable bytes begin.
+// The reading side of an owner data file on any bytes: the decoding (GBK with its user-defined
+// areas, UTF-8 with or without the byte-order mark, neither), the cutting into lines (LF, CR LF, CR)
+// and fields, and the conversion of each line into an owner record. Every line is read, also after one that
+// the import would stop at. Checks that the lines read agree with the count the progress is given and with
+// the line where unreadable bytes begin.
 
 #include "store/OwnerExchange.h"
 
@@ -38,17 +38,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Check(line.number == expected++, "lines not numbered one after another");
         Check(line.kind == OwnerLineKind::Unreadable ? !line.reason.isEmpty() : line.reason.isEmpty(),
               "a reason without an unreadable line, or none with it");
+        Check(line.reason.size() < 200, "a reason that quotes a whole field");
         if (line.kind == OwnerLineKind::Owner)
             Check(rec.TerminalStream == nullptr && rec.PhotoStream == nullptr, "record with a buffer");
     }
     Check(reader.LineNo() - 1 <= reader.Total(), "more lines read than the file holds");
     // UTF-8 decoding drops a byte-order mark at the start of the text after the header: when that
-    // mark is all there is, the one line the count sees is not read.
-    const char* firstEnd =
-        size > 0 ? static_cast<const char*>(std::memchr(bytes.data(), '\n', bytes.size())) : nullptr;
+    // mark is all there is, the one line the count sees is not read. The header ends at the first
+    // LF, CR LF or CR.
+    size_t body = 0;
+    while (body < size && bytes[body] != '\n' && bytes[body] != '\r')
+        ++body;
+    const bool ended = body < size;
+    if (ended)
+        body += bytes[body] == '\r' && body + 1 < size && bytes[body + 1] == '\n' ? 2 : 1;
     const bool onlyMark =
-        firstEnd && std::string_view(firstEnd + 1, size_t(bytes.data() + size - firstEnd - 1)) ==
-                        std::string_view("\xEF\xBB\xBF");
+        ended && std::string_view(bytes.data() + body, size - body) == std::string_view("\xEF\xBB\xBF");
     if (reader.BadLine() == 0)
         Check(reader.LineNo() - 1 == reader.Total() - (onlyMark ? 1 : 0),
               "a readable file not read to its end");

@@ -68,7 +68,9 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
       文件已经存在时，只有加 --force 才覆盖。
   import 文件
       从对帐文件导入业主资料（与“导入业主资料”相同）：每一行替换同一栋、同一单元
-      中卡编号相同的业主。遇到不能读取的行就停止，它之前的行保留，并报告行号。
+      中卡编号相同的业主。遇到不能读取的行，或者数据库不能写入（只读、磁盘已满、
+      正被其他程序使用）时就停止，报告已导入的行数和从哪一行起没有导入。
+      程序目录中还没有数据库文件时，先新建数据库（与 IC卡脱机系统第一次启动相同）。
   backup [文件] [--force]
       备份数据库。不给文件时备份到程序目录的 dbBak/db_yymmdd_hhmmss.bak；
       给出的文件已经存在时，只有加 --force 才覆盖。备份先写到同目录的“文件.part”，
@@ -106,10 +108,12 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
 程序目录与 IC卡脱机系统（iccard）的相同，按这个顺序：--folder 给出的目录；
 环境变量 ICCARD_FOLDER 给出的目录；本程序所在的目录，如果其中有 SystemInfo.dat；
 否则当前用户的数据目录 %1。目录中缺少 SystemInfo.dat 或 null.jpg 时放入
-安装的文件，已有的文件不会被替换。
+安装的文件，已有的文件不会被替换。还没有数据库文件时，import 和 restore 新建
+数据库；export、backup、check 和 copy 不新建，并说明怎么办。
 
 消息写到标准错误输出；标准错误是终端时显示进度。本程序从不提问。
-退出码：0 完成；1 操作停止或失败（原因和行号见消息）；2 命令或参数错误；
+退出码：0 完成；1 操作停止或失败（原因和行号见消息），或导入的文件中没有业主资料；
+        2 命令或参数错误；
         3 导入完成，但数据库拒绝了其中的一些行（每一行都已报告）。)";
 
 int usage(const QString& why)
@@ -134,13 +138,26 @@ ExchangeProgress terminalProgress(const QString& what)
     };
 }
 
-// The commands that work on the database need one: a folder without it is most likely the wrong
-// folder, where the program would make an empty database. (A server makes its tables itself.)
+// Whether the database file is there (a server makes its tables itself).
+bool databaseFileThere(const TDatabaseTarget& database)
+{
+    return database.IsServer() || QFileInfo(database.FilePath()).isFile();
+}
+
+QString databaseMissingText(const TDatabaseTarget& database)
+{
+    return QStringLiteral("数据库文件不存在：%1\n先启动 IC卡脱机系统，或用 iccard-data import 导入业主资料。")
+        .arg(QDir::toNativeSeparators(database.FilePath()));
+}
+
+// The commands that only read or copy the database need one: a folder without it is most likely
+// the wrong folder, and an empty database made there would help no one. (The commands that write,
+// import and restore, make it as the program does.)
 bool databaseThere()
 {
-    if (dm->IsServer() || QFileInfo(dm->Target().FilePath()).isFile())
+    if (databaseFileThere(dm->Target()))
         return true;
-    say(QStringLiteral("数据库文件不存在：%1").arg(QDir::toNativeSeparators(dm->Target().FilePath())));
+    say(databaseMissingText(dm->Target()));
     return false;
 }
 
@@ -170,16 +187,18 @@ int exportOwners(const QString& file, const QString& building, const QString& un
 
 int importOwners(const QString& file)
 {
-    if (!databaseThere())
-        return Stopped;
+    // A new program folder gets its database as the program's first start makes it.
+    if (!databaseFileThere(dm->Target()) && QFileInfo::exists(file))
+        say(QStringLiteral("数据库文件不存在，新建：%1")
+                .arg(QDir::toNativeSeparators(dm->Target().FilePath())));
     const TExchangeResult r = ImportOwners(file, terminalProgress(QStringLiteral("正在导入...")));
     ShowExchangeResult(r);
+    if (!r.ok())
+        return Stopped; // the message says how far it went
     say(QStringLiteral("已读取 %1 行（其中跳过 %2 行，数据库拒绝 %3 行）")
             .arg(r.done)
             .arg(r.skipped)
             .arg(r.refused));
-    if (!r.ok())
-        return Stopped;
     return r.refused > 0 ? SomeRefused : Done;
 }
 
@@ -213,6 +232,10 @@ int restore(const QString& file)
 
 int check(const TDatabaseTarget& database)
 {
+    if (!databaseFileThere(database)) {
+        say(databaseMissingText(database));
+        return Stopped;
+    }
     const TDatabaseCheck c = database.IsServer() ? CheckServer(database) : CheckDatabase(database.FilePath());
     const QString path = database.Describe();
     if (!c.ok) {
@@ -416,6 +439,9 @@ int main(int argc, char* argv[])
                                   database.Describe() + QLatin1Char('\n'))
                                      .toUtf8();
         std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+        // Where the database would be is still the answer; that it is not there yet is said apart.
+        if (!databaseFileThere(database))
+            say(databaseMissingText(database));
         return Done;
     }
     if (command == QLatin1String("check")) {

@@ -7,113 +7,51 @@
 
 namespace {
 
-QByteArray convert(const char* to, const char* from, const QByteArray& input, const QByteArray& replacement,
-                   size_t skip)
+// The user-defined areas of the Chinese Windows code page (936), where offices keep the rare
+// characters of names: AAA1-AFFE, F8A1-FEFE and A140-A7A0 (trail bytes 40-7E and 80-A0), mapped
+// row by row onto U+E000..U+E765. The system's GBK (iconv) knows none of them, so they are read and
+// written here, where iconv stops.
+constexpr char16_t UserDefinedFirst = 0xE000;
+constexpr char16_t UserDefinedLast = 0xE765;
+constexpr int FirstAreaSize = 6 * 94;  // AAA1-AFFE
+constexpr int SecondAreaSize = 7 * 94; // F8A1-FEFE
+
+// The character of a user-defined byte pair; 0 when the pair is in none of the areas.
+char16_t userDefinedChar(unsigned char lead, unsigned char trail)
 {
-    iconv_t cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return input;
-    QByteArray out;
-    out.reserve(input.size() * 2 + 8);
-    QByteArray in = input;
-    char* inPtr = in.data();
-    size_t inLeft = static_cast<size_t>(in.size());
-    char buffer[256];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        size_t outLeft = sizeof buffer;
-        const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        out.append(buffer, static_cast<qsizetype>(sizeof buffer - outLeft));
-        if (rc == static_cast<size_t>(-1)) {
-            if (errno == E2BIG)
-                continue;
-            // An invalid or incomplete sequence: put a replacement and skip one input unit.
-            out.append(replacement);
-            inPtr += std::min(skip, inLeft);
-            inLeft -= std::min(skip, inLeft);
-        }
+    if (lead >= 0xAA && lead <= 0xAF && trail >= 0xA1 && trail <= 0xFE)
+        return char16_t(UserDefinedFirst + (lead - 0xAA) * 94 + (trail - 0xA1));
+    if (lead >= 0xF8 && lead <= 0xFE && trail >= 0xA1 && trail <= 0xFE)
+        return char16_t(UserDefinedFirst + FirstAreaSize + (lead - 0xF8) * 94 + (trail - 0xA1));
+    if (lead >= 0xA1 && lead <= 0xA7 && trail >= 0x40 && trail <= 0xA0 && trail != 0x7F)
+        return char16_t(UserDefinedFirst + FirstAreaSize + SecondAreaSize + (lead - 0xA1) * 96 +
+                        (trail < 0x7F ? trail - 0x40 : trail - 0x41));
+    return 0;
+}
+
+// The byte pair of a user-defined character into out; false for any other character.
+bool userDefinedPair(char32_t c, char* out)
+{
+    if (c < UserDefinedFirst || c > UserDefinedLast)
+        return false;
+    int i = int(c - UserDefinedFirst);
+    int lead = 0;
+    int trail = 0;
+    if (i < FirstAreaSize) {
+        lead = 0xAA + i / 94;
+        trail = 0xA1 + i % 94;
+    } else if ((i -= FirstAreaSize) < SecondAreaSize) {
+        lead = 0xF8 + i / 94;
+        trail = 0xA1 + i % 94;
+    } else {
+        i -= SecondAreaSize;
+        lead = 0xA1 + i / 96;
+        trail = i % 96 < 63 ? 0x40 + i % 96 : 0x41 + i % 96;
     }
-    iconv_close(cd);
-    return out;
+    out[0] = char(lead);
+    out[1] = char(trail);
+    return true;
 }
-
-} // namespace
-
-QString GbkToString(const char* bytes, int maxBytes)
-{
-    int n = 0;
-    while (n < maxBytes && bytes[n] != 0)
-        ++n;
-    return GbkToString(QByteArray(bytes, n));
-}
-
-QString GbkToString(const QByteArray& bytes)
-{
-    bool ascii = true;
-    for (char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
-        return QString::fromLatin1(bytes);
-    const QByteArray utf16 = convert("UTF-16LE", "GBK", bytes, QByteArray("?\0", 2), 1);
-    return QString::fromUtf16(reinterpret_cast<const char16_t*>(utf16.constData()), utf16.size() / 2);
-}
-
-QByteArray StringToGbk(const QString& text)
-{
-    bool ascii = true;
-    for (QChar c : text)
-        if (c.unicode() >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
-        return text.toLatin1();
-    // Characters beyond the basic plane have no GBK code: one '?' each, not one per surrogate.
-    QString bmp;
-    bmp.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
-            bmp += QLatin1Char('?');
-            ++i;
-        } else {
-            bmp += text.at(i);
-        }
-    }
-    QByteArray utf16(reinterpret_cast<const char*>(bmp.utf16()), bmp.size() * 2);
-    return convert("GBK", "UTF-16LE", utf16, QByteArray("?"), 2);
-}
-
-void CopyGbkField(char* field, int size, const QByteArray& gbk)
-{
-    std::memset(field, 0, static_cast<size_t>(size));
-    std::memcpy(field, gbk.constData(), static_cast<size_t>(std::min<qsizetype>(size, gbk.size())));
-}
-
-qsizetype DecodeGbk(const char* bytes, qsizetype size, QString& text)
-{
-    text.clear();
-    if (size == 0)
-        return 0;
-    iconv_t cd = iconv_open("UTF-16LE", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return 0;
-    // One GBK byte or pair gives one UTF-16 unit: size units are always enough.
-    QString out(size, Qt::Uninitialized);
-    char* inPtr = const_cast<char*>(bytes);
-    size_t inLeft = static_cast<size_t>(size);
-    char* outPtr = reinterpret_cast<char*>(out.data());
-    size_t outLeft = static_cast<size_t>(size) * 2;
-    iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    out.resize(static_cast<qsizetype>((static_cast<size_t>(size) * 2 - outLeft) / 2));
-    text = std::move(out);
-    return size - static_cast<qsizetype>(inLeft);
-}
-
-namespace {
 
 // The length of the UTF-8 sequence a lead byte starts, 0 for a byte that starts none.
 int utf8Length(unsigned char lead)
@@ -129,7 +67,137 @@ int utf8Length(unsigned char lead)
     return 0;
 }
 
+// The character a three-byte UTF-8 sequence holds; 0 when the bytes are not one.
+char32_t utf8Char3(const unsigned char* p, size_t left)
+{
+    if (left < 3 || utf8Length(p[0]) != 3 || (p[1] & 0xC0) != 0x80 || (p[2] & 0xC0) != 0x80)
+        return 0;
+    return (char32_t(p[0] & 0x0F) << 12) | (char32_t(p[1] & 0x3F) << 6) | char32_t(p[2] & 0x3F);
+}
+
+bool onlyAscii(const char* bytes, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        if (static_cast<unsigned char>(bytes[i]) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+// GBK into text. Strict: stops at the first sequence that is neither GBK nor user-defined and
+// returns how many bytes were decoded. Otherwise such a byte becomes '?' and decoding goes on.
+qsizetype decodeGbk(const char* bytes, qsizetype size, QString& text, bool strict)
+{
+    text.clear();
+    if (size == 0)
+        return 0;
+    iconv_t cd = iconv_open("UTF-16LE", "GBK");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return 0;
+    // One GBK byte or pair gives one UTF-16 unit: size units are always enough.
+    QString out(size, Qt::Uninitialized);
+    char* inPtr = const_cast<char*>(bytes);
+    size_t inLeft = static_cast<size_t>(size);
+    auto* const start = reinterpret_cast<char*>(out.data());
+    char* outPtr = start;
+    size_t outLeft = static_cast<size_t>(size) * 2;
+    while (inLeft > 0 && iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+        const auto* p = reinterpret_cast<const unsigned char*>(inPtr);
+        char16_t c = inLeft >= 2 ? userDefinedChar(p[0], p[1]) : 0;
+        size_t skip = 2;
+        if (c == 0) {
+            if (strict)
+                break;
+            c = u'?';
+            skip = 1;
+        }
+        std::memcpy(outPtr, &c, 2); // UTF-16LE on a little-endian machine, as QString holds it
+        outPtr += 2;
+        outLeft -= 2;
+        inPtr += skip;
+        inLeft -= skip;
+    }
+    iconv_close(cd);
+    out.resize(static_cast<qsizetype>((outPtr - start) / 2));
+    text = std::move(out);
+    return size - static_cast<qsizetype>(inLeft);
+}
+
 } // namespace
+
+QString GbkToString(const char* bytes, int maxBytes)
+{
+    int n = 0;
+    while (n < maxBytes && bytes[n] != 0)
+        ++n;
+    return GbkToString(QByteArray(bytes, n));
+}
+
+QString GbkToString(const QByteArray& bytes)
+{
+    if (onlyAscii(bytes.constData(), bytes.size()))
+        return QString::fromLatin1(bytes);
+    QString text;
+    decodeGbk(bytes.constData(), bytes.size(), text, false);
+    return text;
+}
+
+QByteArray StringToGbk(const QString& text)
+{
+    bool ascii = true;
+    for (QChar c : text)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return text.toLatin1();
+    iconv_t cd = iconv_open("GBK", "UTF-16LE");
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return text.toLatin1();
+    // A UTF-16 unit never takes more than two bytes in GBK.
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    QByteArray units(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    char* inPtr = units.data();
+    size_t inLeft = static_cast<size_t>(text.size()) * 2;
+    char* outPtr = out.data();
+    size_t outLeft = static_cast<size_t>(out.size());
+    while (inLeft > 0 && iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+        char16_t c = 0;
+        std::memcpy(&c, inPtr, 2);
+        size_t skip = 2;
+        if (userDefinedPair(c, outPtr)) {
+            outPtr += 2;
+            outLeft -= 2;
+        } else {
+            // No GBK code: one '?', also for a character beyond the basic plane (two units).
+            *outPtr++ = '?';
+            --outLeft;
+            if (QChar::isHighSurrogate(c) && inLeft >= 4) {
+                char16_t low = 0;
+                std::memcpy(&low, inPtr + 2, 2);
+                if (QChar::isLowSurrogate(low))
+                    skip = 4;
+            }
+        }
+        inPtr += skip;
+        inLeft -= skip;
+    }
+    iconv_close(cd);
+    out.resize(out.size() - static_cast<qsizetype>(outLeft));
+    return out;
+}
+
+void CopyGbkField(char* field, int size, const QByteArray& gbk)
+{
+    std::memset(field, 0, static_cast<size_t>(size));
+    std::memcpy(field, gbk.constData(), static_cast<size_t>(std::min<qsizetype>(size, gbk.size())));
+}
+
+qsizetype DecodeGbk(const char* bytes, qsizetype size, QString& text)
+{
+    return decodeGbk(bytes, size, text, true);
+}
 
 qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size)
 {
@@ -159,14 +227,7 @@ qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size)
 
 int AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
 {
-    bool ascii = true;
-    for (qsizetype i = 0; i < size; ++i) {
-        if (static_cast<unsigned char>(utf8[i]) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii || size == 0) {
+    if (size == 0 || onlyAscii(utf8, size)) {
         out.append(utf8, size);
         return 0;
     }
@@ -183,14 +244,21 @@ int AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
     size_t inLeft = static_cast<size_t>(size);
     char* outPtr = out.data() + start;
     size_t outLeft = static_cast<size_t>(size);
-    while (inLeft > 0) {
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1))
-            break;
+    while (inLeft > 0 && iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
+        const auto* p = reinterpret_cast<const unsigned char*>(inPtr);
+        if (userDefinedPair(utf8Char3(p, inLeft), outPtr)) {
+            // Three bytes of UTF-8 become a pair.
+            outPtr += 2;
+            outLeft -= 2;
+            inPtr += 3;
+            inLeft -= 3;
+            continue;
+        }
         // A character GBK has no code for (or a byte that is not UTF-8): one '?' in its place.
         *outPtr++ = '?';
         --outLeft;
         ++replaced;
-        const size_t skip = std::max<size_t>(1, size_t(utf8Length(static_cast<unsigned char>(*inPtr))));
+        const size_t skip = std::max<size_t>(1, size_t(utf8Length(*p)));
         inPtr += std::min(skip, inLeft);
         inLeft -= std::min(skip, inLeft);
     }

@@ -1,9 +1,14 @@
 #include "AppPath.h"
 
+#include "FileSync.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+#include <cerrno>
+#include <unistd.h>
 
 QString AppPath;
 
@@ -63,39 +68,70 @@ QString ShippedFilesFolder(const QString& executableFolder)
     return {};
 }
 
+namespace {
+
+enum class Seeding { Copied, AlreadyThere, Failed };
+
+// Puts a copy of a shipped file into the folder unless the folder has one. The copy is made in a
+// temporary file of its own beside the target and pushed to the disk, then linked in under the
+// target's name, which fails rather than replaces when another program starting at the same moment
+// put the file there first: that is as good. (On a file system without hard links it is renamed
+// into place instead, after one more look.)
+Seeding seedFile(const QString& source, const QString& target)
+{
+    if (QFileInfo::exists(target))
+        return Seeding::AlreadyThere;
+    QFile shipped(source);
+    QTemporaryFile copy(target + QStringLiteral(".XXXXXX.part"));
+    if (!shipped.open(QIODevice::ReadOnly) || !copy.open())
+        return Seeding::Failed;
+    const QByteArray bytes = shipped.readAll();
+    if (bytes.size() != shipped.size() || copy.write(bytes) != bytes.size() || !copy.flush() ||
+        ::fsync(copy.handle()) != 0)
+        return Seeding::Failed;
+    // The shipped files are read-only where they are installed; the program writes its settings
+    // back at exit.
+    copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    const QByteArray from = QFile::encodeName(copy.fileName());
+    const QByteArray to = QFile::encodeName(target);
+    if (::link(from.constData(), to.constData()) == 0) {
+        SyncPath(QFileInfo(target).absolutePath());
+        return Seeding::Copied;
+    }
+    if (errno == EEXIST || QFileInfo::exists(target))
+        return Seeding::AlreadyThere;
+    if (!copy.rename(target))
+        return QFileInfo::exists(target) ? Seeding::AlreadyThere : Seeding::Failed;
+    copy.setAutoRemove(false);
+    return Seeding::Copied;
+}
+
+} // namespace
+
 TFolderPreparation PrepareProgramFolder(const QString& folder, const QString& shippedFolder)
 {
     TFolderPreparation result;
-    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder)) {
+    // Another program may be making the same folder at the same moment: it is there either way.
+    if (!QDir().mkpath(folder) && !QFileInfo(folder).isDir()) {
         result.reason = QStringLiteral("无法建立程序目录：%1").arg(QDir::toNativeSeparators(folder));
         return result;
     }
     if (!shippedFolder.isEmpty()) {
         for (const QString& name : ShippedFiles()) {
-            const QString target = folder + QLatin1Char('/') + name;
             const QString source = shippedFolder + QLatin1Char('/') + name;
-            if (QFileInfo::exists(target) || !QFileInfo(source).isFile())
+            if (!QFileInfo(source).isFile())
                 continue;
-            // Copied beside the target and renamed into place, so that a copy cut short never
-            // stands as the file itself.
-            const QString part = target + QStringLiteral(".part");
-            QFile::remove(part);
-            if (!QFile::copy(source, part)) {
+            switch (seedFile(source, folder + QLatin1Char('/') + name)) {
+            case Seeding::Copied:
+                result.copied << name;
+                break;
+            case Seeding::AlreadyThere:
+                break;
+            case Seeding::Failed:
                 result.reason =
                     QStringLiteral("无法复制 %1 到程序目录：%2").arg(name, QDir::toNativeSeparators(folder));
                 return result;
             }
-            // The shipped files are read-only where they are installed; the program writes its
-            // settings back at exit.
-            QFile::setPermissions(part,
-                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-            if (!QFile::rename(part, target)) {
-                QFile::remove(part);
-                result.reason =
-                    QStringLiteral("无法复制 %1 到程序目录：%2").arg(name, QDir::toNativeSeparators(folder));
-                return result;
-            }
-            result.copied << name;
         }
     }
     result.ok = true;

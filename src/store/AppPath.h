@@ -52,7 +52,9 @@ struct TFolderPreparation {
 };
 
 // Makes the folder (and its parents) if it is not there, and copies into it each shipped file it
-// lacks. A file already in the folder is never replaced, whatever it holds.
+// lacks. A file already in the folder is never replaced, whatever it holds. Programs that start at
+// the same moment on a new folder may all run it: each file is copied once, whole, and every one
+// of them finds the folder ready.
 TFolderPreparation PrepareProgramFolder(const QString& folder, const QString& shippedFolder);
 
 // "程序目录" text of a source, for the messages that say which folder is in use.

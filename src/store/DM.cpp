@@ -6,6 +6,7 @@
 #include "OperationError.h"
 #include "Prepared.h"
 #include "Schema.h"
+#include "SqlFailure.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -746,20 +747,7 @@ TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
     module.database();
     if (module.IsServer())
         return; // the owners go to the server with COPY at each commit
-    m_delete = std::make_unique<TPrepared>(module, importDeleteSql(false));
-    m_insert = std::make_unique<TPrepared>(module, insertUserInfoSql());
-    m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
-    // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
-    const SqlParams all = recordParams(TuserInfoRec(), QByteArray());
-    const QStringList names = StatementParameters(insertUserInfoSql());
-    QStringList taken;
-    for (int i = 0; i < all.size(); ++i) {
-        if (names.contains(all[i].first)) {
-            m_positions.push_back(i);
-            taken << all[i].first;
-        }
-    }
-    m_insert->Name(taken);
+    prepareStatements();
     // A commit of many owners touches many pages of the four indexes; with the engine's default
     // cache of 2 MB it writes them out and reads them back again and again.
     QSqlQuery q(module.database());
@@ -778,60 +766,132 @@ TImportBatch::~TImportBatch()
     }
 }
 
-bool TImportBatch::Add(const TuserInfoRec& rec)
+void TImportBatch::prepareStatements()
 {
-    if (m_broken)
-        return false;
-    if (!m_open) {
-        if (!m_dm.BeginBatch())
-            throw OperationError(QStringLiteral("执行错误：不能开始更改"));
-        m_open = true;
-        m_pending.reserve(1024);
+    if (m_delete)
+        return;
+    m_delete = std::make_unique<TPrepared>(m_dm, importDeleteSql(m_dm.IsServer()));
+    m_insert = std::make_unique<TPrepared>(m_dm, insertUserInfoSql());
+    m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
+    // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
+    const SqlParams all = recordParams(TuserInfoRec(), QByteArray());
+    const QStringList names = StatementParameters(insertUserInfoSql());
+    QStringList taken;
+    m_positions.clear();
+    for (int i = 0; i < all.size(); ++i) {
+        if (names.contains(all[i].first)) {
+            m_positions.push_back(i);
+            taken << all[i].first;
+        }
     }
-    if (m_dm.IsServer()) {
-        appendCopyLine(m_copy, rec, int(m_pending.size()) + 1);
-        m_pending.push_back(rec);
+    m_insert->Name(taken);
+}
+
+bool TImportBatch::begin()
+{
+    if (m_open)
         return true;
-    }
-    m_pending.push_back(rec);
-    if (m_replay)
-        return true;
+    TSqlFailure why;
+    if (!m_dm.BeginBatch(&why))
+        return stop(why);
+    m_open = true;
+    m_pending.reserve(1024);
+    return true;
+}
+
+TPrepared* TImportBatch::write(const TuserInfoRec& rec)
+{
     const SqlParams removed = importDeleteParams(rec);
     for (int i = 0; i < removed.size(); ++i)
         m_delete->BindAt(i, removed[i].second);
-    const TPrepared* failed = nullptr;
-    SqlParams values;
-    if (!m_delete->Exec()) {
-        failed = m_delete.get();
-    } else {
-        // The bitmap is bound from the record itself, which outlives the statement's run.
-        values =
-            recordParams(rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
-                                                      qsizetype(rec.VaildTerminal.size())));
-        for (int i = 0; i < int(m_positions.size()); ++i)
-            m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
-        if (!m_insert->Exec())
-            failed = m_insert.get();
-    }
-    if (!failed)
-        return true;
-    if (failed->InTransaction()) {
-        // Refused, the rest of the batch still there: the owners since the last commit are done
-        // again one by one when it is committed, so that this one alone is left out and reported.
-        m_replay = true;
-        return true;
-    }
-    // The engine dropped the whole change (a full disk, an I/O error): what was added since the
-    // last commit is gone, and so is the run.
-    ShowError(QStringLiteral("执行错误：%1\n%2")
-                  .arg(failed == m_delete.get() ? StatementWithValues(importDeleteSql(false), removed)
-                                                : insertUserInfoSql(),
-                       failed->ErrorText()));
-    m_dm.UndoBatch();
+    if (!m_delete->Exec())
+        return m_delete.get();
+    // The bitmap is bound from the record itself, which outlives the statement's run.
+    const SqlParams values =
+        recordParams(rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
+                                                  qsizetype(rec.VaildTerminal.size())));
+    for (int i = 0; i < int(m_positions.size()); ++i)
+        m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
+    return m_insert->Exec() ? nullptr : m_insert.get();
+}
+
+bool TImportBatch::stop(const TSqlFailure& why)
+{
+    m_stopReason = why.Describe();
+    if (m_stopReason.isEmpty())
+        m_stopReason = QStringLiteral("数据库出错");
+    if (m_open)
+        m_dm.UndoBatch();
     m_open = false;
     m_broken = true;
+    m_replay = false;
     m_pending.clear();
+    m_copy.clear();
     return false;
+}
+
+void TImportBatch::reportRefused(const TuserInfoRec& rec, const TPrepared* failed)
+{
+    if (failed == m_insert.get()) {
+        ShowError(QStringLiteral("执行错误：") + insertUserInfoSql());
+        return;
+    }
+    // The values as the operator can read them: a card number of megabytes is cut short.
+    SqlParams shown = importDeleteParams(rec);
+    shown[0].second = TextValue(Abridged(rec.CardNo));
+    ShowError(QStringLiteral("执行错误：") + StatementWithValues(importDeleteSql(m_dm.IsServer()), shown));
+}
+
+bool TImportBatch::Add(const TuserInfoRec& rec)
+{
+    if (m_broken || !begin())
+        return false;
+    m_pending.push_back(rec);
+    if (m_dm.IsServer()) {
+        appendCopyLine(m_copy, rec, int(m_pending.size()));
+        return true;
+    }
+    if (m_replay)
+        return true;
+    const TPrepared* failed = write(rec);
+    if (!failed)
+        return true;
+    const TSqlFailure why = failed->Failure();
+    if (!why.aboutTheRow || !failed->InTransaction())
+        return stop(why); // the database's trouble, not the owner's: the run ends here
+    // Refused for its own values, the rest of the batch still there: the owners since the last
+    // commit are done again one by one when it is committed, so that this one alone is left out
+    // and reported.
+    m_replay = true;
+    return true;
+}
+
+bool TImportBatch::replay()
+{
+    prepareStatements();
+    TPrepared save(m_dm, QStringLiteral("SAVEPOINT iccard_owner"));
+    TPrepared keep(m_dm, QStringLiteral("RELEASE SAVEPOINT iccard_owner"));
+    TPrepared undo(m_dm, QStringLiteral("ROLLBACK TO SAVEPOINT iccard_owner"));
+    for (const TuserInfoRec& rec : m_pending) {
+        if (!save.Exec())
+            return stop(save.Failure());
+        TPrepared* failed = write(rec);
+        if (!failed) {
+            if (!keep.Exec())
+                return stop(keep.Failure());
+            continue;
+        }
+        const TSqlFailure why = failed->Failure();
+        if (!why.aboutTheRow)
+            return stop(why);
+        if (!undo.Exec())
+            return stop(undo.Failure());
+        if (!keep.Exec())
+            return stop(keep.Failure());
+        reportRefused(rec, failed);
+        ++m_refused;
+    }
+    return true;
 }
 
 bool TImportBatch::Commit()
@@ -841,19 +901,10 @@ bool TImportBatch::Commit()
     if (!m_open)
         return true;
     if (m_dm.IsServer() && !m_replay) {
-        QString error;
-        bool dropped = false;
-        if (!copyPending(error, dropped)) {
-            if (dropped) {
-                // The connection is gone, and with it the change: so is the run.
-                ShowError(QStringLiteral("执行错误：%1").arg(error));
-                m_dm.UndoBatch();
-                m_open = false;
-                m_broken = true;
-                m_pending.clear();
-                m_copy.clear();
-                return false;
-            }
+        TSqlFailure why;
+        if (!copyPending(why)) {
+            if (!why.aboutTheRow)
+                return stop(why);
             m_replay = true; // a line the server refused: the owners one by one, as on the file
         }
     }
@@ -861,44 +912,40 @@ bool TImportBatch::Commit()
     if (m_replay) {
         m_dm.UndoBatch();
         m_open = false;
-        if (!m_dm.BeginBatch())
-            throw OperationError(QStringLiteral("执行错误：不能开始更改"));
-        m_open = true;
-        for (const TuserInfoRec& rec : m_pending) {
-            if (!m_dm.ImportUserInfo(rec))
-                ++m_refused;
-        }
+        m_replay = false;
+        if (!begin() || !replay())
+            return false;
     }
     m_open = false;
-    m_replay = false;
     m_pending.clear();
-    if (m_dm.CommitBatch())
+    TSqlFailure why;
+    if (m_dm.CommitBatch(&why))
         return true;
-    m_broken = true;
-    return false;
+    return stop(why);
 }
 
 // The pending owners in one go: COPY into a staging table, one delete of the rows they replace and
 // one insert of them in file order, each owner left out that a later one of the same card number,
 // building and unit replaces, so the rows are those of the owners imported one by one. All of it in
-// the batch's transaction; false with the server's words when any of it failed (dropped: the
-// connection is gone).
-bool TImportBatch::copyPending(QString& error, bool& dropped)
+// the batch's transaction; false when any of it failed, with what the failure was about.
+bool TImportBatch::copyPending(TSqlFailure& failure)
 {
     PGconn* pg = ServerConnection(m_dm);
-    auto failed = [&](PGresult* result, const QString& statement) {
-        error = statement + QLatin1Char('\n') +
-                QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(pg)).trimmed();
+    auto failed = [&](PGresult* result) {
+        const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        const QString detail =
+            QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(pg)).trimmed();
         PQclear(result);
         while (PGresult* rest = PQgetResult(pg))
             PQclear(rest);
-        dropped = PQstatus(pg) != CONNECTION_OK;
+        failure = ServerFailure(state ? QString::fromLatin1(state) : QString(), PQstatus(pg) == CONNECTION_OK,
+                                detail);
         return false;
     };
     auto run = [&](const QString& statement) {
         PGresult* result = PQexec(pg, statement.toUtf8().constData());
         if (PQresultStatus(result) != PGRES_COMMAND_OK)
-            return failed(result, statement);
+            return failed(result);
         PQclear(result);
         return true;
     };
@@ -912,17 +959,17 @@ bool TImportBatch::copyPending(QString& error, bool& dropped)
     const QString copy = QStringLiteral("copy iccard_import (ord,%1) from stdin").arg(columns);
     PGresult* result = PQexec(pg, copy.toUtf8().constData());
     if (PQresultStatus(result) != PGRES_COPY_IN)
-        return failed(result, copy);
+        return failed(result);
     PQclear(result);
     constexpr qsizetype Chunk = 1 << 20;
     bool sent = true;
     for (qsizetype at = 0; sent && at < m_copy.size(); at += Chunk)
         sent = PQputCopyData(pg, m_copy.constData() + at, int(std::min(Chunk, m_copy.size() - at))) == 1;
     if (PQputCopyEnd(pg, sent ? nullptr : "not sent") != 1)
-        return failed(nullptr, copy);
+        return failed(nullptr);
     result = PQgetResult(pg);
     if (PQresultStatus(result) != PGRES_COMMAND_OK)
-        return failed(result, copy);
+        return failed(result);
     PQclear(result);
     while (PGresult* rest = PQgetResult(pg))
         PQclear(rest);
@@ -1005,6 +1052,7 @@ TBuildTreeNode Tdm::FillBuildTree()
 
 void Tdm::beginLevel(bool allOrNothing)
 {
+    m_beginError = TSqlFailure{};
     QSqlDatabase db = database();
     const QString savepoint = QStringLiteral("iccard_change_%1").arg(m_levels.size() + 1);
     QSqlQuery q(db);
@@ -1013,12 +1061,14 @@ void Tdm::beginLevel(bool allOrNothing)
     const QString begin = !m_levels.empty() ? QStringLiteral("SAVEPOINT ") + savepoint
                           : IsServer()      ? QStringLiteral("BEGIN")
                                             : QStringLiteral("BEGIN IMMEDIATE");
-    if (!q.exec(begin))
+    if (!q.exec(begin)) {
+        m_beginError = FailureOf(*this, q.lastError());
         throw OperationError(q.lastError().text());
+    }
     m_levels.push_back({savepoint, allOrNothing, false});
 }
 
-bool Tdm::endLevel(bool keep)
+bool Tdm::endLevel(bool keep, TSqlFailure* refusal)
 {
     const Level level = m_levels.back();
     m_levels.pop_back();
@@ -1030,8 +1080,14 @@ bool Tdm::endLevel(bool keep)
     if (keep && q.exec(outermost ? QStringLiteral("COMMIT") : QStringLiteral("RELEASE ") + level.savepoint))
         return true;
     QString refused;
-    if (keep) // the engine would not keep it (a full disk, say): say so once, and undo it all
+    if (keep) { // the engine would not keep it (a full disk, say): say so once, and undo it all
         refused = q.lastError().text();
+        if (refusal) {
+            *refusal = FailureOf(*this, q.lastError()); // read now, before the rollback's own errors
+            refused.clear();                            // the caller says it
+            markFailed();
+        }
+    }
     if (outermost) {
         q.exec(QStringLiteral("ROLLBACK"));
     } else if (!q.exec(QStringLiteral("ROLLBACK TO ") + level.savepoint) ||
@@ -1059,21 +1115,26 @@ bool Tdm::inFailedChange() const
     return !m_levels.empty() && m_levels.back().failed;
 }
 
-bool Tdm::BeginBatch()
+bool Tdm::BeginBatch(TSqlFailure* failure)
 {
     try {
         beginLevel(false);
         return true;
-    } catch (const OperationError&) {
+    } catch (const OperationError& e) {
+        if (failure) {
+            *failure = m_beginError;
+            if (failure->detail.isEmpty())
+                failure->detail = e.message();
+        }
         return false;
     }
 }
 
-bool Tdm::CommitBatch()
+bool Tdm::CommitBatch(TSqlFailure* failure)
 {
     if (m_levels.empty() || m_levels.back().allOrNothing)
         return false;
-    return endLevel(true);
+    return endLevel(true, failure);
 }
 
 void Tdm::UndoBatch()

@@ -2,6 +2,7 @@
 
 #include "DataSet.h"
 #include "Database.h"
+#include "SqlFailure.h"
 #include "SqlText.h"
 
 #include <QByteArray>
@@ -170,9 +171,11 @@ public:
     // Groups the statements that follow into one commit, until CommitBatch: for runs of many
     // writes (the import), which otherwise wait for the disk once per statement. A statement or a
     // TTransaction that fails inside a batch is undone alone, as outside one. False when it
-    // cannot begin or commit (the batch is then undone as a whole).
-    bool BeginBatch();
-    bool CommitBatch();
+    // cannot begin or commit (the batch is then undone as a whole). A refusal of the engine to
+    // commit is shown in an error box, unless the caller takes it (failure), to say it in its own
+    // words; failure also receives why a batch could not begin.
+    bool BeginBatch(TSqlFailure* failure = nullptr);
+    bool CommitBatch(TSqlFailure* failure = nullptr);
     // Undoes the innermost batch as a whole and ends it.
     void UndoBatch();
 
@@ -190,8 +193,8 @@ private:
     };
     void beginLevel(bool allOrNothing);
     // Keeps (keep true and nothing failed) or undoes the innermost level; false when it was undone
-    // or the engine refused.
-    bool endLevel(bool keep);
+    // or the engine refused. The engine's refusal goes to refusal when given, else to an error box.
+    bool endLevel(bool keep, TSqlFailure* refusal = nullptr);
     void markFailed();
     bool inFailedChange() const;
 
@@ -204,6 +207,7 @@ private:
     QString m_targetError; // the settings could not be read: every open fails with this
     bool m_openFailureShown = false;
     std::vector<Level> m_levels;
+    TSqlFailure m_beginError; // why the last level could not begin
 };
 
 // The data module of the program; created at start-up (and by tests).
@@ -219,10 +223,13 @@ class TPrepared;
 // card number in its building and unit, exactly as ImportUserInfo does, but the two statements are
 // prepared once and the owners kept in commits of many, so that a community's file takes seconds
 // rather than minutes (one commit waits for the disk). Each owner is all or nothing: one the
-// database refuses is reported ("执行错误：" and the statement, as ImportUserInfo reports it) and
-// left out, and the others of its commit are kept. What was added since the last Commit is undone
-// when the batch ends without one, and is not there after a crash. User-interface thread only; no
-// other change may run on the data module between Add and Commit.
+// database refuses for its own values is reported ("执行错误：" and the statement, as
+// ImportUserInfo reports it) and left out, and the others of its commit are kept. A failure of the
+// database itself (read-only, full, held by another program, an I/O error, a lost server) is not
+// the owner's: the batch then stops, undoes what was added since the last Commit, shows nothing and
+// keeps the reason (StopReason) for the caller to say once. What was added since the last Commit
+// is undone when the batch ends without one, and is not there after a crash. User-interface thread
+// only; no other change may run on the data module between Add and Commit.
 class TImportBatch {
 public:
     // Throws OperationError when the database cannot be used.
@@ -231,18 +238,30 @@ public:
     TImportBatch(const TImportBatch&) = delete;
     TImportBatch& operator=(const TImportBatch&) = delete;
 
-    // Adds one owner. False when the engine has dropped the whole change (a full disk, an I/O
-    // error; reported): the owners since the last Commit are gone and the batch takes no more.
+    // Adds one owner. False when the batch has stopped: the owners since the last Commit are gone
+    // and the batch takes no more.
     bool Add(const TuserInfoRec& rec);
-    // Keeps the owners added since the last Commit, all but the refused ones. False when the engine
-    // would not keep them (reported); the batch then takes no more.
+    // Keeps the owners added since the last Commit, all but the refused ones. False when the batch
+    // has stopped; it then takes no more.
     bool Commit();
+    // Why the batch stopped, in words, with the engine's text; empty while it goes on.
+    const QString& StopReason() const { return m_stopReason; }
     // The owners refused so far, each reported.
     int Refused() const { return m_refused; }
     // The owners added since the last Commit.
     int Pending() const { return int(m_pending.size()); }
 
 private:
+    bool begin();
+    void prepareStatements();
+    // Runs the delete and the insert for one owner; the statement that failed, or null.
+    TPrepared* write(const TuserInfoRec& rec);
+    // The pending owners again, one by one, each in a savepoint of its own.
+    bool replay();
+    bool stop(const TSqlFailure& why);
+    // The error box of a refused owner: the statement, its long values cut short.
+    void reportRefused(const TuserInfoRec& rec, const TPrepared* failed);
+
     Tdm& m_dm;
     std::unique_ptr<TPrepared> m_delete;
     std::unique_ptr<TPrepared> m_insert;
@@ -250,10 +269,11 @@ private:
     std::vector<TuserInfoRec> m_pending;
     // On a server: the pending owners as lines of COPY text, sent at Commit to a staging table.
     QByteArray m_copy;
-    bool copyPending(QString& error, bool& dropped);
+    bool copyPending(TSqlFailure& failure);
     bool m_open = false;   // a batch is running
     bool m_replay = false; // one was refused since the last commit: Commit redoes them one by one
     bool m_broken = false;
+    QString m_stopReason;
     int m_refused = 0;
     int m_cacheSize = -2000; // the connection's page cache before the batch
 };

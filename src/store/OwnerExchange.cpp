@@ -3,6 +3,7 @@
 #include "AppPath.h"
 #include "DM.h"
 #include "Dialogs.h"
+#include "FileSync.h"
 #include "OperationError.h"
 #include "Prepared.h"
 
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <vector>
 
 const char* const OwnerFileHeader =
@@ -25,8 +27,10 @@ const char* const ExchangeFileErrorText = "操作错误：文件正在被使用�
 const char* const ExportChoiceRefusedText = "栋号，单元号输入错误．操作终止";
 const char* const ExportEveryoneQuestion = "要导出所有的用户记录吗？";
 const char* const ExportOverwriteQuestion = "文件已经存在，覆盖文件吗？";
-const char* const ExportUnencodableText =
-    "以下业主资料含有GBK编码不能表示的字符（如表情符号），文件未导出。请修改这些资料后再导出：";
+const char* const ExportRefusedOwnersText =
+    "以下业主资料不能写入对帐文件（含有GBK编码不能表示的字符，如表情符号；或者导入时不能读回），"
+    "文件未导出。请修改这些资料后再导出：";
+const char* const ImportEmptyText = "文件中没有业主资料";
 const char* const ImportQuestion = "导入数据吗?";
 
 namespace {
@@ -84,6 +88,28 @@ TExchangeResult fileError(TExchangeResult r, const QString& reason)
     return r;
 }
 
+// An export that could not be written: nothing was left, and a file that was there stays.
+TExchangeResult exportNotWritten(TExchangeResult r, const QString& reason, bool targetWasThere)
+{
+    r.status = ExchangeStatus::FileError;
+    r.reason = reason;
+    r.message = QStringLiteral("文件没有导出：%1。").arg(reason);
+    if (targetWasThere)
+        r.message += QStringLiteral("原来的文件没有改动。");
+    return r;
+}
+
+// Where a run that stopped can go on: the lines kept, the first that is not (the header is line 1).
+QString keptText(int keptLine)
+{
+    if (keptLine <= 1)
+        return QStringLiteral("没有导入任何一行；从第 2 行起没有导入。");
+    return QStringLiteral("已导入 %1 行（第 2 行到第 %2 行）；从第 %3 行起没有导入。")
+        .arg(keptLine - 1)
+        .arg(keptLine)
+        .arg(keptLine + 1);
+}
+
 // ---- Export ---------------------------------------------------------------------------------------
 
 // A text of the database in a field: a comma would start another field and a line break another
@@ -138,9 +164,12 @@ void appendRoom(QByteArray& out, QByteArrayView v)
 }
 
 // The expiry as the short date of a Chinese desktop, yyyy/M/d, from the stored ISO text (older
-// rows may hold another form StoredDate reads); a value that is no date is written as it stands.
-void appendDate(QByteArray& out, QByteArrayView v)
+// rows may hold another form StoredDate reads). False for a value that is no date (the import
+// would stop at it); an empty value is written as an empty field.
+bool appendDate(QByteArray& out, QByteArrayView v)
 {
+    if (v.isEmpty())
+        return true;
     auto digit = [&v](qsizetype i) { return v[i] >= '0' && v[i] <= '9'; };
     QDate day;
     if (v.size() >= 10 && digit(0) && digit(1) && digit(2) && digit(3) && v[4] == '-' && digit(5) &&
@@ -158,14 +187,29 @@ void appendDate(QByteArray& out, QByteArrayView v)
             day = StoredDate(QString::fromUtf8(v));
         } catch (const OperationError&) {
             appendText(out, v);
-            return;
+            return false;
         }
     }
-    out.append(QByteArray::number(day.year()))
+    // Four digits of year, as the import reads them.
+    out.append(QByteArray::number(day.year()).rightJustified(4, '0'))
         .append('/')
         .append(QByteArray::number(day.month()))
         .append('/')
         .append(QByteArray::number(day.day()));
+    return true;
+}
+
+// Whether a building or unit as stored reads back as a whole number of the file.
+bool wholeNumber(QByteArrayView v)
+{
+    qsizetype i = !v.isEmpty() && v[0] == '-' ? 1 : 0;
+    if (v.size() > i && v.size() - i <= 9) {
+        for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
+        }
+        if (i == v.size())
+            return true;
+    }
+    return ParseInt32(QString::fromUtf8(v)).has_value();
 }
 
 // Every terminal whose bit is set, ascending, each followed by "|".
@@ -198,9 +242,20 @@ enum Column {
     Terminals
 };
 
-void appendLine(QByteArray& out, const TPrepared& row)
+// Appends the line of the current row; what keeps it out of the file (a place or an expiry the
+// import could not read back) goes to problems.
+void appendLine(QByteArray& out, const TPrepared& row, QStringList& problems)
 {
     auto field = [&](Column c) { appendText(out, row.Text(c)); };
+    auto place = [&](Column c, const char* none, const char* what) {
+        if (row.IsNull(c) || row.Text(c).isEmpty())
+            problems << text(none);
+        else if (!wholeNumber(row.Text(c)))
+            problems
+                << QStringLiteral("%1“%2”不是整数").arg(text(what), Abridged(QString::fromUtf8(row.Text(c))));
+    };
+    place(DongHao, "没有栋号", "栋号");
+    place(DanYuan, "没有单元号", "单元号");
     field(DongHao);
     out.append(',');
     field(DanYuan);
@@ -215,8 +270,8 @@ void appendLine(QByteArray& out, const TPrepared& row)
     out.append(',');
     field(UseExpdate);
     out.append(',');
-    if (!row.IsNull(Expdate))
-        appendDate(out, row.Text(Expdate));
+    if (!row.IsNull(Expdate) && !appendDate(out, row.Text(Expdate)))
+        problems << QStringLiteral("有效期“%1”不是日期").arg(Abridged(QString::fromUtf8(row.Text(Expdate))));
     out.append(',');
     field(Sex);
     out.append(',');
@@ -234,11 +289,36 @@ void appendLine(QByteArray& out, const TPrepared& row)
     out.append("\r\n");
 }
 
-// Describes the lines of a block (UTF-8, starts: where each line begins, the first is file line
-// firstLine) whose texts GBK cannot hold: the line, the owner's place and card number alias, and the
-// columns at fault.
+// An owner the file cannot carry, by the line it would have (the header is line 1): where it lives
+// and its card number alias, as the line has them, and what is wrong.
+struct Refusal {
+    QString place;
+    QString cardNo;
+    QStringList problems;
+};
+using Refusals = std::map<int, Refusal>;
+
+// Notes a problem of a line (UTF-8, without its line end) of the export.
+void refuseLine(Refusals& refusals, int lineNo, const QByteArray& line, const QString& problem)
+{
+    Refusal& r = refusals[lineNo];
+    if (r.problems.isEmpty()) {
+        const QList<QByteArray> fields = line.split(',');
+        auto field = [&](int f) {
+            const QString v = QString::fromUtf8(fields.value(f));
+            return v.isEmpty() ? QStringLiteral("？") : Abridged(v);
+        };
+        r.place = QStringLiteral("%1栋%2单元%3")
+                      .arg(field(0), field(1), Abridged(QString::fromUtf8(fields.value(2))));
+        r.cardNo = Abridged(QString::fromUtf8(fields.value(10)).mid(1));
+    }
+    r.problems << problem;
+}
+
+// Notes the lines of a block (UTF-8; starts: where each line begins, the first is file line
+// firstLine) whose texts GBK cannot hold, with the columns at fault.
 void noteUnencodable(const QByteArray& block, const std::vector<qsizetype>& starts, int firstLine,
-                     QStringList& out)
+                     Refusals& refusals)
 {
     const QStringList columns = QString::fromUtf8(OwnerFileHeader).split(QLatin1Char(','));
     QByteArray scratch;
@@ -255,10 +335,8 @@ void noteUnencodable(const QByteArray& block, const std::vector<qsizetype>& star
             if (AppendUtf8AsGbk(fields[f].constData(), fields[f].size(), scratch) > 0)
                 bad << columns[f];
         }
-        auto field = [&](int f) { return QString::fromUtf8(fields.value(f)); };
-        out << QStringLiteral("第%1行（%2栋%3单元%4，卡号别名 %5）：%6")
-                   .arg(firstLine + int(i))
-                   .arg(field(0), field(1), field(2), field(10).mid(1), bad.join(QStringLiteral("、")));
+        refuseLine(refusals, firstLine + int(i), line,
+                   bad.join(QStringLiteral("、")) + QStringLiteral("有GBK编码不能表示的字符"));
     }
 }
 
@@ -278,18 +356,21 @@ SqlParams filterParams(const TExportFilter& filter)
 // ---- Import ---------------------------------------------------------------------------------------
 
 // Fields of one line: field k runs from after the (k-1)-th comma to the k-th comma, or to the end of
-// the line; fields the line does not reach are empty, and anything after a 13th comma is not read.
-std::array<QStringView, FieldCount> splitFields(QStringView line)
+// the line. count receives how many fields the line has, also beyond the thirteenth.
+std::array<QStringView, FieldCount> splitFields(QStringView line, int& count)
 {
     std::array<QStringView, FieldCount> fields{};
     qsizetype from = 0;
-    for (int k = 0; k < FieldCount && from <= line.size(); ++k) {
+    count = 0;
+    while (count < FieldCount && from <= line.size()) {
         qsizetype comma = line.indexOf(u',', from);
         if (comma < 0)
             comma = line.size();
-        fields[size_t(k)] = line.mid(from, comma - from);
+        fields[size_t(count++)] = line.mid(from, comma - from);
         from = comma + 1;
     }
+    if (from <= line.size()) // the thirteenth field ended at a comma: the fields after it
+        count += int(line.mid(from).count(u',')) + 1;
     return fields;
 }
 
@@ -303,17 +384,17 @@ std::optional<QString> readLine(const std::array<QStringView, FieldCount>& f, Tu
 {
     const auto building = ParseInt32(f[0]);
     if (!building)
-        return QStringLiteral("栋号“%1”不是整数").arg(f[0]);
+        return QStringLiteral("栋号“%1”不是整数").arg(Abridged(f[0]));
     const auto unit = ParseInt32(f[1]);
     if (!unit)
-        return QStringLiteral("单元号“%1”不是整数").arg(f[1]);
+        return QStringLiteral("单元号“%1”不是整数").arg(Abridged(f[1]));
     rec.DongHao = *building;
     rec.DanYuan = *unit;
     if (!f[7].isEmpty()) {
         try {
             rec.ExpDate = DateFromText(f[7]);
         } catch (const OperationError&) {
-            return QStringLiteral("有效期“%1”不是日期（应为 年/月/日，例如 2025/6/30）").arg(f[7]);
+            return QStringLiteral("有效期“%1”不是日期（应为 年/月/日，例如 2025/6/30）").arg(Abridged(f[7]));
         }
     }
     rec.VaildTerminal.fill(0);
@@ -327,7 +408,7 @@ std::optional<QString> readLine(const std::array<QStringView, FieldCount>& f, Tu
             const QStringView entry = list.mid(from, bar - from);
             const std::optional<int> terminal = TerminalFromText(entry);
             if (!terminal)
-                return QStringLiteral("门禁设备“%1”不是 0 到 255 之间的门禁编号").arg(entry);
+                return QStringLiteral("门禁设备“%1”不是 0 到 255 之间的门禁编号").arg(Abridged(entry));
             SetTerminal(rec.VaildTerminal.data(), *terminal);
             from = bar + 1;
         }
@@ -345,10 +426,42 @@ std::optional<QString> readLine(const std::array<QStringView, FieldCount>& f, Tu
     return std::nullopt;
 }
 
+// Line ends in bytes: LF, CR LF (one) and CR alone.
+qsizetype countLineEnds(const char* bytes, qsizetype size)
+{
+    qsizetype n = std::count(bytes, bytes + size, '\n');
+    const char* end = bytes + size;
+    for (const char* p = bytes; (p = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)))); ++p) {
+        if (p + 1 == end || p[1] != '\n')
+            ++n;
+    }
+    return n;
+}
+
+// Where the first line ends and the next begins: after the first LF, CR LF or CR; size when there
+// is no line end.
+qsizetype afterFirstLine(const char* bytes, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i) {
+        if (bytes[i] == '\n')
+            return i + 1;
+        if (bytes[i] == '\r')
+            return i + 1 < size && bytes[i + 1] == '\n' ? i + 2 : i + 1;
+    }
+    return size;
+}
+
+bool onlyAscii(const char* bytes, qsizetype size)
+{
+    return std::all_of(bytes, bytes + size, [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // The text of the file after its header line: GBK, or UTF-8 when the file starts with the
-// byte-order mark or is UTF-8 and not GBK. The header plays no part in the choice (it is not read).
-// When some bytes are neither, the encoding that reads further is taken, and the text ends before
-// the line that holds them (badLine, counted from the header as line 1).
+// byte-order mark, or when the text reads as UTF-8 with characters beyond ASCII (GBK owner lines
+// almost never do: "是", "男" and the card type do not, while UTF-8 often reads as GBK with the
+// user-defined areas), or when it is UTF-8 and not GBK. The header plays no part in the choice (it
+// is not read). When some bytes are neither, the encoding that reads further is taken, and the text
+// ends before the line that holds them (badLine, counted from the header as line 1).
 struct FileText {
     QString body;
     int badLine = 0;
@@ -362,18 +475,17 @@ FileText decodeFile(const char* bytes, qsizetype size)
         return out; // an empty file has no bytes to look at (and may come without a buffer)
     static const char bom[] = "\xEF\xBB\xBF";
     const bool withBom = size >= 3 && std::memcmp(bytes, bom, 3) == 0;
-    const char* firstEnd = static_cast<const char*>(std::memchr(bytes, '\n', size_t(size)));
-    const qsizetype body = firstEnd ? (firstEnd - bytes) + 1 : size;
+    const qsizetype body = afterFirstLine(bytes, size);
 
     qsizetype validEnd = size;
-    if (withBom) {
+    const qsizetype utf8End = body + ValidUtf8Prefix(bytes + body, size - body);
+    if (withBom || (utf8End == size && !onlyAscii(bytes + body, size - body))) {
         out.utf8 = true;
-        validEnd = body + ValidUtf8Prefix(bytes + body, size - body);
+        validEnd = utf8End;
     } else {
         const qsizetype gbkEnd = body + DecodeGbk(bytes + body, size - body, out.body);
         if (gbkEnd == size)
             return out; // GBK, as the program writes it: the text is read already
-        const qsizetype utf8End = body + ValidUtf8Prefix(bytes + body, size - body);
         out.utf8 = utf8End > gbkEnd;
         validEnd = std::max(gbkEnd, utf8End);
     }
@@ -381,9 +493,9 @@ FileText decodeFile(const char* bytes, qsizetype size)
     if (validEnd < size) {
         // The text stops at the start of the line that cannot be read.
         end = validEnd;
-        while (end > 0 && bytes[end - 1] != '\n')
+        while (end > 0 && bytes[end - 1] != '\n' && bytes[end - 1] != '\r')
             --end;
-        out.badLine = 1 + int(std::count(bytes, bytes + end, '\n'));
+        out.badLine = 1 + int(countLineEnds(bytes, end));
     }
     const qsizetype from = std::min(body, end);
     if (out.utf8)
@@ -404,8 +516,9 @@ TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size)
     m_badLine = decoded.badLine;
     m_utf8 = decoded.utf8;
     if (size > 0) {
-        const qsizetype newlines = std::count(bytes, bytes + size, '\n');
-        m_total = std::max(int(newlines) + (bytes[size - 1] == '\n' ? 0 : 1) - 1, 0);
+        const char last = bytes[size - 1];
+        const qsizetype lines = countLineEnds(bytes, size) + (last == '\n' || last == '\r' ? 0 : 1);
+        m_total = std::max(int(lines) - 1, 0);
     }
 }
 
@@ -414,23 +527,40 @@ bool TOwnerFileReader::Next(TOwnerLine& line, TuserInfoRec& rec)
     const QString& t = m_text;
     if (m_pos >= t.size())
         return false;
-    qsizetype end = t.indexOf(u'\n', m_pos);
-    const qsizetype next = end < 0 ? t.size() : end + 1;
-    if (end < 0)
-        end = t.size();
-    QStringView text(t.constData() + m_pos, end - m_pos);
-    if (text.endsWith(u'\r'))
-        text.chop(1);
+    // The next line end: LF, CR LF or CR alone. Where the next of each is stays known, so that a
+    // file of one kind is searched through once for the other.
+    if (m_nextLf < m_pos) {
+        m_nextLf = t.indexOf(u'\n', m_pos);
+        if (m_nextLf < 0)
+            m_nextLf = t.size();
+    }
+    if (m_nextCr < m_pos) {
+        m_nextCr = t.indexOf(u'\r', m_pos);
+        if (m_nextCr < 0)
+            m_nextCr = t.size();
+    }
+    const qsizetype end = std::min(m_nextLf, m_nextCr);
+    qsizetype next = end;
+    if (end < t.size())
+        next = t[end] == u'\r' && end + 1 < t.size() && t[end + 1] == u'\n' ? end + 2 : end + 1;
+    const QStringView text(t.constData() + m_pos, end - m_pos);
     m_pos = next;
     line.number = ++m_lineNo;
     line.reason.clear();
-    const auto fields = splitFields(text);
+    int count = 0;
+    const auto fields = splitFields(text, count);
     if (fields[0].isEmpty()) {
         line.kind = OwnerLineKind::Skipped;
         return true;
     }
     rec = TuserInfoRec{};
-    if (std::optional<QString> reason = readLine(fields, rec)) {
+    if (count != FieldCount) {
+        line.kind = OwnerLineKind::Unreadable;
+        line.reason =
+            count < FieldCount
+                ? QStringLiteral("只有 %1 个字段，应为 %2 个（这一行不完整）").arg(count).arg(FieldCount)
+                : QStringLiteral("有 %1 个字段，应为 %2 个（资料中多了逗号）").arg(count).arg(FieldCount);
+    } else if (std::optional<QString> reason = readLine(fields, rec)) {
         line.kind = OwnerLineKind::Unreadable;
         line.reason = std::move(*reason);
     } else {
@@ -519,6 +649,7 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
                              const ExchangeProgress& progress)
 {
     TExchangeResult r;
+    const bool targetWasThere = QFileInfo::exists(fileName);
     try {
         const SqlParams params = filterParams(filter);
         TPrepared count(*dm, QStringLiteral("select count(*) from UserInfo") + filterClause(filter));
@@ -528,9 +659,9 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
         TPrepared rows(*dm, dm->IsServer() ? serverExportStatement(filter, params) : ExportStatement(filter));
         rows.Bind(params);
 
-        QFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return fileError(r, QStringLiteral("不能写入文件 %1（%2）").arg(fileName, file.errorString()));
+        TWholeFile file(fileName);
+        if (!file.Open())
+            return exportNotWritten(r, file.ErrorText(), targetWasThere);
         // Lines are gathered as UTF-8, the engine's own text, and written as GBK a block at a time.
         constexpr qsizetype Block = 256 * 1024;
         QByteArray lines;
@@ -538,44 +669,55 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
         QByteArray gbk;
         gbk.reserve(Block + 4096);
         // Where each owner's line begins in the block, and the file line of the block's first one
-        // (the header is line 1): what names a line that GBK cannot hold.
+        // (the header is line 1): what names a line that cannot go into the file.
         std::vector<qsizetype> starts;
         int firstLine = 2;
+        Refusals refusals;
+        QStringList problems;
         auto flush = [&] {
             gbk.clear();
             if (AppendUtf8AsGbk(lines.constData(), lines.size(), gbk) > 0)
-                noteUnencodable(lines, starts, firstLine, r.unencodable);
+                noteUnencodable(lines, starts, firstLine, refusals);
             firstLine += int(starts.size());
             lines.clear();
             starts.clear();
             // Once a line is refused the rest is only read, to name every line at fault.
-            return !r.unencodable.isEmpty() || file.write(gbk) == gbk.size();
+            return !refusals.empty() || file.Write(gbk.constData(), gbk.size());
         };
         lines.append(OwnerFileHeader).append("\r\n");
         Pacer pacer(progress, r.total);
         while (rows.Next()) {
-            starts.push_back(lines.size());
-            appendLine(lines, rows);
+            const qsizetype start = lines.size();
+            starts.push_back(start);
+            problems.clear();
+            appendLine(lines, rows, problems);
             ++r.done;
+            for (const QString& problem : problems)
+                refuseLine(refusals, r.done + 1, lines.mid(start, lines.size() - start - 2), problem);
             if (lines.size() >= Block && !flush())
-                return fileError(r,
-                                 QStringLiteral("不能写入文件 %1（%2）").arg(fileName, file.errorString()));
+                return exportNotWritten(r, file.ErrorText(), targetWasThere);
             pacer.step(r.done);
         }
-        if (!flush() || !file.flush())
-            return fileError(r, QStringLiteral("不能写入文件 %1（%2）").arg(fileName, file.errorString()));
-        file.close();
+        if (!flush())
+            return exportNotWritten(r, file.ErrorText(), targetWasThere);
         pacer.finish(r.done);
-        if (!r.unencodable.isEmpty()) {
-            file.remove();
+        if (!refusals.empty()) {
+            file.Discard();
+            for (const auto& [line, refusal] : refusals)
+                r.unexportable << QStringLiteral("第%1行（%2，卡号别名 %3）：%4")
+                                      .arg(line)
+                                      .arg(refusal.place, refusal.cardNo,
+                                           refusal.problems.join(QStringLiteral("；")));
             constexpr qsizetype Listed = 20;
-            r.status = ExchangeStatus::Unencodable;
-            r.message = text(ExportUnencodableText) + QLatin1Char('\n') +
-                        r.unencodable.mid(0, Listed).join(QLatin1Char('\n'));
-            if (r.unencodable.size() > Listed)
-                r.message += QStringLiteral("\n……共 %1 行").arg(r.unencodable.size());
+            r.status = ExchangeStatus::Unexportable;
+            r.message = text(ExportRefusedOwnersText) + QLatin1Char('\n') +
+                        r.unexportable.mid(0, Listed).join(QLatin1Char('\n'));
+            if (r.unexportable.size() > Listed)
+                r.message += QStringLiteral("\n……共 %1 行").arg(r.unexportable.size());
             return r;
         }
+        if (!file.Commit())
+            return exportNotWritten(r, file.ErrorText(), targetWasThere);
     } catch (const OperationError& e) {
         TExchangeResult f = failed(e);
         f.total = r.total;
@@ -630,20 +772,46 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
     try {
         TImportBatch batch(*dm);
         const int perCommit = std::max(1, options.linesPerCommit);
+        // What the commits so far keep: the lines up to keptLine (the header is line 1).
+        struct Kept {
+            int line = 1;
+            int done = 0;
+            int skipped = 0;
+            int refused = 0;
+        } kept;
         auto commit = [&](int line) {
-            if (batch.Pending() == 0)
-                return true;
-            const bool kept = batch.Commit();
-            if (kept && options.committed)
+            const bool pending = batch.Pending() > 0;
+            if (pending && !batch.Commit())
+                return false;
+            kept = {line, r.done, r.skipped, batch.Refused()};
+            if (pending && options.committed)
                 options.committed(line);
-            return kept;
+            return true;
         };
-        // The database dropped a change or would not keep it (reported): the run ends there.
-        auto broken = [&](TExchangeResult& result) {
-            result.status = ExchangeStatus::Failed;
-            result.refused = batch.Refused();
-            return result;
+        // The database takes no more changes: the run ends at the last commit, and says why once.
+        auto stopped = [&]() {
+            r.status = ExchangeStatus::Failed;
+            r.done = kept.done;
+            r.skipped = kept.skipped;
+            r.refused = kept.refused;
+            r.stopLine = kept.line + 1;
+            r.reason = batch.StopReason();
+            r.message = QStringLiteral(
+                            "导入停止：%1\n%2\n解决以后可以再导入这个文件：已导入的业主会被同样的资料替换。")
+                            .arg(r.reason, keptText(kept.line));
+            return r;
         };
+        // A line that cannot be read (or bytes that are no text): the lines before it are kept.
+        auto unreadable = [&](int lineNo, const QString& reason) {
+            r.status = ExchangeStatus::Stopped;
+            r.stopLine = lineNo;
+            r.reason = reason;
+            r.refused = batch.Refused();
+            r.message = text(ExchangeFileErrorText) +
+                        QStringLiteral("\n第 %1 行：%2\n").arg(lineNo).arg(reason) + keptText(lineNo - 1);
+            return r;
+        };
+        int owners = 0; // owner lines met
         Pacer pacer(options.progress, r.total);
         TOwnerLine line;
         TuserInfoRec rec;
@@ -654,37 +822,35 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
                 break;
             case OwnerLineKind::Unreadable:
                 if (!commit(line.number - 1))
-                    return broken(r);
-                r.status = ExchangeStatus::Stopped;
-                r.stopLine = line.number;
-                r.reason = line.reason;
-                r.refused = batch.Refused();
-                r.message = text(ExchangeFileErrorText) +
-                            QStringLiteral("\n第 %1 行：%2").arg(line.number).arg(line.reason);
-                return r;
+                    return stopped();
+                return unreadable(line.number, line.reason);
             case OwnerLineKind::Owner:
+                ++owners;
                 if (!batch.Add(rec))
-                    return broken(r);
+                    return stopped();
                 break;
             }
             ++r.done;
             if (batch.Pending() >= perCommit && !commit(line.number))
-                return broken(r);
+                return stopped();
             pacer.step(r.done);
         }
         if (!commit(reader.LineNo()))
-            return broken(r);
+            return stopped();
         r.refused = batch.Refused();
-        if (reader.BadLine() > 0) {
-            r.status = ExchangeStatus::Stopped;
-            r.stopLine = reader.BadLine();
-            r.reason = reader.Utf8() ? QStringLiteral("文字不是 UTF-8 编码")
-                                     : QStringLiteral("文字既不是 GBK 编码，也不是 UTF-8 编码");
-            r.message =
-                text(ExchangeFileErrorText) + QStringLiteral("\n第 %1 行：%2").arg(r.stopLine).arg(r.reason);
+        if (reader.BadLine() > 0)
+            return unreadable(reader.BadLine(),
+                              reader.Utf8() ? QStringLiteral("文字不是 UTF-8 编码")
+                                            : QStringLiteral("文字既不是 GBK 编码，也不是 UTF-8 编码"));
+        pacer.finish(r.done);
+        if (owners == 0) {
+            r.status = ExchangeStatus::Empty;
+            r.message = text(ImportEmptyText);
+            if (r.skipped > 0)
+                r.message += QStringLiteral("（%1 行的第一个字段栋号是空的，都已跳过）").arg(r.skipped);
+            r.message += QStringLiteral("，没有导入任何业主。请检查是不是选错了文件。");
             return r;
         }
-        pacer.finish(r.done);
     } catch (const OperationError& e) {
         TExchangeResult f = failed(e);
         f.total = r.total;
@@ -703,7 +869,8 @@ void ShowExchangeResult(const TExchangeResult& result)
         ShowMessage(result.message);
         break;
     case ExchangeStatus::Missing:
-    case ExchangeStatus::Unencodable:
+    case ExchangeStatus::Unexportable:
+    case ExchangeStatus::Empty:
         ShowRefusal(result.message);
         break;
     case ExchangeStatus::FileError:

@@ -13,21 +13,27 @@
 // both run them through this unit, which holds every rule of the file; they only show what it
 // returns. User-interface thread only (the command line's main thread).
 //
-// The file: GBK text, lines ending in CR LF, the header line OwnerFileHeader, then one line per
+// The file: GBK text (with the user-defined areas of the Chinese Windows code page, where offices
+// keep rare characters), lines ending in CR LF, the header line OwnerFileHeader, then one line per
 // owner of 13 fields separated by "," (no quoting): building, unit, room (a whole number written
 // without leading zeros), "_" + card serial, name, telephone, "是"/"否", expiry yyyy/M/d, sex,
 // card type, "_" + card number, photo file ("null.jpg" for none), and the permitted terminals,
 // each followed by "|" ("0|3|17|"). An empty value is an empty field. A comma or line break
-// inside a text is written as "，" or a blank, so that every line keeps its 13 fields.
+// inside a text is written as "，" or a blank, so that every line keeps its 13 fields. An export is
+// whole or absent: it is written beside the target and takes its place once complete on the disk.
+// It writes nothing the import would not read back: an owner without a building or unit, with an
+// expiry that is no date, or with a text GBK cannot hold refuses the whole export, naming them.
 //
-// Reading: the first line is passed over whatever it says. The file may also be UTF-8 (with the
-// byte-order mark, or without one when it is not GBK), as spreadsheet programs save it. A line
-// whose first field is empty is skipped (and counted); the expiry may be yyyy/M/d, yyyy-M-d or
-// yyyy.M.d (an empty one is the day a zeroed record holds); fields 4 and 11 lose one leading "_".
-// A line that cannot be read (building or unit not a whole number, a date that is none, a
-// terminal outside 0..255, bytes that are neither GBK nor UTF-8) stops the run there: the lines
-// before it are kept, it changes nothing. A line the database refuses is reported
-// ("执行错误：" and the statement) and the run goes on.
+// Reading: the first line is passed over whatever it says. Lines may end in CR LF, LF or CR alone.
+// The file may also be UTF-8 (with the byte-order mark, or without one when it reads as UTF-8 or
+// not as GBK), as spreadsheet programs save it. A line whose first field is empty is skipped (and
+// counted); the expiry may be yyyy/M/d, yyyy-M-d or yyyy.M.d (an empty one is the day a zeroed
+// record holds); fields 4 and 11 lose one leading "_". A line that cannot be read (other than 13
+// fields, building or unit not a whole number, a date that is none, a terminal outside 0..255,
+// bytes that are neither GBK nor UTF-8) stops the run there: the lines before it are kept, it
+// changes nothing. A line the database refuses for its values is reported ("执行错误：" and the
+// statement) and the run goes on; a database that cannot take changes (read-only, full, held by
+// another program) stops the run at once. Messages quote at most 40 characters of a field.
 
 extern const char* const OwnerFileHeader;
 
@@ -38,7 +44,8 @@ extern const char* const ExchangeFileErrorText; // "操作错误：文件正在�
 extern const char* const ExportChoiceRefusedText; // "栋号，单元号输入错误．操作终止"
 extern const char* const ExportEveryoneQuestion;  // "要导出所有的用户记录吗？"
 extern const char* const ExportOverwriteQuestion; // "文件已经存在，覆盖文件吗？"
-extern const char* const ExportUnencodableText;   // the refusal when GBK cannot hold an owner's text
+extern const char* const ExportRefusedOwnersText; // the refusal when owners cannot go into the file
+extern const char* const ImportEmptyText;         // "文件中没有业主资料"
 extern const char* const ImportQuestion;          // "导入数据吗?"
 
 // Progress of a run: done of total (owners written, or lines read after the header). Called at the
@@ -72,36 +79,40 @@ QString AskExportFileName();
 QString AskImportFileName();
 
 enum class ExchangeStatus {
-    Done,        // the whole file was written or read (refused lines are counted in refused)
-    Missing,     // import: the file does not exist
-    FileError,   // the file could not be opened, read or written
-    Stopped,     // import: a line could not be read; the lines before it are kept
-    Failed,      // the database could not be used or dropped a change (message empty: already shown)
-    Unencodable, // export: owners' texts GBK cannot hold; no file was left
+    Done,         // the whole file was written or read (refused lines are counted in refused)
+    Missing,      // import: the file does not exist
+    FileError,    // the file could not be opened, read or written; no file was left by an export
+    Stopped,      // import: a line could not be read; the lines before it are kept
+    Failed,       // the database could not be used (message empty: already shown) or could take no
+                  // more changes (the lines up to the last commit are kept)
+    Unexportable, // export: owners the file cannot carry; no file was left
+    Empty,        // import: the file holds no owner line; nothing changed
 };
 
 struct TExchangeResult {
     ExchangeStatus status = ExchangeStatus::Done;
     int total = 0;    // owners to write, or lines after the header
-    int done = 0;     // owners written, or lines taken (imported, skipped and refused)
+    int done = 0;     // owners written, or lines taken and kept (imported, skipped and refused)
     int skipped = 0;  // import: lines with an empty first field
     int refused = 0;  // import: lines the database refused, each reported
-    int stopLine = 0; // Stopped: the line of the file (the header is line 1)
-    QString reason;   // FileError, Stopped: what could not be done or read, for the operator
-    // Unencodable: one entry per line GBK cannot hold: "第N行（building栋unit单元room，卡号别名
-    // no）：fields".
-    QStringList unencodable;
+    int stopLine = 0; // Stopped, Failed: the first line of the file not imported (the header is 1)
+    QString reason;   // FileError, Stopped, Failed: what could not be done or read, for the operator
+    // Unexportable: one entry per owner the file cannot carry, in the order of the file: "第N行
+    // （building栋unit单元room，卡号别名 no）：" and what is wrong.
+    QStringList unexportable;
     // The message box to show: empty when there is nothing left to show (Failed).
     QString message;
     bool ok() const { return status == ExchangeStatus::Done; }
 };
 
 // Writes the owners the filter picks, all of them also when reported lost, ordered by building, unit
-// and room, to fileName (created, or emptied when it exists). When a text of an owner has a
-// character GBK cannot hold (an emoji, a character beyond GBK), the export is refused as a whole
-// and the file removed: a question mark in its place would turn into the owner's name when the file
-// is imported again. The result names every such line, its owner and its fields
-// (ExportUnencodableText), so the operator can correct them and export again.
+// and room, to fileName: beside it first, then in its place once whole on the disk; any failure
+// leaves an existing file as it was, and says why in words. When an owner cannot go into the file
+// as the import would read it back (a text with a character GBK cannot hold, such as an emoji,
+// which a question mark would replace in the owner's name; no building, which the import skips; no
+// unit or an expiry that is no date, at which it stops), the export is refused as a whole and no
+// file is written. The result names every such line, its owner and what is wrong
+// (ExportRefusedOwnersText), so the operator can correct them and export again.
 TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
                              const ExchangeProgress& progress = {});
 // The query of the export (a filter's building and unit are the parameters :DongHao, :DanYuan).
@@ -153,17 +164,21 @@ public:
 private:
     QString m_text;
     qsizetype m_pos = 0;
+    qsizetype m_nextLf = -1; // where the next LF and CR are (the text's end when there is none)
+    qsizetype m_nextCr = -1;
     int m_lineNo = 1;
     int m_total = 0;
     int m_badLine = 0;
     bool m_utf8 = false;
 };
 
-// Reads an owner data file into the owners, in file order.
+// Reads an owner data file into the owners, in file order, in commits of many lines. A database
+// that takes no more changes stops the run at once: the commit it was in is undone, and the result
+// says why, how many lines are kept and the first line that is not (Failed, in one message).
 TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& options);
 TExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress = {});
 
-// Shows the result through the dialog seam: "操作完成" (a notice), "数据文件不存在,操作终止" or the
-// owners GBK cannot hold (a refusal), or the file error with the line and what could not be read
-// (an error box).
+// Shows the result through the dialog seam, in one box: "操作完成" (a notice), "数据文件不存在,操作终止",
+// a file without owners or the owners the file cannot carry (a refusal), or the file error, the
+// line that could not be read or the database's trouble (an error box).
 void ShowExchangeResult(const TExchangeResult& result);

@@ -179,6 +179,11 @@ void TPrepared::bindServer(int index, const QVariant& value)
         const QString& s = *static_cast<const QString*>(value.constData());
         m_nulls[i] = s.isNull() ? 1 : 0;
         text = s.toUtf8();
+        // A text value is sent as a C string, which would end at a NUL character: such a text
+        // goes with its length (the binary form of a text), and the server refuses it, as it
+        // refuses a NUL in any text.
+        if (text.contains('\0'))
+            m_formats[i] = 1;
         break;
     }
     case QMetaType::QByteArray: {
@@ -228,11 +233,15 @@ bool TPrepared::Exec()
         const ExecStatusType status = PQresultStatus(result);
         const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
         m_error = ok ? QString() : QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+        const char* state = ok || !result ? nullptr : PQresultErrorField(result, PG_DIAG_SQLSTATE);
+        m_sqlstate = state ? QString::fromLatin1(state) : QString();
         PQclear(result);
         return ok;
     }
     const int rc = sqlite3_step(m_stmt);
     const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
+    m_failureCode = ok ? SQLITE_OK : rc;
+    m_systemError = ok ? 0 : sqlite3_system_errno(m_db);
     // The error stays readable after the reset: sqlite3_reset gives the same code back.
     sqlite3_reset(m_stmt);
     return ok;
@@ -344,6 +353,13 @@ QString TPrepared::ErrorText() const
     if (m_pg)
         return m_error.isEmpty() ? QString::fromUtf8(PQerrorMessage(m_pg)).trimmed() : m_error;
     return QString::fromUtf8(sqlite3_errmsg(m_db));
+}
+
+TSqlFailure TPrepared::Failure() const
+{
+    if (m_pg)
+        return ServerFailure(m_sqlstate, PQstatus(m_pg) == CONNECTION_OK, ErrorText());
+    return SqliteFailure(m_failureCode, m_systemError, ErrorText());
 }
 
 bool TPrepared::InTransaction() const

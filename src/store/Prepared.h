@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SqlFailure.h"
 #include "SqlText.h"
 
 #include <QByteArrayView>
@@ -62,6 +63,9 @@ public:
 
     // The engine's text for the last failure.
     QString ErrorText() const;
+    // What the last failure of Exec was about: the row's values, or the database, its disk or its
+    // connection.
+    TSqlFailure Failure() const;
     // Whether the connection is inside a transaction (false after the engine dropped one).
     bool InTransaction() const;
 
@@ -87,5 +91,10 @@ private:
     pg_result* m_row = nullptr;
     bool m_running = false; // a query's rows are coming
     QString m_error;
+    // The last failure of Exec: the engine's code (SQLite) or SQLSTATE (server), and the operating
+    // system's error number behind a SQLite one.
+    int m_failureCode = 0;
+    int m_systemError = 0;
+    QString m_sqlstate;
     mutable std::vector<QByteArray> m_blobs; // bytea columns of the row, from the server's hex text
 };

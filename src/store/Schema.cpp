@@ -2,6 +2,7 @@
 
 #include "DataSet.h"
 #include "OperationError.h"
+#include "SqlFailure.h"
 #include "SqlText.h"
 
 #include <QFile>
@@ -133,6 +134,17 @@ QString damaged(const QString& detail)
     return QStringLiteral("数据库文件已损坏或不完整（%1）。").arg(detail);
 }
 
+// A read of the database that failed: one that another program holds (it is waited for a while
+// first) is in use, not damaged.
+QString unreadable(const QSqlError& error, bool server)
+{
+    const TSqlFailure failure = server ? ServerFailure(error.nativeErrorCode(), true, error.text())
+                                       : SqliteFailure(error.nativeErrorCode().toInt(), 0, error.text());
+    if (failure.inUse)
+        return failure.Describe() + QStringLiteral("。");
+    return damaged(error.text());
+}
+
 QString foreign(const QString& detail)
 {
     return QStringLiteral("它是其他程序的数据库，不是本系统的数据库（%1）。").arg(detail);
@@ -161,7 +173,7 @@ TDatabaseCheck judgeTables(QSqlDatabase& db)
                                 "current_schema() and table_type = 'BASE TABLE'")
                : QStringLiteral("select name from sqlite_master where type='table'");
     if (!q.exec(tablesSql)) {
-        result.reason = damaged(q.lastError().text());
+        result.reason = unreadable(q.lastError(), server);
         return result;
     }
     QSet<QString> tables;
@@ -171,7 +183,7 @@ TDatabaseCheck judgeTables(QSqlDatabase& db)
             tables.insert(name);
     }
     if (q.lastError().isValid()) {
-        result.reason = damaged(q.lastError().text());
+        result.reason = unreadable(q.lastError(), server);
         return result;
     }
     if (server) {
@@ -183,7 +195,7 @@ TDatabaseCheck judgeTables(QSqlDatabase& db)
         }
     } else {
         if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-            result.reason = damaged(q.lastError().text());
+            result.reason = unreadable(q.lastError(), server);
             return result;
         }
         result.version = q.value(0).toInt();
@@ -216,7 +228,7 @@ TDatabaseCheck judgeTables(QSqlDatabase& db)
                                {{QStringLiteral("name"), name.toLower()}})
                    : q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(name));
         if (!read) {
-            result.reason = damaged(q.lastError().text());
+            result.reason = unreadable(q.lastError(), server);
             return result;
         }
         QSet<QString> columns;
@@ -257,7 +269,7 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
         // The whole check: every page, and every index against its table (a page can be well formed
         // while an index entry no longer matches its row).
         if (!q.exec(QStringLiteral("PRAGMA integrity_check(%1)").arg(IntegrityProblemsShown))) {
-            result.reason = damaged(q.lastError().text());
+            result.reason = unreadable(q.lastError(), false);
             return result;
         }
         QStringList problems;

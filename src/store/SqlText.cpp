@@ -27,6 +27,15 @@ QString SqlQuote(const QString& text)
     return out;
 }
 
+QString Abridged(QStringView text, int most)
+{
+    if (text.size() <= most)
+        return text.toString();
+    // Not between the two halves of a character beyond the basic plane.
+    const qsizetype cut = text[most - 1].isHighSurrogate() ? most - 1 : most;
+    return text.left(cut).toString() + QStringLiteral("…");
+}
+
 std::optional<int> ParseInt32(QStringView text)
 {
     const QStringView t = text.trimmed();

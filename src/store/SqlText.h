@@ -19,6 +19,10 @@ using SqlParams = QList<SqlParam>;
 // A text value for a text column: an empty text stays an empty text, never NULL.
 QVariant TextValue(const QString& text);
 
+// A text as a message quotes it: at most `most` characters, then "…" when there is more (a field of
+// megabytes is never repeated whole).
+QString Abridged(QStringView text, int most = 40);
+
 // The text between single quotes, each single quote doubled.
 QString SqlQuote(const QString& text);
 

@@ -60,12 +60,16 @@ private Q_SLOTS:
     void commandsNotUnderstood_data();
     void commandsNotUnderstood();
     void copyIntoAnotherDatabase();
+    void commandsOnANewFolder();
 
 private:
     QString path(const QString& name) const { return f.folder() + QLatin1Char('/') + name; }
     // Runs iccard-data on the test's folder; the test's own connection lets go of the database
     // meanwhile, and is opened again afterwards.
     ToolRun run(const QStringList& args);
+    // Starts iccard-data on another program folder.
+    static void start(QProcess& p, const QString& folder, const QStringList& args);
+    static ToolRun finish(QProcess& p);
 
     StoreFixture f;
 };
@@ -96,6 +100,20 @@ ToolRun TestDataTool::run(const QStringList& args)
         r.status = p.exitCode();
     r.said = QString::fromUtf8(p.readAllStandardError());
     dm = f.onServer() ? new Tdm(f.target) : new Tdm;
+    return r;
+}
+
+void TestDataTool::start(QProcess& p, const QString& folder, const QStringList& args)
+{
+    p.start(QStringLiteral(ICCARD_DATA_TOOL), QStringList{QStringLiteral("--folder"), folder} + args);
+}
+
+ToolRun TestDataTool::finish(QProcess& p)
+{
+    ToolRun r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r.status = p.exitCode();
+    r.said = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
 
@@ -144,6 +162,13 @@ void TestDataTool::importStopsWithTheLineNumber()
     const ToolRun missing = run({QStringLiteral("import"), path("none.csv")});
     QCOMPARE(missing.status, 1);
     QVERIFY2(missing.said.startsWith(QStringLiteral("数据文件不存在,操作终止\n")), qPrintable(missing.said));
+
+    // A file without an owner line (the header alone, CR its only line end) is most likely the
+    // wrong file: it says so and ends as a stopped run.
+    WriteFile(path("header.csv"), StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r");
+    const ToolRun empty = run({QStringLiteral("import"), path("header.csv")});
+    QCOMPARE(empty.status, 1);
+    QVERIFY2(empty.said.startsWith(QStringLiteral("文件中没有业主资料")), qPrintable(empty.said));
 }
 
 void TestDataTool::backupThenRestore()
@@ -297,6 +322,68 @@ void TestDataTool::copyIntoAnotherDatabase()
     QCOMPARE(r.status, 0);
     QVERIFY2(r.said.startsWith(QStringLiteral("已复制 2 位业主")), qPrintable(r.said));
     QCOMPARE(ownersIn(other), ownersIn(source));
+}
+
+void TestDataTool::commandsOnANewFolder()
+{
+    // A program folder the program has never started in (on the file; a server's tables are made
+    // by the server connection). The commands that only read or copy make no database and say what
+    // to do; two imports started at the same moment each make the folder ready and the owners go in
+    // once.
+    SKIP_ON_SERVER();
+    const QString folder = path("new");
+    QVERIFY(QDir().mkpath(folder));
+    const QString database = folder + QStringLiteral("/QDR_DB.GRes");
+    const QString what =
+        QStringLiteral("数据库文件不存在：%1\n先启动 IC卡脱机系统，或用 iccard-data import 导入业主资料。\n")
+            .arg(database);
+    const QList<QStringList> readers = {{QStringLiteral("check")},
+                                        {QStringLiteral("export"), path("out.csv")},
+                                        {QStringLiteral("backup")},
+                                        {QStringLiteral("copy"), QStringLiteral("--to"), path("copy.db")}};
+    for (const QStringList& args : readers) {
+        QProcess p;
+        start(p, folder, args);
+        const ToolRun r = finish(p);
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.said.startsWith(what), qPrintable(args.first() + QLatin1Char(':') + r.said));
+        QVERIFY(!QFileInfo::exists(database));
+    }
+    QVERIFY(!QFileInfo::exists(path("out.csv")));
+    QVERIFY(!QFileInfo::exists(path("copy.db")));
+    QProcess where;
+    start(where, folder, {QStringLiteral("where")});
+    QVERIFY(where.waitForFinished(60000));
+    QCOMPARE(where.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(where.readAllStandardOutput()),
+             folder + QLatin1Char('\n') + database + QLatin1Char('\n'));
+
+    QByteArray file = StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n";
+    file += StringToGbk(QStringLiteral("5,1,101,_,赵六,,否,2026/1/2,男,用户卡,_D4,null.jpg,1|\r\n"));
+    file += StringToGbk(QStringLiteral("5,1,102,_,钱七,,否,2026/1/2,男,用户卡,_E5,null.jpg,\r\n"));
+    WriteFile(path("in.csv"), file);
+    QProcess first;
+    QProcess second;
+    start(first, folder, {QStringLiteral("import"), path("in.csv")});
+    start(second, folder, {QStringLiteral("import"), path("in.csv")});
+    for (QProcess* p : {&first, &second}) {
+        const ToolRun r = finish(*p);
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.said.contains(QStringLiteral("操作完成\n")), qPrintable(r.said));
+    }
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             (QStringList{QStringLiteral("QDR_DB.GRes"), QStringLiteral("SystemInfo.dat"),
+                          QStringLiteral("null.jpg")}));
+    const QVariantList imported = ownersIn(ParseDatabaseUrl(database));
+    QCOMPARE(imported.mid(0, 2),
+             (QVariantList{
+                 QStringLiteral(
+                     "赵六/D4/5/1/101/4000000000000000000000000000000000000000000000000000000000000000"),
+                 QStringLiteral(
+                     "钱七/E5/5/1/102/0000000000000000000000000000000000000000000000000000000000000000")}));
+    QProcess check;
+    start(check, folder, {QStringLiteral("check")});
+    QCOMPARE(finish(check).status, 0);
 }
 
 QTEST_GUILESS_MAIN(TestDataTool)

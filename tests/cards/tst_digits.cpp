@@ -23,6 +23,9 @@ private Q_SLOTS:
     void terminalFromText_data();
     void terminalFromText();
     void gbkRoundTrip();
+    void gbkUserDefinedAreas_data();
+    void gbkUserDefinedAreas();
+    void gbkBeyondTheAreas();
 };
 
 void TestDigits::packAndUnpack_data()
@@ -242,6 +245,67 @@ void TestDigits::gbkRoundTrip()
     CopyGbkField(field, 8, StringToGbk(QStringLiteral("abc")));
     QCOMPARE(QByteArray(field, 8), QByteArray("abc\0\0\0\0\0", 8));
     QCOMPARE(StringToGbk(QStringLiteral("a\U0001F600")), QByteArray("a?"));
+}
+
+void TestDigits::gbkUserDefinedAreas_data()
+{
+    // The three user-defined areas, row by row onto U+E000..U+E765 as the Chinese Windows code page
+    // has them: the first and last code of each, and the step over 0x7F in the third.
+    QTest::addColumn<QByteArray>("gbk");
+    QTest::addColumn<int>("code");
+    QTest::newRow("AAA1, first of the first") << QByteArray("\xAA\xA1") << 0xE000;
+    QTest::newRow("AAFE, end of its row") << QByteArray("\xAA\xFE") << 0xE05D;
+    QTest::newRow("ABA1, next row") << QByteArray("\xAB\xA1") << 0xE05E;
+    QTest::newRow("AFFE, last of the first") << QByteArray("\xAF\xFE") << 0xE233;
+    QTest::newRow("F8A1, first of the second") << QByteArray("\xF8\xA1") << 0xE234;
+    QTest::newRow("FEFE, last of the second") << QByteArray("\xFE\xFE") << 0xE4C5;
+    QTest::newRow("A140, first of the third") << QByteArray("\xA1\x40") << 0xE4C6;
+    QTest::newRow("A17E, before 7F") << QByteArray("\xA1\x7E") << 0xE504;
+    QTest::newRow("A180, after 7F") << QByteArray("\xA1\x80") << 0xE505;
+    QTest::newRow("A240, next row") << QByteArray("\xA2\x40") << 0xE526;
+    QTest::newRow("A7A0, last of the third") << QByteArray("\xA7\xA0") << 0xE765;
+}
+
+void TestDigits::gbkUserDefinedAreas()
+{
+    QFETCH(QByteArray, gbk);
+    QFETCH(int, code);
+    const QString text = QStringLiteral("张") + QChar(char16_t(code)) + QStringLiteral("三");
+    const QByteArray bytes = "\xD5\xC5" + gbk + "\xC8\xFD";
+    // Every way the program reads and writes GBK: the lenient pair for cards and settings, the
+    // strict reading of owner data files and their writing from the database's UTF-8.
+    QCOMPARE(GbkToString(bytes), text);
+    QCOMPARE(StringToGbk(text), bytes);
+    QString decoded;
+    QCOMPARE(DecodeGbk(bytes.constData(), bytes.size(), decoded), bytes.size());
+    QCOMPARE(decoded, text);
+    QByteArray written("x");
+    const QByteArray utf8 = text.toUtf8();
+    QCOMPARE(AppendUtf8AsGbk(utf8.constData(), utf8.size(), written), 0);
+    QCOMPARE(written, "x" + bytes);
+}
+
+void TestDigits::gbkBeyondTheAreas()
+{
+    // Next to the areas nothing changes: the code after the last is no GBK character, a trail byte
+    // of 7F is none in any area, and characters beyond the basic plane stay refused.
+    QCOMPARE(StringToGbk(QString(QChar(char16_t(0xE766)))), QByteArray("?"));
+    QByteArray written;
+    const QByteArray beyond =
+        QString(QChar(char16_t(0xE766))).toUtf8() + QStringLiteral("\U0001F600").toUtf8();
+    QCOMPARE(AppendUtf8AsGbk(beyond.constData(), beyond.size(), written), 2);
+    QCOMPARE(written, QByteArray("??"));
+    QString decoded;
+    QCOMPARE(DecodeGbk("a\xA1\x7F", 3, decoded), 1);
+    QCOMPARE(GbkToString(QByteArray("\xA1\xA1")), QString(QChar(char16_t(0x3000)))); // an ordinary GBK pair
+    // The community identifier of the cards: eight bytes, a user-defined character in them kept.
+    char field[8];
+    CopyGbkField(field, 8,
+                 StringToGbk(QStringLiteral("小区") + QChar(char16_t(0xE000)) + QStringLiteral("1")));
+    QCOMPARE(QByteArray(field, 8), QByteArray("\xD0\xA1\xC7\xF8\xAA\xA1"
+                                              "1\0",
+                                              8));
+    QCOMPARE(GbkToString(field, 8), QStringLiteral("小区") + QChar(char16_t(0xE000)) + QStringLiteral("1"));
 }
 
 QTEST_APPLESS_MAIN(TestDigits)

@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -29,6 +32,7 @@ private Q_SLOTS:
     void shippedFilesInstalledOrBeside();
     void seedsOnceAndNeverReplaces();
     void folderThatCannotBeMade();
+    void programsStartingAtOnceOnANewFolder();
 };
 
 void TestAppFolder::choice_data()
@@ -139,6 +143,41 @@ void TestAppFolder::folderThatCannotBeMade()
                                                       QStringLiteral(ICCARD_SOURCE_DIR "/data"));
     QVERIFY(!p.ok);
     QVERIFY2(p.reason.startsWith(QStringLiteral("无法建立程序目录：")), qPrintable(p.reason));
+}
+
+void TestAppFolder::programsStartingAtOnceOnANewFolder()
+{
+    // Programs that start at the same moment on a new folder each find it ready: none is told it
+    // could not copy, each shipped file is copied once and whole, and nothing is left beside them.
+    const QString from = QStringLiteral(ICCARD_SOURCE_DIR "/data");
+    constexpr int Programs = 8;
+    for (int round = 0; round < 25; ++round) {
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("iccard"));
+        std::vector<TFolderPreparation> results(Programs);
+        std::atomic<int> waiting{Programs};
+        std::vector<std::thread> programs;
+        for (int i = 0; i < Programs; ++i) {
+            programs.emplace_back([&, i] {
+                --waiting;
+                while (waiting > 0) {
+                }
+                results[size_t(i)] = PrepareProgramFolder(folder, from);
+            });
+        }
+        for (std::thread& t : programs)
+            t.join();
+        int copies = 0;
+        for (const TFolderPreparation& p : results) {
+            QVERIFY2(p.ok, qPrintable(p.reason));
+            copies += int(p.copied.size());
+        }
+        QCOMPARE(copies, 2);
+        QCOMPARE(ReadFile(folder + QLatin1Char('/') + Settings), ReadFile(shipped(Settings)));
+        QCOMPARE(ReadFile(folder + QLatin1Char('/') + Photo), ReadFile(shipped(Photo)));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+                 (QStringList{Settings, Photo}));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAppFolder)

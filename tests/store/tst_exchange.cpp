@@ -10,6 +10,12 @@
 #include "support/Files.h"
 #include "support/OwnerRecords.h"
 
+#include <csignal>
+#include <sys/fsuid.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 const QByteArray Header = StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n";
@@ -59,6 +65,37 @@ void refuseOwner(const QString& name)
     QVERIFY2(made, qPrintable(q.lastError().text()));
 }
 
+// A folder no file may be made in (mode 0555) while this lasts. Root may write in any folder, so
+// for root the thread meanwhile checks its file access as the user nobody (Linux's file system
+// user), to whom the folder, owned by root, is read-only too; the test's folder above it is opened
+// to others for the time, so that nobody may reach it.
+class ReadOnlyFolder {
+public:
+    ReadOnlyFolder(const QString& folder, const QString& testFolder)
+        : m_folder(folder), m_testFolder(testFolder)
+    {
+        ::chmod(QFile::encodeName(m_folder).constData(), 0555);
+        if (::geteuid() == 0) {
+            ::chmod(QFile::encodeName(m_testFolder).constData(), 0755);
+            ::setfsuid(65534);
+        }
+    }
+    ~ReadOnlyFolder()
+    {
+        if (::geteuid() == 0) {
+            ::setfsuid(0);
+            ::chmod(QFile::encodeName(m_testFolder).constData(), 0700);
+        }
+        ::chmod(QFile::encodeName(m_folder).constData(), 0755);
+    }
+    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
+    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
+
+private:
+    QString m_folder;
+    QString m_testFolder;
+};
+
 TuserInfoRec withTerminals(TuserInfoRec r, std::initializer_list<int> terminals)
 {
     for (int t : terminals)
@@ -78,6 +115,10 @@ private Q_SLOTS:
     void exportOfOneUnitSortedByRoom();
     void nullColumnsAreEmptyFields();
     void exportRefusesTextsGbkCannotHold();
+    void exportRefusesOwnersTheImportCannotReadBack();
+    void userDefinedCharactersGoBothWays();
+    void exportThatCannotBeWrittenLeavesNoFile_data();
+    void exportThatCannotBeWrittenLeavesNoFile();
     void exportChoice_data();
     void exportChoice();
     void fileChoices();
@@ -88,6 +129,10 @@ private Q_SLOTS:
     void lineThatCannotBeReadStops_data();
     void lineThatCannotBeReadStops();
     void refusedLineIsLeftOutAlone();
+    void importStopsWhenTheDatabaseCannotWrite_data();
+    void importStopsWhenTheDatabaseCannotWrite();
+    void busyDatabaseIsNotADamagedOne();
+    void longFieldsAreQuotedShort();
     void textsSurviveTheBatch_data();
     void textsSurviveTheBatch();
     void fileWithTabsAndBackslashesGoesBothWays();
@@ -97,6 +142,8 @@ private Q_SLOTS:
     void serverParameters_data();
     void serverParameters();
     void missingAndUnreadableFiles();
+    void filesWithoutOwnerLines_data();
+    void filesWithoutOwnerLines();
     void readerCountsLines_data();
     void readerCountsLines();
     void statementsUseTheirIndexes();
@@ -180,22 +227,30 @@ void TestExchange::exportOfOneUnitSortedByRoom()
 
 void TestExchange::nullColumnsAreEmptyFields()
 {
-    // A row some other program left with nothing in it but its card number, and one after it: both
-    // are written, the empty one with empty fields, and the room that is no number as it stands.
-    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (CardNo) values ('N1')")));
+    // A row some other program left with nothing in it but its place and card number, and one after
+    // it: both are written, the empty one with empty fields, and the room that is no number as it
+    // stands; the file reads back.
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into UserInfo (DongHao, DanYuan, CardNo) values (7, 8, 'N1')")));
     QVERIFY(dm->InsertUserInfo(
         OwnerRecord(QStringLiteral("王,五"), QStringLiteral("N2"), 9, 9, QStringLiteral("1-1"))));
     QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
-    QCOMPARE(ReadFile(path("out.csv")),
-             ownerFile({QStringLiteral(",,,_,,,,,,,_N1,null.jpg,"),
-                        QStringLiteral("9,9,1-1,_,王，五,,否,2025/6/30,男,用户卡,_N2,null.jpg,")}));
+    const QByteArray file =
+        ownerFile({QStringLiteral("7,8,,_,,,,,,,_N1,null.jpg,"),
+                   QStringLiteral("9,9,1-1,_,王，五,,否,2025/6/30,男,用户卡,_N2,null.jpg,")});
+    QCOMPARE(ReadFile(path("out.csv")), file);
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
+    QVERIFY(ImportOwners(path("out.csv")).ok());
+    QCOMPARE(column(QStringLiteral(
+                 "select DongHao || '/' || DanYuan || '/' || CardNo from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("7/8/N1"), QStringLiteral("9/9/N2")}));
 }
 
 void TestExchange::exportRefusesTextsGbkCannotHold()
 {
     // Texts the database holds well (it is UTF-8) but GBK cannot: the whole export is refused with
-    // every such line, its owner and its fields named, and no file is left, not even the one that
-    // was there. Rare characters GBK has go over.
+    // every such line, its owner and its fields named; no new file is left, and the one that was
+    // there stays as it was. Rare characters GBK has go over.
     WriteFile(path("out.csv"), "an older export");
     QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("E1"), 1, 1, "0101")));
     TuserInfoRec smiling = OwnerRecord(QStringLiteral("李😀四"), QStringLiteral("E2"), 1, 2, "0302");
@@ -204,13 +259,16 @@ void TestExchange::exportRefusesTextsGbkCannotHold()
     QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("喆犇"), QStringLiteral("E3"), 2, 1, "0101")));
     QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("王五"), QStringLiteral("E4🏠"), 3, 1, "0101")));
     const TExchangeResult r = ExportOwners(path("out.csv"), TExportFilter{});
-    QCOMPARE(r.status, ExchangeStatus::Unencodable);
-    QCOMPARE(r.unencodable,
-             (QStringList{QStringLiteral("第3行（1栋2单元302，卡号别名 E2）：业主姓名、联系电话"),
-                          QStringLiteral("第5行（3栋1单元101，卡号别名 E4🏠）：卡号别名")}));
-    QVERIFY(r.message.startsWith(QString::fromUtf8(ExportUnencodableText) + QLatin1Char('\n') +
-                                 r.unencodable[0]));
-    QVERIFY(!QFileInfo::exists(path("out.csv")));
+    QCOMPARE(r.status, ExchangeStatus::Unexportable);
+    QCOMPARE(
+        r.unexportable,
+        (QStringList{
+            QStringLiteral("第3行（1栋2单元302，卡号别名 E2）：业主姓名、联系电话有GBK编码不能表示的字符"),
+            QStringLiteral("第5行（3栋1单元101，卡号别名 E4🏠）：卡号别名有GBK编码不能表示的字符")}));
+    QVERIFY(r.message.startsWith(QString::fromUtf8(ExportRefusedOwnersText) + QLatin1Char('\n') +
+                                 r.unexportable[0]));
+    QCOMPARE(ReadFile(path("out.csv")), QByteArray("an older export"));
+    QCOMPARE(QDir(f.folder()).entryList({QStringLiteral("out.csv*")}), QStringList{"out.csv"});
     ShowExchangeResult(r);
     QCOMPARE(f.dialogs.shown.size(), 1);
     QCOMPARE(f.dialogs.shown[0].buttons, MsgButtons::Abort);
@@ -222,6 +280,100 @@ void TestExchange::exportRefusesTextsGbkCannotHold()
     QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
     QVERIFY(!ReadFile(path("out.csv")).contains('?'));
     QVERIFY(ReadFile(path("out.csv")).contains(StringToGbk(QStringLiteral("喆犇"))));
+}
+
+void TestExchange::exportRefusesOwnersTheImportCannotReadBack()
+{
+    // Owners whose line the import would skip (no building) or stop at (no unit, an expiry that is
+    // no date) are refused as texts GBK cannot hold are: named, with what is wrong, and no file.
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("P1"), 1, 1)));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral(
+        "insert into UserInfo (DanYuan, FangHao, CardNo, UserName) values (2, '0102', 'P2', '无栋号')")));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into UserInfo (DongHao, FangHao, CardNo) values (3, '0103', 'P3')")));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (DongHao, DanYuan, FangHao, CardNo, Expdate) "
+                                          "values (4, 1, '0104', 'P4', '明年')")));
+    const TExchangeResult r = ExportOwners(path("out.csv"), TExportFilter{});
+    QCOMPARE(r.status, ExchangeStatus::Unexportable);
+    // Ordered as the file would be: the owner without a building first.
+    QCOMPARE(r.unexportable,
+             (QStringList{QStringLiteral("第2行（？栋2单元102，卡号别名 P2）：没有栋号"),
+                          QStringLiteral("第4行（3栋？单元103，卡号别名 P3）：没有单元号"),
+                          QStringLiteral("第5行（4栋1单元104，卡号别名 P4）：有效期“明年”不是日期")}));
+    QVERIFY(!QFileInfo::exists(path("out.csv")));
+    QVERIFY(QDir(f.folder()).entryList({QStringLiteral("out.csv*")}).isEmpty());
+}
+
+void TestExchange::userDefinedCharactersGoBothWays()
+{
+    // Rare characters an office keeps in the user-defined areas of the Chinese Windows code page,
+    // as the first and last codes of the three areas: in through the import, kept in the database
+    // as the code page maps them, and out again byte for byte.
+    const QByteArray file = Header + "1,1,101,_,\xD5\xC5\xAA\xA1\xAF\xFE,,\xB7\xF1,2026/1/1,\xC4\xD0,"
+                                     "\xD3\xC3\xBB\xA7\xBF\xA8,_R1,null.jpg,\r\n"
+                                     "1,1,102,_,\xF8\xA1\xFE\xFE\xA1\x40\xA7\xA0,,\xB7\xF1,2026/1/1,\xC4\xD0,"
+                                     "\xD3\xC3\xBB\xA7\xBF\xA8,_R2\xA1\x80,null.jpg,\r\n";
+    WriteFile(path("in.csv"), file);
+    const TExchangeResult in = ImportOwners(path("in.csv"));
+    QVERIFY2(in.ok(), qPrintable(in.message));
+    QCOMPARE(column(QStringLiteral("select UserName || '/' || CardNo from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("张\uE000\uE233/R1"),
+                           QStringLiteral("\uE234\uE4C5\uE4C6\uE765/R2\uE505")}));
+    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QCOMPARE(ReadFile(path("out.csv")), file);
+}
+
+void TestExchange::exportThatCannotBeWrittenLeavesNoFile_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("full disk") << "full"
+                               << "磁盘已满";
+    QTest::newRow("read-only folder") << "read-only"
+                                      << "只读";
+}
+
+void TestExchange::exportThatCannotBeWrittenLeavesNoFile()
+{
+    // The export goes to a file beside the target, which takes the target's place only once it is
+    // whole on the disk: a disk that fills up half-way or a folder that takes no file leaves the
+    // earlier export as it was and nothing beside it, and the message says why in words.
+    QFETCH(QString, cause);
+    QFETCH(QString, reason);
+    QVERIFY(dm->BeginBatch());
+    for (int i = 0; i < 300; ++i)
+        QVERIFY(
+            dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主%1").arg(i), QStringLiteral("F%1").arg(i))));
+    QVERIFY(dm->CommitBatch());
+    const QString folder = path("exports");
+    QVERIFY(QDir().mkpath(folder));
+    const QString target = folder + QStringLiteral("/owners.csv");
+    WriteFile(target, "the export of last month");
+    TExchangeResult r;
+    if (cause == QLatin1String("full")) {
+        // The file system refuses every write past 4 KiB, as a full disk would half-way.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit small = saved;
+        small.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        r = ExportOwners(target, TExportFilter{});
+        setrlimit(RLIMIT_FSIZE, &saved);
+    } else {
+        ReadOnlyFolder readOnly(folder, f.folder());
+        r = ExportOwners(target, TExportFilter{});
+    }
+    QCOMPARE(r.status, ExchangeStatus::FileError);
+    QVERIFY2(r.message.contains(reason), qPrintable(r.message));
+    QVERIFY2(!r.message.contains(QStringLiteral("Unknown error")), qPrintable(r.message));
+    QCOMPARE(ReadFile(target), QByteArray("the export of last month"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("owners.csv")});
+
+    // Once the disk takes it again, the export replaces the old file whole.
+    QVERIFY(ExportOwners(target, TExportFilter{}).ok());
+    QCOMPARE(ReadFile(target).count("\r\n"), 301);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("owners.csv")});
 }
 
 void TestExchange::exportChoice_data()
@@ -319,12 +471,11 @@ void TestExchange::importTwiceIsOnce()
 void TestExchange::headerAndEmptyFirstFieldsAreSkipped()
 {
     // The first line is passed over whatever it holds, also an owner; lines with an empty first
-    // field (an empty line too) are skipped and counted; fields a short line does not reach are
-    // empty, and fields after the thirteenth are not read.
+    // field (an empty line too) are skipped and counted.
     WriteFile(path("in.csv"),
               ownerFile({QStringLiteral(",2,0101,_,无栋号,,否,2026/1/1,男,用户卡,_X,null.jpg,"), QString(),
-                         QStringLiteral("4,5,6,_7,短行,,,2026-2-3"),
-                         QStringLiteral("4,5,7,_,长行,,否,2026.2.3,女,管理卡,_L,p.jpg,1|2,多,余")},
+                         QStringLiteral("4,5,6,_7,短行,,,2026-2-3,,,_,,"),
+                         QStringLiteral("4,5,7,_,长行,,否,2026.2.3,女,管理卡,_L,p.jpg,1|2")},
                         StringToGbk(QStringLiteral("1,1,0101,_,标题,,否,2026/1/1,男,用户卡,_H,,\r\n"))));
     QList<QPair<int, int>> steps;
     const TExchangeResult r = ImportOwners(path("in.csv"), [&](int done, int total) {
@@ -345,21 +496,29 @@ void TestExchange::headerAndEmptyFirstFieldsAreSkipped()
 void TestExchange::utf8Files_data()
 {
     QTest::addColumn<QByteArray>("prefix");
-    QTest::newRow("with the byte-order mark") << QByteArray("\xEF\xBB\xBF");
-    QTest::newRow("without") << QByteArray();
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("stored");
+    const QString line = QStringLiteral("1,2,0101,_,欧阳修远,,是,2026/12/31,男,用户卡,_U1,null.jpg,0|");
+    QTest::newRow("with the byte-order mark") << QByteArray("\xEF\xBB\xBF") << line << "欧阳修远是U1";
+    QTest::newRow("without") << QByteArray() << line << "欧阳修远是U1";
+    // The UTF-8 of 王梁 is also GBK with two user-defined characters: the reading as UTF-8 wins.
+    QTest::newRow("also GBK with user-defined characters")
+        << QByteArray() << "1,2,0101,_,王梁,,,2026/12/31,,,_U1,null.jpg,"
+        << "王梁U1";
 }
 
 void TestExchange::utf8Files()
 {
     QFETCH(QByteArray, prefix);
+    QFETCH(QString, line);
     // As a spreadsheet saves it: UTF-8, line ends of its own choice.
-    const QString line = QStringLiteral("1,2,0101,_,欧阳修远,,是,2026/12/31,男,用户卡,_U1,null.jpg,0|");
     WriteFile(path("in.csv"),
               prefix + QString::fromUtf8(OwnerFileHeader).toUtf8() + "\n" + line.toUtf8() + "\n");
     const TExchangeResult r = ImportOwners(path("in.csv"));
     QVERIFY2(r.ok(), qPrintable(r.message));
-    QCOMPARE(column(QStringLiteral("select UserName || chUseExpdate || CardNo from UserInfo")),
-             QVariantList{QStringLiteral("欧阳修远是U1")});
+    QTEST(
+        column(QStringLiteral("select UserName || chUseExpdate || CardNo from UserInfo")).value(0).toString(),
+        "stored");
 }
 
 void TestExchange::lineThatCannotBeReadStops_data()
@@ -377,6 +536,11 @@ void TestExchange::lineThatCannotBeReadStops_data()
                                            << "门禁设备“256”不是 0 到 255 之间的门禁编号";
     QTest::newRow("terminal not a number") << gbk("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,1||")
                                            << "门禁设备“”不是 0 到 255 之间的门禁编号";
+    QTest::newRow("cut short") << gbk("1,1,3,_,丙,,否,2026/2/3,男") << "只有 9 个字段，应为 13 个";
+    QTest::newRow("cut in the last field's place")
+        << gbk("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg") << "只有 12 个字段，应为 13 个";
+    QTest::newRow("a comma too many")
+        << gbk("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,1|,2|") << "有 14 个字段，应为 13 个";
     QTest::newRow("neither GBK nor UTF-8")
         << QByteArray("1,1,3,_,\xFF\xFE,,,2026/2/3,,,_C,,") << "文字既不是 GBK 编码，也不是 UTF-8 编码";
 }
@@ -398,7 +562,8 @@ void TestExchange::lineThatCannotBeReadStops()
     QCOMPARE(r.status, ExchangeStatus::Stopped);
     QCOMPARE(r.stopLine, 4);
     QVERIFY2(r.reason.startsWith(reason), qPrintable(r.reason));
-    QCOMPARE(r.message, QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n第 4 行：") + r.reason);
+    QCOMPARE(r.message, QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n第 4 行：") + r.reason +
+                            QStringLiteral("\n已导入 2 行（第 2 行到第 3 行）；从第 4 行起没有导入。"));
     QCOMPARE(r.done, 2);
     QCOMPARE(committed, (QList<int>{2, 3}));
     // The lines before it stay, it changes nothing, and the lines after it are not read.
@@ -442,6 +607,158 @@ void TestExchange::refusedLineIsLeftOutAlone()
     QCOMPARE(owners().mid(1), kept);
     QCOMPARE(column(QStringLiteral("select UserName from UserInfo where CardNo = 'B'")),
              QVariantList{QStringLiteral("原来的乙")});
+}
+
+void TestExchange::importStopsWhenTheDatabaseCannotWrite_data()
+{
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("read-only") << "read-only"
+                               << "只读";
+    QTest::newRow("full") << "full"
+                          << "磁盘已满";
+    QTest::newRow("held by another program") << "busy"
+                                             << "数据库正被其他程序使用";
+}
+
+void TestExchange::importStopsWhenTheDatabaseCannotWrite()
+{
+    // A database that cannot take a change is not the fault of any line: the import stops at the
+    // first such error, undoes the commit it was in, and says why, how many lines are kept and
+    // where to go on, in one message and nothing else.
+    QFETCH(QString, cause);
+    QFETCH(QString, words);
+    QStringList lines;
+    for (int i = 0; i < 3000; ++i)
+        lines
+            << QStringLiteral(
+                   "1,%1,%2,_,业主%2 的名字写得长一些以便占满数据页,139,是,2026/2/3,女,用户卡,_K%2,p.jpg,1|")
+                   .arg(i % 10)
+                   .arg(i);
+    WriteFile(path("in.csv"), ownerFile(lines));
+    QSqlDatabase other;
+    QSqlQuery setting(dm->database());
+    if (cause == QLatin1String("read-only")) {
+        QVERIFY(setting.exec(onServer()
+                                 ? QStringLiteral("set session characteristics as transaction read only")
+                                 : QStringLiteral("PRAGMA query_only = 1")));
+    } else if (cause == QLatin1String("full")) {
+        SKIP_ON_SERVER(); // a server's disk is the server's
+        QVERIFY(setting.exec(QStringLiteral("PRAGMA page_count")) && setting.next());
+        QVERIFY(
+            setting.exec(QStringLiteral("PRAGMA max_page_count = %1").arg(setting.value(0).toInt() + 40)));
+    } else {
+        SKIP_ON_SERVER(); // desks on a server wait for each other's locks
+        QVERIFY(setting.exec(QStringLiteral("PRAGMA busy_timeout = 50")));
+        other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other program"));
+        other.setDatabaseName(Tdm::DatabasePath());
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    }
+    setting.finish();
+
+    TImportOptions options;
+    options.linesPerCommit = 100;
+    int lastKept = 1;
+    options.committed = [&](int line) { lastKept = line; };
+    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    if (other.isOpen()) {
+        other.close();
+        other = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("other program"));
+    }
+    QSqlQuery reset(dm->database());
+    if (onServer()) {
+        reset.exec(QStringLiteral("set session characteristics as transaction read write"));
+    } else {
+        reset.exec(QStringLiteral("PRAGMA query_only = 0"));
+        reset.exec(QStringLiteral("PRAGMA max_page_count = 1073741823"));
+    }
+    reset.finish();
+
+    QCOMPARE(r.status, ExchangeStatus::Failed);
+    QVERIFY(f.dialogs.shown.isEmpty()); // nothing said line by line
+    QVERIFY2(r.message.contains(words), qPrintable(r.message));
+    QCOMPARE(r.done, lastKept - 1);
+    QCOMPARE(r.stopLine, lastKept + 1);
+    if (cause == QLatin1String("full"))
+        QVERIFY2(lastKept > 1 && lastKept < 3001, qPrintable(QString::number(lastKept)));
+    else
+        QCOMPARE(lastKept, 1);
+    const QString kept = lastKept > 1
+                             ? QStringLiteral("已导入 %1 行（第 2 行到第 %2 行）；从第 %3 行起没有导入。")
+                                   .arg(lastKept - 1)
+                                   .arg(lastKept)
+                                   .arg(lastKept + 1)
+                             : QStringLiteral("没有导入任何一行；从第 2 行起没有导入。");
+    QVERIFY2(r.message.contains(kept), qPrintable(r.message));
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), lastKept - 1);
+    ShowExchangeResult(r);
+    QCOMPARE(f.dialogs.texts(), QStringList{r.message});
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Error);
+
+    // From the line named, once the database takes changes again, the rest goes in.
+    QVERIFY(ImportOwners(path("in.csv")).ok());
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 3000);
+}
+
+void TestExchange::busyDatabaseIsNotADamagedOne()
+{
+    // A database another program holds while the import opens it: it is said to be in use, not
+    // damaged, once, and nothing is changed.
+    SKIP_ON_SERVER();
+    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("B1"))));
+    delete dm;
+    dm = nullptr;
+    WriteFile(path("in.csv"), ownerFile({QStringLiteral("1,1,1,_,甲,,否,2026/2/3,男,用户卡,_A,null.jpg,")}));
+    {
+        QSqlDatabase other =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other program"));
+        other.setDatabaseName(Tdm::DatabasePath());
+        QVERIFY(other.open());
+        QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        dm = new Tdm;
+        const TExchangeResult r = ImportOwners(path("in.csv"));
+        QCOMPARE(r.status, ExchangeStatus::Failed);
+        ShowExchangeResult(r);
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        const QString said = f.dialogs.shown.first().text;
+        QVERIFY2(said.contains(QStringLiteral("数据库正被其他程序使用")), qPrintable(said));
+        QVERIFY2(!said.contains(QStringLiteral("损坏")), qPrintable(said));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("other program"));
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo")), QVariantList{QStringLiteral("张三")});
+}
+
+void TestExchange::longFieldsAreQuotedShort()
+{
+    // A field of megabytes is quoted by its first few dozen characters in every message about its
+    // line: one that cannot be read, and one the database refuses.
+    const QString huge = QString(2 * 1024 * 1024, QLatin1Char('9')) + QLatin1Char('x');
+    WriteFile(path("in.csv"),
+              ownerFile({huge + QStringLiteral(",1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,")}));
+    TExchangeResult r = ImportOwners(path("in.csv"));
+    QCOMPARE(r.status, ExchangeStatus::Stopped);
+    QVERIFY2(r.message.size() < 300, qPrintable(r.message.left(400)));
+    QVERIFY2(
+        r.reason.startsWith(QStringLiteral("栋号“") + QString(40, QLatin1Char('9')) + QStringLiteral("…”")),
+        qPrintable(r.reason.left(100)));
+
+    const QString card = QString(1000, QLatin1Char('K')); // as long as a server's index takes
+    TuserInfoRec kept = OwnerRecord(QStringLiteral("原来的"), card, 1, 1);
+    QVERIFY(dm->InsertUserInfo(kept));
+    refuse(QStringLiteral("keep"), QStringLiteral("before delete"), QStringLiteral("UserInfo"), QString(),
+           QStringLiteral("kept"));
+    WriteFile(path("in.csv"), ownerFile({QStringLiteral("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_") + card +
+                                         QStringLiteral(",null.jpg,")}));
+    r = ImportOwners(path("in.csv"));
+    QVERIFY2(r.ok(), qPrintable(r.message.left(400)));
+    QCOMPARE(r.refused, 1);
+    QCOMPARE(f.dialogs.shown.size(), 1);
+    const QString said = f.dialogs.shown.first().text;
+    QVERIFY2(said.startsWith(QStringLiteral("执行错误：delete from UserInfo")) && said.size() < 400,
+             qPrintable(said.left(400)));
 }
 
 void TestExchange::textsSurviveTheBatch_data()
@@ -600,14 +917,35 @@ void TestExchange::missingAndUnreadableFiles()
 
     const TExchangeResult unwritable = ExportOwners(path("no/such/folder.csv"), TExportFilter{});
     QCOMPARE(unwritable.status, ExchangeStatus::FileError);
-    QVERIFY(unwritable.message.startsWith(QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n")));
+    QVERIFY2(unwritable.message.startsWith(QStringLiteral("文件没有导出：")) &&
+                 unwritable.message.contains(QStringLiteral("文件夹不存在")),
+             qPrintable(unwritable.message));
+}
 
-    // An empty file, and one of the header alone, hold no owner.
-    WriteFile(path("empty.csv"), QByteArray());
-    WriteFile(path("header.csv"), "header only");
-    QVERIFY(ImportOwners(path("empty.csv")).ok());
-    QVERIFY(ImportOwners(path("header.csv")).ok());
+void TestExchange::filesWithoutOwnerLines_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("skipped");
+    QTest::newRow("empty") << QByteArray() << 0;
+    QTest::newRow("the header alone") << Header << 0;
+    QTest::newRow("bytes without a line end") << QByteArray("1,1,101,_,x,,,2026/1/1,,,_A,,") << 0;
+    QTest::newRow("only lines without a building") << Header + "\r\n,1\r\n\r\n" << 3;
+}
+
+void TestExchange::filesWithoutOwnerLines()
+{
+    // A file with no owner line in it says so (most likely the wrong file), and changes nothing.
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, skipped);
+    WriteFile(path("in.csv"), bytes);
+    const TExchangeResult r = ImportOwners(path("in.csv"));
+    QCOMPARE(r.status, ExchangeStatus::Empty);
+    QCOMPARE(r.skipped, skipped);
+    QVERIFY2(r.message.startsWith(QStringLiteral("文件中没有业主资料")), qPrintable(r.message));
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
+    ShowExchangeResult(r);
+    QCOMPARE(f.dialogs.texts(), QStringList{r.message});
+    QCOMPARE(f.dialogs.shown.first().icon, MsgIcon::Warning);
 }
 
 void TestExchange::readerCountsLines_data()
@@ -620,10 +958,16 @@ void TestExchange::readerCountsLines_data()
     // No bytes at all, as an empty file is handed over (no buffer).
     QTest::newRow("no bytes") << QByteArray() << 0 << 1 << 0 << "";
     QTest::newRow("header alone") << QByteArray("h") << 0 << 1 << 0 << "";
-    QTest::newRow("last line without its end") << QByteArray("h\r\n1,2") << 1 << 2 << 0 << "O";
-    QTest::newRow("each kind") << QByteArray("h\n,x\nx,1\n1,2\n") << 3 << 4 << 0 << "SUO";
+    QTest::newRow("last line without its end") << QByteArray("h\r\n1,2,,,,,,,,,,,") << 1 << 2 << 0 << "O";
+    QTest::newRow("each kind") << QByteArray("h\n,x\nx,1\n1,2,,,,,,,,,,,\n") << 3 << 4 << 0 << "SUO";
     QTest::newRow("bytes neither GBK nor UTF-8")
-        << QByteArray("h\n1,2\n\xff\xff\n1,2\n") << 3 << 2 << 3 << "O";
+        << QByteArray("h\n1,2,,,,,,,,,,,\n\xff\xff\n1,2,,,,,,,,,,,\n") << 3 << 2 << 3 << "O";
+    // Line ends of CR alone (as old spreadsheets write them), mixed with CR LF and LF.
+    QTest::newRow("CR alone") << QByteArray("h\r,x\rx,1\r1,2,,,,,,,,,,,\r") << 3 << 4 << 0 << "SUO";
+    QTest::newRow("CR, CR LF and LF mixed")
+        << QByteArray("h\r\n,x\rx,1\n1,2,,,,,,,,,,,\r\n\r1,2,,,,,,,,,,,") << 5 << 6 << 0 << "SUOSO";
+    QTest::newRow("CR alone, then bytes neither GBK nor UTF-8")
+        << QByteArray("h\r1,2,,,,,,,,,,,\r\xff\xff\r1,2,,,,,,,,,,,\r") << 3 << 2 << 3 << "O";
 }
 
 void TestExchange::readerCountsLines()

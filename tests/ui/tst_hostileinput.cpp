@@ -382,7 +382,7 @@ void TestHostileInput::exportChoice()
     QVERIFY(QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, 2000));
     const QStringList texts = m_p->dialogs().texts();
     QVERIFY2(texts.size() >= 2, qPrintable(texts.join(QLatin1Char('|'))));
-    QVERIFY2(texts.last().startsWith(QString::fromUtf8(ExportUnencodableText)) &&
+    QVERIFY2(texts.last().startsWith(QString::fromUtf8(ExportRefusedOwnersText)) &&
                  texts.last().contains(QStringLiteral("1栋2单元302，卡号别名 G1）：业主姓名")),
              qPrintable(texts.last()));
     QVERIFY(!QFileInfo::exists(file));

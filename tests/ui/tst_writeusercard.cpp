@@ -406,6 +406,24 @@ void TestWriteUserCard::exportAndImport()
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo")), QVariantList{3});
     QVERIFY(t.w->tmrAnswer->isActive()); // taking answers again
 
+    // A database that takes no change: the import stops at its first line and says so in one box,
+    // not one per line.
+    QSqlQuery readOnly(dm->database());
+    QVERIFY(readOnly.exec(QStringLiteral("PRAGMA query_only = 1")));
+    t.a.f.dialogs.clear();
+    t.a.f.dialogs.fileNames = {file};
+    t.a.f.dialogs.answers = {MsgAnswer::Yes};
+    t.w->btnImport->click();
+    const QStringList said = t.a.f.dialogs.texts();
+    QCOMPARE(said.size(), 2);
+    QVERIFY2(said.last().startsWith(QStringLiteral("导入停止：")) &&
+                 said.last().contains(QStringLiteral("只读")) &&
+                 said.last().contains(QStringLiteral("从第 2 行起没有导入")),
+             qPrintable(said.last()));
+    QVERIFY(!t.w->pnlProgress->isVisible());
+    QVERIFY(readOnly.exec(QStringLiteral("PRAGMA query_only = 0")));
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo")), QVariantList{3});
+
     // A closed dialog exports nothing, even after an earlier 确定.
     t.a.f.dialogs.clear();
     WhenModal<TFormInputDongHao>([](TFormInputDongHao* d) { d->close(); });

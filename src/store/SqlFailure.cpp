@@ -1,0 +1,148 @@
+#include "SqlFailure.h"
+
+#include "DM.h"
+#include "FileSync.h"
+
+#include <QSqlDriver>
+#include <cerrno>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+QString TSqlFailure::Describe() const
+{
+    if (words.isEmpty())
+        return detail;
+    if (detail.isEmpty())
+        return words;
+    return QStringLiteral("%1（%2）").arg(words, detail);
+}
+
+namespace {
+
+const char* const ReadOnlyWords = "数据库文件或它所在的文件夹是只读的";
+const char* const InUseWords = "数据库正被其他程序使用";
+
+QString words(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+// A file error under the engine: the operating system's reason where it has one.
+QString fileWords(int systemError, const char* otherwise)
+{
+    switch (systemError) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return words(ReadOnlyWords);
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return FileErrorWords(systemError);
+    default:
+        return words(otherwise);
+    }
+}
+
+} // namespace
+
+TSqlFailure SqliteFailure(int code, int systemError, const QString& detail)
+{
+    TSqlFailure f;
+    f.detail = detail;
+    switch (code & 0xFF) {
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE:
+        f.aboutTheRow = true;
+        break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        f.words = words(InUseWords);
+        f.inUse = true;
+        break;
+    case SQLITE_READONLY:
+        f.words = words(ReadOnlyWords);
+        break;
+    case SQLITE_FULL:
+        f.words = words("磁盘已满");
+        break;
+    case SQLITE_IOERR:
+        f.words = fileWords(systemError, "读写磁盘出错");
+        break;
+    case SQLITE_CANTOPEN:
+        f.words = fileWords(systemError, "不能打开数据库文件");
+        break;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        f.words = words("没有写入数据库的权限");
+        break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        f.words = words("数据库文件已损坏");
+        break;
+    case SQLITE_NOMEM:
+        f.words = words("内存不足");
+        break;
+    default:
+        f.words = words("数据库出错");
+        break;
+    }
+    return f;
+}
+
+TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail)
+{
+    TSqlFailure f;
+    f.detail = detail;
+    const QStringView state(sqlstate);
+    const QStringView kind = state.left(2);
+    if (!connected || kind == u"08") {
+        f.words = words("与数据库服务器的连接断开了");
+    } else if (kind == u"22" || kind == u"23" || kind == u"P0" || kind == u"54") {
+        // Data exceptions, constraints, a trigger's own refusal, a value beyond the engine's limits.
+        f.aboutTheRow = true;
+    } else if (state == u"25006") {
+        f.words = words("数据库是只读的");
+    } else if (state == u"53100") {
+        f.words = words("数据库服务器的磁盘已满");
+    } else if (kind == u"53") {
+        f.words = words("数据库服务器的资源不足");
+    } else if (state == u"55P03" || kind == u"40" || state == u"57014") {
+        f.words = words(InUseWords);
+        f.inUse = true;
+    } else if (state == u"42501") {
+        f.words = words("没有写入数据库的权限");
+    } else if (kind == u"57") {
+        f.words = words("数据库服务器停止了");
+    } else if (kind == u"58" || kind == u"XX") {
+        f.words = words("数据库服务器出错");
+    } else {
+        f.words = words("数据库出错");
+    }
+    return f;
+}
+
+TSqlFailure FailureOf(Tdm& module, const QSqlError& error)
+{
+    const QString detail =
+        error.databaseText().trimmed().isEmpty() ? error.text().trimmed() : error.databaseText().trimmed();
+    if (!module.con1.isOpen())
+        return module.IsServer() ? ServerFailure(QString(), false, detail)
+                                 : SqliteFailure(SQLITE_CANTOPEN, 0, detail);
+    const QVariant handle = module.con1.driver()->handle();
+    if (module.IsServer()) {
+        PGconn* const* pg = handle.isValid() ? static_cast<PGconn* const*>(handle.constData()) : nullptr;
+        const bool connected = pg && *pg && PQstatus(*pg) == CONNECTION_OK;
+        return ServerFailure(error.nativeErrorCode(), connected, detail);
+    }
+    int systemError = 0;
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
+        if (sqlite3* db = *static_cast<sqlite3* const*>(handle.constData()))
+            systemError = sqlite3_system_errno(db);
+    }
+    bool known = false;
+    const int code = error.nativeErrorCode().toInt(&known);
+    return SqliteFailure(known ? code : SQLITE_ERROR, systemError, detail);
+}
