@@ -13,7 +13,7 @@ FirstStepsPanel::FirstStepsPanel(const QStringList& steps, QWidget* parent) : QF
     setObjectName(QStringLiteral("firstSteps"));
     setAttribute(Qt::WA_StyledBackground, true);
     setStyleSheet(QStringLiteral(
-        "#firstSteps { background: #fbfdff; border: 1px solid #9fb8d6; border-radius: 4px; }"
+        "#firstSteps { margin: 10px; background: #fbfdff; border: 1px solid #9fb8d6; border-radius: 4px; }"
         "QPushButton { border: none; text-align: left; padding: 4px 6px; color: #1f4e8c;"
         "  text-decoration: underline; }"
         "QPushButton:hover { background: #e8f0fa; }"
@@ -23,7 +23,7 @@ FirstStepsPanel::FirstStepsPanel(const QStringList& steps, QWidget* parent) : QF
         "  border-radius: 11px; qproperty-alignment: AlignCenter; color: white; font-weight: bold;"
         "  background: #2f68ad; }"
         "QLabel[mark=\"true\"][done=\"true\"] { background: #1d7a31; }"));
-    setFixedWidth(290);
+    setFixedWidth(310);
 
     auto* heading = new QLabel(QStringLiteral("第一次使用，请按顺序完成："), this);
     QFont bold = heading->font();

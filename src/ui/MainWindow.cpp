@@ -146,10 +146,7 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     auto* welcomeLayout = new QHBoxLayout(tabWelcome);
     welcomeLayout->setContentsMargins(0, 0, 0, 0);
     welcomeLayout->setSpacing(0);
-    auto* stepsColumn = new QVBoxLayout;
-    stepsColumn->setContentsMargins(10, 10, 10, 10);
-    stepsColumn->addWidget(firstSteps);
-    welcomeLayout->addLayout(stepsColumn);
+    welcomeLayout->addWidget(firstSteps);
     welcomeLayout->addWidget(welcome, 1);
     tabs->addTab(tabWelcome, QStringLiteral("IC卡门禁管理系统"));
     tabDebug = new QWidget(tabs);
@@ -176,12 +173,16 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     h->addLayout(right, 1);
     setCentralWidget(central);
 
+    // The status bar fits a main window beside the simulated card issuer on a screen 1366 wide
+    // (926 wide): the scrolling text may show a part of itself, and the database in use, shown
+    // whole wherever there is room, gives way for a very long folder name (its tip names it whole).
     lblScroll = new QLabel(this);
-    lblScroll->setMinimumWidth(320);
+    lblScroll->setMinimumWidth(120);
     lblClock = new QLabel(this);
     lblLocks = new QLabel(this);
     // Which database this desk works on: its own file, or the server the desks share.
     lblDatabase = MakeValueLabel(QString(), this);
+    lblDatabase->setMinimumWidth(100);
     statusBar()->addWidget(lblScroll, 1);
     statusBar()->addPermanentWidget(CaptionFor(lblDatabase, QStringLiteral("数据库："), this));
     statusBar()->addPermanentWidget(lblDatabase);
@@ -524,8 +525,10 @@ void TFormMain::tickClock()
                       QLatin1Char(' ') + now.time().toString(QStringLiteral("hh:mm:ss")));
     lblLocks->setText(lockIndicators());
     const QString database = dm ? DatabaseInUse(*dm) : QString();
-    if (lblDatabase->text() != database)
+    if (lblDatabase->text() != database) {
         lblDatabase->setText(database);
+        lblDatabase->setToolTip(database);
+    }
 }
 
 void TFormMain::tickScroll()

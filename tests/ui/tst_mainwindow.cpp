@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
+#include "link/SimulatorScreen.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/FirstSteps.h"
 #include "ui/FixDataBase.h"
@@ -10,6 +11,7 @@
 #include "ui/SetTerminalParam.h"
 #include "ui/TerminalRegister.h"
 #include "ui/WidgetDialogs.h"
+#include "ui/Widgets.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -22,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTabWidget>
 
 namespace {
@@ -118,6 +121,7 @@ private Q_SLOTS:
     void firstStepsOpenTheirWindows();
     void firstStepFormatCountsFormattedCardsOnly();
     void firstStepsByKeyboard();
+    void fitsBesideTheSimulator();
 };
 
 void TestMainWindow::startWithoutSettingsFile()
@@ -602,6 +606,47 @@ void TestMainWindow::firstStepsByKeyboard()
     });
     QTest::keyClick(terminals, Qt::Key_Return);
     QVERIFY(opened);
+}
+
+void TestMainWindow::fitsBesideTheSimulator()
+{
+    // Training with the simulated card issuer on a 1366x768 screen: the main window gets the screen
+    // less the simulator's strip, and must show everything there in the program's font: the first
+    // steps, and the status bar with the database in use.
+    UiFixture f;
+    // A program folder as deep as an installed program's (/home/office/.local/share/iccard), or deeper.
+    const QString folder = f.dir.filePath(QStringLiteral(".local/share/iccard"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::copy(f.dir.filePath("SystemInfo.dat"), folder + QStringLiteral("/SystemInfo.dat")));
+    SetAppPath(folder);
+    const QFont testFont = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 10));
+    {
+        TFormMain main(f.backends());
+        QVERIFY(main.StartUp());
+        dm = new Tdm;
+        OperatorLevel = 2;
+        main.ApplyLevel();
+        const QRect area = BesideSimulatorStrip(QRect(0, 0, 1366, 768));
+        QSignalSpy done(&main, &TFormMain::firstLoginDone);
+        logIn(2, QStringLiteral("639104"));
+        PlaceFrameIn(&main, area);
+        main.show(); // shown, not maximised: with the status bar's size grip
+        QVERIFY(done.wait(3000));
+        PlaceFrameIn(&main, area); // as the program does once the window is framed
+        QVERIFY(main.firstSteps->isVisible());
+        QTRY_VERIFY(!main.lblDatabase->text().isEmpty());
+        for (const QSize needed : {main.minimumSizeHint(), main.statusBar()->minimumSizeHint()})
+            QVERIFY2(needed.width() <= area.width() && needed.height() <= area.height(),
+                     qPrintable(QStringLiteral("%1x%2").arg(needed.width()).arg(needed.height())));
+        QCOMPARE(main.frameGeometry(), area);
+        // The database in use is shown whole.
+        QTRY_VERIFY2(main.lblDatabase->width() >= main.lblDatabase->sizeHint().width(),
+                     qPrintable(QStringLiteral("%1 < %2")
+                                    .arg(main.lblDatabase->width())
+                                    .arg(main.lblDatabase->sizeHint().width())));
+    }
+    QApplication::setFont(testFont);
 }
 
 QTEST_MAIN(TestMainWindow)
