@@ -6,6 +6,7 @@
 
 #include "store/AppPath.h"
 #include "store/DM.h"
+#include "store/FirstSteps.h"
 #include "store/TvexUserInfo.h"
 
 #include "cards/Digits.h"
@@ -130,6 +131,14 @@ int main(int argc, char** argv)
     dm->CommitBatch();
     out() << QStringLiteral("InsertUserInfo, 1,000 in one batch: %1 ms in all").arg(batch.elapsed())
           << Qt::endl;
+
+    // The main window's first steps, read after every window it opened closes: owners with cards,
+    // and (the case that could read through the index) 100,000 owners of whom none holds a card.
+    report(QStringLiteral("ReadFirstSteps (owners hold cards)"), 200,
+           time(200, [&](int) { ReadFirstSteps(*dm); }));
+    dm->ExecuteSQL(QStringLiteral("update UserInfo set CardID = null"));
+    report(QStringLiteral("ReadFirstSteps (no owner holds a card)"), 200,
+           time(200, [&](int) { ReadFirstSteps(*dm); }));
 
     delete dm;
     return 0;
