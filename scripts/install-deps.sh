@@ -1,20 +1,41 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the program, the tests and the Debian package need,
-# only those that are missing; packages named as arguments too (scripts/package.sh adds lintian).
-# Then the PostgreSQL server, for the test runs against a throw-away cluster (tests/pg/cluster.sh):
-# when it cannot be installed, those runs are skipped and this script still succeeds.
-# Runs as root or through sudo.
+# Installs the Debian packages that are missing, only those, through apt-get.
+#   install-deps.sh [PACKAGE...]         everything: what building and running the program need, and
+#                                        what the tests, the fuzz targets, the screenshots and the
+#                                        Debian package need besides, with the PostgreSQL server
+#                                        (scripts/test.sh; scripts/package.sh adds lintian)
+#   install-deps.sh --run [PACKAGE...]   what building and running the program need, and no more
+#                                        (scripts/run.sh)
+# Packages named as arguments are installed too. The PostgreSQL server is for the test runs against
+# a throw-away cluster (tests/pg/cluster.sh): when it cannot be installed, those runs are skipped and
+# this script still succeeds. Runs as root or through sudo.
 set -euo pipefail
 
+only_run=0
+if [ "${1:-}" = --run ]; then
+  only_run=1
+  shift
+fi
+
+# Building (compiler, CMake, Qt, the device, JPEG, SQLite and PostgreSQL client libraries) and
+# running (Qt's SQLite and PostgreSQL drivers, Qt's own Chinese texts, a Chinese font).
 packages=(
-  g++ cmake ninja-build pkg-config git
+  g++ cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite qt6-translations-l10n
-  libhidapi-dev libudev-dev libjpeg62-turbo-dev libsqlite3-dev sqlite3
-  xvfb xauth fonts-wqy-microhei clang-format dpkg-dev
-  clang libclang-rt-14-dev
+  libhidapi-dev libudev-dev libjpeg62-turbo-dev libsqlite3-dev
   libpq-dev libqt6sql6-psql
-  "$@"
+  fonts-wqy-microhei
 )
+# The tests and the rest of the developers' tools: git, the sqlite3 shell (bench_exchange), Xvfb
+# (the screenshots), the format check, the Debian package tools, clang with libFuzzer.
+if [ "$only_run" -eq 0 ]; then
+  packages+=(
+    git sqlite3
+    xvfb xauth clang-format dpkg-dev
+    clang libclang-rt-14-dev
+  )
+fi
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -35,6 +56,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get update -q
   updated=1
   "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$only_run" -eq 1 ]; then
+  exit 0
 fi
 
 # The PostgreSQL server: the binaries the test cluster runs and the citext extension (the server

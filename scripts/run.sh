@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and starts it from its program folder. With no
-# card issuer plugged in, the simulated card issuer's window starts beside it with a few blank
-# cards, so every card workflow can be tried without hardware.
+# Installs what building and running need and is missing, builds the program, its command line
+# and the simulated card issuer (the run preset: no tests, benchmarks or tools) and starts the
+# program from its program folder. With no card issuer plugged in, the simulated card issuer's
+# window starts beside it with a few blank cards, so every card workflow can be tried without
+# hardware. scripts/test.sh installs and builds everything else.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-cmake --preset release
-cmake --build --preset release
-bin="$PWD/build/release/bin"
+bash scripts/install-deps.sh --run
+cmake --preset run
+cmake --build --preset run
+bin="$PWD/build/run/bin"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No desktop session found (DISPLAY is not set): start this from a terminal of the desktop." >&2

@@ -1,5 +1,7 @@
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
+#include "link/SimulatorBackend.h"
+#include "link/SimulatorScreen.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
@@ -8,6 +10,7 @@
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/WidgetDialogs.h"
+#include "ui/Widgets.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -16,6 +19,7 @@
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QScreen>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 
@@ -77,7 +81,8 @@ IC卡脱机系统：小区门禁的发卡程序（设备卡、业主卡、黑名
 
 环境变量：
   ICCARD_FOLDER      程序目录（同 --folder）
-  ICCARD_SIMULATOR   模拟发卡器 iccard-sim 的套接字，代替真实的发卡器
+  ICCARD_SIMULATOR   模拟发卡器 iccard-sim 的套接字，代替真实的发卡器；这时主窗口
+                     不最大化，屏幕右边留给模拟发卡器的窗口
 
 命令行工具 iccard-data 用同一个程序目录导出、导入业主资料，备份、恢复和检查数据库。)";
 
@@ -174,8 +179,19 @@ int main(int argc, char* argv[])
             InputDongHao();    // the same
             DataModuleExecutor executor;
             CurrentSqlExecutor = &executor;
-            main.setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
-            main.showMaximized();
+            const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+            if (qEnvironmentVariableIsSet(SimulatorVariable)) {
+                // Training with the simulated card issuer: its window keeps the right edge of the
+                // screen, and the main window takes the rest, so that neither hides the other.
+                const QRect area = BesideSimulatorStrip(screen);
+                PlaceFrameIn(&main, area);
+                main.show();
+                // A window manager frames the window after it is shown: place it again, frame included.
+                QTimer::singleShot(300, &main, [&main, area] { PlaceFrameIn(&main, area); });
+            } else {
+                main.setGeometry(screen);
+                main.showMaximized();
+            }
             rc = QApplication::exec();
             CurrentSqlExecutor = nullptr;
         }

@@ -96,10 +96,13 @@ void TFormInit_QDR::setMode(bool reset)
 void TFormInit_QDR::cardAnswered(uint8_t result)
 {
     lastResult = result;
-    if (result == 0)
+    if (result == 0) {
         ++successCount;
-    else
+        if (PendingCommand == CmdFormat)
+            ++cardsFormatted;
+    } else {
         ++failureCount;
+    }
 }
 
 void TFormInit_QDR::stopRun()

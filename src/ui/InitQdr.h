@@ -30,6 +30,8 @@ public:
     int successCount = 0;
     int failureCount = 0;
     uint8_t lastResult = 0;
+    // Cards formatted (result 0 while formatting) since the window opened; "清空" leaves it.
+    int cardsFormatted = 0;
 
     QLabel* lblHeading;
     QLabel* pnlSector;

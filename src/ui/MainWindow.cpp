@@ -4,6 +4,7 @@
 #include "AlterUserInfo.h"
 #include "BlackName.h"
 #include "BuildInfo.h"
+#include "FirstSteps.h"
 #include "FixDataBase.h"
 #include "InitQdr.h"
 #include "LoginWindow.h"
@@ -25,6 +26,8 @@
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
+#include "store/FirstSteps.h"
+#include "store/OperationError.h"
 #include "store/SaveLoad.h"
 
 #include <QCloseEvent>
@@ -42,6 +45,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -100,6 +104,16 @@ const TFormMain::TNavItem TFormMain::NavItems[] = {
 };
 // clang-format on
 
+// The order of a new office's first day: cards are formatted and the community identifier is set
+// before owner cards are written (an owner card written with an empty identifier is refused at the
+// door), and owners need their buildings and the door terminals first. Each step opens the window
+// of the navigation entry or menu item with the same opener, under the same conditions.
+const TFormMain::TFirstStep TFormMain::FirstSteps[] = {
+    {"格式化IC卡", &TFormMain::OpenFormatWindow}, {"小区标识号与设备卡", &TFormMain::OpenDeviceCardWindow},
+    {"小区资料", &TFormMain::OpenBuildInfo},      {"门禁资料", &TFormMain::OpenTerminalRegister},
+    {"业主资料", &TFormMain::OpenUserInfo},       {"发卡", &TFormMain::OpenOwnerCards},
+};
+
 // Every answer of the card issuer goes into the debug memo, whether or not its tab is shown.
 class TFormMain::MemoLog final : public ResponseLog {
 public:
@@ -120,7 +134,20 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     buildMenus();
 
     tabs = new QTabWidget(this);
-    tabWelcome = new WelcomePicture(tabs);
+    tabWelcome = new QWidget(tabs);
+    welcome = new WelcomePicture(tabWelcome);
+    QStringList stepCaptions;
+    for (const TFirstStep& step : FirstSteps)
+        stepCaptions << QString::fromUtf8(step.caption);
+    firstSteps = new FirstStepsPanel(stepCaptions, tabWelcome);
+    firstSteps->hide(); // until the database has been looked at
+    for (int i = 0; i < firstSteps->StepCount(); ++i)
+        OnClick(firstSteps->Step(i), this, [this, i] { OpenFirstStep(i); });
+    auto* welcomeLayout = new QHBoxLayout(tabWelcome);
+    welcomeLayout->setContentsMargins(0, 0, 0, 0);
+    welcomeLayout->setSpacing(0);
+    welcomeLayout->addWidget(firstSteps);
+    welcomeLayout->addWidget(welcome, 1);
     tabs->addTab(tabWelcome, QStringLiteral("IC卡门禁管理系统"));
     tabDebug = new QWidget(tabs);
     mmo1 = new QPlainTextEdit(tabDebug);
@@ -146,12 +173,16 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     h->addLayout(right, 1);
     setCentralWidget(central);
 
+    // The status bar fits a main window beside the simulated card issuer on a screen 1366 wide
+    // (926 wide): the scrolling text may show a part of itself, and the database in use, shown
+    // whole wherever there is room, gives way for a very long folder name (its tip names it whole).
     lblScroll = new QLabel(this);
-    lblScroll->setMinimumWidth(320);
+    lblScroll->setMinimumWidth(120);
     lblClock = new QLabel(this);
     lblLocks = new QLabel(this);
     // Which database this desk works on: its own file, or the server the desks share.
     lblDatabase = MakeValueLabel(QString(), this);
+    lblDatabase->setMinimumWidth(100);
     statusBar()->addWidget(lblScroll, 1);
     statusBar()->addPermanentWidget(CaptionFor(lblDatabase, QStringLiteral("数据库："), this));
     statusBar()->addPermanentWidget(lblDatabase);
@@ -236,6 +267,39 @@ void TFormMain::Open(const TNavItem& item)
     if (item.needs == TNavNeeds::CardIssuer && !RequireCardIssuer())
         return;
     (this->*item.open)();
+    // The window may have added what a first step looks for.
+    RefreshFirstSteps();
+}
+
+void TFormMain::OpenFirstStep(int step)
+{
+    for (const TNavItem& item : NavItems)
+        if (item.open == FirstSteps[step].open) {
+            Open(item);
+            return;
+        }
+}
+
+void TFormMain::RefreshFirstSteps()
+{
+    TFirstSteps steps;
+    try {
+        if (!dm) {
+            firstSteps->hide();
+            return;
+        }
+        steps = ReadFirstSteps(*dm);
+    } catch (const OperationError&) {
+        // The data module has said why the database cannot be used; the list waits for it.
+        firstSteps->hide();
+        return;
+    }
+    const bool done[] = {m_cardsFormatted, steps.regionSet, steps.buildings,
+                         steps.terminals,  steps.owners,    steps.cardWritten};
+    static_assert(std::size(done) == std::size(FirstSteps));
+    for (int i = 0; i < firstSteps->StepCount(); ++i)
+        firstSteps->SetDone(i, done[i]);
+    firstSteps->setVisible(!steps.cardWritten);
 }
 
 QWidget* TFormMain::buildStatusStrip()
@@ -324,9 +388,10 @@ void TFormMain::FormShow()
     RefreshSettingsPanels();
     setWindowTitle(QStringLiteral("脱机IC卡发卡器"));
     tabs->setTabText(0, QStringLiteral("智能IC卡门禁管理系统"));
-    static_cast<WelcomePicture*>(tabWelcome)->setTitle(QStringLiteral("智能IC卡门禁管理系统"));
+    welcome->setTitle(QStringLiteral("智能IC卡门禁管理系统"));
     m_scrollText = QStringLiteral("欢迎使用智能IC卡门禁系统") + QString(12, QChar(0x3000));
     lblScroll->setText(m_scrollText);
+    RefreshFirstSteps();
     Q_EMIT firstLoginDone(true);
 }
 
@@ -389,6 +454,8 @@ void TFormMain::OpenInitWindow(bool reset)
     TFormInit_QDR window(this);
     window.setMode(reset);
     window.exec();
+    if (window.cardsFormatted > 0)
+        m_cardsFormatted = true;
 }
 
 void TFormMain::OpenMaintenance()
@@ -458,8 +525,10 @@ void TFormMain::tickClock()
                       QLatin1Char(' ') + now.time().toString(QStringLiteral("hh:mm:ss")));
     lblLocks->setText(lockIndicators());
     const QString database = dm ? DatabaseInUse(*dm) : QString();
-    if (lblDatabase->text() != database)
+    if (lblDatabase->text() != database) {
         lblDatabase->setText(database);
+        lblDatabase->setToolTip(database);
+    }
 }
 
 void TFormMain::tickScroll()

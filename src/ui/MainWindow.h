@@ -13,6 +13,8 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class NavigationBar;
+class FirstStepsPanel;
+class WelcomePicture;
 
 // The program's home: start-up, the card issuer's status, the debug log and the navigation to
 // every other window.
@@ -50,9 +52,16 @@ public:
     void ShowDeviceAttached(bool attached);
     void RefreshSettingsPanels();
     void ApplyLevel();
+    // The list of first steps beside the welcome picture: shown, with each step's state, while no
+    // owner holds a card; hidden once one does, and while the database cannot be used.
+    void RefreshFirstSteps();
+    // Opens the window of a step of that list, as its navigation entry or menu item does.
+    void OpenFirstStep(int step);
 
     QTabWidget* tabs;
     QWidget* tabWelcome;
+    WelcomePicture* welcome;
+    FirstStepsPanel* firstSteps;
     QWidget* tabDebug;
     QPlainTextEdit* mmo1;
     QPushButton* btnIn;
@@ -96,6 +105,12 @@ private:
     };
     static const char* const MenuBar[];
     static const TNavItem NavItems[];
+    // The first steps of a new office in their order, each with the opener of its window.
+    struct TFirstStep {
+        const char* caption;
+        void (TFormMain::*open)();
+    };
+    static const TFirstStep FirstSteps[];
 
     void FormShow();
     void btnInClick();
@@ -111,6 +126,10 @@ private:
     class MemoLog;
     std::unique_ptr<MemoLog> m_log;
     bool m_shownOnce = false;
+    // A format run of this run of the program has formatted a card. Nothing stored tells whether
+    // cards were formatted before, so after a restart the first step shows as not done until one
+    // is formatted again (or until an owner holds a card and the list goes).
+    bool m_cardsFormatted = false;
     QString m_scrollText;
     QTimer* m_clockTimer;
     QTimer* m_scrollTimer;

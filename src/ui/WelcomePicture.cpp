@@ -1,5 +1,6 @@
 #include "WelcomePicture.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -89,6 +90,12 @@ void WelcomePicture::paintEvent(QPaintEvent*)
         QFont f = font();
         f.setPointSizeF(qMax(18.0, r.height() / 16));
         f.setBold(true);
+        // Narrower than it is high (beside the first steps, or beside the simulator): the title
+        // gets smaller rather than cut.
+        const qreal room = r.width() * 0.92;
+        const qreal wide = QFontMetricsF(f).horizontalAdvance(m_title);
+        if (wide > room)
+            f.setPointSizeF(qMax(8.0, f.pointSizeF() * room / wide));
         p.setFont(f);
         p.setPen(QColor(31, 78, 140));
         p.drawText(QRectF(0, r.height() * 0.06, r.width(), r.height() * 0.16), Qt::AlignCenter, m_title);

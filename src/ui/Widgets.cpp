@@ -156,3 +156,12 @@ void CentreOnScreen(QWidget* dialog)
         dialog->move(frame.topLeft());
     }
 }
+
+void PlaceFrameIn(QWidget* window, const QRect& area)
+{
+    const QRect frame = window->frameGeometry();
+    const QRect inner = window->geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
+                           frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    window->setGeometry(area.marginsRemoved(margins));
+}

@@ -38,3 +38,6 @@ void ShowCardSerial(QLabel* label, const QString& stored);
 QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);
 // Sizes a dialog to its contents and puts it in the middle of the primary screen.
 void CentreOnScreen(QWidget* dialog);
+// Puts a top-level window into area, the frame its window manager gives it included (the frame is
+// known once the window has been shown and framed; before that it counts as none).
+void PlaceFrameIn(QWidget* window, const QRect& area);

@@ -6,6 +6,7 @@
 #include "ui/AlterUserInfo.h"
 #include "ui/BlackName.h"
 #include "ui/BuildInfo.h"
+#include "ui/FirstSteps.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
 #include "ui/InputDongHao.h"
@@ -119,6 +120,9 @@ void TestAccessibility::everyWindow()
         auto main = std::make_unique<TFormMain>(f.backends());
         QVERIFY(main->StartUp());
         main->ApplyLevel();
+        dm = new Tdm;
+        main->RefreshFirstSteps(); // the first steps of a new office are listed
+        QVERIFY(!main->firstSteps->isHidden());
         w = std::move(main);
     } else if (window == QStringLiteral("login")) {
         w = std::make_unique<TFormLogin>();

@@ -1,12 +1,17 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
+#include "link/SimulatorScreen.h"
 #include "ui/AlterUserInfo.h"
+#include "ui/FirstSteps.h"
 #include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigationBar.h"
+#include "ui/SetTerminalParam.h"
+#include "ui/TerminalRegister.h"
 #include "ui/WidgetDialogs.h"
+#include "ui/Widgets.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -19,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTabWidget>
 
 namespace {
@@ -74,6 +80,22 @@ QStringList menuLayout(TFormMain& main)
     return out;
 }
 
+// The first-steps list as it reads: each step's caption with its state, "" when it is hidden.
+QStringList firstSteps(const TFormMain& main)
+{
+    QStringList out;
+    if (main.firstSteps->isHidden())
+        return out;
+    for (int i = 0; i < main.firstSteps->StepCount(); ++i)
+        out << main.firstSteps->Step(i)->accessibleName();
+    return out;
+}
+
+void sql(const QString& statement)
+{
+    QVERIFY2(dm->ExecuteSQL(statement), qPrintable(statement));
+}
+
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -93,6 +115,13 @@ private Q_SLOTS:
     void entriesOpenTheirWindows();
     void enterOpensTheFocusedEntry();
     void messageBoxesCarryTheProgramTitle();
+    void firstStepsFollowTheDatabase();
+    void firstStepsWithoutADatabase();
+    void firstStepsOpenTheirWindows_data();
+    void firstStepsOpenTheirWindows();
+    void firstStepFormatCountsFormattedCardsOnly();
+    void firstStepsByKeyboard();
+    void fitsBesideTheSimulator();
 };
 
 void TestMainWindow::startWithoutSettingsFile()
@@ -406,6 +435,218 @@ void TestMainWindow::messageBoxesCarryTheProgramTitle()
         MsgAnswer::Ok);
     QCOMPARE(title, QStringLiteral("IC卡脱机系统"));
     QCOMPARE(text, QStringLiteral("管理卡操作完成\n\n请到门禁机刷卡授权"));
+}
+
+void TestMainWindow::firstStepsFollowTheDatabase()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    dm = new Tdm;
+    QSignalSpy done(&main, &TFormMain::firstLoginDone);
+    logIn(0);
+    main.show();
+    QVERIFY(done.wait(3000));
+    // A new office: nothing done yet, shown after the login.
+    QCOMPARE(firstSteps(main),
+             (QStringList{"格式化IC卡：未完成", "小区标识号与设备卡：未完成", "小区资料：未完成",
+                          "门禁资料：未完成", "业主资料：未完成", "发卡：未完成"}));
+    QVERIFY(main.firstSteps->isVisible());
+
+    // The identifier saved in the device card window, opened from its step.
+    WhenModal<TFormSetTerminalParam>([](TFormSetTerminalParam* w) {
+        w->edtRegion->setText(QStringLiteral("12345678"));
+        w->btnSave->click();
+    });
+    main.firstSteps->Step(1)->click();
+    QCOMPARE(main.firstSteps->Step(1)->accessibleName(), QStringLiteral("小区标识号与设备卡：已完成"));
+    QCOMPARE(main.pnlRegion->text(), QStringLiteral("12345678"));
+
+    // Rows added while a window opened from the navigation bar is open count once it closes.
+    WhenModal<QDialog>([](QDialog* w) {
+        sql(QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 1)"));
+        sql(QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName) values (0, '东门')"));
+        sql(QStringLiteral("insert into UserInfo (UserName, DongHao, DanYuan, FangHao, CardID) "
+                           "values ('张三', 1, 1, '101', '')"));
+        w->reject();
+    });
+    nav(main, "小区资料录入");
+    QCOMPARE(firstSteps(main),
+             (QStringList{"格式化IC卡：未完成", "小区标识号与设备卡：已完成", "小区资料：已完成",
+                          "门禁资料：已完成", "业主资料：已完成", "发卡：未完成"}));
+
+    // An owner with an empty or Null serial holds no card; the first card written ends the list.
+    sql(QStringLiteral("insert into UserInfo (UserName, CardID) values ('李四', null)"));
+    main.RefreshFirstSteps();
+    QVERIFY(main.firstSteps->isVisible());
+    sql(QStringLiteral("update UserInfo set CardID = '0012345678' where UserName = '李四'"));
+    main.RefreshFirstSteps();
+    QVERIFY(main.firstSteps->isHidden());
+    QVERIFY(f.dialogs.texts().isEmpty());
+}
+
+void TestMainWindow::firstStepsWithoutADatabase()
+{
+    UiFixture f;
+    QFile notADatabase(f.dir.filePath("QDR_DB.GRes"));
+    QVERIFY(notADatabase.open(QIODevice::WriteOnly));
+    notADatabase.write("not a database");
+    notADatabase.close();
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    dm = new Tdm;
+    main.RefreshFirstSteps();
+    QVERIFY(main.firstSteps->isHidden());
+    main.RefreshFirstSteps();
+    // The data module said why once; the list adds no message of its own.
+    QCOMPARE(f.dialogs.texts().size(), 1);
+}
+
+void TestMainWindow::firstStepsOpenTheirWindows_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("window"); // as in entriesOpenTheirWindows
+    QTest::newRow("格式化IC卡") << 0 << "TFormInit_QDR 格式化IC卡";
+    QTest::newRow("小区标识号与设备卡") << 1 << "TFormSetTerminalParam";
+    QTest::newRow("小区资料") << 2 << "TFormBuildInfo";
+    QTest::newRow("门禁资料") << 3 << "TFormTerminalRegster";
+    QTest::newRow("业主资料") << 4 << "TFormUserInfo";
+    QTest::newRow("发卡") << 5 << "TFormWriteUserCard";
+}
+
+void TestMainWindow::firstStepsOpenTheirWindows()
+{
+    QFETCH(int, step);
+    QFETCH(QString, window);
+    UiFixture f;
+    QVERIFY(f.listen());
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    dm = new Tdm;
+    main.RefreshFirstSteps();
+    QTRY_VERIFY(main.link->attached());
+    QString opened;
+    WhenModal<QDialog>([&opened](QDialog* w) {
+        opened = QString::fromLatin1(w->metaObject()->className());
+        if (auto* init = qobject_cast<TFormInit_QDR*>(w))
+            opened += QLatin1Char(' ') + init->lblHeading->text();
+        w->reject();
+    });
+    main.firstSteps->Step(step)->click();
+    QCOMPARE(opened, window);
+    QVERIFY(f.dialogs.texts().isEmpty());
+}
+
+void TestMainWindow::firstStepFormatCountsFormattedCardsOnly()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    dm = new Tdm;
+    OperatorLevel = 0;
+    main.RefreshFirstSteps();
+
+    // Without a card issuer the step is refused as its menu item is.
+    main.firstSteps->Step(0)->click();
+    QCOMPARE(f.dialogs.texts(), QStringList{"请插入发卡器"});
+    QVERIFY(!main.firstSteps->Done(0));
+
+    QVERIFY(f.listen());
+    QTRY_VERIFY(main.link->attached());
+    QVERIFY(f.sim.addCard(101));
+    QVERIFY(f.sim.addCard(102));
+    QVERIFY(f.sim.addCard(103));
+    // A run that returns a card to blank formats none.
+    const auto runOneCard = [&f](uint32_t serial) {
+        return [&f, serial](TFormInit_QDR* w) {
+            w->btnRun->click();
+            f.sim.present(serial);
+            QVERIFY(QTest::qWaitFor([w] { return w->successCount + w->failureCount > 0; }, 3000));
+            w->reject();
+        };
+    };
+    WhenModal<TFormInit_QDR>(runOneCard(101));
+    nav(main, "删卡（有卡）");
+    QVERIFY(!main.firstSteps->Done(0));
+
+    // A format run whose only card fails formats none either.
+    f.sim.setFault(SimFault::WriteError, 1);
+    WhenModal<TFormInit_QDR>(runOneCard(102));
+    main.firstSteps->Step(0)->click();
+    QVERIFY(!main.firstSteps->Done(0));
+
+    WhenModal<TFormInit_QDR>(runOneCard(103));
+    main.firstSteps->Step(0)->click();
+    QCOMPARE(f.sim.sectorState(103, 7), SectorState::Formatted);
+    QCOMPARE(main.firstSteps->Step(0)->accessibleName(), QStringLiteral("格式化IC卡：已完成"));
+    QCOMPARE(main.firstSteps->Step(0)->text(), QStringLiteral("格式化IC卡：已完成"));
+}
+
+void TestMainWindow::firstStepsByKeyboard()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    dm = new Tdm;
+    QSignalSpy done(&main, &TFormMain::firstLoginDone);
+    logIn(0);
+    main.show();
+    QVERIFY(done.wait(3000));
+    main.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&main));
+    // Tab goes from one step to the next, Enter opens the focused one.
+    QPushButton* terminals = main.firstSteps->Step(3);
+    main.firstSteps->Step(2)->setFocus();
+    QTest::keyClick(main.firstSteps->Step(2), Qt::Key_Tab);
+    QCOMPARE(main.focusWidget(), terminals);
+    bool opened = false;
+    WhenModal<QDialog>([&opened](QDialog* w) {
+        opened = qobject_cast<TFormTerminalRegster*>(w) != nullptr;
+        w->reject();
+    });
+    QTest::keyClick(terminals, Qt::Key_Return);
+    QVERIFY(opened);
+}
+
+void TestMainWindow::fitsBesideTheSimulator()
+{
+    // Training with the simulated card issuer on a 1366x768 screen: the main window gets the screen
+    // less the simulator's strip, and must show everything there in the program's font: the first
+    // steps, and the status bar with the database in use.
+    UiFixture f;
+    // A program folder as deep as an installed program's (/home/office/.local/share/iccard), or deeper.
+    const QString folder = f.dir.filePath(QStringLiteral(".local/share/iccard"));
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(QFile::copy(f.dir.filePath("SystemInfo.dat"), folder + QStringLiteral("/SystemInfo.dat")));
+    SetAppPath(folder);
+    const QFont testFont = QApplication::font();
+    QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 10));
+    {
+        TFormMain main(f.backends());
+        QVERIFY(main.StartUp());
+        dm = new Tdm;
+        OperatorLevel = 2;
+        main.ApplyLevel();
+        const QRect area = BesideSimulatorStrip(QRect(0, 0, 1366, 768));
+        QSignalSpy done(&main, &TFormMain::firstLoginDone);
+        logIn(2, QStringLiteral("639104"));
+        PlaceFrameIn(&main, area);
+        main.show(); // shown, not maximised: with the status bar's size grip
+        QVERIFY(done.wait(3000));
+        PlaceFrameIn(&main, area); // as the program does once the window is framed
+        QVERIFY(main.firstSteps->isVisible());
+        QTRY_VERIFY(!main.lblDatabase->text().isEmpty());
+        for (const QSize needed : {main.minimumSizeHint(), main.statusBar()->minimumSizeHint()})
+            QVERIFY2(needed.width() <= area.width() && needed.height() <= area.height(),
+                     qPrintable(QStringLiteral("%1x%2").arg(needed.width()).arg(needed.height())));
+        QCOMPARE(main.frameGeometry(), area);
+        // The database in use is shown whole.
+        QTRY_VERIFY2(main.lblDatabase->width() >= main.lblDatabase->sizeHint().width(),
+                     qPrintable(QStringLiteral("%1 < %2")
+                                    .arg(main.lblDatabase->width())
+                                    .arg(main.lblDatabase->sizeHint().width())));
+    }
+    QApplication::setFont(testFont);
 }
 
 QTEST_MAIN(TestMainWindow)

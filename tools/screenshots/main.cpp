@@ -3,10 +3,12 @@
 //   iccard-screenshots OUTPUT-FOLDER PROGRAM-FOLDER
 
 #include "SimCardIssuer.h"
+#include "SimWindow.h"
 #include "link/CardIssuerLink.h"
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
 #include "link/SimulatorBackend.h"
+#include "link/SimulatorScreen.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
@@ -40,6 +42,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -94,6 +97,16 @@ bool waitFor(const std::function<bool()>& done, int ms = 3000)
 void pause(int ms)
 {
     waitFor([] { return false; }, ms);
+}
+
+// The whole screen, as an office sees it.
+bool saveScreen(const char* name)
+{
+    QApplication::processEvents();
+    const QString path = QDir(output).filePath(QString::fromUtf8(name));
+    const bool ok = QGuiApplication::primaryScreen()->grabWindow(0).save(path, "PNG");
+    std::fprintf(stderr, "%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
 }
 
 } // namespace
@@ -163,6 +176,21 @@ int main(int argc, char* argv[])
         main.show();
         if (!waitFor([&] { return loginSaved && OperatorLevel == 2 && main.link->attached(); }))
             rc = 1;
+
+        // A new office's first day, training with the simulated card issuer: the main window with
+        // the list of first steps, and the simulator's window beside it, on the whole screen.
+        {
+            SimWindow simWindow(&sim);
+            simWindow.PlaceBesideProgram();
+            simWindow.show();
+            const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+            PlaceFrameIn(&main, BesideSimulatorStrip(screen));
+            pause(1200); // the status bar names the database at the clock's next tick
+            simWindow.PlaceBesideProgram();
+            PlaceFrameIn(&main, BesideSimulatorStrip(screen));
+            rc |= saveScreen("first-day.png") ? 0 : 1;
+            main.resize(1366, 740);
+        }
 
         // A device card written and read back.
         {
@@ -354,6 +382,7 @@ int main(int argc, char* argv[])
             cards.close();
         }
         main.RefreshSettingsPanels();
+        main.RefreshFirstSteps(); // owners hold cards now: the first steps are gone
         main.tabs->setCurrentIndex(1);
         rc |= save(&main, "main-window-debug.png") ? 0 : 1;
         main.tabs->setCurrentIndex(0);

@@ -1,57 +1,74 @@
 #include "SimWindow.h"
 
 #include "SimCardIssuer.h"
+#include "link/SimulatorScreen.h"
 
 #include <QCheckBox>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
 
-QString RecordSummary(const SimCard& card)
+// The records on the card, one line per formatted sector that holds one.
+QString RecordLines(const SimCard& card)
 {
-    QStringList parts;
+    QStringList lines;
     for (int i = 0; i < SimCard::SectorCount; ++i) {
         const QByteArray& r = card.sectors[size_t(i)].record;
         if (!r.isEmpty())
-            parts << QStringLiteral("%1: %2").arg(i).arg(QString::fromLatin1(r.toHex(' ')));
+            lines << QStringLiteral("扇区 %1：%2").arg(i).arg(QString::fromLatin1(r.toHex(' ')));
     }
-    return parts.join(QStringLiteral("; "));
+    return lines.isEmpty() ? QStringLiteral("（卡上没有记录）") : lines.join(QLatin1Char('\n'));
 }
 
 } // namespace
 
 SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), m_issuer(issuer)
 {
-    setWindowTitle(QStringLiteral("Simulated card issuer"));
-    resize(900, 480);
+    setWindowTitle(QStringLiteral("模拟发卡器"));
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
 
-    m_table = new QTableWidget(0, 4, this);
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Serial"), QStringLiteral("Reader"),
-                                        QStringLiteral("Sectors 0-15"), QStringLiteral("Content")});
+    m_table = new QTableWidget(0, 3, this);
+    m_table->setHorizontalHeaderLabels(
+        {QStringLiteral("卡序列号"), QStringLiteral("读卡器"), QStringLiteral("扇区 0-15")});
+    m_table->setAccessibleName(QStringLiteral("卡片"));
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->verticalHeader()->hide();
     m_table->horizontalHeader()->setStretchLastSection(true);
+    auto* legend = new QLabel(
+        QStringLiteral("扇区：- 空白　f 已格式化　O 业主卡　D 设备卡　B 黑名单卡　x 其他系统的卡"), this);
+    legend->setWordWrap(true);
 
-    auto* newCard = new QPushButton(QStringLiteral("New blank card"), this);
-    auto* putOn = new QPushButton(QStringLiteral("Put on reader"), this);
-    auto* takeOff = new QPushButton(QStringLiteral("Take off reader"), this);
-    m_plugButton = new QPushButton(this);
+    m_content = new QPlainTextEdit(this);
+    m_content->setReadOnly(true);
+    m_content->setFont(fixed);
+    m_content->setMaximumHeight(96);
+    auto* contentCaption = new QLabel(QStringLiteral("选中卡的内容："), this);
+    contentCaption->setBuddy(m_content);
+    m_content->setAccessibleName(QStringLiteral("选中卡的内容"));
+
+    auto* newCard = new QPushButton(QStringLiteral("新建空白卡"), this);
+    auto* putOn = new QPushButton(QStringLiteral("放到读卡器上"), this);
+    auto* takeOff = new QPushButton(QStringLiteral("从读卡器拿走"), this);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(newCard);
     buttons->addWidget(putOn);
     buttons->addWidget(takeOff);
     buttons->addStretch();
-    buttons->addWidget(m_plugButton);
 
     const auto counter = [this] {
         auto* box = new QSpinBox(this);
@@ -64,23 +81,33 @@ SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), 
     m_corruptFaults = counter();
     m_delay = new QSpinBox(this);
     m_delay->setRange(0, 60000);
-    m_delay->setSuffix(QStringLiteral(" ms"));
-    m_highBit = new QCheckBox(QStringLiteral("Set bit 7 of every result"), this);
-    auto* faults = new QGroupBox(QStringLiteral("Faults (next N operations)"), this);
+    m_delay->setSuffix(QStringLiteral(" 毫秒"));
+    m_highBit = new QCheckBox(QStringLiteral("每个结果码都置上第 7 位"), this);
+    auto* faults = new QGroupBox(QStringLiteral("故障（接下来的 N 次操作）"), this);
     auto* form = new QFormLayout(faults);
-    form->addRow(QStringLiteral("Read error (result 2)"), m_readFaults);
-    form->addRow(QStringLiteral("Write error (result 3)"), m_writeFaults);
-    form->addRow(QStringLiteral("No answer"), m_noAnswerFaults);
-    form->addRow(QStringLiteral("Corrupt report"), m_corruptFaults);
-    form->addRow(QStringLiteral("Delay before answers"), m_delay);
+    form->addRow(QStringLiteral("读卡错误（结果码 2）："), m_readFaults);
+    form->addRow(QStringLiteral("写卡错误（结果码 3）："), m_writeFaults);
+    form->addRow(QStringLiteral("不应答："), m_noAnswerFaults);
+    form->addRow(QStringLiteral("报文损坏："), m_corruptFaults);
+    form->addRow(QStringLiteral("每次应答前等待："), m_delay);
     form->addRow(m_highBit);
 
     m_status = new QLabel(this);
+    m_status->setWordWrap(true);
+    m_plugButton = new QPushButton(this);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(m_status, 1);
+    statusRow->addWidget(m_plugButton);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_table, 1);
+    layout->addWidget(legend);
+    layout->addWidget(contentCaption);
+    layout->addWidget(m_content);
     layout->addLayout(buttons);
     layout->addWidget(faults);
-    layout->addWidget(m_status);
+    layout->addLayout(statusRow);
+    resize(SimulatorStripWidth, 640);
 
     connect(newCard, &QPushButton::clicked, this, [this] { m_issuer->newCard(); });
     connect(putOn, &QPushButton::clicked, this, [this] {
@@ -110,6 +137,7 @@ SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), 
     connect(m_delay, &QSpinBox::valueChanged, m_issuer, &SimCardIssuer::setAnswerDelay);
     connect(m_highBit, &QCheckBox::toggled, m_issuer, &SimCardIssuer::setHighBit);
 
+    connect(m_table, &QTableWidget::itemSelectionChanged, this, &SimWindow::refreshContent);
     connect(m_issuer, &SimCardIssuer::cardsChanged, this, &SimWindow::refreshCards);
     connect(m_issuer, &SimCardIssuer::readerChanged, this, &SimWindow::refreshCards);
     connect(m_issuer, &SimCardIssuer::connectionChanged, this, &SimWindow::refreshStatus);
@@ -120,10 +148,33 @@ SimWindow::SimWindow(SimCardIssuer* issuer, QWidget* parent) : QWidget(parent), 
         m_corruptFaults->setValue(m_issuer->fault(SimFault::Corrupt));
     });
     connect(m_issuer, &SimCardIssuer::answerSent, this, [this](const QByteArray& frame) {
-        m_status->setToolTip(QStringLiteral("last answer: ") + QString::fromLatin1(frame.toHex(' ')));
+        m_status->setToolTip(QStringLiteral("最后一次应答：") + QString::fromLatin1(frame.toHex(' ')));
     });
     refreshCards();
     refreshStatus();
+}
+
+void SimWindow::PlaceBesideProgram()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // The strip is for the whole window; the frame the window manager adds goes inside it.
+    const QRect frame = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(),
+                           frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    setGeometry(SimulatorStrip(screen->availableGeometry()).marginsRemoved(margins));
+}
+
+void SimWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_placed)
+        return;
+    m_placed = true;
+    // A window manager frames the window after it is shown: place it again then, frame included.
+    QTimer::singleShot(300, this, &SimWindow::PlaceBesideProgram);
 }
 
 uint32_t SimWindow::selectedSerial(bool* ok) const
@@ -143,11 +194,11 @@ void SimWindow::refreshCards()
         const uint32_t serial = serials[row];
         const SimCard card = *m_issuer->card(serial);
         const bool present = m_issuer->presentSerial() == serial;
-        const QStringList cells{QString::number(serial), present ? QStringLiteral("on reader") : QString(),
-                                SimCardIssuer::sectorLetters(card), RecordSummary(card)};
+        const QStringList cells{QString::number(serial), present ? QStringLiteral("在读卡器上") : QString(),
+                                SimCardIssuer::sectorLetters(card)};
         for (int col = 0; col < cells.size(); ++col) {
             auto* item = new QTableWidgetItem(cells[col]);
-            if (col >= 2) // sector letters and bytes line up in a fixed font
+            if (col == 2) // sector letters line up in a fixed font
                 item->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
             m_table->setItem(row, col, item);
         }
@@ -155,16 +206,27 @@ void SimWindow::refreshCards()
             m_table->setCurrentCell(row, 0);
     }
     m_table->resizeColumnsToContents();
+    refreshContent();
+}
+
+void SimWindow::refreshContent()
+{
+    bool ok = false;
+    const uint32_t serial = selectedSerial(&ok);
+    const std::optional<SimCard> card = ok ? m_issuer->card(serial) : std::nullopt;
+    m_content->setPlainText(card ? RecordLines(*card) : QStringLiteral("（在上面选一张卡）"));
 }
 
 void SimWindow::refreshStatus()
 {
-    QString text = m_issuer->pluggedIn() ? QStringLiteral("Plugged in, socket %1").arg(m_issuer->socketPath())
-                                         : QStringLiteral("Unplugged");
-    if (m_issuer->pluggedIn())
-        text += m_issuer->programConnected() ? QStringLiteral(" - program connected")
-                                             : QStringLiteral(" - waiting for the program");
-    text += QStringLiteral("   (sectors: - blank, f formatted, O owner, D device, B blacklist, x foreign)");
+    QString text;
+    if (!m_issuer->pluggedIn())
+        text = QStringLiteral("发卡器已拔出");
+    else if (m_issuer->programConnected())
+        text = QStringLiteral("发卡器已插入，程序已连接（套接字 %1）").arg(m_issuer->socketPath());
+    else
+        text = QStringLiteral("发卡器已插入，等待程序连接（套接字 %1）").arg(m_issuer->socketPath());
     m_status->setText(text);
-    m_plugButton->setText(m_issuer->pluggedIn() ? QStringLiteral("Unplug") : QStringLiteral("Plug in"));
+    m_plugButton->setText(m_issuer->pluggedIn() ? QStringLiteral("拔出发卡器")
+                                                : QStringLiteral("插入发卡器"));
 }

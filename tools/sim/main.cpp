@@ -11,7 +11,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFontDatabase>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTranslator>
 #include <cstdio>
 #include <memory>
 #include <unistd.h>
@@ -54,44 +59,73 @@ void Print(const QString& line)
     std::fflush(stdout);
 }
 
+void Complain(const QString& line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+}
+
 int Usage()
 {
-    std::fputs("usage: iccard-sim [--headless] [--socket PATH] [--cards FILE] [--blank-cards N]\n", stderr);
+    Complain(QStringLiteral(
+        "用法：iccard-sim [--headless] [--socket 套接字] [--cards 卡片文件] [--blank-cards 张数]"));
     return 2;
 }
 
-// Prepares the issuer: cards from the file (kept up to date there), listening on the socket.
-bool Start(SimCardIssuer& issuer, const Options& options)
+// Prepares the issuer: cards from the file (kept up to date there), listening on the socket. On
+// failure the reason, in words, for standard error or a message box.
+bool Start(SimCardIssuer& issuer, const Options& options, QString* reason)
 {
     if (!options.cards.isEmpty()) {
         if (QFile::exists(options.cards) && !issuer.loadCards(options.cards)) {
-            std::fprintf(stderr, "cannot read %s: %s\n", qPrintable(options.cards),
-                         qPrintable(issuer.errorString()));
+            *reason = QStringLiteral("无法读取卡片文件 %1：%2").arg(options.cards, issuer.errorString());
             return false;
         }
         const QString file = options.cards;
         QObject::connect(&issuer, &SimCardIssuer::cardsChanged, &issuer, [&issuer, file] {
             if (!issuer.saveCards(file))
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+                Complain(QStringLiteral("无法写入卡片文件 %1").arg(file));
         });
     }
     if (issuer.serials().isEmpty())
         for (int i = 0; i < options.blankCards; ++i)
             issuer.newCard();
     if (!issuer.listen(options.socket)) {
-        std::fprintf(stderr, "cannot listen on %s: %s\n", qPrintable(options.socket),
-                     qPrintable(issuer.errorString()));
+        *reason =
+            QStringLiteral("无法在套接字 %1 上等待程序连接：%2").arg(options.socket, issuer.errorString());
         return false;
     }
     return true;
+}
+
+// The window speaks Chinese as the program does: Qt's own texts and a Chinese font where one is
+// installed.
+void useChineseLookAndFeel(QTranslator& translator)
+{
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translator);
+    const QStringList families = QFontDatabase::families();
+    for (const char* family : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Microsoft YaHei"}) {
+        if (families.contains(QString::fromUtf8(family))) {
+            QFont font(QString::fromUtf8(family));
+            font.setPointSize(10);
+            QApplication::setFont(font);
+            break;
+        }
+    }
 }
 
 int RunHeadless(int argc, char* argv[], const Options& options)
 {
     QCoreApplication app(argc, argv);
     SimCardIssuer issuer;
-    if (!Start(issuer, options))
+    QString reason;
+    if (!Start(issuer, options, &reason)) {
+        Complain(reason);
         return 1;
+    }
     Print(QStringLiteral("listening ") + options.socket);
 
     SimCommands commands(&issuer);
@@ -126,10 +160,17 @@ int RunHeadless(int argc, char* argv[], const Options& options)
 int RunWindow(int argc, char* argv[], const Options& options)
 {
     QApplication app(argc, argv);
+    QTranslator translator;
+    useChineseLookAndFeel(translator);
     SimCardIssuer issuer;
-    if (!Start(issuer, options))
+    QString reason;
+    if (!Start(issuer, options, &reason)) {
+        Complain(reason);
+        QMessageBox::critical(nullptr, QStringLiteral("模拟发卡器"), reason);
         return 1;
+    }
     SimWindow window(&issuer);
+    window.PlaceBesideProgram();
     window.show();
     return app.exec();
 }

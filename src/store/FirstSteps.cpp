@@ -1,0 +1,29 @@
+#include "FirstSteps.h"
+
+#include "DM.h"
+#include "SaveLoad.h"
+#include "cards/Gbk.h"
+
+bool RegionIdSet()
+{
+    return !GbkToString(SystemInfo.RegionID, sizeof SystemInfo.RegionID).trimmed().isEmpty();
+}
+
+TFirstSteps ReadFirstSteps(Tdm& module)
+{
+    TFirstSteps steps;
+    steps.regionSet = RegionIdSet();
+    // "CardID > ''" leaves out Null and empty serials and walks the index on CardID, so a community
+    // of owners without cards is not read through.
+    TDataSet& ds = module.dsTemp;
+    ds.Open(QStringLiteral(
+        "select exists (select 1 from BuildInfo) as b, exists (select 1 from TerminalInfo) as t, "
+        "exists (select 1 from UserInfo) as u, "
+        "exists (select 1 from UserInfo where CardID > '') as c"));
+    steps.buildings = module.FieldAsBool(ds, QStringLiteral("b"));
+    steps.terminals = module.FieldAsBool(ds, QStringLiteral("t"));
+    steps.owners = module.FieldAsBool(ds, QStringLiteral("u"));
+    steps.cardWritten = module.FieldAsBool(ds, QStringLiteral("c"));
+    ds.Close();
+    return steps;
+}
