@@ -34,6 +34,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -336,7 +337,7 @@ void TFormAlter::FormShow()
     btnCancel->setAccessibleName(btnCancel->text());
     // The grid and the tree are read before anything that could fail on a bad owner row.
     grid->BuildGrid();
-    btnClearClick();
+    clearInputs();
 
     const bool ownerless = m_mode == Mode::Ownerless;
     pnlQuick->setVisible(!ownerless);
@@ -372,6 +373,7 @@ void TFormAlter::FormShow()
         tvBuild->Fill();
     if (m_mode == Mode::Modify || m_mode == Mode::Details) {
         dm->LoadUserInfoByIdx(m_idx, m_rec);
+        m_rec.idx = m_idx;
         ShowOwner();
     }
 }
@@ -412,6 +414,18 @@ void TFormAlter::ShowPlaceholder()
 }
 
 void TFormAlter::btnClearClick()
+{
+    clearInputs();
+    // The next owner is another row: the owner added before, and the card registered to it,
+    // stay with that row.
+    if (m_mode == Mode::Add) {
+        m_idx = 0;
+        m_rec.idx = 0;
+        m_rec.CardID.clear();
+    }
+}
+
+void TFormAlter::clearInputs()
 {
     for (QLineEdit* box : {edtFangHao, edtUserName, edtCardNo, edtPhone})
         box->clear();
@@ -555,21 +569,21 @@ bool TFormAlter::SaveOwner(bool write)
 
     FillRecord();
     CopyPhoto();
+    m_rec.idx = m_idx;
     if (m_mode == Mode::Add) {
-        // An owner with the same card number gives way to this one, in the same change.
+        // An owner with the same card number gives way to this one, in the same change; the card
+        // of the record goes along only when that owner was this record's own row.
         if (!dm->AddUserInfo(m_rec))
             return false;
         m_idx = m_rec.idx;
-    } else {
-        m_rec.idx = m_idx;
-        if (!dm->UpdateUserInfo(m_rec))
-            return false;
+    } else if (!dm->UpdateUserInfo(m_rec)) {
+        return false;
     }
-    if (write)
-        IssueCardCommand(CmdWriteOwnerCard, [this] {
+    if (write && IssueCardCommand(CmdWriteOwnerCard, [this] {
             FillUserCard();
             return true;
-        });
+        }))
+        m_writeFor = m_idx;
     return true;
 }
 
@@ -587,10 +601,11 @@ void TFormAlter::btnWriteClick()
     }
     SetHint(QStringLiteral("等待写卡..."), HintWaiting);
     if (m_mode == Mode::Ownerless) {
-        IssueCardCommand(CmdWriteOwnerCard, [this] {
-            FillUserCard();
-            return true;
-        });
+        if (IssueCardCommand(CmdWriteOwnerCard, [this] {
+                FillUserCard();
+                return true;
+            }))
+            m_writeFor = 0; // the card belongs to no one
         return;
     }
     SaveOwner(true);
@@ -603,7 +618,8 @@ void TFormAlter::btnReadClick()
         return;
     }
     SetHint(QStringLiteral("等待读卡..."), HintWaiting);
-    IssueCardCommand(CmdReadOwnerCard);
+    if (IssueCardCommand(CmdReadOwnerCard))
+        m_writeFor.reset(); // the read takes the place of a write in flight
 }
 
 void TFormAlter::tmrAnswerTimer()
@@ -626,16 +642,21 @@ void TFormAlter::tmrAnswerTimer()
     lblCardExpiry->setText(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 6));
 
     // Set back to idle before anything below can fail, so that the answer is taken only once.
-    const bool written = PendingCommand == CmdWriteOwnerCard;
+    const std::optional<int> writtenFor =
+        PendingCommand == CmdWriteOwnerCard ? std::exchange(m_writeFor, std::nullopt) : std::nullopt;
     PendingCommand = IdleCommand;
-    if (written) {
+    if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
         const int holder = dm->FindUserByCardID(serial);
         if (holder > 0)
             ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        // The owner being edited holds the card now: a later save keeps it registered.
-        if (dm->RegisterCardID(m_idx, serial) && m_idx > 0)
-            m_rec.CardID = serial;
+        if (dm->RegisterCardID(*writtenFor, serial)) {
+            // The record keeps the card for the next save exactly when its row holds it now.
+            if (*writtenFor > 0 && *writtenFor == m_idx)
+                m_rec.CardID = serial;
+            else if (m_rec.CardID == serial)
+                m_rec.CardID.clear();
+        }
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();

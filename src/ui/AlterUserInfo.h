@@ -4,6 +4,7 @@
 #include "store/DM.h"
 
 #include <QByteArray>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -42,7 +43,7 @@ public:
     void SetMode(Mode mode, int idx = 0);
     Mode WindowMode() const { return m_mode; }
     // The owner being edited: given by the opener, or the row an add replaced or inserted; 0 for
-    // none.
+    // none (also after "清空输入").
     int CurrentIdx() const { return m_idx; }
     // The photo chosen with "导入" during this showing; empty until one is.
     const QString& ChosenPhoto() const { return m_photoPath; }
@@ -121,6 +122,9 @@ private:
     void CopyPhoto();
     // The card record of a write from the boxes and the grid.
     void FillUserCard();
+    // Empties the owner's boxes, the expiry and the terminals ("清空输入" without forgetting the
+    // owner).
+    void clearInputs();
     void ShowOwner();
     // The boxes from the owner row dsTemp stands on.
     void ShowFoundOwner();
@@ -129,6 +133,12 @@ private:
 
     Mode m_mode = Mode::Add;
     int m_idx = 0;
+    // The owner row the owner card write in flight was issued for (0: none, ownerless mode);
+    // empty while this window has no write in flight. The answer registers the card to it, even
+    // when the boxes have moved on to the next owner since.
+    std::optional<int> m_writeFor;
+    // The owner's row as the next save stores it; its CardID is the card registered to row m_idx
+    // during this showing (or loaded with it), and nothing else.
     TuserInfoRec m_rec;
     QByteArray m_photoBytes;
     QByteArray m_terminalBytes;

@@ -46,6 +46,16 @@ int ownerCount()
     return column(QStringLiteral("select count(*) from UserInfo")).value(0).toInt();
 }
 
+// The card numbers (卡编号) of the owners that hold the card serial.
+QStringList holdersOf(uint32_t serial)
+{
+    QStringList out;
+    const QString sql = QStringLiteral("select CardNo from UserInfo where CardID = '%1' order by idx");
+    for (const QVariant& v : column(sql.arg(PadNumber(int32_t(serial), 10))))
+        out << v.toString();
+    return out;
+}
+
 // The program attached to the simulated card issuer, a data module, three terminals (1, 2, 3),
 // a building with one unit, and the editor.
 struct Editor {
@@ -57,6 +67,7 @@ struct Editor {
         if (!a.start())
             return false;
         dm = new Tdm;
+        std::memcpy(SystemInfo.RegionID, "57302914", 8);
         for (int id : {1, 2, 3})
             AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
         return dm->ExecuteSQL(
@@ -75,6 +86,15 @@ struct Editor {
         return QTest::qWaitFor([&] { return w->lblHint->text() == Done; }, 3000);
     }
     QDialog* dialog() const { return w.get(); }
+    void type(const char* name, const char* cardNo)
+    {
+        w->edtUserName->setText(QString::fromUtf8(name));
+        w->edtCardNo->setText(QString::fromUtf8(cardNo));
+    }
+    bool hintReads(const QString& text)
+    {
+        return QTest::qWaitFor([&] { return w->lblHint->text() == text; }, 3000);
+    }
 };
 
 } // namespace
@@ -88,6 +108,8 @@ private Q_SLOTS:
     void addReplacesTheOwnerWithTheCardNumber();
     void refusedInsertKeepsTheOldOwner();
     void writingMovesTheCard();
+    void aSerialStaysInOneRow_data();
+    void aSerialStaysInOneRow();
     void ownerlessCardBelongsToNoOne();
     void readShowsTheCardsOwner();
     void photoNames_data();
@@ -283,6 +305,78 @@ void TestAlterUserInfo::writingMovesTheCard()
     QCOMPARE(e.a.f.dialogs.texts(), QStringList{MovedWarning});
     QCOMPARE(ownerField(mine, QStringLiteral("CardID")).toString(), serialText);
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> ''")), QVariantList{1});
+}
+
+void TestAlterUserInfo::aSerialStaysInOneRow_data()
+{
+    QTest::addColumn<QString>("next");   // what the operator does once 张三's card was written
+    QTest::addColumn<QString>("holder"); // the card number of the one owner who holds it then
+    QTest::newRow("清空输入, 李四 added") << "clear, save"
+                                          << "C001";
+    QTest::newRow("清空输入, 李四's write fails") << "clear, write fails"
+                                                  << "C001";
+    QTest::newRow("李四 typed over, write fails") << "write fails"
+                                                  << "C001";
+    QTest::newRow("李四 typed over, no answer") << "write unanswered"
+                                                << "C001";
+    QTest::newRow("卡编号 changed, saved") << "number changed, save"
+                                           << "C001";
+    QTest::newRow("the same owner saved again") << "same number, save"
+                                                << "C001";
+    QTest::newRow("清空输入, then the same 卡编号") << "clear, same number, save" << QString();
+    QTest::newRow("张三's answer after 李四 was saved") << "late answer"
+                                                        << "C001";
+}
+
+// The operator issues cards one owner after another in add mode ("业主卡单独发卡"): the serial
+// of the card written for 张三 never goes into a second row.
+void TestAlterUserInfo::aSerialStaysInOneRow()
+{
+    QFETCH(QString, next);
+    QFETCH(QString, holder);
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t first = e.a.f.formattedCardOnReader(5001);
+    e.open(TFormAlter::Mode::Add);
+    e.type("张三", "C001");
+    if (next == QStringLiteral("late answer")) {
+        e.a.f.sim.setAnswerDelay(400);
+        e.w->btnWrite->click();
+        e.w->btnClear->click();
+        e.type("李四", "C002");
+        e.w->btnSave->click();
+        QVERIFY(e.hintReads(Done));
+    } else {
+        QVERIFY(e.answered(e.w->btnWrite));
+        QCOMPARE(holdersOf(first), QStringList{"C001"});
+        if (next.startsWith(QStringLiteral("clear")))
+            e.w->btnClear->click();
+        e.a.f.formattedCardOnReader(5002); // the next owner's card
+        if (next.contains(QStringLiteral("same number"))) {
+            e.type("张三", "C001");
+            e.w->edtPhone->setText(QStringLiteral("13900000000"));
+        } else if (next.contains(QStringLiteral("number changed"))) {
+            e.w->edtCardNo->setText(QStringLiteral("C009"));
+        } else {
+            e.type("李四", "C002");
+        }
+        if (next.endsWith(QStringLiteral("save"))) {
+            e.w->btnSave->click();
+        } else if (next.endsWith(QStringLiteral("write fails"))) {
+            e.a.f.sim.setFault(SimFault::WriteError, 1);
+            e.w->btnWrite->click();
+            QVERIFY(QTest::qWaitFor([] { return PendingCommand == IdleCommand; }, 3000));
+        } else {
+            e.a.f.sim.setFault(SimFault::NoAnswer, 1);
+            e.w->btnWrite->click();
+            QTest::qWait(300);
+            QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待写卡..."));
+        }
+    }
+    QCOMPARE(holdersOf(first), holder.isEmpty() ? QStringList{} : QStringList{holder});
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> '' group by CardID "
+                                   "having count(*) > 1")),
+             QVariantList{});
 }
 
 void TestAlterUserInfo::ownerlessCardBelongsToNoOne()
