@@ -595,10 +595,9 @@ void TFormAlter::btnSaveClick()
 
 void TFormAlter::btnWriteClick()
 {
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
+    // Refused before anything is saved.
+    if (!CardCommandAllowed(CmdWriteOwnerCard))
         return;
-    }
     SetHint(QStringLiteral("等待写卡..."), HintWaiting);
     if (m_mode == Mode::Ownerless) {
         if (IssueCardCommand(CmdWriteOwnerCard, [this] {
@@ -613,10 +612,8 @@ void TFormAlter::btnWriteClick()
 
 void TFormAlter::btnReadClick()
 {
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
+    if (!CardCommandAllowed(CmdReadOwnerCard))
         return;
-    }
     SetHint(QStringLiteral("等待读卡..."), HintWaiting);
     if (IssueCardCommand(CmdReadOwnerCard))
         m_writeFor.reset(); // the read takes the place of a write in flight

@@ -398,10 +398,8 @@ void TFormWriteUserCard::btnSearchClick()
 
 void TFormWriteUserCard::btnWriteClick()
 {
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
+    if (!CardCommandAllowed(CmdWriteOwnerCard))
         return;
-    }
     if (grdOwners->CurrentIdx() <= 0)
         return;
     IssueCardCommand(CmdWriteOwnerCard, [this] {

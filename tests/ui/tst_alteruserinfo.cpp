@@ -24,6 +24,9 @@ namespace {
 
 const QString Done = QStringLiteral("操作结果：卡操作完成");
 const QString MovedWarning = QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对");
+const QString Idle = QStringLiteral("操作提示：请首先进行门禁资料录入");
+const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
+                                        "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
 int insertOwner(TuserInfoRec rec)
 {
@@ -110,6 +113,8 @@ private Q_SLOTS:
     void writingMovesTheCard();
     void aSerialStaysInOneRow_data();
     void aSerialStaysInOneRow();
+    void noCommunityNoCard_data();
+    void noCommunityNoCard();
     void ownerlessCardBelongsToNoOne();
     void readShowsTheCardsOwner();
     void photoNames_data();
@@ -377,6 +382,40 @@ void TestAlterUserInfo::aSerialStaysInOneRow()
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> '' group by CardID "
                                    "having count(*) > 1")),
              QVariantList{});
+}
+
+void TestAlterUserInfo::noCommunityNoCard_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("add") << int(TFormAlter::Mode::Add);
+    QTest::newRow("modify") << int(TFormAlter::Mode::Modify);
+    QTest::newRow("details") << int(TFormAlter::Mode::Details);
+    QTest::newRow("ownerless") << int(TFormAlter::Mode::Ownerless);
+}
+
+// Without the community identifier no owner card is written, and nothing is saved first; reading
+// a card stays allowed.
+void TestAlterUserInfo::noCommunityNoCard()
+{
+    QFETCH(int, mode);
+    Editor e;
+    QVERIFY(e.start());
+    e.a.f.formattedCardOnReader(7001);
+    std::memset(SystemInfo.RegionID, 0, sizeof SystemInfo.RegionID);
+    const int idx = insertOwner(OwnerRecord(QStringLiteral("原名"), QStringLiteral("K")));
+    e.open(TFormAlter::Mode(mode), idx);
+    e.type("改名", "K");
+    e.w->btnWrite->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{NoRegion});
+    QCOMPARE(e.a.f.dialogs.shown.first().buttons, MsgButtons::Abort);
+    QCOMPARE(ownerCount(), 1);
+    QCOMPARE(ownerField(idx, QStringLiteral("UserName")).toString(), QStringLiteral("原名"));
+    QCOMPARE(int(PendingCommand), 9);
+    QCOMPARE(e.w->lblHint->text(), Idle);
+    e.a.f.dialogs.clear();
+    e.w->btnRead->click();
+    QCOMPARE(int(PendingCommand), 4);
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
 }
 
 void TestAlterUserInfo::ownerlessCardBelongsToNoOne()

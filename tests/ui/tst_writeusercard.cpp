@@ -24,6 +24,8 @@
 namespace {
 
 const QString Moved = QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对");
+const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
+                                        "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
 int addOwner(const QString& name, const QString& cardNo, const QString& cardId = QString(),
              const QString& loss = QString(), int dongHao = 1, int danYuan = 2)
@@ -111,6 +113,7 @@ private Q_SLOTS:
     void readShowsWhoseCardItIs();
     void bindTakesTheCardAsItIs();
     void cardErrors();
+    void noCommunityNoOwnerCard();
     void searches();
     void treeAndPropertyCard();
     void exportAndImport();
@@ -264,6 +267,31 @@ void TestWriteUserCard::cardErrors()
     for (QPushButton* b : {t.w->btnWrite, t.w->btnRead, t.w->btnBind})
         b->click();
     QCOMPARE(t.a.f.dialogs.texts(), (QStringList{"请插入发卡器", "请插入发卡器", "请插入发卡器"}));
+}
+
+// Owner cards need the community identifier; reading and binding a card do not.
+void TestWriteUserCard::noCommunityNoOwnerCard()
+{
+    Window t;
+    QVERIFY(t.start());
+    ownerCardOnReader(t.a.f.sim, 9500, {1}, "261231", true);
+    const QByteArray before = t.a.f.sim.sectorRecord(9500, SystemInfo.Sector);
+    addOwner(QStringLiteral("x"), QStringLiteral("X"));
+    std::memset(SystemInfo.RegionID, 0, sizeof SystemInfo.RegionID);
+    t.open();
+    t.choose(0);
+    t.w->btnWrite->click();
+    QCOMPARE(t.a.f.dialogs.texts(), QStringList{NoRegion});
+    QCOMPARE(int(PendingCommand), 9);
+    t.a.f.dialogs.clear();
+    for (QPushButton* button : {t.w->btnRead, t.w->btnBind}) {
+        button->click();
+        QCOMPARE(int(PendingCommand), int(CmdReadOwnerCard));
+        PendingCommand = IdleCommand;
+    }
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
+    QTest::qWait(100);
+    QCOMPARE(t.a.f.sim.sectorRecord(9500, SystemInfo.Sector), before);
 }
 
 void TestWriteUserCard::searches()
