@@ -4,6 +4,7 @@
 #include "BuildInfo.h"
 #include "ListScreen.h"
 #include "Photo.h"
+#include "Session.h"
 #include "TerminalRegister.h"
 #include "TerminalSel.h"
 #include "Widgets.h"
@@ -11,6 +12,7 @@
 #include "cards/Gbk.h"
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
+#include "link/ResultTexts.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
@@ -40,7 +42,11 @@ namespace {
 
 const QColor HintIdle(Qt::black);
 const QColor HintWaiting(Qt::blue);
-const QColor HintDone(Qt::red);
+const QColor HintResult(Qt::red); // success and failure alike
+
+// The card issuer answers a card command at once, with a result code also when no card lies on
+// it; no answer in this time means it is stuck or unplugged.
+constexpr int NoAnswerMs = 5000;
 
 QString photoFolder()
 {
@@ -286,6 +292,10 @@ TFormAlter::TFormAlter(QWidget* parent)
     tmrHint = new QTimer(this);
     tmrHint->setInterval(5000);
     OnSignal(tmrHint, &QTimer::timeout, this, &TFormAlter::tmrHintTimer);
+    tmrNoAnswer = new QTimer(this);
+    tmrNoAnswer->setSingleShot(true);
+    tmrNoAnswer->setInterval(NoAnswerMs);
+    OnSignal(tmrNoAnswer, &QTimer::timeout, this, &TFormAlter::tmrNoAnswerTimer);
 
     OnClick(btnSave, this, &TFormAlter::btnSaveClick);
     OnClick(btnWrite, this, &TFormAlter::btnWriteClick);
@@ -582,8 +592,10 @@ bool TFormAlter::SaveOwner(bool write)
     if (write && IssueCardCommand(CmdWriteOwnerCard, [this] {
             FillUserCard();
             return true;
-        }))
+        })) {
         m_writeFor = m_idx;
+        StartWaiting(QStringLiteral("等待写卡..."));
+    }
     return true;
 }
 
@@ -595,41 +607,90 @@ void TFormAlter::btnSaveClick()
 
 void TFormAlter::btnWriteClick()
 {
+    ResetHint();
     // Refused before anything is saved.
     if (!CardCommandAllowed(CmdWriteOwnerCard))
         return;
-    SetHint(QStringLiteral("等待写卡..."), HintWaiting);
     if (m_mode == Mode::Ownerless) {
         if (IssueCardCommand(CmdWriteOwnerCard, [this] {
                 FillUserCard();
                 return true;
-            }))
+            })) {
             m_writeFor = 0; // the card belongs to no one
+            StartWaiting(QStringLiteral("等待写卡..."));
+        }
         return;
     }
+    // The hint waits from the moment the write goes out: a save the database refused sends
+    // nothing.
     SaveOwner(true);
 }
 
 void TFormAlter::btnReadClick()
 {
+    ResetHint();
     if (!CardCommandAllowed(CmdReadOwnerCard))
         return;
-    SetHint(QStringLiteral("等待读卡..."), HintWaiting);
-    if (IssueCardCommand(CmdReadOwnerCard))
+    if (IssueCardCommand(CmdReadOwnerCard)) {
         m_writeFor.reset(); // the read takes the place of a write in flight
+        StartWaiting(QStringLiteral("等待读卡..."));
+    }
+}
+
+void TFormAlter::StartWaiting(const QString& text)
+{
+    SetHint(text, HintWaiting);
+    m_waiting = true;
+    tmrNoAnswer->start();
+}
+
+void TFormAlter::StopWaiting()
+{
+    m_waiting = false;
+    tmrNoAnswer->stop();
+}
+
+void TFormAlter::ResetHint()
+{
+    StopWaiting();
+    tmrHint->stop();
+    SetHint(QString::fromUtf8(IdleHint), HintIdle);
+    grpCard->hide();
+}
+
+void TFormAlter::tmrNoAnswerTimer()
+{
+    if (!m_waiting)
+        return;
+    // The command stays pending: an answer that still comes is taken over as any other.
+    StopWaiting();
+    SetHint(QStringLiteral("操作结果：发卡器没有应答，请检查发卡器后重新操作"), HintResult);
 }
 
 void TFormAlter::tmrAnswerTimer()
 {
-    if (!CardDataReady)
+    if (!CardDataReady) {
+        // A card issuer pulled out answers nothing: the command is over.
+        if (m_waiting && !CardIssuerAttached()) {
+            StopWaiting();
+            m_writeFor.reset();
+            if (PendingCommand == CmdWriteOwnerCard || PendingCommand == CmdReadOwnerCard)
+                PendingCommand = IdleCommand;
+            SetHint(QStringLiteral("操作结果：发卡器已拔出，请插入发卡器后重新操作"), HintResult);
+        }
         return;
+    }
     CardDataReady = 0;
+    StopWaiting();
     if (CardResult != 0) {
+        // Nothing was written or read: the hint says why until the next card action.
         PendingCommand = IdleCommand;
+        m_writeFor.reset();
+        SetHint(QStringLiteral("操作结果：") + CardFailureText(CardResult), HintResult);
         return;
     }
     tmrHint->start();
-    SetHint(QStringLiteral("操作结果：卡操作完成"), HintDone);
+    SetHint(QStringLiteral("操作结果：卡操作完成"), HintResult);
     const QString serial = PadNumber(UserCardRec.CardSerial, 10);
     lblSerial->setText(serial);
     lblCardSerial->setText(serial);
@@ -686,7 +747,5 @@ void TFormAlter::ShowFoundOwner()
 
 void TFormAlter::tmrHintTimer()
 {
-    tmrHint->stop();
-    SetHint(QString::fromUtf8(IdleHint), HintIdle);
-    grpCard->hide();
+    ResetHint();
 }

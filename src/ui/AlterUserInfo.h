@@ -25,7 +25,9 @@ class TValueLabel;
 // owner card read to see whose it is; or a card written for no owner at all. The opener creates
 // the window, sets the mode (and the owner for modify and details), shows it modally and destroys
 // it afterwards. The answers of the card issuer are polled every 200 ms from creation on; closing
-// leaves a command in flight as it is. User-interface thread only.
+// leaves a command in flight as it is. The hint line waits for each answer and then shows its
+// outcome (a failure's text in red, kept until the next card action), or that the card issuer
+// went away or did not answer. User-interface thread only.
 class TFormAlter : public TCardDialog {
     Q_OBJECT
 public:
@@ -89,6 +91,9 @@ public:
     TValueLabel* lblCardExpiry;
     QComboBox* cbbCardType;
     QTimer* tmrHint;
+    // Runs while the hint waits for an answer ("等待写卡...", "等待读卡..."); when it runs out,
+    // the hint says the card issuer did not answer.
+    QTimer* tmrNoAnswer;
 
     // The hint line's idle text.
     static const char* const IdleHint;
@@ -112,6 +117,12 @@ private:
     // A node chosen in the tree, by click or by key.
     void tvBuildClick(QTreeWidgetItem* node);
     void tmrHintTimer();
+    void tmrNoAnswerTimer();
+    // The hint waits for the answer of the command just issued.
+    void StartWaiting(const QString& text);
+    void StopWaiting();
+    // Before a card action: the hint idle again, whatever the last answer left there.
+    void ResetHint();
 
     // Saves the owner from the boxes (and, with write, fills the card record and issues the
     // write). False when the database refused it (reported already); nothing is written then.
@@ -132,6 +143,8 @@ private:
     void SetHint(const QString& text, const QColor& color);
 
     Mode m_mode = Mode::Add;
+    // The hint shows a waiting text for a command this window issued.
+    bool m_waiting = false;
     int m_idx = 0;
     // The owner row the owner card write in flight was issued for (0: none, ownerless mode);
     // empty while this window has no write in flight. The answer registers the card to it, even

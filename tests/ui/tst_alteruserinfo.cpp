@@ -98,6 +98,7 @@ struct Editor {
     {
         return QTest::qWaitFor([&] { return w->lblHint->text() == text; }, 3000);
     }
+    bool hintIsRed() const { return w->lblHint->styleSheet().contains(QStringLiteral("#ff0000")); }
 };
 
 } // namespace
@@ -113,6 +114,7 @@ private Q_SLOTS:
     void writingMovesTheCard();
     void aSerialStaysInOneRow_data();
     void aSerialStaysInOneRow();
+    void failedCardOperationsSaySo();
     void noCommunityNoCard_data();
     void noCommunityNoCard();
     void ownerlessCardBelongsToNoOne();
@@ -382,6 +384,62 @@ void TestAlterUserInfo::aSerialStaysInOneRow()
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> '' group by CardID "
                                    "having count(*) > 1")),
              QVariantList{});
+}
+
+// A card operation that did not succeed says so in the hint line, in red, until the next card
+// action; so does a card issuer that went away or did not answer.
+void TestAlterUserInfo::failedCardOperationsSaySo()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t blank = 6001; // not formatted for the system: its keys do not match
+    e.a.f.sim.addCard(blank);
+    e.a.f.sim.present(blank);
+    e.open(TFormAlter::Mode::Add);
+    e.type("王五", "W1");
+    e.w->btnWrite->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待写卡..."));
+    QVERIFY(e.hintReads(QStringLiteral("操作结果：密钥错误")));
+    QVERIFY(e.hintIsRed());
+    QCOMPARE(ownerCount(), 1); // the owner was saved all the same
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
+
+    // The idle timer of a success does not take a later failure off the screen.
+    e.a.f.formattedCardOnReader(6002);
+    QVERIFY(e.answered(e.w->btnWrite));
+    QVERIFY(e.w->tmrHint->isActive());
+    e.a.f.sim.setFault(SimFault::ReadError, 1);
+    e.w->btnRead->click();
+    QVERIFY(e.hintReads(QStringLiteral("操作结果：读卡错误")));
+    QVERIFY(!e.w->tmrHint->isActive());
+    QVERIFY(e.hintIsRed());
+
+    // No answer: after a while the hint says so; the command stays pending, so a late answer
+    // would still be taken over.
+    e.a.f.sim.setFault(SimFault::NoAnswer, 1);
+    e.w->btnRead->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待读卡..."));
+    QVERIFY(e.w->tmrNoAnswer->isActive());
+    QTest::qWait(300);
+    QMetaObject::invokeMethod(e.w->tmrNoAnswer, "timeout");
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("操作结果：发卡器没有应答，请检查发卡器后重新操作"));
+    QVERIFY(e.hintIsRed());
+    QCOMPARE(int(PendingCommand), 4);
+
+    // The card issuer pulled out while a write waits for its answer.
+    e.a.f.sim.setFault(SimFault::NoAnswer, 1);
+    e.w->btnWrite->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待写卡..."));
+    e.a.f.sim.unplug();
+    QVERIFY(e.hintReads(QStringLiteral("操作结果：发卡器已拔出，请插入发卡器后重新操作")));
+    QVERIFY(e.hintIsRed());
+    QCOMPARE(int(PendingCommand), 9);
+
+    // The next card action starts afresh.
+    e.w->btnRead->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"请插入发卡器"});
+    QCOMPARE(e.w->lblHint->text(), Idle);
 }
 
 void TestAlterUserInfo::noCommunityNoCard_data()
