@@ -86,3 +86,9 @@ QString ResultText(int code)
 {
     return ResultTextFor(ResultUse::OwnerCardLine, code);
 }
+
+QString CardFailureText(int code)
+{
+    const QString text = ResultText(code);
+    return text.isEmpty() ? QStringLiteral("卡操作失败（结果代码%1）").arg(code) : text;
+}

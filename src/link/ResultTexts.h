@@ -51,3 +51,7 @@ void ShowResult(int code, int callerType);
 // The text of a result code, without reduction; empty for unknown codes. ResultTextFor with
 // OwnerCardLine.
 QString ResultText(int code);
+// What the owner card windows show for a card operation that did not succeed: the code's text
+// (ResultText), or, for a code without one, the code itself, so that a failure never shows as
+// an empty line.
+QString CardFailureText(int code);

@@ -635,17 +635,24 @@ bool Tdm::ClearUserCardID(int idx)
 bool Tdm::AddUserInfo(TuserInfoRec& rec)
 {
     TTransaction change(*this);
+    int replaced = 0;
     if (CardNoExists(rec.CardNo)) {
-        const int replaced = FieldAsInt(dsTemp, QStringLiteral("idx"));
+        replaced = FieldAsInt(dsTemp, QStringLiteral("idx"));
         ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
                    {{QStringLiteral("idx"), replaced}});
     }
-    if (!InsertUserInfo(rec))
+    // A record that held a card in its own row takes the card along into that row's place, and
+    // nowhere else: any other row would be a second holder of the card.
+    TuserInfoRec row = rec;
+    if (rec.idx <= 0 || replaced != rec.idx)
+        row.CardID.clear();
+    if (!InsertUserInfo(row))
         return change.Commit();
-    const int idx = FindUserIdx(rec);
+    const int idx = FindUserIdx(row);
     if (!change.Commit())
         return false;
     rec.idx = idx;
+    rec.CardID = row.CardID;
     return true;
 }
 

@@ -144,7 +144,10 @@ public:
     // Changes of several statements, each all or nothing (false: nothing changed, the failure
     // has been reported once; conversion and lookup errors throw, also undoing everything).
     // Adds the owner in place of any row with the same card number: that row is deleted, the
-    // record inserted, and its new idx put into rec.idx.
+    // record inserted, and its new idx put into rec.idx. A card serial stays in one row: the
+    // record's CardID goes into the new row only when the row it replaces is the record's own
+    // (rec.idx, the same owner saved again); otherwise the new row holds no card and rec.CardID
+    // is emptied. On failure rec is left as it was.
     bool AddUserInfo(TuserInfoRec& rec);
     // Registers a card serial to the owner toIdx (to no one when toIdx is not above 0), clearing
     // it from every other owner that held it. Desks on one server that register one card at the

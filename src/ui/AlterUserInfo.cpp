@@ -4,6 +4,7 @@
 #include "BuildInfo.h"
 #include "ListScreen.h"
 #include "Photo.h"
+#include "Session.h"
 #include "TerminalRegister.h"
 #include "TerminalSel.h"
 #include "Widgets.h"
@@ -11,6 +12,7 @@
 #include "cards/Gbk.h"
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
+#include "link/ResultTexts.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
@@ -34,12 +36,17 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
 const QColor HintIdle(Qt::black);
 const QColor HintWaiting(Qt::blue);
-const QColor HintDone(Qt::red);
+const QColor HintResult(Qt::red); // success and failure alike
+
+// The card issuer answers a card command at once, with a result code also when no card lies on
+// it; no answer in this time means it is stuck or unplugged.
+constexpr int NoAnswerMs = 5000;
 
 QString photoFolder()
 {
@@ -285,6 +292,10 @@ TFormAlter::TFormAlter(QWidget* parent)
     tmrHint = new QTimer(this);
     tmrHint->setInterval(5000);
     OnSignal(tmrHint, &QTimer::timeout, this, &TFormAlter::tmrHintTimer);
+    tmrNoAnswer = new QTimer(this);
+    tmrNoAnswer->setSingleShot(true);
+    tmrNoAnswer->setInterval(NoAnswerMs);
+    OnSignal(tmrNoAnswer, &QTimer::timeout, this, &TFormAlter::tmrNoAnswerTimer);
 
     OnClick(btnSave, this, &TFormAlter::btnSaveClick);
     OnClick(btnWrite, this, &TFormAlter::btnWriteClick);
@@ -336,7 +347,7 @@ void TFormAlter::FormShow()
     btnCancel->setAccessibleName(btnCancel->text());
     // The grid and the tree are read before anything that could fail on a bad owner row.
     grid->BuildGrid();
-    btnClearClick();
+    clearInputs();
 
     const bool ownerless = m_mode == Mode::Ownerless;
     pnlQuick->setVisible(!ownerless);
@@ -372,6 +383,7 @@ void TFormAlter::FormShow()
         tvBuild->Fill();
     if (m_mode == Mode::Modify || m_mode == Mode::Details) {
         dm->LoadUserInfoByIdx(m_idx, m_rec);
+        m_rec.idx = m_idx;
         ShowOwner();
     }
 }
@@ -412,6 +424,18 @@ void TFormAlter::ShowPlaceholder()
 }
 
 void TFormAlter::btnClearClick()
+{
+    clearInputs();
+    // The next owner is another row: the owner added before, and the card registered to it,
+    // stay with that row.
+    if (m_mode == Mode::Add) {
+        m_idx = 0;
+        m_rec.idx = 0;
+        m_rec.CardID.clear();
+    }
+}
+
+void TFormAlter::clearInputs()
 {
     for (QLineEdit* box : {edtFangHao, edtUserName, edtCardNo, edtPhone})
         box->clear();
@@ -555,21 +579,23 @@ bool TFormAlter::SaveOwner(bool write)
 
     FillRecord();
     CopyPhoto();
+    m_rec.idx = m_idx;
     if (m_mode == Mode::Add) {
-        // An owner with the same card number gives way to this one, in the same change.
+        // An owner with the same card number gives way to this one, in the same change; the card
+        // of the record goes along only when that owner was this record's own row.
         if (!dm->AddUserInfo(m_rec))
             return false;
         m_idx = m_rec.idx;
-    } else {
-        m_rec.idx = m_idx;
-        if (!dm->UpdateUserInfo(m_rec))
-            return false;
+    } else if (!dm->UpdateUserInfo(m_rec)) {
+        return false;
     }
-    if (write)
-        IssueCardCommand(CmdWriteOwnerCard, [this] {
+    if (write && IssueCardCommand(CmdWriteOwnerCard, [this] {
             FillUserCard();
             return true;
-        });
+        })) {
+        m_writeFor = m_idx;
+        StartWaiting(QStringLiteral("等待写卡..."));
+    }
     return true;
 }
 
@@ -581,42 +607,90 @@ void TFormAlter::btnSaveClick()
 
 void TFormAlter::btnWriteClick()
 {
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
+    ResetHint();
+    // Refused before anything is saved.
+    if (!CardCommandAllowed(CmdWriteOwnerCard))
         return;
-    }
-    SetHint(QStringLiteral("等待写卡..."), HintWaiting);
     if (m_mode == Mode::Ownerless) {
-        IssueCardCommand(CmdWriteOwnerCard, [this] {
-            FillUserCard();
-            return true;
-        });
+        if (IssueCardCommand(CmdWriteOwnerCard, [this] {
+                FillUserCard();
+                return true;
+            })) {
+            m_writeFor = 0; // the card belongs to no one
+            StartWaiting(QStringLiteral("等待写卡..."));
+        }
         return;
     }
+    // The hint waits from the moment the write goes out: a save the database refused sends
+    // nothing.
     SaveOwner(true);
 }
 
 void TFormAlter::btnReadClick()
 {
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
+    ResetHint();
+    if (!CardCommandAllowed(CmdReadOwnerCard))
         return;
+    if (IssueCardCommand(CmdReadOwnerCard)) {
+        m_writeFor.reset(); // the read takes the place of a write in flight
+        StartWaiting(QStringLiteral("等待读卡..."));
     }
-    SetHint(QStringLiteral("等待读卡..."), HintWaiting);
-    IssueCardCommand(CmdReadOwnerCard);
+}
+
+void TFormAlter::StartWaiting(const QString& text)
+{
+    SetHint(text, HintWaiting);
+    m_waiting = true;
+    tmrNoAnswer->start();
+}
+
+void TFormAlter::StopWaiting()
+{
+    m_waiting = false;
+    tmrNoAnswer->stop();
+}
+
+void TFormAlter::ResetHint()
+{
+    StopWaiting();
+    tmrHint->stop();
+    SetHint(QString::fromUtf8(IdleHint), HintIdle);
+    grpCard->hide();
+}
+
+void TFormAlter::tmrNoAnswerTimer()
+{
+    if (!m_waiting)
+        return;
+    // The command stays pending: an answer that still comes is taken over as any other.
+    StopWaiting();
+    SetHint(QStringLiteral("操作结果：发卡器没有应答，请检查发卡器后重新操作"), HintResult);
 }
 
 void TFormAlter::tmrAnswerTimer()
 {
-    if (!CardDataReady)
+    if (!CardDataReady) {
+        // A card issuer pulled out answers nothing: the command is over.
+        if (m_waiting && !CardIssuerAttached()) {
+            StopWaiting();
+            m_writeFor.reset();
+            if (PendingCommand == CmdWriteOwnerCard || PendingCommand == CmdReadOwnerCard)
+                PendingCommand = IdleCommand;
+            SetHint(QStringLiteral("操作结果：发卡器已拔出，请插入发卡器后重新操作"), HintResult);
+        }
         return;
+    }
     CardDataReady = 0;
+    StopWaiting();
     if (CardResult != 0) {
+        // Nothing was written or read: the hint says why until the next card action.
         PendingCommand = IdleCommand;
+        m_writeFor.reset();
+        SetHint(QStringLiteral("操作结果：") + CardFailureText(CardResult), HintResult);
         return;
     }
     tmrHint->start();
-    SetHint(QStringLiteral("操作结果：卡操作完成"), HintDone);
+    SetHint(QStringLiteral("操作结果：卡操作完成"), HintResult);
     const QString serial = PadNumber(UserCardRec.CardSerial, 10);
     ShowCardSerial(lblSerial, serial);
     ShowCardSerial(lblCardSerial, serial);
@@ -626,16 +700,21 @@ void TFormAlter::tmrAnswerTimer()
     lblCardExpiry->setText(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 6));
 
     // Set back to idle before anything below can fail, so that the answer is taken only once.
-    const bool written = PendingCommand == CmdWriteOwnerCard;
+    const std::optional<int> writtenFor =
+        PendingCommand == CmdWriteOwnerCard ? std::exchange(m_writeFor, std::nullopt) : std::nullopt;
     PendingCommand = IdleCommand;
-    if (written) {
+    if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
         const int holder = dm->FindUserByCardID(serial);
         if (holder > 0)
             ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        // The owner being edited holds the card now: a later save keeps it registered.
-        if (dm->RegisterCardID(m_idx, serial) && m_idx > 0)
-            m_rec.CardID = serial;
+        if (dm->RegisterCardID(*writtenFor, serial)) {
+            // The record keeps the card for the next save exactly when its row holds it now.
+            if (*writtenFor > 0 && *writtenFor == m_idx)
+                m_rec.CardID = serial;
+            else if (m_rec.CardID == serial)
+                m_rec.CardID.clear();
+        }
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();
@@ -668,7 +747,5 @@ void TFormAlter::ShowFoundOwner()
 
 void TFormAlter::tmrHintTimer()
 {
-    tmrHint->stop();
-    SetHint(QString::fromUtf8(IdleHint), HintIdle);
-    grpCard->hide();
+    ResetHint();
 }

@@ -4,6 +4,7 @@
 #include "store/DM.h"
 
 #include <QByteArray>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -24,7 +25,9 @@ class TValueLabel;
 // owner card read to see whose it is; or a card written for no owner at all. The opener creates
 // the window, sets the mode (and the owner for modify and details), shows it modally and destroys
 // it afterwards. The answers of the card issuer are polled every 200 ms from creation on; closing
-// leaves a command in flight as it is. User-interface thread only.
+// leaves a command in flight as it is. The hint line waits for each answer and then shows its
+// outcome (a failure's text in red, kept until the next card action), or that the card issuer
+// went away or did not answer. User-interface thread only.
 class TFormAlter : public TCardDialog {
     Q_OBJECT
 public:
@@ -42,7 +45,7 @@ public:
     void SetMode(Mode mode, int idx = 0);
     Mode WindowMode() const { return m_mode; }
     // The owner being edited: given by the opener, or the row an add replaced or inserted; 0 for
-    // none.
+    // none (also after "清空输入").
     int CurrentIdx() const { return m_idx; }
     // The photo chosen with "导入" during this showing; empty until one is.
     const QString& ChosenPhoto() const { return m_photoPath; }
@@ -88,6 +91,9 @@ public:
     TValueLabel* lblCardExpiry;
     QComboBox* cbbCardType;
     QTimer* tmrHint;
+    // Runs while the hint waits for an answer ("等待写卡...", "等待读卡..."); when it runs out,
+    // the hint says the card issuer did not answer.
+    QTimer* tmrNoAnswer;
 
     // The hint line's idle text.
     static const char* const IdleHint;
@@ -111,6 +117,12 @@ private:
     // A node chosen in the tree, by click or by key.
     void tvBuildClick(QTreeWidgetItem* node);
     void tmrHintTimer();
+    void tmrNoAnswerTimer();
+    // The hint waits for the answer of the command just issued.
+    void StartWaiting(const QString& text);
+    void StopWaiting();
+    // Before a card action: the hint idle again, whatever the last answer left there.
+    void ResetHint();
 
     // Saves the owner from the boxes (and, with write, fills the card record and issues the
     // write). False when the database refused it (reported already); nothing is written then.
@@ -121,6 +133,9 @@ private:
     void CopyPhoto();
     // The card record of a write from the boxes and the grid.
     void FillUserCard();
+    // Empties the owner's boxes, the expiry and the terminals ("清空输入" without forgetting the
+    // owner).
+    void clearInputs();
     void ShowOwner();
     // The boxes from the owner row dsTemp stands on.
     void ShowFoundOwner();
@@ -128,7 +143,15 @@ private:
     void SetHint(const QString& text, const QColor& color);
 
     Mode m_mode = Mode::Add;
+    // The hint shows a waiting text for a command this window issued.
+    bool m_waiting = false;
     int m_idx = 0;
+    // The owner row the owner card write in flight was issued for (0: none, ownerless mode);
+    // empty while this window has no write in flight. The answer registers the card to it, even
+    // when the boxes have moved on to the next owner since.
+    std::optional<int> m_writeFor;
+    // The owner's row as the next save stores it; its CardID is the card registered to row m_idx
+    // during this showing (or loaded with it), and nothing else.
     TuserInfoRec m_rec;
     QByteArray m_photoBytes;
     QByteArray m_terminalBytes;

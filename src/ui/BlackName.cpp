@@ -99,6 +99,8 @@ TBlackListEntry BlackListEntryFor(uint8_t flag, const QString& cardId)
 
 bool WriteSingleOwnerCard(uint8_t flag, int idx, const QString& cardId)
 {
+    if (idx <= 0) // a row that could not be read: no owner to put on a card
+        return false;
     return TCardDialog::IssueCardCommand(CmdWriteBlackList, [&] {
         const TBlackListEntry entry = BlackListEntryFor(flag, cardId);
         fillCardHeader(1);
@@ -200,8 +202,9 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
     OnClick(btnRead, this, &TFormBlackNameInfo::btnReadClick);
     OnClick(btnWriteBlack, this, [this] { WriteCard(1); });
     OnClick(btnWriteWhite, this, [this] {
-        WriteCard(0);
-        if (AskYesNo(QStringLiteral("选择的黑名单卡需要解挂吗？(Y/N)"))) {
+        // Ending the losses is offered only for a card that went out: without it the door
+        // terminals would go on refusing cards the office shows as valid.
+        if (WriteCard(0) && AskYesNo(QStringLiteral("选择的黑名单卡需要解挂吗？(Y/N)"))) {
             dm->ExecuteSQL(
                 QStringLiteral("update UserInfo set chLoss ='', IsSelect = %1 where IsSelect <> %1 and "
                                "chLoss = :lost")
@@ -277,15 +280,19 @@ void TFormBlackNameInfo::btnPrepareClick()
         ShowRefusal(QStringLiteral("每次处理不能超过10个黑名单\r请先写黑名单"));
         return;
     }
-    setPrepared(1, grdLost->CurrentIdx());
+    const int idx = grdLost->CurrentIdx();
+    if (idx <= 0) // a row that could not be read: not every lost owner
+        return;
+    setPrepared(1, idx);
     LoadLists();
 }
 
 void TFormBlackNameInfo::btnRemoveClick()
 {
-    if (grdPrepared->RecordCount() == 0)
+    const int idx = grdPrepared->CurrentIdx();
+    if (grdPrepared->RecordCount() == 0 || idx <= 0) // none, or a row that could not be read
         return;
-    setPrepared(0, grdPrepared->CurrentIdx());
+    setPrepared(0, idx);
     LoadLists();
 }
 
@@ -298,11 +305,11 @@ void TFormBlackNameInfo::btnRemoveAllClick()
     LoadLists();
 }
 
-void TFormBlackNameInfo::WriteCard(uint8_t flag)
+bool TFormBlackNameInfo::WriteCard(uint8_t flag)
 {
     if (grdPrepared->RecordCount() == 0)
-        return;
-    IssueCardCommand(CmdWriteBlackList, [&] {
+        return false;
+    return IssueCardCommand(CmdWriteBlackList, [&] {
         // The entries are made first: a card serial that cannot be read stops the write before
         // anything is filled in.
         const TListModel& rows = grdPrepared->Model();
@@ -310,9 +317,16 @@ void TFormBlackNameInfo::WriteCard(uint8_t flag)
         TBlackListEntry entries[BlackListMaxEntries] = {};
         int idxs[BlackListMaxEntries] = {};
         for (int i = 0; i < taken; ++i) {
+            idxs[i] = rows.IdxAt(i);
+            if (idxs[i] <= 0) {
+                // A row whose page could not be read (or that went between the count and the
+                // read) would go onto the card as serial 0 for no owner.
+                LoadLists();
+                ShowRefusal(QStringLiteral("准备写卡的黑名单没有全部读出，已重新读取，请核对后再写卡"));
+                return false;
+            }
             const QVariant cardId = rows.FieldAt(i, QStringLiteral("CardID"));
             entries[i] = BlackListEntryFor(flag, cardId.isNull() ? QString() : cardId.toString());
-            idxs[i] = rows.IdxAt(i);
         }
         fillCardHeader(static_cast<uint8_t>(taken));
         for (int i = 0; i < taken; ++i) {

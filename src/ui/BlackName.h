@@ -59,16 +59,18 @@ private:
     void btnRemoveAllClick();
     void btnReadClick();
     void btnLossClick();
-    // The prepared owners onto a card: flag 1 blacklists them, 0 takes them back.
-    void WriteCard(uint8_t flag);
+    // The prepared owners onto a card: flag 1 blacklists them, 0 takes them back. False when
+    // nothing was sent (nothing prepared, or refused with the reason told).
+    bool WriteCard(uint8_t flag);
 
     std::unique_ptr<TListModel> m_lost;
     std::unique_ptr<TListModel> m_prepared;
 };
 
 // The blacklist or whitelist card of one owner (flag 1 or 0), whatever the owner's loss state:
-// the card issuer is asked to write it, and its answer updates that owner. False (the operator
-// told) when no card issuer is attached.
+// the card issuer is asked to write it, and its answer updates that owner. False when nothing was
+// sent: no owner (idx not above 0, a row that could not be read), or refused with the operator
+// told (no card issuer, no community identifier).
 bool WriteSingleOwnerCard(uint8_t flag, int idx, const QString& cardId);
 
 // The card's entry for a card serial text as CardID holds it: the low 24 bits, least significant

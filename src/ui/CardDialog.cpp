@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "Session.h"
+#include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
 #include "store/SaveLoad.h"
@@ -64,9 +65,18 @@ void TCardDialog::endCardWork()
         hook.clear();
 }
 
-bool TCardDialog::IssueCardCommand(uint8_t code, const std::function<bool()>& fill)
+bool TCardDialog::CardCommandAllowed(uint8_t code)
 {
     if (!RequireCardIssuer())
+        return false;
+    if (code == CmdWriteOwnerCard || code == CmdWriteBlackList)
+        return RequireRegionID();
+    return true;
+}
+
+bool TCardDialog::IssueCardCommand(uint8_t code, const std::function<bool()>& fill)
+{
+    if (!CardCommandAllowed(code))
         return false;
     if (fill && !fill())
         return false;

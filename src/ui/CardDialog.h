@@ -12,7 +12,8 @@ class QTimer;
 
 // The base of the windows that work with the card issuer (device cards, card runs, owner cards,
 // blacklist cards and their listing). It holds the steps they share:
-// - a card command: refused with "请插入发卡器" while no card issuer is attached, otherwise the
+// - a card command: refused with "请插入发卡器" while no card issuer is attached, an owner,
+//   blacklist or whitelist card also while the community identifier is empty; otherwise the
 //   command's record is filled and the command issued, in that order (IssueCardCommand);
 // - the answer polled on the window's timer (tmrAnswer, 100 or 200 ms, calling tmrAnswerTimer),
 //   running while the window is open, or from creation on;
@@ -47,10 +48,16 @@ public:
     // Closes the window after applying its close rule. Windows that override it call it last.
     void done(int result) override;
 
-    // Refuses with "请插入发卡器" (false) while no card issuer is attached. Otherwise runs fill,
-    // which fills the command's record or refuses (false, after telling the operator why), and
-    // then issues the command: PendingCommand := code, CommandEvent signalled.
+    // Refuses (false) unless the command may go out now (CardCommandAllowed). Otherwise runs
+    // fill, which fills the command's record or refuses (false, after telling the operator why),
+    // and then issues the command: PendingCommand := code, CommandEvent signalled.
     static bool IssueCardCommand(uint8_t code, const std::function<bool()>& fill = {});
+    // Whether the card command may go out now; if not, the operator has been told why. It needs
+    // an attached card issuer ("请插入发卡器"); the cards that door terminals check against their
+    // community (owner cards, blacklist and whitelist cards: commands 3 and 6) need the community
+    // identifier as well (RequireRegionID). Reads, device cards and card runs do not: they are how
+    // the identifier gets set and cards get ready.
+    static bool CardCommandAllowed(uint8_t code);
 
 protected:
     // Keeps slot (one of the answer handler's Current... pointers) at hook while the window is open.

@@ -1,7 +1,9 @@
 #include "Session.h"
 
+#include "cards/Gbk.h"
 #include "link/ProgramState.h"
 #include "store/Dialogs.h"
+#include "store/SaveLoad.h"
 
 QString LevelName(int level)
 {
@@ -27,5 +29,18 @@ bool RequireCardIssuer()
     if (CardIssuerAttached())
         return true;
     ShowMessage(QStringLiteral("请插入发卡器"));
+    return false;
+}
+
+bool RegionIDSet()
+{
+    return !GbkToString(SystemInfo.RegionID, sizeof SystemInfo.RegionID).trimmed().isEmpty();
+}
+
+bool RequireRegionID()
+{
+    if (RegionIDSet())
+        return true;
+    ShowRefusal(QString::fromUtf8(NoRegionIDText));
     return false;
 }

@@ -404,12 +404,17 @@ void TFormWriteUserCard::btnSearchClick()
     }
 }
 
+void TFormWriteUserCard::ClearResult()
+{
+    tmrResult->stop();
+    lblResult->setText(QString::fromUtf8(ResultHint));
+}
+
 void TFormWriteUserCard::btnWriteClick()
 {
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
+    ClearResult();
+    if (!CardCommandAllowed(CmdWriteOwnerCard))
         return;
-    }
     if (grdOwners->CurrentIdx() <= 0)
         return;
     IssueCardCommand(CmdWriteOwnerCard, [this] {
@@ -420,6 +425,7 @@ void TFormWriteUserCard::btnWriteClick()
 
 void TFormWriteUserCard::btnReadClick()
 {
+    ClearResult();
     if (!CardIssuerDevice) {
         ShowMessage(QStringLiteral("请插入发卡器"));
         return;
@@ -430,6 +436,7 @@ void TFormWriteUserCard::btnReadClick()
 
 void TFormWriteUserCard::btnBindClick()
 {
+    ClearResult();
     if (!CardIssuerDevice) {
         ShowMessage(QStringLiteral("请插入发卡器"));
         return;
@@ -443,9 +450,14 @@ void TFormWriteUserCard::tmrAnswerTimer()
     if (!CardDataReady)
         return;
     CardDataReady = 0;
-    tmrResult->start();
     const bool written = PendingCommand == CmdWriteOwnerCard;
     const int result = CardResult;
+    // A success leaves the result line after two seconds; a failure stays until the next card
+    // action, for an operator who looked away.
+    if (result == 0)
+        tmrResult->start();
+    else
+        tmrResult->stop();
     // Idle again before anything below can fail, so that the answer is taken only once.
     PendingCommand = IdleCommand;
     if (result != 0) {
@@ -484,7 +496,7 @@ void TFormWriteUserCard::tmrAnswerTimer()
             return;
         }
     }
-    lblResult->setText(ResultText(result));
+    lblResult->setText(result == 0 ? ResultText(result) : CardFailureText(result));
 }
 
 void TFormWriteUserCard::RegisterCard()
@@ -534,8 +546,10 @@ void TFormWriteUserCard::btnTerminalsClick()
 
 void TFormWriteUserCard::btnAddOwnerClick()
 {
-    // The editor takes the answers of its own card operations while it is open.
+    // The editor takes the answers of its own card operations while it is open. A success on the
+    // result line still goes afterwards; a failure stays.
     tmrAnswer->stop();
+    const bool resultShown = tmrResult->isActive();
     tmrResult->stop();
     {
         TFormAlter editor(this);
@@ -543,7 +557,8 @@ void TFormWriteUserCard::btnAddOwnerClick()
         editor.exec();
     }
     tmrAnswer->start();
-    tmrResult->start();
+    if (resultShown)
+        tmrResult->start();
     LoadList();
 }
 

@@ -25,7 +25,8 @@ class TValueLabel;
 // reported lost are left out), lays a card on the card issuer and writes it; the card's serial,
 // expiry and terminals are then registered to that owner. The window also reads a card to show
 // whose it is, binds a card written elsewhere, searches owners, and exports and imports the owner
-// data file. Answers are polled every 200 ms while it is open; closing sends command 9.
+// data file. Answers are polled every 200 ms while it is open; closing sends command 9. The
+// result line shows a success for two seconds and a failure until the next card action.
 // User-interface thread only.
 class TFormWriteUserCard : public TCardDialog {
     Q_OBJECT
@@ -77,6 +78,8 @@ protected:
     void tmrAnswerTimer() override;
 
 private:
+    // Before a card action: the result line at rest, whatever the last answer left there.
+    void ClearResult();
     void btnWriteClick();
     void btnReadClick();
     void btnBindClick();

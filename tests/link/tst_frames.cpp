@@ -287,12 +287,14 @@ void TestFrames::logLine()
 
 void TestFrames::resultTexts_data()
 {
-    QTest::addColumn<int>("caller"); // ShowResult's caller type; -1: ResultText; -2: a card run
+    // ShowResult's caller type; -1: ResultText; -2: a card run; -3: a failed owner card operation
+    QTest::addColumn<int>("caller");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text"); // null: ShowResult shows nothing
     const QString device = QStringLiteral("管理卡操作完成\r\r请到门禁机刷卡授权");
     const int line = -1;
     const int run = -2;
+    const int failed = -3;
     QTest::newRow("write device card, 0") << int(CallerWriteDeviceCard) << 0 << device;
     QTest::newRow("write device card, 0x80") << int(CallerWriteDeviceCard) << 0x80 << device;
     QTest::newRow("write device card, 5") << int(CallerWriteDeviceCard) << 5 << "卡类型错误";
@@ -319,9 +321,13 @@ void TestFrames::resultTexts_data()
     QTest::newRow("card run, 6") << run << 6 << "无效的小区编号";
     QTest::newRow("card run, 0x83") << run << 0x83 << "写卡错误";
     QTest::newRow("card run, 9") << run << 9 << "";
+    QTest::newRow("failed, 3") << failed << 3 << "写卡错误";
+    QTest::newRow("failed, 6") << failed << 6 << "非本小区IC卡";
+    QTest::newRow("failed, a code without a text") << failed << 9 << "卡操作失败（结果代码9）";
 }
 
-// One table of texts, read by ShowResult, ResultText and the card initialisation window.
+// One table of texts, read by ShowResult, ResultText, the owner card windows and the card
+// initialisation window.
 void TestFrames::resultTexts()
 {
     QFETCH(int, caller);
@@ -331,6 +337,8 @@ void TestFrames::resultTexts()
         QCOMPARE(ResultText(code), text);
     } else if (caller == -2) {
         QCOMPARE(ResultTextFor(ResultUse::CardRun, code), text);
+    } else if (caller == -3) {
+        QCOMPARE(CardFailureText(code), text);
     } else {
         const std::optional<QString> shown = ShowResultText(code, caller);
         QCOMPARE(shown.has_value(), !text.isNull());

@@ -33,6 +33,7 @@ private Q_SLOTS:
     void updatesTouchTheirColumnsOnly();
     void failedWriteReportsTheStatement();
     void cardSerialRegistration();
+    void addCarriesACardOnlyIntoItsOwnPlace();
     void cardNoAndFindUserIdx();
     void selectionLossAndDeletion();
     void batchOfInserts();
@@ -354,6 +355,47 @@ void TestOwners::cardSerialRegistration()
 
     QVERIFY(dm->SetUserCardID(999, QStringLiteral("0000000009"))); // no such row: nothing changes
     QCOMPARE(dm->FindUserByCardID(QStringLiteral("0000000009")), -1);
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+// The owner editor adds owners one after another with one record: a card serial registered to the
+// row it added goes into no other row.
+void TestOwners::addCarriesACardOnlyIntoItsOwnPlace()
+{
+    const QString serial = PadNumber(4660, 10);
+    const auto holders = [&] {
+        return column(QStringLiteral("select idx from UserInfo where CardID = '%1'").arg(serial));
+    };
+    // A record without a row of its own is added without a card.
+    TuserInfoRec r = OwnerRecord(QStringLiteral("张三"), QStringLiteral("C001"));
+    r.CardID = serial;
+    QVERIFY(dm->AddUserInfo(r));
+    QCOMPARE(r.CardID, QString());
+    QCOMPARE(holders(), QVariantList{});
+    QVERIFY(dm->RegisterCardID(r.idx, serial));
+    r.CardID = serial;
+
+    // Saved again under its card number: the new row takes its own row's place, and its card.
+    const int first = r.idx;
+    r.Phone = QStringLiteral("13900000000");
+    QVERIFY(dm->AddUserInfo(r));
+    QVERIFY(r.idx != first);
+    QCOMPARE(r.CardID, serial);
+    QCOMPARE(holders(), QVariantList{r.idx});
+
+    // Under another card number it is another owner, who gets no card.
+    TuserInfoRec other = r;
+    other.CardNo = QStringLiteral("C002");
+    QVERIFY(dm->AddUserInfo(other));
+    QCOMPARE(other.CardID, QString());
+    QCOMPARE(holders(), QVariantList{r.idx});
+
+    // Taking the place of a row that is not its own: the card goes with the row it was in.
+    other.CardID = serial;
+    other.CardNo = QStringLiteral("C001");
+    QVERIFY(dm->AddUserInfo(other));
+    QCOMPARE(other.CardID, QString());
+    QCOMPARE(holders(), QVariantList{});
     QVERIFY(f.dialogs.shown.isEmpty());
 }
 

@@ -25,6 +25,9 @@ namespace {
 
 const QString Done = QStringLiteral("操作结果：卡操作完成");
 const QString MovedWarning = QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对");
+const QString Idle = QStringLiteral("操作提示：请首先进行门禁资料录入");
+const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
+                                        "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
 int insertOwner(TuserInfoRec rec)
 {
@@ -47,6 +50,16 @@ int ownerCount()
     return column(QStringLiteral("select count(*) from UserInfo")).value(0).toInt();
 }
 
+// The card numbers (卡编号) of the owners that hold the card serial.
+QStringList holdersOf(uint32_t serial)
+{
+    QStringList out;
+    const QString sql = QStringLiteral("select CardNo from UserInfo where CardID = '%1' order by idx");
+    for (const QVariant& v : column(sql.arg(PadNumber(int32_t(serial), 10))))
+        out << v.toString();
+    return out;
+}
+
 // The program attached to the simulated card issuer, a data module, three terminals (1, 2, 3),
 // a building with one unit, and the editor.
 struct Editor {
@@ -58,6 +71,7 @@ struct Editor {
         if (!a.start())
             return false;
         dm = new Tdm;
+        std::memcpy(SystemInfo.RegionID, "57302914", 8);
         for (int id : {1, 2, 3})
             AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
         return dm->ExecuteSQL(
@@ -76,6 +90,16 @@ struct Editor {
         return QTest::qWaitFor([&] { return w->lblHint->text() == Done; }, 3000);
     }
     QDialog* dialog() const { return w.get(); }
+    void type(const char* name, const char* cardNo)
+    {
+        w->edtUserName->setText(QString::fromUtf8(name));
+        w->edtCardNo->setText(QString::fromUtf8(cardNo));
+    }
+    bool hintReads(const QString& text)
+    {
+        return QTest::qWaitFor([&] { return w->lblHint->text() == text; }, 3000);
+    }
+    bool hintIsRed() const { return w->lblHint->styleSheet().contains(QStringLiteral("#ff0000")); }
 };
 
 } // namespace
@@ -89,6 +113,11 @@ private Q_SLOTS:
     void addReplacesTheOwnerWithTheCardNumber();
     void refusedInsertKeepsTheOldOwner();
     void writingMovesTheCard();
+    void aSerialStaysInOneRow_data();
+    void aSerialStaysInOneRow();
+    void failedCardOperationsSaySo();
+    void noCommunityNoCard_data();
+    void noCommunityNoCard();
     void ownerlessCardBelongsToNoOne();
     void readShowsTheCardsOwner();
     void photoNames_data();
@@ -287,6 +316,168 @@ void TestAlterUserInfo::writingMovesTheCard()
     QCOMPARE(e.a.f.dialogs.texts(), QStringList{MovedWarning});
     QCOMPARE(ownerField(mine, QStringLiteral("CardID")).toString(), serialText);
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> ''")), QVariantList{1});
+}
+
+void TestAlterUserInfo::aSerialStaysInOneRow_data()
+{
+    QTest::addColumn<QString>("next");   // what the operator does once 张三's card was written
+    QTest::addColumn<QString>("holder"); // the card number of the one owner who holds it then
+    QTest::newRow("清空输入, 李四 added") << "clear, save"
+                                          << "C001";
+    QTest::newRow("清空输入, 李四's write fails") << "clear, write fails"
+                                                  << "C001";
+    QTest::newRow("李四 typed over, write fails") << "write fails"
+                                                  << "C001";
+    QTest::newRow("李四 typed over, no answer") << "write unanswered"
+                                                << "C001";
+    QTest::newRow("卡编号 changed, saved") << "number changed, save"
+                                           << "C001";
+    QTest::newRow("the same owner saved again") << "same number, save"
+                                                << "C001";
+    QTest::newRow("清空输入, then the same 卡编号") << "clear, same number, save" << QString();
+    QTest::newRow("张三's answer after 李四 was saved") << "late answer"
+                                                        << "C001";
+}
+
+// The operator issues cards one owner after another in add mode ("业主卡单独发卡"): the serial
+// of the card written for 张三 never goes into a second row.
+void TestAlterUserInfo::aSerialStaysInOneRow()
+{
+    QFETCH(QString, next);
+    QFETCH(QString, holder);
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t first = e.a.f.formattedCardOnReader(5001);
+    e.open(TFormAlter::Mode::Add);
+    e.type("张三", "C001");
+    if (next == QStringLiteral("late answer")) {
+        e.a.f.sim.setAnswerDelay(400);
+        e.w->btnWrite->click();
+        e.w->btnClear->click();
+        e.type("李四", "C002");
+        e.w->btnSave->click();
+        QVERIFY(e.hintReads(Done));
+    } else {
+        QVERIFY(e.answered(e.w->btnWrite));
+        QCOMPARE(holdersOf(first), QStringList{"C001"});
+        if (next.startsWith(QStringLiteral("clear")))
+            e.w->btnClear->click();
+        e.a.f.formattedCardOnReader(5002); // the next owner's card
+        if (next.contains(QStringLiteral("same number"))) {
+            e.type("张三", "C001");
+            e.w->edtPhone->setText(QStringLiteral("13900000000"));
+        } else if (next.contains(QStringLiteral("number changed"))) {
+            e.w->edtCardNo->setText(QStringLiteral("C009"));
+        } else {
+            e.type("李四", "C002");
+        }
+        if (next.endsWith(QStringLiteral("save"))) {
+            e.w->btnSave->click();
+        } else if (next.endsWith(QStringLiteral("write fails"))) {
+            e.a.f.sim.setFault(SimFault::WriteError, 1);
+            e.w->btnWrite->click();
+            QVERIFY(QTest::qWaitFor([] { return PendingCommand == IdleCommand; }, 3000));
+        } else {
+            e.a.f.sim.setFault(SimFault::NoAnswer, 1);
+            e.w->btnWrite->click();
+            QTest::qWait(300);
+            QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待写卡..."));
+        }
+    }
+    QCOMPARE(holdersOf(first), holder.isEmpty() ? QStringList{} : QStringList{holder});
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> '' group by CardID "
+                                   "having count(*) > 1")),
+             QVariantList{});
+}
+
+// A card operation that did not succeed says so in the hint line, in red, until the next card
+// action; so does a card issuer that went away or did not answer.
+void TestAlterUserInfo::failedCardOperationsSaySo()
+{
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t blank = 6001; // not formatted for the system: its keys do not match
+    e.a.f.sim.addCard(blank);
+    e.a.f.sim.present(blank);
+    e.open(TFormAlter::Mode::Add);
+    e.type("王五", "W1");
+    e.w->btnWrite->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待写卡..."));
+    QVERIFY(e.hintReads(QStringLiteral("操作结果：密钥错误")));
+    QVERIFY(e.hintIsRed());
+    QCOMPARE(ownerCount(), 1); // the owner was saved all the same
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
+
+    // The idle timer of a success does not take a later failure off the screen.
+    e.a.f.formattedCardOnReader(6002);
+    QVERIFY(e.answered(e.w->btnWrite));
+    QVERIFY(e.w->tmrHint->isActive());
+    e.a.f.sim.setFault(SimFault::ReadError, 1);
+    e.w->btnRead->click();
+    QVERIFY(e.hintReads(QStringLiteral("操作结果：读卡错误")));
+    QVERIFY(!e.w->tmrHint->isActive());
+    QVERIFY(e.hintIsRed());
+
+    // No answer: after a while the hint says so; the command stays pending, so a late answer
+    // would still be taken over.
+    e.a.f.sim.setFault(SimFault::NoAnswer, 1);
+    e.w->btnRead->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待读卡..."));
+    QVERIFY(e.w->tmrNoAnswer->isActive());
+    QTest::qWait(300);
+    QMetaObject::invokeMethod(e.w->tmrNoAnswer, "timeout");
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("操作结果：发卡器没有应答，请检查发卡器后重新操作"));
+    QVERIFY(e.hintIsRed());
+    QCOMPARE(int(PendingCommand), 4);
+
+    // The card issuer pulled out while a write waits for its answer.
+    e.a.f.sim.setFault(SimFault::NoAnswer, 1);
+    e.w->btnWrite->click();
+    QCOMPARE(e.w->lblHint->text(), QStringLiteral("等待写卡..."));
+    e.a.f.sim.unplug();
+    QVERIFY(e.hintReads(QStringLiteral("操作结果：发卡器已拔出，请插入发卡器后重新操作")));
+    QVERIFY(e.hintIsRed());
+    QCOMPARE(int(PendingCommand), 9);
+
+    // The next card action starts afresh.
+    e.w->btnRead->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"请插入发卡器"});
+    QCOMPARE(e.w->lblHint->text(), Idle);
+}
+
+void TestAlterUserInfo::noCommunityNoCard_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("add") << int(TFormAlter::Mode::Add);
+    QTest::newRow("modify") << int(TFormAlter::Mode::Modify);
+    QTest::newRow("details") << int(TFormAlter::Mode::Details);
+    QTest::newRow("ownerless") << int(TFormAlter::Mode::Ownerless);
+}
+
+// Without the community identifier no owner card is written, and nothing is saved first; reading
+// a card stays allowed.
+void TestAlterUserInfo::noCommunityNoCard()
+{
+    QFETCH(int, mode);
+    Editor e;
+    QVERIFY(e.start());
+    e.a.f.formattedCardOnReader(7001);
+    std::memset(SystemInfo.RegionID, 0, sizeof SystemInfo.RegionID);
+    const int idx = insertOwner(OwnerRecord(QStringLiteral("原名"), QStringLiteral("K")));
+    e.open(TFormAlter::Mode(mode), idx);
+    e.type("改名", "K");
+    e.w->btnWrite->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{NoRegion});
+    QCOMPARE(e.a.f.dialogs.shown.first().buttons, MsgButtons::Abort);
+    QCOMPARE(ownerCount(), 1);
+    QCOMPARE(ownerField(idx, QStringLiteral("UserName")).toString(), QStringLiteral("原名"));
+    QCOMPARE(int(PendingCommand), 9);
+    QCOMPARE(e.w->lblHint->text(), Idle);
+    e.a.f.dialogs.clear();
+    e.w->btnRead->click();
+    QCOMPARE(int(PendingCommand), 4);
+    QVERIFY(e.a.f.dialogs.shown.isEmpty());
 }
 
 void TestAlterUserInfo::ownerlessCardBelongsToNoOne()

@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
+#include "store/ListModel.h"
 #include "store/StoreFixture.h"
 #include "support/OwnerRecords.h"
 #include "ui/BlackName.h"
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -32,6 +34,11 @@ int addOwner(const QString& name, const QString& cardId, const QString& loss, in
     return idx;
 }
 
+int PreparedCountNow()
+{
+    return TFormBlackNameInfo::PreparedCount();
+}
+
 QString lossOf(int idx)
 {
     return column(QStringLiteral("select chLoss from UserInfo where idx = ") + QString::number(idx))
@@ -41,6 +48,22 @@ QString lossOf(int idx)
 
 const QString TooManyAll = QStringLiteral("每次处理不能超过10个黑名单\r请单独挑选记录");
 const QString TooManyOne = QStringLiteral("每次处理不能超过10个黑名单\r请先写黑名单");
+const QString WhiteQuestion = QStringLiteral("选择的黑名单卡需要解挂吗？(Y/N)");
+const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
+                                        "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
+const QString NotAllRead = QStringLiteral("准备写卡的黑名单没有全部读出，已重新读取，请核对后再写卡");
+
+// Deletes the owner idx just after the list counted its rows and before it reads them, as another
+// desk may: the list then holds a row whose page could not be read in full.
+void deleteBetweenCountAndRead(TListModel& list, int idx)
+{
+    auto statements = std::make_shared<int>(0);
+    list.SetStatementHook([statements, idx](const QString&, const SqlParams&) {
+        if (++*statements == 2)
+            dm->ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
+                           {{QStringLiteral("idx"), idx}});
+    });
+}
 
 struct Window {
     AttachedProgram a;
@@ -91,6 +114,9 @@ private Q_SLOTS:
     void foundAndLostAgainIsPreparedAtOnce();
     void listing();
     void closingWithdrawsTheWrite();
+    void rowsNotReadAreLeftAlone();
+    void cardNotSentAsksNothing_data();
+    void cardNotSentAsksNothing();
 };
 
 void TestBlackName::tenAtMost()
@@ -336,6 +362,113 @@ void TestBlackName::closingWithdrawsTheWrite()
     QCOMPARE(CurrentBlackListWindow, nullptr);
     QTest::qWait(600);
     QCOMPARE(lossOf(a), QStringLiteral("挂失")); // the late answer is ignored
+}
+
+// A row whose page was not read has no idx: ">" and "<" leave it alone (they must not take it for
+// every lost owner), and no card is written with an entry for it.
+void TestBlackName::rowsNotReadAreLeftAlone()
+{
+    Window t;
+    QVERIFY(t.start());
+    const uint32_t card = t.a.f.formattedCardOnReader(563);
+    QList<int> lost;
+    for (int i = 0; i < 3; ++i)
+        lost << addOwner(QStringLiteral("L%1").arg(i), PadNumber(200 + i, 10), QStringLiteral("挂失"), 0,
+                         101 + i);
+    QList<int> prepared;
+    for (int i = 0; i < 3; ++i)
+        prepared << addOwner(QStringLiteral("P%1").arg(i), PadNumber(300 + i, 10), QStringLiteral("挂失"), 1,
+                             201 + i);
+    t.open();
+    QCOMPARE(t.lost(), 6);
+    QCOMPARE(t.prepared(), 3);
+
+    // The last lost row (P2, prepared) is gone between the count and the read.
+    deleteBetweenCountAndRead(t.w->grdLost->Model(), prepared.last());
+    t.w->refreshLists();
+    t.w->grdLost->Model().SetStatementHook({});
+    QVERIFY(t.w->grdLost->MakeCurrent(5));
+    QCOMPARE(t.w->grdLost->CurrentIdx(), -1);
+    t.w->btnPrepare->click();
+    for (int idx : lost)
+        QCOMPARE(
+            column(QStringLiteral("select IsSelect from UserInfo where idx = %1").arg(idx)).value(0).toInt(),
+            0);
+
+    // The same in the prepared list: "<" unmarks no one, the card is not written.
+    deleteBetweenCountAndRead(t.w->grdPrepared->Model(), prepared.at(1));
+    t.w->refreshLists();
+    t.w->grdPrepared->Model().SetStatementHook({});
+    QCOMPARE(t.w->grdPrepared->RecordCount(), 2);
+    QVERIFY(t.w->grdPrepared->MakeCurrent(1));
+    QCOMPARE(t.w->grdPrepared->CurrentIdx(), -1);
+    t.w->btnRemove->click();
+    QCOMPARE(PreparedCountNow(), 1);
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
+    t.w->btnWriteBlack->click();
+    QCOMPARE(t.a.f.dialogs.texts(), QStringList{NotAllRead});
+    QCOMPARE(int(PendingCommand), 9);
+    QCOMPARE(t.prepared(), 1); // read again
+    QCOMPARE(t.w->grdPrepared->RecordCount(), 1);
+
+    // Read again in full, the card goes out with the one owner left.
+    t.a.f.dialogs.clear();
+    QVERIFY(t.written(t.w->btnWriteBlack));
+    QCOMPARE(t.a.f.dialogs.texts(), QStringList{"操作完成"});
+    QCOMPARE(lossOf(prepared.first()), QStringLiteral("黑名单"));
+    QCOMPARE(uint8_t(t.a.f.sim.sectorRecord(card, 7).at(5)), uint8_t(1));
+}
+
+void TestBlackName::cardNotSentAsksNothing_data()
+{
+    QTest::addColumn<QString>("why");
+    QTest::addColumn<QString>("told"); // empty: nothing said
+    QTest::addColumn<bool>("white");
+    for (bool white : {false, true}) {
+        const char* card = white ? "写白名单卡" : "写黑名单卡";
+        QTest::addRow("%s, no card issuer", card) << "no card issuer"
+                                                  << "请插入发卡器" << white;
+        QTest::addRow("%s, nothing prepared", card) << "nothing prepared" << QString() << white;
+        QTest::addRow("%s, no community identifier", card) << "no community identifier" << NoRegion << white;
+    }
+}
+
+// A blacklist or whitelist card that was not sent changes no owner, and the whitelist card does
+// not offer to end the losses: the door terminals would go on refusing those cards.
+void TestBlackName::cardNotSentAsksNothing()
+{
+    QFETCH(QString, why);
+    QFETCH(QString, told);
+    QFETCH(bool, white);
+    Window t;
+    QVERIFY(t.start());
+    const int a = addOwner(QStringLiteral("a"), PadNumber(51, 10), QStringLiteral("挂失"),
+                           why == QStringLiteral("nothing prepared") ? 0 : 1);
+    if (why == QStringLiteral("no card issuer")) {
+        t.a.f.sim.unplug();
+        QTRY_VERIFY(!t.a.link->attached());
+    } else if (why == QStringLiteral("no community identifier")) {
+        std::memset(SystemInfo.RegionID, 0, sizeof SystemInfo.RegionID);
+    }
+    t.open();
+    t.a.f.dialogs.answers = {MsgAnswer::Yes};
+    (white ? t.w->btnWriteWhite : t.w->btnWriteBlack)->click();
+    QCOMPARE(t.a.f.dialogs.texts(), told.isEmpty() ? QStringList{} : QStringList{told});
+    QCOMPARE(int(PendingCommand), 9);
+    QCOMPARE(lossOf(a), QStringLiteral("挂失"));
+    QCOMPARE(t.lost(), 1);
+
+    // The single-owner card of the owner list follows the same rule, and needs a row it could read.
+    t.a.f.dialogs.clear();
+    QCOMPARE(WriteSingleOwnerCard(white ? 0 : 1, a, PadNumber(51, 10)),
+             why == QStringLiteral("nothing prepared"));
+    if (why != QStringLiteral("nothing prepared"))
+        QCOMPARE(t.a.f.dialogs.texts(), QStringList{told});
+    PendingCommand = IdleCommand;
+    t.a.f.dialogs.clear();
+    QVERIFY(!WriteSingleOwnerCard(1, -1, QString()));
+    QCOMPARE(int(PendingCommand), 9);
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
 }
 
 QTEST_MAIN(TestBlackName)

@@ -1,13 +1,17 @@
 // The base of the card windows: what closing does to a command in flight, by each window's rule
-// and by every way of closing, and the answer handler's pointer to a window, which must never
-// outlive the window's opening.
+// and by every way of closing, the answer handler's pointer to a window, which must never
+// outlive the window's opening, and which card commands wait for the community identifier.
 
 #include "UiFixture.h"
+#include "link/CommandFrames.h"
 #include "ui/CardDialog.h"
 
 #include <QPointer>
 
 namespace {
+
+const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
+                                        "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
 TResponseFrame Answer(uint8_t command, uint8_t result)
 {
@@ -51,6 +55,8 @@ private Q_SLOTS:
     void answerReachesOnlyAnOpenWindow();
     void closingOneWindowKeepsTheOthersPointer();
     void pollsWhileOpen();
+    void cardsTheTerminalsCheckNeedTheCommunity_data();
+    void cardsTheTerminalsCheckNeedTheCommunity();
 };
 
 void TestCardDialog::closeRules_data()
@@ -145,6 +151,56 @@ void TestCardDialog::pollsWhileOpen()
     QTest::qWait(250);
     QCOMPARE(w.ticks, ticks);
     QCOMPARE(w.tmrAnswer->interval(), 100);
+}
+
+void TestCardDialog::cardsTheTerminalsCheckNeedTheCommunity_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<bool>("needsCommunity");
+    QTest::newRow("format") << int(CmdFormat) << false;
+    QTest::newRow("write device card") << int(CmdWriteDeviceCard) << false;
+    QTest::newRow("read device card") << int(CmdReadDeviceCard) << false;
+    QTest::newRow("write owner card") << int(CmdWriteOwnerCard) << true;
+    QTest::newRow("read owner card") << int(CmdReadOwnerCard) << false;
+    QTest::newRow("restore blank") << int(CmdRestoreBlank) << false;
+    QTest::newRow("write blacklist card") << int(CmdWriteBlackList) << true;
+    QTest::newRow("read blacklist card") << int(CmdReadBlackList) << false;
+}
+
+// Owner, blacklist and whitelist cards carry the community identifier that door terminals check:
+// none is written while it is empty (or blank). Device cards, reads and card runs go out: they
+// are how the identifier is set and cards are made ready.
+void TestCardDialog::cardsTheTerminalsCheckNeedTheCommunity()
+{
+    QFETCH(int, code);
+    QFETCH(bool, needsCommunity);
+    AttachedProgram a;
+    QVERIFY(a.start());
+    for (const char* region : {"", "        ", "57302914"}) {
+        std::memcpy(SystemInfo.RegionID, QByteArray(region).leftJustified(8, '\0').constData(), 8);
+        a.f.dialogs.clear();
+        const bool refused = needsCommunity && QByteArray(region).trimmed().isEmpty();
+        bool filled = false;
+        QCOMPARE(TCardDialog::IssueCardCommand(uint8_t(code),
+                                               [&] {
+                                                   filled = true;
+                                                   return true;
+                                               }),
+                 !refused);
+        QCOMPARE(filled, !refused);
+        QCOMPARE(int(PendingCommand), refused ? int(IdleCommand) : code);
+        QCOMPARE(a.f.dialogs.texts(), refused ? QStringList{NoRegion} : QStringList{});
+        if (refused)
+            QCOMPARE(a.f.dialogs.shown.first().buttons, MsgButtons::Abort);
+        PendingCommand = IdleCommand;
+    }
+    // Without a card issuer the card issuer is asked for first.
+    a.f.sim.unplug();
+    QTRY_VERIFY(!a.link->attached());
+    std::memset(SystemInfo.RegionID, 0, 8);
+    a.f.dialogs.clear();
+    QVERIFY(!TCardDialog::CardCommandAllowed(uint8_t(code)));
+    QCOMPARE(a.f.dialogs.texts(), QStringList{"请插入发卡器"});
 }
 
 QTEST_MAIN(TestCardDialog)

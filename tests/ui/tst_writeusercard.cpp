@@ -5,6 +5,7 @@
 #include "store/TvexDeviceInfo.h"
 #include "support/Files.h"
 #include "support/OwnerRecords.h"
+#include "ui/AlterUserInfo.h"
 #include "ui/InputDongHao.h"
 #include "ui/ListScreen.h"
 #include "ui/SearchCondition.h"
@@ -25,6 +26,9 @@
 namespace {
 
 const QString Moved = QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对");
+const QString Resting = QStringLiteral("注意：先放好卡，再进行读写");
+const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
+                                        "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
 int addOwner(const QString& name, const QString& cardNo, const QString& cardId = QString(),
              const QString& loss = QString(), int dongHao = 1, int danYuan = 2)
@@ -112,6 +116,8 @@ private Q_SLOTS:
     void readShowsWhoseCardItIs();
     void bindTakesTheCardAsItIs();
     void cardErrors();
+    void failuresStayOnTheResultLine();
+    void noCommunityNoOwnerCard();
     void searches();
     void treeAndPropertyCard();
     void photoWhateverTheCase();
@@ -266,6 +272,77 @@ void TestWriteUserCard::cardErrors()
     for (QPushButton* b : {t.w->btnWrite, t.w->btnRead, t.w->btnBind})
         b->click();
     QCOMPARE(t.a.f.dialogs.texts(), (QStringList{"请插入发卡器", "请插入发卡器", "请插入发卡器"}));
+}
+
+// A success leaves the result line after two seconds; a failure stays until the next card action,
+// so that an operator who looked away still sees it.
+void TestWriteUserCard::failuresStayOnTheResultLine()
+{
+    Window t;
+    QVERIFY(t.start());
+    t.a.f.formattedCardOnReader(9400, SystemInfo.Sector);
+    addOwner(QStringLiteral("x"), QStringLiteral("X"));
+    t.open();
+    t.choose(0);
+    t.a.f.sim.setFault(SimFault::WriteError, 1);
+    QVERIFY(t.answered(t.w->btnWrite));
+    QCOMPARE(t.w->lblResult->text(), QStringLiteral("写卡错误"));
+    QVERIFY(!t.w->tmrResult->isActive());
+
+    // A card of another community, read: kept as well.
+    const char* const foreign = "11112222";
+    std::memcpy(SystemInfo.RegionID, foreign, 8);
+    ownerCardOnReader(t.a.f.sim, 9401, {1}, "261231", true);
+    std::memcpy(SystemInfo.RegionID, "57302914", 8);
+    QVERIFY(t.answered(t.w->btnRead));
+    QCOMPARE(t.w->lblResult->text(), QStringLiteral("非本小区IC卡"));
+    QVERIFY(!t.w->tmrResult->isActive());
+
+    // The next card action takes it away at once; its success goes after two seconds.
+    t.a.f.formattedCardOnReader(9402, SystemInfo.Sector);
+    t.a.f.sim.setAnswerDelay(200);
+    QSignalSpy handled(t.a.link.get(), &CardIssuerLink::answerHandled);
+    t.w->btnWrite->click();
+    QCOMPARE(t.w->lblResult->text(), Resting);
+    QVERIFY(handled.wait(3000));
+    QTRY_COMPARE(t.w->lblResult->text(), QStringLiteral("操作完成"));
+    QVERIFY(t.w->tmrResult->isActive());
+    QMetaObject::invokeMethod(t.w->tmrResult, "timeout");
+    QCOMPARE(t.w->lblResult->text(), Resting);
+
+    // Back from the owner editor, a failure on the line is still there.
+    t.a.f.sim.setAnswerDelay(0);
+    t.a.f.sim.setFault(SimFault::WriteError, 1);
+    QVERIFY(t.answered(t.w->btnWrite));
+    WhenModal<TFormAlter>([](TFormAlter* editor) { editor->btnCancel->click(); });
+    t.w->btnAddOwner->click();
+    QCOMPARE(t.w->lblResult->text(), QStringLiteral("写卡错误"));
+    QVERIFY(!t.w->tmrResult->isActive());
+}
+
+// Owner cards need the community identifier; reading and binding a card do not.
+void TestWriteUserCard::noCommunityNoOwnerCard()
+{
+    Window t;
+    QVERIFY(t.start());
+    ownerCardOnReader(t.a.f.sim, 9500, {1}, "261231", true);
+    const QByteArray before = t.a.f.sim.sectorRecord(9500, SystemInfo.Sector);
+    addOwner(QStringLiteral("x"), QStringLiteral("X"));
+    std::memset(SystemInfo.RegionID, 0, sizeof SystemInfo.RegionID);
+    t.open();
+    t.choose(0);
+    t.w->btnWrite->click();
+    QCOMPARE(t.a.f.dialogs.texts(), QStringList{NoRegion});
+    QCOMPARE(int(PendingCommand), 9);
+    t.a.f.dialogs.clear();
+    for (QPushButton* button : {t.w->btnRead, t.w->btnBind}) {
+        button->click();
+        QCOMPARE(int(PendingCommand), int(CmdReadOwnerCard));
+        PendingCommand = IdleCommand;
+    }
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
+    QTest::qWait(100);
+    QCOMPARE(t.a.f.sim.sectorRecord(9500, SystemInfo.Sector), before);
 }
 
 void TestWriteUserCard::searches()
