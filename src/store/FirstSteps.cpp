@@ -2,12 +2,6 @@
 
 #include "DM.h"
 #include "SaveLoad.h"
-#include "cards/Gbk.h"
-
-bool RegionIdSet()
-{
-    return !GbkToString(SystemInfo.RegionID, sizeof SystemInfo.RegionID).trimmed().isEmpty();
-}
 
 TFirstSteps ReadFirstSteps(Tdm& module)
 {

@@ -17,6 +17,3 @@ struct TFirstSteps {
 
 // Throws OperationError when the database cannot be used.
 TFirstSteps ReadFirstSteps(Tdm& module);
-
-// The community identifier of SystemInfo is set: not empty and not only spaces.
-bool RegionIdSet();

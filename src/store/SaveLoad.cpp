@@ -3,6 +3,7 @@
 #include "AppPath.h"
 #include "FileSync.h"
 #include "cards/Digits.h"
+#include "cards/Gbk.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,6 +114,11 @@ bool SaveSettings()
     if (!QFile::exists(SettingsPath()))
         return false;
     return SaveDataFile(SettingsPath(), SettingsFileKind, &SystemInfo, sizeof SystemInfo);
+}
+
+bool RegionIdSet()
+{
+    return !GbkToString(SystemInfo.RegionID, sizeof SystemInfo.RegionID).trimmed().isEmpty();
 }
 
 void CorrectSector(TSystemInfo& info)

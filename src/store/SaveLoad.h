@@ -51,5 +51,8 @@ SettingsLoad LoadSettings();
 bool SaveSettings();
 // A stored sector above 16 becomes 7.
 void CorrectSector(TSystemInfo& info);
+// The community identifier of SystemInfo is set: not empty and not only spaces. Owner, blacklist
+// and whitelist cards need it (the door terminals refuse a card of another community).
+bool RegionIdSet();
 // The default settings of a fresh install: sector 7, everything else zero.
 void DefaultSystemInfo(TSystemInfo& info);

@@ -1,6 +1,5 @@
 #include "Session.h"
 
-#include "cards/Gbk.h"
 #include "link/ProgramState.h"
 #include "store/Dialogs.h"
 #include "store/SaveLoad.h"
@@ -32,14 +31,9 @@ bool RequireCardIssuer()
     return false;
 }
 
-bool RegionIDSet()
-{
-    return !GbkToString(SystemInfo.RegionID, sizeof SystemInfo.RegionID).trimmed().isEmpty();
-}
-
 bool RequireRegionID()
 {
-    if (RegionIDSet())
+    if (RegionIdSet())
         return true;
     ShowRefusal(QString::fromUtf8(NoRegionIDText));
     return false;

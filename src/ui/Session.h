@@ -17,9 +17,8 @@ bool RequireCardIssuer();
 // Door terminals open only for cards of their own community, and refuse a blacklist card of
 // another one: owner, blacklist and whitelist cards carry SystemInfo.RegionID. While it is empty
 // (or blank) such cards would be refused everywhere without a word.
-bool RegionIDSet();
-// Whether the community identifier is set; while it is not, a refusal box tells the operator
-// where to set it (NoRegionIDText).
+// Whether the community identifier is set (RegionIdSet); while it is not, a refusal box tells the
+// operator where to set it (NoRegionIDText).
 bool RequireRegionID();
 inline constexpr const char* NoRegionIDText = "小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r请先在“"
                                               "发设备卡”中输入小区标识号，再按“保存数据”。";
