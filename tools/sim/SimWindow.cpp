@@ -205,7 +205,9 @@ void SimWindow::refreshCards()
         if (ok && serial == selected)
             m_table->setCurrentCell(row, 0);
     }
-    m_table->resizeColumnsToContents();
+    // The serial and reader columns fit their texts; the sector column takes the rest of the width.
+    m_table->resizeColumnToContents(0);
+    m_table->resizeColumnToContents(1);
     refreshContent();
 }
 
