@@ -287,7 +287,7 @@ TFormAlter::TFormAlter(QWidget* parent)
     layout->addWidget(pnlQuick);
     layout->addLayout(body, 1);
     layout->addLayout(buttons);
-    resize(1000, 760);
+    SetOpeningSize({1000, 760});
 
     tmrHint = new QTimer(this);
     tmrHint->setInterval(5000);

@@ -248,7 +248,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     layout->addLayout(body, 1);
     layout->addLayout(bottom);
     layout->addWidget(pnlProgress);
-    resize(1180, 760);
+    SetOpeningSize({1340, 860}); // where the screen has room: every owner column, more terminals
 
     tmrResult = new QTimer(this);
     tmrResult->setInterval(2000);
