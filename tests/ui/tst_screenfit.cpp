@@ -88,6 +88,7 @@ struct Program {
 struct Opened {
     std::unique_ptr<QWidget> window;
     QList<QPair<QWidget*, QSize>> growing;
+    TTerminalGrid* terminals = nullptr; // the owner card windows: four rows of terminals in view
 };
 
 const QSize Taller(0, 1);
@@ -135,10 +136,12 @@ Opened open(const QString& name, TFormMain* main)
         w->SetMode(name.endsWith(QStringLiteral("ownerless")) ? TFormAlter::Mode::Ownerless
                                                               : TFormAlter::Mode::Add);
         o.growing = {{w->grid, Bigger}};
+        o.terminals = w->grid;
         o.window = std::move(w);
     } else if (name.startsWith(QStringLiteral("owner cards"))) {
         auto w = std::make_unique<TFormWriteUserCard>(main);
         o.growing = {{w->grid, Taller}, {w->grdOwners, Bigger}};
+        o.terminals = w->grid;
         o.window = std::move(w);
     } else if (name == QStringLiteral("blacklist")) {
         auto w = std::make_unique<TFormBlackNameInfo>(main);
@@ -261,6 +264,9 @@ void TestScreenFit::everyWindow()
     checkFits(w);
     if (QTest::currentTestFailed())
         return;
+    if (o.terminals)
+        QVERIFY2(o.terminals->viewport()->height() >= 4 * TerminalSelHeight,
+                 qPrintable(QString::number(o.terminals->viewport()->height())));
 
     if (o.growing.isEmpty())
         return;
