@@ -100,6 +100,16 @@ const QWidget* openedFrom(const QWidget* window)
     return nullptr;
 }
 
+// The most a window's inside may take on the screen (see PlaceOnScreen).
+QSize windowRoom(const QScreen* screen)
+{
+    const QRect free = screen->availableGeometry();
+    QSize room = free.size().shrunkBy(EstimatedFrame);
+    if (free == screen->geometry())
+        room.rheight() -= UnreportedTaskbar;
+    return room;
+}
+
 } // namespace
 
 TValueLabel::TValueLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
@@ -171,31 +181,17 @@ QLabel* MakeHeading(const QString& text, QWidget* parent)
     return heading;
 }
 
-QSize WindowRoom(const QScreen* screen)
-{
-    const QRect free = screen->availableGeometry();
-    QSize room = free.size().shrunkBy(EstimatedFrame);
-    if (free == screen->geometry())
-        room.rheight() -= UnreportedTaskbar;
-    return room;
-}
-
-QScreen* ScreenFor(const QWidget* window)
-{
-    const QWidget* from = openedFrom(window);
-    return from ? from->screen() : QGuiApplication::primaryScreen();
-}
-
 void PlaceOnScreen(QWidget* window, QSize size)
 {
-    QScreen* screen = ScreenFor(window);
+    const QWidget* from = openedFrom(window);
+    QScreen* screen = from ? from->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
     if (QLayout* layout = window->layout())
         layout->activate(); // what the layout needs now, with the controls the opening shows
     if (size.isEmpty())
         size = window->sizeHint();
-    size = size.boundedTo(WindowRoom(screen))
+    size = size.boundedTo(windowRoom(screen))
                .expandedTo(window->minimumSizeHint())
                .expandedTo(window->minimumSize())
                .boundedTo(window->maximumSize());
@@ -204,7 +200,7 @@ void PlaceOnScreen(QWidget* window, QSize size)
     // The frame the window will get: like that of the window it opens from, which the window
     // manager has framed already; as Windows draws one when there is none to go by.
     QMargins frame = EstimatedFrame;
-    if (const QWidget* from = openedFrom(window)) {
+    if (from) {
         const QRect outer = from->frameGeometry();
         const QRect inner = from->geometry();
         frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),

@@ -4,8 +4,6 @@
 #include <QPushButton>
 #include <QString>
 
-class QScreen;
-
 // Small helpers that keep every window accessible and every window's keys alike: inputs carry
 // their caption label as buddy, buttons keep their caption as accessible name and answer Enter
 // while they have the focus, and value labels tell screen readers both their caption and value.
@@ -38,16 +36,13 @@ TValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
 void ShowCardSerial(QLabel* label, const QString& stored);
 // A heading line of a window.
 QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);
-// The most a window's inside may take on screen: the screen's free area (its available geometry)
-// less a frame as Windows draws one (borders of 8 pixels, a title bar of 31) and, where the desktop
-// reports no taskbar or panel, 40 pixels more for one. On a 1366x768 screen: 1350x689.
-QSize WindowRoom(const QScreen* screen);
-// The screen a window opens on: that of its parent's window, else of the active window (the program
-// keeps its windows on the main window's screen), else the primary screen.
-QScreen* ScreenFor(const QWidget* window);
-// Gives a top-level window its opening size and place on ScreenFor(window): the given size (its size
-// hint when empty) within WindowRoom, yet never below what its layout needs, and its frame in the
-// middle of the screen's free area (kept inside that area, title bar first, should it not fit).
+// Gives a top-level window its opening size and place, on the screen of the window it opens from
+// (its parent's window; for a window without parent the active window, else the main window): the
+// given size (its size hint when empty) as far as the screen has room for the window's inside, yet
+// never below what its layout needs, and its frame in the middle of the screen's free area (kept
+// inside that area, title bar first, should it not fit). The room is the free area (the available
+// geometry) less a frame as Windows draws one (borders of 8 pixels, a title bar of 31) and, where
+// the desktop reports no taskbar or panel, 40 pixels more for one: 1350x689 on a 1366x768 screen.
 void PlaceOnScreen(QWidget* window, QSize size = {});
 // Puts a top-level window into area, the frame its window manager gives it included (the frame is
 // known once the window has been shown and framed; before that it counts as none).
