@@ -187,7 +187,7 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
     layout->addLayout(top);
     layout->addLayout(lists, 1);
     layout->addLayout(cards);
-    resize(900, 560);
+    SetOpeningSize({900, 560});
 
     OnClick(btnReturn, this, &TFormBlackNameInfo::accept);
     OnClick(btnLoss, this, &TFormBlackNameInfo::btnLossClick);

@@ -117,7 +117,7 @@ TFormBuildInfo::TFormBuildInfo(QWidget* parent)
     layout->addLayout(countRow);
     layout->addWidget(grid, 1);
     layout->addLayout(buttons);
-    resize(600, 580);
+    SetOpeningSize({600, 580});
 
     // Enter walks building, unit, nickname, then "增加" (where the next Enter adds).
     OnSignal(edtDongHao, &QLineEdit::returnPressed, this, [this] { edtDanYuan->setFocus(); });

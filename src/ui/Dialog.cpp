@@ -1,5 +1,6 @@
 #include "Dialog.h"
 
+#include "Widgets.h"
 #include "store/OperationError.h"
 
 void TDialog::showEvent(QShowEvent* event)
@@ -9,6 +10,8 @@ void TDialog::showEvent(QShowEvent* event)
         BeginOpening();
         // A lookup that fails while the window fills itself is shown; the window opens all the same.
         Guarded([this] { FormShow(); });
+        // Placed once filled: the show step decides which controls the window has this time.
+        PlaceOnScreen(this, m_openingSize);
     }
     QDialog::showEvent(event);
 }

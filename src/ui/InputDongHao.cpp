@@ -56,7 +56,6 @@ void TFormInputDongHao::FormShow()
 {
     edtDongHao->setText(BuildingText);
     edtDanYuan->setText(UnitText);
-    CentreOnScreen(this);
     edtDongHao->setFocus();
     edtDongHao->selectAll();
 }

@@ -107,7 +107,6 @@ QString TFormSearchCondition::ChosenText() const
 void TFormSearchCondition::FormShow()
 {
     Confirmed = false;
-    CentreOnScreen(this);
     QLineEdit* box = FirstChosen() ? edt1 : edt2;
     box->setFocus();
     box->selectAll();

@@ -36,7 +36,7 @@ TFormShowBlackCard::TFormShowBlackCard(QWidget* parent)
     layout->addWidget(pnlHeading);
     layout->addWidget(mmoList, 1);
     layout->addLayout(buttons);
-    resize(820, 460);
+    SetOpeningSize({820, 460});
 }
 
 void TFormShowBlackCard::FormShow()

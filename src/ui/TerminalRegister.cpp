@@ -141,7 +141,7 @@ TFormTerminalRegster::TFormTerminalRegster(QWidget* parent)
     layout->addWidget(grid, 1);
     layout->addWidget(grpInfo);
     layout->addLayout(buttons);
-    resize(680, 620);
+    SetOpeningSize({680, 620});
 
     OnClick(btnSearch, this, &TFormTerminalRegster::btnSearchClick);
     OnClick(btnAdd, this, &TFormTerminalRegster::btnAddClick);

@@ -206,7 +206,7 @@ TFormUserInfo::TFormUserInfo(QWidget* parent)
     layout->addLayout(heading);
     layout->addWidget(split, 1);
     layout->addLayout(bottom);
-    resize(1200, 660);
+    SetOpeningSize({1200, 760}); // taller where the screen has room: more owners in view
 
     OnSignal(tree, &TBuildTree::nodeChosen, this, &TFormUserInfo::treeNodeChosen);
     OnSignal(actBuildInfo, &QAction::triggered, this, &TFormUserInfo::actBuildInfoClick);

@@ -4,13 +4,23 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLayout>
+#include <QMainWindow>
 #include <QPointer>
 #include <QScreen>
+#include <algorithm>
 
 namespace {
+
+// A window's frame as Windows draws it at 96 dpi: resize borders of 8 pixels and a title bar of 31.
+const QMargins EstimatedFrame(8, 31, 8, 8);
+// Kept for a taskbar when the desktop reports none (it hides itself, or there is no window manager
+// to tell): the height of Windows' taskbar.
+constexpr int UnreportedTaskbar = 40;
 
 // What a screen reader learns of a value label: the caption as name, the shown text as value and
 // description.
@@ -74,6 +84,30 @@ QObject* enterClicksButton()
     if (!filter)
         filter = new EnterClicksButton(QCoreApplication::instance());
     return filter;
+}
+
+// The shown window a window opens from: its parent's window; for a window without parent (those
+// kept for the whole run), the active window, else the main window.
+const QWidget* openedFrom(const QWidget* window)
+{
+    if (const QWidget* parent = window->parentWidget())
+        return parent->window();
+    if (const QWidget* active = QApplication::activeWindow(); active && active != window)
+        return active;
+    for (const QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<const QMainWindow*>(w) && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+// The most a window's inside may take on the screen (see PlaceOnScreen).
+QSize windowRoom(const QScreen* screen)
+{
+    const QRect free = screen->availableGeometry();
+    QSize room = free.size().shrunkBy(EstimatedFrame);
+    if (free == screen->geometry())
+        room.rheight() -= UnreportedTaskbar;
+    return room;
 }
 
 } // namespace
@@ -147,14 +181,37 @@ QLabel* MakeHeading(const QString& text, QWidget* parent)
     return heading;
 }
 
-void CentreOnScreen(QWidget* dialog)
+void PlaceOnScreen(QWidget* window, QSize size)
 {
-    dialog->adjustSize();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = dialog->geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        dialog->move(frame.topLeft());
+    const QWidget* from = openedFrom(window);
+    QScreen* screen = from ? from->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    if (QLayout* layout = window->layout())
+        layout->activate(); // what the layout needs now, with the controls the opening shows
+    if (size.isEmpty())
+        size = window->sizeHint();
+    size = size.boundedTo(windowRoom(screen))
+               .expandedTo(window->minimumSizeHint())
+               .expandedTo(window->minimumSize())
+               .boundedTo(window->maximumSize());
+    window->resize(size);
+
+    // The frame the window will get: like that of the window it opens from, which the window
+    // manager has framed already; as Windows draws one when there is none to go by.
+    QMargins frame = EstimatedFrame;
+    if (from) {
+        const QRect outer = from->frameGeometry();
+        const QRect inner = from->geometry();
+        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+                         outer.right() - inner.right(), outer.bottom() - inner.bottom());
     }
+    const QRect free = screen->availableGeometry();
+    QRect outer(QPoint(), size.grownBy(frame));
+    outer.moveCenter(free.center());
+    outer.moveLeft(std::max(free.left(), std::min(outer.left(), free.right() + 1 - outer.width())));
+    outer.moveTop(std::max(free.top(), std::min(outer.top(), free.bottom() + 1 - outer.height())));
+    window->move(outer.topLeft()); // a top-level window's position is that of its frame
 }
 
 void PlaceFrameIn(QWidget* window, const QRect& area)

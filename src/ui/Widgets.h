@@ -36,8 +36,14 @@ TValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
 void ShowCardSerial(QLabel* label, const QString& stored);
 // A heading line of a window.
 QLabel* MakeHeading(const QString& text, QWidget* parent = nullptr);
-// Sizes a dialog to its contents and puts it in the middle of the primary screen.
-void CentreOnScreen(QWidget* dialog);
+// Gives a top-level window its opening size and place, on the screen of the window it opens from
+// (its parent's window; for a window without parent the active window, else the main window): the
+// given size (its size hint when empty) as far as the screen has room for the window's inside, yet
+// never below what its layout needs, and its frame in the middle of the screen's free area (kept
+// inside that area, title bar first, should it not fit). The room is the free area (the available
+// geometry) less a frame as Windows draws one (borders of 8 pixels, a title bar of 31) and, where
+// the desktop reports no taskbar or panel, 40 pixels more for one: 1350x689 on a 1366x768 screen.
+void PlaceOnScreen(QWidget* window, QSize size = {});
 // Puts a top-level window into area, the frame its window manager gives it included (the frame is
 // known once the window has been shown and framed; before that it counts as none).
 void PlaceFrameIn(QWidget* window, const QRect& area);
