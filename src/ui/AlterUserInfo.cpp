@@ -582,7 +582,7 @@ bool TFormAlter::SaveOwner(bool write)
     m_rec.idx = m_idx;
     if (m_mode == Mode::Add) {
         // An owner with the same card number gives way to this one, in the same change; the card
-        // of the record goes along only when that owner was this record's own row.
+        // that row holds goes along only when it was this record's own row.
         if (!dm->AddUserInfo(m_rec))
             return false;
         m_idx = m_rec.idx;
@@ -708,13 +708,7 @@ void TFormAlter::tmrAnswerTimer()
         const int holder = dm->FindUserByCardID(serial);
         if (holder > 0)
             ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        if (dm->RegisterCardID(*writtenFor, serial)) {
-            // The record keeps the card for the next save exactly when its row holds it now.
-            if (*writtenFor > 0 && *writtenFor == m_idx)
-                m_rec.CardID = serial;
-            else if (m_rec.CardID == serial)
-                m_rec.CardID.clear();
-        }
+        dm->RegisterCardID(*writtenFor, serial);
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();

@@ -115,6 +115,8 @@ private Q_SLOTS:
     void writingMovesTheCard();
     void aSerialStaysInOneRow_data();
     void aSerialStaysInOneRow();
+    void savingLeavesTheCardWhereItIs_data();
+    void savingLeavesTheCardWhereItIs();
     void failedCardOperationsSaySo();
     void noCommunityNoCard_data();
     void noCommunityNoCard();
@@ -388,6 +390,56 @@ void TestAlterUserInfo::aSerialStaysInOneRow()
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> '' group by CardID "
                                    "having count(*) > 1")),
              QVariantList{});
+}
+
+void TestAlterUserInfo::savingLeavesTheCardWhereItIs_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("save");
+    QTest::newRow("modify, 确认修改") << int(TFormAlter::Mode::Modify) << "save";
+    QTest::newRow("details, 保存并写卡 that fails") << int(TFormAlter::Mode::Details) << "write fails";
+    QTest::newRow("add, 甲 saved again") << int(TFormAlter::Mode::Add) << "save";
+}
+
+// While 甲 is open in the editor, 甲's card goes to 乙 at another desk (or in the owner card
+// window): saving 甲 changes 甲's fields and leaves the card with 乙.
+void TestAlterUserInfo::savingLeavesTheCardWhereItIs()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, save);
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t serial = e.a.f.formattedCardOnReader(8101);
+    const QString serialText = PadNumber(int32_t(serial), 10);
+    TuserInfoRec owner = OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"));
+    owner.CardID = serialText;
+    const int a = insertOwner(owner);
+    const int b = insertOwner(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
+    e.open(TFormAlter::Mode(mode), a);
+    if (mode == int(TFormAlter::Mode::Add)) {
+        // 甲 added and the card written for 甲 in this window.
+        e.type("甲", "A1");
+        QVERIFY(e.answered(e.w->btnWrite));
+        QCOMPARE(holdersOf(serial), QStringList{"A1"});
+        e.a.f.dialogs.clear();
+    }
+
+    {
+        Tdm otherDesk(dm->Target());
+        QVERIFY(otherDesk.RegisterCardID(b, serialText));
+    }
+    e.w->edtPhone->setText(QStringLiteral("13900000000"));
+    if (save == QStringLiteral("save")) {
+        e.w->btnSave->click();
+        QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
+    } else {
+        e.a.f.sim.setFault(SimFault::WriteError, 1);
+        e.w->btnWrite->click();
+        QVERIFY(QTest::qWaitFor([] { return PendingCommand == IdleCommand; }, 3000));
+    }
+    QCOMPARE(holdersOf(serial), QStringList{"B1"});
+    QCOMPARE(column(QStringLiteral("select phone from UserInfo where CardNo = 'A1'")),
+             QVariantList{QStringLiteral("13900000000")});
 }
 
 // A card operation that did not succeed says so in the hint line, in red, until the next card
