@@ -426,12 +426,16 @@ void TFormAlter::ShowPlaceholder()
 void TFormAlter::btnClearClick()
 {
     clearInputs();
-    // The next owner is another row: the owner added before, and the card registered to it,
-    // stay with that row.
+    // In add mode the next owner is another row: nothing of the owner added before goes into it,
+    // neither its row, nor its card, nor its photo (the placeholder shows).
     if (m_mode == Mode::Add) {
         m_idx = 0;
-        m_rec.idx = 0;
-        m_rec.CardID.clear();
+        m_rec = TuserInfoRec{};
+        m_rec.PhotoStream = &m_photoBytes;
+        m_rec.TerminalStream = &m_terminalBytes;
+        m_photoBytes.clear();
+        m_terminalBytes.clear();
+        m_photoPath.clear();
     }
 }
 

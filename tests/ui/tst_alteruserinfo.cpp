@@ -125,6 +125,7 @@ private Q_SLOTS:
     void photoNames_data();
     void photoNames();
     void modifyKeepsTheStoredPhoto();
+    void clearStartsANewOwner();
     void storedPhotoWhateverTheCase_data();
     void storedPhotoWhateverTheCase();
     void treeAndPropertyCard();
@@ -629,21 +630,33 @@ void TestAlterUserInfo::photoNames()
     QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(),
              accepted ? name : QString());
 
-    // A second owner with a photo of the same name: asked before the one there is replaced.
-    if (accepted) {
-        WriteFile(path, QByteArray(100, 'x'));
-        e.w->btnClear->click();
-        e.a.f.dialogs.clear();
-        e.a.f.dialogs.fileNames = {path};
-        e.w->btnPhoto->click(); // not a picture: refused, the choice stays
-        QCOMPARE(e.a.f.dialogs.texts(), QStringList{"图像不合要求,请重新加载"});
-        e.a.f.dialogs.clear();
-        e.a.f.dialogs.answers = {MsgAnswer::No};
-        e.w->btnSave->click();
-        QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"客户相片已经存在，覆盖原有相片吗？", "保存完成"}));
-        QCOMPARE(ReadFile(e.a.f.dir.filePath(QStringLiteral("pic/")) + name),
-                 ReadFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg")));
-    }
+    if (!accepted)
+        return;
+    // A file that is no picture: refused, the choice stays.
+    e.a.f.dialogs.clear();
+    QTemporaryDir third;
+    WriteFile(third.filePath(name), QByteArray(100, 'x'));
+    e.a.f.dialogs.fileNames = {third.filePath(name)};
+    e.w->btnPhoto->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"图像不合要求,请重新加载"});
+    QCOMPARE(e.w->ChosenPhoto(), path);
+
+    // A second owner with another photo of the same name: asked before the one there is replaced.
+    QTemporaryDir other;
+    QImage red(160, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(other.filePath(name), "JPG"));
+    e.w->btnClear->click();
+    e.type("第二位", "S2");
+    e.a.f.dialogs.clear();
+    e.a.f.dialogs.fileNames = {other.filePath(name)};
+    e.w->btnPhoto->click();
+    e.a.f.dialogs.answers = {MsgAnswer::No};
+    e.w->btnSave->click();
+    QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"客户相片已经存在，覆盖原有相片吗？", "保存完成"}));
+    QCOMPARE(ReadFile(e.a.f.dir.filePath(QStringLiteral("pic/")) + name),
+             ReadFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg")));
+    QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(), name);
 }
 
 void TestAlterUserInfo::modifyKeepsTheStoredPhoto()
@@ -663,6 +676,37 @@ void TestAlterUserInfo::modifyKeepsTheStoredPhoto()
     QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
     QCOMPARE(ownerField(idx, QStringLiteral("ExtName")).toString(), QStringLiteral("p1.jpg"));
     QCOMPARE(ownerField(idx, QStringLiteral("Phone")).toString(), QStringLiteral("13800000000"));
+}
+
+// In add mode "清空输入" starts the next owner: the photo chosen for the one before is not theirs.
+void TestAlterUserInfo::clearStartsANewOwner()
+{
+    Editor e;
+    QVERIFY(e.start());
+    QTemporaryDir elsewhere;
+    const QString path = elsewhere.filePath(QStringLiteral("zs.jpg"));
+    QImage red(160, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(path, "JPG"));
+    e.open(TFormAlter::Mode::Add);
+    e.type("张三", "C001");
+    e.a.f.dialogs.fileNames = {path};
+    e.w->btnPhoto->click();
+    e.w->btnSave->click();
+    const int first = e.w->CurrentIdx();
+    QCOMPARE(ownerField(first, QStringLiteral("ExtName")).toString(), QStringLiteral("zs.jpg"));
+
+    e.w->btnClear->click();
+    QCOMPARE(e.w->ChosenPhoto(), QString());
+    const QImage shown = e.w->imgPhoto->pixmap().toImage(); // the placeholder, not 张三's photo
+    QVERIFY(shown.isNull() || shown.pixelColor(shown.rect().center()).green() > 100 ||
+            shown.pixelColor(shown.rect().center()).red() < 200);
+    e.type("李四", "C002");
+    e.w->btnSave->click();
+    QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"保存完成", "保存完成"}));
+    QVERIFY(e.w->CurrentIdx() != first);
+    QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(), QString());
+    QCOMPARE(ownerField(first, QStringLiteral("ExtName")).toString(), QStringLiteral("zs.jpg"));
 }
 
 void TestAlterUserInfo::storedPhotoWhateverTheCase_data()
