@@ -36,7 +36,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <utility>
 
 namespace {
 
@@ -597,7 +596,7 @@ bool TFormAlter::SaveOwner(bool write)
             FillUserCard();
             return true;
         })) {
-        m_writeFor = m_idx;
+        m_writeFor.Issued(m_idx);
         StartWaiting(QStringLiteral("等待写卡..."));
     }
     return true;
@@ -620,7 +619,7 @@ void TFormAlter::btnWriteClick()
                 FillUserCard();
                 return true;
             })) {
-            m_writeFor = 0; // the card belongs to no one
+            m_writeFor.Issued(0); // the card belongs to no one
             StartWaiting(QStringLiteral("等待写卡..."));
         }
         return;
@@ -636,7 +635,7 @@ void TFormAlter::btnReadClick()
     if (!CardCommandAllowed(CmdReadOwnerCard))
         return;
     if (IssueCardCommand(CmdReadOwnerCard)) {
-        m_writeFor.reset(); // the read takes the place of a write in flight
+        m_writeFor.Forget(); // the read takes the place of a write in flight
         StartWaiting(QStringLiteral("等待读卡..."));
     }
 }
@@ -677,7 +676,7 @@ void TFormAlter::tmrAnswerTimer()
         // A card issuer pulled out answers nothing: the command is over.
         if (m_waiting && !CardIssuerAttached()) {
             StopWaiting();
-            m_writeFor.reset();
+            m_writeFor.Forget();
             if (PendingCommand == CmdWriteOwnerCard || PendingCommand == CmdReadOwnerCard)
                 PendingCommand = IdleCommand;
             SetHint(QStringLiteral("操作结果：发卡器已拔出，请插入发卡器后重新操作"), HintResult);
@@ -689,7 +688,7 @@ void TFormAlter::tmrAnswerTimer()
     if (CardResult != 0) {
         // Nothing was written or read: the hint says why until the next card action.
         PendingCommand = IdleCommand;
-        m_writeFor.reset();
+        m_writeFor.Forget();
         SetHint(QStringLiteral("操作结果：") + CardFailureText(CardResult), HintResult);
         return;
     }
@@ -704,8 +703,8 @@ void TFormAlter::tmrAnswerTimer()
     lblCardExpiry->setText(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 6));
 
     // Set back to idle before anything below can fail, so that the answer is taken only once.
-    const std::optional<int> writtenFor =
-        PendingCommand == CmdWriteOwnerCard ? std::exchange(m_writeFor, std::nullopt) : std::nullopt;
+    const std::optional<int> issuedFor = m_writeFor.Take();
+    const std::optional<int> writtenFor = PendingCommand == CmdWriteOwnerCard ? issuedFor : std::nullopt;
     PendingCommand = IdleCommand;
     if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
