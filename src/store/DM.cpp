@@ -670,7 +670,7 @@ QString Tdm::deleteKeepingCard(int idx)
     throw OperationError(QStringLiteral("业主的IC卡正在其他电脑上登记，请稍后再保存。"));
 }
 
-bool Tdm::AddUserInfo(TuserInfoRec& rec)
+bool Tdm::AddUserInfo(TuserInfoRec& rec, int* replaced)
 {
     TTransaction change(*this);
     // A record saved again in place of its own row takes that row's card along, as the row holds
@@ -678,13 +678,14 @@ bool Tdm::AddUserInfo(TuserInfoRec& rec)
     // with that row, and the new owner starts without one: a card is registered only when it is
     // written or bound for the owner.
     QString card;
+    int deleted = 0;
     if (CardNoExists(rec.CardNo)) {
-        const int replaced = FieldAsInt(dsTemp, QStringLiteral("idx"));
-        if (rec.idx > 0 && replaced == rec.idx)
-            card = deleteKeepingCard(replaced);
+        deleted = FieldAsInt(dsTemp, QStringLiteral("idx"));
+        if (rec.idx > 0 && deleted == rec.idx)
+            card = deleteKeepingCard(deleted);
         else
             ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
-                       {{QStringLiteral("idx"), replaced}});
+                       {{QStringLiteral("idx"), deleted}});
     }
     TuserInfoRec row = rec;
     row.CardID = card;
@@ -695,6 +696,8 @@ bool Tdm::AddUserInfo(TuserInfoRec& rec)
         return false;
     rec.idx = idx;
     rec.CardID = row.CardID;
+    if (replaced)
+        *replaced = deleted;
     return true;
 }
 

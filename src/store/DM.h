@@ -149,8 +149,9 @@ public:
     // record inserted, and its new idx put into rec.idx. The record's CardID is not written: when
     // the row replaced is the record's own (rec.idx, the same owner saved again) the new row takes
     // over the card that row holds at that moment, otherwise it holds none; rec.CardID tells which.
-    // On failure rec is left as it was.
-    bool AddUserInfo(TuserInfoRec& rec);
+    // replaced, when given, receives the idx of the row deleted (0 for none). On failure rec and
+    // replaced are left as they were.
+    bool AddUserInfo(TuserInfoRec& rec, int* replaced = nullptr);
     // Registers a card serial to the owner toIdx (to no one when toIdx is not above 0), clearing
     // it from every other owner that held it. Desks on one server that register one card at the
     // same moment take turns, so the card ends registered to one owner only.

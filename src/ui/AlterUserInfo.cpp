@@ -585,9 +585,13 @@ bool TFormAlter::SaveOwner(bool write)
     m_rec.idx = m_idx;
     if (m_mode == Mode::Add) {
         // An owner with the same card number gives way to this one, in the same change; the card
-        // that row holds goes along only when it was this record's own row.
-        if (!dm->AddUserInfo(m_rec))
+        // that row holds goes along only when it was this record's own row, and so does a write
+        // still in flight for it.
+        int replaced = 0;
+        if (!dm->AddUserInfo(m_rec, &replaced))
             return false;
+        if (replaced > 0 && replaced == m_idx)
+            m_writeFor.Replaced(replaced, m_rec.idx);
         m_idx = m_rec.idx;
     } else if (!dm->UpdateUserInfo(m_rec)) {
         return false;

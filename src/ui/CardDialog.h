@@ -102,6 +102,12 @@ public:
     void Issued(int idx) { m_idx = idx; }
     // The command just issued registers nothing, or the one in flight ended without an answer.
     void Forget() { m_idx.reset(); }
+    // The owner's row from was replaced by the row to (the same owner saved again).
+    void Replaced(int from, int to)
+    {
+        if (m_idx == from)
+            m_idx = to;
+    }
     // The owner of the answer that has arrived; empty when it registers nothing. Once only.
     std::optional<int> Take() { return std::exchange(m_idx, std::nullopt); }
 
