@@ -596,8 +596,10 @@ bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
 
 bool Tdm::UpdateUserInfo(const TuserInfoRec& rec)
 {
+    // The card serial is not among the columns: the card registered to the owner moves only when
+    // a card is written or bound (RegisterCardID), also while the record was open on a screen.
     static const QString sql = QStringLiteral(
-        "update UserInfo set CardID = :CardID,CardNo = :CardNo,UserName = :UserName,BuildName = :BuildName,"
+        "update UserInfo set CardNo = :CardNo,UserName = :UserName,BuildName = :BuildName,"
         "DongHao = :DongHao,DanYuan = :DanYuan,UserType = :UserType,FangHao = :FangHao,Sex = :Sex,"
         "Expdate = :Expdate,BlackCard = :BlackCard,phone = :phone,Remark = :Remark,"
         "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,chLoss = :chLoss,"
@@ -632,20 +634,61 @@ bool Tdm::ClearUserCardID(int idx)
                       {{QStringLiteral("idx"), idx}});
 }
 
-bool Tdm::AddUserInfo(TuserInfoRec& rec)
+void Tdm::lockCard(const QString& cardId)
+{
+    if (IsServer() && !cardId.isEmpty())
+        ExecuteSQL(QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace),
+                   {{QStringLiteral("CardID"), cardId.toLower()}});
+}
+
+QString Tdm::deleteKeepingCard(int idx)
+{
+    // On a server another desk may, meanwhile, register this row's card to someone else or another
+    // card to this owner. The card's lock is taken before the row is touched, as RegisterCardID
+    // takes it, and the row is deleted only while it still holds the card read: a registration
+    // that came first is what is read; one that comes later waits for this change and then finds
+    // the row that takes this one's place. On the file the change has the database to itself.
+    QStringList locked;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        dsTemp.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
+                    {{QStringLiteral("idx"), idx}});
+        if (dsTemp.Eof())
+            return QString(); // deleted at another desk: no card to take along
+        const QString card = FieldAsText(dsTemp, QStringLiteral("CardID"));
+        dsTemp.Close();
+        if (!locked.contains(card)) {
+            lockCard(card);
+            locked << card;
+        }
+        if (!ExecuteSQL(
+                QStringLiteral("delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID"),
+                {{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}}))
+            return QString(); // reported; the change is undone
+        if (qry1.RowsAffected() > 0)
+            return card;
+    }
+    throw OperationError(QStringLiteral("业主的IC卡正在其他电脑上登记，请稍后再保存。"));
+}
+
+bool Tdm::AddUserInfo(TuserInfoRec& rec, int* replaced)
 {
     TTransaction change(*this);
-    int replaced = 0;
+    // A record saved again in place of its own row takes that row's card along, as the row holds
+    // it now: the card the record was loaded with may have moved since. Any other row's card goes
+    // with that row, and the new owner starts without one: a card is registered only when it is
+    // written or bound for the owner.
+    QString card;
+    int deleted = 0;
     if (CardNoExists(rec.CardNo)) {
-        replaced = FieldAsInt(dsTemp, QStringLiteral("idx"));
-        ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
-                   {{QStringLiteral("idx"), replaced}});
+        deleted = FieldAsInt(dsTemp, QStringLiteral("idx"));
+        if (rec.idx > 0 && deleted == rec.idx)
+            card = deleteKeepingCard(deleted);
+        else
+            ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
+                       {{QStringLiteral("idx"), deleted}});
     }
-    // A record that held a card in its own row takes the card along into that row's place, and
-    // nowhere else: any other row would be a second holder of the card.
     TuserInfoRec row = rec;
-    if (rec.idx <= 0 || replaced != rec.idx)
-        row.CardID.clear();
+    row.CardID = card;
     if (!InsertUserInfo(row))
         return change.Commit();
     const int idx = FindUserIdx(row);
@@ -653,6 +696,8 @@ bool Tdm::AddUserInfo(TuserInfoRec& rec)
         return false;
     rec.idx = idx;
     rec.CardID = row.CardID;
+    if (replaced)
+        *replaced = deleted;
     return true;
 }
 
@@ -662,10 +707,7 @@ bool Tdm::RegisterCardID(int toIdx, const QString& cardId)
     if (!cardId.isEmpty()) {
         // Desks that register the same card at the same moment take turns: the second one clears
         // the first one's registration, which it sees committed once it has the lock.
-        if (IsServer())
-            ExecuteSQL(
-                QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace),
-                {{QStringLiteral("CardID"), cardId.toLower()}});
+        lockCard(cardId);
         ExecuteSQL(QStringLiteral("update UserInfo set CardID='' where CardID=:CardID and idx <> :idx"),
                    {{QStringLiteral("CardID"), TextValue(cardId)}, {QStringLiteral("idx"), toIdx}});
     }

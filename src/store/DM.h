@@ -133,6 +133,8 @@ public:
 
     // Whole-record writes: "执行错误：" and the statement on failure, then false.
     bool InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry = InsertEntry::Editor);
+    // UpdateUserInfo writes every field of the editor but the card serial: that one changes only
+    // through the card registrations below.
     bool UpdateUserInfo(const TuserInfoRec& rec);
     bool UpdateUserTerminals(const TuserInfoRec& rec);
     bool UpdateUserExpiry(const TuserInfoRec& rec);
@@ -144,11 +146,12 @@ public:
     // Changes of several statements, each all or nothing (false: nothing changed, the failure
     // has been reported once; conversion and lookup errors throw, also undoing everything).
     // Adds the owner in place of any row with the same card number: that row is deleted, the
-    // record inserted, and its new idx put into rec.idx. A card serial stays in one row: the
-    // record's CardID goes into the new row only when the row it replaces is the record's own
-    // (rec.idx, the same owner saved again); otherwise the new row holds no card and rec.CardID
-    // is emptied. On failure rec is left as it was.
-    bool AddUserInfo(TuserInfoRec& rec);
+    // record inserted, and its new idx put into rec.idx. The record's CardID is not written: when
+    // the row replaced is the record's own (rec.idx, the same owner saved again) the new row takes
+    // over the card that row holds at that moment, otherwise it holds none; rec.CardID tells which.
+    // replaced, when given, receives the idx of the row deleted (0 for none). On failure rec and
+    // replaced are left as they were.
+    bool AddUserInfo(TuserInfoRec& rec, int* replaced = nullptr);
     // Registers a card serial to the owner toIdx (to no one when toIdx is not above 0), clearing
     // it from every other owner that held it. Desks on one server that register one card at the
     // same moment take turns, so the card ends registered to one owner only.
@@ -201,6 +204,11 @@ private:
     void markFailed();
     bool inFailedChange() const;
 
+    // On a server: the lock of a card serial, held until the change ends, so that desks changing
+    // who holds that card take turns.
+    void lockCard(const QString& cardId);
+    // Deletes the row idx inside a change; the card serial it held when it went.
+    QString deleteKeepingCard(int idx);
     void fillUserInfo(TuserInfoRec& rec);
     int loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec);
     bool runRecordStatement(const QString& sql, const SqlParams& params);

@@ -36,7 +36,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <utility>
 
 namespace {
 
@@ -438,12 +437,16 @@ void TFormAlter::ShowPlaceholder()
 void TFormAlter::btnClearClick()
 {
     clearInputs();
-    // The next owner is another row: the owner added before, and the card registered to it,
-    // stay with that row.
+    // In add mode the next owner is another row: nothing of the owner added before goes into it,
+    // neither its row, nor its card, nor its photo (the placeholder shows).
     if (m_mode == Mode::Add) {
         m_idx = 0;
-        m_rec.idx = 0;
-        m_rec.CardID.clear();
+        m_rec = TuserInfoRec{};
+        m_rec.PhotoStream = &m_photoBytes;
+        m_rec.TerminalStream = &m_terminalBytes;
+        m_photoBytes.clear();
+        m_terminalBytes.clear();
+        m_photoPath.clear();
     }
 }
 
@@ -594,9 +597,13 @@ bool TFormAlter::SaveOwner(bool write)
     m_rec.idx = m_idx;
     if (m_mode == Mode::Add) {
         // An owner with the same card number gives way to this one, in the same change; the card
-        // of the record goes along only when that owner was this record's own row.
-        if (!dm->AddUserInfo(m_rec))
+        // that row holds goes along only when it was this record's own row, and so does a write
+        // still in flight for it.
+        int replaced = 0;
+        if (!dm->AddUserInfo(m_rec, &replaced))
             return false;
+        if (replaced > 0 && replaced == m_idx)
+            m_writeFor.Replaced(replaced, m_rec.idx);
         m_idx = m_rec.idx;
     } else if (!dm->UpdateUserInfo(m_rec)) {
         return false;
@@ -605,7 +612,7 @@ bool TFormAlter::SaveOwner(bool write)
             FillUserCard();
             return true;
         })) {
-        m_writeFor = m_idx;
+        m_writeFor.Issued(m_idx);
         StartWaiting(QStringLiteral("等待写卡..."));
     }
     return true;
@@ -628,7 +635,7 @@ void TFormAlter::btnWriteClick()
                 FillUserCard();
                 return true;
             })) {
-            m_writeFor = 0; // the card belongs to no one
+            m_writeFor.Issued(0); // the card belongs to no one
             StartWaiting(QStringLiteral("等待写卡..."));
         }
         return;
@@ -644,7 +651,7 @@ void TFormAlter::btnReadClick()
     if (!CardCommandAllowed(CmdReadOwnerCard))
         return;
     if (IssueCardCommand(CmdReadOwnerCard)) {
-        m_writeFor.reset(); // the read takes the place of a write in flight
+        m_writeFor.Forget(); // the read takes the place of a write in flight
         StartWaiting(QStringLiteral("等待读卡..."));
     }
 }
@@ -685,7 +692,7 @@ void TFormAlter::tmrAnswerTimer()
         // A card issuer pulled out answers nothing: the command is over.
         if (m_waiting && !CardIssuerAttached()) {
             StopWaiting();
-            m_writeFor.reset();
+            m_writeFor.Forget();
             if (PendingCommand == CmdWriteOwnerCard || PendingCommand == CmdReadOwnerCard)
                 PendingCommand = IdleCommand;
             SetHint(QStringLiteral("操作结果：发卡器已拔出，请插入发卡器后重新操作"), HintResult);
@@ -697,7 +704,7 @@ void TFormAlter::tmrAnswerTimer()
     if (CardResult != 0) {
         // Nothing was written or read: the hint says why until the next card action.
         PendingCommand = IdleCommand;
-        m_writeFor.reset();
+        m_writeFor.Forget();
         SetHint(QStringLiteral("操作结果：") + CardFailureText(CardResult), HintResult);
         return;
     }
@@ -712,21 +719,15 @@ void TFormAlter::tmrAnswerTimer()
     lblCardExpiry->setText(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 6));
 
     // Set back to idle before anything below can fail, so that the answer is taken only once.
-    const std::optional<int> writtenFor =
-        PendingCommand == CmdWriteOwnerCard ? std::exchange(m_writeFor, std::nullopt) : std::nullopt;
+    const std::optional<int> issuedFor = m_writeFor.Take();
+    const std::optional<int> writtenFor = PendingCommand == CmdWriteOwnerCard ? issuedFor : std::nullopt;
     PendingCommand = IdleCommand;
     if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
         const int holder = dm->FindUserByCardID(serial);
         if (holder > 0)
             ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        if (dm->RegisterCardID(*writtenFor, serial)) {
-            // The record keeps the card for the next save exactly when its row holds it now.
-            if (*writtenFor > 0 && *writtenFor == m_idx)
-                m_rec.CardID = serial;
-            else if (m_rec.CardID == serial)
-                m_rec.CardID.clear();
-        }
+        dm->RegisterCardID(*writtenFor, serial);
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();

@@ -4,7 +4,6 @@
 #include "store/DM.h"
 
 #include <QByteArray>
-#include <optional>
 
 class QCheckBox;
 class QComboBox;
@@ -149,9 +148,9 @@ private:
     // The owner row the owner card write in flight was issued for (0: none, ownerless mode);
     // empty while this window has no write in flight. The answer registers the card to it, even
     // when the boxes have moved on to the next owner since.
-    std::optional<int> m_writeFor;
-    // The owner's row as the next save stores it; its CardID is the card registered to row m_idx
-    // during this showing (or loaded with it), and nothing else.
+    TCardFor m_writeFor;
+    // The owner's row as loaded and as the next save stores it from the boxes. A save never
+    // writes its card serial: the card moves only by a write's answer.
     TuserInfoRec m_rec;
     QByteArray m_photoBytes;
     QByteArray m_terminalBytes;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QDate;
@@ -88,6 +90,29 @@ private:
     CloseRule m_onClose;
     Polling m_polling;
     std::vector<HookSlot> m_hooks;
+};
+
+// The owner an owner card command in flight was issued for, in the owner card windows: the answer
+// registers the card to that owner, whichever owner the window shows by the time it comes. Set
+// when the command goes out, taken once by its answer; a command that registers nothing (a read
+// to see whose a card is) leaves none.
+class TCardFor {
+public:
+    // The command just issued registers its card to the owner idx.
+    void Issued(int idx) { m_idx = idx; }
+    // The command just issued registers nothing, or the one in flight ended without an answer.
+    void Forget() { m_idx.reset(); }
+    // The owner's row from was replaced by the row to (the same owner saved again).
+    void Replaced(int from, int to)
+    {
+        if (m_idx == from)
+            m_idx = to;
+    }
+    // The owner of the answer that has arrived; empty when it registers nothing. Once only.
+    std::optional<int> Take() { return std::exchange(m_idx, std::nullopt); }
+
+private:
+    std::optional<int> m_idx;
 };
 
 // The owner card record of a write (UserCardRec) from the window's controls: the settings' sector

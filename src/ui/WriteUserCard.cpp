@@ -425,12 +425,14 @@ void TFormWriteUserCard::btnWriteClick()
     ClearResult();
     if (!CardCommandAllowed(CmdWriteOwnerCard))
         return;
-    if (grdOwners->CurrentIdx() <= 0)
+    const int idx = grdOwners->CurrentIdx();
+    if (idx <= 0)
         return;
-    IssueCardCommand(CmdWriteOwnerCard, [this] {
-        FillOwnerCard(chkUseExpiry->isChecked(), dtpExpiry->date(), grid->Bitmap());
-        return true;
-    });
+    if (IssueCardCommand(CmdWriteOwnerCard, [this] {
+            FillOwnerCard(chkUseExpiry->isChecked(), dtpExpiry->date(), grid->Bitmap());
+            return true;
+        }))
+        m_cardFor.Issued(idx);
 }
 
 void TFormWriteUserCard::btnReadClick()
@@ -440,8 +442,8 @@ void TFormWriteUserCard::btnReadClick()
         ShowMessage(QStringLiteral("请插入发卡器"));
         return;
     }
-    m_bind = false;
-    IssueCardCommand(CmdReadOwnerCard);
+    if (IssueCardCommand(CmdReadOwnerCard))
+        m_cardFor.Forget();
 }
 
 void TFormWriteUserCard::btnBindClick()
@@ -451,8 +453,9 @@ void TFormWriteUserCard::btnBindClick()
         ShowMessage(QStringLiteral("请插入发卡器"));
         return;
     }
-    m_bind = true;
-    IssueCardCommand(CmdReadOwnerCard);
+    const int idx = grdOwners->CurrentIdx();
+    if (IssueCardCommand(CmdReadOwnerCard))
+        m_cardFor.Issued(idx);
 }
 
 void TFormWriteUserCard::tmrAnswerTimer()
@@ -461,6 +464,9 @@ void TFormWriteUserCard::tmrAnswerTimer()
         return;
     CardDataReady = 0;
     const bool written = PendingCommand == CmdWriteOwnerCard;
+    // A write or a bind registers the card to the owner it was sent for, also when the operator
+    // has chosen another owner since.
+    const std::optional<int> issuedFor = m_cardFor.Take();
     const int result = CardResult;
     // A success leaves the result line after two seconds; a failure stays until the next card
     // action, for an operator who looked away.
@@ -488,10 +494,10 @@ void TFormWriteUserCard::tmrAnswerTimer()
             ThrowNotADate(QString::fromLatin1(UserCardRec.Expiry, 6));
         dtpExpiry->setDate(expiry);
         if (written) {
-            RegisterCard();
-        } else if (m_bind) {
+            RegisterCard(issuedFor.value_or(0));
+        } else if (issuedFor) {
             grid->SetBitmap(UserCardRec.Terminals);
-            RegisterCard();
+            RegisterCard(*issuedFor);
         } else {
             if (dm->FindUserByCardID(serial) > 0) {
                 const int row = m_model->LocateCardID(serial);
@@ -509,30 +515,33 @@ void TFormWriteUserCard::tmrAnswerTimer()
     lblResult->setText(result == 0 ? ResultText(result) : CardFailureText(result));
 }
 
-void TFormWriteUserCard::RegisterCard()
+void TFormWriteUserCard::RegisterCard(int idx)
 {
-    const int idx = grdOwners->CurrentIdx();
     if (idx <= 0)
         return;
     const QString serial = lblCardID->text();
     if (dm->FindUserByCardID(serial) > 0)
         ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
     {
-        // The card, its expiry and its terminals go to the owner together, or not at all.
+        // The card, its expiry and its terminals (as the answer put them on screen) go to the
+        // owner together, or not at all; the card serial through the registration alone.
+        TuserInfoRec card;
+        card.idx = idx;
+        card.IsUseExpDate = chkUseExpiry->isChecked();
+        card.chUseExpdate = card.IsUseExpDate ? QStringLiteral("是") : QStringLiteral("否");
+        card.ExpDate = dtpExpiry->date();
+        std::memcpy(card.VaildTerminal.data(), UserCardRec.Terminals, card.VaildTerminal.size());
         TTransaction change;
         dm->RegisterCardID(idx, serial);
-        m_rec.idx = idx;
-        m_rec.IsUseExpDate = chkUseExpiry->isChecked();
-        m_rec.chUseExpdate = m_rec.IsUseExpDate ? QStringLiteral("是") : QStringLiteral("否");
-        m_rec.ExpDate = dtpExpiry->date();
-        dm->UpdateUserExpiry(m_rec);
-        dm->UpdateUserTerminals(m_rec);
+        dm->UpdateUserExpiry(card);
+        dm->UpdateUserTerminals(card);
         change.Commit();
     }
     LoadList();
+    // The list on the card's owner, and that owner shown.
     const int row = m_model->LocateCardID(PadNumber(UserCardRec.CardSerial, 10));
-    if (row >= 0)
-        grdOwners->MakeCurrent(row);
+    if (row >= 0 && grdOwners->MakeCurrent(row))
+        ShowCurrentOwner();
 }
 
 void TFormWriteUserCard::btnBuildInfoClick()

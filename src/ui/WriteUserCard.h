@@ -100,12 +100,16 @@ private:
     // The shown owner record on screen.
     void ShowOwner();
     void ShowNoOwner();
-    // The card just written or bound becomes the current owner's, with its expiry and terminals.
-    void RegisterCard();
+    // The card just written or bound becomes the owner idx's, with its expiry and terminals, and
+    // the list shows that owner; nothing is registered for no owner (an empty list).
+    void RegisterCard(int idx);
 
     std::unique_ptr<TListModel> m_model;
+    // The owner shown.
     TuserInfoRec m_rec;
     QByteArray m_photoBytes;
     QByteArray m_terminalBytes;
-    bool m_bind = false;
+    // The owner of the grid's current row when "写用户卡" or "绑定IC卡" sent the command in
+    // flight; none for "读用户卡", whose answer only shows whose card it is.
+    TCardFor m_cardFor;
 };

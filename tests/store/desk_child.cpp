@@ -6,7 +6,9 @@
 // Usage: desk_child <folder> <database> <action> [argument]
 // Actions: open (the schema goes in when the database is new), register <first owner card number
 // prefix> <count> (registers card serial i to its owner <prefix><i>, for i from 0, all in one
-// batch), hold (adds the owner HELD in a change of its own, says "holding", and keeps the change
+// batch), resave <first owner card number prefix> <count> (reads owner <prefix><i> before "ready",
+// and after "go" saves each one again as the owner editor's add mode does, all in one batch), hold
+// (adds the owner HELD in a change of its own, says "holding", and keeps the change
 // open until a line comes on its standard input; then it commits).
 
 #include "store/AppPath.h"
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -56,6 +59,19 @@ int main(int argc, char* argv[])
     dm = new Tdm;
     int rc = 0;
     try {
+        // The owners to save again, as the editor holds them: read before the other desk goes.
+        std::vector<TuserInfoRec> owners;
+        if (action == QLatin1String("resave")) {
+            const QString prefix = args.value(4);
+            const int count = args.value(5).toInt();
+            for (int i = 0; i < count; ++i) {
+                TuserInfoRec& rec = owners.emplace_back();
+                if (dm->LoadUserInfoByCardNo(prefix + QString::number(i), rec) != 1)
+                    throw std::runtime_error("owner missing");
+                rec.idx = dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
+            }
+            dm->dsTemp.Close();
+        }
         std::printf("ready\n");
         std::fflush(stdout);
         std::string go;
@@ -76,6 +92,15 @@ int main(int argc, char* argv[])
                 const int idx = dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
                 dm->dsTemp.Close(); // no read left open on the file while the other desk writes
                 if (!dm->RegisterCardID(idx, serial(i)))
+                    rc = 1;
+            }
+            if (!dm->CommitBatch())
+                rc = 1;
+        } else if (action == QLatin1String("resave")) {
+            if (!dm->BeginBatch())
+                throw std::runtime_error("no batch");
+            for (TuserInfoRec& rec : owners) {
+                if (!dm->AddUserInfo(rec))
                     rc = 1;
             }
             if (!dm->CommitBatch())

@@ -34,6 +34,16 @@ int add(Tdm& desk, const TuserInfoRec& owner)
     return r.idx;
 }
 
+// The card numbers (卡编号) of the owners that hold a card serial.
+QStringList holdersOf(const QString& cardId)
+{
+    QStringList out;
+    for (const QVariant& v : column(
+             QStringLiteral("select CardNo from UserInfo where CardID = '%1' order by CardNo").arg(cardId)))
+        out << v.toString();
+    return out;
+}
+
 // The card numbers of the owners, read at a desk.
 QVariantList cardNosAt(Tdm& desk)
 {
@@ -61,6 +71,9 @@ private Q_SLOTS:
     void changesAreSeenAtTheOtherDesk();
     void marksAndPreparationAreShared();
     void cardRegisteredAtBothDesksAtOnce();
+    void ownerSavedWhileItsCardMoves_data();
+    void ownerSavedWhileItsCardMoves();
+    void ownerSavedAgainWhileItsCardMoves();
     void newDatabaseOpenedAtBothDesksAtOnce();
     void restoreWithAnotherDeskOpen();
 
@@ -207,6 +220,85 @@ void TestDesks::cardRegisteredAtBothDesksAtOnce()
     }
     QVERIFY2(twice.isEmpty(), qPrintable(twice.join(QStringLiteral(", "))));
     QCOMPARE(registered, Cards);
+}
+
+void TestDesks::ownerSavedWhileItsCardMoves_data()
+{
+    QTest::addColumn<QString>("gate"); // what the gatehouse does with 甲's card while the office has 甲 open
+    QTest::addColumn<bool>("again");   // the office saves 甲 in add mode again (its row replaced)
+    QTest::addColumn<QString>("first");  // who holds 甲's card after the office's save
+    QTest::addColumn<QString>("second"); // who holds the gatehouse's new card
+    QTest::newRow("moved to 乙, changed") << "move" << false << "B1" << QString();
+    QTest::newRow("moved to 乙, added again") << "move" << true << "B1" << QString();
+    QTest::newRow("written for no one, changed") << "ownerless" << false << QString() << QString();
+    QTest::newRow("written for no one, added again") << "ownerless" << true << QString() << QString();
+    QTest::newRow("a new card for 甲, changed") << "new card" << false << QString() << "A1";
+    QTest::newRow("a new card for 甲, added again") << "new card" << true << QString() << "A1";
+}
+
+// The office has 甲 open in the owner editor (the whole row loaded, the card serial with it) while
+// the gatehouse writes cards: saving 甲's name, phone or terminals leaves the card registrations as
+// the gatehouse left them.
+void TestDesks::ownerSavedWhileItsCardMoves()
+{
+    QFETCH(QString, gate);
+    QFETCH(bool, again);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    const int a = add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    const int b = add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
+    QVERIFY(dm->RegisterCardID(a, serial(1)));
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    r.idx = a;
+    QCOMPARE(r.CardID, serial(1));
+
+    if (gate == QStringLiteral("move"))
+        QVERIFY(otherDesk().RegisterCardID(b, serial(1)));
+    else if (gate == QStringLiteral("ownerless"))
+        QVERIFY(otherDesk().RegisterCardID(0, serial(1)));
+    else
+        QVERIFY(otherDesk().RegisterCardID(a, serial(2)));
+
+    r.Phone = QStringLiteral("13900000000");
+    if (again)
+        QVERIFY(dm->AddUserInfo(r));
+    else
+        QVERIFY(dm->UpdateUserInfo(r));
+    QCOMPARE(holdersOf(serial(1)), first.isEmpty() ? QStringList{} : QStringList{first});
+    QCOMPARE(holdersOf(serial(2)), second.isEmpty() ? QStringList{} : QStringList{second});
+    QCOMPARE(column(QStringLiteral("select phone from UserInfo where CardNo = 'A1'")),
+             QVariantList{QStringLiteral("13900000000")});
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDesks::ownerSavedAgainWhileItsCardMoves()
+{
+    // The gatehouse moves card i from owner G<i> to owner O<i> while the office, at the same
+    // moment, saves every G<i> again in add mode from records it read before (each one's row is
+    // replaced by a new one that keeps the row's card): card i ends with O<i> alone.
+    constexpr int Cards = 150;
+    {
+        TTransaction change;
+        for (int i = 0; i < Cards; ++i) {
+            TuserInfoRec held = OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i));
+            held.CardID = serial(i);
+            QVERIFY(dm->InsertUserInfo(held));
+            QVERIFY(dm->InsertUserInfo(
+                OwnerRecord(QStringLiteral("物业%1").arg(i), QStringLiteral("O%1").arg(i))));
+        }
+        QVERIFY(change.Commit());
+    }
+    QVERIFY(runDesks({{QStringLiteral("register"), QStringLiteral("O"), QString::number(Cards)},
+                      {QStringLiteral("resave"), QStringLiteral("G"), QString::number(Cards)}}));
+    QStringList wrong;
+    for (int i = 0; i < Cards; ++i) {
+        const QStringList holders = holdersOf(serial(i));
+        if (holders != QStringList{QStringLiteral("O%1").arg(i)})
+            wrong << serial(i) + QLatin1Char(':') + holders.join(QLatin1Char('/'));
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral(", "))));
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 2 * Cards);
 }
 
 void TestDesks::newDatabaseOpenedAtBothDesksAtOnce()

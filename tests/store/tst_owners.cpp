@@ -317,7 +317,7 @@ void TestOwners::failedWriteReportsTheStatement()
     const QStringList texts = f.dialogs.texts();
     QCOMPARE(texts.size(), 5);
     QVERIFY(texts[0].startsWith(QStringLiteral("执行错误：insert into UserInfo (CardID,CardNo,")));
-    QVERIFY(texts[1].startsWith(QStringLiteral("执行错误：update UserInfo set CardID = :CardID,")));
+    QVERIFY(texts[1].startsWith(QStringLiteral("执行错误：update UserInfo set CardNo = :CardNo,")));
     QVERIFY(texts[1].endsWith(QStringLiteral(" where idx = %1").arg(a)));
     QCOMPARE(
         texts[3],

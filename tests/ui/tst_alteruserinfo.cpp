@@ -115,6 +115,8 @@ private Q_SLOTS:
     void writingMovesTheCard();
     void aSerialStaysInOneRow_data();
     void aSerialStaysInOneRow();
+    void savingLeavesTheCardWhereItIs_data();
+    void savingLeavesTheCardWhereItIs();
     void failedCardOperationsSaySo();
     void noCommunityNoCard_data();
     void noCommunityNoCard();
@@ -123,6 +125,7 @@ private Q_SLOTS:
     void photoNames_data();
     void photoNames();
     void modifyKeepsTheStoredPhoto();
+    void clearStartsANewOwner();
     void storedPhotoWhateverTheCase_data();
     void storedPhotoWhateverTheCase();
     void treeAndPropertyCard();
@@ -337,6 +340,8 @@ void TestAlterUserInfo::aSerialStaysInOneRow_data()
     QTest::newRow("清空输入, then the same 卡编号") << "clear, same number, save" << QString();
     QTest::newRow("张三's answer after 李四 was saved") << "late answer"
                                                         << "C001";
+    QTest::newRow("张三 saved again before the answer") << "saved again before the answer"
+                                                        << "C001";
 }
 
 // The operator issues cards one owner after another in add mode ("业主卡单独发卡"): the serial
@@ -350,11 +355,13 @@ void TestAlterUserInfo::aSerialStaysInOneRow()
     const uint32_t first = e.a.f.formattedCardOnReader(5001);
     e.open(TFormAlter::Mode::Add);
     e.type("张三", "C001");
-    if (next == QStringLiteral("late answer")) {
+    if (next == QStringLiteral("late answer") || next.endsWith(QStringLiteral("before the answer"))) {
         e.a.f.sim.setAnswerDelay(400);
         e.w->btnWrite->click();
-        e.w->btnClear->click();
-        e.type("李四", "C002");
+        if (next == QStringLiteral("late answer")) {
+            e.w->btnClear->click();
+            e.type("李四", "C002");
+        }
         e.w->btnSave->click();
         QVERIFY(e.hintReads(Done));
     } else {
@@ -388,6 +395,56 @@ void TestAlterUserInfo::aSerialStaysInOneRow()
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID <> '' group by CardID "
                                    "having count(*) > 1")),
              QVariantList{});
+}
+
+void TestAlterUserInfo::savingLeavesTheCardWhereItIs_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("save");
+    QTest::newRow("modify, 确认修改") << int(TFormAlter::Mode::Modify) << "save";
+    QTest::newRow("details, 保存并写卡 that fails") << int(TFormAlter::Mode::Details) << "write fails";
+    QTest::newRow("add, 甲 saved again") << int(TFormAlter::Mode::Add) << "save";
+}
+
+// While 甲 is open in the editor, 甲's card goes to 乙 at another desk (or in the owner card
+// window): saving 甲 changes 甲's fields and leaves the card with 乙.
+void TestAlterUserInfo::savingLeavesTheCardWhereItIs()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, save);
+    Editor e;
+    QVERIFY(e.start());
+    const uint32_t serial = e.a.f.formattedCardOnReader(8101);
+    const QString serialText = PadNumber(int32_t(serial), 10);
+    TuserInfoRec owner = OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"));
+    owner.CardID = serialText;
+    const int a = insertOwner(owner);
+    const int b = insertOwner(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
+    e.open(TFormAlter::Mode(mode), a);
+    if (mode == int(TFormAlter::Mode::Add)) {
+        // 甲 added and the card written for 甲 in this window.
+        e.type("甲", "A1");
+        QVERIFY(e.answered(e.w->btnWrite));
+        QCOMPARE(holdersOf(serial), QStringList{"A1"});
+        e.a.f.dialogs.clear();
+    }
+
+    {
+        Tdm otherDesk(dm->Target());
+        QVERIFY(otherDesk.RegisterCardID(b, serialText));
+    }
+    e.w->edtPhone->setText(QStringLiteral("13900000000"));
+    if (save == QStringLiteral("save")) {
+        e.w->btnSave->click();
+        QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
+    } else {
+        e.a.f.sim.setFault(SimFault::WriteError, 1);
+        e.w->btnWrite->click();
+        QVERIFY(QTest::qWaitFor([] { return PendingCommand == IdleCommand; }, 3000));
+    }
+    QCOMPARE(holdersOf(serial), QStringList{"B1"});
+    QCOMPARE(column(QStringLiteral("select phone from UserInfo where CardNo = 'A1'")),
+             QVariantList{QStringLiteral("13900000000")});
 }
 
 // A card operation that did not succeed says so in the hint line, in red, until the next card
@@ -577,21 +634,33 @@ void TestAlterUserInfo::photoNames()
     QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(),
              accepted ? name : QString());
 
-    // A second owner with a photo of the same name: asked before the one there is replaced.
-    if (accepted) {
-        WriteFile(path, QByteArray(100, 'x'));
-        e.w->btnClear->click();
-        e.a.f.dialogs.clear();
-        e.a.f.dialogs.fileNames = {path};
-        e.w->btnPhoto->click(); // not a picture: refused, the choice stays
-        QCOMPARE(e.a.f.dialogs.texts(), QStringList{"图像不合要求,请重新加载"});
-        e.a.f.dialogs.clear();
-        e.a.f.dialogs.answers = {MsgAnswer::No};
-        e.w->btnSave->click();
-        QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"客户相片已经存在，覆盖原有相片吗？", "保存完成"}));
-        QCOMPARE(ReadFile(e.a.f.dir.filePath(QStringLiteral("pic/")) + name),
-                 ReadFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg")));
-    }
+    if (!accepted)
+        return;
+    // A file that is no picture: refused, the choice stays.
+    e.a.f.dialogs.clear();
+    QTemporaryDir third;
+    WriteFile(third.filePath(name), QByteArray(100, 'x'));
+    e.a.f.dialogs.fileNames = {third.filePath(name)};
+    e.w->btnPhoto->click();
+    QCOMPARE(e.a.f.dialogs.texts(), QStringList{"图像不合要求,请重新加载"});
+    QCOMPARE(e.w->ChosenPhoto(), path);
+
+    // A second owner with another photo of the same name: asked before the one there is replaced.
+    QTemporaryDir other;
+    QImage red(160, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(other.filePath(name), "JPG"));
+    e.w->btnClear->click();
+    e.type("第二位", "S2");
+    e.a.f.dialogs.clear();
+    e.a.f.dialogs.fileNames = {other.filePath(name)};
+    e.w->btnPhoto->click();
+    e.a.f.dialogs.answers = {MsgAnswer::No};
+    e.w->btnSave->click();
+    QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"客户相片已经存在，覆盖原有相片吗？", "保存完成"}));
+    QCOMPARE(ReadFile(e.a.f.dir.filePath(QStringLiteral("pic/")) + name),
+             ReadFile(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg")));
+    QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(), name);
 }
 
 void TestAlterUserInfo::modifyKeepsTheStoredPhoto()
@@ -611,6 +680,37 @@ void TestAlterUserInfo::modifyKeepsTheStoredPhoto()
     QCOMPARE(e.a.f.dialogs.texts(), QStringList{"保存完成"});
     QCOMPARE(ownerField(idx, QStringLiteral("ExtName")).toString(), QStringLiteral("p1.jpg"));
     QCOMPARE(ownerField(idx, QStringLiteral("Phone")).toString(), QStringLiteral("13800000000"));
+}
+
+// In add mode "清空输入" starts the next owner: the photo chosen for the one before is not theirs.
+void TestAlterUserInfo::clearStartsANewOwner()
+{
+    Editor e;
+    QVERIFY(e.start());
+    QTemporaryDir elsewhere;
+    const QString path = elsewhere.filePath(QStringLiteral("zs.jpg"));
+    QImage red(160, 200, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    QVERIFY(red.save(path, "JPG"));
+    e.open(TFormAlter::Mode::Add);
+    e.type("张三", "C001");
+    e.a.f.dialogs.fileNames = {path};
+    e.w->btnPhoto->click();
+    e.w->btnSave->click();
+    const int first = e.w->CurrentIdx();
+    QCOMPARE(ownerField(first, QStringLiteral("ExtName")).toString(), QStringLiteral("zs.jpg"));
+
+    e.w->btnClear->click();
+    QCOMPARE(e.w->ChosenPhoto(), QString());
+    const QImage shown = e.w->imgPhoto->pixmap().toImage(); // the placeholder, not 张三's photo
+    QVERIFY(shown.isNull() || shown.pixelColor(shown.rect().center()).green() > 100 ||
+            shown.pixelColor(shown.rect().center()).red() < 200);
+    e.type("李四", "C002");
+    e.w->btnSave->click();
+    QCOMPARE(e.a.f.dialogs.texts(), (QStringList{"保存完成", "保存完成"}));
+    QVERIFY(e.w->CurrentIdx() != first);
+    QCOMPARE(ownerField(e.w->CurrentIdx(), QStringLiteral("ExtName")).toString(), QString());
+    QCOMPARE(ownerField(first, QStringLiteral("ExtName")).toString(), QStringLiteral("zs.jpg"));
 }
 
 void TestAlterUserInfo::storedPhotoWhateverTheCase_data()

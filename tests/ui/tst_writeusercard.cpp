@@ -115,6 +115,8 @@ private Q_SLOTS:
     void writeRegistersTheCard();
     void readShowsWhoseCardItIs();
     void bindTakesTheCardAsItIs();
+    void answerGoesToTheOwnerItWasFor_data();
+    void answerGoesToTheOwnerItWasFor();
     void cardErrors();
     void failuresStayOnTheResultLine();
     void noCommunityNoOwnerCard();
@@ -246,6 +248,58 @@ void TestWriteUserCard::bindTakesTheCardAsItIs()
     QVERIFY(t.a.f.dialogs.shown.isEmpty());
     // The card itself was not written.
     QCOMPARE(t.a.f.sim.sectorRecord(9200, SystemInfo.Sector), before);
+}
+
+void TestWriteUserCard::answerGoesToTheOwnerItWasFor_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::newRow("写用户卡") << "write";
+    QTest::newRow("绑定IC卡") << "bind";
+}
+
+// The operator writes (or binds) a card for 甲 and clicks 乙 before the card issuer has answered:
+// the card, its expiry and its terminals are registered to 甲, and the window shows 甲.
+void TestWriteUserCard::answerGoesToTheOwnerItWasFor()
+{
+    QFETCH(QString, button);
+    Window t;
+    QVERIFY(t.start());
+    const bool write = button == QStringLiteral("write");
+    const uint32_t serial = 9250;
+    if (write)
+        t.a.f.formattedCardOnReader(serial, SystemInfo.Sector);
+    else
+        ownerCardOnReader(t.a.f.sim, serial, {1, 2}, "270809", true);
+    const int a = addOwner(QStringLiteral("甲"), QStringLiteral("A"));
+    const int b = addOwner(QStringLiteral("乙"), QStringLiteral("B"));
+    t.open();
+    QCOMPARE(t.listed(), (QStringList{"乙", "甲"}));
+    t.choose(1);
+    t.w->chkUseExpiry->setChecked(true);
+    t.w->dtpExpiry->setDate(QDate(2027, 8, 9));
+    t.w->grid->SetGranted(0, true);
+    t.w->grid->SetGranted(1, true);
+
+    t.a.f.sim.setAnswerDelay(400);
+    QSignalSpy handled(t.a.link.get(), &CardIssuerLink::answerHandled);
+    (write ? t.w->btnWrite : t.w->btnBind)->click();
+    t.choose(0);
+    QCOMPARE(t.w->lblUserName->text(), QStringLiteral("乙"));
+    QVERIFY(handled.wait(3000));
+    QVERIFY(QTest::qWaitFor([] { return PendingCommand == IdleCommand && !CardDataReady; }, 1000));
+
+    QCOMPARE(ownerField(a, QStringLiteral("CardID")).toString(), PadNumber(serial, 10));
+    QCOMPARE(ownerField(a, QStringLiteral("Expdate")).toString(), QStringLiteral("2027-08-09"));
+    QCOMPARE(ownerField(a, QStringLiteral("chUseExpdate")).toString(), QStringLiteral("是"));
+    QCOMPARE(uint8_t(ownerField(a, QStringLiteral("VaildTerminal")).toByteArray().at(0)), uint8_t(0x60));
+    QCOMPARE(ownerField(b, QStringLiteral("CardID")).toString(), QString());
+    QCOMPARE(ownerField(b, QStringLiteral("Expdate")).toString(), QStringLiteral("2025-06-30"));
+    QCOMPARE(ownerField(b, QStringLiteral("chUseExpdate")).toString(), QStringLiteral("否"));
+    QCOMPARE(uint8_t(ownerField(b, QStringLiteral("VaildTerminal")).toByteArray().at(0)), uint8_t(0));
+    QCOMPARE(t.w->grdOwners->CurrentIdx(), a);
+    QCOMPARE(t.w->lblUserName->text(), QStringLiteral("甲"));
+    QCOMPARE(t.w->lblCardID->text(), PadNumber(serial, 10));
+    QVERIFY(t.a.f.dialogs.shown.isEmpty());
 }
 
 void TestWriteUserCard::cardErrors()
