@@ -7,6 +7,7 @@
 #include "store/Dialogs.h"
 #include "store/OperationError.h"
 #include "ui/InputDongHao.h"
+#include "ui/LookAndFeel.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/WidgetDialogs.h"
@@ -15,9 +16,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
-#include <QFontDatabase>
 #include <QIcon>
-#include <QLibraryInfo>
 #include <QScreen>
 #include <QTimer>
 #include <QTranslator>
@@ -30,23 +29,6 @@ class DataModuleExecutor final : public SqlExecutor {
 public:
     bool executeSql(const QString& statement) override { return dm && dm->ExecuteSQL(statement); }
 };
-
-void useChineseLookAndFeel(QApplication& app, QTranslator& translator)
-{
-    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&translator);
-    const QStringList families = QFontDatabase::families();
-    for (const char* family : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Microsoft YaHei"}) {
-        if (families.contains(QString::fromUtf8(family))) {
-            QFont font(QString::fromUtf8(family));
-            font.setPointSize(10);
-            app.setFont(font);
-            break;
-        }
-    }
-}
 
 const char* const HelpText = R"(用法：iccard [--folder 目录] [--database 数据库]
 
@@ -142,7 +124,7 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("iccard"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("iccard")));
     QTranslator translator;
-    useChineseLookAndFeel(app, translator);
+    UseChineseLookAndFeel(translator);
 
     ResetProgramState();
     WidgetDialogs dialogs;

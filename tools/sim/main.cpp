@@ -7,13 +7,11 @@
 #include "SimCardIssuer.h"
 #include "SimCommands.h"
 #include "SimWindow.h"
+#include "ui/LookAndFeel.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFontDatabase>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <QTranslator>
@@ -98,25 +96,6 @@ bool Start(SimCardIssuer& issuer, const Options& options, QString* reason)
     return true;
 }
 
-// The window speaks Chinese as the program does: Qt's own texts and a Chinese font where one is
-// installed.
-void useChineseLookAndFeel(QTranslator& translator)
-{
-    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    if (translator.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
-                        QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&translator);
-    const QStringList families = QFontDatabase::families();
-    for (const char* family : {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "Microsoft YaHei"}) {
-        if (families.contains(QString::fromUtf8(family))) {
-            QFont font(QString::fromUtf8(family));
-            font.setPointSize(10);
-            QApplication::setFont(font);
-            break;
-        }
-    }
-}
-
 int RunHeadless(int argc, char* argv[], const Options& options)
 {
     QCoreApplication app(argc, argv);
@@ -161,7 +140,7 @@ int RunWindow(int argc, char* argv[], const Options& options)
 {
     QApplication app(argc, argv);
     QTranslator translator;
-    useChineseLookAndFeel(translator);
+    UseChineseLookAndFeel(translator);
     SimCardIssuer issuer;
     QString reason;
     if (!Start(issuer, options, &reason)) {
