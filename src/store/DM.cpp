@@ -578,6 +578,13 @@ QByteArray terminalBytes(const TuserInfoRec& rec, bool throughBuffer)
     return bytes;
 }
 
+// What the editor's form does not fill, which a row saved again in add mode takes over from the row
+// it replaces, as that row holds it: its card serial first.
+const QStringList KeptColumns = {QStringLiteral("CardID"),    QStringLiteral("BuildName"),
+                                 QStringLiteral("BlackCard"), QStringLiteral("IsSelect"),
+                                 QStringLiteral("chLoss"),    QStringLiteral("selFlag"),
+                                 QStringLiteral("imgPhoto")};
+
 } // namespace
 
 bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
@@ -596,13 +603,16 @@ bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
 
 bool Tdm::UpdateUserInfo(const TuserInfoRec& rec)
 {
-    // The card serial is not among the columns: the card registered to the owner moves only when
-    // a card is written or bound (RegisterCardID), also while the record was open on a screen.
+    // The fields of the editor's form, and nothing else. The card serial moves only when a card is
+    // written or bound (RegisterCardID); the loss state and the blacklist marks only in the owner
+    // list, the blacklist window and by a blacklist card's answer. The record was loaded when the
+    // editor opened: writing those back would undo what another desk or window did meanwhile, and
+    // a lost card would open the doors again.
     static const QString sql = QStringLiteral(
-        "update UserInfo set CardNo = :CardNo,UserName = :UserName,BuildName = :BuildName,"
+        "update UserInfo set CardNo = :CardNo,UserName = :UserName,"
         "DongHao = :DongHao,DanYuan = :DanYuan,UserType = :UserType,FangHao = :FangHao,Sex = :Sex,"
-        "Expdate = :Expdate,BlackCard = :BlackCard,phone = :phone,Remark = :Remark,"
-        "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,chLoss = :chLoss,"
+        "Expdate = :Expdate,phone = :phone,Remark = :Remark,"
+        "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,"
         "chUseExpDate = :chUseExpdate,ExtName = :ExtName where idx = :idx");
     return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, true)));
 }
@@ -641,31 +651,48 @@ void Tdm::lockCard(const QString& cardId)
                    {{QStringLiteral("CardID"), cardId.toLower()}});
 }
 
-QString Tdm::deleteKeepingCard(int idx)
+std::optional<SqlParams> Tdm::deleteKeepingState(int idx)
 {
     // On a server another desk may, meanwhile, register this row's card to someone else or another
-    // card to this owner. The card's lock is taken before the row is touched, as RegisterCardID
-    // takes it, and the row is deleted only while it still holds the card read: a registration
-    // that came first is what is read; one that comes later waits for this change and then finds
-    // the row that takes this one's place. On the file the change has the database to itself.
+    // card to this owner, report it lost or mark it. The card's lock is taken before the row is
+    // touched, as RegisterCardID takes it, and the row is deleted only while it still holds the card
+    // read: a registration that came first is what is read; one that comes later waits for this
+    // change and then finds the row that takes this one's place. The other columns are read by the
+    // delete itself, as the row stands when it goes: a change to them that came first is carried
+    // over. On the file the change has the database to itself.
+    static const QString sql =
+        QStringLiteral(
+            "delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID returning ") +
+        KeptColumns.join(QLatin1Char(','));
     QStringList locked;
     for (int attempt = 0; attempt < 10; ++attempt) {
         dsTemp.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
                     {{QStringLiteral("idx"), idx}});
         if (dsTemp.Eof())
-            return QString(); // deleted at another desk: no card to take along
+            return std::nullopt; // deleted at another desk: nothing to take along
         const QString card = FieldAsText(dsTemp, QStringLiteral("CardID"));
         dsTemp.Close();
         if (!locked.contains(card)) {
             lockCard(card);
             locked << card;
         }
-        if (!ExecuteSQL(
-                QStringLiteral("delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID"),
-                {{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}}))
-            return QString(); // reported; the change is undone
-        if (qry1.RowsAffected() > 0)
-            return card;
+        if (inFailedChange())
+            return std::nullopt;
+        const SqlParams params{{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}};
+        try {
+            dsTemp.Open(sql, params);
+        } catch (const std::exception&) {
+            markFailed();
+            ShowError(QStringLiteral("执行错误：") + StatementWithValues(sql, params));
+            return std::nullopt; // reported; the change is undone
+        }
+        if (dsTemp.Eof())
+            continue; // its card moved in between: read it again
+        SqlParams kept;
+        for (const QString& column : KeptColumns)
+            kept.append({column, dsTemp.Field(column)});
+        dsTemp.Close();
+        return kept;
     }
     throw OperationError(QStringLiteral("业主的IC卡正在其他电脑上登记，请稍后再保存。"));
 }
@@ -673,24 +700,43 @@ QString Tdm::deleteKeepingCard(int idx)
 bool Tdm::AddUserInfo(TuserInfoRec& rec, int* replaced)
 {
     TTransaction change(*this);
-    // A record saved again in place of its own row takes that row's card along, as the row holds
-    // it now: the card the record was loaded with may have moved since. Any other row's card goes
-    // with that row, and the new owner starts without one: a card is registered only when it is
-    // written or bound for the owner.
-    QString card;
+    // A record saved again in place of its own row is that owner's row still: the new row takes
+    // over what the row holds beyond the editor's form, as it holds it now (its card, loss state,
+    // blacklist marks, list mark and photo bytes), since the record may have been read before any of
+    // it changed. Any other row's card goes with that row, and the new owner starts without one: a
+    // card is registered only when it is written or bound for the owner.
+    TuserInfoRec row = rec;
+    row.CardID.clear();
+    std::optional<SqlParams> kept;
     int deleted = 0;
     if (CardNoExists(rec.CardNo)) {
         deleted = FieldAsInt(dsTemp, QStringLiteral("idx"));
         if (rec.idx > 0 && deleted == rec.idx)
-            card = deleteKeepingCard(deleted);
+            kept = deleteKeepingState(deleted);
         else
             ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
                        {{QStringLiteral("idx"), deleted}});
     }
-    TuserInfoRec row = rec;
-    row.CardID = card;
-    if (!InsertUserInfo(row))
+    if (kept) {
+        static const QString sql = QStringLiteral(
+            "insert into UserInfo (CardNo,UserName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,phone,Remark,"
+            "VaildTerminal,IsUseExpDate,ExtName,chUseExpdate,CardID,BuildName,BlackCard,IsSelect,chLoss,"
+            "selFlag,imgPhoto) values (:CardNo,:UserName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,"
+            ":phone,:Remark,:VaildTerminal,:IsUseExpDate,:ExtName,:chUseExpdate,:CardID,:BuildName,"
+            ":BlackCard,:IsSelect,:chLoss,:selFlag,:imgPhoto)");
+        row.CardID = kept->first().second.toString();
+        const QStringList names = StatementParameters(sql);
+        SqlParams params;
+        for (const auto& p : recordParams(row, terminalBytes(row, true))) {
+            if (names.contains(p.first) && !KeptColumns.contains(p.first))
+                params.append(p);
+        }
+        params.append(*kept);
+        if (!ExecuteSQL(sql, params, names))
+            return change.Commit();
+    } else if (!InsertUserInfo(row)) {
         return change.Commit();
+    }
     const int idx = FindUserIdx(row);
     if (!change.Commit())
         return false;

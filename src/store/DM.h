@@ -133,8 +133,10 @@ public:
 
     // Whole-record writes: "执行错误：" and the statement on failure, then false.
     bool InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry = InsertEntry::Editor);
-    // UpdateUserInfo writes every field of the editor but the card serial: that one changes only
-    // through the card registrations below.
+    // UpdateUserInfo writes the fields of the editor's form alone (names, place, card number, card
+    // kind, expiry, terminals, photo name): the card serial changes only through the card
+    // registrations below, the loss state, the blacklist marks and the list's mark only through
+    // their own operations; what the record holds there is not written.
     bool UpdateUserInfo(const TuserInfoRec& rec);
     bool UpdateUserTerminals(const TuserInfoRec& rec);
     bool UpdateUserExpiry(const TuserInfoRec& rec);
@@ -148,7 +150,9 @@ public:
     // Adds the owner in place of any row with the same card number: that row is deleted, the
     // record inserted, and its new idx put into rec.idx. The record's CardID is not written: when
     // the row replaced is the record's own (rec.idx, the same owner saved again) the new row takes
-    // over the card that row holds at that moment, otherwise it holds none; rec.CardID tells which.
+    // over the card that row holds at that moment, and with it what else the editor's form does not
+    // fill (loss state, blacklist marks, the list's mark, photo bytes); otherwise it holds no card;
+    // rec.CardID tells which.
     // replaced, when given, receives the idx of the row deleted (0 for none). On failure rec and
     // replaced are left as they were.
     bool AddUserInfo(TuserInfoRec& rec, int* replaced = nullptr);
@@ -207,8 +211,10 @@ private:
     // On a server: the lock of a card serial, held until the change ends, so that desks changing
     // who holds that card take turns.
     void lockCard(const QString& cardId);
-    // Deletes the row idx inside a change; the card serial it held when it went.
-    QString deleteKeepingCard(int idx);
+    // Deletes the row idx inside a change; what it held when it went, beyond the editor's form
+    // (KeptColumns of DM.cpp, the card serial first), by column. Nothing when the row was gone
+    // already, or when the delete failed (reported, the change is undone).
+    std::optional<SqlParams> deleteKeepingState(int idx);
     void fillUserInfo(TuserInfoRec& rec);
     int loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec);
     bool runRecordStatement(const QString& sql, const SqlParams& params);
