@@ -6,6 +6,7 @@
 #include "StoreFixture.h"
 #include "store/DbMaintenance.h"
 #include "store/ListModel.h"
+#include "store/Schema.h"
 #include "store/TvexUserInfo.h"
 #include "support/OwnerRecords.h"
 
@@ -77,6 +78,7 @@ private Q_SLOTS:
     void ownerSavedWhileItsLossStateChanges_data();
     void ownerSavedWhileItsLossStateChanges();
     void newDatabaseOpenedAtBothDesksAtOnce();
+    void schemaBeingPutInIsWaitedFor();
     void restoreWithAnotherDeskOpen();
 
 private:
@@ -371,6 +373,47 @@ void TestDesks::newDatabaseOpenedAtBothDesksAtOnce()
     if (onServer())
         QCOMPARE(column(QStringLiteral("select count(*) from SchemaInfo")), QVariantList{1});
     QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDesks::schemaBeingPutInIsWaitedFor()
+{
+    // A desk that finds a server database while another desk is putting the schema in waits for
+    // that desk to finish, and judges the schema it then finds whole. Here the other desk (this
+    // test's own connection) holds the schema's lock with only the version recorded so far, as if
+    // its reads fell before and after that desk's commit: judged at once, the database would be
+    // another program's, without the owner table.
+    if (!onServer())
+        QSKIP("desks on the file take the file's write lock instead");
+    {
+        QSqlDatabase holder =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("schema.holder"));
+        ConfigureServerConnection(holder, f.target);
+        QVERIFY(holder.open());
+        QSqlQuery q(holder);
+        QVERIFY(q.exec(QStringLiteral("set client_min_messages = warning")));
+        QVERIFY(q.exec(QStringLiteral("select pg_advisory_lock(%1)").arg(SchemaLockKey)));
+        QVERIFY(q.exec(QStringLiteral("create table SchemaInfo (version integer not null)")));
+        QVERIFY(q.exec(QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(SchemaVersion)));
+
+        QProcess desk;
+        desk.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        desk.start(QCoreApplication::applicationDirPath() + QStringLiteral("/desk_child"),
+                   {f.folder(), databaseArgument(), QStringLiteral("open")});
+        QVERIFY(desk.waitForReadyRead(30000) && desk.readLine().startsWith("ready"));
+        desk.write("go\n");
+        QVERIFY(!desk.waitForFinished(1500)); // it waits
+
+        QVERIFY(holder.transaction());
+        ApplySchemaSteps(holder, 0);
+        QVERIFY(holder.commit());
+        QVERIFY(q.exec(QStringLiteral("select pg_advisory_unlock(%1)").arg(SchemaLockKey)));
+        QVERIFY(desk.waitForFinished(30000));
+        QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(desk.exitCode(), 0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("schema.holder"));
+    QCOMPARE(column(QStringLiteral("select count(*) from SchemaInfo")), QVariantList{1});
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
 }
 
 void TestDesks::restoreWithAnotherDeskOpen()
