@@ -558,6 +558,27 @@ SqlParams importDeleteParams(const TuserInfoRec& rec)
             {QStringLiteral("DanYuan"), rec.DanYuan}};
 }
 
+// A card serial is held by one owner at most: the rows imported since :from (idx above it) hold
+// their serials, and the rows before them give up any of those serials they hold.
+const QString& clearOtherHoldersSql()
+{
+    static const QString sql =
+        QStringLiteral("update UserInfo set CardID = '' where CardID in (select CardID from UserInfo where "
+                       "idx > :from and CardID <> '') and idx <= :from");
+    return sql;
+}
+
+// Two imported rows with the same serial (the file names it twice) leave it to the later one (the
+// file's later line, inserted later).
+const QString& clearEarlierImportedSql()
+{
+    static const QString sql = QStringLiteral(
+        "update UserInfo set CardID = '' where idx > :from and CardID in (select CardID from UserInfo where "
+        "idx > :from and CardID <> '') and idx < (select max(n.idx) from UserInfo n where n.CardID = "
+        "UserInfo.CardID)");
+    return sql;
+}
+
 SqlParams pick(const SqlParams& all, const QString& sql)
 {
     const QStringList names = StatementParameters(sql);
@@ -766,13 +787,27 @@ bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
 {
     TTransaction change(*this);
     ExecuteSQL(importDeleteSql(IsServer()), importDeleteParams(rec));
+    const int from = maxOwnerIdx();
     InsertUserInfo(rec, InsertEntry::Import);
+    if (!rec.CardID.isEmpty())
+        ExecuteSQL(clearOtherHoldersSql(), {{QStringLiteral("from"), from}});
     return change.Commit();
+}
+
+int Tdm::maxOwnerIdx()
+{
+    dsTemp.Open(QStringLiteral("select coalesce(max(idx), 0) as newest from UserInfo"));
+    return dsTemp.Eof() ? 0 : dsTemp.Field(QStringLiteral("newest")).toInt();
 }
 
 QString Tdm::ImportDeleteStatement() const
 {
     return importDeleteSql(IsServer());
+}
+
+QString Tdm::ClearOtherHoldersStatement()
+{
+    return clearOtherHoldersSql();
 }
 
 namespace {
@@ -890,6 +925,13 @@ bool TImportBatch::begin()
     if (!m_dm.BeginBatch(&why))
         return stop(why);
     m_open = true;
+    // Read under the batch's lock: the rows above it are the ones this commit adds.
+    TPrepared last(m_dm, QStringLiteral("select coalesce(max(idx), 0) from UserInfo"));
+    try {
+        m_lastIdx = last.Next() ? last.Int(0) : 0;
+    } catch (const OperationError&) {
+        return stop(last.Failure());
+    }
     m_pending.reserve(1024);
     return true;
 }
@@ -922,6 +964,8 @@ bool TImportBatch::stop(const TSqlFailure& why)
     m_replay = false;
     m_pending.clear();
     m_copy.clear();
+    m_serials.clear();
+    m_serialTwice = false;
     return false;
 }
 
@@ -942,6 +986,11 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
     if (m_broken || !begin())
         return false;
     m_pending.push_back(rec);
+    if (!rec.CardID.isEmpty() && !m_serialTwice) {
+        const auto size = m_serials.size();
+        m_serials.insert(rec.CardID.toUpper());
+        m_serialTwice = m_serials.size() == size;
+    }
     if (m_dm.IsServer()) {
         appendCopyLine(m_copy, rec, int(m_pending.size()));
         return true;
@@ -1011,8 +1060,20 @@ bool TImportBatch::Commit()
         if (!begin() || !replay())
             return false;
     }
+    // The serials the commit's owners bring are theirs alone, in the same commit.
+    for (const QString* sql :
+         {&clearOtherHoldersSql(), m_serialTwice ? &clearEarlierImportedSql() : nullptr}) {
+        if (!sql)
+            continue;
+        TPrepared clear(m_dm, *sql);
+        clear.Bind({{QStringLiteral("from"), m_lastIdx}});
+        if (!clear.Exec())
+            return stop(clear.Failure());
+    }
     m_open = false;
     m_pending.clear();
+    m_serials.clear();
+    m_serialTwice = false;
     TSqlFailure why;
     if (m_dm.CommitBatch(&why))
         return true;
