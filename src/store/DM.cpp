@@ -558,6 +558,27 @@ SqlParams importDeleteParams(const TuserInfoRec& rec)
             {QStringLiteral("DanYuan"), rec.DanYuan}};
 }
 
+// A card serial is held by one owner at most: the rows imported since :from (idx above it) hold
+// their serials, and the rows before them give up any of those serials they hold.
+const QString& clearOtherHoldersSql()
+{
+    static const QString sql =
+        QStringLiteral("update UserInfo set CardID = '' where CardID in (select CardID from UserInfo where "
+                       "idx > :from and CardID <> '') and idx <= :from");
+    return sql;
+}
+
+// Two imported rows with the same serial (the file names it twice) leave it to the later one (the
+// file's later line, inserted later).
+const QString& clearEarlierImportedSql()
+{
+    static const QString sql = QStringLiteral(
+        "update UserInfo set CardID = '' where idx > :from and CardID in (select CardID from UserInfo where "
+        "idx > :from and CardID <> '') and idx < (select max(n.idx) from UserInfo n where n.CardID = "
+        "UserInfo.CardID)");
+    return sql;
+}
+
 SqlParams pick(const SqlParams& all, const QString& sql)
 {
     const QStringList names = StatementParameters(sql);
@@ -578,6 +599,13 @@ QByteArray terminalBytes(const TuserInfoRec& rec, bool throughBuffer)
     return bytes;
 }
 
+// What the editor's form does not fill, which a row saved again in add mode takes over from the row
+// it replaces, as that row holds it: its card serial first.
+const QStringList KeptColumns = {QStringLiteral("CardID"),    QStringLiteral("BuildName"),
+                                 QStringLiteral("BlackCard"), QStringLiteral("IsSelect"),
+                                 QStringLiteral("chLoss"),    QStringLiteral("selFlag"),
+                                 QStringLiteral("imgPhoto")};
+
 } // namespace
 
 bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
@@ -596,13 +624,16 @@ bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
 
 bool Tdm::UpdateUserInfo(const TuserInfoRec& rec)
 {
-    // The card serial is not among the columns: the card registered to the owner moves only when
-    // a card is written or bound (RegisterCardID), also while the record was open on a screen.
+    // The fields of the editor's form, and nothing else. The card serial moves only when a card is
+    // written or bound (RegisterCardID); the loss state and the blacklist marks only in the owner
+    // list, the blacklist window and by a blacklist card's answer. The record was loaded when the
+    // editor opened: writing those back would undo what another desk or window did meanwhile, and
+    // a lost card would open the doors again.
     static const QString sql = QStringLiteral(
-        "update UserInfo set CardNo = :CardNo,UserName = :UserName,BuildName = :BuildName,"
+        "update UserInfo set CardNo = :CardNo,UserName = :UserName,"
         "DongHao = :DongHao,DanYuan = :DanYuan,UserType = :UserType,FangHao = :FangHao,Sex = :Sex,"
-        "Expdate = :Expdate,BlackCard = :BlackCard,phone = :phone,Remark = :Remark,"
-        "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,chLoss = :chLoss,"
+        "Expdate = :Expdate,phone = :phone,Remark = :Remark,"
+        "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,"
         "chUseExpDate = :chUseExpdate,ExtName = :ExtName where idx = :idx");
     return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, true)));
 }
@@ -641,31 +672,48 @@ void Tdm::lockCard(const QString& cardId)
                    {{QStringLiteral("CardID"), cardId.toLower()}});
 }
 
-QString Tdm::deleteKeepingCard(int idx)
+std::optional<SqlParams> Tdm::deleteKeepingState(int idx)
 {
     // On a server another desk may, meanwhile, register this row's card to someone else or another
-    // card to this owner. The card's lock is taken before the row is touched, as RegisterCardID
-    // takes it, and the row is deleted only while it still holds the card read: a registration
-    // that came first is what is read; one that comes later waits for this change and then finds
-    // the row that takes this one's place. On the file the change has the database to itself.
+    // card to this owner, report it lost or mark it. The card's lock is taken before the row is
+    // touched, as RegisterCardID takes it, and the row is deleted only while it still holds the card
+    // read: a registration that came first is what is read; one that comes later waits for this
+    // change and then finds the row that takes this one's place. The other columns are read by the
+    // delete itself, as the row stands when it goes: a change to them that came first is carried
+    // over. On the file the change has the database to itself.
+    static const QString sql =
+        QStringLiteral(
+            "delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID returning ") +
+        KeptColumns.join(QLatin1Char(','));
     QStringList locked;
     for (int attempt = 0; attempt < 10; ++attempt) {
         dsTemp.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
                     {{QStringLiteral("idx"), idx}});
         if (dsTemp.Eof())
-            return QString(); // deleted at another desk: no card to take along
+            return std::nullopt; // deleted at another desk: nothing to take along
         const QString card = FieldAsText(dsTemp, QStringLiteral("CardID"));
         dsTemp.Close();
         if (!locked.contains(card)) {
             lockCard(card);
             locked << card;
         }
-        if (!ExecuteSQL(
-                QStringLiteral("delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID"),
-                {{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}}))
-            return QString(); // reported; the change is undone
-        if (qry1.RowsAffected() > 0)
-            return card;
+        if (inFailedChange())
+            return std::nullopt;
+        const SqlParams params{{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}};
+        try {
+            dsTemp.Open(sql, params);
+        } catch (const std::exception&) {
+            markFailed();
+            ShowError(QStringLiteral("执行错误：") + StatementWithValues(sql, params));
+            return std::nullopt; // reported; the change is undone
+        }
+        if (dsTemp.Eof())
+            continue; // its card moved in between: read it again
+        SqlParams kept;
+        for (const QString& column : KeptColumns)
+            kept.append({column, dsTemp.Field(column)});
+        dsTemp.Close();
+        return kept;
     }
     throw OperationError(QStringLiteral("业主的IC卡正在其他电脑上登记，请稍后再保存。"));
 }
@@ -673,24 +721,43 @@ QString Tdm::deleteKeepingCard(int idx)
 bool Tdm::AddUserInfo(TuserInfoRec& rec, int* replaced)
 {
     TTransaction change(*this);
-    // A record saved again in place of its own row takes that row's card along, as the row holds
-    // it now: the card the record was loaded with may have moved since. Any other row's card goes
-    // with that row, and the new owner starts without one: a card is registered only when it is
-    // written or bound for the owner.
-    QString card;
+    // A record saved again in place of its own row is that owner's row still: the new row takes
+    // over what the row holds beyond the editor's form, as it holds it now (its card, loss state,
+    // blacklist marks, list mark and photo bytes), since the record may have been read before any of
+    // it changed. Any other row's card goes with that row, and the new owner starts without one: a
+    // card is registered only when it is written or bound for the owner.
+    TuserInfoRec row = rec;
+    row.CardID.clear();
+    std::optional<SqlParams> kept;
     int deleted = 0;
     if (CardNoExists(rec.CardNo)) {
         deleted = FieldAsInt(dsTemp, QStringLiteral("idx"));
         if (rec.idx > 0 && deleted == rec.idx)
-            card = deleteKeepingCard(deleted);
+            kept = deleteKeepingState(deleted);
         else
             ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
                        {{QStringLiteral("idx"), deleted}});
     }
-    TuserInfoRec row = rec;
-    row.CardID = card;
-    if (!InsertUserInfo(row))
+    if (kept) {
+        static const QString sql = QStringLiteral(
+            "insert into UserInfo (CardNo,UserName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,phone,Remark,"
+            "VaildTerminal,IsUseExpDate,ExtName,chUseExpdate,CardID,BuildName,BlackCard,IsSelect,chLoss,"
+            "selFlag,imgPhoto) values (:CardNo,:UserName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,"
+            ":phone,:Remark,:VaildTerminal,:IsUseExpDate,:ExtName,:chUseExpdate,:CardID,:BuildName,"
+            ":BlackCard,:IsSelect,:chLoss,:selFlag,:imgPhoto)");
+        row.CardID = kept->first().second.toString();
+        const QStringList names = StatementParameters(sql);
+        SqlParams params;
+        for (const auto& p : recordParams(row, terminalBytes(row, true))) {
+            if (names.contains(p.first) && !KeptColumns.contains(p.first))
+                params.append(p);
+        }
+        params.append(*kept);
+        if (!ExecuteSQL(sql, params, names))
+            return change.Commit();
+    } else if (!InsertUserInfo(row)) {
         return change.Commit();
+    }
     const int idx = FindUserIdx(row);
     if (!change.Commit())
         return false;
@@ -720,13 +787,27 @@ bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
 {
     TTransaction change(*this);
     ExecuteSQL(importDeleteSql(IsServer()), importDeleteParams(rec));
+    const int from = maxOwnerIdx();
     InsertUserInfo(rec, InsertEntry::Import);
+    if (!rec.CardID.isEmpty())
+        ExecuteSQL(clearOtherHoldersSql(), {{QStringLiteral("from"), from}});
     return change.Commit();
+}
+
+int Tdm::maxOwnerIdx()
+{
+    dsTemp.Open(QStringLiteral("select coalesce(max(idx), 0) as newest from UserInfo"));
+    return dsTemp.Eof() ? 0 : dsTemp.Field(QStringLiteral("newest")).toInt();
 }
 
 QString Tdm::ImportDeleteStatement() const
 {
     return importDeleteSql(IsServer());
+}
+
+QString Tdm::ClearOtherHoldersStatement()
+{
+    return clearOtherHoldersSql();
 }
 
 namespace {
@@ -844,6 +925,13 @@ bool TImportBatch::begin()
     if (!m_dm.BeginBatch(&why))
         return stop(why);
     m_open = true;
+    // Read under the batch's lock: the rows above it are the ones this commit adds.
+    TPrepared last(m_dm, QStringLiteral("select coalesce(max(idx), 0) from UserInfo"));
+    try {
+        m_lastIdx = last.Next() ? last.Int(0) : 0;
+    } catch (const OperationError&) {
+        return stop(last.Failure());
+    }
     m_pending.reserve(1024);
     return true;
 }
@@ -876,6 +964,8 @@ bool TImportBatch::stop(const TSqlFailure& why)
     m_replay = false;
     m_pending.clear();
     m_copy.clear();
+    m_serials.clear();
+    m_serialTwice = false;
     return false;
 }
 
@@ -896,6 +986,11 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
     if (m_broken || !begin())
         return false;
     m_pending.push_back(rec);
+    if (!rec.CardID.isEmpty() && !m_serialTwice) {
+        const auto size = m_serials.size();
+        m_serials.insert(rec.CardID.toUpper());
+        m_serialTwice = m_serials.size() == size;
+    }
     if (m_dm.IsServer()) {
         appendCopyLine(m_copy, rec, int(m_pending.size()));
         return true;
@@ -965,8 +1060,20 @@ bool TImportBatch::Commit()
         if (!begin() || !replay())
             return false;
     }
+    // The serials the commit's owners bring are theirs alone, in the same commit.
+    for (const QString* sql :
+         {&clearOtherHoldersSql(), m_serialTwice ? &clearEarlierImportedSql() : nullptr}) {
+        if (!sql)
+            continue;
+        TPrepared clear(m_dm, *sql);
+        clear.Bind({{QStringLiteral("from"), m_lastIdx}});
+        if (!clear.Exec())
+            return stop(clear.Failure());
+    }
     m_open = false;
     m_pending.clear();
+    m_serials.clear();
+    m_serialTwice = false;
     TSqlFailure why;
     if (m_dm.CommitBatch(&why))
         return true;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QDate>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <array>
@@ -133,8 +134,10 @@ public:
 
     // Whole-record writes: "执行错误：" and the statement on failure, then false.
     bool InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry = InsertEntry::Editor);
-    // UpdateUserInfo writes every field of the editor but the card serial: that one changes only
-    // through the card registrations below.
+    // UpdateUserInfo writes the fields of the editor's form alone (names, place, card number, card
+    // kind, expiry, terminals, photo name): the card serial changes only through the card
+    // registrations below, the loss state, the blacklist marks and the list's mark only through
+    // their own operations; what the record holds there is not written.
     bool UpdateUserInfo(const TuserInfoRec& rec);
     bool UpdateUserTerminals(const TuserInfoRec& rec);
     bool UpdateUserExpiry(const TuserInfoRec& rec);
@@ -148,7 +151,9 @@ public:
     // Adds the owner in place of any row with the same card number: that row is deleted, the
     // record inserted, and its new idx put into rec.idx. The record's CardID is not written: when
     // the row replaced is the record's own (rec.idx, the same owner saved again) the new row takes
-    // over the card that row holds at that moment, otherwise it holds none; rec.CardID tells which.
+    // over the card that row holds at that moment, and with it what else the editor's form does not
+    // fill (loss state, blacklist marks, the list's mark, photo bytes); otherwise it holds no card;
+    // rec.CardID tells which.
     // replaced, when given, receives the idx of the row deleted (0 for none). On failure rec and
     // replaced are left as they were.
     bool AddUserInfo(TuserInfoRec& rec, int* replaced = nullptr);
@@ -157,10 +162,13 @@ public:
     // same moment take turns, so the card ends registered to one owner only.
     bool RegisterCardID(int toIdx, const QString& cardId);
     // One owner of an owner data file: replaces the rows with its card number in its building and
-    // unit. (Many owners at once: TImportBatch.)
+    // unit, and holds its card serial alone (another owner holding it gives it up). (Many owners at
+    // once: TImportBatch.)
     bool ImportUserInfo(const TuserInfoRec& rec);
-    // The statement that removes the rows an imported owner replaces (for its query plan).
+    // The statement that removes the rows an imported owner replaces, and the one that takes the
+    // imported serials from other owners (for their query plans).
     QString ImportDeleteStatement() const;
+    static QString ClearOtherHoldersStatement();
     // Lookups on dsTemp; errors throw OperationError.
     // The idx of the first row holding the serial, -1 when none.
     int FindUserByCardID(const QString& cardId);
@@ -204,11 +212,15 @@ private:
     void markFailed();
     bool inFailedChange() const;
 
+    // The newest owner row's idx (0 when there is none).
+    int maxOwnerIdx();
     // On a server: the lock of a card serial, held until the change ends, so that desks changing
     // who holds that card take turns.
     void lockCard(const QString& cardId);
-    // Deletes the row idx inside a change; the card serial it held when it went.
-    QString deleteKeepingCard(int idx);
+    // Deletes the row idx inside a change; what it held when it went, beyond the editor's form
+    // (KeptColumns of DM.cpp, the card serial first), by column. Nothing when the row was gone
+    // already, or when the delete failed (reported, the change is undone).
+    std::optional<SqlParams> deleteKeepingState(int idx);
     void fillUserInfo(TuserInfoRec& rec);
     int loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec);
     bool runRecordStatement(const QString& sql, const SqlParams& params);
@@ -233,7 +245,8 @@ class TPrepared;
 // The owners of an owner data file, many in a row: each one takes the place of the rows with its
 // card number in its building and unit, exactly as ImportUserInfo does, but the two statements are
 // prepared once and the owners kept in commits of many, so that a community's file takes seconds
-// rather than minutes (one commit waits for the disk). Each owner is all or nothing: one the
+// rather than minutes (one commit waits for the disk). Each commit also takes the card serials its
+// owners bring from any other owner holding them, in one statement. Each owner is all or nothing: one the
 // database refuses for its own values is reported ("执行错误：" and the statement, as
 // ImportUserInfo reports it) and left out, and the others of its commit are kept. A failure of the
 // database itself (read-only, full, held by another program, an I/O error, a lost server) is not
@@ -286,7 +299,10 @@ private:
     bool m_broken = false;
     QString m_stopReason;
     int m_refused = 0;
-    int m_cacheSize = -2000; // the connection's page cache before the batch
+    int m_cacheSize = -2000;    // the connection's page cache before the batch
+    qint64 m_lastIdx = 0;       // the newest owner's idx when the commit began
+    QSet<QString> m_serials;    // the card serials of the pending owners, upper case
+    bool m_serialTwice = false; // one of them came twice
 };
 
 // One change made of several statements, all or nothing:

@@ -52,10 +52,6 @@ QStringList SchemaStatements(int version, DatabaseEngine engine)
 
 namespace {
 
-// Desks that start at the same moment on a new server database would all put the schema in: the
-// first takes this lock for its transaction, and the others then find the schema there.
-constexpr int SchemaLockKey = 0x1CCA4D01;
-
 int serverVersion(QSqlQuery& q)
 {
     // Read from the catalog table itself: a name lookup may answer from this session's cache, which
@@ -162,7 +158,27 @@ bool hasSqliteHeader(const QString& path)
 
 // What the tables and the version of an open database are; the reason is set when they cannot be
 // read.
+TDatabaseCheck judgeTablesNow(QSqlDatabase& db);
+
+// On a server the schema is judged from several reads: another desk putting the schema in at that
+// moment could commit between them (no tables yet, then a version), so the judgement waits for that
+// desk and keeps it out until the reads are done.
 TDatabaseCheck judgeTables(QSqlDatabase& db)
+{
+    if (!IsServerConnection(db))
+        return judgeTablesNow(db);
+    QSqlQuery lock(db);
+    if (!lock.exec(QStringLiteral("select pg_advisory_lock_shared(%1)").arg(SchemaLockKey))) {
+        TDatabaseCheck result;
+        result.reason = unreadable(lock.lastError(), true);
+        return result;
+    }
+    TDatabaseCheck result = judgeTablesNow(db);
+    lock.exec(QStringLiteral("select pg_advisory_unlock_shared(%1)").arg(SchemaLockKey));
+    return result;
+}
+
+TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
 {
     TDatabaseCheck result;
     const bool server = IsServerConnection(db);

@@ -23,6 +23,10 @@ const QList<TRequiredTable>& RequiredTables();
 // version in the one-row table SchemaInfo.
 QStringList SchemaStatements(int version, DatabaseEngine engine = DatabaseEngine::SQLite);
 
+// On a server, the advisory lock under which a desk puts the schema in (exclusive, until its change
+// is committed) and under which a desk reads the schema to judge it (shared).
+constexpr int SchemaLockKey = 0x1CCA4D01;
+
 // Whether the connection is to a PostgreSQL server.
 bool IsServerConnection(const QSqlDatabase& db);
 

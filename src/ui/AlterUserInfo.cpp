@@ -447,6 +447,7 @@ void TFormAlter::btnClearClick()
         m_photoBytes.clear();
         m_terminalBytes.clear();
         m_photoPath.clear();
+        ShowCardSerial(lblSerial, QString());
     }
 }
 

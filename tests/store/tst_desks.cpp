@@ -6,6 +6,7 @@
 #include "StoreFixture.h"
 #include "store/DbMaintenance.h"
 #include "store/ListModel.h"
+#include "store/Schema.h"
 #include "store/TvexUserInfo.h"
 #include "support/OwnerRecords.h"
 
@@ -74,7 +75,10 @@ private Q_SLOTS:
     void ownerSavedWhileItsCardMoves_data();
     void ownerSavedWhileItsCardMoves();
     void ownerSavedAgainWhileItsCardMoves();
+    void ownerSavedWhileItsLossStateChanges_data();
+    void ownerSavedWhileItsLossStateChanges();
     void newDatabaseOpenedAtBothDesksAtOnce();
+    void schemaBeingPutInIsWaitedFor();
     void restoreWithAnotherDeskOpen();
 
 private:
@@ -301,6 +305,64 @@ void TestDesks::ownerSavedAgainWhileItsCardMoves()
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 2 * Cards);
 }
 
+void TestDesks::ownerSavedWhileItsLossStateChanges_data()
+{
+    QTest::addColumn<QString>("before"); // the owner's state when the office opens 甲 (set clause)
+    QTest::addColumn<QString>("gate");   // what the gatehouse does meanwhile (set clause)
+    QTest::addColumn<bool>("again");     // the office saves 甲 in add mode again (its row replaced)
+    const QString normal = QStringLiteral("chLoss = ''");
+    const QString lost = QStringLiteral("chLoss = '挂失'");
+    const QString prepared = QStringLiteral("chLoss = '挂失', IsSelect = %1");
+    const QString blacklisted = QStringLiteral("chLoss = '黑名单', IsSelect = %1");
+    const QString marked = QStringLiteral("selFlag = %1");
+    for (bool again : {false, true}) {
+        const char* how = again ? "added again" : "changed";
+        QTest::addRow("reported lost, %s", how) << normal << lost << again;
+        QTest::addRow("prepared for a blacklist card, %s", how) << lost << prepared << again;
+        QTest::addRow("written to a blacklist card, %s", how) << prepared << blacklisted << again;
+        QTest::addRow("found again, %s", how) << lost << normal << again;
+        QTest::addRow("marked in the list, %s", how) << normal << marked << again;
+    }
+}
+
+// The office has 甲 open in the owner editor while the gatehouse (or the owner list and the
+// blacklist window in between) reports the card lost, prepares or writes a blacklist card with it,
+// ends the loss, or marks the owner: saving 甲's fields leaves all of that as the gatehouse left
+// it. A lost card put back to normal would open the doors again.
+void TestDesks::ownerSavedWhileItsLossStateChanges()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, gate);
+    QFETCH(bool, again);
+    const int a = add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
+    QVERIFY(dm->RegisterCardID(a, serial(1)));
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("update UserInfo set %1 where idx = %2").arg(before.arg(yes())).arg(a)));
+    TuserInfoRec r;
+    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    r.idx = a;
+
+    {
+        AtDesk at(otherDesk());
+        QVERIFY(dm->ExecuteSQL(
+            QStringLiteral("update UserInfo set %1 where idx = %2").arg(gate.arg(yes())).arg(a)));
+    }
+    const QString state = QStringLiteral("select coalesce(chLoss, '') || '|' || cast(IsSelect as integer) || "
+                                         "cast(selFlag as integer) || cast(BlackCard as integer) || '|' || "
+                                         "coalesce(CardID, '') from UserInfo where CardNo = 'A1'");
+    const QVariantList left = column(state);
+
+    r.Phone = QStringLiteral("13900000000");
+    if (again)
+        QVERIFY(dm->AddUserInfo(r));
+    else
+        QVERIFY(dm->UpdateUserInfo(r));
+    QCOMPARE(column(state), left);
+    QCOMPARE(column(QStringLiteral("select phone from UserInfo where CardNo = 'A1'")),
+             QVariantList{QStringLiteral("13900000000")});
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
 void TestDesks::newDatabaseOpenedAtBothDesksAtOnce()
 {
     // Two desks started at the same moment on a new database: both put the schema in, or find it.
@@ -311,6 +373,47 @@ void TestDesks::newDatabaseOpenedAtBothDesksAtOnce()
     if (onServer())
         QCOMPARE(column(QStringLiteral("select count(*) from SchemaInfo")), QVariantList{1});
     QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+void TestDesks::schemaBeingPutInIsWaitedFor()
+{
+    // A desk that finds a server database while another desk is putting the schema in waits for
+    // that desk to finish, and judges the schema it then finds whole. Here the other desk (this
+    // test's own connection) holds the schema's lock with only the version recorded so far, as if
+    // its reads fell before and after that desk's commit: judged at once, the database would be
+    // another program's, without the owner table.
+    if (!onServer())
+        QSKIP("desks on the file take the file's write lock instead");
+    {
+        QSqlDatabase holder =
+            QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("schema.holder"));
+        ConfigureServerConnection(holder, f.target);
+        QVERIFY(holder.open());
+        QSqlQuery q(holder);
+        QVERIFY(q.exec(QStringLiteral("set client_min_messages = warning")));
+        QVERIFY(q.exec(QStringLiteral("select pg_advisory_lock(%1)").arg(SchemaLockKey)));
+        QVERIFY(q.exec(QStringLiteral("create table SchemaInfo (version integer not null)")));
+        QVERIFY(q.exec(QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(SchemaVersion)));
+
+        QProcess desk;
+        desk.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        desk.start(QCoreApplication::applicationDirPath() + QStringLiteral("/desk_child"),
+                   {f.folder(), databaseArgument(), QStringLiteral("open")});
+        QVERIFY(desk.waitForReadyRead(30000) && desk.readLine().startsWith("ready"));
+        desk.write("go\n");
+        QVERIFY(!desk.waitForFinished(1500)); // it waits
+
+        QVERIFY(holder.transaction());
+        ApplySchemaSteps(holder, 0);
+        QVERIFY(holder.commit());
+        QVERIFY(q.exec(QStringLiteral("select pg_advisory_unlock(%1)").arg(SchemaLockKey)));
+        QVERIFY(desk.waitForFinished(30000));
+        QCOMPARE(desk.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(desk.exitCode(), 0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("schema.holder"));
+    QCOMPARE(column(QStringLiteral("select count(*) from SchemaInfo")), QVariantList{1});
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
 }
 
 void TestDesks::restoreWithAnotherDeskOpen()

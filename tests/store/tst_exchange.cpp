@@ -136,6 +136,8 @@ private Q_SLOTS:
     void textsSurviveTheBatch_data();
     void textsSurviveTheBatch();
     void fileWithTabsAndBackslashesGoesBothWays();
+    void importKeepsOneHolderPerCard_data();
+    void importKeepsOneHolderPerCard();
     void batchEqualsOwnersOneByOne_data();
     void batchEqualsOwnersOneByOne();
     void textTheServerCannotHoldIsLeftOutAlone();
@@ -858,6 +860,51 @@ void TestExchange::batchEqualsOwnersOneByOne()
     QCOMPARE(owners(), expected);
 }
 
+void TestExchange::importKeepsOneHolderPerCard_data()
+{
+    QTest::addColumn<int>("perCommit");
+    QTest::newRow("one commit") << 100;
+    QTest::newRow("commits of two") << 2;
+}
+
+// A card serial belongs to one owner: an imported owner holding it takes it from any other owner
+// (one the file does not replace), and of two lines with the same serial the later one keeps it.
+void TestExchange::importKeepsOneHolderPerCard()
+{
+    QFETCH(int, perCommit);
+    TuserInfoRec held = OwnerRecord(QStringLiteral("原持卡人"), QStringLiteral("H1"), 3, 1);
+    held.CardID = QStringLiteral("0000000123");
+    QVERIFY(dm->InsertUserInfo(held));
+    TuserInfoRec replaced = OwnerRecord(QStringLiteral("旧"), QStringLiteral("K4"), 1, 1);
+    replaced.CardID = QStringLiteral("0000000789");
+    QVERIFY(dm->InsertUserInfo(replaced));
+    TuserInfoRec kept = OwnerRecord(QStringLiteral("别人"), QStringLiteral("K5"), 1, 1);
+    kept.CardID = QStringLiteral("0000000999");
+    QVERIFY(dm->InsertUserInfo(kept));
+    WriteFile(path("in.csv"),
+              ownerFile({QStringLiteral("1,1,1,_0000000123,甲,,否,2026/1/1,男,用户卡,_K1,null.jpg,"),
+                         QStringLiteral("1,2,2,_0000000456,乙,,否,2026/1/1,男,用户卡,_K2,null.jpg,"),
+                         QStringLiteral("1,1,3,_0000000789,旧改,,否,2026/1/1,男,用户卡,_K4,null.jpg,"),
+                         QStringLiteral("1,2,4,_,无卡,,否,2026/1/1,男,用户卡,_K6,null.jpg,"),
+                         QStringLiteral("1,2,3,_0000000456,丙,,否,2026/1/1,男,用户卡,_K3,null.jpg,")}));
+    TImportOptions options;
+    options.linesPerCommit = perCommit;
+    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(column(QStringLiteral("select UserName || ':' || CardID from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("原持卡人:"), QStringLiteral("别人:0000000999"),
+                           QStringLiteral("甲:0000000123"), QStringLiteral("乙:"),
+                           QStringLiteral("旧改:0000000789"), QStringLiteral("无卡:"),
+                           QStringLiteral("丙:0000000456")}));
+
+    // One owner at a time, the same.
+    TuserInfoRec again = OwnerRecord(QStringLiteral("丁"), QStringLiteral("K7"), 2, 2);
+    again.CardID = QStringLiteral("0000000999");
+    QVERIFY(dm->ImportUserInfo(again));
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo where CardID = '0000000999'")),
+             QVariantList{QStringLiteral("丁")});
+}
+
 void TestExchange::textTheServerCannotHoldIsLeftOutAlone()
 {
     // A NUL character in a text: the file keeps it, the server refuses the owner (its text cannot
@@ -1002,6 +1049,12 @@ void TestExchange::statementsUseTheirIndexes()
     };
     const QString replace = plan(dm->ImportDeleteStatement());
     QVERIFY2(replace.contains(QStringLiteral("USING INDEX UserInfo_CardNo (CardNo=?)")), qPrintable(replace));
+    // The serials of a commit: its new rows by idx, their other holders through the serial's index.
+    const QString holders = plan(Tdm::ClearOtherHoldersStatement());
+    QVERIFY2(holders.startsWith(QStringLiteral("SEARCH UserInfo USING INDEX UserInfo_CardID (CardID=?")),
+             qPrintable(holders));
+    QVERIFY2(holders.contains(QStringLiteral("USING INTEGER PRIMARY KEY (rowid>?)")), qPrintable(holders));
+    QVERIFY2(!holders.contains(QStringLiteral("SCAN UserInfo")), qPrintable(holders));
     for (const TExportFilter& filter : {TExportFilter{}, TExportFilter{false, 3, 2}}) {
         const QString read = plan(ExportStatement(filter));
         QVERIFY2(read.contains(QStringLiteral("USING INDEX UserInfo_Place")), qPrintable(read));

@@ -34,6 +34,7 @@ private Q_SLOTS:
     void failedWriteReportsTheStatement();
     void cardSerialRegistration();
     void addCarriesACardOnlyIntoItsOwnPlace();
+    void addInItsOwnPlaceKeepsTheRowsState();
     void cardNoAndFindUserIdx();
     void selectionLossAndDeletion();
     void batchOfInserts();
@@ -258,29 +259,34 @@ void TestOwners::updatesTouchTheirColumnsOnly()
 {
     const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     const int b = insert(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2")));
-    QVERIFY(dm->ExecuteSQL(
-        QStringLiteral("update UserInfo set IsSelect = %1, selFlag = %1, chLoss = '挂失'").arg(yes())));
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = %1, selFlag = %1, BlackCard = %1, "
+                                          "chLoss = '挂失', BuildName = '旧楼'")
+                               .arg(yes())));
     const QString otherRowSql =
         QStringLiteral("select %1 || Expdate || UserName from UserInfo where idx = %2")
             .arg(quoted(QStringLiteral("VaildTerminal")))
             .arg(b);
     const QVariantList otherRow = column(otherRowSql);
 
+    // The editor's save writes the fields of its form. The loss state and the blacklist marks are
+    // not among them: a record loaded before the owner was reported lost (or found again) must not
+    // put the state it was loaded with back, so what the record holds there is not written.
     TuserInfoRec r;
     QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
     r.idx = a;
     r.UserName = QStringLiteral("甲改");
     r.chLoss.clear();
+    r.BlackCard = false;
+    r.BuildName = QStringLiteral("新楼");
     r.ExpDate = QDate(2026, 1, 2);
     SetTerminal(r.VaildTerminal.data(), 17);
     QVERIFY(dm->UpdateUserInfo(r));
     QCOMPARE(
-        column(
-            QStringLiteral(
-                "select UserName || '|' || chLoss || '|' || Expdate || '|' || cast(IsSelect as integer) || "
-                "cast(selFlag as integer) from UserInfo where idx = %1")
-                .arg(a)),
-        QVariantList{QStringLiteral("甲改||2026-01-02|11")}); // the marks are not the editor's
+        column(QStringLiteral("select UserName || '|' || chLoss || '|' || Expdate || '|' || BuildName || "
+                              "'|' || cast(IsSelect as integer) || cast(selFlag as integer) || "
+                              "cast(BlackCard as integer) from UserInfo where idx = %1")
+                   .arg(a)),
+        QVariantList{QStringLiteral("甲改|挂失|2026-01-02|旧楼|111")});
 
     r.ExpDate = QDate(2027, 3, 4);
     r.chUseExpdate = QStringLiteral("是");
@@ -396,6 +402,39 @@ void TestOwners::addCarriesACardOnlyIntoItsOwnPlace()
     QVERIFY(dm->AddUserInfo(other));
     QCOMPARE(other.CardID, QString());
     QCOMPARE(holders(), QVariantList{});
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
+// Saved again in add mode in place of its own row, an owner keeps what the row holds beyond the
+// editor's form, as it stands at that moment: the loss state and the blacklist marks set since the
+// first save, the list's mark, the photo bytes. A new owner in another owner's place keeps nothing.
+void TestOwners::addInItsOwnPlaceKeepsTheRowsState()
+{
+    TuserInfoRec r = OwnerRecord(QStringLiteral("张三"), QStringLiteral("C001"));
+    QVERIFY(dm->AddUserInfo(r));
+    QSqlQuery q(dm->database());
+    QVERIFY(q.prepare(QStringLiteral("update UserInfo set chLoss = '挂失', IsSelect = %1, selFlag = %1, "
+                                     "BlackCard = %1, BuildName = '旧楼', imgPhoto = :p where idx = %2")
+                          .arg(yes())
+                          .arg(r.idx)));
+    q.bindValue(QStringLiteral(":p"), QByteArray("\xFF\xD8"));
+    QVERIFY(q.exec());
+    const QString state =
+        QStringLiteral(
+            "select coalesce(chLoss, '') || '|' || cast(IsSelect as integer) || "
+            "cast(selFlag as integer) || cast(BlackCard as integer) || '|' || coalesce(BuildName, '') || "
+            "'|' || coalesce(%1, '') || '|' || phone from UserInfo where CardNo = 'C001'")
+            .arg(hexOf(QStringLiteral("imgPhoto")));
+
+    const int first = r.idx;
+    r.Phone = QStringLiteral("13900000000");
+    QVERIFY(dm->AddUserInfo(r));
+    QVERIFY(r.idx != first);
+    QCOMPARE(column(state), QVariantList{QStringLiteral("挂失|111|旧楼|FFD8|13900000000")});
+
+    TuserInfoRec other = OwnerRecord(QStringLiteral("李四"), QStringLiteral("C001"));
+    QVERIFY(dm->AddUserInfo(other));
+    QCOMPARE(column(state), QVariantList{QStringLiteral("|000|||")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }
 
