@@ -188,7 +188,7 @@ int exportOwners(const QString& file, const QString& building, const QString& un
 int importOwners(const QString& file)
 {
     // A new program folder gets its database as the program's first start makes it.
-    if (!databaseFileThere(dm->Target()) && QFileInfo::exists(file))
+    if (!databaseFileThere(dm->Target()) && QFileInfo(file).isFile())
         say(QStringLiteral("数据库文件不存在，新建：%1")
                 .arg(QDir::toNativeSeparators(dm->Target().FilePath())));
     const TExchangeResult r = ImportOwners(file, terminalProgress(QStringLiteral("正在导入...")));
