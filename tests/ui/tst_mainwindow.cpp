@@ -38,6 +38,15 @@ void logIn(int level, const QString& password = {})
     });
 }
 
+// Shows the main window with the login answered at that level; true once the first login is done.
+bool showAfterLogin(TFormMain& main, int level, const QString& password = {})
+{
+    QSignalSpy done(&main, &TFormMain::firstLoginDone);
+    logIn(level, password);
+    main.show();
+    return done.wait(3000);
+}
+
 void nav(TFormMain& main, const char* caption)
 {
     main.nav->entry(QString::fromUtf8(caption))->click();
@@ -242,10 +251,7 @@ void TestMainWindow::switchOperator()
     QFile(f.dir.filePath("LH.LIT")).open(QIODevice::WriteOnly);
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    QSignalSpy done(&main, &TFormMain::firstLoginDone);
-    logIn(2, QStringLiteral("639104"));
-    main.show();
-    QVERIFY(done.wait(3000));
+    QVERIFY(showAfterLogin(main, 2, QStringLiteral("639104")));
     QCOMPARE(main.windowTitle(), QStringLiteral("脱机IC卡发卡器")); // plain whatever the marker
 
     // Cancelling a switch keeps the level; the brand title shows because LH.LIT is there.
@@ -443,10 +449,7 @@ void TestMainWindow::firstStepsFollowTheDatabase()
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
     dm = new Tdm;
-    QSignalSpy done(&main, &TFormMain::firstLoginDone);
-    logIn(0);
-    main.show();
-    QVERIFY(done.wait(3000));
+    QVERIFY(showAfterLogin(main, 0));
     // A new office: nothing done yet, shown after the login.
     QCOMPARE(firstSteps(main),
              (QStringList{"格式化IC卡：未完成", "小区标识号与设备卡：未完成", "小区资料：未完成",
@@ -588,10 +591,7 @@ void TestMainWindow::firstStepsByKeyboard()
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
     dm = new Tdm;
-    QSignalSpy done(&main, &TFormMain::firstLoginDone);
-    logIn(0);
-    main.show();
-    QVERIFY(done.wait(3000));
+    QVERIFY(showAfterLogin(main, 0));
     main.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&main));
     // Tab goes from one step to the next, Enter opens the focused one.
