@@ -83,7 +83,7 @@ QHash<uint32_t, QList<TCardOwner>> OwnersBySerial24(const QList<uint32_t>& seria
     QList<int> keys;
     {
         QSqlQuery q(dm->database());
-        ForwardOnly(q);
+        SetForwardOnlyOnFile(q);
         run(q, QStringLiteral("select idx, CardID from UserInfo where CardID <> ''"), {});
         while (q.next()) {
             const std::optional<int32_t> serial = CardSerialFromTyped(q.value(1).toString());
@@ -103,7 +103,7 @@ QHash<uint32_t, QList<TCardOwner>> OwnersBySerial24(const QList<uint32_t>& seria
             params.append({QStringLiteral("k%1").arg(i), chunk[i]});
         }
         QSqlQuery q(dm->database());
-        ForwardOnly(q);
+        SetForwardOnlyOnFile(q);
         run(q,
             QStringLiteral(
                 "select idx, CardID, UserName, DongHao, DanYuan, FangHao from UserInfo where idx in (%1)")

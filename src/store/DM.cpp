@@ -256,7 +256,7 @@ bool Tdm::IsOpen() const
     return con1.isOpen();
 }
 
-QString Tdm::Bool(bool value) const
+QString Tdm::BoolLiteral(bool value) const
 {
     if (m_target.IsServer())
         return value ? QStringLiteral("true") : QStringLiteral("false");
@@ -579,7 +579,7 @@ const QString& clearEarlierImportedSql()
     return sql;
 }
 
-SqlParams pick(const SqlParams& all, const QString& sql)
+SqlParams paramsUsedBy(const SqlParams& all, const QString& sql)
 {
     const QStringList names = StatementParameters(sql);
     SqlParams out;
@@ -613,7 +613,7 @@ bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
     // The error box shows these statements with their placeholders, but with the row's key.
     QStringList placeholders = StatementParameters(sql);
     placeholders.removeAll(QStringLiteral("idx"));
-    return ExecuteSQL(sql, pick(params, sql), placeholders);
+    return ExecuteSQL(sql, paramsUsedBy(params, sql), placeholders);
 }
 
 bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)

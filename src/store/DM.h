@@ -90,7 +90,7 @@ public:
     bool IsServer() const { return m_target.IsServer(); }
     // The literal of a yes/no value in statement text: 1 and 0 on the file (where the indexes on
     // marks are written with them), true and false on a server (boolean columns).
-    QString Bool(bool value) const;
+    QString BoolLiteral(bool value) const;
 
     // The open connection. Opens it on first use: a missing (or empty) file is created with the
     // schema; an existing file is used only when it is an SQLite database with the three tables,

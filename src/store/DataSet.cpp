@@ -7,7 +7,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 
-void ForwardOnly(QSqlQuery& query)
+void SetForwardOnlyOnFile(QSqlQuery& query)
 {
     const QSqlDriver* driver = query.driver();
     query.setForwardOnly(!driver || driver->dbmsType() != QSqlDriver::PostgreSQL);
@@ -53,7 +53,7 @@ void TDataSet::run()
     m_count = -1;
     QSqlDatabase db = m_owner.database();
     m_query.emplace(db);
-    ForwardOnly(*m_query);
+    SetForwardOnlyOnFile(*m_query);
     try {
         if (!ExecBound(*m_query, m_sql, m_params))
             throw OperationError(m_query->lastError().text());
@@ -137,7 +137,7 @@ int TDataSet::RecordCount()
     if (m_count >= 0)
         return m_count;
     QSqlQuery q(m_owner.database());
-    ForwardOnly(q);
+    SetForwardOnlyOnFile(q);
     if (!ExecBound(q, CountStatement(m_sql), m_params) || !q.next())
         throw OperationError(q.lastError().text());
     m_count = q.value(0).toInt();

@@ -90,7 +90,7 @@ void TListModel::Open(TListQuery query)
     try {
         {
             QSqlQuery q(m_data.database());
-            ForwardOnly(q);
+            SetForwardOnlyOnFile(q);
             run(q, CountStatement(QStringLiteral("select %1 from %2").arg(m_query.columns, m_query.from)),
                 m_query.params);
             if (!q.next())
@@ -169,7 +169,7 @@ TListModel::Page TListModel::readPage(int number, QSqlRecord* layout) const
                   .arg(m_query.columns, m_query.from, orderBy(reversed));
 
     QSqlQuery q(m_data.database());
-    ForwardOnly(q);
+    SetForwardOnlyOnFile(q);
     run(q, sql, params);
     if (layout)
         *layout = q.record();
@@ -291,7 +291,7 @@ int TListModel::rowOfKeys(const QString& sql, const SqlParams& params)
     QList<QVariant> keys;
     {
         QSqlQuery q(m_data.database());
-        ForwardOnly(q);
+        SetForwardOnlyOnFile(q);
         run(q, sql, params);
         if (!q.next()) {
             if (q.lastError().isValid())
@@ -362,7 +362,7 @@ int TListModel::countBefore(const QList<QVariant>& keys)
     if (branches.isEmpty())
         return 0;
     QSqlQuery q(m_data.database());
-    ForwardOnly(q);
+    SetForwardOnlyOnFile(q);
     QStringList counts;
     for (const QString& branch : branches)
         counts << QStringLiteral("(select count(*) from list_rows where %1)").arg(branch);

@@ -12,15 +12,15 @@ TRowMarks::TRowMarks(QString table, Unmark unmark) : m_table(std::move(table)), 
 
 bool TRowMarks::SelectAll() const
 {
-    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->Bool(true)));
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->BoolLiteral(true)));
 }
 
 bool TRowMarks::SelectNone() const
 {
     if (m_unmark == Unmark::MarkedRows)
-        return dm->ExecuteSQL(
-            QStringLiteral("update %1 set selFlag = %2 where selFlag <> %2").arg(m_table, dm->Bool(false)));
-    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->Bool(false)));
+        return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2 where selFlag <> %2")
+                                  .arg(m_table, dm->BoolLiteral(false)));
+    return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->BoolLiteral(false)));
 }
 
 bool TRowMarks::SetSelected(int idx, int value) const
@@ -40,5 +40,6 @@ bool TRowMarks::IsSelected(int idx) const
 
 bool TRowMarks::DeleteSelected() const
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from %1 where selFlag <> %2").arg(m_table, dm->Bool(false)));
+    return dm->ExecuteSQL(
+        QStringLiteral("delete from %1 where selFlag <> %2").arg(m_table, dm->BoolLiteral(false)));
 }

@@ -38,9 +38,9 @@ const QList<TListColumn> Columns = {
 };
 
 // A mark of the old engine is -1, of this one 1: any value but 0 and Null is one.
-QString Prepared()
+QString preparedCondition()
 {
-    return QStringLiteral(" and IsSelect <> %1").arg(dm->Bool(false));
+    return QStringLiteral(" and IsSelect <> %1").arg(dm->BoolLiteral(false));
 }
 
 TListQuery ownerList(const QString& conditions)
@@ -208,7 +208,7 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
             dm->ExecuteSQL(
                 QStringLiteral("update UserInfo set chLoss ='', IsSelect = %1 where IsSelect <> %1 and "
                                "chLoss = :lost")
-                    .arg(dm->Bool(false)),
+                    .arg(dm->BoolLiteral(false)),
                 {{QStringLiteral("lost"), Lost}});
             LoadLists();
         }
@@ -222,7 +222,8 @@ TFormBlackNameInfo::~TFormBlackNameInfo() = default;
 
 int TFormBlackNameInfo::PreparedCount()
 {
-    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo where chLoss = :lost") + Prepared(),
+    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo where chLoss = :lost") +
+                        preparedCondition(),
                     {{QStringLiteral("lost"), Lost}});
     return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
 }
@@ -248,7 +249,7 @@ void TFormBlackNameInfo::LoadLists()
         failure = std::current_exception();
     }
     try {
-        grdPrepared->Open(ownerList(Prepared()), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
+        grdPrepared->Open(ownerList(preparedCondition()), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
         lblPreparedCount->setText(QString::number(PreparedCount()));
     } catch (...) {
         lblPreparedCount->setText(QStringLiteral("0"));

@@ -153,7 +153,7 @@ inline QString yes(int fileValue = 1)
 }
 inline QString no()
 {
-    return dm->Bool(false);
+    return dm->BoolLiteral(false);
 }
 // The bytes of a blob column as upper-case hex text.
 inline QString hexOf(const QString& column)

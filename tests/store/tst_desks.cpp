@@ -185,7 +185,7 @@ void TestDesks::marksAndPreparationAreShared()
         QVERIFY(!TvexUserInfo::IsSelected(b));
         dm->dsTemp.Open(
             QStringLiteral("select count(*) as a from UserInfo where chLoss = '挂失' and IsSelect <> %1")
-                .arg(dm->Bool(false)));
+                .arg(dm->BoolLiteral(false)));
         QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("a")), 1);
         // Clearing the marks at one desk clears them for both.
         QVERIFY(TvexUserInfo::SelectNone());

@@ -171,7 +171,7 @@ void TestOwners::loadedFlags()
     QVERIFY(
         dm->ExecuteSQL(QStringLiteral("insert into UserInfo (Expdate, chLoss, chUseExpdate, IsUseExpDate, "
                                       "BlackCard) values ('2024-01-01', %1, %2, %3, %4)")
-                           .arg(chLoss, chUseExpdate, dm->Bool(isUseExpDateColumn != 0), yes())));
+                           .arg(chLoss, chUseExpdate, dm->BoolLiteral(isUseExpDateColumn != 0), yes())));
     TuserInfoRec r;
     QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
     QCOMPARE(r.BlackCard, blackCard);
