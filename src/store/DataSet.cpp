@@ -3,34 +3,7 @@
 #include "DM.h"
 #include "OperationError.h"
 
-#include <QDebug>
-#include <QSqlDriver>
 #include <QSqlError>
-
-void SetForwardOnlyOnFile(QSqlQuery& query)
-{
-    const QSqlDriver* driver = query.driver();
-    query.setForwardOnly(!driver || driver->dbmsType() != QSqlDriver::PostgreSQL);
-}
-
-bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params)
-{
-    const QString mismatch = ParameterMismatch(sql, params);
-    if (!mismatch.isEmpty()) {
-        qWarning().noquote() << "SQL statement refused:" << mismatch << "in:" << sql;
-        throw OperationError(QStringLiteral("语句参数不匹配（%1）：%2").arg(mismatch, sql));
-    }
-    // One statement at a time: a server would run every statement of the text.
-    if (SplitStatements(sql).size() > 1)
-        throw OperationError(QStringLiteral("一次只能执行一条语句：%1").arg(sql));
-    if (params.isEmpty())
-        return query.exec(sql);
-    if (!query.prepare(sql))
-        return false;
-    for (const auto& p : params)
-        query.bindValue(QLatin1Char(':') + p.first, p.second);
-    return query.exec();
-}
 
 TDataSet::TDataSet(Tdm& owner, QString name) : m_owner(owner), m_name(std::move(name)) {}
 

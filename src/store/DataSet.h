@@ -87,13 +87,3 @@ private:
     qint64 m_lastInsertId = 0;
     std::optional<QSqlQuery> m_query;
 };
-
-// Makes the query read its rows once, front to back, where the engine allows other statements on the
-// connection meanwhile (SQLite). A PostgreSQL connection streams such a result and then takes no
-// other statement until it is read to its end, so there the whole result is fetched at once.
-void SetForwardOnlyOnFile(QSqlQuery& query);
-
-// Prepares and runs sql on query with the values bound by name. False when the engine refuses
-// it (query.lastError() tells why). Throws OperationError, after a warning in the log, when the
-// statement's parameters and the values do not match: nothing runs with a parameter unbound.
-bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params);

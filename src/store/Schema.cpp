@@ -1,6 +1,5 @@
 #include "Schema.h"
 
-#include "DataSet.h"
 #include "OperationError.h"
 #include "SqlFailure.h"
 #include "SqlText.h"

@@ -7,9 +7,10 @@
 #include <optional>
 #include <utility>
 
-// Values and statement text. Every value that can be bound is bound as a named parameter; where a
-// statement is assembled as text (list filters, searches, statements run through ExecuteSQL),
-// texts go in through SqlQuote and numbers through SqlInteger, so no value can change a statement.
+// Values and statement text, and running one statement with its values bound (ExecBound). Every
+// value that can be bound is bound as a named parameter; where a statement is assembled as text
+// (list filters, searches, statements run through ExecuteSQL), texts go in through SqlQuote and
+// numbers through SqlInteger, so no value can change a statement.
 
 // One named parameter: the name as written after the ':' in the statement (case matters), and its
 // value. A text value that is a null QString is bound as NULL: use TextValue for text columns.
@@ -59,3 +60,15 @@ QString CountStatement(const QString& sql);
 // layer does). Returns an empty text when they agree; otherwise a description of every parameter
 // that would run unbound and every value that no parameter takes.
 QString ParameterMismatch(const QString& sql, const SqlParams& params);
+
+class QSqlQuery;
+
+// Makes the query read its rows once, front to back, where the engine allows other statements on the
+// connection meanwhile (SQLite). A PostgreSQL connection streams such a result and then takes no
+// other statement until it is read to its end, so there the whole result is fetched at once.
+void SetForwardOnlyOnFile(QSqlQuery& query);
+
+// Prepares and runs sql on query with the values bound by name. False when the engine refuses
+// it (query.lastError() tells why). Throws OperationError, after a warning in the log, when the
+// statement's parameters and the values do not match: nothing runs with a parameter unbound.
+bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params);
