@@ -560,6 +560,9 @@ SqlParams importDeleteParams(const TuserInfoRec& rec)
 
 // A card serial is held by one owner at most: the rows imported since :from (idx above it) hold
 // their serials, and the rows before them give up any of those serials they hold.
+// The newest owner row's idx (0 when there is none): the rows an import adds after it are above it.
+const QString NewestOwnerSql = QStringLiteral("select coalesce(max(idx), 0) as newest from UserInfo");
+
 const QString& clearOtherHoldersSql()
 {
     static const QString sql =
@@ -796,7 +799,7 @@ bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
 
 int Tdm::maxOwnerIdx()
 {
-    dsTemp.Open(QStringLiteral("select coalesce(max(idx), 0) as newest from UserInfo"));
+    dsTemp.Open(NewestOwnerSql);
     return dsTemp.Eof() ? 0 : dsTemp.Field(QStringLiteral("newest")).toInt();
 }
 
@@ -926,7 +929,7 @@ bool TImportBatch::begin()
         return stop(why);
     m_open = true;
     // Read under the batch's lock: the rows above it are the ones this commit adds.
-    TPrepared last(m_dm, QStringLiteral("select coalesce(max(idx), 0) from UserInfo"));
+    TPrepared last(m_dm, NewestOwnerSql);
     try {
         m_lastIdx = last.Next() ? last.Int(0) : 0;
     } catch (const OperationError&) {

@@ -47,10 +47,6 @@ const QColor HintResult(Qt::red); // success and failure alike
 // it; no answer in this time means it is stuck or unplugged.
 constexpr int NoAnswerMs = 5000;
 
-// The margins inside the window's group boxes: below the title, less room than the style's own, so
-// that a screen 768 pixels high shows four rows of terminals.
-const QMargins GroupMargins(9, 4, 9, 6);
-
 QString photoFolder()
 {
     return AppPath + QStringLiteral("pic");
@@ -208,7 +204,7 @@ TFormAlter::TFormAlter(QWidget* parent)
         h->addSpacing(12);
         h->addLayout(photo);
         auto* v = new QVBoxLayout(grpOwner);
-        v->setContentsMargins(GroupMargins);
+        v->setContentsMargins(CompactGroupMargins);
         v->setSpacing(4);
         v->addLayout(h);
         v->addWidget(quickHint);
@@ -263,7 +259,7 @@ TFormAlter::TFormAlter(QWidget* parent)
         row->addWidget(CaptionFor(lblRegion, QStringLiteral("小区编号："), grpTerminals));
         row->addWidget(lblRegion);
         auto* v = new QVBoxLayout(grpTerminals);
-        v->setContentsMargins(GroupMargins);
+        v->setContentsMargins(CompactGroupMargins);
         v->setSpacing(4);
         v->addWidget(grid, 1);
         v->addLayout(row);

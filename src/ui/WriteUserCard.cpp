@@ -44,10 +44,6 @@
 
 namespace {
 
-// The margins inside the window's group boxes: below the title, less room than the style's own, so
-// that the terminal grid keeps more of a screen 768 pixels high.
-const QMargins GroupMargins(9, 4, 9, 6);
-
 const QList<TListColumn> Columns = {
     {QStringLiteral("序号"), QStringLiteral("idx")},
     {QStringLiteral("业主姓名"), QStringLiteral("UserName")},
@@ -189,7 +185,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
         g->setColumnStretch(1, 1);
         g->setColumnStretch(3, 1);
         auto* h = new QHBoxLayout(grpOwner);
-        h->setContentsMargins(GroupMargins);
+        h->setContentsMargins(CompactGroupMargins);
         h->addLayout(g, 1);
         h->addWidget(imgPhoto);
     }
@@ -202,7 +198,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     chkProperty = new QCheckBox(QStringLiteral("物管卡"), grpConditions);
     {
         auto* h = new QHBoxLayout(grpConditions);
-        h->setContentsMargins(GroupMargins);
+        h->setContentsMargins(CompactGroupMargins);
         h->addWidget(chkUseExpiry);
         h->addWidget(CaptionFor(dtpExpiry, QStringLiteral("有效期："), grpConditions));
         h->addWidget(dtpExpiry);
@@ -218,7 +214,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     grid->setContextMenuPolicy(Qt::ActionsContextMenu);
     {
         auto* v = new QVBoxLayout(grpTerminals);
-        v->setContentsMargins(GroupMargins);
+        v->setContentsMargins(CompactGroupMargins);
         v->addWidget(grid);
     }
     auto* right = new QVBoxLayout;

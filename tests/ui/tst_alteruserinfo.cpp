@@ -36,6 +36,14 @@ int insertOwner(TuserInfoRec rec)
     return dm->FindUserIdx(rec);
 }
 
+// An owner stored as holding the card serial (its stored text).
+int insertHolder(const QString& name, const QString& cardNo, const QString& serialText)
+{
+    TuserInfoRec rec = OwnerRecord(name, cardNo);
+    rec.CardID = serialText;
+    return insertOwner(rec);
+}
+
 // One owner column by idx.
 QVariant ownerField(int idx, const QString& column)
 {
@@ -300,9 +308,7 @@ void TestAlterUserInfo::writingMovesTheCard()
     QVERIFY(e.start());
     const uint32_t serial = e.a.f.formattedCardOnReader(777);
     const QString serialText = PadNumber(int32_t(serial), 10);
-    TuserInfoRec holder = OwnerRecord(QStringLiteral("原持卡人"), QStringLiteral("H"));
-    holder.CardID = serialText;
-    const int held = insertOwner(holder);
+    const int held = insertHolder(QStringLiteral("原持卡人"), QStringLiteral("H"), serialText);
     const int mine = insertOwner(OwnerRecord(QStringLiteral("新持卡人"), QStringLiteral("N")));
 
     e.open(TFormAlter::Mode::Modify, mine);
@@ -418,9 +424,7 @@ void TestAlterUserInfo::savingLeavesTheCardWhereItIs()
     QVERIFY(e.start());
     const uint32_t serial = e.a.f.formattedCardOnReader(8101);
     const QString serialText = PadNumber(int32_t(serial), 10);
-    TuserInfoRec owner = OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"));
-    owner.CardID = serialText;
-    const int a = insertOwner(owner);
+    const int a = insertHolder(QStringLiteral("甲"), QStringLiteral("A1"), serialText);
     const int b = insertOwner(OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
     e.open(TFormAlter::Mode(mode), a);
     if (mode == int(TFormAlter::Mode::Add)) {
@@ -545,9 +549,7 @@ void TestAlterUserInfo::ownerlessCardBelongsToNoOne()
     QVERIFY(e.start());
     const uint32_t serial = e.a.f.formattedCardOnReader(4242);
     const QString serialText = PadNumber(int32_t(serial), 10);
-    TuserInfoRec holder = OwnerRecord(QStringLiteral("持卡人"), QStringLiteral("H"));
-    holder.CardID = serialText;
-    const int held = insertOwner(holder);
+    const int held = insertHolder(QStringLiteral("持卡人"), QStringLiteral("H"), serialText);
     e.open(TFormAlter::Mode::Ownerless);
     e.w->grid->TickAll();
     QVERIFY(e.answered(e.w->btnWrite));
