@@ -57,6 +57,7 @@ void StartCommandWorker()
 {
     if (!ActThread)
         ActThread = new TActThread;
+    AddStateReset(StopCommandWorker);
 }
 
 void StopCommandWorker()

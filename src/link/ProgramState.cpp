@@ -1,11 +1,13 @@
 #include "ProgramState.h"
 
-#include "CommandWorker.h"
 #include "store/DM.h"
+#include "store/Database.h"
 
 #include <QtGlobal>
+#include <algorithm>
 #include <cstring>
 #include <thread>
+#include <vector>
 
 uint8_t PendingCommand = IdleCommand;
 TManualResetEvent CommandEvent;
@@ -40,12 +42,28 @@ namespace {
 // Static initialisation runs on the thread that starts the program, before main().
 const std::thread::id MainThreadId = std::this_thread::get_id();
 
+std::vector<void (*)()>& stateResets()
+{
+    static std::vector<void (*)()> resets;
+    return resets;
+}
+
 } // namespace
+
+void AddStateReset(void (*reset)())
+{
+    RequireMainThread(__func__);
+    auto& resets = stateResets();
+    if (std::find(resets.begin(), resets.end(), reset) == resets.end())
+        resets.push_back(reset);
+}
 
 void ResetProgramState()
 {
     RequireMainThread(__func__);
-    StopCommandWorker();
+    const auto& resets = stateResets();
+    for (auto it = resets.rbegin(); it != resets.rend(); ++it)
+        (*it)();
     delete dm;
     dm = nullptr;
 
@@ -76,6 +94,7 @@ void ResetProgramState()
     OperatorLevel = 0;
     std::memset(&SystemInfo, 0, sizeof SystemInfo);
     AppPath.clear();
+    SetDatabaseOverride(QString());
 }
 
 bool OnMainThread()

@@ -14,7 +14,7 @@
 // thread only, except CommandEvent, the one object the command worker waits on. The worker and the
 // HID read threads hand their work to the main thread and wait for it (MainThreadHandoff.h).
 //
-// Three items belong to the data store and are declared there, because the store itself uses
+// Four items belong to the data store and are declared there, because the store itself uses
 // them; they are listed here all the same and ResetProgramState covers them:
 //   SystemInfo (store/SaveLoad.h)  the settings record. Loaded by the main window's start-up,
 //                                  saved when it closes; the device card window changes Sector and
@@ -23,6 +23,15 @@
 //                                  read by every file lookup.
 //   dm (store/DM.h)                the data module. Created by main() after the start-up, deleted
 //                                  at exit (tests: their fixture); used by windows and lookups.
+//   DatabaseOverride               the database named by --database (store/Database.h). Set by
+//                                  both entry points before the data module is made; read by
+//                                  ConfiguredDatabase. Cleared by ResetProgramState.
+// Three more are kept by units this layer cannot call, and put back through AddStateReset:
+//   ActThread's worker (CommandWorker.h)  stopped; StartCommandWorker registers it.
+//   SearchCondition() (ui/SearchCondition.h), InputDongHao() (ui/InputDongHao.h)  the two dialogs
+//                                  kept hidden for the run, so their choices and texts stay;
+//                                  freed (the next use makes them anew); each registers itself
+//                                  when it is first made.
 // Two seams are installed rather than kept: dialogs() (store/Dialogs.h) and currentClock()
 // (store/Clock.h). Their installers own them; ResetProgramState leaves them alone.
 
@@ -108,9 +117,16 @@ extern uint8_t OperatorLevel;
 
 // -- Reset and thread checks -----------------------------------------------------------------------
 
+// Registers how a part of the run's state kept outside this list is put back (see the top).
+// ResetProgramState runs the registered functions, the latest first, before it resets anything
+// else; they stay registered. A function registered again is kept once. Main thread.
+void AddStateReset(void (*reset)());
+
 // Puts every item above back as it is when the program starts: idle command, the event clear, no
 // flags, zeroed records and buffers, empty settings, no program folder, level 0, no window
-// pointers, no card issuer. The command worker is stopped and the data module deleted. Objects
+// pointers, no card issuer, no --database override. The parts registered with AddStateReset are
+// put back first (the command worker stopped, the dialogs kept for the run freed); then the data
+// module is deleted. Objects
 // that own a part of this state (a CardIssuerLink, a window) must be gone by then. Main thread;
 // called by main() at start-up and by every test fixture.
 void ResetProgramState();

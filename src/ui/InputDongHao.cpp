@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "Widgets.h"
+#include "link/ProgramState.h"
 
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -81,8 +82,10 @@ void TFormInputDongHao::reject()
 
 TFormInputDongHao* InputDongHao()
 {
-    if (!instance)
+    if (!instance) {
         instance = new TFormInputDongHao;
+        AddStateReset(FreeInputDongHao);
+    }
     return instance;
 }
 

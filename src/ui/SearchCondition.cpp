@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "Widgets.h"
+#include "link/ProgramState.h"
 
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -126,8 +127,10 @@ void TFormSearchCondition::btnCancelClick()
 
 TFormSearchCondition* SearchCondition()
 {
-    if (!instance)
+    if (!instance) {
         instance = new TFormSearchCondition;
+        AddStateReset(FreeSearchCondition);
+    }
     return instance;
 }
 

@@ -1,8 +1,11 @@
 #include "UiFixture.h"
+#include "store/Database.h"
 #include "ui/InputDongHao.h"
+#include "ui/SearchCondition.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 
 // One dialog for the whole run: "确定" keeps the texts and confirms, "取消" only clears the
@@ -15,6 +18,7 @@ private Q_SLOTS:
     void cancelClearsOnlyTheConfirmation();
     void closingOtherwiseCancels_data();
     void closingOtherwiseCancels();
+    void aResetStartsTheRunAfresh();
 
 private:
     // Shows the dialog modally; act sees it with what the boxes hold when it opens.
@@ -121,6 +125,23 @@ void TestInputDongHao::closingOtherwiseCancels()
     QCOMPARE(d->BuildingText + QLatin1Char('/') + d->UnitText, QStringLiteral("3/2"));
     // What was typed before closing is gone at the next showing.
     QCOMPARE(showAnd([](TFormInputDongHao* w) { w->close(); }), QStringLiteral("3/2"));
+}
+
+// What is kept for the run lives in more than one layer; one reset puts all of it back, as at the
+// start of the program: the dialogs kept hidden go (with their texts), and so does --database.
+void TestInputDongHao::aResetStartsTheRunAfresh()
+{
+    UiFixture f;
+    QPointer<TFormInputDongHao> exportDialog = InputDongHao();
+    QPointer<TFormSearchCondition> searchDialog = SearchCondition();
+    exportDialog->edtDongHao->setText(QStringLiteral("3"));
+    SetDatabaseOverride(QStringLiteral("postgresql://gate@other/iccard2"));
+
+    ResetProgramState();
+    QVERIFY(exportDialog.isNull());
+    QVERIFY(searchDialog.isNull());
+    QVERIFY(DatabaseOverride().isEmpty());
+    QVERIFY(InputDongHao()->edtDongHao->text().isEmpty());
 }
 
 QTEST_MAIN(TestInputDongHao)
