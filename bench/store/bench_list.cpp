@@ -11,6 +11,7 @@
 #include "store/DM.h"
 #include "store/DataSet.h"
 #include "store/ListModel.h"
+#include "store/OwnerStatements.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -202,7 +203,7 @@ int main(int argc, char** argv)
         r.DongHao = Buildings / 2;
         r.DanYuan = UnitsPerBuilding / 2;
         r.FangHao = room(i);
-        dm->InsertUserInfo(r, InsertEntry::Import);
+        InsertUserInfo(*dm, r, InsertEntry::Import);
         added = int(dm->qry1.LastInsertId());
     };
     auto reopenAndLocate = [&](int) {

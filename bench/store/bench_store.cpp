@@ -5,10 +5,12 @@
 #include "BenchData.h"
 
 #include "store/AppPath.h"
+#include "store/BuildTree.h"
 #include "store/CardOwners.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/FirstSteps.h"
+#include "store/OwnerStatements.h"
 #include "store/TvexUserInfo.h"
 
 #include "cards/Digits.h"
@@ -68,17 +70,17 @@ int main(int argc, char** argv)
     rec.TerminalStream = &terminals;
 
     report(QStringLiteral("LoadUserInfoByIdx (a key)"), n,
-           time(n, [&](int i) { dm->LoadUserInfoByIdx(keys[size_t(i)] + 1, rec); }));
+           time(n, [&](int i) { LoadUserInfoByIdx(*dm, keys[size_t(i)] + 1, rec); }));
     report(QStringLiteral("LoadUserInfoByIdx (0: newest row, all rows counted)"), 200,
-           time(200, [&](int) { dm->LoadUserInfoByIdx(0, rec); }));
+           time(200, [&](int) { LoadUserInfoByIdx(*dm, 0, rec); }));
     report(QStringLiteral("LoadUserInfoByCardNo"), n,
-           time(n, [&](int i) { dm->LoadUserInfoByCardNo(cardNo(keys[size_t(i)]), rec); }));
+           time(n, [&](int i) { LoadUserInfoByCardNo(*dm, cardNo(keys[size_t(i)]), rec); }));
     report(QStringLiteral("LoadUserInfoByName"), n,
-           time(n, [&](int i) { dm->LoadUserInfoByName(userName(keys[size_t(i)]), rec); }));
+           time(n, [&](int i) { LoadUserInfoByName(*dm, userName(keys[size_t(i)]), rec); }));
     report(QStringLiteral("FindUserByCardID (found)"), n,
-           time(n, [&](int i) { dm->FindUserByCardID(cardSerial(keys[size_t(i)])); }));
+           time(n, [&](int i) { FindUserByCardID(*dm, cardSerial(keys[size_t(i)])); }));
     report(QStringLiteral("FindUserByCardID (not found)"), n,
-           time(n, [&](int i) { dm->FindUserByCardID(PadNumber(keys[size_t(i)], 10)); }));
+           time(n, [&](int i) { FindUserByCardID(*dm, PadNumber(keys[size_t(i)], 10)); }));
     report(
         QStringLiteral("owner list, card number search, serial typed unsigned"), 200, time(200, [&](int i) {
             const TCardCondition card = CardSearchCondition(UnsignedSerialText(100000000 + keys[size_t(i)]));
@@ -96,7 +98,7 @@ int main(int argc, char** argv)
                    out() << "OwnersBySerial24: an entry without its owner" << Qt::endl;
            }));
     report(QStringLiteral("CardNoExists"), n,
-           time(n, [&](int i) { dm->CardNoExists(cardNo(keys[size_t(i)])); }));
+           time(n, [&](int i) { CardNoExists(*dm, cardNo(keys[size_t(i)])); }));
     report(QStringLiteral("FindUserIdx"), n, time(n, [&](int i) {
                TuserInfoRec r;
                const int k = keys[size_t(i)];
@@ -105,19 +107,19 @@ int main(int argc, char** argv)
                r.DongHao = k / OwnersPerUnit / UnitsPerBuilding + 1;
                r.DanYuan = k / OwnersPerUnit % UnitsPerBuilding + 1;
                r.FangHao = room(k);
-               dm->FindUserIdx(r);
+               FindUserIdx(*dm, r);
            }));
     report(QStringLiteral("IsSelected"), n,
            time(n, [&](int i) { TvexUserInfo::IsSelected(keys[size_t(i)] + 1); }));
     report(QStringLiteral("SetUserCardID (committed, synced to disk)"), 500,
-           time(500, [&](int i) { dm->SetUserCardID(keys[size_t(i)] + 1, PadNumber(200000000 + i, 10)); }));
+           time(500, [&](int i) { SetUserCardID(*dm, keys[size_t(i)] + 1, PadNumber(200000000 + i, 10)); }));
     {
         // The same statement without the sync at commit, to show what the disk costs.
         QSqlQuery q(dm->database());
         q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         report(
             QStringLiteral("SetUserCardID (for comparison: no sync at commit)"), 500,
-            time(500, [&](int i) { dm->SetUserCardID(keys[size_t(i)] + 1, PadNumber(300000000 + i, 10)); }));
+            time(500, [&](int i) { SetUserCardID(*dm, keys[size_t(i)] + 1, PadNumber(300000000 + i, 10)); }));
         q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
     }
     report(QStringLiteral("owner list, all owners: first 100 rows + count"), 50,
@@ -131,7 +133,7 @@ int main(int argc, char** argv)
                ownerList(QStringLiteral(" and UserName='%1'").arg(userName(keys[size_t(i)])));
            }));
     report(QStringLiteral("FillBuildTree (200 buildings, 2,000 units)"), 50,
-           time(50, [&](int) { dm->FillBuildTree(); }));
+           time(50, [&](int) { FillBuildTree(*dm); }));
     report(QStringLiteral("SelectNone (owner list opening, nothing marked)"), 50,
            time(50, [&](int) { TvexUserInfo::SelectNone(); }));
     TvexUserInfo::SetSelected(5, 1);
@@ -141,12 +143,12 @@ int main(int argc, char** argv)
            }));
 
     report(QStringLiteral("InsertUserInfo, one commit each"), 200,
-           time(200, [&](int i) { dm->InsertUserInfo(imported(Owners + i), InsertEntry::Import); }));
+           time(200, [&](int i) { InsertUserInfo(*dm, imported(Owners + i), InsertEntry::Import); }));
     QElapsedTimer batch;
     batch.start();
     dm->BeginBatch();
     for (int i = 0; i < 1000; ++i)
-        dm->InsertUserInfo(imported(Owners + 1000 + i), InsertEntry::Import);
+        InsertUserInfo(*dm, imported(Owners + 1000 + i), InsertEntry::Import);
     dm->CommitBatch();
     out() << QStringLiteral("InsertUserInfo, 1,000 in one batch: %1 ms in all").arg(batch.elapsed())
           << Qt::endl;

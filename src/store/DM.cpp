@@ -4,6 +4,7 @@
 #include "DbMaintenance.h"
 #include "Dialogs.h"
 #include "OperationError.h"
+#include "OwnerStatements.h"
 #include "Prepared.h"
 #include "Schema.h"
 #include "SqlFailure.h"
@@ -14,11 +15,9 @@
 #include <QSqlQuery>
 #include <atomic>
 #include <cmath>
-#include <cstring>
 #include <libpq-fe.h>
 
 Tdm* dm = nullptr;
-const char* const BuildTreeRootText = "小区栋号/单元";
 
 namespace {
 
@@ -52,9 +51,6 @@ QString connectionError(const QSqlDatabase& db)
         lines << line.simplified();
     return lines.join(QLatin1Char('\n'));
 }
-
-// A cards lock per serial for the registrations of every desk on one server (its first key).
-constexpr int CardLockSpace = 0x1CCA4D02;
 
 int variantToInt(const QVariant& v)
 {
@@ -92,117 +88,7 @@ int variantToInt(const QVariant& v)
     }
 }
 
-bool variantToBool(const QVariant& v)
-{
-    if (v.isNull())
-        return false;
-    if (v.typeId() == QMetaType::QString) {
-        const QString s = v.toString().trimmed();
-        if (const auto n = ParseInt32(s))
-            return *n != 0;
-        return s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
-    }
-    if (v.typeId() == QMetaType::Double)
-        return v.toDouble() != 0.0;
-    return v.toLongLong() != 0;
-}
-
-QByteArray bitmapBytes(const std::array<uint8_t, 32>& bitmap)
-{
-    return QByteArray(reinterpret_cast<const char*>(bitmap.data()), qsizetype(bitmap.size()));
-}
-
 } // namespace
-
-QString StoredDateText(const QDate& date)
-{
-    if (!date.isValid())
-        ThrowNotADate(QString());
-    // yyyy-MM-dd, written by hand: an import stores one date per line.
-    const int year = date.year();
-    if (year < 1000 || year > 9999)
-        return date.toString(QStringLiteral("yyyy-MM-dd"));
-    const int digits[] = {
-        year / 1000, year / 100 % 10, year / 10 % 10, year % 10, -1, date.month() / 10, date.month() % 10,
-        -1,          date.day() / 10, date.day() % 10};
-    QString text(10, Qt::Uninitialized);
-    for (int i = 0; i < 10; ++i)
-        text[i] = digits[i] < 0 ? QLatin1Char('-') : QLatin1Char(char('0' + digits[i]));
-    return text;
-}
-
-namespace {
-
-// The day a text of four-digit year, month and day names, with "-", "/" or "." between them (the
-// same one twice) and leading zeros or not; an invalid date when it names none. Read by hand: an
-// owner data file has a date on every line.
-QDate dayOf(QStringView text)
-{
-    auto digits = [&text](qsizetype& at, int least, int most) {
-        int value = 0;
-        int n = 0;
-        while (at < text.size() && n < most && text[at] >= u'0' && text[at] <= u'9') {
-            value = value * 10 + (text[at].unicode() - u'0');
-            ++at;
-            ++n;
-        }
-        return n >= least ? value : -1;
-    };
-    qsizetype at = 0;
-    const int year = digits(at, 4, 4);
-    if (year < 0 || at >= text.size())
-        return QDate();
-    const QChar separator = text[at];
-    if (separator != u'-' && separator != u'/' && separator != u'.')
-        return QDate();
-    ++at;
-    const int month = digits(at, 1, 2);
-    if (month < 0 || at >= text.size() || text[at] != separator)
-        return QDate();
-    ++at;
-    const int day = digits(at, 1, 2);
-    if (day < 0 || at != text.size())
-        return QDate();
-    return QDate(year, month, day); // invalid when the day does not exist
-}
-
-} // namespace
-
-QDate DateFromText(QStringView text)
-{
-    const QDate d = dayOf(text.trimmed());
-    if (!d.isValid())
-        ThrowNotADate(text.toString());
-    return d;
-}
-
-QString DateText(const QDate& date)
-{
-    return date.toString(QStringLiteral("yyyy/MM/dd"));
-}
-
-QDate StoredDate(const QVariant& value)
-{
-    if (value.isNull())
-        ThrowNullConversion(QStringLiteral("Date"));
-    if (value.typeId() == QMetaType::QDate)
-        return value.toDate();
-    if (value.typeId() == QMetaType::QDateTime)
-        return value.toDateTime().date();
-    const QString text = value.toString().trimmed();
-    QString day = text;
-    if (day.size() > 10 && (day[10] == QLatin1Char(' ') || day[10] == QLatin1Char('T')))
-        day.truncate(10);
-    const QDate d = dayOf(day);
-    if (!d.isValid())
-        ThrowNotADate(text);
-    return d;
-}
-
-bool StoredBool(const QVariant& value)
-{
-    return variantToBool(value);
-}
 
 Tdm::Tdm() : Tdm(std::nullopt) {}
 
@@ -406,6 +292,20 @@ bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params, const QStringL
     }
 }
 
+bool Tdm::OpenSQL(TDataSet& ds, const QString& sql, const SqlParams& params)
+{
+    if (inFailedChange())
+        return false;
+    try {
+        ds.Open(sql, params);
+        return true;
+    } catch (const std::exception&) {
+        markFailed();
+        ShowError(QStringLiteral("执行错误：") + StatementWithValues(sql, params));
+        return false;
+    }
+}
+
 QString Tdm::FieldAsText(const TDataSet& ds, const QString& column) const
 {
     const QVariant v = ds.Field(column);
@@ -419,398 +319,12 @@ int Tdm::FieldAsInt(const TDataSet& ds, const QString& column) const
 
 bool Tdm::FieldAsBool(const TDataSet& ds, const QString& column) const
 {
-    return variantToBool(ds.Field(column));
+    return StoredBool(ds.Field(column));
 }
 
 QDate Tdm::FieldAsDate(const TDataSet& ds, const QString& column) const
 {
     return StoredDate(ds.Field(column));
-}
-
-void Tdm::fillUserInfo(TuserInfoRec& rec)
-{
-    // Everything is read before anything is changed: a value that does not convert leaves the
-    // caller's record and buffers as they were.
-    TuserInfoRec r = rec;
-    r.CardID = FieldAsText(dsTemp, QStringLiteral("CardID"));
-    r.CardNo = FieldAsText(dsTemp, QStringLiteral("CardNo"));
-    r.UserName = FieldAsText(dsTemp, QStringLiteral("UserName"));
-    r.BuildName = FieldAsText(dsTemp, QStringLiteral("BuildName"));
-    r.DongHao = FieldAsInt(dsTemp, QStringLiteral("DongHao"));
-    r.DanYuan = FieldAsInt(dsTemp, QStringLiteral("DanYuan"));
-    r.UserType = FieldAsText(dsTemp, QStringLiteral("UserType"));
-    r.FangHao = FieldAsText(dsTemp, QStringLiteral("FangHao"));
-    r.Sex = FieldAsText(dsTemp, QStringLiteral("Sex"));
-    r.ExpDate = FieldAsDate(dsTemp, QStringLiteral("Expdate"));
-    r.Phone = FieldAsText(dsTemp, QStringLiteral("phone"));
-    r.Remark = FieldAsText(dsTemp, QStringLiteral("Remark"));
-    const QVariant isSelect = dsTemp.Field(QStringLiteral("IsSelect"));
-    r.IsSelect = isSelect.isNull()
-                     ? QString(QLatin1String(""))
-                     : (variantToBool(isSelect) ? QStringLiteral("True") : QStringLiteral("False"));
-    r.ExtName = FieldAsText(dsTemp, QStringLiteral("ExtName"));
-    r.chLoss = FieldAsText(dsTemp, QStringLiteral("chLoss"));
-    r.BlackCard = r.chLoss == QStringLiteral("挂失");
-    r.chUseExpdate = FieldAsText(dsTemp, QStringLiteral("chUseExpdate"));
-    r.IsUseExpDate = r.chUseExpdate == QStringLiteral("是");
-    const QByteArray photo = dsTemp.Field(QStringLiteral("imgPhoto")).toByteArray();
-    const QByteArray terminals = dsTemp.Field(QStringLiteral("VaildTerminal")).toByteArray();
-    // A bitmap shorter than 32 bytes (or Null) permits no terminal beyond its end.
-    r.VaildTerminal.fill(0);
-    std::memcpy(r.VaildTerminal.data(), terminals.constData(),
-                std::min<size_t>(r.VaildTerminal.size(), size_t(terminals.size())));
-    if (r.PhotoStream)
-        *r.PhotoStream = photo;
-    if (r.TerminalStream)
-        *r.TerminalStream = terminals;
-    rec = r;
-}
-
-int Tdm::loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec)
-{
-    dsTemp.Open(sql, params);
-    const int count = dsTemp.RecordCount();
-    if (count > 0)
-        fillUserInfo(rec);
-    return count;
-}
-
-int Tdm::LoadUserInfoByIdx(int idx, TuserInfoRec& rec)
-{
-    QString sql = QStringLiteral("select * from UserInfo where 1=1");
-    SqlParams params;
-    if (idx > 0) {
-        sql += QStringLiteral(" and idx = :idx");
-        params.append({QStringLiteral("idx"), idx});
-    }
-    sql += QStringLiteral(" order by idx desc");
-    return loadUserInfo(sql, params, rec);
-}
-
-int Tdm::LoadUserInfoByCardNo(const QString& cardNo, TuserInfoRec& rec)
-{
-    return loadUserInfo(QStringLiteral("select * from UserInfo where CardNo=:CardNo"),
-                        {{QStringLiteral("CardNo"), TextValue(cardNo)}}, rec);
-}
-
-int Tdm::LoadUserInfoByName(const QString& userName, TuserInfoRec& rec)
-{
-    return loadUserInfo(QStringLiteral("select * from UserInfo where UserName=:UserName"),
-                        {{QStringLiteral("UserName"), TextValue(userName)}}, rec);
-}
-
-namespace {
-
-// The values of the whole-record statements; each statement takes the ones it names.
-SqlParams recordParams(const TuserInfoRec& rec, const QByteArray& terminals)
-{
-    return {
-        {QStringLiteral("CardID"), TextValue(rec.CardID)},
-        {QStringLiteral("CardNo"), TextValue(rec.CardNo)},
-        {QStringLiteral("UserName"), TextValue(rec.UserName)},
-        {QStringLiteral("BuildName"), TextValue(rec.BuildName)},
-        {QStringLiteral("DongHao"), rec.DongHao},
-        {QStringLiteral("DanYuan"), rec.DanYuan},
-        {QStringLiteral("UserType"), TextValue(rec.UserType)},
-        {QStringLiteral("FangHao"), TextValue(rec.FangHao)},
-        {QStringLiteral("Sex"), TextValue(rec.Sex)},
-        {QStringLiteral("Expdate"), StoredDateText(rec.ExpDate)},
-        {QStringLiteral("BlackCard"), rec.BlackCard},
-        {QStringLiteral("phone"), TextValue(rec.Phone)},
-        {QStringLiteral("Remark"), TextValue(rec.Remark)},
-        {QStringLiteral("IsSelect"), false},
-        {QStringLiteral("VaildTerminal"), terminals},
-        {QStringLiteral("IsUseExpDate"), rec.IsUseExpDate},
-        {QStringLiteral("ExtName"), TextValue(rec.ExtName)},
-        {QStringLiteral("chLoss"), TextValue(rec.chLoss)},
-        {QStringLiteral("chUseExpdate"), TextValue(rec.chUseExpdate)},
-        {QStringLiteral("idx"), rec.idx},
-    };
-}
-
-const QString& insertUserInfoSql()
-{
-    static const QString sql = QStringLiteral(
-        "insert into UserInfo (CardID,CardNo,UserName,BuildName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,"
-        "BlackCard,phone,Remark,IsSelect,VaildTerminal,IsUseExpDate,ExtName,chLoss,chUseExpdate) values "
-        "(:CardID,:CardNo,:UserName,:BuildName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,:BlackCard,"
-        ":phone,:Remark,:IsSelect,:VaildTerminal,:IsUseExpDate,:ExtName,:chLoss,:chUseExpdate)");
-    return sql;
-}
-
-// The rows an imported owner replaces. The card number picks them through its index: without
-// statistics the engine would take the index of building and unit, and read a whole unit per line.
-const QString& importDeleteSql(bool server)
-{
-    static const QString sql =
-        QStringLiteral("delete from UserInfo indexed by UserInfo_CardNo where CardNo = :CardNo and "
-                       "DongHao = :DongHao and DanYuan=:DanYuan");
-    // A server keeps statistics of its own, and has no "indexed by".
-    static const QString serverSql = QStringLiteral(
-        "delete from UserInfo where CardNo = :CardNo and DongHao = :DongHao and DanYuan=:DanYuan");
-    return server ? serverSql : sql;
-}
-
-SqlParams importDeleteParams(const TuserInfoRec& rec)
-{
-    return {{QStringLiteral("CardNo"), TextValue(rec.CardNo)},
-            {QStringLiteral("DongHao"), rec.DongHao},
-            {QStringLiteral("DanYuan"), rec.DanYuan}};
-}
-
-// A card serial is held by one owner at most: the rows imported since :from (idx above it) hold
-// their serials, and the rows before them give up any of those serials they hold.
-// The newest owner row's idx (0 when there is none): the rows an import adds after it are above it.
-const QString NewestOwnerSql = QStringLiteral("select coalesce(max(idx), 0) as newest from UserInfo");
-
-const QString& clearOtherHoldersSql()
-{
-    static const QString sql =
-        QStringLiteral("update UserInfo set CardID = '' where CardID in (select CardID from UserInfo where "
-                       "idx > :from and CardID <> '') and idx <= :from");
-    return sql;
-}
-
-// Two imported rows with the same serial (the file names it twice) leave it to the later one (the
-// file's later line, inserted later).
-const QString& clearEarlierImportedSql()
-{
-    static const QString sql = QStringLiteral(
-        "update UserInfo set CardID = '' where idx > :from and CardID in (select CardID from UserInfo where "
-        "idx > :from and CardID <> '') and idx < (select max(n.idx) from UserInfo n where n.CardID = "
-        "UserInfo.CardID)");
-    return sql;
-}
-
-SqlParams paramsUsedBy(const SqlParams& all, const QString& sql)
-{
-    const QStringList names = StatementParameters(sql);
-    SqlParams out;
-    for (const auto& p : all) {
-        if (names.contains(p.first))
-            out.append(p);
-    }
-    return out;
-}
-
-// The bitmap goes to the record's terminal buffer first, as the editor's windows expect.
-QByteArray terminalBytes(const TuserInfoRec& rec, bool throughBuffer)
-{
-    QByteArray bytes = bitmapBytes(rec.VaildTerminal);
-    if (throughBuffer && rec.TerminalStream)
-        *rec.TerminalStream = bytes;
-    return bytes;
-}
-
-// What the editor's form does not fill, which a row saved again in add mode takes over from the row
-// it replaces, as that row holds it: its card serial first.
-const QStringList KeptColumns = {QStringLiteral("CardID"),    QStringLiteral("BuildName"),
-                                 QStringLiteral("BlackCard"), QStringLiteral("IsSelect"),
-                                 QStringLiteral("chLoss"),    QStringLiteral("selFlag"),
-                                 QStringLiteral("imgPhoto")};
-
-} // namespace
-
-bool Tdm::runRecordStatement(const QString& sql, const SqlParams& params)
-{
-    // The error box shows these statements with their placeholders, but with the row's key.
-    QStringList placeholders = StatementParameters(sql);
-    placeholders.removeAll(QStringLiteral("idx"));
-    return ExecuteSQL(sql, paramsUsedBy(params, sql), placeholders);
-}
-
-bool Tdm::InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry)
-{
-    return runRecordStatement(insertUserInfoSql(),
-                              recordParams(rec, terminalBytes(rec, entry == InsertEntry::Editor)));
-}
-
-bool Tdm::UpdateUserInfo(const TuserInfoRec& rec)
-{
-    // The fields of the editor's form, and nothing else. The card serial moves only when a card is
-    // written or bound (RegisterCardID); the loss state and the blacklist marks only in the owner
-    // list, the blacklist window and by a blacklist card's answer. The record was loaded when the
-    // editor opened: writing those back would undo what another desk or window did meanwhile, and
-    // a lost card would open the doors again.
-    static const QString sql = QStringLiteral(
-        "update UserInfo set CardNo = :CardNo,UserName = :UserName,"
-        "DongHao = :DongHao,DanYuan = :DanYuan,UserType = :UserType,FangHao = :FangHao,Sex = :Sex,"
-        "Expdate = :Expdate,phone = :phone,Remark = :Remark,"
-        "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,"
-        "chUseExpDate = :chUseExpdate,ExtName = :ExtName where idx = :idx");
-    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, true)));
-}
-
-bool Tdm::UpdateUserTerminals(const TuserInfoRec& rec)
-{
-    static const QString sql =
-        QStringLiteral("update UserInfo set VaildTerminal = :VaildTerminal where idx = :idx");
-    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, true)));
-}
-
-bool Tdm::UpdateUserExpiry(const TuserInfoRec& rec)
-{
-    static const QString sql =
-        QStringLiteral("update UserInfo set Expdate = :Expdate,chUseExpDate = :chUseExpdate,"
-                       "IsUseExpDate = :IsUseExpDate where idx = :idx");
-    return runRecordStatement(sql, recordParams(rec, terminalBytes(rec, false)));
-}
-
-bool Tdm::SetUserCardID(int idx, const QString& cardId)
-{
-    return ExecuteSQL(QStringLiteral("update UserInfo set CardID=:CardID where idx=:idx"),
-                      {{QStringLiteral("CardID"), TextValue(cardId)}, {QStringLiteral("idx"), idx}});
-}
-
-bool Tdm::ClearUserCardID(int idx)
-{
-    return ExecuteSQL(QStringLiteral("update UserInfo set CardID='' where idx = :idx"),
-                      {{QStringLiteral("idx"), idx}});
-}
-
-void Tdm::lockCard(const QString& cardId)
-{
-    if (IsServer() && !cardId.isEmpty())
-        ExecuteSQL(QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace),
-                   {{QStringLiteral("CardID"), cardId.toLower()}});
-}
-
-std::optional<SqlParams> Tdm::deleteKeepingState(int idx)
-{
-    // On a server another desk may, meanwhile, register this row's card to someone else or another
-    // card to this owner, report it lost or mark it. The card's lock is taken before the row is
-    // touched, as RegisterCardID takes it, and the row is deleted only while it still holds the card
-    // read: a registration that came first is what is read; one that comes later waits for this
-    // change and then finds the row that takes this one's place. The other columns are read by the
-    // delete itself, as the row stands when it goes: a change to them that came first is carried
-    // over. On the file the change has the database to itself.
-    static const QString sql =
-        QStringLiteral(
-            "delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID returning ") +
-        KeptColumns.join(QLatin1Char(','));
-    QStringList locked;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        dsTemp.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
-                    {{QStringLiteral("idx"), idx}});
-        if (dsTemp.Eof())
-            return std::nullopt; // deleted at another desk: nothing to take along
-        const QString card = FieldAsText(dsTemp, QStringLiteral("CardID"));
-        dsTemp.Close();
-        if (!locked.contains(card)) {
-            lockCard(card);
-            locked << card;
-        }
-        if (inFailedChange())
-            return std::nullopt;
-        const SqlParams params{{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}};
-        try {
-            dsTemp.Open(sql, params);
-        } catch (const std::exception&) {
-            markFailed();
-            ShowError(QStringLiteral("执行错误：") + StatementWithValues(sql, params));
-            return std::nullopt; // reported; the change is undone
-        }
-        if (dsTemp.Eof())
-            continue; // its card moved in between: read it again
-        SqlParams kept;
-        for (const QString& column : KeptColumns)
-            kept.append({column, dsTemp.Field(column)});
-        dsTemp.Close();
-        return kept;
-    }
-    throw OperationError(QStringLiteral("业主的IC卡正在其他电脑上登记，请稍后再保存。"));
-}
-
-bool Tdm::AddUserInfo(TuserInfoRec& rec, int* replaced)
-{
-    TTransaction change(*this);
-    // A record saved again in place of its own row is that owner's row still: the new row takes
-    // over what the row holds beyond the editor's form, as it holds it now (its card, loss state,
-    // blacklist marks, list mark and photo bytes), since the record may have been read before any of
-    // it changed. Any other row's card goes with that row, and the new owner starts without one: a
-    // card is registered only when it is written or bound for the owner.
-    TuserInfoRec row = rec;
-    row.CardID.clear();
-    std::optional<SqlParams> kept;
-    int deleted = 0;
-    if (CardNoExists(rec.CardNo)) {
-        deleted = FieldAsInt(dsTemp, QStringLiteral("idx"));
-        if (rec.idx > 0 && deleted == rec.idx)
-            kept = deleteKeepingState(deleted);
-        else
-            ExecuteSQL(QStringLiteral("delete from UserInfo where idx = :idx"),
-                       {{QStringLiteral("idx"), deleted}});
-    }
-    if (kept) {
-        static const QString sql = QStringLiteral(
-            "insert into UserInfo (CardNo,UserName,DongHao,DanYuan,UserType,FangHao,Sex,Expdate,phone,Remark,"
-            "VaildTerminal,IsUseExpDate,ExtName,chUseExpdate,CardID,BuildName,BlackCard,IsSelect,chLoss,"
-            "selFlag,imgPhoto) values (:CardNo,:UserName,:DongHao,:DanYuan,:UserType,:FangHao,:Sex,:Expdate,"
-            ":phone,:Remark,:VaildTerminal,:IsUseExpDate,:ExtName,:chUseExpdate,:CardID,:BuildName,"
-            ":BlackCard,:IsSelect,:chLoss,:selFlag,:imgPhoto)");
-        row.CardID = kept->first().second.toString();
-        const QStringList names = StatementParameters(sql);
-        SqlParams params;
-        for (const auto& p : recordParams(row, terminalBytes(row, true))) {
-            if (names.contains(p.first) && !KeptColumns.contains(p.first))
-                params.append(p);
-        }
-        params.append(*kept);
-        if (!ExecuteSQL(sql, params, names))
-            return change.Commit();
-    } else if (!InsertUserInfo(row)) {
-        return change.Commit();
-    }
-    const int idx = FindUserIdx(row);
-    if (!change.Commit())
-        return false;
-    rec.idx = idx;
-    rec.CardID = row.CardID;
-    if (replaced)
-        *replaced = deleted;
-    return true;
-}
-
-bool Tdm::RegisterCardID(int toIdx, const QString& cardId)
-{
-    TTransaction change(*this);
-    if (!cardId.isEmpty()) {
-        // Desks that register the same card at the same moment take turns: the second one clears
-        // the first one's registration, which it sees committed once it has the lock.
-        lockCard(cardId);
-        ExecuteSQL(QStringLiteral("update UserInfo set CardID='' where CardID=:CardID and idx <> :idx"),
-                   {{QStringLiteral("CardID"), TextValue(cardId)}, {QStringLiteral("idx"), toIdx}});
-    }
-    if (toIdx > 0)
-        SetUserCardID(toIdx, cardId);
-    return change.Commit();
-}
-
-bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
-{
-    TTransaction change(*this);
-    ExecuteSQL(importDeleteSql(IsServer()), importDeleteParams(rec));
-    const int from = maxOwnerIdx();
-    InsertUserInfo(rec, InsertEntry::Import);
-    if (!rec.CardID.isEmpty())
-        ExecuteSQL(clearOtherHoldersSql(), {{QStringLiteral("from"), from}});
-    return change.Commit();
-}
-
-int Tdm::maxOwnerIdx()
-{
-    dsTemp.Open(NewestOwnerSql);
-    return dsTemp.Eof() ? 0 : dsTemp.Field(QStringLiteral("newest")).toInt();
-}
-
-QString Tdm::ImportDeleteStatement() const
-{
-    return importDeleteSql(IsServer());
-}
-
-QString Tdm::ClearOtherHoldersStatement()
-{
-    return clearOtherHoldersSql();
 }
 
 namespace {
@@ -865,7 +379,7 @@ void appendCopyLine(QByteArray& out, const TuserInfoRec& rec, int ordinal)
     appendCopyText(out, rec.Phone);
     appendCopyText(out, rec.Remark);
     mark(false); // IsSelect
-    out.append("\\\\x").append(bitmapBytes(rec.VaildTerminal).toHex()).append('\t');
+    out.append("\\\\x").append(BitmapBytes(rec.VaildTerminal).toHex()).append('\t');
     mark(rec.IsUseExpDate);
     appendCopyText(out, rec.ExtName);
     appendCopyText(out, rec.chLoss);
@@ -903,12 +417,12 @@ void TImportBatch::prepareStatements()
 {
     if (m_delete)
         return;
-    m_delete = std::make_unique<TPrepared>(m_dm, importDeleteSql(m_dm.IsServer()));
-    m_insert = std::make_unique<TPrepared>(m_dm, insertUserInfoSql());
+    m_delete = std::make_unique<TPrepared>(m_dm, ImportDeleteStatement(m_dm));
+    m_insert = std::make_unique<TPrepared>(m_dm, InsertUserInfoStatement());
     m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
     // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
-    const SqlParams all = recordParams(TuserInfoRec(), QByteArray());
-    const QStringList names = StatementParameters(insertUserInfoSql());
+    const SqlParams all = OwnerRecordParams(TuserInfoRec(), QByteArray());
+    const QStringList names = StatementParameters(InsertUserInfoStatement());
     QStringList taken;
     m_positions.clear();
     for (int i = 0; i < all.size(); ++i) {
@@ -929,7 +443,7 @@ bool TImportBatch::begin()
         return stop(why);
     m_open = true;
     // Read under the batch's lock: the rows above it are the ones this commit adds.
-    TPrepared last(m_dm, NewestOwnerSql);
+    TPrepared last(m_dm, NewestOwnerStatement());
     try {
         m_lastIdx = last.Next() ? last.Int(0) : 0;
     } catch (const OperationError&) {
@@ -941,15 +455,15 @@ bool TImportBatch::begin()
 
 TPrepared* TImportBatch::write(const TuserInfoRec& rec)
 {
-    const SqlParams removed = importDeleteParams(rec);
+    const SqlParams removed = ImportDeleteParams(rec);
     for (int i = 0; i < removed.size(); ++i)
         m_delete->BindAt(i, removed[i].second);
     if (!m_delete->Exec())
         return m_delete.get();
     // The bitmap is bound from the record itself, which outlives the statement's run.
-    const SqlParams values =
-        recordParams(rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
-                                                  qsizetype(rec.VaildTerminal.size())));
+    const SqlParams values = OwnerRecordParams(
+        rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
+                                     qsizetype(rec.VaildTerminal.size())));
     for (int i = 0; i < int(m_positions.size()); ++i)
         m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
     return m_insert->Exec() ? nullptr : m_insert.get();
@@ -975,13 +489,13 @@ bool TImportBatch::stop(const TSqlFailure& why)
 void TImportBatch::reportRefused(const TuserInfoRec& rec, const TPrepared* failed)
 {
     if (failed == m_insert.get()) {
-        ShowError(QStringLiteral("执行错误：") + insertUserInfoSql());
+        ShowError(QStringLiteral("执行错误：") + InsertUserInfoStatement());
         return;
     }
     // The values as the operator can read them: a card number of megabytes is cut short.
-    SqlParams shown = importDeleteParams(rec);
+    SqlParams shown = ImportDeleteParams(rec);
     shown[0].second = TextValue(Abridged(rec.CardNo));
-    ShowError(QStringLiteral("执行错误：") + StatementWithValues(importDeleteSql(m_dm.IsServer()), shown));
+    ShowError(QStringLiteral("执行错误：") + StatementWithValues(ImportDeleteStatement(m_dm), shown));
 }
 
 bool TImportBatch::Add(const TuserInfoRec& rec)
@@ -1065,7 +579,7 @@ bool TImportBatch::Commit()
     }
     // The serials the commit's owners bring are theirs alone, in the same commit.
     for (const QString* sql :
-         {&clearOtherHoldersSql(), m_serialTwice ? &clearEarlierImportedSql() : nullptr}) {
+         {&ClearOtherHoldersStatement(), m_serialTwice ? &ClearEarlierImportedStatement() : nullptr}) {
         if (!sql)
             continue;
         TPrepared clear(m_dm, *sql);
@@ -1144,69 +658,6 @@ bool TImportBatch::copyPending(TSqlFailure& failure)
                               "iccard_import) s where later = 1 order by ord")
                    .arg(columns)) &&
            run(QStringLiteral("drop table iccard_import"));
-}
-
-int Tdm::FindUserByCardID(const QString& cardId)
-{
-    dsTemp.Open(QStringLiteral("select * from UserInfo where CardID=:CardID"),
-                {{QStringLiteral("CardID"), TextValue(cardId)}});
-    return dsTemp.Eof() ? -1 : FieldAsInt(dsTemp, QStringLiteral("idx"));
-}
-
-bool Tdm::CardNoExists(const QString& cardNo)
-{
-    dsTemp.Open(QStringLiteral("select * from UserInfo where CardNo=:CardNo"),
-                {{QStringLiteral("CardNo"), TextValue(cardNo)}});
-    return !dsTemp.Eof();
-}
-
-int Tdm::FindUserIdx(const TuserInfoRec& rec)
-{
-    // The newest matching row: the one an insert has just made.
-    dsTemp.Open(
-        QStringLiteral("select * from UserInfo where UserName=:UserName and CardNo = :CardNo and "
-                       "DongHao = :DongHao and DanYuan = :DanYuan and FangHao = :FangHao order by idx desc"),
-        {{QStringLiteral("UserName"), TextValue(rec.UserName)},
-         {QStringLiteral("CardNo"), TextValue(rec.CardNo)},
-         {QStringLiteral("DongHao"), rec.DongHao},
-         {QStringLiteral("DanYuan"), rec.DanYuan},
-         {QStringLiteral("FangHao"), TextValue(rec.FangHao)}});
-    if (dsTemp.Eof())
-        throw OperationError(QStringLiteral("找不到业主记录（姓名 %1，卡编号 %2，%3栋%4单元%5房）")
-                                 .arg(rec.UserName, rec.CardNo)
-                                 .arg(rec.DongHao)
-                                 .arg(rec.DanYuan)
-                                 .arg(rec.FangHao));
-    return FieldAsInt(dsTemp, QStringLiteral("idx"));
-}
-
-TBuildTreeNode Tdm::FillBuildTree()
-{
-    TBuildTreeNode root{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}};
-    // Every unit in one statement, in the order of the tree (a statement per building costs a
-    // round trip each on a server: a community has hundreds of buildings).
-    dsCom1.Open(QStringLiteral("select DongHao,DanYuan,DanYuanName from BuildInfo order by DongHao,DanYuan"));
-    bool first = true;
-    QVariant building;
-    while (!dsCom1.Eof()) {
-        const QVariant dongHao = dsCom1.Field(QStringLiteral("DongHao"));
-        if (first || dongHao != building) {
-            root.Children.push_back(
-                {FieldAsText(dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}});
-            building = dongHao;
-            first = false;
-        }
-        // A unit without a building number is under no building (its building node stays empty).
-        if (!dongHao.isNull()) {
-            root.Children.back().Children.push_back(
-                {FieldAsText(dsCom1, QStringLiteral("DanYuan")) + QStringLiteral(" - [") +
-                     FieldAsText(dsCom1, QStringLiteral("DanYuanName")) + QStringLiteral("]"),
-                 BuildTreeUnitImage,
-                 {}});
-        }
-        dsCom1.Next();
-    }
-    return root;
 }
 
 void Tdm::beginLevel(bool allOrNothing)

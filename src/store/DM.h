@@ -4,6 +4,8 @@
 #include "Database.h"
 #include "SqlFailure.h"
 #include "SqlText.h"
+#include "UserInfoRec.h"
+#include "Values.h"
 
 #include <QByteArray>
 #include <QDate>
@@ -17,53 +19,9 @@
 #include <vector>
 
 // The data module: the one connection to the database (the file beside the program, or the
-// PostgreSQL server the desks share), the shared datasets, the statement runner and the owner
-// operations.
-
-// One owner row in memory.
-struct TuserInfoRec {
-    int32_t idx = 0; // set by the caller; the loaders leave it alone
-    int32_t DongHao = 0;
-    int32_t DanYuan = 0;
-    QString FangHao;
-    QString UserName;
-    QString Remark;
-    QString Sex;
-    QString Phone;
-    QDate ExpDate{1899, 12, 30}; // the day a zeroed record holds
-    bool IsUseExpDate = false;
-    std::array<uint8_t, 32> VaildTerminal{};
-    QString CardID;
-    QString UserType;
-    bool BlackCard = false;
-    QString BuildName;
-    QString IsSelect; // "True"/"False" as last loaded, empty for Null; nothing uses it
-    QString ExtName;
-    // Caller-owned buffers, not owned by the record; either may be null. A load replaces the
-    // photo buffer with the bytes of imgPhoto and the terminal buffer with those of
-    // VaildTerminal; the updates and the editor's insert leave the 32 bitmap bytes in the
-    // terminal buffer.
-    QByteArray* PhotoStream = nullptr;
-    QByteArray* TerminalStream = nullptr;
-    QString chLoss;
-    QString chUseExpdate;
-    QString CardNo;
-};
-
-// The two ways into InsertUserInfo: the owner editor's, whose record carries the terminal
-// buffer, and the import's, whose records carry none. Both write the same row.
-enum class InsertEntry { Editor, Import };
-
-// The building tree: root "小区栋号/单元", one node per building, under it one node per unit.
-struct TBuildTreeNode {
-    QString Text;
-    int ImageIndex = 0;
-    std::vector<TBuildTreeNode> Children;
-};
-constexpr int BuildTreeRootImage = 3;
-constexpr int BuildTreeBuildingImage = 1;
-constexpr int BuildTreeUnitImage = 2;
-extern const char* const BuildTreeRootText;
+// PostgreSQL server the desks share), the shared datasets, the statement runner with its error box,
+// the field readers and the changes (transactions, savepoints, batches). The owner statements are
+// in OwnerStatements.h, the building tree in BuildTree.h, stored values in Values.h.
 
 class Tdm {
 public:
@@ -116,6 +74,10 @@ public:
     // (TTransaction) the statement does not run and the result is false, without a message.
     bool ExecuteSQL(const QString& sql, const SqlParams& params = {}, const QStringList& placeholders = {});
 
+    // Opens ds on a statement that changes data and returns rows (a delete with "returning"), with
+    // the error box and the rules of ExecuteSQL (but no savepoint of its own inside a batch).
+    bool OpenSQL(TDataSet& ds, const QString& sql, const SqlParams& params);
+
     // Fields of a dataset's current row. Text: empty for Null. Int: 0 for Null or empty text,
     // a conversion error (OperationError) for anything that is not a whole number.
     // Bool: false for Null, otherwise non-zero. Date: the stored date; Null or text that is not
@@ -124,63 +86,6 @@ public:
     int FieldAsInt(const TDataSet& ds, const QString& column) const;
     bool FieldAsBool(const TDataSet& ds, const QString& column) const;
     QDate FieldAsDate(const TDataSet& ds, const QString& column) const;
-
-    // Owner loaders: the count of rows the query finds; the record is filled from the first row
-    // when there is one, and left as it was otherwise. Errors throw OperationError.
-    // ByIdx with a key of 0 or less loads the newest row and counts all rows.
-    int LoadUserInfoByIdx(int idx, TuserInfoRec& rec);
-    int LoadUserInfoByCardNo(const QString& cardNo, TuserInfoRec& rec);
-    int LoadUserInfoByName(const QString& userName, TuserInfoRec& rec);
-
-    // Whole-record writes: "执行错误：" and the statement on failure, then false.
-    bool InsertUserInfo(const TuserInfoRec& rec, InsertEntry entry = InsertEntry::Editor);
-    // UpdateUserInfo writes the fields of the editor's form alone (names, place, card number, card
-    // kind, expiry, terminals, photo name): the card serial changes only through the card
-    // registrations below, the loss state, the blacklist marks and the list's mark only through
-    // their own operations; what the record holds there is not written.
-    bool UpdateUserInfo(const TuserInfoRec& rec);
-    bool UpdateUserTerminals(const TuserInfoRec& rec);
-    bool UpdateUserExpiry(const TuserInfoRec& rec);
-
-    // Card serial of one row (through ExecuteSQL).
-    bool SetUserCardID(int idx, const QString& cardId);
-    bool ClearUserCardID(int idx);
-
-    // Changes of several statements, each all or nothing (false: nothing changed, the failure
-    // has been reported once; conversion and lookup errors throw, also undoing everything).
-    // Adds the owner in place of any row with the same card number: that row is deleted, the
-    // record inserted, and its new idx put into rec.idx. The record's CardID is not written: when
-    // the row replaced is the record's own (rec.idx, the same owner saved again) the new row takes
-    // over the card that row holds at that moment, and with it what else the editor's form does not
-    // fill (loss state, blacklist marks, the list's mark, photo bytes); otherwise it holds no card;
-    // rec.CardID tells which.
-    // replaced, when given, receives the idx of the row deleted (0 for none). On failure rec and
-    // replaced are left as they were.
-    bool AddUserInfo(TuserInfoRec& rec, int* replaced = nullptr);
-    // Registers a card serial to the owner toIdx (to no one when toIdx is not above 0), clearing
-    // it from every other owner that held it. Desks on one server that register one card at the
-    // same moment take turns, so the card ends registered to one owner only.
-    bool RegisterCardID(int toIdx, const QString& cardId);
-    // One owner of an owner data file: replaces the rows with its card number in its building and
-    // unit, and holds its card serial alone (another owner holding it gives it up). (Many owners at
-    // once: TImportBatch.)
-    bool ImportUserInfo(const TuserInfoRec& rec);
-    // The statement that removes the rows an imported owner replaces, and the one that takes the
-    // imported serials from other owners (for their query plans).
-    QString ImportDeleteStatement() const;
-    static QString ClearOtherHoldersStatement();
-    // Lookups on dsTemp; errors throw OperationError.
-    // The idx of the first row holding the serial, -1 when none.
-    int FindUserByCardID(const QString& cardId);
-    // Whether a row has the card number; dsTemp stays on the first such row.
-    bool CardNoExists(const QString& cardNo);
-    // The idx of the newest row with the record's name, card number, building, unit and room;
-    // throws OperationError when there is none.
-    int FindUserIdx(const TuserInfoRec& rec);
-
-    // The building tree as data, read with dsCom1: one node per building, its units under it.
-    // Errors throw OperationError.
-    TBuildTreeNode FillBuildTree();
 
     // Groups the statements that follow into one commit, until CommitBatch: for runs of many
     // writes (the import), which otherwise wait for the disk once per statement. A statement or a
@@ -211,19 +116,6 @@ private:
     bool endLevel(bool keep, TSqlFailure* refusal = nullptr);
     void markFailed();
     bool inFailedChange() const;
-
-    // The newest owner row's idx (0 when there is none).
-    int maxOwnerIdx();
-    // On a server: the lock of a card serial, held until the change ends, so that desks changing
-    // who holds that card take turns.
-    void lockCard(const QString& cardId);
-    // Deletes the row idx inside a change; what it held when it went, beyond the editor's form
-    // (KeptColumns of DM.cpp, the card serial first), by column. Nothing when the row was gone
-    // already, or when the delete failed (reported, the change is undone).
-    std::optional<SqlParams> deleteKeepingState(int idx);
-    void fillUserInfo(TuserInfoRec& rec);
-    int loadUserInfo(const QString& sql, const SqlParams& params, TuserInfoRec& rec);
-    bool runRecordStatement(const QString& sql, const SqlParams& params);
 
     QString m_connectionName;
     TDatabaseTarget m_target;
@@ -333,16 +225,3 @@ private:
     Tdm& m_dm;
     bool m_open = true;
 };
-
-// Dates: ISO text "yyyy-mm-dd" in the database; "yyyy/mm/dd" where the operator and the owner
-// data files see them. An invalid date is never stored: StoredDateText throws the conversion error.
-QString StoredDateText(const QDate& date);
-QString DateText(const QDate& date);
-// A stored date value (ISO text, also with a time, or yyyy/mm/dd); Null or anything else throws.
-QDate StoredDate(const QVariant& value);
-// A date as operators and owner data files write it ("yyyy/mm/dd", also "yyyy-mm-dd" and
-// "yyyy.mm.dd", with or without leading zeros, blanks around it ignored); anything else, and a day
-// that does not exist, throws the conversion error.
-QDate DateFromText(QStringView text);
-// A stored yes/no value: false for Null, otherwise whether it is non-zero ("true" reads as true).
-bool StoredBool(const QVariant& value);

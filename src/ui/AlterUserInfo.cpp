@@ -17,6 +17,7 @@
 #include "store/Clock.h"
 #include "store/Dialogs.h"
 #include "store/FileSync.h"
+#include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
 
 #include <QCheckBox>
@@ -389,7 +390,7 @@ void TFormAlter::FormShow()
     if (!ownerless)
         tvBuild->Fill();
     if (m_mode == Mode::Modify || m_mode == Mode::Details) {
-        dm->LoadUserInfoByIdx(m_idx, m_rec);
+        LoadUserInfoByIdx(*dm, m_idx, m_rec);
         m_rec.idx = m_idx;
         ShowOwner();
     }
@@ -476,7 +477,7 @@ void TFormAlter::tvBuildClick(QTreeWidgetItem* node)
 
 void TFormAlter::btnCheckNoClick()
 {
-    if (dm->CardNoExists(edtCardNo->text()))
+    if (CardNoExists(*dm, edtCardNo->text()))
         ShowMessage(QStringLiteral("卡编号已被使用，请选择其他"));
     else
         ShowMessage(QStringLiteral("恭喜，卡编号可以使用"));
@@ -597,12 +598,12 @@ bool TFormAlter::SaveOwner(bool write)
         // that row holds goes along only when it was this record's own row, and so does a write
         // still in flight for it.
         int replaced = 0;
-        if (!dm->AddUserInfo(m_rec, &replaced))
+        if (!AddUserInfo(*dm, m_rec, &replaced))
             return false;
         if (replaced > 0 && replaced == m_idx)
             m_writeFor.Replaced(replaced, m_rec.idx);
         m_idx = m_rec.idx;
-    } else if (!dm->UpdateUserInfo(m_rec)) {
+    } else if (!UpdateUserInfo(*dm, m_rec)) {
         return false;
     }
     if (write && IssueCardCommand(CmdWriteOwnerCard, [this] {
@@ -721,14 +722,14 @@ void TFormAlter::tmrAnswerTimer()
     PendingCommand = IdleCommand;
     if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
-        const int holder = dm->FindUserByCardID(serial);
+        const int holder = FindUserByCardID(*dm, serial);
         if (holder > 0)
             ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        dm->RegisterCardID(*writtenFor, serial);
+        RegisterCardID(*dm, *writtenFor, serial);
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();
-    } else if (dm->FindUserByCardID(serial) > 0) {
+    } else if (FindUserByCardID(*dm, serial) > 0) {
         ShowFoundOwner();
     } else {
         for (QLineEdit* box : {edtCardNo, edtDongHao, edtDanYuan, edtFangHao, edtUserName, edtPhone})

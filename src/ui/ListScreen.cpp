@@ -3,6 +3,7 @@
 #include "Actions.h"
 
 #include "cards/Digits.h"
+#include "store/BuildTree.h"
 #include "store/DM.h"
 #include "store/OperationError.h"
 
@@ -294,7 +295,7 @@ TBuildTree::TBuildTree(QWidget* parent) : QTreeWidget(parent), m_popup(new QMenu
 void TBuildTree::Fill()
 {
     try {
-        SetTree(dm->FillBuildTree());
+        SetTree(FillBuildTree(*dm));
     } catch (...) {
         SetTree(TBuildTreeNode{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}});
         throw;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/BuildTree.h"
 #include "store/ListModel.h"
 
 #include <QIcon>
@@ -97,7 +98,7 @@ class TBuildTree : public QTreeWidget {
 public:
     explicit TBuildTree(QWidget* parent = nullptr);
 
-    // Fills the tree from dm->FillBuildTree(). When that throws, the tree shows the root alone and
+    // Fills the tree from FillBuildTree(*dm). When that throws, the tree shows the root alone and
     // the OperationError goes on to the caller.
     void Fill();
     // Shows a tree made already (the root of FillBuildTree and everything below it).

@@ -22,6 +22,7 @@
 #include "store/ListModel.h"
 #include "store/OperationError.h"
 #include "store/OwnerExchange.h"
+#include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
 
 #include <QAction>
@@ -325,7 +326,7 @@ void TFormWriteUserCard::ShowCurrentOwner()
     const int idx = grdOwners->CurrentIdx();
     if (idx <= 0)
         return;
-    if (dm->LoadUserInfoByIdx(idx, m_rec) > 0)
+    if (LoadUserInfoByIdx(*dm, idx, m_rec) > 0)
         ShowOwner();
 }
 
@@ -393,7 +394,7 @@ void TFormWriteUserCard::btnSearchClick()
         return;
     const QString text = search->ChosenText();
     if (search->FirstChosen()) {
-        const bool shown = dm->LoadUserInfoByCardNo(text, m_rec) > 0;
+        const bool shown = LoadUserInfoByCardNo(*dm, text, m_rec) > 0;
         if (shown)
             ShowOwner();
         // A card serial typed in place of the card number (as stored or as the card issuer shows
@@ -403,7 +404,7 @@ void TFormWriteUserCard::btnSearchClick()
         if (!shown && grdOwners->RecordCount() > 0)
             ShowCurrentOwner();
     } else {
-        if (dm->LoadUserInfoByName(text, m_rec) > 0)
+        if (LoadUserInfoByName(*dm, text, m_rec) > 0)
             ShowOwner();
         LoadList(QStringLiteral(" and UserName like :UserName escape '\\'"),
                  {{QStringLiteral("UserName"), containing(text)}});
@@ -495,7 +496,7 @@ void TFormWriteUserCard::tmrAnswerTimer()
             grid->SetBitmap(UserCardRec.Terminals);
             RegisterCard(*issuedFor);
         } else {
-            if (dm->FindUserByCardID(serial) > 0) {
+            if (FindUserByCardID(*dm, serial) > 0) {
                 const int row = m_model->LocateCardID(serial);
                 if (row >= 0)
                     grdOwners->MakeCurrent(row);
@@ -516,7 +517,7 @@ void TFormWriteUserCard::RegisterCard(int idx)
     if (idx <= 0)
         return;
     const QString serial = lblCardID->text();
-    if (dm->FindUserByCardID(serial) > 0)
+    if (FindUserByCardID(*dm, serial) > 0)
         ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
     {
         // The card, its expiry and its terminals (as the answer put them on screen) go to the
@@ -528,9 +529,9 @@ void TFormWriteUserCard::RegisterCard(int idx)
         card.ExpDate = dtpExpiry->date();
         std::memcpy(card.VaildTerminal.data(), UserCardRec.Terminals, card.VaildTerminal.size());
         TTransaction change;
-        dm->RegisterCardID(idx, serial);
-        dm->UpdateUserExpiry(card);
-        dm->UpdateUserTerminals(card);
+        RegisterCardID(*dm, idx, serial);
+        UpdateUserExpiry(*dm, card);
+        UpdateUserTerminals(*dm, card);
         change.Commit();
     }
     LoadList();

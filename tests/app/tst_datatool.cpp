@@ -2,6 +2,7 @@
 // writes and reads, what it says on standard error, and its exit status.
 
 #include "store/OwnerExchange.h"
+#include "store/OwnerStatements.h"
 #include "store/Schema.h"
 #include "store/StoreFixture.h"
 #include "store/TvexTerminalInfo.h"
@@ -79,11 +80,11 @@ void TestDataTool::init()
     f.setUp();
     TuserInfoRec a = OwnerRecord(QStringLiteral("张三"), QStringLiteral("A1"), 3, 2, QStringLiteral("101"));
     a.VaildTerminal[0] = 0x90;
-    QVERIFY(dm->InsertUserInfo(a));
-    QVERIFY(dm->InsertUserInfo(
-        OwnerRecord(QStringLiteral("李四"), QStringLiteral("B2"), 3, 2, QStringLiteral("102"))));
-    QVERIFY(dm->InsertUserInfo(
-        OwnerRecord(QStringLiteral("王五"), QStringLiteral("C3"), 1, 1, QStringLiteral("201"))));
+    QVERIFY(InsertUserInfo(*dm, a));
+    QVERIFY(InsertUserInfo(
+        *dm, OwnerRecord(QStringLiteral("李四"), QStringLiteral("B2"), 3, 2, QStringLiteral("102"))));
+    QVERIFY(InsertUserInfo(
+        *dm, OwnerRecord(QStringLiteral("王五"), QStringLiteral("C3"), 1, 1, QStringLiteral("201"))));
 }
 
 ToolRun TestDataTool::run(const QStringList& args)
@@ -243,7 +244,7 @@ void TestDataTool::checkFindsDamage()
     QVERIFY(dm->BeginBatch());
     for (int i = 0; i < 400; ++i)
         QVERIFY(
-            dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主%1").arg(i), QStringLiteral("N%1").arg(i))));
+            InsertUserInfo(*dm, OwnerRecord(QStringLiteral("业主%1").arg(i), QStringLiteral("N%1").arg(i))));
     QVERIFY(dm->CommitBatch());
     delete dm;
     dm = nullptr;

@@ -15,6 +15,7 @@
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/OwnerExchange.h"
+#include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
 #include "support/OwnerRecords.h"
 
@@ -69,7 +70,7 @@ int main(int argc, char* argv[])
 
     if (action == QLatin1String("create")) {
         TuserInfoRec r = owner(QStringLiteral("created"));
-        if (dm->InsertUserInfo(r))
+        if (InsertUserInfo(*dm, r))
             say(QStringLiteral("created"));
     } else if (action == QLatin1String("writes")) {
         // Owners one at a time (each a change of its own) and in batches of twenty.
@@ -78,12 +79,12 @@ int main(int argc, char* argv[])
             const int n = first + k;
             if (k % 2 == 0) {
                 TuserInfoRec r = owner(QStringLiteral("s%1").arg(n));
-                if (dm->AddUserInfo(r))
+                if (AddUserInfo(*dm, r))
                     say(QStringLiteral("single s%1").arg(n));
             } else {
                 dm->BeginBatch();
                 for (int j = 0; j < 20; ++j)
-                    dm->ImportUserInfo(owner(QStringLiteral("b%1-%2").arg(n).arg(j)));
+                    ImportUserInfo(*dm, owner(QStringLiteral("b%1-%2").arg(n).arg(j)));
                 if (dm->CommitBatch())
                     say(QStringLiteral("batch b%1-").arg(n));
             }

@@ -14,6 +14,7 @@
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
+#include "store/OwnerStatements.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -66,7 +67,7 @@ int main(int argc, char* argv[])
             const int count = args.value(5).toInt();
             for (int i = 0; i < count; ++i) {
                 TuserInfoRec& rec = owners.emplace_back();
-                if (dm->LoadUserInfoByCardNo(prefix + QString::number(i), rec) != 1)
+                if (LoadUserInfoByCardNo(*dm, prefix + QString::number(i), rec) != 1)
                     throw std::runtime_error("owner missing");
                 rec.idx = dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
             }
@@ -87,11 +88,11 @@ int main(int argc, char* argv[])
                 throw std::runtime_error("no batch");
             for (int i = 0; i < count; ++i) {
                 TuserInfoRec rec;
-                if (dm->LoadUserInfoByCardNo(prefix + QString::number(i), rec) != 1)
+                if (LoadUserInfoByCardNo(*dm, prefix + QString::number(i), rec) != 1)
                     throw std::runtime_error("owner missing");
                 const int idx = dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
                 dm->dsTemp.Close(); // no read left open on the file while the other desk writes
-                if (!dm->RegisterCardID(idx, serial(i)))
+                if (!RegisterCardID(*dm, idx, serial(i)))
                     rc = 1;
             }
             if (!dm->CommitBatch())
@@ -100,7 +101,7 @@ int main(int argc, char* argv[])
             if (!dm->BeginBatch())
                 throw std::runtime_error("no batch");
             for (TuserInfoRec& rec : owners) {
-                if (!dm->AddUserInfo(rec))
+                if (!AddUserInfo(*dm, rec))
                     rc = 1;
             }
             if (!dm->CommitBatch())
@@ -111,7 +112,7 @@ int main(int argc, char* argv[])
             TuserInfoRec rec;
             rec.UserName = QStringLiteral("门岗");
             rec.CardNo = QStringLiteral("HELD");
-            if (!dm->InsertUserInfo(rec))
+            if (!InsertUserInfo(*dm, rec))
                 rc = 1;
             std::printf("holding\n");
             std::fflush(stdout);

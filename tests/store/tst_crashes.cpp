@@ -16,6 +16,7 @@
 #include "store/DbMaintenance.h"
 #include "store/OperationError.h"
 #include "store/OwnerExchange.h"
+#include "store/OwnerStatements.h"
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
@@ -313,8 +314,8 @@ QString TestCrashes::makeDatabase(const QString& name, const QString& prefix, in
     dm = new Tdm;
     dm->BeginBatch();
     for (int i = 0; i < owners; ++i) {
-        dm->InsertUserInfo(OwnerRecord(prefix + QString::number(i), prefix + QString::number(i)),
-                           InsertEntry::Import);
+        InsertUserInfo(*dm, OwnerRecord(prefix + QString::number(i), prefix + QString::number(i)),
+                       InsertEntry::Import);
     }
     for (int t = 1; t <= 5; ++t)
         AddTerminal({0, QString::number(t), prefix + QString::number(t), QString()});
@@ -364,7 +365,7 @@ void TestCrashes::killedDuringCreation()
         if (QTest::currentTestFailed())
             return;
         if (run.lines.contains(QStringLiteral("created")))
-            QVERIFY2(dm->CardNoExists(QStringLiteral("created")), qPrintable(context));
+            QVERIFY2(CardNoExists(*dm, QStringLiteral("created")), qPrintable(context));
         QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
     }
 }
@@ -395,7 +396,7 @@ void TestCrashes::killedDuringWrites()
             return;
         // Every change ever reported is there, and every batch is whole or absent.
         for (const QString& cardNo : singles)
-            QVERIFY2(dm->CardNoExists(cardNo), qPrintable(context + QLatin1Char(' ') + cardNo));
+            QVERIFY2(CardNoExists(*dm, cardNo), qPrintable(context + QLatin1Char(' ') + cardNo));
         const QVariantList counts = column(
             QStringLiteral("select count(*) from UserInfo where CardNo like 'b%' group by substr(CardNo, 1, "
                            "instr(CardNo, '-'))"));

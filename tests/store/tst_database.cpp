@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "store/OperationError.h"
+#include "store/OwnerStatements.h"
 #include "store/Schema.h"
 #include "store/SqlText.h"
 #include "store/TvexDeviceInfo.h"
@@ -92,7 +93,7 @@ void TestDatabase::opensOnFirstUseWithTheSchema()
 {
     if (onServer()) {
         QVERIFY(!dm->IsOpen());
-        QCOMPARE(dm->FindUserByCardID(QStringLiteral("0000000001")), -1);
+        QCOMPARE(FindUserByCardID(*dm, QStringLiteral("0000000001")), -1);
         QCOMPARE(column(QStringLiteral("select max(version) from SchemaInfo")), QVariantList{SchemaVersion});
         // The same indexes as on the file, under the same names.
         QCOMPARE(column(QStringLiteral("select indexname from pg_indexes where schemaname = current_schema() "
@@ -116,7 +117,7 @@ void TestDatabase::opensOnFirstUseWithTheSchema()
     QVERIFY(!dm->IsOpen());
     QVERIFY(!QFile::exists(path)); // nothing happens before the first use
 
-    QCOMPARE(dm->FindUserByCardID(QStringLiteral("0000000001")), -1);
+    QCOMPARE(FindUserByCardID(*dm, QStringLiteral("0000000001")), -1);
     QVERIFY(dm->IsOpen());
     QVERIFY(QFile::exists(path));
 
@@ -195,12 +196,12 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     }
 
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), r), 1);
+    QCOMPARE(LoadUserInfoByCardNo(*dm, QStringLiteral("A1"), r), 1);
     QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
     QCOMPARE(r.UserName, QStringLiteral("Li Lei"));
     QCOMPARE(r.FangHao, QStringLiteral("b101"));
-    QVERIFY(dm->CardNoExists(QStringLiteral("A1")));
-    QCOMPARE(dm->LoadUserInfoByName(QStringLiteral("LI LEI"), r), 1);
+    QVERIFY(CardNoExists(*dm, QStringLiteral("A1")));
+    QCOMPARE(LoadUserInfoByName(*dm, QStringLiteral("LI LEI"), r), 1);
     QCOMPARE(column(QStringLiteral("select idx || selFlag from UserInfo")),
              QVariantList{QStringLiteral("11")});
     QCOMPARE(column(QStringLiteral("select count(*) from TerminalInfo where TerminalName = 'gate'")),
@@ -210,8 +211,8 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     // The key of the deleted newest row is not given again, and the indexes are in place.
     TuserInfoRec added = r;
     added.CardNo = QStringLiteral("B2");
-    QVERIFY(dm->InsertUserInfo(added));
-    QCOMPARE(dm->FindUserIdx(added), 3);
+    QVERIFY(InsertUserInfo(*dm, added));
+    QCOMPARE(FindUserIdx(*dm, added), 3);
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
         QVariantList{7});
@@ -263,7 +264,7 @@ void TestDatabase::foreignFileIsNeverUsed()
     // First use: one clear message naming the file; the operation ends with an error that has
     // already been shown.
     try {
-        dm->LoadUserInfoByIdx(0, *std::make_unique<TuserInfoRec>());
+        LoadUserInfoByIdx(*dm, 0, *std::make_unique<TuserInfoRec>());
         QFAIL("the load went through");
     } catch (const OperationError& e) {
         QVERIFY(e.shown());
@@ -276,7 +277,7 @@ void TestDatabase::foreignFileIsNeverUsed()
 
     // Later uses fail on their own, and the program goes on.
     f.dialogs.clear();
-    QVERIFY(!Guarded([] { dm->CardNoExists(QStringLiteral("1")); }));
+    QVERIFY(!Guarded([] { CardNoExists(*dm, QStringLiteral("1")); }));
     QCOMPARE(f.dialogs.texts(), QStringList{text});
     f.dialogs.clear();
     QVERIFY(!dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
@@ -311,7 +312,7 @@ void TestDatabase::executeSqlReportsTheStatement()
     refuse(QStringLiteral("no_card"), QStringLiteral("before update"), QStringLiteral("UserInfo"), QString(),
            QStringLiteral("no"));
     f.dialogs.clear();
-    QVERIFY(!dm->SetUserCardID(7, QStringLiteral("0001234567")));
+    QVERIFY(!SetUserCardID(*dm, 7, QStringLiteral("0001234567")));
     QCOMPARE(f.dialogs.texts(),
              QStringList{QStringLiteral("执行错误：update UserInfo set CardID='0001234567' where idx=7")});
     dropRefusal(QStringLiteral("no_update"), QStringLiteral("TerminalInfo"));
@@ -340,13 +341,13 @@ void TestDatabase::changesAreAllOrNothing()
     TuserInfoRec first;
     first.CardNo = QStringLiteral("a1");
     first.UserName = QStringLiteral("甲");
-    QVERIFY(dm->InsertUserInfo(first));
-    const int a = dm->FindUserIdx(first);
-    QVERIFY(dm->SetUserCardID(a, QStringLiteral("0000000001")));
+    QVERIFY(InsertUserInfo(*dm, first));
+    const int a = FindUserIdx(*dm, first);
+    QVERIFY(SetUserCardID(*dm, a, QStringLiteral("0000000001")));
     TuserInfoRec second = first;
     second.CardNo = QStringLiteral("b2");
-    QVERIFY(dm->InsertUserInfo(second));
-    const int b = dm->FindUserIdx(second);
+    QVERIFY(InsertUserInfo(*dm, second));
+    const int b = FindUserIdx(*dm, second);
     TTerminalRec gate{0, QStringLiteral("5"), QStringLiteral("Gate"), QString()};
     AddTerminal(gate);
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("East"));
@@ -369,11 +370,11 @@ void TestDatabase::changesAreAllOrNothing()
     TuserInfoRec replacement = first;
     replacement.CardNo = QStringLiteral("A1"); // the same card number, as the operator types it
     replacement.UserName = QStringLiteral("乙");
-    QVERIFY(!dm->AddUserInfo(replacement));
+    QVERIFY(!AddUserInfo(*dm, replacement));
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY(f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
     f.dialogs.clear();
-    QVERIFY(!dm->RegisterCardID(b, QStringLiteral("0000000001")));
+    QVERIFY(!RegisterCardID(*dm, b, QStringLiteral("0000000001")));
     QCOMPARE(
         f.dialogs.texts(),
         QStringList{QStringLiteral("执行错误：update UserInfo set CardID='0000000001' where idx=%1").arg(b)});
@@ -382,7 +383,7 @@ void TestDatabase::changesAreAllOrNothing()
     QVERIFY_THROWS_EXCEPTION(
         OperationError,
         TvexTerminalInfo::ReplaceBuildUnit(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("West")));
-    QVERIFY(!dm->ImportUserInfo(replacement));
+    QVERIFY(!ImportUserInfo(*dm, replacement));
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY(!dm->InTransaction());
     QCOMPARE(column(everything), before);
@@ -392,7 +393,7 @@ void TestDatabase::changesAreAllOrNothing()
            QString(), QStringLiteral("kept"));
     dropRefusal(QStringLiteral("no_insert_UserInfo"), QStringLiteral("UserInfo"));
     f.dialogs.clear();
-    QVERIFY(!dm->AddUserInfo(replacement));
+    QVERIFY(!AddUserInfo(*dm, replacement));
     QCOMPARE(f.dialogs.texts(),
              QStringList{QStringLiteral("执行错误：delete from UserInfo where idx = %1").arg(a)});
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 2);
@@ -404,7 +405,7 @@ void TestDatabase::changesAreAllOrNothing()
     dropRefusal(QStringLiteral("no_insert_TerminalInfo"), QStringLiteral("TerminalInfo"));
     dropRefusal(QStringLiteral("no_insert_BuildInfo"), QStringLiteral("BuildInfo"));
     f.dialogs.clear();
-    QVERIFY(dm->AddUserInfo(replacement));
+    QVERIFY(AddUserInfo(*dm, replacement));
     QCOMPARE(column(QStringLiteral("select idx || UserName from UserInfo order by idx")),
              (QVariantList{QString::number(b) + QStringLiteral("甲"),
                            QString::number(replacement.idx) + QStringLiteral("乙")}));
@@ -421,10 +422,10 @@ void TestDatabase::changesAreAllOrNothing()
     QVERIFY(dm->BeginBatch());
     TuserInfoRec line = replacement;
     line.UserName = QStringLiteral("bad"); // replaces the owner A1 in building 0, unit 0 ... and fails
-    QVERIFY(!dm->ImportUserInfo(line));
+    QVERIFY(!ImportUserInfo(*dm, line));
     line.CardNo = QStringLiteral("B2");
     line.UserName = QStringLiteral("丙");
-    QVERIFY(dm->ImportUserInfo(line));
+    QVERIFY(ImportUserInfo(*dm, line));
     QVERIFY(dm->CommitBatch());
     QCOMPARE(column(QStringLiteral("select UserName || CardNo from UserInfo order by idx")),
              (QVariantList{QStringLiteral("乙A1"), QStringLiteral("丙B2")})); // B2 replaced b2
@@ -442,7 +443,7 @@ void TestDatabase::datesThatDoNotParseAreRefused()
     TuserInfoRec r;
     r.CardNo = QStringLiteral("1");
     r.ExpDate = QDate::fromString(QStringLiteral("2027/02/30"), QStringLiteral("yyyy/MM/dd"));
-    QVERIFY_THROWS_EXCEPTION(OperationError, dm->InsertUserInfo(r));
+    QVERIFY_THROWS_EXCEPTION(OperationError, InsertUserInfo(*dm, r));
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 0);
 }
 
@@ -694,8 +695,8 @@ void TestDatabase::serverDatabaseIsJudged()
     QFETCH(QStringList, statements);
     QFETCH(QString, reason);
     TestServer::run(f.target, statements);
-    QVERIFY_THROWS_EXCEPTION(OperationError, dm->FindUserByCardID(QStringLiteral("1")));
-    QVERIFY_THROWS_EXCEPTION(OperationError, dm->FindUserByCardID(QStringLiteral("1")));
+    QVERIFY_THROWS_EXCEPTION(OperationError, FindUserByCardID(*dm, QStringLiteral("1")));
+    QVERIFY_THROWS_EXCEPTION(OperationError, FindUserByCardID(*dm, QStringLiteral("1")));
     QCOMPARE(f.dialogs.shown.size(), 1); // once
     const QString text = f.dialogs.texts().first();
     QVERIFY2(text.contains(dm->Target().Describe()) && text.contains(reason), qPrintable(text));

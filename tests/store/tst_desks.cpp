@@ -6,6 +6,7 @@
 #include "StoreFixture.h"
 #include "store/DbMaintenance.h"
 #include "store/ListModel.h"
+#include "store/OwnerStatements.h"
 #include "store/Schema.h"
 #include "store/TvexUserInfo.h"
 #include "support/OwnerRecords.h"
@@ -30,7 +31,7 @@ int add(Tdm& desk, const TuserInfoRec& owner)
 {
     TuserInfoRec r = owner;
     AtDesk at(desk);
-    if (!desk.AddUserInfo(r))
+    if (!AddUserInfo(desk, r))
         return -1;
     return r.idx;
 }
@@ -146,10 +147,10 @@ void TestDesks::changesAreSeenAtTheOtherDesk()
 
     // The office renames one owner, adds one before it and deletes the other.
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, a, r), 1);
     r.idx = a;
     r.UserName = QStringLiteral("甲改");
-    QVERIFY(dm->UpdateUserInfo(r));
+    QVERIFY(UpdateUserInfo(*dm, r));
     const int c =
         add(*dm, OwnerRecord(QStringLiteral("丙"), QStringLiteral("C1"), 1, 1, QStringLiteral("0100")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo where CardNo = 'B1'")));
@@ -166,7 +167,7 @@ void TestDesks::changesAreSeenAtTheOtherDesk()
         QVERIFY(TvexUserInfo::MarkLost(a));
     }
     TuserInfoRec back;
-    QCOMPARE(dm->LoadUserInfoByIdx(a, back), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, a, back), 1);
     QCOMPARE(back.chLoss, QStringLiteral("挂失"));
     QVERIFY(f.dialogs.shown.isEmpty());
 }
@@ -202,10 +203,10 @@ void TestDesks::cardRegisteredAtBothDesksAtOnce()
     {
         TTransaction change;
         for (int i = 0; i < Cards; ++i) {
-            QVERIFY(dm->InsertUserInfo(
-                OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i))));
-            QVERIFY(dm->InsertUserInfo(
-                OwnerRecord(QStringLiteral("物业%1").arg(i), QStringLiteral("O%1").arg(i))));
+            QVERIFY(InsertUserInfo(
+                *dm, OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i))));
+            QVERIFY(InsertUserInfo(
+                *dm, OwnerRecord(QStringLiteral("物业%1").arg(i), QStringLiteral("O%1").arg(i))));
         }
         QVERIFY(change.Commit());
     }
@@ -251,24 +252,24 @@ void TestDesks::ownerSavedWhileItsCardMoves()
     QFETCH(QString, second);
     const int a = add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     const int b = add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
-    QVERIFY(dm->RegisterCardID(a, serial(1)));
+    QVERIFY(RegisterCardID(*dm, a, serial(1)));
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, a, r), 1);
     r.idx = a;
     QCOMPARE(r.CardID, serial(1));
 
     if (gate == QStringLiteral("move"))
-        QVERIFY(otherDesk().RegisterCardID(b, serial(1)));
+        QVERIFY(RegisterCardID(otherDesk(), b, serial(1)));
     else if (gate == QStringLiteral("ownerless"))
-        QVERIFY(otherDesk().RegisterCardID(0, serial(1)));
+        QVERIFY(RegisterCardID(otherDesk(), 0, serial(1)));
     else
-        QVERIFY(otherDesk().RegisterCardID(a, serial(2)));
+        QVERIFY(RegisterCardID(otherDesk(), a, serial(2)));
 
     r.Phone = QStringLiteral("13900000000");
     if (again)
-        QVERIFY(dm->AddUserInfo(r));
+        QVERIFY(AddUserInfo(*dm, r));
     else
-        QVERIFY(dm->UpdateUserInfo(r));
+        QVERIFY(UpdateUserInfo(*dm, r));
     QCOMPARE(holdersOf(serial(1)), first.isEmpty() ? QStringList{} : QStringList{first});
     QCOMPARE(holdersOf(serial(2)), second.isEmpty() ? QStringList{} : QStringList{second});
     QCOMPARE(column(QStringLiteral("select phone from UserInfo where CardNo = 'A1'")),
@@ -287,9 +288,9 @@ void TestDesks::ownerSavedAgainWhileItsCardMoves()
         for (int i = 0; i < Cards; ++i) {
             TuserInfoRec held = OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i));
             held.CardID = serial(i);
-            QVERIFY(dm->InsertUserInfo(held));
-            QVERIFY(dm->InsertUserInfo(
-                OwnerRecord(QStringLiteral("物业%1").arg(i), QStringLiteral("O%1").arg(i))));
+            QVERIFY(InsertUserInfo(*dm, held));
+            QVERIFY(InsertUserInfo(
+                *dm, OwnerRecord(QStringLiteral("物业%1").arg(i), QStringLiteral("O%1").arg(i))));
         }
         QVERIFY(change.Commit());
     }
@@ -335,11 +336,11 @@ void TestDesks::ownerSavedWhileItsLossStateChanges()
     QFETCH(QString, gate);
     QFETCH(bool, again);
     const int a = add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
-    QVERIFY(dm->RegisterCardID(a, serial(1)));
+    QVERIFY(RegisterCardID(*dm, a, serial(1)));
     QVERIFY(dm->ExecuteSQL(
         QStringLiteral("update UserInfo set %1 where idx = %2").arg(before.arg(yes())).arg(a)));
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, a, r), 1);
     r.idx = a;
 
     {
@@ -354,9 +355,9 @@ void TestDesks::ownerSavedWhileItsLossStateChanges()
 
     r.Phone = QStringLiteral("13900000000");
     if (again)
-        QVERIFY(dm->AddUserInfo(r));
+        QVERIFY(AddUserInfo(*dm, r));
     else
-        QVERIFY(dm->UpdateUserInfo(r));
+        QVERIFY(UpdateUserInfo(*dm, r));
     QCOMPARE(column(state), left);
     QCOMPARE(column(QStringLiteral("select phone from UserInfo where CardNo = 'A1'")),
              QVariantList{QStringLiteral("13900000000")});

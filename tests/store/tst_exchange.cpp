@@ -3,6 +3,7 @@
 
 #include "StoreFixture.h"
 #include "store/OwnerExchange.h"
+#include "store/OwnerStatements.h"
 #include "store/Prepared.h"
 
 #include "cards/Digits.h"
@@ -170,8 +171,8 @@ void TestExchange::exportWritesTheFileAndImportBringsItBack()
         OwnerRecord(QStringLiteral("O'Neil;\"李\""), QStringLiteral("B2"), 1, 2, QStringLiteral("0102"));
     b.chLoss = QStringLiteral("挂失");
     b.Remark = QStringLiteral("不出现在文件里");
-    QVERIFY(dm->InsertUserInfo(a));
-    QVERIFY(dm->InsertUserInfo(b));
+    QVERIFY(InsertUserInfo(*dm, a));
+    QVERIFY(InsertUserInfo(*dm, b));
 
     QList<QPair<int, int>> steps;
     const TExchangeResult out = ExportOwners(path("owners.csv"), TExportFilter{}, [&](int done, int total) {
@@ -210,9 +211,9 @@ void TestExchange::exportOfOneUnitSortedByRoom()
         const char* room;
     } rows[] = {{3, 2, "0302"}, {3, 1, "0101"}, {3, 2, "0101"}, {2, 2, "0101"}, {3, 2, "0201"}};
     for (const auto& r : rows)
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主"),
-                                               QLatin1String(r.room) + QString::number(r.unit), r.building,
-                                               r.unit, QLatin1String(r.room))));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("业主"),
+                                                QLatin1String(r.room) + QString::number(r.unit), r.building,
+                                                r.unit, QLatin1String(r.room))));
     auto firstFields = [this] {
         QStringList out;
         const QList<QByteArray> lines = ReadFile(path("out.csv")).split('\n');
@@ -234,8 +235,8 @@ void TestExchange::nullColumnsAreEmptyFields()
     // stands; the file reads back.
     QVERIFY(dm->ExecuteSQL(
         QStringLiteral("insert into UserInfo (DongHao, DanYuan, CardNo) values (7, 8, 'N1')")));
-    QVERIFY(dm->InsertUserInfo(
-        OwnerRecord(QStringLiteral("王,五"), QStringLiteral("N2"), 9, 9, QStringLiteral("1-1"))));
+    QVERIFY(InsertUserInfo(
+        *dm, OwnerRecord(QStringLiteral("王,五"), QStringLiteral("N2"), 9, 9, QStringLiteral("1-1"))));
     QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
     const QByteArray file =
         ownerFile({QStringLiteral("7,8,,_,,,,,,,_N1,null.jpg,"),
@@ -254,12 +255,12 @@ void TestExchange::exportRefusesTextsGbkCannotHold()
     // every such line, its owner and its fields named; no new file is left, and the one that was
     // there stays as it was. Rare characters GBK has go over.
     WriteFile(path("out.csv"), "an older export");
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("E1"), 1, 1, "0101")));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("张三"), QStringLiteral("E1"), 1, 1, "0101")));
     TuserInfoRec smiling = OwnerRecord(QStringLiteral("李😀四"), QStringLiteral("E2"), 1, 2, "0302");
     smiling.Phone = QStringLiteral("☎🙂");
-    QVERIFY(dm->InsertUserInfo(smiling));
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("喆犇"), QStringLiteral("E3"), 2, 1, "0101")));
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("王五"), QStringLiteral("E4🏠"), 3, 1, "0101")));
+    QVERIFY(InsertUserInfo(*dm, smiling));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("喆犇"), QStringLiteral("E3"), 2, 1, "0101")));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("王五"), QStringLiteral("E4🏠"), 3, 1, "0101")));
     const TExchangeResult r = ExportOwners(path("out.csv"), TExportFilter{});
     QCOMPARE(r.status, ExchangeStatus::Unexportable);
     QCOMPARE(
@@ -288,7 +289,7 @@ void TestExchange::exportRefusesOwnersTheImportCannotReadBack()
 {
     // Owners whose line the import would skip (no building) or stop at (no unit, an expiry that is
     // no date) are refused as texts GBK cannot hold are: named, with what is wrong, and no file.
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("P1"), 1, 1)));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("张三"), QStringLiteral("P1"), 1, 1)));
     QVERIFY(dm->ExecuteSQL(QStringLiteral(
         "insert into UserInfo (DanYuan, FangHao, CardNo, UserName) values (2, '0102', 'P2', '无栋号')")));
     QVERIFY(dm->ExecuteSQL(
@@ -345,7 +346,7 @@ void TestExchange::exportThatCannotBeWrittenLeavesNoFile()
     QVERIFY(dm->BeginBatch());
     for (int i = 0; i < 300; ++i)
         QVERIFY(
-            dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主%1").arg(i), QStringLiteral("F%1").arg(i))));
+            InsertUserInfo(*dm, OwnerRecord(QStringLiteral("业主%1").arg(i), QStringLiteral("F%1").arg(i))));
     QVERIFY(dm->CommitBatch());
     const QString folder = path("exports");
     QVERIFY(QDir().mkpath(folder));
@@ -456,8 +457,8 @@ void TestExchange::importTwiceIsOnce()
 {
     // Card numbers compare without case; the same card in another unit is another owner; a later
     // line of the same card, building and unit takes the place of the earlier one.
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("旧"), QStringLiteral("a1"), 1, 1)));
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("别的单元"), QStringLiteral("A1"), 1, 2)));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("旧"), QStringLiteral("a1"), 1, 1)));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("别的单元"), QStringLiteral("A1"), 1, 2)));
     WriteFile(path("in.csv"),
               ownerFile({QStringLiteral("1,1,0101,_,新,,否,2026/1/1,男,用户卡,_A1,null.jpg,5|"),
                          QStringLiteral("1,1,0102,_,乙,,否,2026/1/1,男,用户卡,_B1,null.jpg,"),
@@ -551,7 +552,7 @@ void TestExchange::lineThatCannotBeReadStops()
 {
     QFETCH(QByteArray, bad);
     QFETCH(QString, reason);
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原来的丙"), QStringLiteral("C"), 1, 1)));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原来的丙"), QStringLiteral("C"), 1, 1)));
     QByteArray file = ownerFile({QStringLiteral("1,1,1,_,甲,,否,2026/2/3,男,用户卡,_A,null.jpg,"),
                                  QStringLiteral("1,1,2,_,乙,,否,2026/2/3,男,用户卡,_B,null.jpg,")});
     file += bad + "\r\n" + StringToGbk(QStringLiteral("1,1,4,_,丁,,否,2026/2/3,男,用户卡,_D,null.jpg,\r\n"));
@@ -582,7 +583,7 @@ void TestExchange::refusedLineIsLeftOutAlone()
 {
     // The database refuses one owner: it is reported, its old row stays (its delete is undone with
     // it), and every other line of the file is kept, done the same way as when nothing is refused.
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
     QStringList lines;
     for (int i = 0; i < 7; ++i)
         lines << QStringLiteral("1,1,%1,_%2,业主%1,139,是,2026/2/3,女,用户卡,_%3,p%1.jpg,%1|")
@@ -593,7 +594,7 @@ void TestExchange::refusedLineIsLeftOutAlone()
     const QVariantList expected = owners(); // the seven lines, the fourth in place of 原来的乙
     QCOMPARE(expected.size(), 7);
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
 
     refuseOwner(QStringLiteral("业主3"));
     TImportOptions options;
@@ -709,7 +710,7 @@ void TestExchange::busyDatabaseIsNotADamagedOne()
     // A database another program holds while the import opens it: it is said to be in use, not
     // damaged, once, and nothing is changed.
     SKIP_ON_SERVER();
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("张三"), QStringLiteral("B1"))));
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("张三"), QStringLiteral("B1"))));
     delete dm;
     dm = nullptr;
     WriteFile(path("in.csv"), ownerFile({QStringLiteral("1,1,1,_,甲,,否,2026/2/3,男,用户卡,_A,null.jpg,")}));
@@ -749,7 +750,7 @@ void TestExchange::longFieldsAreQuotedShort()
 
     const QString card = QString(1000, QLatin1Char('K')); // as long as a server's index takes
     TuserInfoRec kept = OwnerRecord(QStringLiteral("原来的"), card, 1, 1);
-    QVERIFY(dm->InsertUserInfo(kept));
+    QVERIFY(InsertUserInfo(*dm, kept));
     refuse(QStringLiteral("keep"), QStringLiteral("before delete"), QStringLiteral("UserInfo"), QString(),
            QStringLiteral("kept"));
     WriteFile(path("in.csv"), ownerFile({QStringLiteral("1,1,3,_,丙,,否,2026/2/3,男,用户卡,_") + card +
@@ -790,7 +791,7 @@ void TestExchange::textsSurviveTheBatch()
         QCOMPARE(batch.Refused(), 0);
     }
     TuserInfoRec back;
-    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("T") + text, back), 1);
+    QCOMPARE(LoadUserInfoByCardNo(*dm, QStringLiteral("T") + text, back), 1);
     const QString stored = text.isNull() ? QStringLiteral("") : text;
     for (const QString& field :
          {back.UserName, back.FangHao, back.CardID, back.Phone, back.Remark, back.BuildName, back.ExtName,
@@ -826,10 +827,10 @@ void TestExchange::batchEqualsOwnersOneByOne()
     // import leaves are those of the owners imported one at a time, in the same order.
     QFETCH(int, perCommit);
     auto seed = [] {
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原1"), QStringLiteral("k1"), 1, 1)));
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原2"), QStringLiteral("K2"), 1, 2)));
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原3"), QStringLiteral("K3"), 2, 1)));
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("原3乙"), QStringLiteral("k3"), 2, 1)));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原1"), QStringLiteral("k1"), 1, 1)));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原2"), QStringLiteral("K2"), 1, 2)));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原3"), QStringLiteral("K3"), 2, 1)));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原3乙"), QStringLiteral("k3"), 2, 1)));
     };
     const QStringList lines = {
         QStringLiteral("1,1,1,_,甲,,否,2026/1/1,男,用户卡,_K1,null.jpg,"),
@@ -847,7 +848,7 @@ void TestExchange::batchEqualsOwnersOneByOne()
     TOwnerLine line;
     TuserInfoRec rec;
     while (oneByOne.Next(line, rec))
-        QVERIFY(dm->ImportUserInfo(rec));
+        QVERIFY(ImportUserInfo(*dm, rec));
     const QVariantList expected = owners();
     QCOMPARE(expected.size(), 4);
 
@@ -874,13 +875,13 @@ void TestExchange::importKeepsOneHolderPerCard()
     QFETCH(int, perCommit);
     TuserInfoRec held = OwnerRecord(QStringLiteral("原持卡人"), QStringLiteral("H1"), 3, 1);
     held.CardID = QStringLiteral("0000000123");
-    QVERIFY(dm->InsertUserInfo(held));
+    QVERIFY(InsertUserInfo(*dm, held));
     TuserInfoRec replaced = OwnerRecord(QStringLiteral("旧"), QStringLiteral("K4"), 1, 1);
     replaced.CardID = QStringLiteral("0000000789");
-    QVERIFY(dm->InsertUserInfo(replaced));
+    QVERIFY(InsertUserInfo(*dm, replaced));
     TuserInfoRec kept = OwnerRecord(QStringLiteral("别人"), QStringLiteral("K5"), 1, 1);
     kept.CardID = QStringLiteral("0000000999");
-    QVERIFY(dm->InsertUserInfo(kept));
+    QVERIFY(InsertUserInfo(*dm, kept));
     WriteFile(path("in.csv"),
               ownerFile({QStringLiteral("1,1,1,_0000000123,甲,,否,2026/1/1,男,用户卡,_K1,null.jpg,"),
                          QStringLiteral("1,2,2,_0000000456,乙,,否,2026/1/1,男,用户卡,_K2,null.jpg,"),
@@ -900,7 +901,7 @@ void TestExchange::importKeepsOneHolderPerCard()
     // One owner at a time, the same.
     TuserInfoRec again = OwnerRecord(QStringLiteral("丁"), QStringLiteral("K7"), 2, 2);
     again.CardID = QStringLiteral("0000000999");
-    QVERIFY(dm->ImportUserInfo(again));
+    QVERIFY(ImportUserInfo(*dm, again));
     QCOMPARE(column(QStringLiteral("select UserName from UserInfo where CardID = '0000000999'")),
              QVariantList{QStringLiteral("丁")});
 }
@@ -1047,10 +1048,10 @@ void TestExchange::statementsUseTheirIndexes()
             steps << q.value(3).toString();
         return steps.join(QLatin1Char(';'));
     };
-    const QString replace = plan(dm->ImportDeleteStatement());
+    const QString replace = plan(ImportDeleteStatement(*dm));
     QVERIFY2(replace.contains(QStringLiteral("USING INDEX UserInfo_CardNo (CardNo=?)")), qPrintable(replace));
     // The serials of a commit: its new rows by idx, their other holders through the serial's index.
-    const QString holders = plan(Tdm::ClearOtherHoldersStatement());
+    const QString holders = plan(ClearOtherHoldersStatement());
     QVERIFY2(holders.startsWith(QStringLiteral("SEARCH UserInfo USING INDEX UserInfo_CardID (CardID=?")),
              qPrintable(holders));
     QVERIFY2(holders.contains(QStringLiteral("USING INTEGER PRIMARY KEY (rowid>?)")), qPrintable(holders));

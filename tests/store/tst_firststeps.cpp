@@ -2,6 +2,7 @@
 
 #include "StoreFixture.h"
 #include "store/FirstSteps.h"
+#include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
 
 #include <cstring>
@@ -57,8 +58,8 @@ void TestFirstSteps::tables()
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardID) values ('a', null)")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardID) values ('b', '')")));
     QCOMPARE(steps(), (QList<bool>{true, true, true, false}));
-    QVERIFY(dm->SetUserCardID(column(QStringLiteral("select max(idx) from UserInfo")).first().toInt(),
-                              QStringLiteral("3000000001")));
+    QVERIFY(SetUserCardID(*dm, column(QStringLiteral("select max(idx) from UserInfo")).first().toInt(),
+                          QStringLiteral("3000000001")));
     QCOMPARE(steps(), (QList<bool>{true, true, true, true}));
     QVERIFY(f.dialogs.texts().isEmpty());
 }

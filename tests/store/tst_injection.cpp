@@ -1,5 +1,7 @@
 #include "StoreFixture.h"
+#include "store/BuildTree.h"
 #include "store/OperationError.h"
+#include "store/OwnerStatements.h"
 #include "store/SqlText.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
@@ -75,7 +77,7 @@ void TestInjection::init()
     other.UserName = QStringLiteral("bystander");
     other.CardNo = QStringLiteral("0");
     other.CardID = QStringLiteral("0000000000");
-    QVERIFY(dm->InsertUserInfo(other));
+    QVERIFY(InsertUserInfo(*dm, other));
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("9"), QStringLiteral("9"), QStringLiteral("bystander"));
     TTerminalRec gate;
     gate.TerminalID = QStringLiteral("9");
@@ -102,18 +104,18 @@ void TestInjection::textsAreStoredAndFoundAsTyped()
 
     // Owner records: every text column, written by insert and update, found by every lookup.
     TuserInfoRec r = ownerWith(text);
-    QVERIFY(dm->InsertUserInfo(r));
-    const int idx = dm->FindUserIdx(r);
+    QVERIFY(InsertUserInfo(*dm, r));
+    const int idx = FindUserIdx(*dm, r);
     QCOMPARE(idx, 2);
     r.idx = idx;
-    QVERIFY(dm->UpdateUserInfo(r));
-    QVERIFY(dm->UpdateUserExpiry(r));
-    QVERIFY(dm->SetUserCardID(idx, text));
-    QVERIFY(dm->CardNoExists(text));
-    QCOMPARE(dm->FindUserByCardID(text), idx);
+    QVERIFY(UpdateUserInfo(*dm, r));
+    QVERIFY(UpdateUserExpiry(*dm, r));
+    QVERIFY(SetUserCardID(*dm, idx, text));
+    QVERIFY(CardNoExists(*dm, text));
+    QCOMPARE(FindUserByCardID(*dm, text), idx);
     TuserInfoRec back;
-    QCOMPARE(dm->LoadUserInfoByCardNo(text, back), 1);
-    QCOMPARE(dm->LoadUserInfoByName(text, back), 1);
+    QCOMPARE(LoadUserInfoByCardNo(*dm, text, back), 1);
+    QCOMPARE(LoadUserInfoByName(*dm, text, back), 1);
     for (const QString* s :
          {&back.CardID, &back.CardNo, &back.UserName, &back.BuildName, &back.UserType, &back.FangHao,
           &back.Sex, &back.Phone, &back.Remark, &back.ExtName, &back.chLoss, &back.chUseExpdate})
@@ -132,7 +134,7 @@ void TestInjection::textsAreStoredAndFoundAsTyped()
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("2"), QStringLiteral("3"), text);
     QCOMPARE(TvexTerminalInfo::FindBuildUnit(QStringLiteral("2"), QStringLiteral("3")), 2);
     QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("DanYuanName")), text);
-    QCOMPARE(dm->FillBuildTree().Children.at(0).Children.at(0).Text, QStringLiteral("3 - [%1]").arg(text));
+    QCOMPARE(FillBuildTree(*dm).Children.at(0).Children.at(0).Text, QStringLiteral("3 - [%1]").arg(text));
     TTerminalRec t;
     t.TerminalID = QStringLiteral("4");
     t.TerminalName = text;

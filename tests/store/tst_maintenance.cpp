@@ -2,6 +2,7 @@
 #include "store/DbMaintenance.h"
 #include "store/FileSync.h"
 #include "store/OperationError.h"
+#include "store/OwnerStatements.h"
 #include "store/Schema.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
@@ -17,7 +18,7 @@ void addOwner(const QString& name)
     TuserInfoRec r;
     r.UserName = name;
     r.CardNo = name;
-    QVERIFY(dm->InsertUserInfo(r));
+    QVERIFY(InsertUserInfo(*dm, r));
 }
 
 QVariantList ownerNames()
@@ -349,7 +350,7 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
             TuserInfoRec r;
             r.UserName = QStringLiteral("业主%1").arg(i);
             r.CardNo = QStringLiteral("N%1").arg(1000 + i);
-            QVERIFY(dm->InsertUserInfo(r));
+            QVERIFY(InsertUserInfo(*dm, r));
         }
         QVERIFY(dm->CommitBatch());
         QVERIFY(BackupDatabaseTo(chosen).ok);
@@ -495,7 +496,7 @@ void TestMaintenance::backupOfTheFirstVersionRestores()
                                  : QStringLiteral("PRAGMA user_version")),
              QVariantList{SchemaVersion});
     QCOMPARE(CheckDatabaseFile(chosen, false).version, 1); // brought up to date on a copy only
-    QVERIFY(dm->CardNoExists(QStringLiteral("X9")));
+    QVERIFY(CardNoExists(*dm, QStringLiteral("X9")));
 }
 
 void TestMaintenance::leftoversOfCutShortRunsAreRemoved()
@@ -642,7 +643,7 @@ void TestMaintenance::backupRoundTripKeepsRowsAndKeys()
     TMaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(rowsOf(dm->database()), made.mid(0, 4));
-    QVERIFY(dm->CardNoExists(QStringLiteral("A1")));
+    QVERIFY(CardNoExists(*dm, QStringLiteral("A1")));
 
     // Back into a file: the same rows and sequences.
     f.clock.advanceSeconds(1);

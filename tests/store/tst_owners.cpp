@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "store/OperationError.h"
+#include "store/OwnerStatements.h"
 #include "store/TvexUserInfo.h"
 
 #include "cards/Digits.h"
@@ -9,9 +10,9 @@ namespace {
 
 int insert(const TuserInfoRec& r)
 {
-    if (!dm->InsertUserInfo(r))
+    if (!InsertUserInfo(*dm, r))
         return -1;
-    return dm->FindUserIdx(r);
+    return FindUserIdx(*dm, r);
 }
 
 } // namespace
@@ -87,7 +88,7 @@ void TestOwners::insertLoadRoundTrip()
     QByteArray terminals;
     back.PhotoStream = &photo;
     back.TerminalStream = &terminals;
-    QCOMPARE(dm->LoadUserInfoByIdx(idx, back), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, idx, back), 1);
     QCOMPARE(back.idx, 77); // the caller's key stays
     QCOMPARE(back.CardID, QStringLiteral("0305419896"));
     QCOMPARE(back.CardNo, r.CardNo);
@@ -114,9 +115,9 @@ void TestOwners::loadersFindRows()
 {
     TuserInfoRec untouched = OwnerRecord(QStringLiteral("nobody"), QStringLiteral("none"));
     const TuserInfoRec before = untouched;
-    QCOMPARE(dm->LoadUserInfoByIdx(0, untouched), 0);
-    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), untouched), 0);
-    QCOMPARE(dm->LoadUserInfoByName(QStringLiteral("甲"), untouched), 0);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 0, untouched), 0);
+    QCOMPARE(LoadUserInfoByCardNo(*dm, QStringLiteral("A1"), untouched), 0);
+    QCOMPARE(LoadUserInfoByName(*dm, QStringLiteral("甲"), untouched), 0);
     QCOMPARE(untouched.UserName, before.UserName);
     QCOMPARE(untouched.CardNo, before.CardNo);
 
@@ -125,20 +126,20 @@ void TestOwners::loadersFindRows()
     QCOMPARE(insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("C3"))), 3);
 
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 3); // all rows counted, the newest loaded
+    QCOMPARE(LoadUserInfoByIdx(*dm, 0, r), 3); // all rows counted, the newest loaded
     QCOMPARE(r.CardNo, QStringLiteral("C3"));
-    QCOMPARE(dm->LoadUserInfoByIdx(-4, r), 3);
-    QCOMPARE(dm->LoadUserInfoByIdx(2, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, -4, r), 3);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 2, r), 1);
     QCOMPARE(r.CardNo, QStringLiteral("B2"));
-    QCOMPARE(dm->LoadUserInfoByIdx(9, r), 0);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 9, r), 0);
     QCOMPARE(r.CardNo, QStringLiteral("B2"));
-    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("A1"), r), 1);
+    QCOMPARE(LoadUserInfoByCardNo(*dm, QStringLiteral("A1"), r), 1);
     QCOMPARE(r.UserName, QStringLiteral("甲"));
-    QCOMPARE(dm->LoadUserInfoByCardNo(QStringLiteral("a1"), r), 1); // letter case makes no other owner
-    QCOMPARE(dm->LoadUserInfoByName(QStringLiteral("甲"), r), 2);
+    QCOMPARE(LoadUserInfoByCardNo(*dm, QStringLiteral("a1"), r), 1); // letter case makes no other owner
+    QCOMPARE(LoadUserInfoByName(*dm, QStringLiteral("甲"), r), 2);
 
     QVERIFY(TvexUserInfo::DeleteRow(3));
-    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 2);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 0, r), 2);
     QCOMPARE(r.CardNo, QStringLiteral("B2"));
     QCOMPARE(insert(OwnerRecord(QStringLiteral("丙"), QStringLiteral("D4"))), 4); // keys are never reused
 }
@@ -173,7 +174,7 @@ void TestOwners::loadedFlags()
                                       "BlackCard) values ('2024-01-01', %1, %2, %3, %4)")
                            .arg(chLoss, chUseExpdate, dm->BoolLiteral(isUseExpDateColumn != 0), yes())));
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 0, r), 1);
     QCOMPARE(r.BlackCard, blackCard);
     QCOMPARE(r.IsUseExpDate, useExpiry);
 }
@@ -184,7 +185,7 @@ void TestOwners::nullColumnsLoadAsEmpty()
                                           "('2024-02-29', NULL, NULL)")));
     TuserInfoRec r = OwnerRecord(QStringLiteral("x"), QStringLiteral("y"));
     r.VaildTerminal.fill(0xFF);
-    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 0, r), 1);
     for (const QString* s : {&r.CardID, &r.CardNo, &r.UserName, &r.BuildName, &r.UserType, &r.FangHao, &r.Sex,
                              &r.Phone, &r.Remark, &r.ExtName, &r.chLoss, &r.chUseExpdate, &r.IsSelect})
         QVERIFY(s->isEmpty());
@@ -216,7 +217,7 @@ void TestOwners::badExpdateEndsTheLoad()
     TuserInfoRec r = OwnerRecord(QStringLiteral("before"), QStringLiteral("before"));
     QByteArray photo("kept");
     r.PhotoStream = &photo;
-    QVERIFY(!Guarded([&] { dm->LoadUserInfoByCardNo(QStringLiteral("N1"), r); }));
+    QVERIFY(!Guarded([&] { LoadUserInfoByCardNo(*dm, QStringLiteral("N1"), r); }));
     QCOMPARE(f.dialogs.texts(), QStringList{message});
     QCOMPARE(r.CardNo, QStringLiteral("before")); // the operation ended; the record is as it was
     QCOMPARE(photo, QByteArray("kept"));
@@ -237,7 +238,7 @@ void TestOwners::shortBlobsAndBuffers()
     QByteArray terminals(100, 'y');
     r.PhotoStream = &photo;
     r.TerminalStream = &terminals;
-    QCOMPARE(dm->LoadUserInfoByIdx(0, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, 0, r), 1);
     QCOMPARE(photo, QByteArray("\xFF\xD8\xFF\xE0 jpeg bytes")); // the buffer holds the photo alone
     QCOMPARE(terminals, QByteArray("\xF0\x0F\x01", 3));
     std::array<uint8_t, 32> want{};
@@ -249,7 +250,7 @@ void TestOwners::shortBlobsAndBuffers()
     // The import's records carry no buffers.
     TuserInfoRec imported = OwnerRecord(QStringLiteral("导入"), QStringLiteral("I1"));
     SetTerminal(imported.VaildTerminal.data(), 3);
-    QVERIFY(dm->InsertUserInfo(imported, InsertEntry::Import));
+    QVERIFY(InsertUserInfo(*dm, imported, InsertEntry::Import));
     QCOMPARE(column(QStringLiteral("select %1 from UserInfo where CardNo = 'I1'")
                         .arg(hexOf(QStringLiteral("VaildTerminal")))),
              QVariantList{QStringLiteral("10") + QString(62, QLatin1Char('0'))});
@@ -272,7 +273,7 @@ void TestOwners::updatesTouchTheirColumnsOnly()
     // not among them: a record loaded before the owner was reported lost (or found again) must not
     // put the state it was loaded with back, so what the record holds there is not written.
     TuserInfoRec r;
-    QCOMPARE(dm->LoadUserInfoByIdx(a, r), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, a, r), 1);
     r.idx = a;
     r.UserName = QStringLiteral("甲改");
     r.chLoss.clear();
@@ -280,7 +281,7 @@ void TestOwners::updatesTouchTheirColumnsOnly()
     r.BuildName = QStringLiteral("新楼");
     r.ExpDate = QDate(2026, 1, 2);
     SetTerminal(r.VaildTerminal.data(), 17);
-    QVERIFY(dm->UpdateUserInfo(r));
+    QVERIFY(UpdateUserInfo(*dm, r));
     QCOMPARE(
         column(QStringLiteral("select UserName || '|' || chLoss || '|' || Expdate || '|' || BuildName || "
                               "'|' || cast(IsSelect as integer) || cast(selFlag as integer) || "
@@ -292,11 +293,11 @@ void TestOwners::updatesTouchTheirColumnsOnly()
     r.chUseExpdate = QStringLiteral("是");
     r.IsUseExpDate = true;
     r.UserName = QStringLiteral("ignored");
-    QVERIFY(dm->UpdateUserExpiry(r));
+    QVERIFY(UpdateUserExpiry(*dm, r));
     SetTerminal(r.VaildTerminal.data(), 200);
-    QVERIFY(dm->UpdateUserTerminals(r));
+    QVERIFY(UpdateUserTerminals(*dm, r));
     TuserInfoRec back;
-    QCOMPARE(dm->LoadUserInfoByIdx(a, back), 1);
+    QCOMPARE(LoadUserInfoByIdx(*dm, a, back), 1);
     QCOMPARE(back.UserName, QStringLiteral("甲改"));
     QCOMPARE(back.ExpDate, QDate(2027, 3, 4));
     QVERIFY(back.IsUseExpDate);
@@ -315,11 +316,11 @@ void TestOwners::failedWriteReportsTheStatement()
            QStringLiteral("closed"));
     TuserInfoRec r = OwnerRecord(QStringLiteral("乙"), QStringLiteral("B2"));
     r.idx = a;
-    QVERIFY(!dm->InsertUserInfo(r));
-    QVERIFY(!dm->UpdateUserInfo(r));
-    QVERIFY(!dm->UpdateUserExpiry(r));
-    QVERIFY(!dm->UpdateUserTerminals(r));
-    QVERIFY(!dm->SetUserCardID(a, QStringLiteral("0000000001")));
+    QVERIFY(!InsertUserInfo(*dm, r));
+    QVERIFY(!UpdateUserInfo(*dm, r));
+    QVERIFY(!UpdateUserExpiry(*dm, r));
+    QVERIFY(!UpdateUserTerminals(*dm, r));
+    QVERIFY(!SetUserCardID(*dm, a, QStringLiteral("0000000001")));
     const QStringList texts = f.dialogs.texts();
     QCOMPARE(texts.size(), 5);
     QVERIFY(texts[0].startsWith(QStringLiteral("执行错误：insert into UserInfo (CardID,CardNo,")));
@@ -340,27 +341,27 @@ void TestOwners::cardSerialRegistration()
     const int c = insert(OwnerRecord(QStringLiteral("丙"), QStringLiteral("C3")));
     QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardID = ''")), QVariantList{3});
     const QString serial = PadNumber(4660, 10);
-    QCOMPARE(dm->FindUserByCardID(serial), -1);
+    QCOMPARE(FindUserByCardID(*dm, serial), -1);
 
     // A serial stays in one row: the windows clear it from its holder before storing it.
-    QVERIFY(dm->SetUserCardID(a, serial));
-    QCOMPARE(dm->FindUserByCardID(serial), a);
-    const int holder = dm->FindUserByCardID(serial);
+    QVERIFY(SetUserCardID(*dm, a, serial));
+    QCOMPARE(FindUserByCardID(*dm, serial), a);
+    const int holder = FindUserByCardID(*dm, serial);
     QVERIFY(holder > 0);
-    QVERIFY(dm->ClearUserCardID(holder));
-    QVERIFY(dm->SetUserCardID(b, serial));
+    QVERIFY(ClearUserCardID(*dm, holder));
+    QVERIFY(SetUserCardID(*dm, b, serial));
     QCOMPARE(column(QStringLiteral("select idx from UserInfo where CardID = '%1'").arg(serial)),
              QVariantList{b});
-    QCOMPARE(dm->FindUserByCardID(serial), b);
+    QCOMPARE(FindUserByCardID(*dm, serial), b);
     QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("UserName")),
              QStringLiteral("乙")); // the row stays readable
 
     // Two holders (written by someone else): the first row found.
-    QVERIFY(dm->SetUserCardID(c, serial));
-    QCOMPARE(dm->FindUserByCardID(serial), b);
+    QVERIFY(SetUserCardID(*dm, c, serial));
+    QCOMPARE(FindUserByCardID(*dm, serial), b);
 
-    QVERIFY(dm->SetUserCardID(999, QStringLiteral("0000000009"))); // no such row: nothing changes
-    QCOMPARE(dm->FindUserByCardID(QStringLiteral("0000000009")), -1);
+    QVERIFY(SetUserCardID(*dm, 999, QStringLiteral("0000000009"))); // no such row: nothing changes
+    QCOMPARE(FindUserByCardID(*dm, QStringLiteral("0000000009")), -1);
     QVERIFY(f.dialogs.shown.isEmpty());
 }
 
@@ -375,16 +376,16 @@ void TestOwners::addCarriesACardOnlyIntoItsOwnPlace()
     // A record without a row of its own is added without a card.
     TuserInfoRec r = OwnerRecord(QStringLiteral("张三"), QStringLiteral("C001"));
     r.CardID = serial;
-    QVERIFY(dm->AddUserInfo(r));
+    QVERIFY(AddUserInfo(*dm, r));
     QCOMPARE(r.CardID, QString());
     QCOMPARE(holders(), QVariantList{});
-    QVERIFY(dm->RegisterCardID(r.idx, serial));
+    QVERIFY(RegisterCardID(*dm, r.idx, serial));
     r.CardID = serial;
 
     // Saved again under its card number: the new row takes its own row's place, and its card.
     const int first = r.idx;
     r.Phone = QStringLiteral("13900000000");
-    QVERIFY(dm->AddUserInfo(r));
+    QVERIFY(AddUserInfo(*dm, r));
     QVERIFY(r.idx != first);
     QCOMPARE(r.CardID, serial);
     QCOMPARE(holders(), QVariantList{r.idx});
@@ -392,14 +393,14 @@ void TestOwners::addCarriesACardOnlyIntoItsOwnPlace()
     // Under another card number it is another owner, who gets no card.
     TuserInfoRec other = r;
     other.CardNo = QStringLiteral("C002");
-    QVERIFY(dm->AddUserInfo(other));
+    QVERIFY(AddUserInfo(*dm, other));
     QCOMPARE(other.CardID, QString());
     QCOMPARE(holders(), QVariantList{r.idx});
 
     // Taking the place of a row that is not its own: the card goes with the row it was in.
     other.CardID = serial;
     other.CardNo = QStringLiteral("C001");
-    QVERIFY(dm->AddUserInfo(other));
+    QVERIFY(AddUserInfo(*dm, other));
     QCOMPARE(other.CardID, QString());
     QCOMPARE(holders(), QVariantList{});
     QVERIFY(f.dialogs.shown.isEmpty());
@@ -411,7 +412,7 @@ void TestOwners::addCarriesACardOnlyIntoItsOwnPlace()
 void TestOwners::addInItsOwnPlaceKeepsTheRowsState()
 {
     TuserInfoRec r = OwnerRecord(QStringLiteral("张三"), QStringLiteral("C001"));
-    QVERIFY(dm->AddUserInfo(r));
+    QVERIFY(AddUserInfo(*dm, r));
     QSqlQuery q(dm->database());
     QVERIFY(q.prepare(QStringLiteral("update UserInfo set chLoss = '挂失', IsSelect = %1, selFlag = %1, "
                                      "BlackCard = %1, BuildName = '旧楼', imgPhoto = :p where idx = %2")
@@ -428,23 +429,23 @@ void TestOwners::addInItsOwnPlaceKeepsTheRowsState()
 
     const int first = r.idx;
     r.Phone = QStringLiteral("13900000000");
-    QVERIFY(dm->AddUserInfo(r));
+    QVERIFY(AddUserInfo(*dm, r));
     QVERIFY(r.idx != first);
     QCOMPARE(column(state), QVariantList{QStringLiteral("挂失|111|旧楼|FFD8|13900000000")});
 
     TuserInfoRec other = OwnerRecord(QStringLiteral("李四"), QStringLiteral("C001"));
-    QVERIFY(dm->AddUserInfo(other));
+    QVERIFY(AddUserInfo(*dm, other));
     QCOMPARE(column(state), QVariantList{QStringLiteral("|000|||")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }
 
 void TestOwners::cardNoAndFindUserIdx()
 {
-    QVERIFY(!dm->CardNoExists(QStringLiteral("A1")));
+    QVERIFY(!CardNoExists(*dm, QStringLiteral("A1")));
     const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
-    QVERIFY(dm->CardNoExists(QStringLiteral("A1")));
+    QVERIFY(CardNoExists(*dm, QStringLiteral("A1")));
     QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")), a); // the editor reads the key right after
-    QVERIFY(!dm->CardNoExists(QStringLiteral("A1 ")));
+    QVERIFY(!CardNoExists(*dm, QStringLiteral("A1 ")));
 
     // The same owner entered twice (an import may do that): the newest row is the one just made.
     const int again = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
@@ -452,7 +453,7 @@ void TestOwners::cardNoAndFindUserIdx()
 
     // No matching row: an error that ends the operation.
     TuserInfoRec missing = OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"), 1, 3);
-    QVERIFY(!Guarded([&] { dm->FindUserIdx(missing); }));
+    QVERIFY(!Guarded([&] { FindUserIdx(*dm, missing); }));
     QCOMPARE(f.dialogs.shown.size(), 1);
     QVERIFY(f.dialogs.shown.first().text.contains(QStringLiteral("A1")));
 }
@@ -502,13 +503,14 @@ void TestOwners::batchOfInserts()
 {
     QVERIFY(dm->BeginBatch());
     for (int i = 0; i < 3; ++i)
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("批%1").arg(i), QString::number(i)),
-                                   InsertEntry::Import));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("批%1").arg(i), QString::number(i)),
+                               InsertEntry::Import));
     refuse(QStringLiteral("once"), QStringLiteral("before insert"), QStringLiteral("UserInfo"),
            QStringLiteral("new.CardNo = 'bad'"), QStringLiteral("bad"));
     QVERIFY(
-        !dm->InsertUserInfo(OwnerRecord(QStringLiteral("坏"), QStringLiteral("bad")), InsertEntry::Import));
-    QVERIFY(dm->InsertUserInfo(OwnerRecord(QStringLiteral("批3"), QStringLiteral("3")), InsertEntry::Import));
+        !InsertUserInfo(*dm, OwnerRecord(QStringLiteral("坏"), QStringLiteral("bad")), InsertEntry::Import));
+    QVERIFY(
+        InsertUserInfo(*dm, OwnerRecord(QStringLiteral("批3"), QStringLiteral("3")), InsertEntry::Import));
     QVERIFY(dm->CommitBatch());
     QCOMPARE(countRows(QStringLiteral("UserInfo")), 4); // the failed insert alone was undone
     QCOMPARE(f.dialogs.shown.size(), 1);

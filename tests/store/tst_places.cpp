@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "store/BuildTree.h"
 #include "store/OperationError.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
@@ -56,25 +57,25 @@ private:
 
 void TestPlaces::buildTree()
 {
-    QCOMPARE(lines(dm->FillBuildTree()), QStringList{QStringLiteral("小区栋号/单元#3")});
+    QCOMPARE(lines(FillBuildTree(*dm)), QStringList{QStringLiteral("小区栋号/单元#3")});
 
     addUnit(QStringLiteral("3"), QStringLiteral("2"), QString());
     addUnit(QStringLiteral("3"), QStringLiteral("1"), QStringLiteral("东单元"));
     addUnit(QStringLiteral("10"), QStringLiteral("1"), QStringLiteral("甲"));
     addUnit(QStringLiteral("03"), QStringLiteral("01"), QStringLiteral("东单元")); // same pair as 3/1
     addUnit(QStringLiteral("2"), QStringLiteral("5"), QStringLiteral("a - b"));
-    QCOMPARE(lines(dm->FillBuildTree()), (QStringList{
-                                             QStringLiteral("小区栋号/单元#3"),
-                                             QStringLiteral("  2#1"),
-                                             QStringLiteral("    5 - [a - b]#2"),
-                                             QStringLiteral("  3#1"),
-                                             QStringLiteral("    1 - [东单元]#2"),
-                                             QStringLiteral("    2 - []#2"),
-                                             QStringLiteral("  10#1"),
-                                             QStringLiteral("    1 - [甲]#2"),
-                                         }));
+    QCOMPARE(lines(FillBuildTree(*dm)), (QStringList{
+                                            QStringLiteral("小区栋号/单元#3"),
+                                            QStringLiteral("  2#1"),
+                                            QStringLiteral("    5 - [a - b]#2"),
+                                            QStringLiteral("  3#1"),
+                                            QStringLiteral("    1 - [东单元]#2"),
+                                            QStringLiteral("    2 - []#2"),
+                                            QStringLiteral("  10#1"),
+                                            QStringLiteral("    1 - [甲]#2"),
+                                        }));
     // A unit node gives its place back the way the windows read it.
-    QCOMPARE(TextBeforeDash(dm->FillBuildTree().Children[0].Children[0].Text), QStringLiteral("5"));
+    QCOMPARE(TextBeforeDash(FillBuildTree(*dm).Children[0].Children[0].Text), QStringLiteral("5"));
 }
 
 void TestPlaces::buildUnitsByPair()

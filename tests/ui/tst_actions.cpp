@@ -3,6 +3,7 @@
 
 #include "UiFixture.h"
 #include "store/OperationError.h"
+#include "store/OwnerStatements.h"
 #include "ui/Actions.h"
 #include "ui/Dialog.h"
 
@@ -27,7 +28,7 @@ TuserInfoRec MissingOwner()
 QString LookupError()
 {
     try {
-        dm->FindUserIdx(MissingOwner());
+        FindUserIdx(*dm, MissingOwner());
     } catch (const OperationError& e) {
         return e.message();
     }
@@ -70,12 +71,12 @@ protected:
     void FormShow() override
     {
         if (m_failOnShow)
-            dm->FindUserIdx(MissingOwner());
+            FindUserIdx(*dm, MissingOwner());
         shown = true;
     }
 
 private:
-    void btnFindClick() { dm->FindUserIdx(MissingOwner()); }
+    void btnFindClick() { FindUserIdx(*dm, MissingOwner()); }
     void chkFlagToggled(bool checked) { toggles << checked; }
     void tmr1Timer()
     {

@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
+#include "store/OwnerStatements.h"
 #include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
 #include "support/Files.h"
@@ -31,9 +32,9 @@ const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样
 
 int insertOwner(TuserInfoRec rec)
 {
-    if (!dm->InsertUserInfo(rec))
+    if (!InsertUserInfo(*dm, rec))
         return -1;
-    return dm->FindUserIdx(rec);
+    return FindUserIdx(*dm, rec);
 }
 
 // An owner stored as holding the card serial (its stored text).
@@ -437,7 +438,7 @@ void TestAlterUserInfo::savingLeavesTheCardWhereItIs()
 
     {
         Tdm otherDesk(dm->Target());
-        QVERIFY(otherDesk.RegisterCardID(b, serialText));
+        QVERIFY(RegisterCardID(otherDesk, b, serialText));
     }
     e.w->edtPhone->setText(QStringLiteral("13900000000"));
     if (save == QStringLiteral("save")) {

@@ -1,6 +1,7 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
 #include "store/ListModel.h"
+#include "store/OwnerStatements.h"
 #include "store/StoreFixture.h"
 #include "support/OwnerRecords.h"
 #include "ui/BlackName.h"
@@ -26,9 +27,9 @@ int addOwner(const QString& name, const QString& cardId, const QString& loss, in
     TuserInfoRec rec = OwnerRecord(name, QStringLiteral("N-") + name, 1, 1, QString::number(fangHao));
     rec.CardID = cardId;
     rec.chLoss = loss;
-    if (!dm->InsertUserInfo(rec))
+    if (!InsertUserInfo(*dm, rec))
         return -1;
-    const int idx = dm->FindUserIdx(rec);
+    const int idx = FindUserIdx(*dm, rec);
     dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = :p where idx = :idx"),
                    {{QStringLiteral("p"), prepared}, {QStringLiteral("idx"), idx}});
     return idx;

@@ -5,6 +5,7 @@
 
 #include "UiFixture.h"
 #include "store/OwnerExchange.h"
+#include "store/OwnerStatements.h"
 #include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
@@ -133,7 +134,7 @@ struct Program {
             TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QString::number(u), QStringLiteral("东区"));
         int n = 0;
         for (const char* name : {"张三", "李四", "王五"})
-            if (!dm->InsertUserInfo(OwnerRecord(QString::fromUtf8(name), QStringLiteral("A%1").arg(++n))))
+            if (!InsertUserInfo(*dm, OwnerRecord(QString::fromUtf8(name), QStringLiteral("A%1").arg(++n))))
                 return false;
         return true;
     }
@@ -310,7 +311,7 @@ void TestHostileInput::ownerSearches()
     // search and the owner card window's: a search finds only names holding the text literally.
     int n = 0;
     for (const QString& text : hostileTexts())
-        QVERIFY(dm->InsertUserInfo(OwnerRecord(text, QStringLiteral("S%1").arg(++n))));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(text, QStringLiteral("S%1").arg(++n))));
     const auto before = rowsOf(QStringLiteral("UserInfo"));
     TFormUserInfo list;
     list.show();
@@ -368,7 +369,7 @@ void TestHostileInput::exportChoice()
     // with question marks is left.
     TuserInfoRec smiling =
         OwnerRecord(QStringLiteral("张😀三"), QStringLiteral("G1"), 1, 2, QStringLiteral("0302"));
-    QVERIFY(dm->InsertUserInfo(smiling));
+    QVERIFY(InsertUserInfo(*dm, smiling));
     const QString file = m_p->a.f.dir.filePath(QStringLiteral("owners.csv"));
     WhenModal<TFormInputDongHao>([](TFormInputDongHao* d) {
         d->edtDongHao->clear();

@@ -5,6 +5,7 @@
 // window.
 
 #include "UiFixture.h"
+#include "store/OwnerStatements.h"
 #include "support/OwnerRecords.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/BlackName.h"
@@ -245,7 +246,7 @@ void TestScreenFit::everyWindow()
         // are cut rather than pushing the window past the screen.
         TuserInfoRec rec = OwnerRecord(QString(200, QChar(0x738B)), QString(200, QLatin1Char('9')));
         rec.FangHao = QString(200, QLatin1Char('0'));
-        QVERIFY(dm->InsertUserInfo(rec));
+        QVERIFY(InsertUserInfo(*dm, rec));
     }
     Opened o = open(window, p.main.get());
     QVERIFY(o.window);

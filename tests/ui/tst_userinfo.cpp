@@ -3,6 +3,7 @@
 #include "link/LinkHooks.h"
 #include "link/Responses.h"
 #include "store/ListModel.h"
+#include "store/OwnerStatements.h"
 #include "store/StoreFixture.h"
 #include "store/TvexTerminalInfo.h"
 #include "store/TvexUserInfo.h"
@@ -30,7 +31,7 @@ namespace {
 int addOwner(const QString& name, const QString& cardNo, int building, int unit,
              const QString& room = QStringLiteral("0101"))
 {
-    if (!dm->InsertUserInfo(OwnerRecord(name, cardNo, building, unit, room), InsertEntry::Import))
+    if (!InsertUserInfo(*dm, OwnerRecord(name, cardNo, building, unit, room), InsertEntry::Import))
         return -1;
     return column(QStringLiteral("select max(idx) from UserInfo")).value(0).toInt();
 }
@@ -170,7 +171,7 @@ void TestUserInfo::opensWithEveryOwnerUnmarked()
 {
     Screen s;
     s.community();
-    QVERIFY(dm->SetUserCardID(idxOf(QStringLiteral("张三")), QStringLiteral("-380917942")));
+    QVERIFY(SetUserCardID(*dm, idxOf(QStringLiteral("张三")), QStringLiteral("-380917942")));
     TvexUserInfo::SelectAll();
     BlackListSource = 1;
     QVERIFY(s.open());
@@ -458,7 +459,7 @@ void TestUserInfo::search()
     QFETCH(QString, error);
     Screen s;
     s.community();
-    QVERIFY(dm->SetUserCardID(idxOf(QStringLiteral("李四")), QStringLiteral("-380917942")));
+    QVERIFY(SetUserCardID(*dm, idxOf(QStringLiteral("李四")), QStringLiteral("-380917942")));
     QVERIFY(s.open());
     s.click(s.node(QStringLiteral("2 - []")));
     TvexUserInfo::SelectAll();

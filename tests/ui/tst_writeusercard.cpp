@@ -1,6 +1,7 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
+#include "store/OwnerStatements.h"
 #include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
 #include "support/Files.h"
@@ -36,7 +37,7 @@ int addOwner(const QString& name, const QString& cardNo, const QString& cardId =
     TuserInfoRec rec = OwnerRecord(name, cardNo, dongHao, danYuan);
     rec.CardID = cardId;
     rec.chLoss = loss;
-    return dm->InsertUserInfo(rec) ? dm->FindUserIdx(rec) : -1;
+    return InsertUserInfo(*dm, rec) ? FindUserIdx(*dm, rec) : -1;
 }
 
 QVariant ownerField(int idx, const QString& column)
@@ -452,7 +453,7 @@ void TestWriteUserCard::photoWhateverTheCase()
     // A photo folder carried over from a system where ABC.JPG and abc.jpg are one file.
     TuserInfoRec rec = OwnerRecord(QStringLiteral("有相片"), QStringLiteral("P"));
     rec.ExtName = QStringLiteral("ABC.JPG");
-    QVERIFY(dm->InsertUserInfo(rec));
+    QVERIFY(InsertUserInfo(*dm, rec));
     QDir().mkpath(t.a.f.dir.filePath(QStringLiteral("pic")));
     QImage red(160, 200, QImage::Format_RGB32);
     red.fill(Qt::red);

@@ -12,6 +12,7 @@
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
+#include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
 #include "store/TvexUserInfo.h"
 #include "ui/AlterUserInfo.h"
@@ -316,11 +317,11 @@ int main(int argc, char* argv[])
             rec.chUseExpdate = QStringLiteral("是");
             rec.IsUseExpDate = true;
             rec.ExpDate = QDate(2027, 12, 31);
-            dm->InsertUserInfo(rec);
+            InsertUserInfo(*dm, rec);
         }
         for (const char* name : {"张伟", "陈静", "周杰"}) {
             TuserInfoRec rec;
-            if (dm->LoadUserInfoByName(QString::fromUtf8(name), rec) > 0)
+            if (LoadUserInfoByName(*dm, QString::fromUtf8(name), rec) > 0)
                 TvexUserInfo::MarkLost(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")));
         }
         {
