@@ -22,3 +22,11 @@ inline TuserInfoRec OwnerRecord(const QString& name, const QString& cardNo, int 
     r.chUseExpdate = QStringLiteral("否");
     return r;
 }
+
+// Stores an owner as the windows do; returns its idx, or -1 when it was refused.
+inline int insertOwner(const TuserInfoRec& rec)
+{
+    if (!dm->InsertUserInfo(rec))
+        return -1;
+    return dm->FindUserIdx(rec);
+}

@@ -1,8 +1,8 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
 #include "store/ListModel.h"
-#include "store/StoreFixture.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/BlackName.h"
 #include "ui/ListScreen.h"
 #include "ui/ShowBlackCard.h"
@@ -26,9 +26,9 @@ int addOwner(const QString& name, const QString& cardId, const QString& loss, in
     TuserInfoRec rec = OwnerRecord(name, QStringLiteral("N-") + name, 1, 1, QString::number(fangHao));
     rec.CardID = cardId;
     rec.chLoss = loss;
-    if (!dm->InsertUserInfo(rec))
+    const int idx = insertOwner(rec);
+    if (idx == -1)
         return -1;
-    const int idx = dm->FindUserIdx(rec);
     dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = :p where idx = :idx"),
                    {{QStringLiteral("p"), prepared}, {QStringLiteral("idx"), idx}});
     return idx;
@@ -73,7 +73,7 @@ struct Window {
     {
         if (!a.start())
             return false;
-        dm = new Tdm;
+        a.f.openData();
         CurrentSqlExecutor = &m_executor;
         std::memcpy(SystemInfo.RegionID, "57302914", 8);
         return true;

@@ -3,12 +3,12 @@
 #include "link/LinkHooks.h"
 #include "link/Responses.h"
 #include "store/ListModel.h"
-#include "store/StoreFixture.h"
 #include "store/TvexTerminalInfo.h"
 #include "store/TvexUserInfo.h"
 #include "support/AnswerFrames.h"
 #include "support/Mouse.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/BuildInfo.h"
 #include "ui/ListScreen.h"
@@ -59,7 +59,7 @@ struct Screen {
     UiFixture f;
     std::unique_ptr<TFormUserInfo> w;
 
-    Screen() { dm = new Tdm; }
+    Screen() { f.openData(); }
     bool open()
     {
         w = std::make_unique<TFormUserInfo>();
