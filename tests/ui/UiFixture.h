@@ -1,5 +1,7 @@
 #pragma once
 
+// The windows' tests: a program folder with the simulated card issuer, and the program attached to it.
+
 #include "SimCardIssuer.h"
 #include "cards/CardRecords.h"
 #include "link/CardIssuerLink.h"
