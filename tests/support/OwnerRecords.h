@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/DM.h"
+#include "store/OwnerStatements.h"
 
 #include <QDate>
 #include <QString>
@@ -21,4 +22,12 @@ inline TuserInfoRec OwnerRecord(const QString& name, const QString& cardNo, int 
     r.ExpDate = QDate(2025, 6, 30);
     r.chUseExpdate = QStringLiteral("否");
     return r;
+}
+
+// Stores an owner as the windows do; returns its idx, or -1 when it was refused.
+inline int insertOwner(const TuserInfoRec& rec)
+{
+    if (!InsertUserInfo(*dm, rec))
+        return -1;
+    return FindUserIdx(*dm, rec);
 }

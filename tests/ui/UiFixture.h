@@ -1,5 +1,7 @@
 #pragma once
 
+// The windows' tests: a program folder with the simulated card issuer, and the program attached to it.
+
 #include "SimCardIssuer.h"
 #include "cards/CardRecords.h"
 #include "link/CardIssuerLink.h"
@@ -9,11 +11,8 @@
 #include "link/ProgramState.h"
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
-#include "store/AppPath.h"
-#include "store/Clock.h"
-#include "store/DM.h"
 #include "store/SaveLoad.h"
-#include "support/TestDialogs.h"
+#include "support/ProgramFolderFixture.h"
 #include "ui/Session.h"
 
 #include <QApplication>
@@ -25,33 +24,29 @@
 #include <memory>
 #include <vector>
 
-// A program folder of its own (settings file and placeholder photo copied in fresh), dialogs
-// answered through the seam, a clock that stands still, and an in-process simulated card issuer
-// on a socket in the folder.
-class UiFixture {
+// A program folder of its own for one test (settings file and placeholder photo copied in fresh)
+// with the program's state reset, dialogs answered through the seam, a clock that stands still,
+// and an in-process simulated card issuer on a socket in the folder. The data module is made when
+// the test says (openData()), as the program makes it after the login.
+class UiFixture : public ProgramFolderFixture {
 public:
-    QTemporaryDir dir;
-    TestDialogs dialogs;
-    FixedClock clock{QDateTime(QDate(2024, 3, 5), QTime(14, 0, 7))};
     SimCardIssuer sim;
 
     explicit UiFixture(bool withSettings = true)
+        : ProgramFolderFixture(QDateTime(QDate(2024, 3, 5), QTime(14, 0, 7)))
     {
         ResetProgramState();
         if (withSettings)
             QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat"),
                         dir.filePath("SystemInfo.dat"));
         QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg"), dir.filePath("null.jpg"));
-        SetAppPath(dir.path());
-        setClock(&clock);
+        setUp();
     }
 
     ~UiFixture()
     {
         StopCommandWorker();
-        delete dm;
-        dm = nullptr;
-        setClock(nullptr);
+        tearDown();
     }
 
     QString socketPath() const { return dir.filePath(QStringLiteral("sim.sock")); }

@@ -120,7 +120,7 @@ void TestAccessibility::everyWindow()
         auto main = std::make_unique<TFormMain>(f.backends());
         QVERIFY(main->StartUp());
         main->ApplyLevel();
-        dm = new Tdm;
+        f.openData();
         main->RefreshFirstSteps(); // the first steps of a new office are listed
         QVERIFY(!main->firstSteps->isHidden());
         w = std::move(main);
@@ -135,24 +135,24 @@ void TestAccessibility::everyWindow()
     } else if (window == QStringLiteral("donghao")) {
         w = std::make_unique<TFormInputDongHao>();
     } else if (window == QStringLiteral("buildings")) {
-        dm = new Tdm;
+        f.openData();
         w = std::make_unique<TFormBuildInfo>();
     } else if (window == QStringLiteral("cards")) {
-        dm = new Tdm;
+        f.openData();
         w = std::make_unique<TFormWriteUserCard>();
     } else if (window == QStringLiteral("blacklist")) {
-        dm = new Tdm;
+        f.openData();
         w = std::make_unique<TFormBlackNameInfo>();
     } else if (window == QStringLiteral("listing")) {
         w = std::make_unique<TFormShowBlackCard>();
     } else if (window == QStringLiteral("owner")) {
-        dm = new Tdm;
+        f.openData();
         w = std::make_unique<TFormAlter>();
     } else if (window == QStringLiteral("terminals")) {
-        dm = new Tdm;
+        f.openData();
         w = std::make_unique<TFormTerminalRegster>();
     } else if (window == QStringLiteral("owners")) {
-        dm = new Tdm;
+        f.openData();
         w = std::make_unique<TFormUserInfo>();
     } else if (window == QStringLiteral("owner search")) {
         w = std::make_unique<TFormSearchUserInfo>();

@@ -99,7 +99,7 @@ private Q_SLOTS:
 void TestActions::lookupErrorEndsOnlyTheAction()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     const QString error = LookupError();
     QVERIFY(error.contains(QStringLiteral("张三")));
     TFormProbe w;
@@ -143,7 +143,7 @@ void TestActions::failedTickKeepsTheTimerGoing()
 void TestActions::failedShowStillOpens()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     const QString error = LookupError();
     TFormProbe w(true);
     w.show();

@@ -1,10 +1,10 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
 #include "store/OwnerStatements.h"
-#include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
 #include "support/Files.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/ListScreen.h"
 #include "ui/TerminalSel.h"
@@ -30,33 +30,12 @@ const QString Idle = QStringLiteral("操作提示：请首先进行门禁资料�
 const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
                                         "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
-int insertOwner(TuserInfoRec rec)
-{
-    if (!InsertUserInfo(*dm, rec))
-        return -1;
-    return FindUserIdx(*dm, rec);
-}
-
 // An owner stored as holding the card serial (its stored text).
 int insertHolder(const QString& name, const QString& cardNo, const QString& serialText)
 {
     TuserInfoRec rec = OwnerRecord(name, cardNo);
     rec.CardID = serialText;
     return insertOwner(rec);
-}
-
-// One owner column by idx.
-QVariant ownerField(int idx, const QString& column)
-{
-    QSqlQuery q(dm->database());
-    q.prepare(QStringLiteral("select ") + column + QStringLiteral(" from UserInfo where idx = ?"));
-    q.addBindValue(idx);
-    return q.exec() && q.next() ? q.value(0) : QVariant();
-}
-
-int ownerCount()
-{
-    return column(QStringLiteral("select count(*) from UserInfo")).value(0).toInt();
 }
 
 // The card numbers (卡编号) of the owners that hold the card serial.
@@ -79,7 +58,7 @@ struct Editor {
     {
         if (!a.start())
             return false;
-        dm = new Tdm;
+        a.f.openData();
         std::memcpy(SystemInfo.RegionID, "57302914", 8);
         for (int id : {1, 2, 3})
             AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
@@ -810,7 +789,7 @@ void TestAlterUserInfo::treeAndPropertyCard()
 void TestAlterUserInfo::noCardIssuer()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     TFormAlter w;
     w.SetMode(TFormAlter::Mode::Add);
     w.show();

@@ -2,8 +2,8 @@
 #include "cards/Digits.h"
 #include "store/ListModel.h"
 #include "store/OwnerStatements.h"
-#include "store/StoreFixture.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/BlackName.h"
 #include "ui/ListScreen.h"
 #include "ui/ShowBlackCard.h"
@@ -27,9 +27,9 @@ int addOwner(const QString& name, const QString& cardId, const QString& loss, in
     TuserInfoRec rec = OwnerRecord(name, QStringLiteral("N-") + name, 1, 1, QString::number(fangHao));
     rec.CardID = cardId;
     rec.chLoss = loss;
-    if (!InsertUserInfo(*dm, rec))
+    const int idx = insertOwner(rec);
+    if (idx == -1)
         return -1;
-    const int idx = FindUserIdx(*dm, rec);
     dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = :p where idx = :idx"),
                    {{QStringLiteral("p"), prepared}, {QStringLiteral("idx"), idx}});
     return idx;
@@ -74,7 +74,7 @@ struct Window {
     {
         if (!a.start())
             return false;
-        dm = new Tdm;
+        a.f.openData();
         CurrentSqlExecutor = &m_executor;
         std::memcpy(SystemInfo.RegionID, "57302914", 8);
         return true;

@@ -1,7 +1,7 @@
 #include "UiFixture.h"
 #include "store/ListModel.h"
-#include "store/StoreFixture.h"
 #include "support/Mouse.h"
+#include "support/TestSql.h"
 #include "ui/BuildInfo.h"
 #include "ui/ListScreen.h"
 #include "ui/Widgets.h"
@@ -50,7 +50,7 @@ struct Screen {
     UiFixture f;
     std::unique_ptr<TFormBuildInfo> w;
 
-    Screen() { dm = new Tdm; }
+    Screen() { f.openData(); }
     bool open()
     {
         w = std::make_unique<TFormBuildInfo>();

@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "store/DbMaintenance.h"
+#include "support/TestSql.h"
 #include "ui/FixDataBase.h"
 
 #include <QDir>
@@ -14,13 +15,7 @@ namespace {
 
 int rowCount(const char* table)
 {
-    dm->dsTemp.Open(QStringLiteral("select count(*) as a from ") + QLatin1String(table));
-    return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
-}
-
-int ownerCount()
-{
-    return rowCount("UserInfo");
+    return countRows(QLatin1String(table));
 }
 
 bool fillAllTables()
@@ -50,7 +45,7 @@ private Q_SLOTS:
 void TestFixDataBase::pagesByLevel()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     for (int level : {0, 1, 2}) {
         OperatorLevel = uint8_t(level);
         TfrmFixDataBase w;
@@ -83,7 +78,7 @@ void TestFixDataBase::confirmationCode()
     QFETCH(QString, typed);
     QFETCH(bool, emptied);
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     QVERIFY(fillAllTables());
     OperatorLevel = 1;
     TfrmFixDataBase w;
@@ -108,7 +103,7 @@ void TestFixDataBase::confirmationCode()
 void TestFixDataBase::failedDeleteKeepsTheCode()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     QVERIFY(fillAllTables());
     QVERIFY(dm->ExecuteSQL(QStringLiteral(
         "create trigger keep before delete on TerminalInfo begin select raise(abort, 'kept'); end")));
@@ -161,7 +156,7 @@ void TestFixDataBase::showingAgainKeepsTheCode()
 void TestFixDataBase::backupThenRestore()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     OperatorLevel = 1;
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('before', '1')")));
     TfrmFixDataBase w;
@@ -193,7 +188,7 @@ void TestFixDataBase::backupThenRestore()
 void TestFixDataBase::restoreRefusesAFileThatIsNotADatabase()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     OperatorLevel = 1;
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('kept', '1')")));
     QFile text(f.dir.filePath(QStringLiteral("notes.txt")));
@@ -213,7 +208,7 @@ void TestFixDataBase::restoreRefusesAFileThatIsNotADatabase()
 void TestFixDataBase::restoreRefusedWhileAnotherProgramChanges()
 {
     UiFixture f;
-    dm = new Tdm;
+    f.openData();
     OperatorLevel = 1;
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('kept', '1')")));
     TfrmFixDataBase w;

@@ -6,10 +6,10 @@
 #include "UiFixture.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
-#include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/BuildInfo.h"
 #include "ui/FixDataBase.h"
@@ -81,14 +81,6 @@ QMap<int, QStringList> rowsOf(const QString& table)
     return out;
 }
 
-QVariant valueAt(const QString& table, int idx, const QString& field)
-{
-    QSqlQuery q(dm->database());
-    q.prepare(QStringLiteral("select %1 from %2 where idx = ?").arg(field, table));
-    q.addBindValue(idx);
-    return q.exec() && q.next() ? q.value(0) : QVariant();
-}
-
 int idxOfCardNo(const QString& cardNo)
 {
     QSqlQuery q(dm->database());
@@ -127,7 +119,7 @@ struct Program {
         if (!a.start())
             return false;
         OperatorLevel = 2;
-        dm = new Tdm;
+        a.f.openData();
         for (int id : {1, 2, 3})
             AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QStringLiteral("备注")});
         for (int u : {1, 2, 3})

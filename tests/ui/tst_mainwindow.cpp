@@ -223,7 +223,7 @@ void TestMainWindow::statusFollowsTheCardIssuer()
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
     logIn(0);
-    dm = new Tdm; // as the program makes it, after the first login
+    f.openData(); // as the program makes it, after the first login
     main.show();
     // The status bar says which database this desk works on.
     QTRY_COMPARE(main.lblDatabase->text(),
@@ -383,7 +383,7 @@ void TestMainWindow::entriesOpenTheirWindows()
     QVERIFY(f.listen());
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    dm = new Tdm;
+    f.openData();
     QTRY_VERIFY(main.link->attached());
     QString opened;
     WhenModal<QDialog>([&opened](QDialog* w) {
@@ -448,7 +448,7 @@ void TestMainWindow::firstStepsFollowTheDatabase()
     UiFixture f;
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    dm = new Tdm;
+    f.openData();
     QVERIFY(showAfterLogin(main, 0));
     // A new office: nothing done yet, shown after the login.
     QCOMPARE(firstSteps(main),
@@ -497,7 +497,7 @@ void TestMainWindow::firstStepsWithoutADatabase()
     notADatabase.close();
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    dm = new Tdm;
+    f.openData();
     main.RefreshFirstSteps();
     QVERIFY(main.firstSteps->isHidden());
     main.RefreshFirstSteps();
@@ -525,7 +525,7 @@ void TestMainWindow::firstStepsOpenTheirWindows()
     QVERIFY(f.listen());
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    dm = new Tdm;
+    f.openData();
     main.RefreshFirstSteps();
     QTRY_VERIFY(main.link->attached());
     QString opened;
@@ -545,7 +545,7 @@ void TestMainWindow::firstStepFormatCountsFormattedCardsOnly()
     UiFixture f;
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    dm = new Tdm;
+    f.openData();
     OperatorLevel = 0;
     main.RefreshFirstSteps();
 
@@ -590,7 +590,7 @@ void TestMainWindow::firstStepsByKeyboard()
     UiFixture f;
     TFormMain main(f.backends());
     QVERIFY(main.StartUp());
-    dm = new Tdm;
+    f.openData();
     QVERIFY(showAfterLogin(main, 0));
     main.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&main));
@@ -624,7 +624,7 @@ void TestMainWindow::fitsBesideTheSimulator()
     {
         TFormMain main(f.backends());
         QVERIFY(main.StartUp());
-        dm = new Tdm;
+        f.openData();
         OperatorLevel = 2;
         main.ApplyLevel();
         const QRect area = BesideSimulatorStrip(QRect(0, 0, 1366, 768));

@@ -71,7 +71,7 @@ struct Program {
         main = std::make_unique<TFormMain>(f.backends());
         if (!main->StartUp())
             return false;
-        dm = new Tdm;
+        f.openData();
         WhenModal<TFormLogin>([](TFormLogin* login) {
             login->cbb1->setCurrentIndex(2);
             login->EditPassword->setText(QStringLiteral("639104"));
@@ -324,7 +324,7 @@ void TestScreenFit::onTheMainWindowsScreen()
     p.main->setGeometry(large->availableGeometry());
     QVERIFY(p.f.listen());
     QVERIFY(p.main->StartUp());
-    dm = new Tdm;
+    p.f.openData();
     WhenModal<TFormLogin>([](TFormLogin* login) { login->ButtonLogon->click(); });
     QSignalSpy done(p.main.get(), &TFormMain::firstLoginDone);
     p.main->showMaximized();

@@ -1,7 +1,7 @@
 #include "UiFixture.h"
 #include "store/ListModel.h"
-#include "store/StoreFixture.h"
 #include "support/Mouse.h"
+#include "support/TestSql.h"
 #include "ui/ListScreen.h"
 #include "ui/SearchCondition.h"
 #include "ui/TerminalRegister.h"
@@ -53,7 +53,7 @@ struct Screen {
     UiFixture f;
     std::unique_ptr<TFormTerminalRegster> w;
 
-    Screen() { dm = new Tdm; }
+    Screen() { f.openData(); }
     ~Screen() { FreeSearchCondition(); }
     bool open()
     {

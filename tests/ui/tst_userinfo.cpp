@@ -4,12 +4,12 @@
 #include "link/Responses.h"
 #include "store/ListModel.h"
 #include "store/OwnerStatements.h"
-#include "store/StoreFixture.h"
 #include "store/TvexTerminalInfo.h"
 #include "store/TvexUserInfo.h"
 #include "support/AnswerFrames.h"
 #include "support/Mouse.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/BuildInfo.h"
 #include "ui/ListScreen.h"
@@ -60,7 +60,7 @@ struct Screen {
     UiFixture f;
     std::unique_ptr<TFormUserInfo> w;
 
-    Screen() { dm = new Tdm; }
+    Screen() { f.openData(); }
     bool open()
     {
         w = std::make_unique<TFormUserInfo>();

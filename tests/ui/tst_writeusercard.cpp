@@ -2,10 +2,10 @@
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
 #include "store/OwnerStatements.h"
-#include "store/StoreFixture.h"
 #include "store/TvexDeviceInfo.h"
 #include "support/Files.h"
 #include "support/OwnerRecords.h"
+#include "support/TestSql.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/InputDongHao.h"
 #include "ui/ListScreen.h"
@@ -37,15 +37,7 @@ int addOwner(const QString& name, const QString& cardNo, const QString& cardId =
     TuserInfoRec rec = OwnerRecord(name, cardNo, dongHao, danYuan);
     rec.CardID = cardId;
     rec.chLoss = loss;
-    return InsertUserInfo(*dm, rec) ? FindUserIdx(*dm, rec) : -1;
-}
-
-QVariant ownerField(int idx, const QString& column)
-{
-    QSqlQuery q(dm->database());
-    q.prepare(QStringLiteral("select ") + column + QStringLiteral(" from UserInfo where idx = ?"));
-    q.addBindValue(idx);
-    return q.exec() && q.next() ? q.value(0) : QVariant();
+    return insertOwner(rec);
 }
 
 // An owner card on the simulated reader holding the given terminals and expiry.
@@ -73,7 +65,7 @@ struct Window {
     {
         if (!a.start())
             return false;
-        dm = new Tdm;
+        a.f.openData();
         std::memcpy(SystemInfo.RegionID, "57302914", 8);
         for (int id : {1, 2, 3})
             AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
