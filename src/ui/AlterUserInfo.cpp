@@ -13,6 +13,7 @@
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
+#include "office/OwnerCards.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
@@ -721,10 +722,7 @@ void TFormAlter::tmrAnswerTimer()
     PendingCommand = IdleCommand;
     if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
-        const int holder = dm->FindUserByCardID(serial);
-        if (holder > 0)
-            ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        dm->RegisterCardID(*writtenFor, serial);
+        RegisterWrittenCard(*writtenFor, serial);
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();
