@@ -329,18 +329,13 @@ void TFormWriteUserCard::ShowOwner()
     ShowCardSerial(lblCardID, m_rec.CardID);
 
     const QString ext = m_rec.ExtName.toLower();
-    const QString pic = AppPath + QStringLiteral("pic");
     if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
-        const QImage picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
-        imgPhoto->setPixmap(picture.isNull()
-                                ? QPixmap()
-                                : QPixmap::fromImage(picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio,
-                                                                    Qt::SmoothTransformation)));
-    } else if (const QString file = FindFileNoCase(pic, m_rec.ExtName);
+        ShowPicture(imgPhoto, DecodeJpeg(m_photoBytes, imgPhoto->size()));
+    } else if (const QString file = FindFileNoCase(PhotoFolder(), m_rec.ExtName);
                !m_rec.ExtName.isEmpty() && QFile::exists(file)) {
         LoadPhoto(file, imgPhoto);
     } else {
-        LoadPhoto(FindFileNoCase(pic, QStringLiteral("NULL.jpg")), imgPhoto);
+        LoadPhoto(PlaceholderPhoto(), imgPhoto);
     }
 }
 
@@ -348,7 +343,7 @@ void TFormWriteUserCard::ShowNoOwner()
 {
     for (TValueLabel* value : {lblDongHao, lblDanYuan, lblFangHao, lblUserName})
         value->setText(Unknown);
-    LoadPhoto(FindFileNoCase(AppPath + QStringLiteral("pic"), QStringLiteral("NULL.jpg")), imgPhoto);
+    LoadPhoto(PlaceholderPhoto(), imgPhoto);
 }
 
 void TFormWriteUserCard::tvBuildClick(QTreeWidgetItem* node)
