@@ -2,6 +2,7 @@
 #include "link/ProgramState.h"
 #include "link/SimulatorBackend.h"
 #include "link/SimulatorScreen.h"
+#include "office/BlackList.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
@@ -24,10 +25,11 @@
 
 namespace {
 
-// Statements the answer handler runs go through the data module, which reports a failure itself.
-class DataModuleExecutor final : public SqlExecutor {
+// The owners a written blacklist card named are marked through the data module, which reports a
+// failure itself.
+class DataModuleOwnerMarks final : public BlackListOwnerMarks {
 public:
-    bool executeSql(const QString& statement) override { return dm && dm->ExecuteSQL(statement); }
+    bool markOwner(int idx, bool blacklisted) override { return dm && SetOwnerBlackListed(idx, blacklisted); }
 };
 
 const char* const HelpText = R"(用法：iccard [--folder 目录] [--database 数据库]
@@ -159,8 +161,8 @@ int main(int argc, char* argv[])
             dm = new Tdm;
             SearchCondition(); // kept hidden for the whole run
             InputDongHao();    // the same
-            DataModuleExecutor executor;
-            CurrentSqlExecutor = &executor;
+            DataModuleOwnerMarks marks;
+            CurrentOwnerMarks = &marks;
             const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
             if (qEnvironmentVariableIsSet(SimulatorVariable)) {
                 // Training with the simulated card issuer: its window keeps the right edge of the
@@ -175,7 +177,7 @@ int main(int argc, char* argv[])
                 main.showMaximized();
             }
             rc = QApplication::exec();
-            CurrentSqlExecutor = nullptr;
+            CurrentOwnerMarks = nullptr;
         }
         StopCommandWorker();
     }

@@ -38,10 +38,11 @@ public:
     virtual void reloadAt(int idx) = 0;
 };
 
-// Runs a changing statement on the database and reports a failure itself (the data module's
-// ExecuteSQL). Set by the program at start-up.
-class SqlExecutor {
+// Marks an owner a written blacklist card named: blacklisted (an entry of flag 1) or released (flag
+// 0), and reports a failure itself. Set by the program at start-up (the office's
+// SetOwnerBlackListed).
+class BlackListOwnerMarks {
 public:
-    virtual ~SqlExecutor() = default;
-    virtual bool executeSql(const QString& statement) = 0;
+    virtual ~BlackListOwnerMarks() = default;
+    virtual bool markOwner(int idx, bool blacklisted) = 0;
 };

@@ -33,7 +33,7 @@ ResponseLog* CurrentResponseLog = nullptr;
 InitRunCounters* CurrentInitRunCounters = nullptr;
 BlackListWindowHook* CurrentBlackListWindow = nullptr;
 OwnerListHook* CurrentOwnerList = nullptr;
-SqlExecutor* CurrentSqlExecutor = nullptr;
+BlackListOwnerMarks* CurrentOwnerMarks = nullptr;
 
 uint8_t OperatorLevel = 0;
 
@@ -89,7 +89,7 @@ void ResetProgramState()
     CurrentInitRunCounters = nullptr;
     CurrentBlackListWindow = nullptr;
     CurrentOwnerList = nullptr;
-    CurrentSqlExecutor = nullptr;
+    CurrentOwnerMarks = nullptr;
 
     OperatorLevel = 0;
     std::memset(&SystemInfo, 0, sizeof SystemInfo);

@@ -106,8 +106,8 @@ extern InitRunCounters* CurrentInitRunCounters;
 extern BlackListWindowHook* CurrentBlackListWindow;
 // The owner list, reloaded after a single-owner blacklist card was written.
 extern OwnerListHook* CurrentOwnerList;
-// The statement runner for the owner updates; set by main() once the data module exists.
-extern SqlExecutor* CurrentSqlExecutor;
+// The owner updates after a blacklist card was written; set by main() once the data module exists.
+extern BlackListOwnerMarks* CurrentOwnerMarks;
 
 // -- The operator --------------------------------------------------------------------------------
 

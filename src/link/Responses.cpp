@@ -17,13 +17,6 @@ void LogResponse(ResponseLog* memo, const TResponseFrame& answer)
         memo->appendLine(LogResponseLine(answer));
 }
 
-QString BlackListOwnerUpdate(const TBlackListTarget& target)
-{
-    const QString set = target.Flag == 1 ? QStringLiteral("update UserInfo set chLoss = '黑名单'")
-                                         : QStringLiteral("update UserInfo set chLoss = ''");
-    return set + QStringLiteral(" where idx = ") + QString::number(target.idx);
-}
-
 namespace {
 
 // The windows' parts of an answer run guarded: a lookup that fails in a reload is shown, and the
@@ -32,11 +25,11 @@ void UpdateBlackListedOwners()
 {
     const int count = std::clamp(BlackListTargetCount, 0, BlackListMaxEntries);
     for (int i = 0; i < count; ++i) {
-        const QString statement = BlackListOwnerUpdate(BlackListTargets[i]);
-        if (CurrentSqlExecutor) // reports its own failure; the rest go on
-            Guarded([&] { CurrentSqlExecutor->executeSql(statement); });
+        const TBlackListTarget target = BlackListTargets[i];
+        if (CurrentOwnerMarks) // reports its own failure; the rest go on
+            Guarded([&] { CurrentOwnerMarks->markOwner(target.idx, target.Flag == 1); });
         else
-            qWarning().noquote() << "no database for:" << statement;
+            qWarning().noquote() << "no database for the owner" << target.idx;
     }
     if (BlackListSource == 1) {
         if (CurrentBlackListWindow)

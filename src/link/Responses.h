@@ -17,9 +17,6 @@ void LogResponse(ResponseLog* memo, const TResponseFrame& answer);
 // Handles an answer that passed the frame checks. Main thread only (checked).
 void HandleResponse(const TResponseFrame& answer);
 
-// The statement that marks an owner after a blacklist card with the entry was written.
-QString BlackListOwnerUpdate(const TBlackListTarget& target);
-
 // Shown (warning box) when a blacklist card read back claims more entries than a card holds; the
 // first ten are kept.
 inline constexpr const char* BlackListTooManyText = "黑名单卡记录数超过10条，只读取前10条";

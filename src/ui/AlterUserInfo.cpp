@@ -13,6 +13,7 @@
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
+#include "office/OwnerCards.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
@@ -47,16 +48,6 @@ const QColor HintResult(Qt::red); // success and failure alike
 // The card issuer answers a card command at once, with a result code also when no card lies on
 // it; no answer in this time means it is stuck or unplugged.
 constexpr int NoAnswerMs = 5000;
-
-QString photoFolder()
-{
-    return AppPath + QStringLiteral("pic");
-}
-
-QString placeholderPhoto()
-{
-    return FindFileNoCase(photoFolder(), QStringLiteral("NULL.jpg"));
-}
 
 // A memo's text as stored: every line ended by CR LF.
 QString storedLines(const QString& text)
@@ -416,19 +407,18 @@ void TFormAlter::ShowOwner()
     if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
         picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
     } else if (!m_rec.ExtName.isEmpty()) {
-        QFile file(FindFileNoCase(photoFolder(), m_rec.ExtName));
+        QFile file(FindFileNoCase(PhotoFolder(), m_rec.ExtName));
         if (file.open(QIODevice::ReadOnly))
             picture = DecodeJpeg(file.readAll(), imgPhoto->size());
     }
     if (!picture.isNull())
-        imgPhoto->setPixmap(QPixmap::fromImage(
-            picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        ShowPicture(imgPhoto, picture);
 }
 
 void TFormAlter::ShowPlaceholder()
 {
     imgPhoto->clear();
-    LoadPhoto(placeholderPhoto(), imgPhoto);
+    LoadPhoto(PlaceholderPhoto(), imgPhoto);
 }
 
 void TFormAlter::btnClearClick()
@@ -485,7 +475,7 @@ void TFormAlter::btnCheckNoClick()
 
 void TFormAlter::btnPhotoClick()
 {
-    const QString path = dialogs().openFileName(QString(), photoFolder(), QStringLiteral("个人相片 (*.jpg)"));
+    const QString path = dialogs().openFileName(QString(), PhotoFolder(), QStringLiteral("个人相片 (*.jpg)"));
     if (path.isEmpty())
         return;
     if (QFileInfo(path).fileName().size() > 10) {
@@ -555,8 +545,8 @@ void TFormAlter::CopyPhoto()
 {
     if (m_photoPath.isEmpty())
         return;
-    QDir().mkpath(photoFolder());
-    const QString target = QDir(photoFolder()).filePath(m_rec.ExtName);
+    QDir().mkpath(PhotoFolder());
+    const QString target = QDir(PhotoFolder()).filePath(m_rec.ExtName);
     const QFileInfo from(m_photoPath);
     if (QFileInfo::exists(target)) {
         if (from.canonicalFilePath() == QFileInfo(target).canonicalFilePath())
@@ -722,10 +712,7 @@ void TFormAlter::tmrAnswerTimer()
     PendingCommand = IdleCommand;
     if (writtenFor) {
         // The card is registered to the owner it was written for, and to no one else.
-        const int holder = FindUserByCardID(*dm, serial);
-        if (holder > 0)
-            ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-        RegisterCardID(*dm, *writtenFor, serial);
+        RegisterWrittenCard(*writtenFor, serial);
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();

@@ -9,6 +9,7 @@
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
+#include "office/BlackList.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/ListModel.h"
@@ -27,8 +28,6 @@
 
 namespace {
 
-const QString Lost = QStringLiteral("挂失");
-
 const QList<TListColumn> Columns = {
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
@@ -36,32 +35,6 @@ const QList<TListColumn> Columns = {
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
     {QStringLiteral("卡  号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
 };
-
-// A mark of the old engine is -1, of this one 1: any value but 0 and Null is one.
-QString preparedCondition()
-{
-    return QStringLiteral(" and IsSelect <> %1").arg(dm->BoolLiteral(false));
-}
-
-TListQuery ownerList(const QString& conditions)
-{
-    return {QStringLiteral("idx, DongHao, DanYuan, FangHao, UserName, CardID"),
-            QStringLiteral("UserInfo where chLoss = :lost") + conditions,
-            {{QStringLiteral("lost"), Lost}},
-            {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}, {QStringLiteral("FangHao")}}};
-}
-
-// Marks (1) or unmarks (0) the lost owner idx for the next card, or every lost owner (idx 0).
-void setPrepared(int value, int idx = 0)
-{
-    QString sql = QStringLiteral("update UserInfo set IsSelect = :value where chLoss = :lost");
-    SqlParams params{{QStringLiteral("value"), value != 0}, {QStringLiteral("lost"), Lost}};
-    if (idx > 0) {
-        sql += QStringLiteral(" and idx = :idx");
-        params.append({QStringLiteral("idx"), idx});
-    }
-    dm->ExecuteSQL(sql, params);
-}
 
 void fillCardHeader(uint8_t count)
 {
@@ -205,11 +178,7 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
         // Ending the losses is offered only for a card that went out: without it the door
         // terminals would go on refusing cards the office shows as valid.
         if (WriteCard(0) && AskYesNo(QStringLiteral("选择的黑名单卡需要解挂吗？(Y/N)"))) {
-            dm->ExecuteSQL(
-                QStringLiteral("update UserInfo set chLoss ='', IsSelect = %1 where IsSelect <> %1 and "
-                               "chLoss = :lost")
-                    .arg(dm->BoolLiteral(false)),
-                {{QStringLiteral("lost"), Lost}});
+            ReleasePrepared();
             LoadLists();
         }
     });
@@ -222,10 +191,7 @@ TFormBlackNameInfo::~TFormBlackNameInfo() = default;
 
 int TFormBlackNameInfo::PreparedCount()
 {
-    dm->dsTemp.Open(QStringLiteral("select count(*) as a from UserInfo where chLoss = :lost") +
-                        preparedCondition(),
-                    {{QStringLiteral("lost"), Lost}});
-    return dm->FieldAsInt(dm->dsTemp, QStringLiteral("a"));
+    return ::PreparedCount();
 }
 
 void TFormBlackNameInfo::FormShow()
@@ -244,12 +210,12 @@ void TFormBlackNameInfo::LoadLists()
     // Both lists are read even when the first one fails; the first failure goes on to the operator.
     std::exception_ptr failure;
     try {
-        grdLost->Open(ownerList(QString()), grdLost->CurrentIdx(), TFallbackRow::SameRow);
+        grdLost->Open(LostOwnerList(false), grdLost->CurrentIdx(), TFallbackRow::SameRow);
     } catch (...) {
         failure = std::current_exception();
     }
     try {
-        grdPrepared->Open(ownerList(preparedCondition()), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
+        grdPrepared->Open(LostOwnerList(true), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
         lblPreparedCount->setText(QString::number(PreparedCount()));
     } catch (...) {
         lblPreparedCount->setText(QStringLiteral("0"));
@@ -268,7 +234,7 @@ void TFormBlackNameInfo::btnPrepareAllClick()
         ShowRefusal(QStringLiteral("每次处理不能超过10个黑名单\r请单独挑选记录"));
         return;
     }
-    setPrepared(1);
+    SetPrepared(true);
     LoadLists();
 }
 
@@ -284,7 +250,7 @@ void TFormBlackNameInfo::btnPrepareClick()
     const int idx = grdLost->CurrentIdx();
     if (idx <= 0) // a row that could not be read: not every lost owner
         return;
-    setPrepared(1, idx);
+    SetPrepared(true, idx);
     LoadLists();
 }
 
@@ -293,7 +259,7 @@ void TFormBlackNameInfo::btnRemoveClick()
     const int idx = grdPrepared->CurrentIdx();
     if (grdPrepared->RecordCount() == 0 || idx <= 0) // none, or a row that could not be read
         return;
-    setPrepared(0, idx);
+    SetPrepared(false, idx);
     LoadLists();
 }
 
@@ -302,7 +268,7 @@ void TFormBlackNameInfo::btnRemoveAllClick()
     grdPrepared->MakeCurrent(0);
     if (grdPrepared->RecordCount() == 0)
         return;
-    setPrepared(0);
+    SetPrepared(false);
     LoadLists();
 }
 

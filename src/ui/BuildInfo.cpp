@@ -3,6 +3,7 @@
 #include "Actions.h"
 #include "ListScreen.h"
 #include "Widgets.h"
+#include "office/Lists.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/ListModel.h"
@@ -29,15 +30,6 @@ const QList<TListColumn> Columns = {
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("昵称"), QStringLiteral("DanYuanName")},
 };
-
-// The units whose rows match the conditions ("" for all), in building and unit order.
-TListQuery unitList(const QString& conditions = QString(), const SqlParams& params = {})
-{
-    return {QStringLiteral("idx, selFlag, DongHao, DanYuan, DanYuanName"),
-            QStringLiteral("BuildInfo where 1=1") + conditions,
-            params,
-            {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}}};
-}
 
 } // namespace
 
@@ -143,7 +135,7 @@ TFormBuildInfo::~TFormBuildInfo() = default;
 
 void TFormBuildInfo::Reload(int idx)
 {
-    grid->Open(unitList(), idx);
+    grid->Open(UnitList(), idx);
 }
 
 void TFormBuildInfo::FormShow()
@@ -192,7 +184,7 @@ void TFormBuildInfo::actDeleteRowClick()
     if (!AskYesNo(QStringLiteral("确认删除记录？(Y/N)")))
         return;
     TvexTerminalInfo::DeleteRow(idx);
-    grid->Open(unitList(), 0, TFallbackRow::SameRow);
+    grid->Open(UnitList(), 0, TFallbackRow::SameRow);
 }
 
 void TFormBuildInfo::gridToggle(int idx)
@@ -227,24 +219,19 @@ void TFormBuildInfo::btnClearClick()
 void TFormBuildInfo::btnSearchClick()
 {
     // Each box that is not blank narrows the list; its text is the value as typed.
-    QString conditions;
-    SqlParams params;
-    const auto number = [&](QLineEdit* box, const char* column) {
+    // A box left blank does not narrow the list; a number box whose text is no whole number
+    // empties it and says so.
+    const auto number = [&](QLineEdit* box) -> std::optional<int> {
         if (box->text().trimmed().isEmpty())
-            return;
+            return std::nullopt;
         const std::optional<int> value = ParseInt32(box->text());
         if (!value) {
             grid->Clear();
             ThrowNotAnInteger(box->text());
         }
-        conditions += QStringLiteral(" and %1 = :%1").arg(QLatin1String(column));
-        params.append({QLatin1String(column), *value});
+        return value;
     };
-    number(edtDongHao, "DongHao");
-    number(edtDanYuan, "DanYuan");
-    if (!edtDanYuanName->text().trimmed().isEmpty()) {
-        conditions += QStringLiteral(" and DanYuanName = :DanYuanName");
-        params.append({QStringLiteral("DanYuanName"), TextValue(edtDanYuanName->text())});
-    }
-    grid->Open(unitList(conditions, params));
+    const std::optional<int> building = number(edtDongHao);
+    const std::optional<int> unit = number(edtDanYuan);
+    grid->Open(UnitList(building, unit, edtDanYuanName->text()));
 }

@@ -1,5 +1,6 @@
 #include "Photo.h"
 
+#include "store/AppPath.h"
 #include "store/Dialogs.h"
 
 #include <QDir>
@@ -153,4 +154,21 @@ QString FindFileNoCase(const QString& folder, const QString& name)
             found = entry;
     }
     return dir.filePath(found.isNull() ? name : found);
+}
+
+QString PhotoFolder()
+{
+    return AppPath + QStringLiteral("pic");
+}
+
+QString PlaceholderPhoto()
+{
+    return FindFileNoCase(PhotoFolder(), QStringLiteral("NULL.jpg"));
+}
+
+void ShowPicture(QLabel* image, const QImage& picture)
+{
+    image->setPixmap(picture.isNull() ? QPixmap()
+                                      : QPixmap::fromImage(picture.scaled(image->size(), Qt::KeepAspectRatio,
+                                                                          Qt::SmoothTransformation)));
 }

@@ -21,6 +21,15 @@ QImage DecodeJpeg(const QByteArray& bytes, QSize target = QSize());
 // given, tells whether the picture is now on screen.
 QString LoadPhoto(const QString& fileName, QLabel* image, bool* shown = nullptr);
 
+// The owners' photo folder pic in the program folder, and the placeholder photo NULL.jpg in it
+// (found as FindFileNoCase finds it).
+QString PhotoFolder();
+QString PlaceholderPhoto();
+
+// Shows a decoded photo in image, scaled to its size keeping its proportions; a null photo leaves
+// the image empty.
+void ShowPicture(QLabel* image, const QImage& picture);
+
 // The file in folder named name, found as a Windows folder finds it: the exact name first; only when
 // there is none, the folder is listed (at that moment, nothing kept) for a file whose name is the
 // same but for the case of the letters A to Z (NULL.jpg finds null.jpg, ABC.JPG finds abc.jpg; of

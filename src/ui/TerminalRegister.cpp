@@ -4,6 +4,7 @@
 #include "ListScreen.h"
 #include "SearchCondition.h"
 #include "Widgets.h"
+#include "office/Lists.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/ListModel.h"
@@ -32,15 +33,6 @@ const QList<TListColumn> Columns = {
 };
 
 constexpr int HighestTerminalID = 255; // terminal numbers run from 0 to 255
-
-// The terminals whose rows match the conditions ("" for all), in number order.
-TListQuery terminalList(const QString& conditions = QString(), const SqlParams& params = {})
-{
-    return {QStringLiteral("idx, selFlag, TerminalID, TerminalName, Remark"),
-            QStringLiteral("TerminalInfo where 1=1") + conditions,
-            params,
-            {{QStringLiteral("TerminalID")}}};
-}
 
 // A group box with a pop-up menu of its own (the right click on the boxes' frame).
 class MenuGroupBox final : public QGroupBox {
@@ -166,7 +158,7 @@ TFormTerminalRegster::~TFormTerminalRegster() = default;
 
 void TFormTerminalRegster::Reload(int idx)
 {
-    grid->Open(terminalList(), idx);
+    grid->Open(TerminalList(), idx);
 }
 
 void TFormTerminalRegster::FormShow()
@@ -249,7 +241,7 @@ void TFormTerminalRegster::actDeleteRowClick()
     if (!AskYesNo(QStringLiteral("确认删除记录？(Y/N)")))
         return;
     DeleteTerminal(idx);
-    grid->Open(terminalList(), 0, TFallbackRow::SameRow);
+    grid->Open(TerminalList(), 0, TFallbackRow::SameRow);
 }
 
 void TFormTerminalRegster::gridToggle(int idx)
@@ -299,23 +291,10 @@ void TFormTerminalRegster::btnSearchClick()
         return;
     // Each box that is not blank narrows the list (the remark box too); its text is the value as
     // typed.
-    QString conditions;
-    SqlParams params;
-    if (!edtTerminalID->text().trimmed().isEmpty()) {
-        conditions += QStringLiteral(" and TerminalID = :TerminalID");
-        params.append({QStringLiteral("TerminalID"), ParseInt32(edtTerminalID->text()).value_or(-1)});
-    }
-    const struct {
-        QLineEdit* box;
-        QString column;
-    } texts[] = {{edtTerminalName, QStringLiteral("TerminalName")}, {edtRemark, QStringLiteral("Remark")}};
-    for (const auto& t : texts) {
-        if (t.box->text().trimmed().isEmpty())
-            continue;
-        conditions += QStringLiteral(" and %1 = :%1").arg(t.column);
-        params.append({t.column, TextValue(t.box->text())});
-    }
-    grid->Open(terminalList(conditions, params));
+    std::optional<int> terminalId;
+    if (!edtTerminalID->text().trimmed().isEmpty())
+        terminalId = ParseInt32(edtTerminalID->text()).value_or(-1);
+    grid->Open(TerminalList(terminalId, edtTerminalName->text(), edtRemark->text()));
 }
 
 void TFormTerminalRegster::btnAutoClick()

@@ -1,7 +1,6 @@
 #include "TerminalSel.h"
 
-#include "store/DM.h"
-#include "store/DataSet.h"
+#include "office/Lists.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -296,15 +295,10 @@ public:
 
 std::vector<TfrmTerminalSel> readTerminals()
 {
-    TDataSet terminals(*dm, QStringLiteral("qryTerminalSel"));
-    terminals.Open(QStringLiteral("select * from TerminalInfo order by TerminalID"));
     std::vector<TfrmTerminalSel> used;
     // More rows than selectors only in a damaged file: the first 256 are shown.
-    while (!terminals.Eof() && used.size() < size_t(TerminalSelCount)) {
-        used.push_back({dm->FieldAsText(terminals, QStringLiteral("TerminalID")),
-                        dm->FieldAsText(terminals, QStringLiteral("TerminalName")), false});
-        terminals.Next();
-    }
+    for (const TerminalName& terminal : TerminalsInOrder(TerminalSelCount))
+        used.push_back({terminal.id, terminal.name, false});
     return used;
 }
 

@@ -48,18 +48,6 @@ constexpr int ColumnWidths[] = {40, 112, 50, 96, 48, 54, 56, 84, 40, 40, 86, 104
 
 const QString NoBuildingsText = QStringLiteral("请输入小区资料");
 
-// The owners the filter lets through, in building and unit order. Within a unit they go by room
-// (and the model ends the order with idx): the order then runs along the index of the place to
-// its end, so a page in the middle of 100,000 owners is read without sorting what comes before.
-TListQuery ownerList(const TOwnerFilter& filter)
-{
-    return {QStringLiteral("idx, selFlag, CardNo, chLoss, CardID, DongHao, DanYuan, FangHao, UserName, Sex, "
-                           "chUseExpdate, ExpDate, Phone, Remark"),
-            QStringLiteral("UserInfo where 1=1") + filter.conditions,
-            filter.params,
-            {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}, {QStringLiteral("FangHao")}}};
-}
-
 // A grid header of two rows. A caption of two lines shows its second line in the lower row and
 // its first line once, in the upper row, over all the neighbouring columns whose captions begin
 // with the same line; a caption of one line takes both rows. The captions themselves are left as
@@ -238,7 +226,7 @@ void TFormUserInfo::Reload(int idx)
         grid->Clear();
         ThrowNotAnInteger(*m_filter.notANumber);
     }
-    grid->Open(ownerList(m_filter), idx);
+    grid->Open(OwnerList(m_filter), idx);
 }
 
 void TFormUserInfo::ReloadAll(int idx)
@@ -278,9 +266,7 @@ void TFormUserInfo::treeNodeChosen(QTreeWidgetItem* node)
         ShowMessage(NoBuildingsText);
         return;
     }
-    m_filter = {QStringLiteral(" and DongHao = :DongHao and DanYuan = :DanYuan"),
-                {{QStringLiteral("DongHao"), *building}, {QStringLiteral("DanYuan"), *unit}},
-                std::nullopt};
+    m_filter = OwnersOfUnit(*building, *unit);
     try {
         Reload();
     } catch (const std::exception&) {

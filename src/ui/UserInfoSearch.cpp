@@ -2,7 +2,6 @@
 
 #include "Actions.h"
 #include "Widgets.h"
-#include "store/CardOwners.h"
 
 #include <QCheckBox>
 #include <QEvent>
@@ -103,35 +102,20 @@ void TFormSearchUserInfo::btnSearchClick()
     TOwnerFilter condition;
     // Building and unit are compared as numbers; a text that is not one leaves nothing to list.
     const auto number = [&](QCheckBox* check, QLineEdit* box, const QString& column) {
-        if (!check->isChecked())
-            return;
-        const std::optional<int> value = ParseInt32(box->text());
-        if (!value) {
-            if (!condition.notANumber)
-                condition.notANumber = box->text();
-            return;
-        }
-        condition.conditions += QStringLiteral(" and %1 = :%1").arg(column);
-        condition.params.append({column, *value});
+        if (check->isChecked())
+            AddNumberCondition(condition, column, box->text());
     };
     // Room and name are compared with the text as typed.
     const auto text = [&](QCheckBox* check, QLineEdit* box, const QString& column) {
-        if (!check->isChecked())
-            return;
-        condition.conditions += QStringLiteral(" and %1 = :%1").arg(column);
-        condition.params.append({column, TextValue(box->text())});
+        if (check->isChecked())
+            AddTextCondition(condition, column, box->text());
     };
     number(chkDongHao, edtDongHao, QStringLiteral("DongHao"));
     number(chkDanYuan, edtDanYuan, QStringLiteral("DanYuan"));
     text(chkFangHao, edtFangHao, QStringLiteral("FangHao"));
     text(chkUserName, edtUserName, QStringLiteral("UserName"));
-    // The card number as typed; a card serial typed there (as stored or as the card issuer shows it)
-    // also finds the owner who holds that card.
-    if (chkCardNo->isChecked()) {
-        const TCardCondition card = CardSearchCondition(edtCardNo->text());
-        condition.conditions += QStringLiteral(" and ") + card.text;
-        condition.params += card.params;
-    }
+    if (chkCardNo->isChecked())
+        AddCardCondition(condition, edtCardNo->text());
     m_condition = std::move(condition);
     Confirmed = true;
     accept();

@@ -1,9 +1,7 @@
 #pragma once
 
 #include "Dialog.h"
-#include "store/SqlText.h"
-
-#include <optional>
+#include "office/Lists.h"
 
 class QCheckBox;
 class QGroupBox;
@@ -16,16 +14,6 @@ class QPushButton;
 // meet all of them. A card serial typed as the card number, in either of its forms, finds the owner
 // who holds that card as well. The opener creates the dialog for one modal showing, then reads Confirmed and
 // Condition. No query runs here. User-interface thread only.
-
-// Conditions on the owners (table UserInfo) for the owner list: a text of conditions, each
-// beginning with " and ", whose values are bound parameters, never part of the text.
-struct TOwnerFilter {
-    QString conditions;
-    SqlParams params;
-    // A building or unit number typed that is not a whole number. The conditions cannot be run
-    // then: the list shows nothing and the conversion error is given instead.
-    std::optional<QString> notANumber;
-};
 
 class TFormSearchUserInfo : public TDialog {
     Q_OBJECT

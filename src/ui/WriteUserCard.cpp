@@ -15,6 +15,7 @@
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
+#include "office/OwnerCards.h"
 #include "store/AppPath.h"
 #include "store/CardOwners.h"
 #include "store/Clock.h"
@@ -74,16 +75,6 @@ private:
     QTimer* m_timer;
     bool m_wasActive;
 };
-
-// "any name containing the text": the text's own % and _ are characters, not wildcards.
-QString containing(const QString& text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    escaped.replace(QLatin1Char('%'), QStringLiteral("\\%"));
-    escaped.replace(QLatin1Char('_'), QStringLiteral("\\_"));
-    return QLatin1Char('%') + escaped + QLatin1Char('%');
-}
 
 } // namespace
 
@@ -285,13 +276,9 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
 
 TFormWriteUserCard::~TFormWriteUserCard() = default;
 
-void TFormWriteUserCard::LoadList(const QString& filter, const SqlParams& params, int idx)
+void TFormWriteUserCard::LoadList(const TListQuery& owners, int idx)
 {
-    grdOwners->Open({QStringLiteral("idx, UserName, CardNo, DongHao, DanYuan, FangHao, CardID"),
-                     QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))") + filter,
-                     params,
-                     {{QStringLiteral("idx"), true}}},
-                    idx);
+    grdOwners->Open(owners, idx);
 }
 
 void TFormWriteUserCard::FormShow()
@@ -343,18 +330,13 @@ void TFormWriteUserCard::ShowOwner()
     ShowCardSerial(lblCardID, m_rec.CardID);
 
     const QString ext = m_rec.ExtName.toLower();
-    const QString pic = AppPath + QStringLiteral("pic");
     if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
-        const QImage picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
-        imgPhoto->setPixmap(picture.isNull()
-                                ? QPixmap()
-                                : QPixmap::fromImage(picture.scaled(imgPhoto->size(), Qt::KeepAspectRatio,
-                                                                    Qt::SmoothTransformation)));
-    } else if (const QString file = FindFileNoCase(pic, m_rec.ExtName);
+        ShowPicture(imgPhoto, DecodeJpeg(m_photoBytes, imgPhoto->size()));
+    } else if (const QString file = FindFileNoCase(PhotoFolder(), m_rec.ExtName);
                !m_rec.ExtName.isEmpty() && QFile::exists(file)) {
         LoadPhoto(file, imgPhoto);
     } else {
-        LoadPhoto(FindFileNoCase(pic, QStringLiteral("NULL.jpg")), imgPhoto);
+        LoadPhoto(PlaceholderPhoto(), imgPhoto);
     }
 }
 
@@ -362,7 +344,7 @@ void TFormWriteUserCard::ShowNoOwner()
 {
     for (TValueLabel* value : {lblDongHao, lblDanYuan, lblFangHao, lblUserName})
         value->setText(Unknown);
-    LoadPhoto(FindFileNoCase(AppPath + QStringLiteral("pic"), QStringLiteral("NULL.jpg")), imgPhoto);
+    LoadPhoto(PlaceholderPhoto(), imgPhoto);
 }
 
 void TFormWriteUserCard::tvBuildClick(QTreeWidgetItem* node)
@@ -373,8 +355,7 @@ void TFormWriteUserCard::tvBuildClick(QTreeWidgetItem* node)
             const std::optional<int> unit = ParseInt32(TBuildTree::UnitText(node));
             if (!building || !unit)
                 throw OperationError(QStringLiteral("not a unit"));
-            LoadList(QStringLiteral(" and DongHao = :DongHao and DanYuan = :DanYuan"),
-                     {{QStringLiteral("DongHao"), *building}, {QStringLiteral("DanYuan"), *unit}});
+            LoadList(IssuingListOfUnit(*building, *unit));
         } else if (tvBuild->IsRoot(node) && node->childCount() > 0) {
             LoadList();
         } else if (!node || !node->parent()) {
@@ -399,15 +380,13 @@ void TFormWriteUserCard::btnSearchClick()
             ShowOwner();
         // A card serial typed in place of the card number (as stored or as the card issuer shows
         // it) finds the owner who holds the card as well, who is shown when no card number matched.
-        const TCardCondition card = CardSearchCondition(text);
-        LoadList(QStringLiteral(" and ") + card.text, card.params);
+        LoadList(IssuingListOfCard(text));
         if (!shown && grdOwners->RecordCount() > 0)
             ShowCurrentOwner();
     } else {
         if (LoadUserInfoByName(*dm, text, m_rec) > 0)
             ShowOwner();
-        LoadList(QStringLiteral(" and UserName like :UserName escape '\\'"),
-                 {{QStringLiteral("UserName"), containing(text)}});
+        LoadList(IssuingListByName(text));
     }
 }
 
@@ -420,12 +399,11 @@ void TFormWriteUserCard::ClearResult()
 void TFormWriteUserCard::btnWriteClick()
 {
     ClearResult();
-    if (!CardCommandAllowed(CmdWriteOwnerCard))
-        return;
     const int idx = grdOwners->CurrentIdx();
-    if (idx <= 0)
-        return;
-    if (IssueCardCommand(CmdWriteOwnerCard, [this] {
+    // The card issuer and the community identifier are asked for first, an owner chosen after.
+    if (IssueCardCommand(CmdWriteOwnerCard, [this, idx] {
+            if (idx <= 0)
+                return false;
             FillOwnerCard(chkUseExpiry->isChecked(), dtpExpiry->date(), grid->Bitmap());
             return true;
         }))
@@ -435,10 +413,6 @@ void TFormWriteUserCard::btnWriteClick()
 void TFormWriteUserCard::btnReadClick()
 {
     ClearResult();
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
-        return;
-    }
     if (IssueCardCommand(CmdReadOwnerCard))
         m_cardFor.Forget();
 }
@@ -446,10 +420,6 @@ void TFormWriteUserCard::btnReadClick()
 void TFormWriteUserCard::btnBindClick()
 {
     ClearResult();
-    if (!CardIssuerDevice) {
-        ShowMessage(QStringLiteral("请插入发卡器"));
-        return;
-    }
     const int idx = grdOwners->CurrentIdx();
     if (IssueCardCommand(CmdReadOwnerCard))
         m_cardFor.Issued(idx);
@@ -482,14 +452,7 @@ void TFormWriteUserCard::tmrAnswerTimer()
         ShowCardSerial(lblCardID, serial);
         chkUseExpiry->setChecked(UserCardRec.UseExpiry != 0);
         std::memcpy(m_rec.VaildTerminal.data(), UserCardRec.Terminals, m_rec.VaildTerminal.size());
-        const QDate expiry =
-            QDate::fromString(QStringLiteral("20") + QString::fromLatin1(UserCardRec.Expiry, 2) +
-                                  QLatin1Char('/') + QString::fromLatin1(UserCardRec.Expiry + 2, 2) +
-                                  QLatin1Char('/') + QString::fromLatin1(UserCardRec.Expiry + 4, 2),
-                              QStringLiteral("yyyy/MM/dd"));
-        if (!expiry.isValid())
-            ThrowNotADate(QString::fromLatin1(UserCardRec.Expiry, 6));
-        dtpExpiry->setDate(expiry);
+        dtpExpiry->setDate(OwnerCardExpiry(UserCardRec));
         if (written) {
             RegisterCard(issuedFor.value_or(0));
         } else if (issuedFor) {
@@ -516,24 +479,15 @@ void TFormWriteUserCard::RegisterCard(int idx)
 {
     if (idx <= 0)
         return;
-    const QString serial = lblCardID->text();
-    if (FindUserByCardID(*dm, serial) > 0)
-        ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
-    {
-        // The card, its expiry and its terminals (as the answer put them on screen) go to the
-        // owner together, or not at all; the card serial through the registration alone.
-        TuserInfoRec card;
-        card.idx = idx;
-        card.IsUseExpDate = chkUseExpiry->isChecked();
-        card.chUseExpdate = card.IsUseExpDate ? QStringLiteral("是") : QStringLiteral("否");
-        card.ExpDate = dtpExpiry->date();
-        std::memcpy(card.VaildTerminal.data(), UserCardRec.Terminals, card.VaildTerminal.size());
-        TTransaction change;
-        RegisterCardID(*dm, idx, serial);
-        UpdateUserExpiry(*dm, card);
-        UpdateUserTerminals(*dm, card);
-        change.Commit();
-    }
+    // The card, its expiry and its terminals (as the answer put them on screen) go to the owner
+    // together, or not at all; the card serial through the registration alone.
+    TuserInfoRec card;
+    card.idx = idx;
+    card.IsUseExpDate = chkUseExpiry->isChecked();
+    card.chUseExpdate = card.IsUseExpDate ? QStringLiteral("是") : QStringLiteral("否");
+    card.ExpDate = dtpExpiry->date();
+    std::memcpy(card.VaildTerminal.data(), UserCardRec.Terminals, card.VaildTerminal.size());
+    RegisterWrittenCard(idx, lblCardID->text(), &card);
     LoadList();
     // The list on the card's owner, and that owner shown.
     const int row = m_model->LocateCardID(PadNumber(UserCardRec.CardSerial, 10));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardDialog.h"
+#include "office/Lists.h"
 #include "store/DM.h"
 #include "store/SqlText.h"
 
@@ -36,7 +37,7 @@ public:
 
     // The owner list with a filter (conditions beginning " and ", with their values); moves to
     // the owner of idx when it is listed, else to the first row.
-    void LoadList(const QString& filter = QString(), const SqlParams& params = {}, int idx = 0);
+    void LoadList(const TListQuery& owners = IssuingList(), int idx = 0);
 
     QPushButton* btnImport;
     QPushButton* btnExport;

@@ -66,19 +66,19 @@ QByteArray frameOfLogLine(const QString& line)
 }
 
 // Stands in for the debug memo (it sees every answer just before the handler does) and the data
-// module's statement runner (blacklist answers update owners).
-class Observer final : public ResponseLog, public SqlExecutor {
+// module's owner marks (blacklist answers update owners).
+class Observer final : public ResponseLog, public BlackListOwnerMarks {
 public:
     // After the program's state was reset.
     void install()
     {
         CurrentResponseLog = this;
-        CurrentSqlExecutor = this;
+        CurrentOwnerMarks = this;
     }
     ~Observer() override
     {
         CurrentResponseLog = nullptr;
-        CurrentSqlExecutor = nullptr;
+        CurrentOwnerMarks = nullptr;
     }
     void appendLine(const QString& line) override
     {
@@ -86,7 +86,7 @@ public:
         pendingBefore = PendingCommand;
         dataBefore = CardDataReady;
     }
-    bool executeSql(const QString&) override { return true; }
+    bool markOwner(int, bool) override { return true; }
 
     QByteArray lastFrame;
     uint8_t pendingBefore = IdleCommand;

@@ -201,8 +201,8 @@ void TestLinkEndToEnd::everyCommandAndResult()
     if (command == 3)
         QCOMPARE(uint32_t(UserCardRec.CardSerial), setup == NoCard ? 0u : serial);
     QCOMPARE(int(BlackListReady), command == 7 && result == 0 ? 1 : 0);
-    QCOMPARE(m_rec->statements.size(), 0); // no owners were chosen
-    if (fault)                             // a failed operation leaves the card alone
+    QCOMPARE(m_rec->marks.size(), 0); // no owners were chosen
+    if (fault)                        // a failed operation leaves the card alone
         QCOMPARE(m_h->sim.sectorRecord(serial, 7).size(), setup == BlackListRecord ? 14 : 0);
 }
 
@@ -272,9 +272,7 @@ void TestLinkEndToEnd::blackListWriteThenRead()
     BlackListTargetCount = 2;
     BlackListSource = 1;
     QVERIFY(m_h->issueAndWait(6));
-    QCOMPARE(m_rec->statements,
-             (QStringList{QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15"),
-                          QStringLiteral("update UserInfo set chLoss = '' where idx = 16")}));
+    QCOMPARE(m_rec->marks, (QStringList{QStringLiteral("blacklist 15"), QStringLiteral("release 16")}));
     QCOMPARE(m_rec->refreshed, 1);
     QCOMPARE(m_h->sim.sectorRecord(serial, 7).size(), 6 + 8);
 

@@ -233,7 +233,7 @@ void TestResponses::bitSevenOnSuccess_data()
     TUserCardRec owner{};
     std::memcpy(owner.RegionID, "87654321", 8);
     const auto ownerBytes = EncodeUserCard(owner);
-    const QString update = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15");
+    const QString update = QStringLiteral("blacklist 15");
     const QString done = QStringLiteral("操作完成");
 
     QTest::newRow("1 write device card") << 1 << QByteArray() << "管理卡操作完成\r\r请到门禁机刷卡授权"
@@ -323,9 +323,9 @@ void TestResponses::blackListWriteUpdatesOwners()
     BlackListTargets[2] = {1, 30};
     BlackListTargetCount = 3;
     BlackListSource = uint8_t(source);
-    const QString first = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 15");
-    const QString second = QStringLiteral("update UserInfo set chLoss = '' where idx = 22");
-    const QString third = QStringLiteral("update UserInfo set chLoss = '黑名单' where idx = 30");
+    const QString first = QStringLiteral("blacklist 15");
+    const QString second = QStringLiteral("release 22");
+    const QString third = QStringLiteral("blacklist 30");
     m_rec->failing << second; // a failure does not stop the others
     // The message comes last: record it among the events.
     struct Ordered final : Dialogs {

@@ -4,6 +4,7 @@
 // the file and, against the test cluster, on a server.
 
 #include "StoreFixture.h"
+#include "office/BlackList.h"
 #include "store/DbMaintenance.h"
 #include "store/ListModel.h"
 #include "store/OwnerStatements.h"
@@ -178,16 +179,12 @@ void TestDesks::marksAndPreparationAreShared()
     const int b = add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
     QVERIFY(TvexUserInfo::SetSelected(a, 1));
     QVERIFY(TvexUserInfo::MarkLost(b));
-    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set IsSelect = :on where idx = :idx"),
-                           {{QStringLiteral("on"), true}, {QStringLiteral("idx"), b}}));
+    QVERIFY(SetPrepared(true, b));
     {
         AtDesk at(otherDesk());
         QVERIFY(TvexUserInfo::IsSelected(a));
         QVERIFY(!TvexUserInfo::IsSelected(b));
-        dm->dsTemp.Open(
-            QStringLiteral("select count(*) as a from UserInfo where chLoss = '挂失' and IsSelect <> %1")
-                .arg(dm->BoolLiteral(false)));
-        QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("a")), 1);
+        QCOMPARE(PreparedCount(), 1);
         // Clearing the marks at one desk clears them for both.
         QVERIFY(TvexUserInfo::SelectNone());
     }

@@ -8,14 +8,18 @@
 #include <QStringList>
 
 // Stands in for every window the answer handler talks to (the debug log, the card initialisation
-// window, the blacklist window, the owner list, the data module's statement runner) and records
-// what it was told. It puts itself in the Current... pointers while it lives.
-struct HookRecorder final : ResponseLog, InitRunCounters, BlackListWindowHook, OwnerListHook, SqlExecutor {
-    QStringList events;     // in order: "log <line>", statements, "refresh", "reload <idx>"
-    QStringList lines;      // the log lines alone
-    QStringList statements; // the statements alone
-    QStringList failing;    // statements that fail
-    QString refreshError;   // thrown by refreshLists when set
+// window, the blacklist window, the owner list, the owner updates after a blacklist card) and
+// records what it was told. It puts itself in the Current... pointers while it lives.
+struct HookRecorder final : ResponseLog,
+                            InitRunCounters,
+                            BlackListWindowHook,
+                            OwnerListHook,
+                            BlackListOwnerMarks {
+    QStringList events;   // in order: "log <line>", marks, "refresh", "reload <idx>"
+    QStringList lines;    // the log lines alone
+    QStringList marks;    // the owner marks alone: "blacklist <idx>", "release <idx>"
+    QStringList failing;  // marks that fail
+    QString refreshError; // thrown by refreshLists when set
     int successes = 0;
     int failures = 0;
     int lastResult = -1;
@@ -27,7 +31,7 @@ struct HookRecorder final : ResponseLog, InitRunCounters, BlackListWindowHook, O
         CurrentInitRunCounters = this;
         CurrentBlackListWindow = this;
         CurrentOwnerList = this;
-        CurrentSqlExecutor = this;
+        CurrentOwnerMarks = this;
     }
     ~HookRecorder() override
     {
@@ -39,8 +43,8 @@ struct HookRecorder final : ResponseLog, InitRunCounters, BlackListWindowHook, O
             CurrentBlackListWindow = nullptr;
         if (CurrentOwnerList == this)
             CurrentOwnerList = nullptr;
-        if (CurrentSqlExecutor == this)
-            CurrentSqlExecutor = nullptr;
+        if (CurrentOwnerMarks == this)
+            CurrentOwnerMarks = nullptr;
     }
     HookRecorder(const HookRecorder&) = delete;
     HookRecorder& operator=(const HookRecorder&) = delete;
@@ -63,10 +67,12 @@ struct HookRecorder final : ResponseLog, InitRunCounters, BlackListWindowHook, O
             throw OperationError(refreshError);
     }
     void reloadAt(int idx) override { events << QStringLiteral("reload %1").arg(idx); }
-    bool executeSql(const QString& statement) override
+    bool markOwner(int idx, bool blacklisted) override
     {
-        events << statement;
-        statements << statement;
-        return !failing.contains(statement);
+        const QString mark =
+            (blacklisted ? QStringLiteral("blacklist %1") : QStringLiteral("release %1")).arg(idx);
+        events << mark;
+        marks << mark;
+        return !failing.contains(mark);
     }
 };

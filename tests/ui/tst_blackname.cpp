@@ -1,5 +1,6 @@
 #include "UiFixture.h"
 #include "cards/Digits.h"
+#include "office/BlackList.h"
 #include "store/ListModel.h"
 #include "store/OwnerStatements.h"
 #include "support/OwnerRecords.h"
@@ -75,11 +76,11 @@ struct Window {
         if (!a.start())
             return false;
         a.f.openData();
-        CurrentSqlExecutor = &m_executor;
+        CurrentOwnerMarks = &m_marks;
         std::memcpy(SystemInfo.RegionID, "57302914", 8);
         return true;
     }
-    ~Window() { CurrentSqlExecutor = nullptr; }
+    ~Window() { CurrentOwnerMarks = nullptr; }
     void open()
     {
         w = std::make_unique<TFormBlackNameInfo>();
@@ -95,10 +96,10 @@ struct Window {
     }
 
 private:
-    class Executor final : public SqlExecutor {
+    class OwnerMarks final : public BlackListOwnerMarks {
     public:
-        bool executeSql(const QString& statement) override { return dm->ExecuteSQL(statement); }
-    } m_executor;
+        bool markOwner(int idx, bool blacklisted) override { return SetOwnerBlackListed(idx, blacklisted); }
+    } m_marks;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "link/CommandFrames.h"
 #include "link/LinkHooks.h"
 #include "link/Responses.h"
+#include "office/BlackList.h"
 #include "store/ListModel.h"
 #include "store/OwnerStatements.h"
 #include "store/TvexTerminalInfo.h"
@@ -49,10 +50,10 @@ QVariantList marks()
     return column(QStringLiteral("select selFlag from UserInfo order by idx"));
 }
 
-// The statements of the answer handler's owner updates, run as the program runs them.
-class DataModuleStatements final : public SqlExecutor {
+// The answer handler's owner updates, run as the program runs them.
+class DataModuleOwnerMarks final : public BlackListOwnerMarks {
 public:
-    bool executeSql(const QString& statement) override { return dm->ExecuteSQL(statement); }
+    bool markOwner(int idx, bool blacklisted) override { return SetOwnerBlackListed(idx, blacklisted); }
 };
 
 // The window shown and active, over a fresh data module.
@@ -541,8 +542,8 @@ void TestUserInfo::blacklistCardReloadsTheOpenList()
 {
     Screen s;
     s.community();
-    DataModuleStatements statements;
-    CurrentSqlExecutor = &statements;
+    DataModuleOwnerMarks marks;
+    CurrentOwnerMarks = &marks;
     QVERIFY(s.open());
     s.click(s.node(QStringLiteral("2 - []")));
     QCOMPARE(s.listed(), QStringList{"张三"});
@@ -565,7 +566,7 @@ void TestUserInfo::blacklistCardReloadsTheOpenList()
     QVERIFY(CurrentOwnerList);
     s.w.reset();
     QVERIFY(!CurrentOwnerList);
-    CurrentSqlExecutor = nullptr;
+    CurrentOwnerMarks = nullptr;
 }
 
 QTEST_MAIN(TestUserInfo)

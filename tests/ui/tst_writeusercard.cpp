@@ -210,7 +210,7 @@ void TestWriteUserCard::readShowsWhoseCardItIs()
     const int holder =
         addOwner(QStringLiteral("holder"), QStringLiteral("H"), PadNumber(9100, 10), QString(), 3, 1);
     const int shown = addOwner(QStringLiteral("shown"), QStringLiteral("X"));
-    t.w->LoadList(QStringLiteral(" and CardNo = 'X'"));
+    t.w->LoadList(IssuingListOfCard(QStringLiteral("X"))); // the owners of card number X
     t.a.f.dialogs.clear();
     QVERIFY(t.answered(t.w->btnRead));
     QCOMPARE(t.w->grdOwners->CurrentIdx(), shown);

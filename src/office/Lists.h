@@ -1,0 +1,60 @@
+#pragma once
+
+// The query behind each list screen, its conditions and their values bound: the owner list and
+// the owner search's conditions, the owners a card can be written for, the buildings and units,
+// the door terminals (the list and the owner card windows' selectors).
+
+#include "store/ListModel.h"
+
+#include <QList>
+#include <QString>
+#include <optional>
+
+// Conditions on the owners (table UserInfo) for the owner list: a text of conditions, each
+// beginning with " and ", whose values are bound parameters, never part of the text.
+struct TOwnerFilter {
+    QString conditions;
+    SqlParams params;
+    // A building or unit number typed that is not a whole number. The conditions cannot be run
+    // then: the list shows nothing and the conversion error is given instead.
+    std::optional<QString> notANumber;
+};
+
+// The owners of one unit.
+TOwnerFilter OwnersOfUnit(int building, int unit);
+// A number column (DongHao, DanYuan) equal to the typed number; a text that is no whole number
+// is kept as the filter's notANumber (the first one) and narrows nothing.
+void AddNumberCondition(TOwnerFilter& filter, const QString& column, const QString& typed);
+// A text column equal to the text as typed.
+void AddTextCondition(TOwnerFilter& filter, const QString& column, const QString& typed);
+// The card number as typed; a card serial typed there (as stored or as the card issuer shows it)
+// also finds the owner who holds that card.
+void AddCardCondition(TOwnerFilter& filter, const QString& typed);
+
+// The owner list: the owners the filter lets through, in building, unit and room order.
+TListQuery OwnerList(const TOwnerFilter& filter);
+
+// The owners a card can be written for (all but the lost ones), in row order: every one, those of
+// a unit, those whose card number or card (as typed) matches, those whose name contains a text.
+TListQuery IssuingList();
+TListQuery IssuingListOfUnit(int building, int unit);
+TListQuery IssuingListOfCard(const QString& typed);
+TListQuery IssuingListByName(const QString& part);
+
+// The units, narrowed by those of building, unit number and name that are given, in building and
+// unit order.
+TListQuery UnitList(std::optional<int> building = {}, std::optional<int> unit = {},
+                    const QString& name = QString());
+
+// The door terminals, narrowed by the number and by the name and remark that are not blank, in
+// number order.
+TListQuery TerminalList(std::optional<int> terminalId = {}, const QString& name = QString(),
+                        const QString& remark = QString());
+
+// A door terminal as the owner card windows' selectors show it.
+struct TerminalName {
+    QString id;
+    QString name;
+};
+// The first `most` door terminals in number order.
+QList<TerminalName> TerminalsInOrder(int most);
