@@ -11,6 +11,7 @@
 #include "store/OperationError.h"
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
+#include "store/Startup.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -323,7 +324,7 @@ int copyDatabase(const QString& to, bool force)
     }
 
     delete dm;
-    dm = new Tdm(target);
+    dm = StartDataModule(target);
     const std::optional<TCommunityCount> there = countCommunity();
     if (!there)
         return Stopped;
@@ -455,7 +456,7 @@ int main(int argc, char* argv[])
 
     ConsoleDialogs console;
     setDialogs(&console);
-    dm = new Tdm;
+    dm = StartDataModule();
     int rc = Usage;
     if (command == QLatin1String("export") && arguments(1, 1))
         rc = exportOwners(rest[0], parser.value(buildingOption), parser.value(unitOption),

@@ -7,6 +7,7 @@
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/OperationError.h"
+#include "store/Startup.h"
 #include "ui/InputDongHao.h"
 #include "ui/LookAndFeel.h"
 #include "ui/MainWindow.h"
@@ -158,7 +159,7 @@ int main(int argc, char* argv[])
     {
         TFormMain main;
         if (main.StartUp()) {
-            dm = new Tdm;
+            dm = StartDataModule();
             SearchCondition(); // kept hidden for the whole run
             InputDongHao();    // the same
             DataModuleOwnerMarks marks;

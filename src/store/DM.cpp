@@ -1,7 +1,6 @@
 #include "DM.h"
 
 #include "AppPath.h"
-#include "DbMaintenance.h"
 #include "Dialogs.h"
 #include "OperationError.h"
 #include "OwnerStatements.h"
@@ -112,7 +111,6 @@ Tdm::Tdm(std::optional<TDatabaseTarget> target)
     con1 = QSqlDatabase::addDatabase(
         m_target.IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), nextConnectionName());
     m_connectionName = con1.connectionName();
-    RemoveMaintenanceLeftovers(m_target.FilePath());
 }
 
 Tdm::~Tdm()
@@ -672,7 +670,7 @@ void Tdm::beginLevel(bool allOrNothing)
                           : IsServer()      ? QStringLiteral("BEGIN")
                                             : QStringLiteral("BEGIN IMMEDIATE");
     if (!q.exec(begin)) {
-        m_beginError = FailureOf(*this, q.lastError());
+        m_beginError = FailureOf(con1, IsServer(), q.lastError());
         throw OperationError(q.lastError().text());
     }
     m_levels.push_back({savepoint, allOrNothing, false});
@@ -693,8 +691,9 @@ bool Tdm::endLevel(bool keep, TSqlFailure* refusal)
     if (keep) { // the engine would not keep it (a full disk, say): say so once, and undo it all
         refused = q.lastError().text();
         if (refusal) {
-            *refusal = FailureOf(*this, q.lastError()); // read now, before the rollback's own errors
-            refused.clear();                            // the caller says it
+            *refusal =
+                FailureOf(con1, IsServer(), q.lastError()); // read now, before the rollback's own errors
+            refused.clear();                                // the caller says it
             markFailed();
         }
     }

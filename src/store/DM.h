@@ -23,13 +23,13 @@
 // the field readers and the changes (transactions, savepoints, batches). The owner statements are
 // in OwnerStatements.h, the building tree in BuildTree.h, stored values in Values.h.
 
-class Tdm {
+class Tdm : public StatementConnection {
 public:
     // On the database of this run (ConfiguredDatabase); a settings file that cannot be used is
     // reported at the first use.
     Tdm();
     explicit Tdm(const TDatabaseTarget& target);
-    ~Tdm();
+    ~Tdm() override;
     Tdm(const Tdm&) = delete;
     Tdm& operator=(const Tdm&) = delete;
 
@@ -45,7 +45,7 @@ public:
     static QString DatabasePath();
     // The database this module works on.
     const TDatabaseTarget& Target() const { return m_target; }
-    bool IsServer() const { return m_target.IsServer(); }
+    bool IsServer() const override { return m_target.IsServer(); }
     // The literal of a yes/no value in statement text: 1 and 0 on the file (where the indexes on
     // marks are written with them), true and false on a server (boolean columns).
     QString BoolLiteral(bool value) const;
@@ -57,7 +57,8 @@ public:
     // file or the server and the reason, and every use throws OperationError; the program goes
     // on, and each use tries again (a server may come back). A server connection that was lost is
     // opened anew at the next use outside a change.
-    QSqlDatabase database();
+    QSqlDatabase database() override;
+    QSqlDatabase CurrentConnection() const override { return con1; }
     bool IsOpen() const;
     // Opens like database() but shows nothing: failures only throw.
     void OpenConnection();

@@ -1,11 +1,10 @@
 #include "DataSet.h"
 
-#include "DM.h"
 #include "OperationError.h"
 
 #include <QSqlError>
 
-TDataSet::TDataSet(Tdm& owner, QString name) : m_owner(owner), m_name(std::move(name)) {}
+TDataSet::TDataSet(StatementConnection& owner, QString name) : m_owner(owner), m_name(std::move(name)) {}
 
 void TDataSet::Open(const QString& sql, const SqlParams& params)
 {
@@ -132,7 +131,7 @@ QVariant TDataSet::Field(const QString& column) const
     return m_current.value(index);
 }
 
-TQuery::TQuery(Tdm& owner) : m_owner(owner) {}
+TQuery::TQuery(StatementConnection& owner) : m_owner(owner) {}
 
 void TQuery::Exec(const QString& sql, const SqlParams& params)
 {
@@ -157,7 +156,7 @@ qint64 TQuery::LastInsertId() const
 {
     if (!m_owner.IsServer())
         return m_lastInsertId;
-    QSqlQuery q(m_owner.con1);
+    QSqlQuery q(m_owner.CurrentConnection());
     return q.exec(QStringLiteral("select lastval()")) && q.next() ? q.value(0).toLongLong() : 0;
 }
 

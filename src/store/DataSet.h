@@ -2,6 +2,7 @@
 
 #include "SqlText.h"
 
+#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
@@ -9,7 +10,17 @@
 #include <deque>
 #include <optional>
 
-class Tdm;
+// What datasets and statements run on: the data module's connection (Tdm).
+class StatementConnection {
+public:
+    virtual ~StatementConnection() = default;
+    // The open connection, opened on first use; throws OperationError when it cannot be.
+    virtual QSqlDatabase database() = 0;
+    // The connection as it stands, without opening it.
+    virtual QSqlDatabase CurrentConnection() const = 0;
+    // A PostgreSQL server rather than the file.
+    virtual bool IsServer() const = 0;
+};
 
 // A dataset driven by a command text on the connection of the data module: close, set the
 // statement, open; then the record count and the fields of the current row by column name
@@ -17,7 +28,7 @@ class Tdm;
 // statement whose parameters and values do not match (see ParameterMismatch).
 class TDataSet {
 public:
-    TDataSet(Tdm& owner, QString name);
+    TDataSet(StatementConnection& owner, QString name);
     TDataSet(const TDataSet&) = delete;
     TDataSet& operator=(const TDataSet&) = delete;
 
@@ -50,7 +61,7 @@ private:
     bool pull();
     void finishRows();
 
-    Tdm& m_owner;
+    StatementConnection& m_owner;
     QString m_name;
     QString m_sql;
     SqlParams m_params;
@@ -67,7 +78,7 @@ private:
 // The parameter query for statements that change data: a statement with named, typed values.
 class TQuery {
 public:
-    explicit TQuery(Tdm& owner);
+    explicit TQuery(StatementConnection& owner);
     TQuery(const TQuery&) = delete;
     TQuery& operator=(const TQuery&) = delete;
 
@@ -81,7 +92,7 @@ public:
     const QString& CommandText() const { return m_sql; }
 
 private:
-    Tdm& m_owner;
+    StatementConnection& m_owner;
     QString m_sql;
     int m_rowsAffected = 0;
     qint64 m_lastInsertId = 0;

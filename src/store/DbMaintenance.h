@@ -56,7 +56,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile);
 // behind: part files in the backup folder, and the incoming copy of a restore beside the database
 // file given (the one in use, which --database may have put outside the program folder). A part
 // file that a backup or restore running at this moment (in any program) holds stays. Runs when the
-// data module is created (at start-up) and before every backup and restore.
+// run starts (StartDataModule) and before every backup and restore.
 void RemoveMaintenanceLeftovers(const QString& database);
 
 // Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing

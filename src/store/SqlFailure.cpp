@@ -1,9 +1,9 @@
 #include "SqlFailure.h"
 
-#include "DM.h"
 #include "FileSync.h"
 
 #include <QSqlDriver>
+#include <QVariant>
 #include <cerrno>
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -124,15 +124,14 @@ TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString
     return f;
 }
 
-TSqlFailure FailureOf(Tdm& module, const QSqlError& error)
+TSqlFailure FailureOf(const QSqlDatabase& connection, bool server, const QSqlError& error)
 {
     const QString detail =
         error.databaseText().trimmed().isEmpty() ? error.text().trimmed() : error.databaseText().trimmed();
-    if (!module.con1.isOpen())
-        return module.IsServer() ? ServerFailure(QString(), false, detail)
-                                 : SqliteFailure(SQLITE_CANTOPEN, 0, detail);
-    const QVariant handle = module.con1.driver()->handle();
-    if (module.IsServer()) {
+    if (!connection.isOpen())
+        return server ? ServerFailure(QString(), false, detail) : SqliteFailure(SQLITE_CANTOPEN, 0, detail);
+    const QVariant handle = connection.driver()->handle();
+    if (server) {
         PGconn* const* pg = handle.isValid() ? static_cast<PGconn* const*>(handle.constData()) : nullptr;
         const bool connected = pg && *pg && PQstatus(*pg) == CONNECTION_OK;
         return ServerFailure(error.nativeErrorCode(), connected, detail);

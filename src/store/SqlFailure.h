@@ -1,16 +1,15 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
-
-class Tdm;
 
 // What a refusal of the database engine is about. Either the values of the one row being written
 // (a constraint, a text the engine cannot hold): a run of many rows reports that row and goes on.
 // Or the database itself, its disk or its connection (read-only, full, held by another program, an
 // I/O error, a lost server): nothing more can be written, and a run stops there and says why in
-// words. Any thread (it only reads the codes it is given); FailureOf reads the data module's
-// connection and is for the user-interface thread.
+// words. Any thread (it only reads the codes it is given); FailureOf reads the connection it is
+// given and is for the thread that uses that connection.
 struct TSqlFailure {
     bool aboutTheRow = false; // the row's own values; otherwise the database, the disk or the connection
     bool inUse = false;       // the database is held by another program (not damaged, not full)
@@ -26,5 +25,6 @@ struct TSqlFailure {
 TSqlFailure SqliteFailure(int code, int systemError, const QString& detail);
 // PostgreSQL: the SQLSTATE of the failure and whether the connection is still there.
 TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail);
-// A failure Qt reported on the data module's connection (its engine's code is in the error).
-TSqlFailure FailureOf(Tdm& module, const QSqlError& error);
+// A failure Qt reported on a connection (its engine's code is in the error); server tells whether
+// the connection is to a PostgreSQL server or to the file.
+TSqlFailure FailureOf(const QSqlDatabase& connection, bool server, const QSqlError& error);

@@ -17,6 +17,7 @@
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
+#include "store/Startup.h"
 #include "support/OwnerRecords.h"
 
 #include <QCoreApplication>
@@ -66,7 +67,7 @@ int main(int argc, char* argv[])
     SetAppPath(args[1]);
     FixedClock clock(QDateTime(QDate(2024, 3, 5), QTime(0, 0)).addSecs(argument.toLongLong()));
     setClock(&clock);
-    dm = new Tdm;
+    dm = StartDataModule();
 
     if (action == QLatin1String("create")) {
         TuserInfoRec r = owner(QStringLiteral("created"));

@@ -18,6 +18,7 @@
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/Schema.h"
+#include "store/Startup.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
 #include "support/Files.h"
@@ -271,7 +272,7 @@ void TestCrashes::startAgain(const QString& folder, const QString& context)
     delete dm;
     SetAppPath(folder);
     f.dialogs.clear();
-    dm = new Tdm;
+    dm = StartDataModule();
     try {
         dm->database();
     } catch (const OperationError& e) {

@@ -4,6 +4,7 @@
 #include "store/OperationError.h"
 #include "store/OwnerStatements.h"
 #include "store/Schema.h"
+#include "store/Startup.h"
 #include "store/TvexDeviceInfo.h"
 #include "store/TvexTerminalInfo.h"
 #include "support/Files.h"
@@ -513,7 +514,7 @@ void TestMaintenance::leftoversOfCutShortRunsAreRemoved()
     delete dm;
     for (const QString& file : litter)
         WriteFile(file, "left by a killed run");
-    dm = f.onServer() ? new Tdm(f.target) : new Tdm;
+    dm = f.onServer() ? StartDataModule(f.target) : StartDataModule();
     for (const QString& file : litter)
         QVERIFY2(!QFile::exists(file), qPrintable(file));
     QCOMPARE(filesIn(BackupFolder()), kept);
@@ -573,7 +574,7 @@ void TestMaintenance::restoreOverAFileThatIsNotADatabase()
     QVERIFY(backup.ok);
     delete dm;
     WriteFile(Tdm::DatabasePath(), "scribbled over");
-    dm = new Tdm;
+    dm = StartDataModule();
 
     TMaintenanceResult r = BackupDatabase(); // nothing to back up: the file is not a database
     QVERIFY(!r.ok);

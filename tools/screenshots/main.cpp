@@ -14,6 +14,7 @@
 #include "store/Dialogs.h"
 #include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
+#include "store/Startup.h"
 #include "store/TvexUserInfo.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/BlackName.h"
@@ -157,7 +158,7 @@ int main(int argc, char* argv[])
         TFormMain main(std::move(backends));
         if (!main.StartUp())
             return 1;
-        dm = new Tdm;
+        dm = StartDataModule();
         main.resize(1366, 740);
 
         bool loginSaved = false;
