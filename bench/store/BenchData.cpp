@@ -128,7 +128,7 @@ bool fill(std::mt19937& rng)
         return false;
     if (!q.prepare(QStringLiteral(
                        "insert into BuildInfo (DongHao, DanYuan, DanYuanName, selFlag) values (?, ?, ?, %1)")
-                       .arg(dm->Bool(false))))
+                       .arg(dm->BoolLiteral(false))))
         return false;
     for (int b = 1; b <= Buildings; ++b) {
         for (int u = 1; u <= UnitsPerBuilding; ++u) {
@@ -141,7 +141,7 @@ bool fill(std::mt19937& rng)
     }
     if (!q.prepare(QStringLiteral("insert into TerminalInfo (TerminalID, TerminalName, Remark, selFlag) "
                                   "values (?, ?, '', %1)")
-                       .arg(dm->Bool(false))))
+                       .arg(dm->BoolLiteral(false))))
         return false;
     for (int t = 0; t < Terminals; ++t) {
         q.addBindValue(t);
@@ -157,7 +157,7 @@ bool fill(std::mt19937& rng)
                 "Expdate, BlackCard, phone, Remark, IsSelect, VaildTerminal, IsUseExpDate, ExtName, chLoss, "
                 "chUseExpdate, selFlag) values (?, ?, ?, '', ?, ?, '用户卡', ?, '男', '2026-12-31', %1, "
                 "'13800000000', '', %1, ?, %2, '', '', '是', %1)")
-                .arg(dm->Bool(false), dm->Bool(true))))
+                .arg(dm->BoolLiteral(false), dm->BoolLiteral(true))))
         return false;
     std::uniform_int_distribution<int> byte(0, 255);
     for (int i = 0; i < Owners; ++i) {
