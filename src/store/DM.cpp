@@ -501,7 +501,8 @@ int Tdm::LoadUserInfoByName(const QString& userName, TuserInfoRec& rec)
 
 namespace {
 
-// The values of the whole-record statements; each statement takes the ones it names.
+// The values of the whole-record statements; each statement takes the ones it names. (An import
+// binds them by their place in this list: TImportBatch::write.)
 SqlParams recordParams(const TuserInfoRec& rec, const QByteArray& terminals)
 {
     return {
@@ -941,17 +942,81 @@ bool TImportBatch::begin()
 
 TPrepared* TImportBatch::write(const TuserInfoRec& rec)
 {
-    const SqlParams removed = importDeleteParams(rec);
-    for (int i = 0; i < removed.size(); ++i)
-        m_delete->BindAt(i, removed[i].second);
+    // The values InsertUserInfo and importDeleteParams give, bound one by one without a list of
+    // variants per owner: a community's file has a hundred thousand of them.
+    m_delete->BindTextAt(0, rec.CardNo);
+    m_delete->BindIntAt(1, rec.DongHao);
+    m_delete->BindIntAt(2, rec.DanYuan);
     if (!m_delete->Exec())
         return m_delete.get();
-    // The bitmap is bound from the record itself, which outlives the statement's run.
-    const SqlParams values =
-        recordParams(rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
-                                                  qsizetype(rec.VaildTerminal.size())));
-    for (int i = 0; i < int(m_positions.size()); ++i)
-        m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
+    for (int i = 0; i < int(m_positions.size()); ++i) {
+        // By the value's place in the list recordParams gives.
+        switch (m_positions[size_t(i)]) {
+        case 0:
+            m_insert->BindTextAt(i, rec.CardID);
+            break;
+        case 1:
+            m_insert->BindTextAt(i, rec.CardNo);
+            break;
+        case 2:
+            m_insert->BindTextAt(i, rec.UserName);
+            break;
+        case 3:
+            m_insert->BindTextAt(i, rec.BuildName);
+            break;
+        case 4:
+            m_insert->BindIntAt(i, rec.DongHao);
+            break;
+        case 5:
+            m_insert->BindIntAt(i, rec.DanYuan);
+            break;
+        case 6:
+            m_insert->BindTextAt(i, rec.UserType);
+            break;
+        case 7:
+            m_insert->BindTextAt(i, rec.FangHao);
+            break;
+        case 8:
+            m_insert->BindTextAt(i, rec.Sex);
+            break;
+        case 9:
+            m_insert->BindAt(i, StoredDateText(rec.ExpDate));
+            break;
+        case 10:
+            m_insert->BindAt(i, rec.BlackCard);
+            break;
+        case 11:
+            m_insert->BindTextAt(i, rec.Phone);
+            break;
+        case 12:
+            m_insert->BindTextAt(i, rec.Remark);
+            break;
+        case 13:
+            m_insert->BindAt(i, false);
+            break; // IsSelect
+        case 14:
+            // The bitmap is bound from the record itself, which outlives the statement's run.
+            m_insert->BindAt(i,
+                             QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
+                                                     qsizetype(rec.VaildTerminal.size())));
+            break;
+        case 15:
+            m_insert->BindAt(i, rec.IsUseExpDate);
+            break;
+        case 16:
+            m_insert->BindTextAt(i, rec.ExtName);
+            break;
+        case 17:
+            m_insert->BindTextAt(i, rec.chLoss);
+            break;
+        case 18:
+            m_insert->BindTextAt(i, rec.chUseExpdate);
+            break;
+        default:
+            m_insert->BindIntAt(i, rec.idx);
+            break;
+        }
+    }
     return m_insert->Exec() ? nullptr : m_insert.get();
 }
 
