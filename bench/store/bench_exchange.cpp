@@ -292,8 +292,9 @@ int main(int argc, char** argv)
         out() << "Compared, for the import: ours reads the GBK owner file, converts every line, and in "
                  "commits of "
               << ImportLinesPerCommit
-              << " lines copies them (COPY) into a staging table, deletes the rows they replace and inserts"
-                 " them; the server's COPY reads the same rows already converted to the 22 UserInfo columns"
+              << " lines copies their keys (COPY) into a table of their own, deletes the rows they replace"
+                 " through it and copies the owners (COPY) into UserInfo; the server's COPY reads the same "
+                 "rows already converted to the 22 UserInfo columns"
                  " (CSV, UTF-8, keys given, bitmap as \\x hex) into an empty copy of UserInfo (same columns,"
                  " collations and indexes), in one statement."
               << Qt::endl;
