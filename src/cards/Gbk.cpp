@@ -149,13 +149,15 @@ const PairTable& pairTable()
 // many bytes were decoded. Otherwise such a byte becomes '?' and decoding goes on.
 qsizetype decodeGbk(const char* bytes, qsizetype size, QString& text, bool strict)
 {
-    text.clear();
-    if (size == 0)
+    if (size == 0) {
+        text.clear();
         return 0;
+    }
     const auto* in = reinterpret_cast<const unsigned char*>(bytes);
-    // One GBK byte or pair gives one UTF-16 unit: size units are always enough.
-    QString out(size, Qt::Uninitialized);
-    char16_t* const start = reinterpret_cast<char16_t*>(out.data());
+    // One GBK byte or pair gives one UTF-16 unit: size units are always enough. The text's own
+    // buffer is used when it is large enough (a reader decoding line after line into one text).
+    text.resize(size);
+    char16_t* const start = reinterpret_cast<char16_t*>(text.data());
     char16_t* o = start;
     const PairTable* table = nullptr;
     qsizetype i = 0;
@@ -187,8 +189,33 @@ qsizetype decodeGbk(const char* bytes, qsizetype size, QString& text, bool stric
         *o++ = u'?';
         ++i;
     }
-    out.resize(qsizetype(o - start));
-    text = std::move(out);
+    text.resize(qsizetype(o - start));
+    return i;
+}
+
+// How many bytes from the start the strict decodeGbk reads.
+qsizetype validGbkPrefix(const char* bytes, qsizetype size)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    const PairTable* table = nullptr;
+    qsizetype i = 0;
+    while (i < size) {
+        if (in[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        if (!table)
+            table = &pairTable();
+        if (table->Single(in[i]) != 0) {
+            ++i;
+            continue;
+        }
+        if (i + 1 < size && (table->At(in[i], in[i + 1]) != 0 || userDefinedChar(in[i], in[i + 1]) != 0)) {
+            i += 2;
+            continue;
+        }
+        break;
+    }
     return i;
 }
 
@@ -266,6 +293,11 @@ void CopyGbkField(char* field, int size, const QByteArray& gbk)
 qsizetype DecodeGbk(const char* bytes, qsizetype size, QString& text)
 {
     return decodeGbk(bytes, size, text, true);
+}
+
+qsizetype ValidGbkPrefix(const char* bytes, qsizetype size)
+{
+    return validGbkPrefix(bytes, size);
 }
 
 qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size)
