@@ -936,6 +936,8 @@ bool TImportBatch::begin()
         return stop(last.Failure());
     }
     m_pending.reserve(1024);
+    // As many as the last commit had, so that the set is not grown step by step again.
+    m_serials.reserve(qsizetype(m_pending.capacity()));
     return true;
 }
 
