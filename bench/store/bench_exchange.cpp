@@ -6,6 +6,9 @@
 // through libpq. Prints the times (median of the runs) and the two ratios.
 // Usage: bench_exchange [folder] [runs] [--database URL]   (a temporary folder and 3 runs when none
 // are given; --database: a server's database for benchmarks, see BenchData.h)
+//        bench_exchange --files folder   writes the same data as files for scripts/bulk.sh and ends:
+// owners.csv (the owner data file), rows-file.csv and rows-server.csv (the rows for sqlite3's
+// .import and for the server's COPY)
 
 #include "BenchData.h"
 
@@ -224,6 +227,15 @@ int owners()
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && QByteArray(argv[1]) == "--files") {
+        const QString dir = QString::fromLocal8Bit(argv[2]) + QLatin1Char('/');
+        const std::vector<Owner> all = community();
+        return writeFile(dir + QStringLiteral("owners.csv"), ownerFile(all)) &&
+                       writeFile(dir + QStringLiteral("rows-file.csv"), tableRows(all, false)) &&
+                       writeFile(dir + QStringLiteral("rows-server.csv"), tableRows(all, true))
+                   ? 0
+                   : 1;
+    }
     takeDatabaseOption(argc, argv);
     QCoreApplication app(argc, argv);
     QTemporaryDir temp;
@@ -280,8 +292,9 @@ int main(int argc, char** argv)
         out() << "Compared, for the import: ours reads the GBK owner file, converts every line, and in "
                  "commits of "
               << ImportLinesPerCommit
-              << " lines copies them (COPY) into a staging table, deletes the rows they replace and inserts"
-                 " them; the server's COPY reads the same rows already converted to the 22 UserInfo columns"
+              << " lines copies their keys (COPY) into a table of their own, deletes the rows they replace"
+                 " through it and copies the owners (COPY) into UserInfo; the server's COPY reads the same "
+                 "rows already converted to the 22 UserInfo columns"
                  " (CSV, UTF-8, keys given, bitmap as \\x hex) into an empty copy of UserInfo (same columns,"
                  " collations and indexes), in one statement."
               << Qt::endl;

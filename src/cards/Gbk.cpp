@@ -1,6 +1,7 @@
 #include "Gbk.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
@@ -84,43 +85,138 @@ bool onlyAscii(const char* bytes, qsizetype size)
     return true;
 }
 
-// GBK into text. Strict: stops at the first sequence that is neither GBK nor user-defined and
-// returns how many bytes were decoded. Otherwise such a byte becomes '?' and decoding goes on.
+// The characters of every GBK byte pair as the system's GBK (iconv) reads it, 0 where it reads
+// none (lead bytes 81-FE, trail bytes 40-FE), and of the bytes from 80 it reads alone (80 is the
+// euro sign). Asked of iconv once, pair by pair, so that a whole owner data file is read by looking
+// its pairs up rather than through iconv's two conversions (GBK to UCS-4 to UTF-16), which took
+// most of the time of reading a community's file.
+class PairTable {
+public:
+    static constexpr int Leads = 0xFE - 0x81 + 1;
+    static constexpr int Trails = 0xFE - 0x40 + 1;
+
+    PairTable()
+    {
+        iconv_t cd = iconv_open("UTF-16LE", "GBK");
+        if (cd == reinterpret_cast<iconv_t>(-1))
+            return; // no GBK: every pair reads as none
+        // The one UTF-16 unit iconv reads the bytes as, 0 when it reads them as none.
+        auto read = [cd](char* in, size_t size) -> char16_t {
+            char16_t out[2] = {};
+            size_t inLeft = size;
+            auto* outPtr = reinterpret_cast<char*>(out);
+            size_t outLeft = sizeof out;
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+            const bool whole = iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
+                               inLeft == 0 && outLeft == sizeof out - 2;
+            return whole ? out[0] : 0;
+        };
+        for (int byte = 0x80; byte <= 0xFF; ++byte) {
+            char in[1] = {char(byte)};
+            m_singles[size_t(byte - 0x80)] = read(in, 1);
+        }
+        for (int lead = 0x81; lead <= 0xFE; ++lead) {
+            for (int trail = 0x40; trail <= 0xFE; ++trail) {
+                char in[2] = {char(lead), char(trail)};
+                m_chars[size_t((lead - 0x81) * Trails + (trail - 0x40))] = read(in, 2);
+            }
+        }
+        iconv_close(cd);
+    }
+    // The character of a byte from 80 read alone; 0 when it is none (a lead byte).
+    char16_t Single(unsigned char byte) const { return m_singles[size_t(byte - 0x80)]; }
+    // The character of a pair; 0 when GBK has none.
+    char16_t At(unsigned char lead, unsigned char trail) const
+    {
+        if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE)
+            return 0;
+        return m_chars[size_t((lead - 0x81) * Trails + (trail - 0x40))];
+    }
+
+private:
+    std::array<char16_t, size_t(Leads* Trails)> m_chars{};
+    std::array<char16_t, 0x80> m_singles{};
+};
+
+const PairTable& pairTable()
+{
+    static const PairTable table;
+    return table;
+}
+
+// GBK into text: bytes below 80 as they stand, single bytes and pairs from the table or the
+// user-defined areas. Strict: stops at the first sequence that is none of these and returns how
+// many bytes were decoded. Otherwise such a byte becomes '?' and decoding goes on.
 qsizetype decodeGbk(const char* bytes, qsizetype size, QString& text, bool strict)
 {
-    text.clear();
-    if (size == 0)
+    if (size == 0) {
+        text.clear();
         return 0;
-    iconv_t cd = iconv_open("UTF-16LE", "GBK");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return 0;
-    // One GBK byte or pair gives one UTF-16 unit: size units are always enough.
-    QString out(size, Qt::Uninitialized);
-    char* inPtr = const_cast<char*>(bytes);
-    size_t inLeft = static_cast<size_t>(size);
-    auto* const start = reinterpret_cast<char*>(out.data());
-    char* outPtr = start;
-    size_t outLeft = static_cast<size_t>(size) * 2;
-    while (inLeft > 0 && iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
-        const auto* p = reinterpret_cast<const unsigned char*>(inPtr);
-        char16_t c = inLeft >= 2 ? userDefinedChar(p[0], p[1]) : 0;
-        size_t skip = 2;
-        if (c == 0) {
-            if (strict)
-                break;
-            c = u'?';
-            skip = 1;
-        }
-        std::memcpy(outPtr, &c, 2); // UTF-16LE on a little-endian machine, as QString holds it
-        outPtr += 2;
-        outLeft -= 2;
-        inPtr += skip;
-        inLeft -= skip;
     }
-    iconv_close(cd);
-    out.resize(static_cast<qsizetype>((outPtr - start) / 2));
-    text = std::move(out);
-    return size - static_cast<qsizetype>(inLeft);
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    // One GBK byte or pair gives one UTF-16 unit: size units are always enough. The text's own
+    // buffer is used when it is large enough (a reader decoding line after line into one text).
+    text.resize(size);
+    char16_t* const start = reinterpret_cast<char16_t*>(text.data());
+    char16_t* o = start;
+    const PairTable* table = nullptr;
+    qsizetype i = 0;
+    while (i < size) {
+        if (in[i] < 0x80) {
+            *o++ = in[i++];
+            continue;
+        }
+        if (!table)
+            table = &pairTable();
+        char16_t c = table->Single(in[i]);
+        if (c != 0) {
+            *o++ = c;
+            ++i;
+            continue;
+        }
+        if (i + 1 < size) {
+            c = table->At(in[i], in[i + 1]);
+            if (c == 0)
+                c = userDefinedChar(in[i], in[i + 1]);
+        }
+        if (c != 0) {
+            *o++ = c;
+            i += 2;
+            continue;
+        }
+        if (strict)
+            break;
+        *o++ = u'?';
+        ++i;
+    }
+    text.resize(qsizetype(o - start));
+    return i;
+}
+
+// How many bytes from the start the strict decodeGbk reads.
+qsizetype validGbkPrefix(const char* bytes, qsizetype size)
+{
+    const auto* in = reinterpret_cast<const unsigned char*>(bytes);
+    const PairTable* table = nullptr;
+    qsizetype i = 0;
+    while (i < size) {
+        if (in[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        if (!table)
+            table = &pairTable();
+        if (table->Single(in[i]) != 0) {
+            ++i;
+            continue;
+        }
+        if (i + 1 < size && (table->At(in[i], in[i + 1]) != 0 || userDefinedChar(in[i], in[i + 1]) != 0)) {
+            i += 2;
+            continue;
+        }
+        break;
+    }
+    return i;
 }
 
 } // namespace
@@ -197,6 +293,11 @@ void CopyGbkField(char* field, int size, const QByteArray& gbk)
 qsizetype DecodeGbk(const char* bytes, qsizetype size, QString& text)
 {
     return decodeGbk(bytes, size, text, true);
+}
+
+qsizetype ValidGbkPrefix(const char* bytes, qsizetype size)
+{
+    return validGbkPrefix(bytes, size);
 }
 
 qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size)

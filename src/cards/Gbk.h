@@ -18,6 +18,8 @@ void CopyGbkField(char* field, int size, const QByteArray& gbk);
 // Decodes GBK strictly into text; returns how many bytes from the start were decoded: size when
 // every sequence is GBK, otherwise up to the first one that is not (text holds what came before).
 qsizetype DecodeGbk(const char* bytes, qsizetype size, QString& text);
+// How many bytes from the start DecodeGbk would decode, without decoding them.
+qsizetype ValidGbkPrefix(const char* bytes, qsizetype size);
 // How many bytes from the start are well-formed UTF-8 (size when all are).
 qsizetype ValidUtf8Prefix(const char* bytes, qsizetype size);
 // Appends the GBK form of UTF-8 text to out; a character GBK cannot hold becomes one '?'. Returns

@@ -356,13 +356,12 @@ void appendCopyText(QByteArray& out, const QString& text)
     out.append(p + from, utf8.size() - from).append('\t');
 }
 
-// One owner as a line of the staging table: its place in the batch, then the values InsertUserInfo
-// binds, converted as it converts them.
-void appendCopyLine(QByteArray& out, const TuserInfoRec& rec, int ordinal)
+// One owner as a line of COPY into UserInfo: the values InsertUserInfo binds, converted as it
+// converts them.
+void appendCopyLine(QByteArray& out, const TuserInfoRec& rec)
 {
     const QString expiry = StoredDateText(rec.ExpDate);
     auto mark = [&out](bool value) { out.append(value ? "t\t" : "f\t"); };
-    out.append(QByteArray::number(ordinal)).append('\t');
     appendCopyText(out, rec.CardID);
     appendCopyText(out, rec.CardNo);
     appendCopyText(out, rec.UserName);
@@ -448,22 +447,88 @@ bool TImportBatch::begin()
         return stop(last.Failure());
     }
     m_pending.reserve(1024);
+    // As many as the last commit had, so that the set is not grown step by step again.
+    m_serials.reserve(qsizetype(m_pending.capacity()));
     return true;
 }
 
 TPrepared* TImportBatch::write(const TuserInfoRec& rec)
 {
-    const SqlParams removed = ImportDeleteParams(rec);
-    for (int i = 0; i < removed.size(); ++i)
-        m_delete->BindAt(i, removed[i].second);
+    // The values InsertUserInfo and ImportDeleteParams give, bound one by one without a list of
+    // variants per owner: a community's file has a hundred thousand of them.
+    m_delete->BindTextAt(0, rec.CardNo);
+    m_delete->BindIntAt(1, rec.DongHao);
+    m_delete->BindIntAt(2, rec.DanYuan);
     if (!m_delete->Exec())
         return m_delete.get();
-    // The bitmap is bound from the record itself, which outlives the statement's run.
-    const SqlParams values = OwnerRecordParams(
-        rec, QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
-                                     qsizetype(rec.VaildTerminal.size())));
-    for (int i = 0; i < int(m_positions.size()); ++i)
-        m_insert->BindAt(i, values[m_positions[size_t(i)]].second);
+    for (int i = 0; i < int(m_positions.size()); ++i) {
+        // By the value's place in the list OwnerRecordParams gives.
+        switch (m_positions[size_t(i)]) {
+        case 0:
+            m_insert->BindTextAt(i, rec.CardID);
+            break;
+        case 1:
+            m_insert->BindTextAt(i, rec.CardNo);
+            break;
+        case 2:
+            m_insert->BindTextAt(i, rec.UserName);
+            break;
+        case 3:
+            m_insert->BindTextAt(i, rec.BuildName);
+            break;
+        case 4:
+            m_insert->BindIntAt(i, rec.DongHao);
+            break;
+        case 5:
+            m_insert->BindIntAt(i, rec.DanYuan);
+            break;
+        case 6:
+            m_insert->BindTextAt(i, rec.UserType);
+            break;
+        case 7:
+            m_insert->BindTextAt(i, rec.FangHao);
+            break;
+        case 8:
+            m_insert->BindTextAt(i, rec.Sex);
+            break;
+        case 9:
+            m_insert->BindAt(i, StoredDateText(rec.ExpDate));
+            break;
+        case 10:
+            m_insert->BindAt(i, rec.BlackCard);
+            break;
+        case 11:
+            m_insert->BindTextAt(i, rec.Phone);
+            break;
+        case 12:
+            m_insert->BindTextAt(i, rec.Remark);
+            break;
+        case 13:
+            m_insert->BindAt(i, false);
+            break; // IsSelect
+        case 14:
+            // The bitmap is bound from the record itself, which outlives the statement's run.
+            m_insert->BindAt(i,
+                             QByteArray::fromRawData(reinterpret_cast<const char*>(rec.VaildTerminal.data()),
+                                                     qsizetype(rec.VaildTerminal.size())));
+            break;
+        case 15:
+            m_insert->BindAt(i, rec.IsUseExpDate);
+            break;
+        case 16:
+            m_insert->BindTextAt(i, rec.ExtName);
+            break;
+        case 17:
+            m_insert->BindTextAt(i, rec.chLoss);
+            break;
+        case 18:
+            m_insert->BindTextAt(i, rec.chUseExpdate);
+            break;
+        default:
+            m_insert->BindIntAt(i, rec.idx);
+            break;
+        }
+    }
     return m_insert->Exec() ? nullptr : m_insert.get();
 }
 
@@ -507,7 +572,7 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
         m_serialTwice = m_serials.size() == size;
     }
     if (m_dm.IsServer()) {
-        appendCopyLine(m_copy, rec, int(m_pending.size()));
+        appendCopyLine(m_copy, rec);
         return true;
     }
     if (m_replay)
@@ -595,9 +660,10 @@ bool TImportBatch::Commit()
     return stop(why);
 }
 
-// The pending owners in one go: COPY into a staging table, one delete of the rows they replace and
-// one insert of them in file order, each owner left out that a later one of the same card number,
-// building and unit replaces, so the rows are those of the owners imported one by one. All of it in
+// The pending owners in one go: their keys (card number, building, unit) COPY into a table of
+// their own and the rows they replace deleted through it; then the owners themselves COPY straight
+// into UserInfo in file order, and, when a key came twice, each owner a later one of the same key
+// replaces deleted again, so the rows are those of the owners imported one by one. All of it in
 // the batch's transaction; false when any of it failed, with what the failure was about.
 bool TImportBatch::copyPending(TSqlFailure& failure)
 {
@@ -613,48 +679,73 @@ bool TImportBatch::copyPending(TSqlFailure& failure)
                                 detail);
         return false;
     };
-    auto run = [&](const QString& statement) {
-        PGresult* result = PQexec(pg, statement.toUtf8().constData());
+    // A statement; with from, the newest owner's idx before the commit as its $1.
+    auto run = [&](const QString& statement, ExecStatusType expected = PGRES_COMMAND_OK,
+                   PGresult** rows = nullptr) {
+        const QByteArray from = QByteArray::number(m_lastIdx);
+        const char* values[] = {from.constData()};
+        const QByteArray text = statement.toUtf8();
+        PGresult* result = statement.contains(QLatin1String("$1"))
+                               ? PQexecParams(pg, text.constData(), 1, nullptr, values, nullptr, nullptr, 0)
+                               : PQexec(pg, text.constData());
+        if (PQresultStatus(result) != expected)
+            return failed(result);
+        if (rows)
+            *rows = result;
+        else
+            PQclear(result);
+        return true;
+    };
+    auto copy = [&](const QString& statement, const QByteArray& lines) {
+        if (!run(statement, PGRES_COPY_IN))
+            return false;
+        constexpr qsizetype Chunk = 1 << 20;
+        bool sent = true;
+        for (qsizetype at = 0; sent && at < lines.size(); at += Chunk)
+            sent = PQputCopyData(pg, lines.constData() + at, int(std::min(Chunk, lines.size() - at))) == 1;
+        if (PQputCopyEnd(pg, sent ? nullptr : "not sent") != 1)
+            return failed(nullptr);
+        PGresult* result = PQgetResult(pg);
         if (PQresultStatus(result) != PGRES_COMMAND_OK)
             return failed(result);
         PQclear(result);
+        while (PGresult* rest = PQgetResult(pg))
+            PQclear(rest);
         return true;
     };
-    const QString columns = QString::fromLatin1(ImportColumns);
     const QString sameKey = QStringLiteral("%1.CardNo = %2.CardNo and %1.DongHao = %2.DongHao and "
                                            "%1.DanYuan = %2.DanYuan");
-    if (!run(QStringLiteral(
-                 "create temp table iccard_import as select 0 as ord, %1 from UserInfo with no data")
-                 .arg(columns)))
+    // The keys in columns of UserInfo's own types, so that they compare as UserInfo's do.
+    QByteArray keys;
+    keys.reserve(qsizetype(m_pending.size()) * 24);
+    for (const TuserInfoRec& rec : m_pending) {
+        appendCopyText(keys, rec.CardNo);
+        keys.append(QByteArray::number(rec.DongHao)).append('\t');
+        keys.append(QByteArray::number(rec.DanYuan)).append('\n');
+    }
+    if (!run(
+            QStringLiteral("create temp table iccard_import as select CardNo, DongHao, DanYuan from UserInfo "
+                           "with no data")) ||
+        !copy(QStringLiteral("copy iccard_import from stdin"), keys))
         return false;
-    const QString copy = QStringLiteral("copy iccard_import (ord,%1) from stdin").arg(columns);
-    PGresult* result = PQexec(pg, copy.toUtf8().constData());
-    if (PQresultStatus(result) != PGRES_COPY_IN)
-        return failed(result);
-    PQclear(result);
-    constexpr qsizetype Chunk = 1 << 20;
-    bool sent = true;
-    for (qsizetype at = 0; sent && at < m_copy.size(); at += Chunk)
-        sent = PQputCopyData(pg, m_copy.constData() + at, int(std::min(Chunk, m_copy.size() - at))) == 1;
-    if (PQputCopyEnd(pg, sent ? nullptr : "not sent") != 1)
-        return failed(nullptr);
-    result = PQgetResult(pg);
-    if (PQresultStatus(result) != PGRES_COMMAND_OK)
-        return failed(result);
-    PQclear(result);
-    while (PGresult* rest = PQgetResult(pg))
-        PQclear(rest);
-    // The owners a later one of the same key replaces are found by numbering each key's owners
-    // from the last: a sort of the staged owners alone, which needs no statistics of the table.
-    // The statistics of the key tell the server that the staged owners are many: it then looks up
-    // the rows they replace in one pass rather than one index search per owner.
-    return run(QStringLiteral("analyze iccard_import (CardNo, DongHao, DanYuan)")) &&
-           run(QStringLiteral("delete from UserInfo u using iccard_import s where ") +
-               sameKey.arg(QStringLiteral("u"), QStringLiteral("s"))) &&
-           run(QStringLiteral("insert into UserInfo (%1) select %1 from (select *, row_number() over "
-                              "(partition by CardNo, DongHao, DanYuan order by ord desc) as later from "
-                              "iccard_import) s where later = 1 order by ord")
-                   .arg(columns)) &&
+    // The statistics of the keys tell the server that they are many: it then looks up the rows
+    // they replace in one pass rather than one index search per owner.
+    PGresult* twice = nullptr;
+    if (!run(QStringLiteral("analyze iccard_import")) ||
+        !run(QStringLiteral("delete from UserInfo u using iccard_import s where ") +
+             sameKey.arg(QStringLiteral("u"), QStringLiteral("s"))) ||
+        !run(QStringLiteral("select exists (select 1 from iccard_import group by CardNo, DongHao, DanYuan "
+                            "having count(*) > 1)"),
+             PGRES_TUPLES_OK, &twice))
+        return false;
+    const bool repeated = PQntuples(twice) == 1 && PQgetvalue(twice, 0, 0)[0] == 't';
+    PQclear(twice);
+    return copy(QStringLiteral("copy UserInfo (%1) from stdin").arg(QString::fromLatin1(ImportColumns)),
+                m_copy) &&
+           (!repeated ||
+            run(QStringLiteral("delete from UserInfo u where u.idx > $1 and exists (select 1 from UserInfo n "
+                               "where n.idx > u.idx and ") +
+                sameKey.arg(QStringLiteral("n"), QStringLiteral("u")) + QStringLiteral(")"))) &&
            run(QStringLiteral("drop table iccard_import"));
 }
 

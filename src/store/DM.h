@@ -184,7 +184,7 @@ private:
     std::unique_ptr<TPrepared> m_insert;
     std::vector<int> m_positions; // of the insert's values in the list InsertUserInfo binds
     std::vector<TuserInfoRec> m_pending;
-    // On a server: the pending owners as lines of COPY text, sent at Commit to a staging table.
+    // On a server: the pending owners as lines of COPY text, sent at Commit straight into UserInfo.
     QByteArray m_copy;
     bool copyPending(TSqlFailure& failure);
     bool m_open = false;   // a batch is running

@@ -461,14 +461,17 @@ bool onlyAscii(const char* bytes, qsizetype size)
 // almost never do: "是", "男" and the card type do not, while UTF-8 often reads as GBK with the
 // user-defined areas), or when it is UTF-8 and not GBK. The header plays no part in the choice (it
 // is not read). When some bytes are neither, the encoding that reads further is taken, and the text
-// ends before the line that holds them (badLine, counted from the header as line 1).
+// ends before the line that holds them (badLine, counted from the header as line 1). The text is
+// the bytes from begin to end, decoded line by line as they are read (a line end is never part of
+// a GBK or UTF-8 sequence).
 struct FileText {
-    QString body;
+    qsizetype begin = 0;
+    qsizetype end = 0;
     int badLine = 0;
     bool utf8 = false;
 };
 
-FileText decodeFile(const char* bytes, qsizetype size)
+FileText findText(const char* bytes, qsizetype size)
 {
     FileText out;
     if (size <= 0)
@@ -483,10 +486,8 @@ FileText decodeFile(const char* bytes, qsizetype size)
         out.utf8 = true;
         validEnd = utf8End;
     } else {
-        const qsizetype gbkEnd = body + DecodeGbk(bytes + body, size - body, out.body);
-        if (gbkEnd == size)
-            return out; // GBK, as the program writes it: the text is read already
-        out.utf8 = utf8End > gbkEnd;
+        const qsizetype gbkEnd = body + ValidGbkPrefix(bytes + body, size - body);
+        out.utf8 = gbkEnd < size && utf8End > gbkEnd;
         validEnd = std::max(gbkEnd, utf8End);
     }
     qsizetype end = size;
@@ -497,11 +498,8 @@ FileText decodeFile(const char* bytes, qsizetype size)
             --end;
         out.badLine = 1 + int(countLineEnds(bytes, end));
     }
-    const qsizetype from = std::min(body, end);
-    if (out.utf8)
-        out.body = QString::fromUtf8(bytes + from, end - from);
-    else
-        DecodeGbk(bytes + from, end - from, out.body);
+    out.begin = std::min(body, end);
+    out.end = end;
     return out;
 }
 
@@ -509,12 +507,13 @@ FileText decodeFile(const char* bytes, qsizetype size)
 
 // ---- Reading -------------------------------------------------------------------------------------
 
-TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size)
+TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size) : m_bytes(bytes)
 {
-    FileText decoded = decodeFile(bytes, size);
-    m_text = std::move(decoded.body);
-    m_badLine = decoded.badLine;
-    m_utf8 = decoded.utf8;
+    const FileText text = findText(bytes, size);
+    m_pos = text.begin;
+    m_end = text.end;
+    m_badLine = text.badLine;
+    m_utf8 = text.utf8;
     if (size > 0) {
         const char last = bytes[size - 1];
         const qsizetype lines = countLineEnds(bytes, size) + (last == '\n' || last == '\r' ? 0 : 1);
@@ -524,26 +523,27 @@ TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size)
 
 bool TOwnerFileReader::Next(TOwnerLine& line, TuserInfoRec& rec)
 {
-    const QString& t = m_text;
-    if (m_pos >= t.size())
+    if (m_pos >= m_end)
         return false;
     // The next line end: LF, CR LF or CR alone. Where the next of each is stays known, so that a
     // file of one kind is searched through once for the other.
-    if (m_nextLf < m_pos) {
-        m_nextLf = t.indexOf(u'\n', m_pos);
-        if (m_nextLf < 0)
-            m_nextLf = t.size();
-    }
-    if (m_nextCr < m_pos) {
-        m_nextCr = t.indexOf(u'\r', m_pos);
-        if (m_nextCr < 0)
-            m_nextCr = t.size();
-    }
+    auto find = [this](char c) {
+        const void* at = std::memchr(m_bytes + m_pos, c, size_t(m_end - m_pos));
+        return at ? qsizetype(static_cast<const char*>(at) - m_bytes) : m_end;
+    };
+    if (m_nextLf < m_pos)
+        m_nextLf = find('\n');
+    if (m_nextCr < m_pos)
+        m_nextCr = find('\r');
     const qsizetype end = std::min(m_nextLf, m_nextCr);
     qsizetype next = end;
-    if (end < t.size())
-        next = t[end] == u'\r' && end + 1 < t.size() && t[end + 1] == u'\n' ? end + 2 : end + 1;
-    const QStringView text(t.constData() + m_pos, end - m_pos);
+    if (end < m_end)
+        next = m_bytes[end] == '\r' && end + 1 < m_end && m_bytes[end + 1] == '\n' ? end + 2 : end + 1;
+    if (m_utf8)
+        m_line = QString::fromUtf8(m_bytes + m_pos, end - m_pos);
+    else
+        DecodeGbk(m_bytes + m_pos, end - m_pos, m_line);
+    const QStringView text(m_line);
     m_pos = next;
     line.number = ++m_lineNo;
     line.reason.clear();

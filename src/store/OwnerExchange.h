@@ -162,10 +162,13 @@ public:
     bool Utf8() const { return m_utf8; }
 
 private:
-    QString m_text;
+    // The readable bytes after the header, decoded a line at a time into m_line.
+    const char* m_bytes = nullptr;
+    qsizetype m_end = 0;
     qsizetype m_pos = 0;
-    qsizetype m_nextLf = -1; // where the next LF and CR are (the text's end when there is none)
+    qsizetype m_nextLf = -1; // where the next LF and CR are (the readable end when there is none)
     qsizetype m_nextCr = -1;
+    QString m_line;
     int m_lineNo = 1;
     int m_total = 0;
     int m_badLine = 0;

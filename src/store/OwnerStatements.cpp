@@ -173,7 +173,8 @@ QByteArray BitmapBytes(const std::array<uint8_t, 32>& bitmap)
     return QByteArray(reinterpret_cast<const char*>(bitmap.data()), qsizetype(bitmap.size()));
 }
 
-// The values of the whole-record statements; each statement takes the ones it names.
+// The values of the whole-record statements; each statement takes the ones it names. (An import
+// binds them by their place in this list: TImportBatch::write.)
 SqlParams OwnerRecordParams(const TuserInfoRec& rec, const QByteArray& terminals)
 {
     return {

@@ -103,6 +103,28 @@ void TPrepared::BindAt(int i, const QVariant& value)
     bind(m_indexes.at(i), value);
 }
 
+void TPrepared::BindTextAt(int i, QStringView text)
+{
+    const int index = m_indexes.at(i);
+    if (m_pg) {
+        bindServer(index, QVariant(text.isNull() ? QString(QLatin1String("")) : text.toString()));
+        return;
+    }
+    QByteArray& utf8 = m_texts[size_t(index - 1)];
+    utf8.resize(m_encoder.requiredSpace(text.size()));
+    const char* end = m_encoder.appendToBuffer(utf8.data(), text);
+    sqlite3_bind_text(m_stmt, index, utf8.constData(), int(end - utf8.constData()), SQLITE_STATIC);
+}
+
+void TPrepared::BindIntAt(int i, qint64 value)
+{
+    const int index = m_indexes.at(i);
+    if (m_pg)
+        bindServer(index, QVariant(value));
+    else
+        sqlite3_bind_int64(m_stmt, index, value);
+}
+
 void TPrepared::Bind(const SqlParams& params)
 {
     const QString mismatch = ParameterMismatch(m_sql, params);

@@ -45,6 +45,10 @@ public:
     // Binds value i to the i-th name given to Name (a null variant, or a null text, binds NULL).
     // Bytes are not copied: they must stay alive until the statement has run.
     void BindAt(int i, const QVariant& value);
+    // The same for a text (a null one binds an empty text, as TextValue gives it) and a whole
+    // number, without a variant: an import binds a community's values one by one.
+    void BindTextAt(int i, QStringView text);
+    void BindIntAt(int i, qint64 value);
     // Binds the values to the parameters they name.
     void Bind(const SqlParams& params);
 
