@@ -84,6 +84,6 @@ private:
     Tdm& m_owner;
     QString m_sql;
     int m_rowsAffected = 0;
-    qint64 m_lastInsertId = 0;
+    std::optional<qint64> m_lastInsertId; // none when the engine tells it only when asked
     std::optional<QSqlQuery> m_query;
 };

@@ -2,10 +2,9 @@
 
 #include "DM.h"
 #include "FileSync.h"
+#include "engine/Engine.h"
 
-#include <QSqlDriver>
 #include <cerrno>
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 QString TSqlFailure::Describe() const
@@ -128,21 +127,8 @@ TSqlFailure FailureOf(Tdm& module, const QSqlError& error)
 {
     const QString detail =
         error.databaseText().trimmed().isEmpty() ? error.text().trimmed() : error.databaseText().trimmed();
+    const Engine& engine = EngineFor(module.Target());
     if (!module.con1.isOpen())
-        return module.IsServer() ? ServerFailure(QString(), false, detail)
-                                 : SqliteFailure(SQLITE_CANTOPEN, 0, detail);
-    const QVariant handle = module.con1.driver()->handle();
-    if (module.IsServer()) {
-        PGconn* const* pg = handle.isValid() ? static_cast<PGconn* const*>(handle.constData()) : nullptr;
-        const bool connected = pg && *pg && PQstatus(*pg) == CONNECTION_OK;
-        return ServerFailure(error.nativeErrorCode(), connected, detail);
-    }
-    int systemError = 0;
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
-        if (sqlite3* db = *static_cast<sqlite3* const*>(handle.constData()))
-            systemError = sqlite3_system_errno(db);
-    }
-    bool known = false;
-    const int code = error.nativeErrorCode().toInt(&known);
-    return SqliteFailure(known ? code : SQLITE_ERROR, systemError, detail);
+        return engine.NotOpenFailure(detail);
+    return engine.FailureOf(module.con1, error, detail);
 }
