@@ -7,6 +7,8 @@
 #include "Prepared.h"
 #include "Schema.h"
 #include "SqlFailure.h"
+#include "engine/Engine.h"
+#include "engine/PgEngine.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,9 +54,6 @@ QString connectionError(const QSqlDatabase& db)
         lines << line.simplified();
     return lines.join(QLatin1Char('\n'));
 }
-
-// A cards lock per serial for the registrations of every desk on one server (its first key).
-constexpr int CardLockSpace = 0x1CCA4D02;
 
 int variantToInt(const QVariant& v)
 {
@@ -223,8 +222,7 @@ Tdm::Tdm(std::optional<TDatabaseTarget> target)
             m_targetError = e.message();
         }
     }
-    con1 = QSqlDatabase::addDatabase(
-        m_target.IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), nextConnectionName());
+    con1 = QSqlDatabase::addDatabase(EngineFor(m_target).DriverName(), nextConnectionName());
     m_connectionName = con1.connectionName();
     RemoveMaintenanceLeftovers(m_target.FilePath());
 }
@@ -243,7 +241,8 @@ Tdm::~Tdm()
 QString DatabaseInUse(const Tdm& module)
 {
     const TDatabaseTarget& target = module.Target();
-    return target.IsServer() ? target.Describe() : QStringLiteral("本机文件 ") + target.Describe();
+    const bool file = !EngineFor(target).DatabaseFile(target).isEmpty();
+    return file ? QStringLiteral("本机文件 ") + target.Describe() : target.Describe();
 }
 
 QString Tdm::DatabasePath()
@@ -258,14 +257,12 @@ bool Tdm::IsOpen() const
 
 QString Tdm::BoolLiteral(bool value) const
 {
-    if (m_target.IsServer())
-        return value ? QStringLiteral("true") : QStringLiteral("false");
-    return value ? QStringLiteral("1") : QStringLiteral("0");
+    return EngineFor(m_target).BoolLiteral(value);
 }
 
 void Tdm::openServer()
 {
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+    if (!QSqlDatabase::isDriverAvailable(EngineFor(m_target).DriverName()))
         throw OperationError(unreachableMessage(
             m_target, QStringLiteral("本机没有 PostgreSQL 数据库驱动（Debian 软件包 libqt6sql6-psql）。")));
     ConfigureServerConnection(con1, m_target);
@@ -295,8 +292,8 @@ void Tdm::OpenConnection()
         return;
     if (!m_targetError.isEmpty())
         throw OperationError(m_targetError);
-    if (m_target.IsServer()) {
-        openServer();
+    if (EngineFor(m_target).DatabaseFile(m_target).isEmpty()) {
+        openServer(); // no file to judge: the server is connected to
         return;
     }
     const QString path = m_target.FilePath();
@@ -344,7 +341,7 @@ QSqlDatabase Tdm::database()
 {
     // A connection to a server that has gone (restarted, or the network was down) is made anew at
     // the next use outside a change; a change that was running is lost with it, and says so.
-    if (con1.isOpen() && m_target.IsServer() && m_levels.empty() && !ServerConnectionAlive(con1)) {
+    if (con1.isOpen() && m_levels.empty() && !EngineFor(m_target).ConnectionAlive(con1)) {
         CloseDataSets();
         con1.close();
     }
@@ -388,7 +385,8 @@ bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params, const QStringL
         return false;
     // A statement that fails inside a batch is undone alone. The file does that by itself; a
     // server drops the whole transaction instead, unless the statement has a savepoint.
-    const bool alone = IsServer() && !m_levels.empty() && !m_levels.back().allOrNothing;
+    const bool alone =
+        EngineFor(m_target).SavepointPerStatement() && !m_levels.empty() && !m_levels.back().allOrNothing;
     QSqlQuery guard(con1);
     try {
         if (alone && !guard.exec(QStringLiteral("SAVEPOINT iccard_statement")))
@@ -540,15 +538,11 @@ const QString& insertUserInfoSql()
 
 // The rows an imported owner replaces. The card number picks them through its index: without
 // statistics the engine would take the index of building and unit, and read a whole unit per line.
-const QString& importDeleteSql(bool server)
+QString importDeleteSql(const Engine& engine)
 {
-    static const QString sql =
-        QStringLiteral("delete from UserInfo indexed by UserInfo_CardNo where CardNo = :CardNo and "
-                       "DongHao = :DongHao and DanYuan=:DanYuan");
-    // A server keeps statistics of its own, and has no "indexed by".
-    static const QString serverSql = QStringLiteral(
-        "delete from UserInfo where CardNo = :CardNo and DongHao = :DongHao and DanYuan=:DanYuan");
-    return server ? serverSql : sql;
+    return QStringLiteral(
+               "delete from UserInfo%1 where CardNo = :CardNo and DongHao = :DongHao and DanYuan=:DanYuan")
+        .arg(engine.IndexHint(QStringLiteral("UserInfo_CardNo")));
 }
 
 SqlParams importDeleteParams(const TuserInfoRec& rec)
@@ -670,9 +664,9 @@ bool Tdm::ClearUserCardID(int idx)
 
 void Tdm::lockCard(const QString& cardId)
 {
-    if (IsServer() && !cardId.isEmpty())
-        ExecuteSQL(QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace),
-                   {{QStringLiteral("CardID"), cardId.toLower()}});
+    const QString lock = EngineFor(m_target).CardSerialLock();
+    if (!lock.isEmpty() && !cardId.isEmpty())
+        ExecuteSQL(lock, {{QStringLiteral("CardID"), cardId.toLower()}});
 }
 
 std::optional<SqlParams> Tdm::deleteKeepingState(int idx)
@@ -789,7 +783,7 @@ bool Tdm::RegisterCardID(int toIdx, const QString& cardId)
 bool Tdm::ImportUserInfo(const TuserInfoRec& rec)
 {
     TTransaction change(*this);
-    ExecuteSQL(importDeleteSql(IsServer()), importDeleteParams(rec));
+    ExecuteSQL(importDeleteSql(EngineFor(m_target)), importDeleteParams(rec));
     const int from = maxOwnerIdx();
     InsertUserInfo(rec, InsertEntry::Import);
     if (!rec.CardID.isEmpty())
@@ -805,7 +799,7 @@ int Tdm::maxOwnerIdx()
 
 QString Tdm::ImportDeleteStatement() const
 {
-    return importDeleteSql(IsServer());
+    return importDeleteSql(EngineFor(m_target));
 }
 
 QString Tdm::ClearOtherHoldersStatement()
@@ -878,7 +872,7 @@ void appendCopyLine(QByteArray& out, const TuserInfoRec& rec, int ordinal)
 TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
 {
     module.database();
-    if (module.IsServer())
+    if (EngineFor(module.Target()).ImportsByCopy())
         return; // the owners go to the server with COPY at each commit
     prepareStatements();
     // A commit of many owners touches many pages of the four indexes; with the engine's default
@@ -893,7 +887,7 @@ TImportBatch::~TImportBatch()
 {
     if (m_open)
         m_dm.UndoBatch();
-    if (m_dm.IsOpen() && !m_dm.IsServer()) {
+    if (m_dm.IsOpen() && !EngineFor(m_dm.Target()).ImportsByCopy()) {
         QSqlQuery q(m_dm.con1);
         q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
     }
@@ -903,7 +897,7 @@ void TImportBatch::prepareStatements()
 {
     if (m_delete)
         return;
-    m_delete = std::make_unique<TPrepared>(m_dm, importDeleteSql(m_dm.IsServer()));
+    m_delete = std::make_unique<TPrepared>(m_dm, importDeleteSql(EngineFor(m_dm.Target())));
     m_insert = std::make_unique<TPrepared>(m_dm, insertUserInfoSql());
     m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
     // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
@@ -981,7 +975,8 @@ void TImportBatch::reportRefused(const TuserInfoRec& rec, const TPrepared* faile
     // The values as the operator can read them: a card number of megabytes is cut short.
     SqlParams shown = importDeleteParams(rec);
     shown[0].second = TextValue(Abridged(rec.CardNo));
-    ShowError(QStringLiteral("执行错误：") + StatementWithValues(importDeleteSql(m_dm.IsServer()), shown));
+    ShowError(QStringLiteral("执行错误：") +
+              StatementWithValues(importDeleteSql(EngineFor(m_dm.Target())), shown));
 }
 
 bool TImportBatch::Add(const TuserInfoRec& rec)
@@ -994,7 +989,7 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
         m_serials.insert(rec.CardID.toUpper());
         m_serialTwice = m_serials.size() == size;
     }
-    if (m_dm.IsServer()) {
+    if (EngineFor(m_dm.Target()).ImportsByCopy()) {
         appendCopyLine(m_copy, rec, int(m_pending.size()));
         return true;
     }
@@ -1047,7 +1042,7 @@ bool TImportBatch::Commit()
         return false;
     if (!m_open)
         return true;
-    if (m_dm.IsServer() && !m_replay) {
+    if (EngineFor(m_dm.Target()).ImportsByCopy() && !m_replay) {
         TSqlFailure why;
         if (!copyPending(why)) {
             if (!why.aboutTheRow)
@@ -1089,7 +1084,7 @@ bool TImportBatch::Commit()
 // the batch's transaction; false when any of it failed, with what the failure was about.
 bool TImportBatch::copyPending(TSqlFailure& failure)
 {
-    PGconn* pg = ServerConnection(m_dm);
+    PGconn* pg = ServerConnection(m_dm.database());
     auto failed = [&](PGresult* result) {
         const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
         const QString detail =
@@ -1217,9 +1212,8 @@ void Tdm::beginLevel(bool allOrNothing)
     QSqlQuery q(db);
     // The outermost change is a transaction. On the file it takes the write lock at once, so that
     // a second program on the file waits for it rather than failing half-way.
-    const QString begin = !m_levels.empty() ? QStringLiteral("SAVEPOINT ") + savepoint
-                          : IsServer()      ? QStringLiteral("BEGIN")
-                                            : QStringLiteral("BEGIN IMMEDIATE");
+    const QString begin =
+        !m_levels.empty() ? QStringLiteral("SAVEPOINT ") + savepoint : EngineFor(m_target).BeginStatement();
     if (!q.exec(begin)) {
         m_beginError = FailureOf(*this, q.lastError());
         throw OperationError(q.lastError().text());

@@ -3,12 +3,6 @@
 #include "DM.h"
 #include "OperationError.h"
 #include "engine/Engine.h"
-#include "engine/PgEngine.h"
-
-pg_conn* ServerConnection(Tdm& module)
-{
-    return ServerConnection(module.database());
-}
 
 TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql)
 {

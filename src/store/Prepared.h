@@ -10,11 +10,6 @@
 
 class PreparedBackend;
 class Tdm;
-struct pg_conn;
-
-// The libpq connection under the data module's connection to a server, free for a statement of
-// its own. Throws OperationError when the database cannot be used or is not a server.
-pg_conn* ServerConnection(Tdm& module);
 
 // A statement prepared once on the data module's connection and run many times over, for the runs
 // that go through a whole community at once (the owner data import and export): there, preparing

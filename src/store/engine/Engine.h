@@ -113,6 +113,14 @@ public:
     virtual QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
                                 const SqlParams& params) const = 0;
 
+    // The bulk import: whether the owners of a commit go to the server in one copy into a staging
+    // table (false: each owner through the prepared delete and insert, as the file takes them
+    // fastest).
+    virtual bool ImportsByCopy() const = 0;
+    // The hint that makes a statement use an index (the file's planner has no statistics to choose
+    // by; a server keeps its own): text to put after the table's name.
+    virtual QString IndexHint(const QString& index) const = 0;
+
     // ---- Backup, restore, check --------------------------------------------------------------
     // The file that holds the database; empty when a server keeps it.
     virtual QString DatabaseFile(const TDatabaseTarget& target) const = 0;

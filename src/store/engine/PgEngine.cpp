@@ -439,3 +439,13 @@ QString PgEngine::CardSerialLock() const
 {
     return QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace);
 }
+
+bool PgEngine::ImportsByCopy() const
+{
+    return true;
+}
+
+QString PgEngine::IndexHint(const QString&) const
+{
+    return QString(); // the server plans by its own statistics, and has no "indexed by"
+}

@@ -339,3 +339,13 @@ TDatabaseCheck SqliteEngine::Check(const TDatabaseTarget& target) const
 {
     return CheckDatabaseFile(target.FilePath(), true);
 }
+
+bool SqliteEngine::ImportsByCopy() const
+{
+    return false;
+}
+
+QString SqliteEngine::IndexHint(const QString& index) const
+{
+    return QStringLiteral(" indexed by ") + index;
+}

@@ -37,6 +37,8 @@ public:
     bool NullsFirst() const override;
     QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
                         const SqlParams& params) const override;
+    bool ImportsByCopy() const override;
+    QString IndexHint(const QString& index) const override;
     QString DatabaseFile(const TDatabaseTarget& target) const override;
     QString BackupInto(const QSqlDatabase& db, const QString& file) const override;
     void LoadBackup(const QString& file, QSqlDatabase& db) const override;
