@@ -12,6 +12,7 @@
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/Startup.h"
+#include "store/engine/Engine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -142,7 +143,8 @@ ExchangeProgress terminalProgress(const QString& what)
 // Whether the database file is there (a server makes its tables itself).
 bool databaseFileThere(const TDatabaseTarget& database)
 {
-    return database.IsServer() || QFileInfo(database.FilePath()).isFile();
+    const QString file = EngineFor(database).DatabaseFile(database);
+    return file.isEmpty() || QFileInfo(file).isFile();
 }
 
 QString databaseMissingText(const TDatabaseTarget& database)
@@ -237,13 +239,13 @@ int check(const TDatabaseTarget& database)
         say(databaseMissingText(database));
         return Stopped;
     }
-    const TDatabaseCheck c = database.IsServer() ? CheckServer(database) : CheckDatabase(database.FilePath());
+    const TDatabaseCheck c = CheckTarget(database);
     const QString path = database.Describe();
     if (!c.ok) {
         say(QStringLiteral("数据库有问题：%1\n%2").arg(path, c.reason));
         return Stopped;
     }
-    if (c.empty && database.IsServer())
+    if (c.empty && EngineFor(database).DatabaseFile(database).isEmpty())
         say(QStringLiteral("数据库是空的：%1（程序连接它时会建立数据表）").arg(path));
     else if (c.empty)
         say(QStringLiteral("数据库文件是空的：%1（程序打开它时会建立数据表）").arg(path));
@@ -286,10 +288,12 @@ std::optional<TCommunityCount> countCommunity()
 
 bool sameDatabase(const TDatabaseTarget& a, const TDatabaseTarget& b)
 {
-    if (a.IsServer() || b.IsServer())
+    const QString fileA = EngineFor(a).DatabaseFile(a);
+    const QString fileB = EngineFor(b).DatabaseFile(b);
+    if (fileA.isEmpty() || fileB.isEmpty())
         return a == b;
-    const QFileInfo fa(a.FilePath());
-    const QFileInfo fb(b.FilePath());
+    const QFileInfo fa(fileA);
+    const QFileInfo fb(fileB);
     return fa.absoluteFilePath() == fb.absoluteFilePath() ||
            (fa.exists() && fa.canonicalFilePath() == fb.canonicalFilePath());
 }

@@ -7,6 +7,8 @@
 #include "Prepared.h"
 #include "Schema.h"
 #include "SqlFailure.h"
+#include "engine/Engine.h"
+#include "engine/PgEngine.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -108,8 +110,7 @@ Tdm::Tdm(std::optional<TDatabaseTarget> target)
             m_targetError = e.message();
         }
     }
-    con1 = QSqlDatabase::addDatabase(
-        m_target.IsServer() ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"), nextConnectionName());
+    con1 = QSqlDatabase::addDatabase(SqlEngine().DriverName(), nextConnectionName());
     m_connectionName = con1.connectionName();
 }
 
@@ -127,7 +128,8 @@ Tdm::~Tdm()
 QString DatabaseInUse(const Tdm& module)
 {
     const TDatabaseTarget& target = module.Target();
-    return target.IsServer() ? target.Describe() : QStringLiteral("本机文件 ") + target.Describe();
+    const bool file = !EngineFor(target).DatabaseFile(target).isEmpty();
+    return file ? QStringLiteral("本机文件 ") + target.Describe() : target.Describe();
 }
 
 QString Tdm::DatabasePath()
@@ -140,16 +142,19 @@ bool Tdm::IsOpen() const
     return con1.isOpen();
 }
 
+const Engine& Tdm::SqlEngine() const
+{
+    return EngineFor(m_target);
+}
+
 QString Tdm::BoolLiteral(bool value) const
 {
-    if (m_target.IsServer())
-        return value ? QStringLiteral("true") : QStringLiteral("false");
-    return value ? QStringLiteral("1") : QStringLiteral("0");
+    return SqlEngine().BoolLiteral(value);
 }
 
 void Tdm::openServer()
 {
-    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+    if (!QSqlDatabase::isDriverAvailable(SqlEngine().DriverName()))
         throw OperationError(unreachableMessage(
             m_target, QStringLiteral("本机没有 PostgreSQL 数据库驱动（Debian 软件包 libqt6sql6-psql）。")));
     ConfigureServerConnection(con1, m_target);
@@ -179,8 +184,8 @@ void Tdm::OpenConnection()
         return;
     if (!m_targetError.isEmpty())
         throw OperationError(m_targetError);
-    if (m_target.IsServer()) {
-        openServer();
+    if (SqlEngine().DatabaseFile(m_target).isEmpty()) {
+        openServer(); // no file to judge: the server is connected to
         return;
     }
     const QString path = m_target.FilePath();
@@ -228,7 +233,7 @@ QSqlDatabase Tdm::database()
 {
     // A connection to a server that has gone (restarted, or the network was down) is made anew at
     // the next use outside a change; a change that was running is lost with it, and says so.
-    if (con1.isOpen() && m_target.IsServer() && m_levels.empty() && !ServerConnectionAlive(con1)) {
+    if (con1.isOpen() && m_levels.empty() && !SqlEngine().ConnectionAlive(con1)) {
         CloseDataSets();
         con1.close();
     }
@@ -272,7 +277,8 @@ bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params, const QStringL
         return false;
     // A statement that fails inside a batch is undone alone. The file does that by itself; a
     // server drops the whole transaction instead, unless the statement has a savepoint.
-    const bool alone = IsServer() && !m_levels.empty() && !m_levels.back().allOrNothing;
+    const bool alone =
+        SqlEngine().SavepointPerStatement() && !m_levels.empty() && !m_levels.back().allOrNothing;
     QSqlQuery guard(con1);
     try {
         if (alone && !guard.exec(QStringLiteral("SAVEPOINT iccard_statement")))
@@ -389,7 +395,7 @@ void appendCopyLine(QByteArray& out, const TuserInfoRec& rec)
 TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
 {
     module.database();
-    if (module.IsServer())
+    if (module.SqlEngine().ImportsByCopy())
         return; // the owners go to the server with COPY at each commit
     prepareStatements();
     // A commit of many owners touches many pages of the four indexes; with the engine's default
@@ -404,7 +410,7 @@ TImportBatch::~TImportBatch()
 {
     if (m_open)
         m_dm.UndoBatch();
-    if (m_dm.IsOpen() && !m_dm.IsServer()) {
+    if (m_dm.IsOpen() && !m_dm.SqlEngine().ImportsByCopy()) {
         QSqlQuery q(m_dm.con1);
         q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
     }
@@ -571,7 +577,7 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
         m_serials.insert(rec.CardID.toUpper());
         m_serialTwice = m_serials.size() == size;
     }
-    if (m_dm.IsServer()) {
+    if (m_dm.SqlEngine().ImportsByCopy()) {
         appendCopyLine(m_copy, rec);
         return true;
     }
@@ -624,7 +630,7 @@ bool TImportBatch::Commit()
         return false;
     if (!m_open)
         return true;
-    if (m_dm.IsServer() && !m_replay) {
+    if (m_dm.SqlEngine().ImportsByCopy() && !m_replay) {
         TSqlFailure why;
         if (!copyPending(why)) {
             if (!why.aboutTheRow)
@@ -667,7 +673,7 @@ bool TImportBatch::Commit()
 // the batch's transaction; false when any of it failed, with what the failure was about.
 bool TImportBatch::copyPending(TSqlFailure& failure)
 {
-    PGconn* pg = ServerConnection(m_dm);
+    PGconn* pg = ServerConnection(m_dm.database());
     auto failed = [&](PGresult* result) {
         const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
         const QString detail =
@@ -757,11 +763,10 @@ void Tdm::beginLevel(bool allOrNothing)
     QSqlQuery q(db);
     // The outermost change is a transaction. On the file it takes the write lock at once, so that
     // a second program on the file waits for it rather than failing half-way.
-    const QString begin = !m_levels.empty() ? QStringLiteral("SAVEPOINT ") + savepoint
-                          : IsServer()      ? QStringLiteral("BEGIN")
-                                            : QStringLiteral("BEGIN IMMEDIATE");
+    const QString begin =
+        !m_levels.empty() ? QStringLiteral("SAVEPOINT ") + savepoint : SqlEngine().BeginStatement();
     if (!q.exec(begin)) {
-        m_beginError = FailureOf(con1, IsServer(), q.lastError());
+        m_beginError = FailureOf(con1, SqlEngine(), q.lastError());
         throw OperationError(q.lastError().text());
     }
     m_levels.push_back({savepoint, allOrNothing, false});
@@ -783,8 +788,8 @@ bool Tdm::endLevel(bool keep, TSqlFailure* refusal)
         refused = q.lastError().text();
         if (refusal) {
             *refusal =
-                FailureOf(con1, IsServer(), q.lastError()); // read now, before the rollback's own errors
-            refused.clear();                                // the caller says it
+                FailureOf(con1, SqlEngine(), q.lastError()); // read now, before the rollback's own errors
+            refused.clear();                                 // the caller says it
             markFailed();
         }
     }

@@ -45,7 +45,9 @@ public:
     static QString DatabasePath();
     // The database this module works on.
     const TDatabaseTarget& Target() const { return m_target; }
-    bool IsServer() const override { return m_target.IsServer(); }
+    // The engine of the database: where the file and a server differ (engine/Engine.h).
+    const Engine& SqlEngine() const override;
+    bool IsServer() const { return m_target.IsServer(); } // for texts and tests; the code asks SqlEngine()
     // The literal of a yes/no value in statement text: 1 and 0 on the file (where the indexes on
     // marks are written with them), true and false on a server (boolean columns).
     QString BoolLiteral(bool value) const;

@@ -1,6 +1,7 @@
 #include "DataSet.h"
 
 #include "OperationError.h"
+#include "engine/Engine.h"
 
 #include <QSqlError>
 
@@ -144,20 +145,19 @@ void TQuery::Exec(const QString& sql, const SqlParams& params)
     if (!ExecBound(q, sql, params))
         throw OperationError(q.lastError().text());
     m_rowsAffected = q.numRowsAffected();
-    // A server is asked only when the key is wanted (lastval(), which fails, and would end the
-    // transaction, in a session that has not made a key yet).
-    if (!m_owner.IsServer()) {
-        m_lastInsertId = q.lastInsertId().toLongLong();
+    // The key is read now where the engine gives it with the statement; a server is asked only when
+    // it is wanted.
+    m_lastInsertId = m_owner.SqlEngine().KeyOfInsert(q);
+    if (m_lastInsertId)
         m_query.reset();
-    }
 }
 
 qint64 TQuery::LastInsertId() const
 {
-    if (!m_owner.IsServer())
-        return m_lastInsertId;
-    QSqlQuery q(m_owner.CurrentConnection());
-    return q.exec(QStringLiteral("select lastval()")) && q.next() ? q.value(0).toLongLong() : 0;
+    if (m_lastInsertId)
+        return *m_lastInsertId;
+    QSqlDatabase connection = m_owner.CurrentConnection();
+    return m_owner.SqlEngine().LastInsertKey(connection);
 }
 
 void TQuery::Close()

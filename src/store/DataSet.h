@@ -11,6 +11,8 @@
 #include <optional>
 
 // What datasets and statements run on: the data module's connection (Tdm).
+class Engine;
+
 class StatementConnection {
 public:
     virtual ~StatementConnection() = default;
@@ -18,8 +20,8 @@ public:
     virtual QSqlDatabase database() = 0;
     // The connection as it stands, without opening it.
     virtual QSqlDatabase CurrentConnection() const = 0;
-    // A PostgreSQL server rather than the file.
-    virtual bool IsServer() const = 0;
+    // The engine the connection is to.
+    virtual const Engine& SqlEngine() const = 0;
 };
 
 // A dataset driven by a command text on the connection of the data module: close, set the
@@ -95,6 +97,6 @@ private:
     StatementConnection& m_owner;
     QString m_sql;
     int m_rowsAffected = 0;
-    qint64 m_lastInsertId = 0;
+    std::optional<qint64> m_lastInsertId; // none when the engine tells it only when asked
     std::optional<QSqlQuery> m_query;
 };

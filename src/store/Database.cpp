@@ -188,14 +188,3 @@ void ConfigureServerConnection(QSqlDatabase& db, const TDatabaseTarget& target)
     options += target.options.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     db.setConnectOptions(options.join(QLatin1Char(';')));
 }
-
-bool ServerConnectionAlive(const QSqlDatabase& db)
-{
-    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    // Qt names libpq's connection by the structure under the typedef ("pg_conn*").
-    if (!handle.isValid() ||
-        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
-        return true;
-    PGconn* connection = *static_cast<PGconn* const*>(handle.constData());
-    return connection && PQstatus(connection) == CONNECTION_OK;
-}

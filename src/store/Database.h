@@ -64,6 +64,3 @@ QString DatabaseOverride();
 // Sets a QPSQL connection (not yet open) to the target's server, database and user, with the
 // program's name and a time limit for a server that does not answer.
 void ConfigureServerConnection(QSqlDatabase& db, const TDatabaseTarget& target);
-
-// Whether the connection to a server still stands, as libpq last saw it (no round trip).
-bool ServerConnectionAlive(const QSqlDatabase& db);

@@ -70,6 +70,7 @@ TMaintenanceResult InitDatabase();
 TDatabaseCheck CheckDatabase();
 // The same check of another SQLite file (the command line's --database FILE).
 TDatabaseCheck CheckDatabase(const QString& path);
-// The check of a server's database on a connection of its own (the command line's "check" with
-// --database URL): its tables, their columns and its version. Changes nothing.
-TDatabaseCheck CheckServer(const TDatabaseTarget& target);
+// The check of a target's database (the command line's "check"): a file as CheckDatabase(path)
+// does; a server's on a connection of its own (its tables, their columns and its version).
+// Changes nothing.
+TDatabaseCheck CheckTarget(const TDatabaseTarget& target);

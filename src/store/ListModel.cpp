@@ -4,6 +4,7 @@
 #include "DM.h"
 #include "DataSet.h"
 #include "OperationError.h"
+#include "engine/Engine.h"
 
 #include <QDebug>
 #include <QItemSelectionModel>
@@ -159,14 +160,8 @@ TListModel::Page TListModel::readPage(int number, QSqlRecord* layout) const
     SqlParams params = m_query.params;
     params.append({QStringLiteral("list_limit"), rows});
     params.append({QStringLiteral("list_offset"), reversed ? fromEnd : first});
-    QString sql = QStringLiteral("select %1 from %2 order by %3 limit :list_limit offset :list_offset")
-                      .arg(m_query.columns, m_query.from, orderBy(reversed));
-    // A server fetches the whole row of every row it steps over: it finds the page's keys along
-    // the index first, then reads those rows alone.
-    if (m_data.IsServer())
-        sql = QStringLiteral("select %1 from (select * from %2) as listed where idx in (select idx from %2 "
-                             "order by %3 limit :list_limit offset :list_offset) order by %3")
-                  .arg(m_query.columns, m_query.from, orderBy(reversed));
+    const QString sql =
+        EngineFor(m_data.Target()).PageQuery(m_query.columns, m_query.from, orderBy(reversed));
 
     QSqlQuery q(m_data.database());
     SetForwardOnlyOnFile(q);
@@ -325,7 +320,7 @@ int TListModel::countBefore(const QList<QVariant>& keys)
         enum class Before { IsNull, Less, Greater, NotNull };
         QList<Before> ways;
         // SQLite sorts Null below every value, PostgreSQL above.
-        const bool nullsFirst = m_keys[i].descending == m_data.IsServer();
+        const bool nullsFirst = m_keys[i].descending != EngineFor(m_data.Target()).NullsFirst();
         const Before beyond = m_keys[i].descending ? Before::Greater : Before::Less;
         if (nullsFirst) {
             if (!v.isNull()) {

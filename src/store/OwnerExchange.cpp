@@ -6,6 +6,7 @@
 #include "FileSync.h"
 #include "OperationError.h"
 #include "Prepared.h"
+#include "engine/Engine.h"
 
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
@@ -620,31 +621,6 @@ QString AskImportFileName()
 
 // ---- Runs -----------------------------------------------------------------------------------------
 
-namespace {
-
-// The export's query on a server, for the same file as from the SQLite file: owners without a
-// building, unit or room first (where the file's engine sorts Null), and owners of one room in the
-// order they were added (as the file's index gives them). The server's index holds Null last, so
-// that order costs a sort of every owner; when no owner lacks a place, the index order is the same.
-QString serverExportStatement(const TExportFilter& filter, const SqlParams& params)
-{
-    QString sql = ExportStatement(filter);
-    TPrepared placeless(*dm, QStringLiteral("select exists (select 1 from UserInfo%1 and (DongHao is null or "
-                                            "DanYuan is null or FangHao is null))")
-                                 .arg(filterClause(filter)));
-    placeless.Bind(params);
-    const bool nullsFirst = !placeless.Next() || placeless.Text(0) != "f";
-    placeless.Reset();
-    sql.replace(QStringLiteral(" order by DongHao, DanYuan, FangHao"),
-                nullsFirst
-                    ? QStringLiteral(" order by DongHao nulls first, DanYuan nulls first, FangHao nulls "
-                                     "first, idx")
-                    : QStringLiteral(" order by DongHao, DanYuan, FangHao, idx"));
-    return sql;
-}
-
-} // namespace
-
 TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
                              const ExchangeProgress& progress)
 {
@@ -656,7 +632,9 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
         count.Bind(params);
         r.total = count.Next() ? int(count.Int(0)) : 0;
         count.Reset();
-        TPrepared rows(*dm, dm->IsServer() ? serverExportStatement(filter, params) : ExportStatement(filter));
+        TPrepared rows(
+            *dm, EngineFor(dm->Target())
+                     .ExportQuery(dm->database(), ExportStatement(filter), filterClause(filter), params));
         rows.Bind(params);
 
         TWholeFile file(fileName);

@@ -3,25 +3,19 @@
 #include "DM.h"
 #include "OperationError.h"
 #include "Values.h"
+#include "engine/Engine.h"
 
 #include <cstring>
 
 namespace {
 
-// A cards lock per serial for the registrations of every desk on one server (its first key).
-constexpr int CardLockSpace = 0x1CCA4D02;
-
 // The rows an imported owner replaces. The card number picks them through its index: without
 // statistics the engine would take the index of building and unit, and read a whole unit per line.
-const QString& importDeleteSql(bool server)
+QString importDeleteSql(const Engine& engine)
 {
-    static const QString sql =
-        QStringLiteral("delete from UserInfo indexed by UserInfo_CardNo where CardNo = :CardNo and "
-                       "DongHao = :DongHao and DanYuan=:DanYuan");
-    // A server keeps statistics of its own, and has no "indexed by".
-    static const QString serverSql = QStringLiteral(
-        "delete from UserInfo where CardNo = :CardNo and DongHao = :DongHao and DanYuan=:DanYuan");
-    return server ? serverSql : sql;
+    return QStringLiteral(
+               "delete from UserInfo%1 where CardNo = :CardNo and DongHao = :DongHao and DanYuan=:DanYuan")
+        .arg(engine.IndexHint(QStringLiteral("UserInfo_CardNo")));
 }
 
 SqlParams paramsUsedBy(const SqlParams& all, const QString& sql)
@@ -107,14 +101,13 @@ bool runRecordStatement(Tdm& module, const QString& sql, const SqlParams& params
     return module.ExecuteSQL(sql, paramsUsedBy(params, sql), placeholders);
 }
 
-// On a server: the lock of a card serial, held until the change ends, so that desks changing who
-// holds that card take turns.
+// The lock of a card serial, held until the change ends, so that desks changing who holds that
+// card take turns (nothing on the file, whose writer holds the whole file).
 void lockCard(Tdm& module, const QString& cardId)
 {
-    if (module.IsServer() && !cardId.isEmpty())
-        module.ExecuteSQL(
-            QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace),
-            {{QStringLiteral("CardID"), cardId.toLower()}});
+    const QString lock = module.SqlEngine().CardSerialLock();
+    if (!lock.isEmpty() && !cardId.isEmpty())
+        module.ExecuteSQL(lock, {{QStringLiteral("CardID"), cardId.toLower()}});
 }
 
 // Deletes the row idx inside a change; what it held when it went, beyond the editor's form
@@ -388,7 +381,7 @@ bool RegisterCardID(Tdm& module, int toIdx, const QString& cardId)
 bool ImportUserInfo(Tdm& module, const TuserInfoRec& rec)
 {
     TTransaction change(module);
-    module.ExecuteSQL(importDeleteSql(module.IsServer()), ImportDeleteParams(rec));
+    module.ExecuteSQL(importDeleteSql(module.SqlEngine()), ImportDeleteParams(rec));
     const int from = maxOwnerIdx(module);
     InsertUserInfo(module, rec, InsertEntry::Import);
     if (!rec.CardID.isEmpty())
@@ -398,7 +391,7 @@ bool ImportUserInfo(Tdm& module, const TuserInfoRec& rec)
 
 QString ImportDeleteStatement(const Tdm& module)
 {
-    return importDeleteSql(module.IsServer());
+    return importDeleteSql(module.SqlEngine());
 }
 
 int FindUserByCardID(Tdm& module, const QString& cardId)

@@ -5,15 +5,10 @@
 
 #include <QByteArrayView>
 #include <QString>
-#include <QStringEncoder>
 #include <QStringList>
-#include <QVector>
-#include <vector>
+#include <memory>
 
-struct sqlite3;
-struct sqlite3_stmt;
-struct pg_conn;
-struct pg_result;
+class PreparedBackend;
 class Tdm;
 
 // A statement prepared once on the data module's connection and run many times over, for the runs
@@ -21,15 +16,9 @@ class Tdm;
 // each time and turning every value into a variant would cost more than the work itself. Values
 // are bound by name, never pasted into the text. User-interface thread only, and only while the
 // connection stays open (the run owns its statements and finishes them before it returns).
-//
-// On a PostgreSQL server the statement goes through libpq on the same connection: the ":name"
-// parameters become "$n", the values are sent apart from the text (bytes as binary), and the rows
-// of a query come one at a time as the server sends them, so that a community is never held in
-// memory whole. While a query's rows are being read nothing else may run on the connection.
-// The libpq connection under the data module's connection to a server, free for a statement of
-// its own. Throws OperationError when the database cannot be used or is not a server.
-pg_conn* ServerConnection(Tdm& module);
-
+// The engine's own library does the work (see PreparedBackend in engine/Engine.h); on a server the
+// rows of a query come one at a time, and while they are being read nothing else may run on the
+// connection.
 class TPrepared {
 public:
     // Throws OperationError when the database cannot be used or the statement not prepared.
@@ -74,31 +63,6 @@ public:
     bool InTransaction() const;
 
 private:
-    void bind(int index, const QVariant& value);
-    void bindServer(int index, const QVariant& value);
-    void finishServerRows();
-
     QString m_sql;
-    sqlite3* m_db = nullptr;
-    sqlite3_stmt* m_stmt = nullptr;
-    QVector<int> m_indexes;
-    std::vector<QByteArray> m_texts; // the UTF-8 of each parameter's text
-    QStringEncoder m_encoder{QStringEncoder::Utf8};
-
-    // A server's statement: its text and names, the values of its parameters, the current row.
-    pg_conn* m_pg = nullptr;
-    QByteArray m_pgSql;
-    QStringList m_pgNames;
-    std::vector<QByteArray> m_values;
-    std::vector<char> m_nulls;
-    std::vector<int> m_formats;
-    pg_result* m_row = nullptr;
-    bool m_running = false; // a query's rows are coming
-    QString m_error;
-    // The last failure of Exec: the engine's code (SQLite) or SQLSTATE (server), and the operating
-    // system's error number behind a SQLite one.
-    int m_failureCode = 0;
-    int m_systemError = 0;
-    QString m_sqlstate;
-    mutable std::vector<QByteArray> m_blobs; // bytea columns of the row, from the server's hex text
+    std::unique_ptr<PreparedBackend> m_backend;
 };

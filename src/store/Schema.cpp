@@ -3,6 +3,7 @@
 #include "OperationError.h"
 #include "SqlFailure.h"
 #include "SqlText.h"
+#include "engine/Engine.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -35,78 +36,51 @@ const QList<TRequiredTable>& RequiredTables()
     return tables;
 }
 
-bool IsServerConnection(const QSqlDatabase& db)
-{
-    return db.driverName() == QLatin1String("QPSQL");
-}
+namespace {
 
-QStringList SchemaStatements(int version, DatabaseEngine engine)
+QStringList schemaStatements(int version, const Engine& engine)
 {
-    const QString folder = engine == DatabaseEngine::PostgreSQL ? QStringLiteral("pg/") : QString();
-    QFile file(QStringLiteral(":/store/schema/%1%2.sql").arg(folder).arg(version));
+    QFile file(QStringLiteral(":/store/schema/%1%2.sql").arg(engine.SchemaFolder()).arg(version));
     if (!file.open(QIODevice::ReadOnly))
         throw OperationError(QStringLiteral("数据库结构文件缺失：%1").arg(file.fileName()));
     return SplitStatements(QString::fromUtf8(file.readAll()));
 }
 
-namespace {
-
-int serverVersion(QSqlQuery& q)
-{
-    // Read from the catalog table itself: a name lookup may answer from this session's cache, which
-    // does not yet know a table another desk has just made.
-    if (!q.exec(QStringLiteral(
-            "select count(*) > 0 from pg_catalog.pg_tables where schemaname = current_schema() "
-            "and tablename = 'schemainfo'")) ||
-        !q.next())
-        throw OperationError(q.lastError().text());
-    if (!q.value(0).toBool())
-        return 0;
-    if (!q.exec(QStringLiteral("select max(version) from SchemaInfo")) || !q.next())
-        throw OperationError(q.lastError().text());
-    return q.value(0).toInt();
-}
-
 } // namespace
+
+QStringList SchemaStatements(int version, DatabaseEngine engine)
+{
+    TDatabaseTarget target;
+    target.engine = engine;
+    return schemaStatements(version, EngineFor(target));
+}
 
 void ApplySchemaSteps(QSqlDatabase& db, int from)
 {
-    const bool server = IsServerConnection(db);
+    const Engine& engine = EngineOf(db);
     QSqlQuery q(db);
-    const DatabaseEngine engine = server ? DatabaseEngine::PostgreSQL : DatabaseEngine::SQLite;
     for (int v = from + 1; v <= SchemaVersion; ++v) {
-        for (const QString& s : SchemaStatements(v, engine)) {
+        for (const QString& s : schemaStatements(v, engine)) {
             if (!q.exec(s))
                 throw OperationError(q.lastError().text());
         }
     }
-    const bool recorded =
-        server ? q.exec(QStringLiteral("delete from SchemaInfo")) &&
-                     q.exec(QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(SchemaVersion))
-               : q.exec(QStringLiteral("PRAGMA user_version = %1").arg(SchemaVersion));
-    if (!recorded)
+    if (!engine.RecordSchemaVersion(q, SchemaVersion))
         throw OperationError(q.lastError().text());
 }
 
 void ApplySchema(QSqlDatabase& db, int from)
 {
-    const bool server = IsServerConnection(db);
-    // On the file the transaction takes the write lock at once, and another program putting the
-    // schema in at the same moment is waited for; the version is read again once the lock is had.
-    QSqlQuery begin(db);
-    if (server ? !db.transaction() : !begin.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        throw OperationError(server ? db.lastError().text() : begin.lastError().text());
+    const Engine& engine = EngineOf(db);
+    // The transaction keeps out another program putting the schema in at the same moment; the
+    // version is read again once the lock is had.
+    engine.BeginSchemaChange(db);
     try {
         QSqlQuery q(db);
-        if (server) {
-            if (!q.exec(QStringLiteral("select pg_advisory_xact_lock(%1)").arg(SchemaLockKey)))
-                throw OperationError(q.lastError().text());
-            from = serverVersion(q);
-        } else {
-            if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-                throw OperationError(q.lastError().text());
-            from = std::max(from, q.value(0).toInt());
-        }
+        const std::optional<int> held = engine.ReadSchemaVersion(q);
+        if (!held)
+            throw OperationError(q.lastError().text());
+        from = std::max(from, *held);
         q.finish();
         ApplySchemaSteps(db, from);
         if (!db.commit())
@@ -131,10 +105,9 @@ QString damaged(const QString& detail)
 
 // A read of the database that failed: one that another program holds (it is waited for a while
 // first) is in use, not damaged.
-QString unreadable(const QSqlError& error, bool server)
+QString unreadable(const QSqlError& error, const Engine& engine)
 {
-    const TSqlFailure failure = server ? ServerFailure(error.nativeErrorCode(), true, error.text())
-                                       : SqliteFailure(error.nativeErrorCode().toInt(), 0, error.text());
+    const TSqlFailure failure = engine.ReadFailure(error);
     if (failure.inUse)
         return failure.Describe() + QStringLiteral("。");
     return damaged(error.text());
@@ -164,31 +137,25 @@ TDatabaseCheck judgeTablesNow(QSqlDatabase& db);
 // desk and keeps it out until the reads are done.
 TDatabaseCheck judgeTables(QSqlDatabase& db)
 {
-    if (!IsServerConnection(db))
-        return judgeTablesNow(db);
-    QSqlQuery lock(db);
-    if (!lock.exec(QStringLiteral("select pg_advisory_lock_shared(%1)").arg(SchemaLockKey))) {
+    const Engine& engine = EngineOf(db);
+    if (const std::optional<QSqlError> error = engine.HoldSchema(db)) {
         TDatabaseCheck result;
-        result.reason = unreadable(lock.lastError(), true);
+        result.reason = unreadable(*error, engine);
         return result;
     }
     TDatabaseCheck result = judgeTablesNow(db);
-    lock.exec(QStringLiteral("select pg_advisory_unlock_shared(%1)").arg(SchemaLockKey));
+    engine.ReleaseSchema(db);
     return result;
 }
 
 TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
 {
     TDatabaseCheck result;
-    const bool server = IsServerConnection(db);
+    const Engine& engine = EngineOf(db);
     QSqlQuery q(db);
     // The first read lets the engine roll back what a crash left half-written.
-    const QString tablesSql =
-        server ? QStringLiteral("select table_name from information_schema.tables where table_schema = "
-                                "current_schema() and table_type = 'BASE TABLE'")
-               : QStringLiteral("select name from sqlite_master where type='table'");
-    if (!q.exec(tablesSql)) {
-        result.reason = unreadable(q.lastError(), server);
+    if (!q.exec(engine.TablesQuery())) {
+        result.reason = unreadable(q.lastError(), engine);
         return result;
     }
     QSet<QString> tables;
@@ -198,23 +165,15 @@ TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
             tables.insert(name);
     }
     if (q.lastError().isValid()) {
-        result.reason = unreadable(q.lastError(), server);
+        result.reason = unreadable(q.lastError(), engine);
         return result;
     }
-    if (server) {
-        try {
-            result.version = serverVersion(q);
-        } catch (const OperationError& e) {
-            result.reason = damaged(e.message());
-            return result;
-        }
-    } else {
-        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-            result.reason = unreadable(q.lastError(), server);
-            return result;
-        }
-        result.version = q.value(0).toInt();
+    const std::optional<int> version = engine.ReadSchemaVersion(q);
+    if (!version) {
+        result.reason = unreadable(q.lastError(), engine);
+        return result;
     }
+    result.version = *version;
     if (result.version > SchemaVersion) {
         result.reason = QStringLiteral("它由更新版本的程序建立（数据库版本 %1）。").arg(result.version);
         return result;
@@ -236,19 +195,14 @@ TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
             result.reason = foreign(QStringLiteral("缺少数据表 %1").arg(name));
             return result;
         }
-        const bool read =
-            server ? ExecBound(q,
-                               QStringLiteral("select column_name from information_schema.columns where "
-                                              "table_schema = current_schema() and table_name = :name"),
-                               {{QStringLiteral("name"), name.toLower()}})
-                   : q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(name));
-        if (!read) {
-            result.reason = unreadable(q.lastError(), server);
+        const std::optional<int> nameColumn = engine.QueryColumns(q, name);
+        if (!nameColumn) {
+            result.reason = unreadable(q.lastError(), engine);
             return result;
         }
         QSet<QString> columns;
         while (q.next())
-            columns.insert(q.value(server ? 0 : 1).toString().toLower());
+            columns.insert(q.value(*nameColumn).toString().toLower());
         for (const QString& c : t.columns) {
             if (!columns.contains(c.toLower())) {
                 result.reason = foreign(QStringLiteral("数据表 %1 缺少列 %2").arg(name, c));
@@ -284,7 +238,7 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
         // The whole check: every page, and every index against its table (a page can be well formed
         // while an index entry no longer matches its row).
         if (!q.exec(QStringLiteral("PRAGMA integrity_check(%1)").arg(IntegrityProblemsShown))) {
-            result.reason = unreadable(q.lastError(), false);
+            result.reason = unreadable(q.lastError(), FileEngine());
             return result;
         }
         QStringList problems;
@@ -337,7 +291,7 @@ TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity)
     {
         // Read-write, as the engine intends: a journal that a crash left beside the file is rolled
         // back by the first read, and only then is the file judged.
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        QSqlDatabase db = QSqlDatabase::addDatabase(FileEngine().DriverName(), name);
         db.setDatabaseName(path);
         if (!db.open()) {
             result.reason = QStringLiteral("无法打开：%1").arg(db.lastError().text());

@@ -27,9 +27,6 @@ QStringList SchemaStatements(int version, DatabaseEngine engine = DatabaseEngine
 // is committed) and under which a desk reads the schema to judge it (shared).
 constexpr int SchemaLockKey = 0x1CCA4D01;
 
-// Whether the connection is to a PostgreSQL server.
-bool IsServerConnection(const QSqlDatabase& db);
-
 // Brings an open database from version `from` to SchemaVersion in one transaction (on a server,
 // from the version it holds when the transaction has its lock). Throws OperationError (nothing
 // changed) when a statement fails.

@@ -2,10 +2,7 @@
 
 #include "FileSync.h"
 
-#include <QSqlDriver>
-#include <QVariant>
 #include <cerrno>
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 QString TSqlFailure::Describe() const
@@ -122,26 +119,4 @@ TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString
         f.words = words("数据库出错");
     }
     return f;
-}
-
-TSqlFailure FailureOf(const QSqlDatabase& connection, bool server, const QSqlError& error)
-{
-    const QString detail =
-        error.databaseText().trimmed().isEmpty() ? error.text().trimmed() : error.databaseText().trimmed();
-    if (!connection.isOpen())
-        return server ? ServerFailure(QString(), false, detail) : SqliteFailure(SQLITE_CANTOPEN, 0, detail);
-    const QVariant handle = connection.driver()->handle();
-    if (server) {
-        PGconn* const* pg = handle.isValid() ? static_cast<PGconn* const*>(handle.constData()) : nullptr;
-        const bool connected = pg && *pg && PQstatus(*pg) == CONNECTION_OK;
-        return ServerFailure(error.nativeErrorCode(), connected, detail);
-    }
-    int systemError = 0;
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0) {
-        if (sqlite3* db = *static_cast<sqlite3* const*>(handle.constData()))
-            systemError = sqlite3_system_errno(db);
-    }
-    bool known = false;
-    const int code = error.nativeErrorCode().toInt(&known);
-    return SqliteFailure(known ? code : SQLITE_ERROR, systemError, detail);
 }

@@ -25,6 +25,5 @@ struct TSqlFailure {
 TSqlFailure SqliteFailure(int code, int systemError, const QString& detail);
 // PostgreSQL: the SQLSTATE of the failure and whether the connection is still there.
 TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail);
-// A failure Qt reported on a connection (its engine's code is in the error); server tells whether
-// the connection is to a PostgreSQL server or to the file.
-TSqlFailure FailureOf(const QSqlDatabase& connection, bool server, const QSqlError& error);
+// (A failure Qt reported on a connection: FailureOf of engine/Engine.h, which reads the engine's
+// own codes.)

@@ -6,7 +6,6 @@
 #include <QDate>
 #include <QDebug>
 #include <QSet>
-#include <QSqlDriver>
 #include <QSqlQuery>
 
 QVariant TextValue(const QString& text)
@@ -349,12 +348,6 @@ QString ParameterMismatch(const QString& sql, const SqlParams& params)
             problems << QStringLiteral("value for :%1 taken by no parameter").arg(p.first);
     }
     return problems.join(QStringLiteral("; "));
-}
-
-void SetForwardOnlyOnFile(QSqlQuery& query)
-{
-    const QSqlDriver* driver = query.driver();
-    query.setForwardOnly(!driver || driver->dbmsType() != QSqlDriver::PostgreSQL);
 }
 
 bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params)

@@ -66,6 +66,7 @@ class QSqlQuery;
 // Makes the query read its rows once, front to back, where the engine allows other statements on the
 // connection meanwhile (SQLite). A PostgreSQL connection streams such a result and then takes no
 // other statement until it is read to its end, so there the whole result is fetched at once.
+// (Defined beside the engines, in engine/Engine.cpp.)
 void SetForwardOnlyOnFile(QSqlQuery& query);
 
 // Prepares and runs sql on query with the values bound by name. False when the engine refuses

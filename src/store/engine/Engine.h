@@ -1,0 +1,153 @@
+#pragma once
+
+// The one place where the SQLite file and a PostgreSQL server differ. Everything else in the
+// program runs the same statements on both, bound the same way: a difference between the two goes
+// here, as one pure method that both engines provide (SqliteEngine, PgEngine), never as a test of
+// which engine is in use. The engine is chosen once, from the settings: TDatabaseTarget::IsServer()
+// picks it (EngineFor) and names the target in texts; nothing else branches on it, and nothing
+// outside this folder asks which engine it is on (tests/store/tst_layout.cpp looks).
+
+#include "store/Schema.h"
+#include "store/SqlFailure.h"
+#include "store/SqlText.h"
+
+#include <QByteArrayView>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+// A statement prepared once through the engine's own library (see TPrepared, which holds one).
+class PreparedBackend {
+public:
+    virtual ~PreparedBackend() = default;
+    virtual void Name(const QStringList& names) = 0;
+    virtual void BindAt(int index, const QVariant& value) = 0; // index from Name, from 1
+    // The same for a text (a null one binds an empty text) and a whole number, without a variant.
+    virtual void BindTextAt(int index, QStringView text) = 0;
+    virtual void BindIntAt(int index, qint64 value) = 0;
+    virtual void Bind(const SqlParams& params) = 0;     // names already checked
+    virtual int IndexOf(const QString& name) const = 0; // 0 when no parameter has the name
+    virtual bool Exec() = 0;
+    virtual bool Next() = 0;
+    virtual void Reset() = 0;
+    virtual bool IsNull(int column) const = 0;
+    virtual QByteArrayView Text(int column) const = 0;
+    virtual QByteArrayView Blob(int column) const = 0;
+    virtual qint64 Int(int column) const = 0;
+    virtual QString ErrorText() const = 0;
+    virtual TSqlFailure Failure() const = 0;
+    virtual bool InTransaction() const = 0;
+};
+
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // ---- Connection -------------------------------------------------------------------------
+    // The Qt driver of a connection to this engine.
+    virtual QString DriverName() const = 0;
+    // Whether an open connection still reaches its database (a server may have gone away; the file
+    // is always there).
+    virtual bool ConnectionAlive(const QSqlDatabase& db) const = 0;
+
+    // ---- Literals ---------------------------------------------------------------------------
+    // The literal of a yes/no column in statement text (where a partial index must match it).
+    virtual QString BoolLiteral(bool value) const = 0;
+
+    // ---- Transactions -----------------------------------------------------------------------
+    // The statement that opens the outermost change (the file takes its write lock at once).
+    virtual QString BeginStatement() const = 0;
+    // Whether a statement of a batch needs a savepoint of its own to fail alone (a server drops
+    // the whole transaction on a failed statement; the file undoes the statement by itself).
+    virtual bool SavepointPerStatement() const = 0;
+
+    // ---- Schema -----------------------------------------------------------------------------
+    // The folder of this engine's schema steps under :/store/schema/ ("" or "pg/").
+    virtual QString SchemaFolder() const = 0;
+    // The schema version the database holds (0 for none); none when it cannot be read (q's error
+    // says why).
+    virtual std::optional<int> ReadSchemaVersion(QSqlQuery& q) const = 0;
+    // Records the version after the steps; false when the engine refuses (q says why).
+    virtual bool RecordSchemaVersion(QSqlQuery& q, int version) const = 0;
+    // Opens the transaction in which the schema goes in, under the lock that keeps other desks
+    // out until it is committed; throws OperationError.
+    virtual void BeginSchemaChange(QSqlDatabase& db) const = 0;
+    // Holds the schema still (shared) while it is judged, and lets it go: the error when it could
+    // not be held.
+    virtual std::optional<QSqlError> HoldSchema(QSqlDatabase& db) const = 0;
+    virtual void ReleaseSchema(QSqlDatabase& db) const = 0;
+
+    // ---- Catalog ----------------------------------------------------------------------------
+    // The query of the names of the database's tables (first column).
+    virtual QString TablesQuery() const = 0;
+    // Runs the query of a table's columns on q; the column that holds their names comes back.
+    virtual std::optional<int> QueryColumns(QSqlQuery& q, const QString& table) const = 0;
+
+    // ---- Statements -------------------------------------------------------------------------
+    // A statement prepared on an open connection of this engine; throws OperationError.
+    virtual std::unique_ptr<PreparedBackend> Prepare(const QSqlDatabase& db, const QString& sql) const = 0;
+    // Makes a query forward-only where the engine allows it with rows still to read.
+    virtual void SetForwardOnly(QSqlQuery& query) const = 0;
+    // The key the last insert gave, read right after it ran; none when it is asked for later
+    // (LastInsertKey).
+    virtual std::optional<qint64> KeyOfInsert(QSqlQuery& query) const = 0;
+    virtual qint64 LastInsertKey(QSqlDatabase& db) const = 0;
+    // What a refusal on the open connection was about, the detail in words.
+    virtual TSqlFailure FailureOf(const QSqlDatabase& db, const QSqlError& error,
+                                  const QString& detail) const = 0;
+    // The same for a connection that could not be opened.
+    virtual TSqlFailure NotOpenFailure(const QString& detail) const = 0;
+    // The same for a read of a connection's own (the check of a database).
+    virtual TSqlFailure ReadFailure(const QSqlError& error) const = 0;
+
+    // ---- Lists ------------------------------------------------------------------------------
+    // The page query of a list: columns, from, order; :list_limit and :list_offset are bound.
+    virtual QString PageQuery(const QString& columns, const QString& from, const QString& order) const = 0;
+    // Whether Null sorts before every value in an ascending order.
+    virtual bool NullsFirst() const = 0;
+
+    // ---- Owner data files -------------------------------------------------------------------
+    // The export's query in the file's order (owners without a place first, owners of one room in
+    // the order they were added), from the file's statement; filter and params pick the owners.
+    virtual QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
+                                const SqlParams& params) const = 0;
+
+    // The bulk import: whether the owners of a commit go to the server in one copy into a staging
+    // table (false: each owner through the prepared delete and insert, as the file takes them
+    // fastest).
+    virtual bool ImportsByCopy() const = 0;
+    // The hint that makes a statement use an index (the file's planner has no statistics to choose
+    // by; a server keeps its own): text to put after the table's name.
+    virtual QString IndexHint(const QString& index) const = 0;
+
+    // ---- Backup, restore, check --------------------------------------------------------------
+    // The file that holds the database; empty when a server keeps it.
+    virtual QString DatabaseFile(const TDatabaseTarget& target) const = 0;
+    // Writes a backup file (an SQLite file of this system's schema, on either engine) of the
+    // committed state of the database db is connected to; the error text, empty when it worked.
+    virtual QString BackupInto(const QSqlDatabase& db, const QString& file) const = 0;
+    // Puts the rows of a checked backup file of the current schema in place of those of the
+    // database, in one transaction; throws OperationError (nothing changed). The file engine
+    // restores by putting the file itself in place, and has nothing to do here.
+    virtual void LoadBackup(const QString& file, QSqlDatabase& db) const = 0;
+    // Judges the target's database as a whole (see CheckDatabaseFile, CheckOpenDatabase).
+    virtual TDatabaseCheck Check(const TDatabaseTarget& target) const = 0;
+
+    // ---- Locks ------------------------------------------------------------------------------
+    // The statement that keeps other desks from registering the same card serial (:CardID, in
+    // lower case) until the change ends; empty on the file, whose writer holds the whole file.
+    virtual QString CardSerialLock() const = 0;
+};
+
+// The engine of a target, of a connection.
+const Engine& EngineFor(const TDatabaseTarget& target);
+const Engine& EngineOf(const QSqlDatabase& db);
+// A failure Qt reported on a connection of the engine (its engine's code is in the error), the
+// connection read for what else it tells (still connected, the system's error number).
+TSqlFailure FailureOf(const QSqlDatabase& connection, const Engine& engine, const QSqlError& error);
+// The engine of a database file: the program's file, and a backup on either engine.
+const Engine& FileEngine();

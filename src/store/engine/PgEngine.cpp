@@ -1,0 +1,456 @@
+#include "PgEngine.h"
+
+#include "store/OperationError.h"
+#include "store/Schema.h"
+
+#include <QSqlDriver>
+#include <libpq-fe.h>
+#include <vector>
+
+namespace {
+
+constexpr Oid ByteaOid = 17;
+
+// A cards lock per serial for the registrations of every desk on one server (its first key).
+constexpr int CardLockSpace = 0x1CCA4D02;
+
+// libpq's connection under a Qt connection, or null. Qt names it by the structure under the
+// typedef.
+PGconn* serverHandle(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.constData());
+}
+
+bool isServerHandle(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    return handle.isValid() &&
+           (qstrcmp(handle.typeName(), "pg_conn*") == 0 || qstrcmp(handle.typeName(), "PGconn*") == 0);
+}
+
+// A statement through libpq on the connection: the ":name" parameters become "$n", the values are
+// sent apart from the text (bytes as binary), and the rows of a query come one at a time as the
+// server sends them, so that a community is never held in memory whole. While a query's rows are
+// being read nothing else may run on the connection.
+class PgPrepared final : public PreparedBackend {
+public:
+    PgPrepared(const QSqlDatabase& db, const QString& sql) : m_sql(sql)
+    {
+        m_pg = ServerConnection(db);
+        m_pgSql = NumberedParameters(sql, &m_pgNames).toUtf8();
+        const size_t count = size_t(m_pgNames.size());
+        m_values.resize(count);
+        m_nulls.assign(count, 1);
+        m_formats.assign(count, 0);
+    }
+    ~PgPrepared() override { finishRows(); }
+
+    int IndexOf(const QString& name) const override { return int(m_pgNames.indexOf(name)) + 1; }
+
+    void Name(const QStringList& names) override
+    {
+        m_indexes.clear();
+        for (const QString& name : names) {
+            const int at = IndexOf(name);
+            if (at == 0)
+                throw OperationError(QStringLiteral("语句没有参数 :%1：%2").arg(name, m_sql));
+            m_indexes.append(at);
+        }
+        if (m_indexes.size() != m_pgNames.size())
+            throw OperationError(QStringLiteral("语句参数不匹配：%1").arg(m_sql));
+    }
+
+    void BindAt(int i, const QVariant& value) override { bind(m_indexes.at(i), value); }
+    void BindTextAt(int i, QStringView text) override
+    {
+        bind(m_indexes.at(i), QVariant(text.isNull() ? QString(QLatin1String("")) : text.toString()));
+    }
+    void BindIntAt(int i, qint64 value) override { bind(m_indexes.at(i), QVariant(value)); }
+
+    void Bind(const SqlParams& params) override
+    {
+        for (const auto& p : params)
+            bind(IndexOf(p.first), p.second);
+    }
+
+    bool Exec() override
+    {
+        finishRows();
+        std::vector<const char*> values(m_values.size());
+        std::vector<int> lengths(m_values.size());
+        for (size_t i = 0; i < m_values.size(); ++i) {
+            values[i] = m_nulls[i] ? nullptr : m_values[i].constData();
+            lengths[i] = int(m_values[i].size());
+        }
+        PGresult* result = PQexecParams(m_pg, m_pgSql.constData(), int(values.size()), nullptr, values.data(),
+                                        lengths.data(), m_formats.data(), 0);
+        const ExecStatusType status = PQresultStatus(result);
+        const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+        m_error = ok ? QString() : QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+        const char* state = ok || !result ? nullptr : PQresultErrorField(result, PG_DIAG_SQLSTATE);
+        m_sqlstate = state ? QString::fromLatin1(state) : QString();
+        PQclear(result);
+        return ok;
+    }
+
+    bool Next() override
+    {
+        if (!m_running) {
+            std::vector<const char*> values(m_values.size());
+            std::vector<int> lengths(m_values.size());
+            for (size_t i = 0; i < m_values.size(); ++i) {
+                values[i] = m_nulls[i] ? nullptr : m_values[i].constData();
+                lengths[i] = int(m_values[i].size());
+            }
+            if (!PQsendQueryParams(m_pg, m_pgSql.constData(), int(values.size()), nullptr, values.data(),
+                                   lengths.data(), m_formats.data(), 0))
+                throw OperationError(QString::fromUtf8(PQerrorMessage(m_pg)).trimmed());
+            m_running = true;
+            PQsetSingleRowMode(m_pg);
+        }
+        PQclear(m_row);
+        m_row = PQgetResult(m_pg);
+        const ExecStatusType status = m_row ? PQresultStatus(m_row) : PGRES_FATAL_ERROR;
+        if (status == PGRES_SINGLE_TUPLE) {
+            for (QByteArray& blob : m_blobs)
+                blob = QByteArray();
+            return true;
+        }
+        m_error =
+            status == PGRES_TUPLES_OK
+                ? QString()
+                : QString::fromUtf8(m_row ? PQresultErrorMessage(m_row) : PQerrorMessage(m_pg)).trimmed();
+        finishRows();
+        if (!m_error.isEmpty())
+            throw OperationError(m_error);
+        return false;
+    }
+
+    void Reset() override { finishRows(); }
+
+    bool IsNull(int column) const override { return !m_row || PQgetisnull(m_row, 0, column); }
+
+    QByteArrayView Text(int column) const override
+    {
+        if (!m_row || PQgetisnull(m_row, 0, column))
+            return {};
+        return QByteArrayView(PQgetvalue(m_row, 0, column), PQgetlength(m_row, 0, column));
+    }
+
+    QByteArrayView Blob(int column) const override
+    {
+        const QByteArrayView text = Text(column);
+        if (!m_row || PQftype(m_row, column) != ByteaOid)
+            return text;
+        // The server's text of bytes, in the form the connection asked for (Qt asks for the
+        // escape form).
+        if (m_blobs.size() <= size_t(column))
+            m_blobs.resize(size_t(column) + 1);
+        QByteArray& bytes = m_blobs[size_t(column)];
+        if (bytes.isNull() && !text.isNull()) {
+            size_t length = 0;
+            unsigned char* raw = PQunescapeBytea(
+                reinterpret_cast<const unsigned char*>(PQgetvalue(m_row, 0, column)), &length);
+            bytes = raw ? QByteArray(reinterpret_cast<const char*>(raw), qsizetype(length)) : QByteArray("");
+            PQfreemem(raw);
+        }
+        return bytes;
+    }
+
+    qint64 Int(int column) const override { return Text(column).toLongLong(); }
+
+    QString ErrorText() const override
+    {
+        return m_error.isEmpty() ? QString::fromUtf8(PQerrorMessage(m_pg)).trimmed() : m_error;
+    }
+
+    TSqlFailure Failure() const override
+    {
+        return ServerFailure(m_sqlstate, PQstatus(m_pg) == CONNECTION_OK, ErrorText());
+    }
+
+    bool InTransaction() const override
+    {
+        const PGTransactionStatusType status = PQtransactionStatus(m_pg);
+        return status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
+    }
+
+private:
+    void bind(int index, const QVariant& value)
+    {
+        const size_t i = size_t(index - 1);
+        QByteArray& text = m_values[i];
+        m_formats[i] = 0;
+        m_nulls[i] = value.isNull() ? 1 : 0;
+        if (m_nulls[i])
+            return;
+        switch (value.typeId()) {
+        case QMetaType::QString: {
+            const QString& s = *static_cast<const QString*>(value.constData());
+            m_nulls[i] = s.isNull() ? 1 : 0;
+            text = s.toUtf8();
+            // A text value is sent as a C string, which would end at a NUL character: such a text
+            // goes with its length (the binary form of a text), and the server refuses it, as it
+            // refuses a NUL in any text.
+            if (text.contains('\0'))
+                m_formats[i] = 1;
+            break;
+        }
+        case QMetaType::QByteArray: {
+            const QByteArray& bytes = *static_cast<const QByteArray*>(value.constData());
+            m_nulls[i] = bytes.isNull() ? 1 : 0;
+            text = bytes; // shares the bytes, which stay alive until the statement has run
+            m_formats[i] = 1;
+            break;
+        }
+        case QMetaType::Bool:
+            text = value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+            break;
+        case QMetaType::Double:
+        case QMetaType::Float:
+            text = QByteArray::number(value.toDouble(), 'g', 17);
+            break;
+        default:
+            text = QByteArray::number(value.toLongLong());
+            break;
+        }
+    }
+
+    void finishRows()
+    {
+        PQclear(m_row);
+        m_row = nullptr;
+        if (!m_running)
+            return;
+        // The rows not read are passed over: the connection is free again after the last result.
+        while (PGresult* rest = PQgetResult(m_pg))
+            PQclear(rest);
+        m_running = false;
+    }
+
+    QString m_sql;
+    PGconn* m_pg = nullptr;
+    QByteArray m_pgSql;
+    QStringList m_pgNames;
+    QVector<int> m_indexes;
+    // The values of the parameters, and the current row.
+    std::vector<QByteArray> m_values;
+    std::vector<char> m_nulls;
+    std::vector<int> m_formats;
+    PGresult* m_row = nullptr;
+    bool m_running = false; // a query's rows are coming
+    QString m_error;
+    QString m_sqlstate;                      // the SQLSTATE of the last failure of Exec
+    mutable std::vector<QByteArray> m_blobs; // bytea columns of the row, from the server's hex text
+};
+
+} // namespace
+
+PGconn* ServerConnection(const QSqlDatabase& db)
+{
+    if (!isServerHandle(db))
+        throw OperationError(QStringLiteral("数据库驱动不是 PostgreSQL"));
+    PGconn* connection = serverHandle(db);
+    if (!connection || PQstatus(connection) != CONNECTION_OK)
+        throw OperationError(QStringLiteral("数据库没有打开"));
+    // A query of Qt's whose rows are still coming holds the connection: Qt finishes it before it
+    // sends the next statement of its own, so one is sent.
+    if (PQtransactionStatus(connection) == PQTRANS_ACTIVE) {
+        QSqlQuery q(db);
+        q.exec(QStringLiteral("select 1"));
+    }
+    return connection;
+}
+
+QString PgEngine::DriverName() const
+{
+    return QStringLiteral("QPSQL");
+}
+
+bool PgEngine::ConnectionAlive(const QSqlDatabase& db) const
+{
+    if (!isServerHandle(db))
+        return true;
+    PGconn* connection = serverHandle(db);
+    return connection && PQstatus(connection) == CONNECTION_OK;
+}
+
+QString PgEngine::BoolLiteral(bool value) const
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString PgEngine::BeginStatement() const
+{
+    return QStringLiteral("BEGIN");
+}
+
+bool PgEngine::SavepointPerStatement() const
+{
+    return true; // a failed statement ends the whole transaction
+}
+
+QString PgEngine::SchemaFolder() const
+{
+    return QStringLiteral("pg/");
+}
+
+std::optional<int> PgEngine::ReadSchemaVersion(QSqlQuery& q) const
+{
+    // Read from the catalog table itself: a name lookup may answer from this session's cache, which
+    // does not yet know a table another desk has just made.
+    if (!q.exec(QStringLiteral(
+            "select count(*) > 0 from pg_catalog.pg_tables where schemaname = current_schema() "
+            "and tablename = 'schemainfo'")) ||
+        !q.next())
+        return std::nullopt;
+    if (!q.value(0).toBool())
+        return 0;
+    if (!q.exec(QStringLiteral("select max(version) from SchemaInfo")) || !q.next())
+        return std::nullopt;
+    return q.value(0).toInt();
+}
+
+bool PgEngine::RecordSchemaVersion(QSqlQuery& q, int version) const
+{
+    // A server keeps its version in the one-row table SchemaInfo.
+    return q.exec(QStringLiteral("delete from SchemaInfo")) &&
+           q.exec(QStringLiteral("insert into SchemaInfo (version) values (%1)").arg(version));
+}
+
+void PgEngine::BeginSchemaChange(QSqlDatabase& db) const
+{
+    if (!db.transaction())
+        throw OperationError(db.lastError().text());
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("select pg_advisory_xact_lock(%1)").arg(SchemaLockKey))) {
+        const QString error = q.lastError().text();
+        db.rollback();
+        throw OperationError(error);
+    }
+}
+
+std::optional<QSqlError> PgEngine::HoldSchema(QSqlDatabase& db) const
+{
+    QSqlQuery lock(db);
+    if (!lock.exec(QStringLiteral("select pg_advisory_lock_shared(%1)").arg(SchemaLockKey)))
+        return lock.lastError();
+    return std::nullopt;
+}
+
+void PgEngine::ReleaseSchema(QSqlDatabase& db) const
+{
+    QSqlQuery lock(db);
+    lock.exec(QStringLiteral("select pg_advisory_unlock_shared(%1)").arg(SchemaLockKey));
+}
+
+QString PgEngine::TablesQuery() const
+{
+    return QStringLiteral("select table_name from information_schema.tables where table_schema = "
+                          "current_schema() and table_type = 'BASE TABLE'");
+}
+
+std::optional<int> PgEngine::QueryColumns(QSqlQuery& q, const QString& table) const
+{
+    if (!ExecBound(q,
+                   QStringLiteral("select column_name from information_schema.columns where "
+                                  "table_schema = current_schema() and table_name = :name"),
+                   {{QStringLiteral("name"), table.toLower()}}))
+        return std::nullopt;
+    return 0;
+}
+
+std::unique_ptr<PreparedBackend> PgEngine::Prepare(const QSqlDatabase& db, const QString& sql) const
+{
+    return std::make_unique<PgPrepared>(db, sql);
+}
+
+void PgEngine::SetForwardOnly(QSqlQuery& query) const
+{
+    query.setForwardOnly(false);
+}
+
+std::optional<qint64> PgEngine::KeyOfInsert(QSqlQuery&) const
+{
+    // Asked only when the key is wanted: lastval() fails, and would end the transaction, in a
+    // session that has not made a key yet.
+    return std::nullopt;
+}
+
+qint64 PgEngine::LastInsertKey(QSqlDatabase& db) const
+{
+    QSqlQuery q(db);
+    return q.exec(QStringLiteral("select lastval()")) && q.next() ? q.value(0).toLongLong() : 0;
+}
+
+TSqlFailure PgEngine::FailureOf(const QSqlDatabase& db, const QSqlError& error, const QString& detail) const
+{
+    PGconn* pg = serverHandle(db);
+    const bool connected = pg && PQstatus(pg) == CONNECTION_OK;
+    return ServerFailure(error.nativeErrorCode(), connected, detail);
+}
+
+TSqlFailure PgEngine::NotOpenFailure(const QString& detail) const
+{
+    return ServerFailure(QString(), false, detail);
+}
+
+TSqlFailure PgEngine::ReadFailure(const QSqlError& error) const
+{
+    return ServerFailure(error.nativeErrorCode(), true, error.text());
+}
+
+QString PgEngine::PageQuery(const QString& columns, const QString& from, const QString& order) const
+{
+    // A server fetches the whole row of every row it steps over: it finds the page's keys along
+    // the index first, then reads those rows alone.
+    return QStringLiteral("select %1 from (select * from %2) as listed where idx in (select idx from %2 "
+                          "order by %3 limit :list_limit offset :list_offset) order by %3")
+        .arg(columns, from, order);
+}
+
+bool PgEngine::NullsFirst() const
+{
+    return false;
+}
+
+QString PgEngine::ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
+                              const SqlParams& params) const
+{
+    // The same file as from the SQLite file: owners without a building, unit or room first (where
+    // the file's engine sorts Null), and owners of one room in the order they were added (as the
+    // file's index gives them). The server's index holds Null last, so that order costs a sort of
+    // every owner; when no owner lacks a place, the index order is the same.
+    QString sql = statement;
+    PgPrepared placeless(db, QStringLiteral("select exists (select 1 from UserInfo%1 and (DongHao is null or "
+                                            "DanYuan is null or FangHao is null))")
+                                 .arg(filterClause));
+    placeless.Bind(params);
+    const bool nullsFirst = !placeless.Next() || placeless.Text(0) != "f";
+    placeless.Reset();
+    sql.replace(QStringLiteral(" order by DongHao, DanYuan, FangHao"),
+                nullsFirst
+                    ? QStringLiteral(" order by DongHao nulls first, DanYuan nulls first, FangHao nulls "
+                                     "first, idx")
+                    : QStringLiteral(" order by DongHao, DanYuan, FangHao, idx"));
+    return sql;
+}
+
+QString PgEngine::CardSerialLock() const
+{
+    return QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace);
+}
+
+bool PgEngine::ImportsByCopy() const
+{
+    return true;
+}
+
+QString PgEngine::IndexHint(const QString&) const
+{
+    return QString(); // the server plans by its own statistics, and has no "indexed by"
+}
