@@ -93,9 +93,7 @@ Tdm::Tdm() : Tdm(std::nullopt) {}
 
 Tdm::Tdm(const TDatabaseTarget& target) : Tdm(std::optional<TDatabaseTarget>(target)) {}
 
-Tdm::Tdm(std::optional<TDatabaseTarget> target)
-    : dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),
-      dsTemp(*this, QStringLiteral("dsTemp")), qry1(*this)
+Tdm::Tdm(std::optional<TDatabaseTarget> target) : qry1(*this)
 {
     if (target) {
         m_target = *target;
@@ -249,9 +247,6 @@ QSqlDatabase Tdm::database()
 
 void Tdm::CloseDataSets()
 {
-    dsCom1.Close();
-    dsCom2.Close();
-    dsTemp.Close();
     qry1.Close();
 }
 
@@ -405,7 +400,7 @@ TImportBatch::~TImportBatch()
     if (m_open)
         m_dm.UndoBatch();
     if (m_dm.IsOpen() && !m_dm.IsServer()) {
-        QSqlQuery q(m_dm.con1);
+        QSqlQuery q(m_dm.CurrentConnection());
         q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
     }
 }
