@@ -204,7 +204,7 @@ int main(int argc, char** argv)
         r.DanYuan = UnitsPerBuilding / 2;
         r.FangHao = room(i);
         InsertUserInfo(*dm, r, InsertEntry::Import);
-        added = int(dm->qry1.LastInsertId());
+        added = int(dm->LastInsertId());
     };
     auto reopenAndLocate = [&](int) {
         model.Reopen();

@@ -37,15 +37,16 @@ TuserInfoRec imported(int i)
 // The owner list (its query to its first 100 rows, every column read, and its count).
 void ownerList(const QString& filter)
 {
-    dm->dsCom1.Open(QStringLiteral("select * from UserInfo where 1=1") + filter +
-                    QStringLiteral(" order by DongHao,DanYuan"));
-    for (int row = 0; row < 100 && !dm->dsCom1.Eof(); ++row) {
+    TDataSet list(*dm, QStringLiteral("list"));
+    list.Open(QStringLiteral("select * from UserInfo where 1=1") + filter +
+              QStringLiteral(" order by DongHao,DanYuan"));
+    for (int row = 0; row < 100 && !list.Eof(); ++row) {
         for (const char* c : {"idx", "selFlag", "CardNo", "chLoss", "CardID", "DongHao", "DanYuan", "FangHao",
                               "UserName", "Sex", "chUseExpdate", "ExpDate", "Phone", "Remark"})
-            dm->dsCom1.Field(QLatin1String(c));
-        dm->dsCom1.Next();
+            list.Field(QLatin1String(c));
+        list.Next();
     }
-    dm->dsCom1.RecordCount();
+    list.RecordCount();
 }
 
 } // namespace
@@ -84,10 +85,11 @@ int main(int argc, char** argv)
     report(
         QStringLiteral("owner list, card number search, serial typed unsigned"), 200, time(200, [&](int i) {
             const TCardCondition card = CardSearchCondition(UnsignedSerialText(100000000 + keys[size_t(i)]));
-            dm->dsCom1.Open(QStringLiteral("select * from UserInfo where 1=1 and ") + card.text +
-                                QStringLiteral(" order by DongHao,DanYuan"),
-                            card.params);
-            dm->dsCom1.RecordCount();
+            TDataSet list(*dm, QStringLiteral("list"));
+            list.Open(QStringLiteral("select * from UserInfo where 1=1 and ") + card.text +
+                          QStringLiteral(" order by DongHao,DanYuan"),
+                      card.params);
+            list.RecordCount();
         }));
     // A blacklist card read back: the owners of its 10 entries, by the low 24 bits of their serials.
     report(QStringLiteral("OwnersBySerial24 (blacklist card listing, 10 entries)"), 20, time(20, [&](int i) {

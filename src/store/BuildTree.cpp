@@ -9,27 +9,27 @@ TBuildTreeNode FillBuildTree(Tdm& module)
     TBuildTreeNode root{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}};
     // Every unit in one statement, in the order of the tree (a statement per building costs a
     // round trip each on a server: a community has hundreds of buildings).
-    module.dsCom1.Open(
-        QStringLiteral("select DongHao,DanYuan,DanYuanName from BuildInfo order by DongHao,DanYuan"));
+    TDataSet ds(module, QStringLiteral("buildTree"));
+    ds.Open(QStringLiteral("select DongHao,DanYuan,DanYuanName from BuildInfo order by DongHao,DanYuan"));
     bool first = true;
     QVariant building;
-    while (!module.dsCom1.Eof()) {
-        const QVariant dongHao = module.dsCom1.Field(QStringLiteral("DongHao"));
+    while (!ds.Eof()) {
+        const QVariant dongHao = ds.Field(QStringLiteral("DongHao"));
         if (first || dongHao != building) {
             root.Children.push_back(
-                {module.FieldAsText(module.dsCom1, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}});
+                {module.FieldAsText(ds, QStringLiteral("DongHao")), BuildTreeBuildingImage, {}});
             building = dongHao;
             first = false;
         }
         // A unit without a building number is under no building (its building node stays empty).
         if (!dongHao.isNull()) {
             root.Children.back().Children.push_back(
-                {module.FieldAsText(module.dsCom1, QStringLiteral("DanYuan")) + QStringLiteral(" - [") +
-                     module.FieldAsText(module.dsCom1, QStringLiteral("DanYuanName")) + QStringLiteral("]"),
+                {module.FieldAsText(ds, QStringLiteral("DanYuan")) + QStringLiteral(" - [") +
+                     module.FieldAsText(ds, QStringLiteral("DanYuanName")) + QStringLiteral("]"),
                  BuildTreeUnitImage,
                  {}});
         }
-        module.dsCom1.Next();
+        ds.Next();
     }
     return root;
 }

@@ -18,6 +18,6 @@ constexpr int BuildTreeBuildingImage = 1;
 constexpr int BuildTreeUnitImage = 2;
 extern const char* const BuildTreeRootText;
 
-// The building tree as data, read with the module's dsCom1: one node per building, its units under
+// The building tree as data, read in one statement: one node per building, its units under
 // it. Errors throw OperationError.
 TBuildTreeNode FillBuildTree(Tdm& module);

@@ -95,9 +95,7 @@ Tdm::Tdm() : Tdm(std::nullopt) {}
 
 Tdm::Tdm(const TDatabaseTarget& target) : Tdm(std::optional<TDatabaseTarget>(target)) {}
 
-Tdm::Tdm(std::optional<TDatabaseTarget> target)
-    : dsCom1(*this, QStringLiteral("dsCom1")), dsCom2(*this, QStringLiteral("dsCom2")),
-      dsTemp(*this, QStringLiteral("dsTemp")), qry1(*this)
+Tdm::Tdm(std::optional<TDatabaseTarget> target) : qry1(*this)
 {
     if (target) {
         m_target = *target;
@@ -254,9 +252,6 @@ QSqlDatabase Tdm::database()
 
 void Tdm::CloseDataSets()
 {
-    dsCom1.Close();
-    dsCom2.Close();
-    dsTemp.Close();
     qry1.Close();
 }
 
@@ -411,7 +406,7 @@ TImportBatch::~TImportBatch()
     if (m_open)
         m_dm.UndoBatch();
     if (m_dm.IsOpen() && !m_dm.SqlEngine().ImportsByCopy()) {
-        QSqlQuery q(m_dm.con1);
+        QSqlQuery q(m_dm.CurrentConnection());
         q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(m_cacheSize));
     }
 }

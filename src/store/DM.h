@@ -33,14 +33,6 @@ public:
     Tdm(const Tdm&) = delete;
     Tdm& operator=(const Tdm&) = delete;
 
-    // The connection, under a connection name of its own. Use database() to reach it: that
-    // opens it on first use.
-    QSqlDatabase con1;
-    TDataSet dsCom1; // building list of the tree; borrowed by windows for lists
-    TDataSet dsCom2; // a second shared dataset (the tree reads its units with dsCom1 alone)
-    TDataSet dsTemp; // scratch dataset of every single-row lookup and load
-    TQuery qry1;     // statements that change data
-
     // AppPath + "QDR_DB.GRes".
     static QString DatabasePath();
     // The database this module works on.
@@ -64,11 +56,12 @@ public:
     bool IsOpen() const;
     // Opens like database() but shows nothing: failures only throw.
     void OpenConnection();
-    // Closes the shared datasets and the connection, so that the file stands alone on disk.
+    // Closes the parameter query and the connection, so that the file stands alone on disk.
     // Returns false (connection left open) when a change is still running or another user of the
     // file prevents it.
     bool CloseConnection();
-    // Finishes the shared datasets and the parameter query.
+    // Finishes the parameter query. (Lookups and lists read on datasets of their own, which
+    // close when they go.)
     void CloseDataSets();
 
     // Runs one changing statement on qry1. On failure an error box shows "执行错误：" and the
@@ -76,6 +69,8 @@ public:
     // the result is false; nothing is thrown. Inside a change that has already failed
     // (TTransaction) the statement does not run and the result is false, without a message.
     bool ExecuteSQL(const QString& sql, const SqlParams& params = {}, const QStringList& placeholders = {});
+    // The key of the row the last insert of ExecuteSQL made.
+    qint64 LastInsertId() const { return qry1.LastInsertId(); }
 
     // Opens ds on a statement that changes data and returns rows (a delete with "returning"), with
     // the error box and the rules of ExecuteSQL (but no savepoint of its own inside a batch).
@@ -120,6 +115,10 @@ private:
     void markFailed();
     bool inFailedChange() const;
 
+    // The connection, under a connection name of its own; reached through database(), which
+    // opens it on first use.
+    QSqlDatabase con1;
+    TQuery qry1; // statements that change data (ExecuteSQL)
     QString m_connectionName;
     TDatabaseTarget m_target;
     QString m_targetError; // the settings could not be read: every open fails with this

@@ -9,7 +9,7 @@ TFirstSteps ReadFirstSteps(Tdm& module)
     steps.regionSet = RegionIdSet();
     // "CardID > ''" leaves out Null and empty serials and walks the index on CardID, so a community
     // of owners without cards is not read through.
-    TDataSet& ds = module.dsTemp;
+    TDataSet ds(module, QStringLiteral("firstSteps"));
     ds.Open(QStringLiteral(
         "select exists (select 1 from BuildInfo) as b, exists (select 1 from TerminalInfo) as t, "
         "exists (select 1 from UserInfo) as u, "
@@ -18,6 +18,5 @@ TFirstSteps ReadFirstSteps(Tdm& module)
     steps.terminals = module.FieldAsBool(ds, QStringLiteral("t"));
     steps.owners = module.FieldAsBool(ds, QStringLiteral("u"));
     steps.cardWritten = module.FieldAsBool(ds, QStringLiteral("c"));
-    ds.Close();
     return steps;
 }

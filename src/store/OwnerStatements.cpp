@@ -45,34 +45,34 @@ const QStringList KeptColumns = {QStringLiteral("CardID"),    QStringLiteral("Bu
                                  QStringLiteral("chLoss"),    QStringLiteral("selFlag"),
                                  QStringLiteral("imgPhoto")};
 
-void fillUserInfo(Tdm& module, TuserInfoRec& rec)
+void fillUserInfo(Tdm& module, const TDataSet& row, TuserInfoRec& rec)
 {
     // Everything is read before anything is changed: a value that does not convert leaves the
     // caller's record and buffers as they were.
     TuserInfoRec r = rec;
-    r.CardID = module.FieldAsText(module.dsTemp, QStringLiteral("CardID"));
-    r.CardNo = module.FieldAsText(module.dsTemp, QStringLiteral("CardNo"));
-    r.UserName = module.FieldAsText(module.dsTemp, QStringLiteral("UserName"));
-    r.BuildName = module.FieldAsText(module.dsTemp, QStringLiteral("BuildName"));
-    r.DongHao = module.FieldAsInt(module.dsTemp, QStringLiteral("DongHao"));
-    r.DanYuan = module.FieldAsInt(module.dsTemp, QStringLiteral("DanYuan"));
-    r.UserType = module.FieldAsText(module.dsTemp, QStringLiteral("UserType"));
-    r.FangHao = module.FieldAsText(module.dsTemp, QStringLiteral("FangHao"));
-    r.Sex = module.FieldAsText(module.dsTemp, QStringLiteral("Sex"));
-    r.ExpDate = module.FieldAsDate(module.dsTemp, QStringLiteral("Expdate"));
-    r.Phone = module.FieldAsText(module.dsTemp, QStringLiteral("phone"));
-    r.Remark = module.FieldAsText(module.dsTemp, QStringLiteral("Remark"));
-    const QVariant isSelect = module.dsTemp.Field(QStringLiteral("IsSelect"));
+    r.CardID = module.FieldAsText(row, QStringLiteral("CardID"));
+    r.CardNo = module.FieldAsText(row, QStringLiteral("CardNo"));
+    r.UserName = module.FieldAsText(row, QStringLiteral("UserName"));
+    r.BuildName = module.FieldAsText(row, QStringLiteral("BuildName"));
+    r.DongHao = module.FieldAsInt(row, QStringLiteral("DongHao"));
+    r.DanYuan = module.FieldAsInt(row, QStringLiteral("DanYuan"));
+    r.UserType = module.FieldAsText(row, QStringLiteral("UserType"));
+    r.FangHao = module.FieldAsText(row, QStringLiteral("FangHao"));
+    r.Sex = module.FieldAsText(row, QStringLiteral("Sex"));
+    r.ExpDate = module.FieldAsDate(row, QStringLiteral("Expdate"));
+    r.Phone = module.FieldAsText(row, QStringLiteral("phone"));
+    r.Remark = module.FieldAsText(row, QStringLiteral("Remark"));
+    const QVariant isSelect = row.Field(QStringLiteral("IsSelect"));
     r.IsSelect = isSelect.isNull()
                      ? QString(QLatin1String(""))
                      : (StoredBool(isSelect) ? QStringLiteral("True") : QStringLiteral("False"));
-    r.ExtName = module.FieldAsText(module.dsTemp, QStringLiteral("ExtName"));
-    r.chLoss = module.FieldAsText(module.dsTemp, QStringLiteral("chLoss"));
+    r.ExtName = module.FieldAsText(row, QStringLiteral("ExtName"));
+    r.chLoss = module.FieldAsText(row, QStringLiteral("chLoss"));
     r.BlackCard = r.chLoss == QStringLiteral("挂失");
-    r.chUseExpdate = module.FieldAsText(module.dsTemp, QStringLiteral("chUseExpdate"));
+    r.chUseExpdate = module.FieldAsText(row, QStringLiteral("chUseExpdate"));
     r.IsUseExpDate = r.chUseExpdate == QStringLiteral("是");
-    const QByteArray photo = module.dsTemp.Field(QStringLiteral("imgPhoto")).toByteArray();
-    const QByteArray terminals = module.dsTemp.Field(QStringLiteral("VaildTerminal")).toByteArray();
+    const QByteArray photo = row.Field(QStringLiteral("imgPhoto")).toByteArray();
+    const QByteArray terminals = row.Field(QStringLiteral("VaildTerminal")).toByteArray();
     // A bitmap shorter than 32 bytes (or Null) permits no terminal beyond its end.
     r.VaildTerminal.fill(0);
     std::memcpy(r.VaildTerminal.data(), terminals.constData(),
@@ -86,10 +86,11 @@ void fillUserInfo(Tdm& module, TuserInfoRec& rec)
 
 int loadUserInfo(Tdm& module, const QString& sql, const SqlParams& params, TuserInfoRec& rec)
 {
-    module.dsTemp.Open(sql, params);
-    const int count = module.dsTemp.RecordCount();
+    TDataSet ds(module, QStringLiteral("owner"));
+    ds.Open(sql, params);
+    const int count = ds.RecordCount();
     if (count > 0)
-        fillUserInfo(module, rec);
+        fillUserInfo(module, ds, rec);
     return count;
 }
 
@@ -127,26 +128,27 @@ std::optional<SqlParams> deleteKeepingState(Tdm& module, int idx)
             "delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID returning ") +
         KeptColumns.join(QLatin1Char(','));
     QStringList locked;
+    TDataSet ds(module, QStringLiteral("deleted"));
     for (int attempt = 0; attempt < 10; ++attempt) {
-        module.dsTemp.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
-                           {{QStringLiteral("idx"), idx}});
-        if (module.dsTemp.Eof())
+        ds.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
+                {{QStringLiteral("idx"), idx}});
+        if (ds.Eof())
             return std::nullopt; // deleted at another desk: nothing to take along
-        const QString card = module.FieldAsText(module.dsTemp, QStringLiteral("CardID"));
-        module.dsTemp.Close();
+        const QString card = module.FieldAsText(ds, QStringLiteral("CardID"));
+        ds.Close();
         if (!locked.contains(card)) {
             lockCard(module, card);
             locked << card;
         }
         const SqlParams params{{QStringLiteral("idx"), idx}, {QStringLiteral("CardID"), TextValue(card)}};
-        if (!module.OpenSQL(module.dsTemp, sql, params))
+        if (!module.OpenSQL(ds, sql, params))
             return std::nullopt; // reported, or the change had failed already; it is undone
-        if (module.dsTemp.Eof())
+        if (ds.Eof())
             continue; // its card moved in between: read it again
         SqlParams kept;
         for (const QString& column : KeptColumns)
-            kept.append({column, module.dsTemp.Field(column)});
-        module.dsTemp.Close();
+            kept.append({column, ds.Field(column)});
+        ds.Close();
         return kept;
     }
     throw OperationError(QStringLiteral("业主的IC卡正在其他电脑上登记，请稍后再保存。"));
@@ -155,8 +157,17 @@ std::optional<SqlParams> deleteKeepingState(Tdm& module, int idx)
 // The newest owner row's idx (0 when there is none).
 int maxOwnerIdx(Tdm& module)
 {
-    module.dsTemp.Open(NewestOwnerStatement());
-    return module.dsTemp.Eof() ? 0 : module.dsTemp.Field(QStringLiteral("newest")).toInt();
+    TDataSet ds(module, QStringLiteral("newest"));
+    ds.Open(NewestOwnerStatement());
+    return ds.Eof() ? 0 : ds.Field(QStringLiteral("newest")).toInt();
+}
+
+// The idx of the query's first row, -1 when it returned none.
+int firstIdx(Tdm& module, const QString& sql, const SqlParams& params)
+{
+    TDataSet ds(module, QStringLiteral("lookup"));
+    ds.Open(sql, params);
+    return ds.Eof() ? -1 : module.FieldAsInt(ds, QStringLiteral("idx"));
 }
 
 } // namespace
@@ -324,8 +335,8 @@ bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
     row.CardID.clear();
     std::optional<SqlParams> kept;
     int deleted = 0;
-    if (CardNoExists(module, rec.CardNo)) {
-        deleted = module.FieldAsInt(module.dsTemp, QStringLiteral("idx"));
+    if (const int holder = FindUserByCardNo(module, rec.CardNo); holder != -1) {
+        deleted = holder;
         if (rec.idx > 0 && deleted == rec.idx)
             kept = deleteKeepingState(module, deleted);
         else
@@ -396,22 +407,49 @@ QString ImportDeleteStatement(const Tdm& module)
 
 int FindUserByCardID(Tdm& module, const QString& cardId)
 {
-    module.dsTemp.Open(QStringLiteral("select * from UserInfo where CardID=:CardID"),
-                       {{QStringLiteral("CardID"), TextValue(cardId)}});
-    return module.dsTemp.Eof() ? -1 : module.FieldAsInt(module.dsTemp, QStringLiteral("idx"));
+    return firstIdx(module, QStringLiteral("select * from UserInfo where CardID=:CardID"),
+                    {{QStringLiteral("CardID"), TextValue(cardId)}});
+}
+
+std::optional<CardHolder> FindCardHolder(Tdm& module, const QString& cardId)
+{
+    TDataSet row(module, QStringLiteral("holder"));
+    row.Open(QStringLiteral("select * from UserInfo where CardID=:CardID"),
+             {{QStringLiteral("CardID"), TextValue(cardId)}});
+    if (row.Eof())
+        return std::nullopt;
+    CardHolder h;
+    h.idx = module.FieldAsInt(row, QStringLiteral("idx"));
+    h.CardNo = module.FieldAsText(row, QStringLiteral("CardNo"));
+    h.DongHao = module.FieldAsText(row, QStringLiteral("DongHao"));
+    h.DanYuan = module.FieldAsText(row, QStringLiteral("DanYuan"));
+    h.FangHao = module.FieldAsText(row, QStringLiteral("FangHao"));
+    h.UserName = module.FieldAsText(row, QStringLiteral("UserName"));
+    h.Remark = module.FieldAsText(row, QStringLiteral("Remark"));
+    h.Sex = module.FieldAsText(row, QStringLiteral("Sex"));
+    h.Phone = module.FieldAsText(row, QStringLiteral("Phone"));
+    h.IsUseExpDate = module.FieldAsBool(row, QStringLiteral("IsUseExpdate"));
+    if (!row.Field(QStringLiteral("Expdate")).isNull())
+        h.ExpDate = module.FieldAsDate(row, QStringLiteral("Expdate"));
+    return h;
+}
+
+int FindUserByCardNo(Tdm& module, const QString& cardNo)
+{
+    return firstIdx(module, QStringLiteral("select * from UserInfo where CardNo=:CardNo"),
+                    {{QStringLiteral("CardNo"), TextValue(cardNo)}});
 }
 
 bool CardNoExists(Tdm& module, const QString& cardNo)
 {
-    module.dsTemp.Open(QStringLiteral("select * from UserInfo where CardNo=:CardNo"),
-                       {{QStringLiteral("CardNo"), TextValue(cardNo)}});
-    return !module.dsTemp.Eof();
+    return FindUserByCardNo(module, cardNo) != -1;
 }
 
 int FindUserIdx(Tdm& module, const TuserInfoRec& rec)
 {
     // The newest matching row: the one an insert has just made.
-    module.dsTemp.Open(
+    const int idx = firstIdx(
+        module,
         QStringLiteral("select * from UserInfo where UserName=:UserName and CardNo = :CardNo and "
                        "DongHao = :DongHao and DanYuan = :DanYuan and FangHao = :FangHao order by idx desc"),
         {{QStringLiteral("UserName"), TextValue(rec.UserName)},
@@ -419,11 +457,11 @@ int FindUserIdx(Tdm& module, const TuserInfoRec& rec)
          {QStringLiteral("DongHao"), rec.DongHao},
          {QStringLiteral("DanYuan"), rec.DanYuan},
          {QStringLiteral("FangHao"), TextValue(rec.FangHao)}});
-    if (module.dsTemp.Eof())
+    if (idx == -1)
         throw OperationError(QStringLiteral("找不到业主记录（姓名 %1，卡编号 %2，%3栋%4单元%5房）")
                                  .arg(rec.UserName, rec.CardNo)
                                  .arg(rec.DongHao)
                                  .arg(rec.DanYuan)
                                  .arg(rec.FangHao));
-    return module.FieldAsInt(module.dsTemp, QStringLiteral("idx"));
+    return idx;
 }

@@ -4,9 +4,11 @@
 #include "UserInfoRec.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // The owner statements on the data module: loading an owner row into a record, the whole-record
 // writes, card serial registrations, one imported owner, and the lookups by card serial and card
@@ -62,10 +64,29 @@ bool ImportUserInfo(Tdm& module, const TuserInfoRec& rec);
 // imported serials from other owners (for their query plans).
 QString ImportDeleteStatement(const Tdm& module);
 const QString& ClearOtherHoldersStatement();
-// Lookups on the module's dsTemp; errors throw OperationError.
+// Lookups, each on a dataset of its own that is closed when it returns; errors throw
+// OperationError.
 // The idx of the first row holding the serial, -1 when none.
 int FindUserByCardID(Tdm& module, const QString& cardId);
-// Whether a row has the card number; dsTemp stays on the first such row.
+// The first row holding the serial as the owner card window shows it: texts as stored (empty for
+// Null), the expiry only when the row has one.
+struct CardHolder {
+    int idx = -1;
+    QString CardNo;
+    QString DongHao;
+    QString DanYuan;
+    QString FangHao;
+    QString UserName;
+    QString Remark;
+    QString Sex;
+    QString Phone;
+    bool IsUseExpDate = false;
+    std::optional<QDate> ExpDate;
+};
+std::optional<CardHolder> FindCardHolder(Tdm& module, const QString& cardId);
+// The idx of the first row with the card number, -1 when none.
+int FindUserByCardNo(Tdm& module, const QString& cardNo);
+// Whether a row has the card number.
 bool CardNoExists(Tdm& module, const QString& cardNo);
 // The idx of the newest row with the record's name, card number, building, unit and room;
 // throws OperationError when there is none.

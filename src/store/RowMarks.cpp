@@ -31,11 +31,11 @@ bool TRowMarks::SetSelected(int idx, int value) const
 
 bool TRowMarks::IsSelected(int idx) const
 {
-    dm->dsTemp.Open(QStringLiteral("select * from %1 where idx=:idx").arg(m_table),
-                    {{QStringLiteral("idx"), idx}});
-    if (dm->dsTemp.Eof())
+    TDataSet row(*dm, QStringLiteral("mark"));
+    row.Open(QStringLiteral("select * from %1 where idx=:idx").arg(m_table), {{QStringLiteral("idx"), idx}});
+    if (row.Eof())
         return false;
-    return dm->FieldAsBool(dm->dsTemp, QStringLiteral("selFlag"));
+    return dm->FieldAsBool(row, QStringLiteral("selFlag"));
 }
 
 bool TRowMarks::DeleteSelected() const

@@ -6,7 +6,7 @@
 // and acts on in batches (delete the marked rows). The owner, building and terminal operations
 // all mark through it. It keeps only the table's name; everything runs through the data module
 // dm. The changing methods go through ExecuteSQL (a failure shows "执行错误：" and the statement,
-// and gives false); IsSelected reads on dsTemp and throws OperationError on an engine error.
+// and gives false); IsSelected reads on a dataset of its own and throws OperationError on an engine error.
 // A mark is any non-zero value (files of the old engine hold -1 for true); Null is no mark.
 // User-interface thread only.
 class TRowMarks {
@@ -27,7 +27,7 @@ public:
     bool SelectNone() const;
     // value 1 marks the row, 0 unmarks it.
     bool SetSelected(int idx, int value) const;
-    // False when the row's mark is Null or no row has the key; dsTemp stays on the row.
+    // False when the row's mark is Null or no row has the key.
     bool IsSelected(int idx) const;
     // Deletes every marked row of the table, listed or not.
     bool DeleteSelected() const;

@@ -15,22 +15,23 @@ const TRowMarks Marks(QStringLiteral("TerminalInfo"));
 void AddTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
-    dm->qry1.Exec(QStringLiteral("insert into TerminalInfo (TerminalID,TerminalName,Remark,selFlag) values "
-                                 "(:TerminalID,:TerminalName, :Remark, :selFlag)"),
-                  {{QStringLiteral("TerminalID"), id},
-                   {QStringLiteral("selFlag"), false},
-                   {QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
-                   {QStringLiteral("Remark"), TextValue(rec.Remark)}});
+    TQuery(*dm).Exec(
+        QStringLiteral("insert into TerminalInfo (TerminalID,TerminalName,Remark,selFlag) values "
+                       "(:TerminalID,:TerminalName, :Remark, :selFlag)"),
+        {{QStringLiteral("TerminalID"), id},
+         {QStringLiteral("selFlag"), false},
+         {QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
+         {QStringLiteral("Remark"), TextValue(rec.Remark)}});
 }
 
 void UpdateTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
-    dm->qry1.Exec(QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
-                                 "where TerminalID=:TerminalID"),
-                  {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
-                   {QStringLiteral("Remark"), TextValue(rec.Remark)},
-                   {QStringLiteral("TerminalID"), id}});
+    TQuery(*dm).Exec(QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
+                                    "where TerminalID=:TerminalID"),
+                     {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
+                      {QStringLiteral("Remark"), TextValue(rec.Remark)},
+                      {QStringLiteral("TerminalID"), id}});
 }
 
 bool ReplaceTerminal(const TTerminalRec& rec)
@@ -88,28 +89,31 @@ bool IsTerminalSelected(int idx)
 int FindTerminalIdx(const QString& terminalId)
 {
     const int id = ToInt32(terminalId);
-    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
-                    {{QStringLiteral("TerminalID"), id}});
-    return dm->dsTemp.Eof() ? -1 : dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
+    TDataSet ds(*dm, QStringLiteral("terminal"));
+    ds.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
+            {{QStringLiteral("TerminalID"), id}});
+    return ds.Eof() ? -1 : dm->FieldAsInt(ds, QStringLiteral("idx"));
 }
 
 bool TerminalExists(int terminalId)
 {
-    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
-                    {{QStringLiteral("TerminalID"), terminalId}});
-    return !dm->dsTemp.Eof();
+    TDataSet ds(*dm, QStringLiteral("terminal"));
+    ds.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
+            {{QStringLiteral("TerminalID"), terminalId}});
+    return !ds.Eof();
 }
 
 int GetMaxTerminalID(int& maxId)
 {
-    dm->dsTemp.Open(QStringLiteral("select * from TerminalInfo order by TerminalID desc"));
-    const int count = dm->dsTemp.RecordCount();
+    TDataSet ds(*dm, QStringLiteral("terminal"));
+    ds.Open(QStringLiteral("select * from TerminalInfo order by TerminalID desc"));
+    const int count = ds.RecordCount();
     maxId = 0;
     if (count > 0) {
-        const QVariant v = dm->dsTemp.Field(QStringLiteral("TerminalID"));
+        const QVariant v = ds.Field(QStringLiteral("TerminalID"));
         if (v.isNull())
             ThrowNullConversion(QStringLiteral("Integer"));
-        maxId = dm->FieldAsInt(dm->dsTemp, QStringLiteral("TerminalID"));
+        maxId = dm->FieldAsInt(ds, QStringLiteral("TerminalID"));
     }
     return count;
 }

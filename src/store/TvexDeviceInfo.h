@@ -37,7 +37,7 @@ bool SelectNoTerminals();
 bool SetTerminalSelected(int idx, int value);
 // False when the row's mark is Null or no row has the key.
 bool IsTerminalSelected(int idx);
-// The idx of the first row with the number, -1 when none; dsTemp stays on the result.
+// The idx of the first row with the number, -1 when none.
 int FindTerminalIdx(const QString& terminalId);
 bool TerminalExists(int terminalId);
 // The number of terminal rows; maxId gets the highest terminal number, 0 when there is none.

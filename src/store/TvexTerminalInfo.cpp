@@ -15,19 +15,19 @@ void TvexTerminalInfo::AddBuildUnit(const QString& dongHao, const QString& danYu
 {
     const int building = ToInt32(dongHao);
     const int unit = ToInt32(danYuan);
-    dm->qry1.Exec(QStringLiteral("insert into BuildInfo (DongHao,DanYuan,DanYuanName) values "
-                                 "(:DongHao,:DanYuan, :DanYuanName)"),
-                  {{QStringLiteral("DongHao"), building},
-                   {QStringLiteral("DanYuan"), unit},
-                   {QStringLiteral("DanYuanName"), TextValue(danYuanName)}});
+    TQuery(*dm).Exec(QStringLiteral("insert into BuildInfo (DongHao,DanYuan,DanYuanName) values "
+                                    "(:DongHao,:DanYuan, :DanYuanName)"),
+                     {{QStringLiteral("DongHao"), building},
+                      {QStringLiteral("DanYuan"), unit},
+                      {QStringLiteral("DanYuanName"), TextValue(danYuanName)}});
 }
 
 void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& danYuan)
 {
     const int building = ToInt32(dongHao);
     const int unit = ToInt32(danYuan);
-    dm->qry1.Exec(QStringLiteral("delete from BuildInfo where DongHao=:DongHao and DanYuan = :DanYuan"),
-                  {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
+    TQuery(*dm).Exec(QStringLiteral("delete from BuildInfo where DongHao=:DongHao and DanYuan = :DanYuan"),
+                     {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
 }
 
 bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& danYuan,
@@ -74,7 +74,8 @@ int TvexTerminalInfo::FindBuildUnit(const QString& dongHao, const QString& danYu
 {
     const int building = ToInt32(dongHao);
     const int unit = ToInt32(danYuan);
-    dm->dsTemp.Open(QStringLiteral("select * from BuildInfo where DongHao=:DongHao and DanYuan=:DanYuan"),
-                    {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
-    return dm->dsTemp.Eof() ? -1 : dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
+    TDataSet ds(*dm, QStringLiteral("buildUnit"));
+    ds.Open(QStringLiteral("select * from BuildInfo where DongHao=:DongHao and DanYuan=:DanYuan"),
+            {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
+    return ds.Eof() ? -1 : dm->FieldAsInt(ds, QStringLiteral("idx"));
 }

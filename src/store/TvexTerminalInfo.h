@@ -25,6 +25,6 @@ public:
     static bool SetSelected(int idx, int value);
     // False when the row's mark is Null or no row has the key.
     static bool IsSelected(int idx);
-    // The idx of the first row of the building and unit, -1 when none; dsTemp stays on it.
+    // The idx of the first row of the building and unit, -1 when none.
     static int FindBuildUnit(const QString& dongHao, const QString& danYuan);
 };

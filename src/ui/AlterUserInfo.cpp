@@ -716,8 +716,9 @@ void TFormAlter::tmrAnswerTimer()
     }
     if (m_mode == Mode::Ownerless) {
         grpCard->show();
-    } else if (FindUserByCardID(*dm, serial) > 0) {
-        ShowFoundOwner();
+    } else if (const std::optional<CardHolder> holder = FindCardHolder(*dm, serial);
+               holder && holder->idx > 0) {
+        ShowFoundOwner(*holder);
     } else {
         for (QLineEdit* box : {edtCardNo, edtDongHao, edtDanYuan, edtFangHao, edtUserName, edtPhone})
             box->clear();
@@ -727,20 +728,19 @@ void TFormAlter::tmrAnswerTimer()
     grid->SetBitmap(UserCardRec.Terminals);
 }
 
-void TFormAlter::ShowFoundOwner()
+void TFormAlter::ShowFoundOwner(const CardHolder& owner)
 {
-    const TDataSet& row = dm->dsTemp;
-    edtCardNo->setText(dm->FieldAsText(row, QStringLiteral("CardNo")));
-    edtDongHao->setText(dm->FieldAsText(row, QStringLiteral("DongHao")));
-    edtDanYuan->setText(dm->FieldAsText(row, QStringLiteral("DanYuan")));
-    edtFangHao->setText(dm->FieldAsText(row, QStringLiteral("FangHao")));
-    edtUserName->setText(dm->FieldAsText(row, QStringLiteral("UserName")));
-    mmoRemark->setPlainText(shownLines(dm->FieldAsText(row, QStringLiteral("Remark"))));
-    chooseText(cbbSex, dm->FieldAsText(row, QStringLiteral("Sex")));
-    edtPhone->setText(dm->FieldAsText(row, QStringLiteral("Phone")));
-    chkUseExpiry->setChecked(dm->FieldAsBool(row, QStringLiteral("IsUseExpdate")));
-    if (!row.Field(QStringLiteral("Expdate")).isNull())
-        dtpExpiry->setDate(dm->FieldAsDate(row, QStringLiteral("Expdate")));
+    edtCardNo->setText(owner.CardNo);
+    edtDongHao->setText(owner.DongHao);
+    edtDanYuan->setText(owner.DanYuan);
+    edtFangHao->setText(owner.FangHao);
+    edtUserName->setText(owner.UserName);
+    mmoRemark->setPlainText(shownLines(owner.Remark));
+    chooseText(cbbSex, owner.Sex);
+    edtPhone->setText(owner.Phone);
+    chkUseExpiry->setChecked(owner.IsUseExpDate);
+    if (owner.ExpDate)
+        dtpExpiry->setDate(*owner.ExpDate);
 }
 
 void TFormAlter::tmrHintTimer()

@@ -19,6 +19,7 @@ class QToolButton;
 class TBuildTree;
 class TTerminalGrid;
 class TValueLabel;
+struct CardHolder;
 
 // The owner record editor: one owner created, changed or looked at, the owner's card written, any
 // owner card read to see whose it is; or a card written for no owner at all. The opener creates
@@ -136,8 +137,8 @@ private:
     // owner).
     void clearInputs();
     void ShowOwner();
-    // The boxes from the owner row dsTemp stands on.
-    void ShowFoundOwner();
+    // The boxes from the owner the card read belongs to.
+    void ShowFoundOwner(const CardHolder& owner);
     void ShowPlaceholder();
     void SetHint(const QString& text, const QColor& color);
 

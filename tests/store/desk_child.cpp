@@ -69,9 +69,8 @@ int main(int argc, char* argv[])
                 TuserInfoRec& rec = owners.emplace_back();
                 if (LoadUserInfoByCardNo(*dm, prefix + QString::number(i), rec) != 1)
                     throw std::runtime_error("owner missing");
-                rec.idx = dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
+                rec.idx = FindUserByCardNo(*dm, prefix + QString::number(i));
             }
-            dm->dsTemp.Close();
         }
         std::printf("ready\n");
         std::fflush(stdout);
@@ -90,8 +89,7 @@ int main(int argc, char* argv[])
                 TuserInfoRec rec;
                 if (LoadUserInfoByCardNo(*dm, prefix + QString::number(i), rec) != 1)
                     throw std::runtime_error("owner missing");
-                const int idx = dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx"));
-                dm->dsTemp.Close(); // no read left open on the file while the other desk writes
+                const int idx = FindUserByCardNo(*dm, prefix + QString::number(i));
                 if (!RegisterCardID(*dm, idx, serial(i)))
                     rc = 1;
             }

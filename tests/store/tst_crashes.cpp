@@ -64,8 +64,8 @@ struct ChildAction {
 // Runs the children at the same time, each on the folder, and waits for all of them.
 std::vector<ChildRun> runChildren(const QString& folder, const std::vector<ChildAction>& actions)
 {
-    // The test's own connection lets go of the file first: a dataset left open on a result (as
-    // the lookups leave dsTemp) holds a read lock that would keep the child from committing.
+    // The test's own connection lets go of the file first: a dataset left open on a result holds a read lock
+    // that would keep the child from committing.
     delete dm;
     dm = nullptr;
     std::vector<std::unique_ptr<QProcess>> children;

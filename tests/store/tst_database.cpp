@@ -165,9 +165,9 @@ void TestDatabase::oldFileWithTheTablesGainsTheIndexes()
          QStringLiteral("create table BuildInfo (idx integer primary key, DongHao int, DanYuan int, "
                         "DanYuanName text, selFlag int)"),
          QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (7, 1, 'old')")});
-    QCOMPARE(dm->FieldAsText((dm->dsTemp.Open(QStringLiteral("select * from BuildInfo")), dm->dsTemp),
-                             QStringLiteral("DanYuanName")),
-             QStringLiteral("old"));
+    TDataSet units(*dm, QStringLiteral("units"));
+    units.Open(QStringLiteral("select * from BuildInfo"));
+    QCOMPARE(dm->FieldAsText(units, QStringLiteral("DanYuanName")), QStringLiteral("old"));
     QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name in "
@@ -487,14 +487,15 @@ void TestDatabase::fieldConversions()
     QFETCH(QString, text);
     QFETCH(int, number);
     QFETCH(bool, flag);
-    dm->dsTemp.Open(QStringLiteral("select %1 as v").arg(expr));
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("V")), text); // column names ignore case
-    QCOMPARE(dm->FieldAsBool(dm->dsTemp, QStringLiteral("v")), flag);
+    TDataSet ds(*dm, QStringLiteral("value"));
+    ds.Open(QStringLiteral("select %1 as v").arg(expr));
+    QCOMPARE(dm->FieldAsText(ds, QStringLiteral("V")), text); // column names ignore case
+    QCOMPARE(dm->FieldAsBool(ds, QStringLiteral("v")), flag);
     if (number == -999)
-        QVERIFY_THROWS_EXCEPTION(OperationError, dm->FieldAsInt(dm->dsTemp, QStringLiteral("v")));
+        QVERIFY_THROWS_EXCEPTION(OperationError, dm->FieldAsInt(ds, QStringLiteral("v")));
     else
-        QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("v")), number);
-    QVERIFY_THROWS_EXCEPTION(OperationError, dm->FieldAsText(dm->dsTemp, QStringLiteral("nothing")));
+        QCOMPARE(dm->FieldAsInt(ds, QStringLiteral("v")), number);
+    QVERIFY_THROWS_EXCEPTION(OperationError, dm->FieldAsText(ds, QStringLiteral("nothing")));
 }
 
 void TestDatabase::unboundParametersAreRefused_data()
@@ -529,8 +530,9 @@ void TestDatabase::unboundParametersAreRefused()
     QCOMPARE(countRows(QStringLiteral("BuildInfo")), 2);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL statement refused")));
-    QVERIFY_THROWS_EXCEPTION(OperationError, dm->dsTemp.Open(sql, params));
-    QVERIFY(!dm->dsTemp.Active());
+    TDataSet ds(*dm, QStringLiteral("refused"));
+    QVERIFY_THROWS_EXCEPTION(OperationError, ds.Open(sql, params));
+    QVERIFY(!ds.Active());
 }
 
 void TestDatabase::sqlTextHelpers()

@@ -124,16 +124,17 @@ void TestInjection::textsAreStoredAndFoundAsTyped()
     // Statements the windows paste together: texts through SqlQuote.
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set Remark = %1 || Remark where idx = %2")
                                .arg(SqlQuote(text), SqlInteger(QString::number(idx)))));
-    dm->dsCom1.Open(QStringLiteral("select * from UserInfo where 1=1 and UserName=%1 and CardNo=%2 order by "
-                                   "DongHao,DanYuan")
-                        .arg(SqlQuote(text), SqlQuote(text)));
-    QCOMPARE(dm->dsCom1.RecordCount(), 1);
-    QCOMPARE(dm->FieldAsText(dm->dsCom1, QStringLiteral("Remark")), text + text);
+    TDataSet list(*dm, QStringLiteral("list"));
+    list.Open(QStringLiteral("select * from UserInfo where 1=1 and UserName=%1 and CardNo=%2 order by "
+                             "DongHao,DanYuan")
+                  .arg(SqlQuote(text), SqlQuote(text)));
+    QCOMPARE(list.RecordCount(), 1);
+    QCOMPARE(dm->FieldAsText(list, QStringLiteral("Remark")), text + text);
 
     // Building nickname and terminal name and remark.
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("2"), QStringLiteral("3"), text);
     QCOMPARE(TvexTerminalInfo::FindBuildUnit(QStringLiteral("2"), QStringLiteral("3")), 2);
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("DanYuanName")), text);
+    QCOMPARE(valueAt(QStringLiteral("BuildInfo"), 2, QStringLiteral("DanYuanName")), QVariant(text));
     QCOMPARE(FillBuildTree(*dm).Children.at(0).Children.at(0).Text, QStringLiteral("3 - [%1]").arg(text));
     TTerminalRec t;
     t.TerminalID = QStringLiteral("4");
@@ -143,8 +144,9 @@ void TestInjection::textsAreStoredAndFoundAsTyped()
     t.Remark = text + QLatin1Char('!');
     UpdateTerminal(t);
     QCOMPARE(FindTerminalIdx(QStringLiteral("4")), 2);
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("TerminalName")), text);
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("Remark")), text + QLatin1Char('!'));
+    QCOMPARE(valueAt(QStringLiteral("TerminalInfo"), 2, QStringLiteral("TerminalName")), QVariant(text));
+    QCOMPARE(valueAt(QStringLiteral("TerminalInfo"), 2, QStringLiteral("Remark")),
+             QVariant(text + QLatin1Char('!')));
 
     // Nothing else changed, nothing ran twice, and every table is still there.
     QCOMPARE(bystanders(), before);
@@ -185,7 +187,8 @@ void TestInjection::numberTextsAdmitOnlyNumbers()
     QVERIFY(!DeleteTerminalByID(text));
     // A window's search with a number box: the query fails before it runs.
     QVERIFY(!Guarded([&] {
-        dm->dsCom1.Open(QStringLiteral("select * from UserInfo where 1=1 and DongHao=") + SqlInteger(text));
+        TDataSet(*dm, QStringLiteral("list"))
+            .Open(QStringLiteral("select * from UserInfo where 1=1 and DongHao=") + SqlInteger(text));
     }));
     QCOMPARE(f.dialogs.shown.size(), 2);
     QCOMPARE(bystanders(), before);

@@ -220,7 +220,8 @@ void TestMaintenance::backupCopiesTheOpenDatabase()
 {
     addOwner(QStringLiteral("甲"));
     addOwner(QStringLiteral("乙"));
-    dm->dsTemp.Open(QStringLiteral("select * from UserInfo")); // a reader in the middle of its rows
+    TDataSet reader(*dm, QStringLiteral("reader"));
+    reader.Open(QStringLiteral("select * from UserInfo")); // a reader in the middle of its rows
     QVERIFY(!QDir(BackupFolder()).exists());
 
     TMaintenanceResult r = BackupDatabase();

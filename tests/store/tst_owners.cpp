@@ -34,6 +34,7 @@ private Q_SLOTS:
     void updatesTouchTheirColumnsOnly();
     void failedWriteReportsTheStatement();
     void cardSerialRegistration();
+    void cardHolderAsStored();
     void addCarriesACardOnlyIntoItsOwnPlace();
     void addInItsOwnPlaceKeepsTheRowsState();
     void cardNoAndFindUserIdx();
@@ -69,18 +70,19 @@ void TestOwners::insertLoadRoundTrip()
 
     // As stored: terminal 0 is the top bit of the first byte, 255 the low bit of the last; the
     // date is ISO text; yes/no columns are 0 and 1; the mark and the blacklist choice are clear.
-    dm->dsTemp.Open(QStringLiteral("select * from UserInfo"));
-    const QByteArray bitmap = dm->dsTemp.Field(QStringLiteral("VaildTerminal")).toByteArray();
+    TDataSet row(*dm, QStringLiteral("row"));
+    row.Open(QStringLiteral("select * from UserInfo"));
+    const QByteArray bitmap = row.Field(QStringLiteral("VaildTerminal")).toByteArray();
     QCOMPARE(bitmap.size(), 32);
     QCOMPARE(uint8_t(bitmap[0]), uint8_t(0x80));
     QCOMPARE(uint8_t(bitmap[1]), uint8_t(0x40));
     QCOMPARE(uint8_t(bitmap[31]), uint8_t(0x01));
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("ExpDate")), QStringLiteral("2025-06-30"));
-    QCOMPARE(dm->dsTemp.Field(QStringLiteral("IsSelect")), QVariant(0));
-    QCOMPARE(dm->dsTemp.Field(QStringLiteral("selFlag")), QVariant(0));
-    QCOMPARE(dm->dsTemp.Field(QStringLiteral("BlackCard")), QVariant(1));
-    QCOMPARE(dm->dsTemp.Field(QStringLiteral("IsUseExpDate")), QVariant(1));
-    QCOMPARE(dm->dsTemp.Field(QStringLiteral("BuildName")), QVariant(QString(QLatin1String(""))));
+    QCOMPARE(dm->FieldAsText(row, QStringLiteral("ExpDate")), QStringLiteral("2025-06-30"));
+    QCOMPARE(row.Field(QStringLiteral("IsSelect")), QVariant(0));
+    QCOMPARE(row.Field(QStringLiteral("selFlag")), QVariant(0));
+    QCOMPARE(row.Field(QStringLiteral("BlackCard")), QVariant(1));
+    QCOMPARE(row.Field(QStringLiteral("IsUseExpDate")), QVariant(1));
+    QCOMPARE(row.Field(QStringLiteral("BuildName")), QVariant(QString(QLatin1String(""))));
 
     TuserInfoRec back;
     back.idx = 77;
@@ -353,7 +355,7 @@ void TestOwners::cardSerialRegistration()
     QCOMPARE(column(QStringLiteral("select idx from UserInfo where CardID = '%1'").arg(serial)),
              QVariantList{b});
     QCOMPARE(FindUserByCardID(*dm, serial), b);
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("UserName")),
+    QCOMPARE(FindCardHolder(*dm, serial)->UserName,
              QStringLiteral("乙")); // the row stays readable
 
     // Two holders (written by someone else): the first row found.
@@ -367,6 +369,42 @@ void TestOwners::cardSerialRegistration()
 
 // The owner editor adds owners one after another with one record: a card serial registered to the
 // row it added goes into no other row.
+void TestOwners::cardHolderAsStored()
+{
+    const QString serial = PadNumber(4660, 10);
+    QVERIFY(!FindCardHolder(*dm, serial));
+    TuserInfoRec r = OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1"), 7, 2, QStringLiteral("0303"));
+    r.Sex = QStringLiteral("女");
+    r.Phone = QStringLiteral("13800000000");
+    r.Remark = QStringLiteral("第一行\r\n第二行");
+    r.IsUseExpDate = true;
+    r.chUseExpdate = QStringLiteral("是");
+    r.ExpDate = QDate(2026, 12, 31);
+    const int a = insert(r);
+    QVERIFY(SetUserCardID(*dm, a, serial));
+    std::optional<CardHolder> h = FindCardHolder(*dm, serial);
+    QVERIFY(h);
+    QCOMPARE(h->idx, a);
+    QCOMPARE(
+        (QStringList{h->CardNo, h->DongHao, h->DanYuan, h->FangHao, h->UserName, h->Sex, h->Phone,
+                     h->Remark}),
+        (QStringList{QStringLiteral("A1"), QStringLiteral("7"), QStringLiteral("2"), QStringLiteral("0303"),
+                     QStringLiteral("甲"), QStringLiteral("女"), r.Phone, r.Remark}));
+    QVERIFY(h->IsUseExpDate);
+    QCOMPARE(h->ExpDate.value_or(QDate()), QDate(2026, 12, 31));
+
+    // Null columns: empty texts, the expiry neither set nor in force.
+    QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set DongHao = null, phone = null, Expdate = null, "
+                                          "IsUseExpDate = null where idx = :idx"),
+                           {{QStringLiteral("idx"), a}}));
+    h = FindCardHolder(*dm, serial);
+    QVERIFY(h);
+    QCOMPARE(h->DongHao + h->Phone, QString());
+    QVERIFY(!h->IsUseExpDate);
+    QVERIFY(!h->ExpDate);
+    QVERIFY(f.dialogs.shown.isEmpty());
+}
+
 void TestOwners::addCarriesACardOnlyIntoItsOwnPlace()
 {
     const QString serial = PadNumber(4660, 10);
@@ -444,7 +482,7 @@ void TestOwners::cardNoAndFindUserIdx()
     QVERIFY(!CardNoExists(*dm, QStringLiteral("A1")));
     const int a = insert(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
     QVERIFY(CardNoExists(*dm, QStringLiteral("A1")));
-    QCOMPARE(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")), a); // the editor reads the key right after
+    QCOMPARE(FindUserByCardNo(*dm, QStringLiteral("A1")), a); // the editor reads the key right after
     QVERIFY(!CardNoExists(*dm, QStringLiteral("A1 ")));
 
     // The same owner entered twice (an import may do that): the newest row is the one just made.

@@ -88,7 +88,8 @@ void TestPlaces::buildUnitsByPair()
              QVariantList{QStringLiteral("new")});
     const int idx = TvexTerminalInfo::FindBuildUnit(QStringLiteral(" 1"), QStringLiteral("01"));
     QCOMPARE(idx, 3);
-    QCOMPARE(dm->FieldAsText(dm->dsTemp, QStringLiteral("DanYuanName")), QStringLiteral("new"));
+    QCOMPARE(valueAt(QStringLiteral("BuildInfo"), idx, QStringLiteral("DanYuanName")),
+             QVariant(QStringLiteral("new")));
 
     // A second row for a pair (written without the delete) goes with the pair.
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("twin"));

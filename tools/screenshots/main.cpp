@@ -323,7 +323,7 @@ int main(int argc, char* argv[])
         for (const char* name : {"张伟", "陈静", "周杰"}) {
             TuserInfoRec rec;
             if (LoadUserInfoByName(*dm, QString::fromUtf8(name), rec) > 0)
-                TvexUserInfo::MarkLost(dm->FieldAsInt(dm->dsTemp, QStringLiteral("idx")));
+                TvexUserInfo::MarkLost(FindUserIdx(*dm, rec));
         }
         {
             TFormUserInfo list(&main);
