@@ -6,7 +6,6 @@
 #include "InputDongHao.h"
 #include "ListScreen.h"
 #include "OwnerFields.h"
-#include "Photo.h"
 #include "SearchCondition.h"
 #include "TerminalRegister.h"
 #include "TerminalSel.h"
@@ -31,8 +30,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
-#include <QDir>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
