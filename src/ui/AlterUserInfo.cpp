@@ -3,6 +3,7 @@
 #include "Actions.h"
 #include "BuildInfo.h"
 #include "ListScreen.h"
+#include "OwnerFields.h"
 #include "Photo.h"
 #include "Session.h"
 #include "TerminalRegister.h"
@@ -141,11 +142,7 @@ TFormAlter::TFormAlter(QWidget* parent)
     mmoRemark = new QPlainTextEdit(grpOwner);
     mmoRemark->setTabChangesFocus(true);
     mmoRemark->setMaximumHeight(52); // two lines in view; more scroll
-    imgPhoto = new QLabel(grpOwner);
-    imgPhoto->setFixedSize(120, 150);
-    imgPhoto->setAlignment(Qt::AlignCenter);
-    imgPhoto->setFrameShape(QFrame::StyledPanel);
-    imgPhoto->setAccessibleName(QStringLiteral("相片"));
+    imgPhoto = MakePhotoBox({120, 150}, grpOwner);
     btnPhoto = MakeButton(QStringLiteral("导入"), grpOwner);
     btnNoPhoto = new QToolButton(grpOwner);
     btnNoPhoto->setIcon(style()->standardIcon(QStyle::SP_DialogResetButton));
@@ -239,6 +236,15 @@ TFormAlter::TFormAlter(QWidget* parent)
     lblExpiry = CaptionFor(dtpExpiry, QStringLiteral("有效期："), grpTerminals);
     chkProperty = new QCheckBox(QStringLiteral("物业卡"), grpTerminals);
     lblRegion = MakeValueLabel(QString(), grpTerminals);
+    m_fields = {.cardNo = edtCardNo,
+                .dongHao = edtDongHao,
+                .danYuan = edtDanYuan,
+                .fangHao = edtFangHao,
+                .userName = edtUserName,
+                .useExpiry = chkUseExpiry,
+                .expiry = dtpExpiry,
+                .property = chkProperty,
+                .terminals = grid};
     lblRegion->setStyleSheet(QStringLiteral("font-weight: bold;"));
     {
         auto* row = new QHBoxLayout;
@@ -389,36 +395,19 @@ void TFormAlter::FormShow()
 
 void TFormAlter::ShowOwner()
 {
-    edtDongHao->setText(QString::number(m_rec.DongHao));
-    edtDanYuan->setText(QString::number(m_rec.DanYuan));
-    edtFangHao->setText(m_rec.FangHao);
-    edtCardNo->setText(m_rec.CardNo);
-    edtUserName->setText(m_rec.UserName);
+    m_fields.Show(m_rec);
     mmoRemark->setPlainText(shownLines(m_rec.Remark));
     chooseText(cbbSex, m_rec.Sex);
     edtPhone->setText(m_rec.Phone);
     chooseText(cbbCardType, m_rec.UserType.isEmpty() ? QStringLiteral("用户卡") : m_rec.UserType);
-    chkUseExpiry->setChecked(m_rec.IsUseExpDate);
-    dtpExpiry->setDate(m_rec.ExpDate);
-    grid->SetBitmap(m_rec.VaildTerminal.data());
-
-    const QString ext = m_rec.ExtName.toLower();
-    QImage picture;
-    if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
-        picture = DecodeJpeg(m_photoBytes, imgPhoto->size());
-    } else if (!m_rec.ExtName.isEmpty()) {
-        QFile file(FindFileNoCase(PhotoFolder(), m_rec.ExtName));
-        if (file.open(QIODevice::ReadOnly))
-            picture = DecodeJpeg(file.readAll(), imgPhoto->size());
-    }
-    if (!picture.isNull())
-        ShowPicture(imgPhoto, picture);
+    // The operator may be choosing another photo: one that does not decode leaves the picture.
+    ShowOwnerPhoto(imgPhoto, m_rec, PhotoFailure::KeepPicture);
 }
 
 void TFormAlter::ShowPlaceholder()
 {
     imgPhoto->clear();
-    LoadPhoto(PlaceholderPhoto(), imgPhoto);
+    ShowPlaceholderPhoto(imgPhoto);
 }
 
 void TFormAlter::btnClearClick()
@@ -493,14 +482,9 @@ void TFormAlter::btnNoPhotoClick()
     ShowPlaceholder();
 }
 
-void TFormAlter::chkPropertyClick(bool checked)
+void TFormAlter::chkPropertyClick()
 {
-    if (checked) {
-        grid->TickAll();
-        chkUseExpiry->setChecked(false);
-    } else {
-        grid->ClearAll();
-    }
+    m_fields.ApplyProperty();
 }
 
 void TFormAlter::btnBuildInfoClick()
@@ -523,19 +507,11 @@ void TFormAlter::btnTerminalsClick()
 
 void TFormAlter::FillRecord()
 {
-    m_rec.DongHao = ToInt32(edtDongHao->text());
-    m_rec.DanYuan = ToInt32(edtDanYuan->text());
-    m_rec.FangHao = edtFangHao->text();
-    m_rec.CardNo = edtCardNo->text();
-    m_rec.UserName = edtUserName->text();
+    m_fields.Read(m_rec);
     m_rec.Remark = storedLines(mmoRemark->toPlainText());
     m_rec.Sex = cbbSex->currentText();
     m_rec.Phone = edtPhone->text();
     m_rec.UserType = cbbCardType->currentText();
-    m_rec.IsUseExpDate = chkUseExpiry->isChecked();
-    m_rec.chUseExpdate = chkUseExpiry->isChecked() ? QStringLiteral("是") : QStringLiteral("否");
-    m_rec.ExpDate = dtpExpiry->date();
-    m_rec.VaildTerminal = grid->Bitmap();
     // The stored photo stays unless another one was chosen.
     if (!m_photoPath.isEmpty())
         m_rec.ExtName = QFileInfo(m_photoPath).fileName();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardDialog.h"
+#include "OwnerFields.h"
 #include "store/DM.h"
 
 #include <QByteArray>
@@ -113,7 +114,7 @@ private:
     void btnNoPhotoClick();
     void btnBuildInfoClick();
     void btnTerminalsClick();
-    void chkPropertyClick(bool checked);
+    void chkPropertyClick();
     // A node chosen in the tree, by click or by key.
     void tvBuildClick(QTreeWidgetItem* node);
     void tmrHintTimer();
@@ -153,6 +154,8 @@ private:
     // The owner's row as loaded and as the next save stores it from the boxes. A save never
     // writes its card serial: the card moves only by a write's answer.
     TuserInfoRec m_rec;
+    // The owner's boxes the row is shown in and read from.
+    OwnerFields m_fields;
     QByteArray m_photoBytes;
     QByteArray m_terminalBytes;
     QString m_photoPath;

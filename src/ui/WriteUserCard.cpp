@@ -5,7 +5,7 @@
 #include "BuildInfo.h"
 #include "InputDongHao.h"
 #include "ListScreen.h"
-#include "Photo.h"
+#include "OwnerFields.h"
 #include "SearchCondition.h"
 #include "TerminalRegister.h"
 #include "TerminalSel.h"
@@ -30,8 +30,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
-#include <QDir>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -154,11 +152,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     lblDanYuan = MakeValueLabel(Unknown, grpOwner);
     lblFangHao = MakeValueLabel(Unknown, grpOwner);
     lblUserName = MakeValueLabel(Unknown, grpOwner);
-    imgPhoto = new QLabel(grpOwner);
-    imgPhoto->setFixedSize(100, 125);
-    imgPhoto->setAlignment(Qt::AlignCenter);
-    imgPhoto->setFrameShape(QFrame::StyledPanel);
-    imgPhoto->setAccessibleName(QStringLiteral("相片"));
+    imgPhoto = MakePhotoBox({100, 125}, grpOwner);
     {
         auto* g = new QGridLayout;
         const struct {
@@ -200,6 +194,15 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     }
     auto* grpTerminals = new QGroupBox(QStringLiteral("登记的门禁"), this);
     grid = new TTerminalGrid(grpTerminals);
+    m_fields = {.cardNo = lblCardNo,
+                .dongHao = lblDongHao,
+                .danYuan = lblDanYuan,
+                .fangHao = lblFangHao,
+                .userName = lblUserName,
+                .useExpiry = chkUseExpiry,
+                .expiry = dtpExpiry,
+                .property = chkProperty,
+                .terminals = grid};
     grid->setAccessibleName(QStringLiteral("登记的门禁"));
     auto* gridTerminals = new QAction(QStringLiteral("门禁登记"), grid);
     grid->addAction(gridTerminals);
@@ -295,12 +298,7 @@ void TFormWriteUserCard::FormShow()
 
 void TFormWriteUserCard::chkPropertyApply()
 {
-    if (chkProperty->isChecked()) {
-        chkUseExpiry->setChecked(false);
-        grid->TickAll();
-    } else {
-        grid->ClearAll();
-    }
+    m_fields.ApplyProperty();
 }
 
 void TFormWriteUserCard::gridRowChosen()
@@ -319,32 +317,17 @@ void TFormWriteUserCard::ShowCurrentOwner()
 
 void TFormWriteUserCard::ShowOwner()
 {
-    grid->SetBitmap(m_rec.VaildTerminal.data());
-    chkUseExpiry->setChecked(m_rec.IsUseExpDate);
-    dtpExpiry->setDate(m_rec.ExpDate);
-    lblCardNo->setText(m_rec.CardNo);
-    lblDongHao->setText(QString::number(m_rec.DongHao));
-    lblDanYuan->setText(QString::number(m_rec.DanYuan));
-    lblFangHao->setText(m_rec.FangHao);
-    lblUserName->setText(m_rec.UserName);
+    m_fields.Show(m_rec);
     ShowCardSerial(lblCardID, m_rec.CardID);
-
-    const QString ext = m_rec.ExtName.toLower();
-    if (ext == QStringLiteral(".jpg") || ext == QStringLiteral(".jpeg")) {
-        ShowPicture(imgPhoto, DecodeJpeg(m_photoBytes, imgPhoto->size()));
-    } else if (const QString file = FindFileNoCase(PhotoFolder(), m_rec.ExtName);
-               !m_rec.ExtName.isEmpty() && QFile::exists(file)) {
-        LoadPhoto(file, imgPhoto);
-    } else {
-        LoadPhoto(PlaceholderPhoto(), imgPhoto);
-    }
+    // Every owner shows a picture: a photo that cannot be shown is said, then the placeholder.
+    ShowOwnerPhoto(imgPhoto, m_rec, PhotoFailure::WarnThenPlaceholder);
 }
 
 void TFormWriteUserCard::ShowNoOwner()
 {
     for (TValueLabel* value : {lblDongHao, lblDanYuan, lblFangHao, lblUserName})
         value->setText(Unknown);
-    LoadPhoto(PlaceholderPhoto(), imgPhoto);
+    ShowPlaceholderPhoto(imgPhoto);
 }
 
 void TFormWriteUserCard::tvBuildClick(QTreeWidgetItem* node)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CardDialog.h"
+#include "OwnerFields.h"
 #include "office/Lists.h"
 #include "store/DM.h"
 #include "store/SqlText.h"
@@ -108,6 +109,8 @@ private:
     std::unique_ptr<TListModel> m_model;
     // The owner shown.
     TuserInfoRec m_rec;
+    // The owner's boxes the row is shown in.
+    OwnerFields m_fields;
     QByteArray m_photoBytes;
     QByteArray m_terminalBytes;
     // The owner of the grid's current row when "写用户卡" or "绑定IC卡" sent the command in

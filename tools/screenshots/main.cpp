@@ -55,12 +55,6 @@
 namespace {
 
 // Message boxes are answered at once and noted; the pictures are of the windows.
-// The answer handler's owner updates go through the data module.
-class DataModuleExecutor final : public SqlExecutor {
-public:
-    bool executeSql(const QString& statement) override { return dm && dm->ExecuteSQL(statement); }
-};
-
 class QuietDialogs final : public Dialogs {
 public:
     MsgAnswer message(MsgIcon, MsgButtons buttons, const QString& text) override
@@ -334,8 +328,6 @@ int main(int argc, char* argv[])
 
         // Two of the lost owners prepared, written to a blacklist card, and the card read back.
         {
-            DataModuleExecutor executor;
-            CurrentSqlExecutor = &executor;
             sim.setSector(3000000003u, SystemInfo.Sector, SectorState::Formatted);
             sim.present(3000000003u);
             TFormBlackNameInfo black(&main);
@@ -363,7 +355,6 @@ int main(int argc, char* argv[])
             read.start();
             black.btnRead->click();
             black.close();
-            CurrentSqlExecutor = nullptr;
         }
         pause(300);
 
