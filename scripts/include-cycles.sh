@@ -8,11 +8,6 @@ set -euo pipefail
 root=${1:-$(dirname "$0")/..}
 store="$root/src/store"
 
-# Edges that are known and wait for a move: the owner import batch (TImportBatch, in DM.cpp) runs
-# its statements through TPrepared and takes them from OwnerStatements; both edges go when the batch
-# has a unit of its own.
-allowed=("DM Prepared" "DM OwnerStatements")
-
 edges=$(
     for file in "$store"/*.h "$store"/*.cpp; do
         from=$(basename "${file%.*}")
@@ -21,9 +16,6 @@ edges=$(
         done
     done | sort -u
 )
-for edge in "${allowed[@]}"; do
-    edges=$(grep -vx "$edge" <<<"$edges" || true)
-done
 
 if [[ "${VERBOSE:-}" == 1 ]]; then
     echo "$edges"

@@ -4,6 +4,7 @@
 #include "DM.h"
 #include "Dialogs.h"
 #include "FileSync.h"
+#include "ImportBatch.h"
 #include "OperationError.h"
 #include "Prepared.h"
 #include "engine/Engine.h"

@@ -2,6 +2,7 @@
 // the owners it brings back, the lines it skips or stops at, and the choices before an export.
 
 #include "StoreFixture.h"
+#include "store/ImportBatch.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/Prepared.h"

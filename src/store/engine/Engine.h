@@ -10,6 +10,7 @@
 #include "store/Schema.h"
 #include "store/SqlFailure.h"
 #include "store/SqlText.h"
+#include "store/UserInfoRec.h"
 
 #include <QByteArrayView>
 #include <QSqlDatabase>
@@ -19,6 +20,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // A statement prepared once through the engine's own library (see TPrepared, which holds one).
 class PreparedBackend {
@@ -120,6 +122,12 @@ public:
     // table (false: each owner through the prepared delete and insert, as the file takes them
     // fastest).
     virtual bool ImportsByCopy() const = 0;
+    // Where it does: the owners of one commit in file order, each taking the place of the rows with
+    // its card number in its building and unit (a later owner of the same key replacing an earlier
+    // one), inside the import's transaction; newestBefore is the newest owner's idx before them.
+    // False with what the failure was about.
+    virtual bool CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners,
+                            qint64 newestBefore, TSqlFailure& failure) const = 0;
     // The hint that makes a statement use an index (the file's planner has no statistics to choose
     // by; a server keeps its own): text to put after the table's name.
     virtual QString IndexHint(const QString& index) const = 0;

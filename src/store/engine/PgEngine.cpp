@@ -1,7 +1,9 @@
 #include "PgEngine.h"
 
 #include "store/OperationError.h"
+#include "store/OwnerStatements.h"
 #include "store/Schema.h"
+#include "store/Values.h"
 
 #include <QSqlDriver>
 #include <libpq-fe.h>
@@ -443,6 +445,160 @@ QString PgEngine::ExportQuery(const QSqlDatabase& db, const QString& statement, 
 QString PgEngine::CardSerialLock() const
 {
     return QStringLiteral("select pg_advisory_xact_lock(%1, hashtext(:CardID))").arg(CardLockSpace);
+}
+
+namespace {
+
+// The columns an imported owner fills, in the order of the server's COPY lines.
+const char* const ImportColumns = "CardID,CardNo,UserName,BuildName,DongHao,DanYuan,UserType,FangHao,Sex,"
+                                  "Expdate,BlackCard,phone,Remark,IsSelect,VaildTerminal,IsUseExpDate,"
+                                  "ExtName,chLoss,chUseExpdate";
+
+// A text in COPY's text format: the backslash and the characters that end a field or a line are
+// written as escapes. (A NUL character stays: the server refuses the line, as it refuses such a
+// text in any statement.) The record's null texts are stored as empty texts, as InsertUserInfo
+// stores them.
+void appendCopyText(QByteArray& out, const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    const char* p = utf8.constData();
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = p[i];
+        const char* escape = c == '\\'   ? "\\\\"
+                             : c == '\t' ? "\\t"
+                             : c == '\n' ? "\\n"
+                             : c == '\r' ? "\\r"
+                                         : nullptr;
+        if (!escape)
+            continue;
+        out.append(p + from, i - from).append(escape);
+        from = i + 1;
+    }
+    out.append(p + from, utf8.size() - from).append('\t');
+}
+
+// One owner as a line of COPY into UserInfo: the values InsertUserInfo binds, converted as it
+// converts them.
+void appendCopyLine(QByteArray& out, const TuserInfoRec& rec)
+{
+    const QString expiry = StoredDateText(rec.ExpDate);
+    auto mark = [&out](bool value) { out.append(value ? "t\t" : "f\t"); };
+    appendCopyText(out, rec.CardID);
+    appendCopyText(out, rec.CardNo);
+    appendCopyText(out, rec.UserName);
+    appendCopyText(out, rec.BuildName);
+    out.append(QByteArray::number(rec.DongHao)).append('\t');
+    out.append(QByteArray::number(rec.DanYuan)).append('\t');
+    appendCopyText(out, rec.UserType);
+    appendCopyText(out, rec.FangHao);
+    appendCopyText(out, rec.Sex);
+    appendCopyText(out, expiry);
+    mark(rec.BlackCard);
+    appendCopyText(out, rec.Phone);
+    appendCopyText(out, rec.Remark);
+    mark(false); // IsSelect
+    out.append("\\\\x").append(BitmapBytes(rec.VaildTerminal).toHex()).append('\t');
+    mark(rec.IsUseExpDate);
+    appendCopyText(out, rec.ExtName);
+    appendCopyText(out, rec.chLoss);
+    appendCopyText(out, rec.chUseExpdate);
+    out.back() = '\n';
+}
+
+} // namespace
+
+// The pending owners in one go: their keys (card number, building, unit) COPY into a table of
+// their own and the rows they replace deleted through it; then the owners themselves COPY straight
+// into UserInfo in file order, and, when a key came twice, each owner a later one of the same key
+// replaces deleted again, so the rows are those of the owners imported one by one. All of it in
+// the import's transaction; false when any of it failed, with what the failure was about.
+bool PgEngine::CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners,
+                          qint64 newestBefore, TSqlFailure& failure) const
+{
+    PGconn* pg = ServerConnection(db);
+    auto failed = [&](PGresult* result) {
+        const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+        const QString detail =
+            QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(pg)).trimmed();
+        PQclear(result);
+        while (PGresult* rest = PQgetResult(pg))
+            PQclear(rest);
+        failure = ServerFailure(state ? QString::fromLatin1(state) : QString(), PQstatus(pg) == CONNECTION_OK,
+                                detail);
+        return false;
+    };
+    // A statement; with from, the newest owner's idx before the commit as its $1.
+    auto run = [&](const QString& statement, ExecStatusType expected = PGRES_COMMAND_OK,
+                   PGresult** rows = nullptr) {
+        const QByteArray from = QByteArray::number(newestBefore);
+        const char* values[] = {from.constData()};
+        const QByteArray text = statement.toUtf8();
+        PGresult* result = statement.contains(QLatin1String("$1"))
+                               ? PQexecParams(pg, text.constData(), 1, nullptr, values, nullptr, nullptr, 0)
+                               : PQexec(pg, text.constData());
+        if (PQresultStatus(result) != expected)
+            return failed(result);
+        if (rows)
+            *rows = result;
+        else
+            PQclear(result);
+        return true;
+    };
+    auto copy = [&](const QString& statement, const QByteArray& lines) {
+        if (!run(statement, PGRES_COPY_IN))
+            return false;
+        constexpr qsizetype Chunk = 1 << 20;
+        bool sent = true;
+        for (qsizetype at = 0; sent && at < lines.size(); at += Chunk)
+            sent = PQputCopyData(pg, lines.constData() + at, int(std::min(Chunk, lines.size() - at))) == 1;
+        if (PQputCopyEnd(pg, sent ? nullptr : "not sent") != 1)
+            return failed(nullptr);
+        PGresult* result = PQgetResult(pg);
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            return failed(result);
+        PQclear(result);
+        while (PGresult* rest = PQgetResult(pg))
+            PQclear(rest);
+        return true;
+    };
+    const QString sameKey = QStringLiteral("%1.CardNo = %2.CardNo and %1.DongHao = %2.DongHao and "
+                                           "%1.DanYuan = %2.DanYuan");
+    // The keys in columns of UserInfo's own types, so that they compare as UserInfo's do.
+    QByteArray keys;
+    keys.reserve(qsizetype(owners.size()) * 24);
+    QByteArray rows;
+    rows.reserve(qsizetype(owners.size()) * 160);
+    for (const TuserInfoRec& rec : owners) {
+        appendCopyLine(rows, rec);
+        appendCopyText(keys, rec.CardNo);
+        keys.append(QByteArray::number(rec.DongHao)).append('\t');
+        keys.append(QByteArray::number(rec.DanYuan)).append('\n');
+    }
+    if (!run(
+            QStringLiteral("create temp table iccard_import as select CardNo, DongHao, DanYuan from UserInfo "
+                           "with no data")) ||
+        !copy(QStringLiteral("copy iccard_import from stdin"), keys))
+        return false;
+    // The statistics of the keys tell the server that they are many: it then looks up the rows
+    // they replace in one pass rather than one index search per owner.
+    PGresult* twice = nullptr;
+    if (!run(QStringLiteral("analyze iccard_import")) ||
+        !run(QStringLiteral("delete from UserInfo u using iccard_import s where ") +
+             sameKey.arg(QStringLiteral("u"), QStringLiteral("s"))) ||
+        !run(QStringLiteral("select exists (select 1 from iccard_import group by CardNo, DongHao, DanYuan "
+                            "having count(*) > 1)"),
+             PGRES_TUPLES_OK, &twice))
+        return false;
+    const bool repeated = PQntuples(twice) == 1 && PQgetvalue(twice, 0, 0)[0] == 't';
+    PQclear(twice);
+    return copy(QStringLiteral("copy UserInfo (%1) from stdin").arg(QString::fromLatin1(ImportColumns)),
+                rows) &&
+           (!repeated ||
+            run(QStringLiteral("delete from UserInfo u where u.idx > $1 and exists (select 1 from UserInfo n "
+                               "where n.idx > u.idx and ") +
+                sameKey.arg(QStringLiteral("n"), QStringLiteral("u")) + QStringLiteral(")"))) &&
+           run(QStringLiteral("drop table iccard_import"));
 }
 
 bool PgEngine::ImportsByCopy() const

@@ -39,6 +39,8 @@ public:
     QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
                         const SqlParams& params) const override;
     bool ImportsByCopy() const override;
+    bool CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners, qint64 newestBefore,
+                    TSqlFailure& failure) const override;
     QString IndexHint(const QString& index) const override;
     QString DatabaseFile(const TDatabaseTarget& target) const override;
     QString BackupInto(const QSqlDatabase& db, const QString& file) const override;

@@ -349,6 +349,14 @@ TDatabaseCheck SqliteEngine::Check(const TDatabaseTarget& target) const
     return CheckDatabaseFile(target.FilePath(), true);
 }
 
+bool SqliteEngine::CopyOwners(const QSqlDatabase&, const std::vector<TuserInfoRec>&, qint64,
+                              TSqlFailure& failure) const
+{
+    failure =
+        SqliteFailure(SQLITE_MISUSE, 0, QStringLiteral("the file takes owners through prepared statements"));
+    return false;
+}
+
 bool SqliteEngine::ImportsByCopy() const
 {
     return false;
