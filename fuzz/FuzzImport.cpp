@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A copy of exactly the input's length (as a mapped file would be), so that a read past the
     // end is seen.
     std::vector<char> bytes(data, data + size);
-    TOwnerFileReader reader(bytes.empty() ? nullptr : bytes.data(), qsizetype(bytes.size()));
-    TOwnerLine line;
+    OwnerFileReader reader(bytes.empty() ? nullptr : bytes.data(), qsizetype(bytes.size()));
+    OwnerLine line;
     TuserInfoRec rec;
     int expected = 2;
     while (reader.Next(line, rec)) {

@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const ReportOutcome outcome = ReceiveReport(report.data(), int(report.size()));
         if (outcome != ReportOutcome::Complete)
             continue;
-        const TResponseFrame answer = ResponseFrame;
+        const ReceivedFrame answer = ResponseFrame;
         Check(answer.Length >= 5 && answer.Length <= MaxFrameSize, "answer length outside its frame");
         Check(answer.Head == FrameHead && answer.Tail == FrameTail, "complete answer without head or tail");
         Check(answer.Tail == ReportBuffer[answer.Length - 1], "tail not taken from the frame's last byte");

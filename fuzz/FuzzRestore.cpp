@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString database = Tdm::DatabasePath();
     const QByteArray before = ReadAll(database);
 
-    const TMaintenanceResult result = RestoreDatabase(offer);
+    const MaintenanceResult result = RestoreDatabase(offer);
     Check(!QFile::exists(database + QStringLiteral(".restore")), "the incoming copy was left behind");
     if (!result.ok) {
         Check(ReadAll(database) == before, "a refused offer changed the current database");

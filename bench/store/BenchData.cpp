@@ -25,7 +25,7 @@ QTextStream& out()
 
 namespace {
 
-TDatabaseTarget s_target;
+DatabaseTarget s_target;
 
 } // namespace
 
@@ -57,7 +57,7 @@ void takeDatabaseOption(int& argc, char** argv)
     }
 }
 
-const TDatabaseTarget& target()
+const DatabaseTarget& target()
 {
     return s_target;
 }

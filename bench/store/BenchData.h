@@ -34,7 +34,7 @@ QString room(int i);
 // message for a URL that names no such server database.
 void takeDatabaseOption(int& argc, char** argv);
 // The database of the run: the server given, or the program folder's file.
-const TDatabaseTarget& target();
+const DatabaseTarget& target();
 // A data module on an empty database of the run (the file removed, or the server's tables dropped),
 // made the program's dm.
 void newEmptyDataModule();

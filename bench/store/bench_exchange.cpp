@@ -145,7 +145,7 @@ double runShell(const QString& shell, const QStringList& args, const QString& ou
 struct Server {
     PGconn* pg = nullptr;
     ~Server() { PQfinish(pg); }
-    bool open(const TDatabaseTarget& t)
+    bool open(const DatabaseTarget& t)
     {
         const QByteArray host = t.host.toUtf8(), port = QByteArray::number(t.port), db = t.dbname.toUtf8(),
                          user = t.user.toUtf8();
@@ -340,7 +340,7 @@ int main(int argc, char** argv)
                 };
             QElapsedTimer t;
             t.start();
-            const TExchangeResult r = ImportOwners(file, progress);
+            const ExchangeResult r = ImportOwners(file, progress);
             (withProgress ? oursProgress : ours).push_back(double(t.nsecsElapsed()) / 1e6);
             if (!r.ok() || owners() != Owners) {
                 out() << "import failed: " << r.message << Qt::endl;
@@ -348,7 +348,7 @@ int main(int argc, char** argv)
             }
             if (withProgress) {
                 t.start();
-                const TExchangeResult again = ImportOwners(file);
+                const ExchangeResult again = ImportOwners(file);
                 oursAgain.push_back(double(t.nsecsElapsed()) / 1e6);
                 if (!again.ok() || owners() != Owners)
                     return 1;
@@ -375,7 +375,7 @@ int main(int argc, char** argv)
         newDataModule();
         QElapsedTimer t;
         t.start();
-        const TExchangeResult r = ExportOwners(AppPath + QStringLiteral("export.csv"), TExportFilter{});
+        const ExchangeResult r = ExportOwners(AppPath + QStringLiteral("export.csv"), ExportFilter{});
         oursExport.push_back(double(t.nsecsElapsed()) / 1e6);
         delete dm;
         dm = nullptr;
@@ -385,9 +385,9 @@ int main(int argc, char** argv)
         }
         const double e =
             server
-                ? copy.copyOut(ExportStatement(TExportFilter{}), AppPath + QStringLiteral("shell-export.csv"))
+                ? copy.copyOut(ExportStatement(ExportFilter{}), AppPath + QStringLiteral("shell-export.csv"))
                 : runShell(shell,
-                           {QStringLiteral("-csv"), Tdm::DatabasePath(), ExportStatement(TExportFilter{})},
+                           {QStringLiteral("-csv"), Tdm::DatabasePath(), ExportStatement(ExportFilter{})},
                            AppPath + QStringLiteral("shell-export.csv"));
         if (e < 0)
             return 1;

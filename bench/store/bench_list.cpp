@@ -29,8 +29,8 @@ using namespace bench;
 namespace {
 
 // The owner list's grid and query, in building, unit and room order.
-const QList<TListColumn> OwnerColumns = {
-    {QStringLiteral("选择"), QStringLiteral("selFlag"), TListColumnKind::Check},
+const QList<ListColumn> OwnerColumns = {
+    {QStringLiteral("选择"), QStringLiteral("selFlag"), ListColumnKind::Check},
     {QStringLiteral("卡编号"), QStringLiteral("CardNo")},
     {QStringLiteral("状态"), QStringLiteral("chLoss")},
     {QStringLiteral("卡号"), QStringLiteral("CardID")},
@@ -40,12 +40,12 @@ const QList<TListColumn> OwnerColumns = {
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
     {QStringLiteral("性别"), QStringLiteral("Sex")},
     {QStringLiteral("使用"), QStringLiteral("chUseExpdate")},
-    {QStringLiteral("有效期"), QStringLiteral("ExpDate"), TListColumnKind::Date},
+    {QStringLiteral("有效期"), QStringLiteral("ExpDate"), ListColumnKind::Date},
     {QStringLiteral("联系电话"), QStringLiteral("Phone")},
     {QStringLiteral("备  注"), QStringLiteral("Remark")},
 };
 
-TListQuery ownerList(const QString& filter = QString(), const SqlParams& params = {})
+ListQuery ownerList(const QString& filter = QString(), const SqlParams& params = {})
 {
     return {QStringLiteral("idx, selFlag, CardNo, chLoss, CardID, DongHao, DanYuan, FangHao, UserName, Sex, "
                            "chUseExpdate, ExpDate, Phone, Remark"),
@@ -67,7 +67,7 @@ void moveTo(QItemSelectionModel& selection, int row)
 }
 
 // Drops the pages read so far, so that a move starts with none at hand.
-void dropPages(TListModel& model)
+void dropPages(ListModel& model)
 {
     model.SetPageSize(model.PageSize());
 }
@@ -88,7 +88,7 @@ double residentMB()
 // memory it took.
 int scrollGrid()
 {
-    TListModel model(*dm, OwnerColumns);
+    ListModel model(*dm, OwnerColumns);
     int pageReads = 0;
     model.SetStatementHook([&](const QString& sql, const SqlParams&) {
         if (sql.contains(QLatin1String(":list_limit")))
@@ -159,7 +159,7 @@ int main(int argc, char** argv)
         return 1;
     std::mt19937 rng(20240306);
 
-    TListModel model(*dm, OwnerColumns);
+    ListModel model(*dm, OwnerColumns);
     QItemSelectionModel selection(&model);
     std::map<QString, SqlParams> statements;
     model.SetStatementHook([&](const QString& sql, const SqlParams& params) { statements[sql] = params; });
@@ -223,18 +223,18 @@ int main(int argc, char** argv)
 
     // The owner card issuing window's list: newest first, lost cards left out (no index helps
     // the condition, so its pages and counts read the table itself).
-    TListModel cards(*dm, {{QStringLiteral("序号"), QStringLiteral("idx")},
-                           {QStringLiteral("业主姓名"), QStringLiteral("UserName")},
-                           {QStringLiteral("卡编号"), QStringLiteral("CardNo")},
-                           {QStringLiteral("栋号"), QStringLiteral("DongHao")},
-                           {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
-                           {QStringLiteral("房间号"), QStringLiteral("FangHao")},
-                           {QStringLiteral("IC卡号"), QStringLiteral("CardID")}});
+    ListModel cards(*dm, {{QStringLiteral("序号"), QStringLiteral("idx")},
+                          {QStringLiteral("业主姓名"), QStringLiteral("UserName")},
+                          {QStringLiteral("卡编号"), QStringLiteral("CardNo")},
+                          {QStringLiteral("栋号"), QStringLiteral("DongHao")},
+                          {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
+                          {QStringLiteral("房间号"), QStringLiteral("FangHao")},
+                          {QStringLiteral("IC卡号"), QStringLiteral("CardID")}});
     cards.SetStatementHook([&](const QString& sql, const SqlParams& params) { statements[sql] = params; });
-    const TListQuery cardList{QStringLiteral("idx, UserName, CardNo, DongHao, DanYuan, FangHao, CardID"),
-                              QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))"),
-                              {},
-                              {{QStringLiteral("idx"), true}}};
+    const ListQuery cardList{QStringLiteral("idx, UserName, CardNo, DongHao, DanYuan, FangHao, CardID"),
+                             QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))"),
+                             {},
+                             {{QStringLiteral("idx"), true}}};
     QItemSelectionModel cardSelection(&cards);
     report(QStringLiteral("owner card list (idx desc): count + first page"), 50,
            time(50, [&](int) { cards.Open(cardList); }));

@@ -37,7 +37,7 @@ TuserInfoRec imported(int i)
 // The owner list (its query to its first 100 rows, every column read, and its count).
 void ownerList(const QString& filter)
 {
-    TDataSet list(*dm, QStringLiteral("list"));
+    DataSet list(*dm, QStringLiteral("list"));
     list.Open(QStringLiteral("select * from UserInfo where 1=1") + filter +
               QStringLiteral(" order by DongHao,DanYuan"));
     for (int row = 0; row < 100 && !list.Eof(); ++row) {
@@ -84,8 +84,8 @@ int main(int argc, char** argv)
            time(n, [&](int i) { FindUserByCardID(*dm, PadNumber(keys[size_t(i)], 10)); }));
     report(
         QStringLiteral("owner list, card number search, serial typed unsigned"), 200, time(200, [&](int i) {
-            const TCardCondition card = CardSearchCondition(UnsignedSerialText(100000000 + keys[size_t(i)]));
-            TDataSet list(*dm, QStringLiteral("list"));
+            const CardCondition card = CardSearchCondition(UnsignedSerialText(100000000 + keys[size_t(i)]));
+            DataSet list(*dm, QStringLiteral("list"));
             list.Open(QStringLiteral("select * from UserInfo where 1=1 and ") + card.text +
                           QStringLiteral(" order by DongHao,DanYuan"),
                       card.params);

@@ -124,9 +124,9 @@ void report(const QString& name, int n, const Figure& f)
 // A host window as the owner card windows have it: the grid filling a window of their size.
 struct Host {
     QWidget window;
-    TTerminalGrid* grid;
+    TerminalGrid* grid;
     PaintCounter counter;
-    Host() : grid(new TTerminalGrid(&window))
+    Host() : grid(new TerminalGrid(&window))
     {
         auto* layout = new QVBoxLayout(&window);
         layout->addWidget(grid);

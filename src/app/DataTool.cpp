@@ -141,13 +141,13 @@ ExchangeProgress terminalProgress(const QString& what)
 }
 
 // Whether the database file is there (a server makes its tables itself).
-bool databaseFileThere(const TDatabaseTarget& database)
+bool databaseFileThere(const DatabaseTarget& database)
 {
     const QString file = EngineFor(database).DatabaseFile(database);
     return file.isEmpty() || QFileInfo(file).isFile();
 }
 
-QString databaseMissingText(const TDatabaseTarget& database)
+QString databaseMissingText(const DatabaseTarget& database)
 {
     return QStringLiteral("数据库文件不存在：%1\n先启动 IC卡脱机系统，或用 iccard-data import 导入业主资料。")
         .arg(QDir::toNativeSeparators(database.FilePath()));
@@ -175,12 +175,12 @@ bool mayWrite(const QString& file, bool force)
 int exportOwners(const QString& file, const QString& building, const QString& unit, bool force)
 {
     // The command line gives everyone by giving no building and no unit: nothing to ask.
-    const std::optional<TExportFilter> filter = ChooseExport(building, unit, false);
+    const std::optional<ExportFilter> filter = ChooseExport(building, unit, false);
     if (!filter)
         return Stopped;
     if (!databaseThere() || !mayWrite(file, force))
         return Stopped;
-    const TExchangeResult r = ExportOwners(file, *filter, terminalProgress(QStringLiteral("正在导出...")));
+    const ExchangeResult r = ExportOwners(file, *filter, terminalProgress(QStringLiteral("正在导出...")));
     ShowExchangeResult(r);
     if (!r.ok())
         return Stopped;
@@ -194,7 +194,7 @@ int importOwners(const QString& file)
     if (!databaseFileThere(dm->Target()) && QFileInfo(file).isFile())
         say(QStringLiteral("数据库文件不存在，新建：%1")
                 .arg(QDir::toNativeSeparators(dm->Target().FilePath())));
-    const TExchangeResult r = ImportOwners(file, terminalProgress(QStringLiteral("正在导入...")));
+    const ExchangeResult r = ImportOwners(file, terminalProgress(QStringLiteral("正在导入...")));
     ShowExchangeResult(r);
     if (!r.ok())
         return Stopped; // the message says how far it went
@@ -209,7 +209,7 @@ int backup(const QString& file, bool force)
 {
     if (!databaseThere() || (!file.isEmpty() && !mayWrite(file, force)))
         return Stopped;
-    const TMaintenanceResult r = file.isEmpty() ? BackupDatabase() : BackupDatabaseTo(file);
+    const MaintenanceResult r = file.isEmpty() ? BackupDatabase() : BackupDatabaseTo(file);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
@@ -221,7 +221,7 @@ int backup(const QString& file, bool force)
 
 int restore(const QString& file)
 {
-    const TMaintenanceResult r = RestoreDatabase(file);
+    const MaintenanceResult r = RestoreDatabase(file);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
@@ -233,13 +233,13 @@ int restore(const QString& file)
     return Done;
 }
 
-int check(const TDatabaseTarget& database)
+int check(const DatabaseTarget& database)
 {
     if (!databaseFileThere(database)) {
         say(databaseMissingText(database));
         return Stopped;
     }
-    const TDatabaseCheck c = CheckTarget(database);
+    const DatabaseCheck c = CheckTarget(database);
     const QString path = database.Describe();
     if (!c.ok) {
         say(QStringLiteral("数据库有问题：%1\n%2").arg(path, c.reason));
@@ -259,7 +259,7 @@ int check(const TDatabaseTarget& database)
     return Done;
 }
 
-struct TCommunityCount {
+struct CommunityCount {
     int owners = 0;
     int terminals = 0;
     int units = 0;
@@ -267,7 +267,7 @@ struct TCommunityCount {
 };
 
 // What the database of the data module holds; nullopt when it cannot be used (said already).
-std::optional<TCommunityCount> countCommunity()
+std::optional<CommunityCount> countCommunity()
 {
     try {
         QSqlQuery q(dm->database());
@@ -280,13 +280,13 @@ std::optional<TCommunityCount> countCommunity()
             }
             counts[i] = q.value(0).toInt();
         }
-        return TCommunityCount{counts[0], counts[1], counts[2]};
+        return CommunityCount{counts[0], counts[1], counts[2]};
     } catch (const OperationError&) {
         return std::nullopt; // the data module has said why
     }
 }
 
-bool sameDatabase(const TDatabaseTarget& a, const TDatabaseTarget& b)
+bool sameDatabase(const DatabaseTarget& a, const DatabaseTarget& b)
 {
     const QString fileA = EngineFor(a).DatabaseFile(a);
     const QString fileB = EngineFor(b).DatabaseFile(b);
@@ -302,7 +302,7 @@ bool sameDatabase(const TDatabaseTarget& a, const TDatabaseTarget& b)
 // rows, keys and key sequences as a backup and a restore would give.
 int copyDatabase(const QString& to, bool force)
 {
-    TDatabaseTarget target;
+    DatabaseTarget target;
     try {
         target = ParseDatabaseUrl(to);
     } catch (const OperationError& e) {
@@ -320,7 +320,7 @@ int copyDatabase(const QString& to, bool force)
         return Stopped;
     }
     const QString file = temporary.filePath(QStringLiteral("copy.bak"));
-    TMaintenanceResult r = BackupDatabaseTo(file);
+    MaintenanceResult r = BackupDatabaseTo(file);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
@@ -329,7 +329,7 @@ int copyDatabase(const QString& to, bool force)
 
     delete dm;
     dm = StartDataModule(target);
-    const std::optional<TCommunityCount> there = countCommunity();
+    const std::optional<CommunityCount> there = countCommunity();
     if (!there)
         return Stopped;
     if (there->any() && !force) {
@@ -347,7 +347,7 @@ int copyDatabase(const QString& to, bool force)
             say(r.message);
         return Stopped;
     }
-    const std::optional<TCommunityCount> copied = countCommunity();
+    const std::optional<CommunityCount> copied = countCommunity();
     if (!copied)
         return Stopped;
     say(QStringLiteral("已复制 %1 位业主、%2 个终端、%3 个楼栋单元到 %4")
@@ -400,11 +400,11 @@ int main(int argc, char* argv[])
     // The same folder as the program's. A folder someone named must be there already: a mistyped
     // name makes no new folder. The user's data folder is made as the program makes it.
     const QString executableFolder = QCoreApplication::applicationDirPath();
-    const TFolderChoice folder = ChooseProgramFolder(executableFolder, parser.value(folderOption),
-                                                     qEnvironmentVariable(FolderVariable), UserDataFolder());
+    const FolderChoice folder = ChooseProgramFolder(executableFolder, parser.value(folderOption),
+                                                    qEnvironmentVariable(FolderVariable), UserDataFolder());
     if (folder.source != FolderSource::UserData && !QFileInfo(folder.folder).isDir())
         return usage(QStringLiteral("程序目录不存在：%1").arg(QDir::toNativeSeparators(folder.folder)));
-    const TFolderPreparation prepared =
+    const FolderPreparation prepared =
         PrepareProgramFolder(folder.folder, ShippedFilesFolder(executableFolder));
     if (!prepared.ok) {
         say(prepared.reason);
@@ -428,7 +428,7 @@ int main(int argc, char* argv[])
         }
         SetDatabaseOverride(parser.value(databaseOption));
     }
-    TDatabaseTarget database;
+    DatabaseTarget database;
     try {
         database = ConfiguredDatabase();
     } catch (const OperationError& e) {

@@ -133,9 +133,9 @@ int main(int argc, char* argv[])
     WidgetDialogs dialogs;
     setDialogs(&dialogs);
     const QString executableFolder = QCoreApplication::applicationDirPath();
-    const TFolderChoice folder = ChooseProgramFolder(executableFolder, parser.value(folderOption),
-                                                     qEnvironmentVariable(FolderVariable), UserDataFolder());
-    const TFolderPreparation prepared =
+    const FolderChoice folder = ChooseProgramFolder(executableFolder, parser.value(folderOption),
+                                                    qEnvironmentVariable(FolderVariable), UserDataFolder());
+    const FolderPreparation prepared =
         PrepareProgramFolder(folder.folder, ShippedFilesFolder(executableFolder));
     if (!prepared.ok) {
         ShowError(prepared.reason);

@@ -41,7 +41,7 @@ void DecodeTerminalParam(const uint8_t* bytes, TTerminalParamRec& rec)
     UnpackDigits(rec.IssueTime, &bytes[6], 4);
 }
 
-void SetBlackListSerial(TBlackListEntry& entry, int32_t serial)
+void SetBlackListSerial(BlackListEntry& entry, int32_t serial)
 {
     const auto value = static_cast<uint32_t>(serial);
     entry.Serial24[0] = static_cast<uint8_t>(value & 0xFF);
@@ -49,7 +49,7 @@ void SetBlackListSerial(TBlackListEntry& entry, int32_t serial)
     entry.Serial24[2] = static_cast<uint8_t>((value >> 16) & 0xFF);
 }
 
-int32_t BlackListSerial(const TBlackListEntry& entry)
+int32_t BlackListSerial(const BlackListEntry& entry)
 {
     return static_cast<int32_t>(uint32_t(entry.Serial24[0]) | (uint32_t(entry.Serial24[1]) << 8) |
                                 (uint32_t(entry.Serial24[2]) << 16));

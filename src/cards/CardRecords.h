@@ -25,7 +25,7 @@ struct TTerminalParamRec {
     char IssueTime[8] = {}; // yymmddhh
 };
 
-struct TBlackListEntry {
+struct BlackListEntry {
     uint8_t Flag = 0;         // 1 blacklisted ("黑"), 0 cleared ("白")
     uint8_t Serial24[3] = {}; // low 24 bits of the card serial, least significant byte first
 };
@@ -35,12 +35,12 @@ struct TBlackListRec {
     uint8_t Kind = 0;
     uint8_t RegionBCD[4] = {};
     uint8_t Count = 0;
-    TBlackListEntry Entries[10] = {};
+    BlackListEntry Entries[10] = {};
 };
-static_assert(sizeof(TBlackListEntry) == 4);
+static_assert(sizeof(BlackListEntry) == 4);
 static_assert(sizeof(TBlackListRec) == 46);
 
-struct TBlackListTarget {
+struct BlackListTarget {
     uint8_t Flag = 0;
     int32_t idx = 0;
 };
@@ -57,8 +57,8 @@ std::array<uint8_t, TerminalParamWireSize> EncodeTerminalParam(const TTerminalPa
 void DecodeTerminalParam(const uint8_t* bytes, TTerminalParamRec& rec);
 
 // Blacklist entry helpers: the serial travels as its low 24 bits, least significant byte first.
-void SetBlackListSerial(TBlackListEntry& entry, int32_t serial);
-int32_t BlackListSerial(const TBlackListEntry& entry);
+void SetBlackListSerial(BlackListEntry& entry, int32_t serial);
+int32_t BlackListSerial(const BlackListEntry& entry);
 // Size of a blacklist card's content for a count (kind, region, count and the entries).
 constexpr int BlackListWireSize(int count)
 {

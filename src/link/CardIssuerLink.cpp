@@ -107,7 +107,7 @@ void CardIssuerLink::HidCtlDeviceData(TJvHidDevice* device, uint8_t reportId, co
     case ReportOutcome::Complete:
         break;
     }
-    const TResponseFrame answer = ResponseFrame;
+    const ReceivedFrame answer = ResponseFrame;
     // Nothing a window does with the answer may leave this handler: the read thread waits for it.
     Guarded([&] { LogResponse(CurrentResponseLog, answer); });
     Guarded([&] { HandleResponse(answer); });

@@ -30,7 +30,7 @@ public:
 // sink is null (no card issuer claimed).
 void SendFrame(const FrameBytes& frame, ReportSink* sink);
 
-struct TResponseFrame {
+struct ReceivedFrame {
     uint8_t Head;
     uint8_t Length;
     uint8_t Command;
@@ -38,7 +38,7 @@ struct TResponseFrame {
     uint8_t Data[51];
     uint8_t Tail;
 };
-static_assert(sizeof(TResponseFrame) == 56);
+static_assert(sizeof(ReceivedFrame) == 56);
 
 enum class ReportOutcome {
     Partial,  // more pieces are to come

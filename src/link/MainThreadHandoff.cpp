@@ -50,33 +50,33 @@ void MainThreadDispatcher::runNext()
     job->runOnMain();
 }
 
-void TManualResetEvent::set()
+void ManualResetEvent::set()
 {
     std::lock_guard lock(m_mutex);
     m_signalled = true;
     m_changed.notify_all();
 }
 
-void TManualResetEvent::reset()
+void ManualResetEvent::reset()
 {
     std::lock_guard lock(m_mutex);
     m_signalled = false;
 }
 
-bool TManualResetEvent::isSet() const
+bool ManualResetEvent::isSet() const
 {
     std::lock_guard lock(m_mutex);
     return m_signalled;
 }
 
-bool TManualResetEvent::wait(const std::atomic<bool>& stop)
+bool ManualResetEvent::wait(const std::atomic<bool>& stop)
 {
     std::unique_lock lock(m_mutex);
     m_changed.wait(lock, [&] { return m_signalled || stop.load(); });
     return m_signalled && !stop.load();
 }
 
-void TManualResetEvent::interrupt()
+void ManualResetEvent::interrupt()
 {
     std::lock_guard lock(m_mutex);
     m_changed.notify_all();

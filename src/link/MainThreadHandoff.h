@@ -111,7 +111,7 @@ private:
 };
 
 // A manual-reset event: stays signalled until reset; wakes every waiter.
-class TManualResetEvent {
+class ManualResetEvent {
 public:
     void set();
     void reset();

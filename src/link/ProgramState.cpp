@@ -10,13 +10,13 @@
 #include <vector>
 
 uint8_t PendingCommand = IdleCommand;
-TManualResetEvent CommandEvent;
+ManualResetEvent CommandEvent;
 TActThread* ActThread = nullptr;
 
 TUserCardRec UserCardRec;
 TTerminalParamRec TerminalParamRec;
 TBlackListRec BlackListRec;
-TBlackListTarget BlackListTargets[BlackListMaxEntries];
+BlackListTarget BlackListTargets[BlackListMaxEntries];
 int BlackListTargetCount = 0;
 uint8_t BlackListSource = 0;
 
@@ -25,7 +25,7 @@ int32_t CardResult = 0;
 uint8_t BlackListReady = 0;
 
 uint8_t ReportBuffer[MaxPackets * PacketDataSize] = {};
-TResponseFrame ResponseFrame = {};
+ReceivedFrame ResponseFrame = {};
 
 TJvHidDevice* CardIssuerDevice = nullptr;
 
@@ -73,7 +73,7 @@ void ResetProgramState()
     UserCardRec = {};
     TerminalParamRec = {};
     BlackListRec = {};
-    for (TBlackListTarget& target : BlackListTargets)
+    for (BlackListTarget& target : BlackListTargets)
         target = {};
     BlackListTargetCount = 0;
     BlackListSource = 0;

@@ -48,7 +48,7 @@ constexpr uint8_t IdleCommand = 9;
 extern uint8_t PendingCommand;
 // Wakes the command worker (manual reset). Signalled on the main thread by IssueCommand and by
 // HandleResponse during card runs; waited on and reset by the worker thread. Any thread.
-extern TManualResetEvent CommandEvent;
+extern ManualResetEvent CommandEvent;
 // The one command worker of the run, or null. StartCommandWorker / StopCommandWorker. Main thread.
 extern TActThread* ActThread;
 
@@ -66,7 +66,7 @@ extern TBlackListRec BlackListRec;
 // The owners behind the entries of a blacklist card being written (the first
 // BlackListTargetCount of them): filled with BlackListRec before command 6, applied by
 // HandleResponse when the card was written.
-extern TBlackListTarget BlackListTargets[BlackListMaxEntries];
+extern BlackListTarget BlackListTargets[BlackListMaxEntries];
 extern int BlackListTargetCount;
 // Who reloads after a blacklist card was written: 1 the blacklist window, 0 the owner list. Set
 // by those windows when shown; read by HandleResponse.
@@ -87,7 +87,7 @@ extern uint8_t BlackListReady;
 // answers), and the last answer that passed the checks. Written by ReceiveReport on the main
 // thread, in the input report handler.
 extern uint8_t ReportBuffer[MaxPackets * PacketDataSize];
-extern TResponseFrame ResponseFrame;
+extern ReceivedFrame ResponseFrame;
 
 // -- The card issuer -------------------------------------------------------------------------------
 

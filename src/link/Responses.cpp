@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
-void LogResponse(ResponseLog* memo, const TResponseFrame& answer)
+void LogResponse(ResponseLog* memo, const ReceivedFrame& answer)
 {
     if (memo)
         memo->appendLine(LogResponseLine(answer));
@@ -25,7 +25,7 @@ void UpdateBlackListedOwners()
 {
     const int count = std::clamp(BlackListTargetCount, 0, BlackListMaxEntries);
     for (int i = 0; i < count; ++i) {
-        const TBlackListTarget target = BlackListTargets[i];
+        const BlackListTarget target = BlackListTargets[i];
         if (CurrentOwnerMarks) // reports its own failure; the rest go on
             Guarded([&] { CurrentOwnerMarks->markOwner(target.idx, target.Flag == 1); });
         else
@@ -39,7 +39,7 @@ void UpdateBlackListedOwners()
     }
 }
 
-void ReadBlackList(const TResponseFrame& answer)
+void ReadBlackList(const ReceivedFrame& answer)
 {
     const int claimed = answer.Data[5];
     const int kept = std::min(claimed, BlackListMaxEntries);
@@ -52,7 +52,7 @@ void ReadBlackList(const TResponseFrame& answer)
 
 } // namespace
 
-void HandleResponse(const TResponseFrame& answer)
+void HandleResponse(const ReceivedFrame& answer)
 {
     RequireMainThread(__func__);
     const uint8_t pending = PendingCommand;

@@ -12,10 +12,10 @@
 // PendingCommand at that moment. The flags and records it fills: ProgramState.h.
 
 // Appends the answer's line to the debug memo (nothing when there is none).
-void LogResponse(ResponseLog* memo, const TResponseFrame& answer);
+void LogResponse(ResponseLog* memo, const ReceivedFrame& answer);
 
 // Handles an answer that passed the frame checks. Main thread only (checked).
-void HandleResponse(const TResponseFrame& answer);
+void HandleResponse(const ReceivedFrame& answer);
 
 // Shown (warning box) when a blacklist card read back claims more entries than a card holds; the
 // first ten are kept.

@@ -54,7 +54,7 @@ QString ResultTextFor(ResultUse use, int code)
     return QString();
 }
 
-QString LogResponseLine(const TResponseFrame& answer)
+QString LogResponseLine(const ReceivedFrame& answer)
 {
     QStringList parts{HexByte(answer.Head), HexByte(answer.Length), HexByte(answer.Command),
                       HexByte(answer.Result)};

@@ -42,7 +42,7 @@ QString ResultTextFor(ResultUse use, int code);
 
 // The debug log line of an answer: head, length, command, result, payload, tail in hexadecimal,
 // joined with ",".
-QString LogResponseLine(const TResponseFrame& answer);
+QString LogResponseLine(const ReceivedFrame& answer);
 // What ShowResult shows for a code (reduced to its low seven bits) and caller type; nothing for
 // codes 7 and above. Reads ResultTextFor.
 std::optional<QString> ShowResultText(int code, int callerType);

@@ -16,7 +16,7 @@ QString preparedCondition()
 
 } // namespace
 
-TListQuery LostOwnerList(bool preparedOnly)
+ListQuery LostOwnerList(bool preparedOnly)
 {
     return {QStringLiteral("idx, DongHao, DanYuan, FangHao, UserName, CardID"),
             QStringLiteral("UserInfo where chLoss = :lost") +
@@ -38,7 +38,7 @@ bool SetPrepared(bool prepared, int idx)
 
 int PreparedCount()
 {
-    TDataSet count(*dm, QStringLiteral("qryPreparedCount"));
+    DataSet count(*dm, QStringLiteral("qryPreparedCount"));
     count.Open(QStringLiteral("select count(*) as a from UserInfo where chLoss = :lost") +
                    preparedCondition(),
                {{QStringLiteral("lost"), Lost}});

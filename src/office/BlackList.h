@@ -7,7 +7,7 @@
 #include "store/ListModel.h"
 
 // The lost owners, or only those prepared for the next card, in building, unit and room order.
-TListQuery LostOwnerList(bool preparedOnly);
+ListQuery LostOwnerList(bool preparedOnly);
 
 // Prepares (true) or withdraws (false) the lost owner idx for the next card, or every lost owner
 // (idx 0). A failure is reported by the data module; the result says whether it ran.

@@ -10,7 +10,7 @@ namespace {
 // Only the lost owners are left out: a Null loss state is not lost.
 const QString NotLost = QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))");
 
-TListQuery issuingList(const QString& conditions, const SqlParams& params)
+ListQuery issuingList(const QString& conditions, const SqlParams& params)
 {
     return {QStringLiteral("idx, UserName, CardNo, DongHao, DanYuan, FangHao, CardID"),
             NotLost + conditions,
@@ -35,14 +35,14 @@ QString equalTo(const QString& column)
 
 } // namespace
 
-TOwnerFilter OwnersOfUnit(int building, int unit)
+OwnerFilter OwnersOfUnit(int building, int unit)
 {
     return {QStringLiteral(" and DongHao = :DongHao and DanYuan = :DanYuan"),
             {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}},
             std::nullopt};
 }
 
-void AddNumberCondition(TOwnerFilter& filter, const QString& column, const QString& typed)
+void AddNumberCondition(OwnerFilter& filter, const QString& column, const QString& typed)
 {
     const std::optional<int> value = ParseInt32(typed);
     if (!value) {
@@ -54,15 +54,15 @@ void AddNumberCondition(TOwnerFilter& filter, const QString& column, const QStri
     filter.params.append({column, *value});
 }
 
-void AddTextCondition(TOwnerFilter& filter, const QString& column, const QString& typed)
+void AddTextCondition(OwnerFilter& filter, const QString& column, const QString& typed)
 {
     filter.conditions += equalTo(column);
     filter.params.append({column, TextValue(typed)});
 }
 
-void AddCardCondition(TOwnerFilter& filter, const QString& typed)
+void AddCardCondition(OwnerFilter& filter, const QString& typed)
 {
-    const TCardCondition card = CardSearchCondition(typed);
+    const CardCondition card = CardSearchCondition(typed);
     filter.conditions += QStringLiteral(" and ") + card.text;
     filter.params += card.params;
 }
@@ -70,7 +70,7 @@ void AddCardCondition(TOwnerFilter& filter, const QString& typed)
 // Within a unit the owners go by room (and the model ends the order with idx): the order then runs
 // along the index of the place to its end, so a page in the middle of 100,000 owners is read
 // without sorting what comes before.
-TListQuery OwnerList(const TOwnerFilter& filter)
+ListQuery OwnerList(const OwnerFilter& filter)
 {
     return {QStringLiteral("idx, selFlag, CardNo, chLoss, CardID, DongHao, DanYuan, FangHao, UserName, Sex, "
                            "chUseExpdate, ExpDate, Phone, Remark"),
@@ -79,30 +79,30 @@ TListQuery OwnerList(const TOwnerFilter& filter)
             {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}, {QStringLiteral("FangHao")}}};
 }
 
-TListQuery IssuingList()
+ListQuery IssuingList()
 {
     return issuingList(QString(), {});
 }
 
-TListQuery IssuingListOfUnit(int building, int unit)
+ListQuery IssuingListOfUnit(int building, int unit)
 {
-    const TOwnerFilter of = OwnersOfUnit(building, unit);
+    const OwnerFilter of = OwnersOfUnit(building, unit);
     return issuingList(of.conditions, of.params);
 }
 
-TListQuery IssuingListOfCard(const QString& typed)
+ListQuery IssuingListOfCard(const QString& typed)
 {
-    const TCardCondition card = CardSearchCondition(typed);
+    const CardCondition card = CardSearchCondition(typed);
     return issuingList(QStringLiteral(" and ") + card.text, card.params);
 }
 
-TListQuery IssuingListByName(const QString& part)
+ListQuery IssuingListByName(const QString& part)
 {
     return issuingList(QStringLiteral(" and UserName like :UserName escape '\\'"),
                        {{QStringLiteral("UserName"), containing(part)}});
 }
 
-TListQuery UnitList(std::optional<int> building, std::optional<int> unit, const QString& name)
+ListQuery UnitList(std::optional<int> building, std::optional<int> unit, const QString& name)
 {
     QString conditions;
     SqlParams params;
@@ -124,7 +124,7 @@ TListQuery UnitList(std::optional<int> building, std::optional<int> unit, const 
             {{QStringLiteral("DongHao")}, {QStringLiteral("DanYuan")}}};
 }
 
-TListQuery TerminalList(std::optional<int> terminalId, const QString& name, const QString& remark)
+ListQuery TerminalList(std::optional<int> terminalId, const QString& name, const QString& remark)
 {
     QString conditions;
     SqlParams params;
@@ -148,7 +148,7 @@ TListQuery TerminalList(std::optional<int> terminalId, const QString& name, cons
 
 QList<TerminalName> TerminalsInOrder(int most)
 {
-    TDataSet terminals(*dm, QStringLiteral("qryTerminalSel"));
+    DataSet terminals(*dm, QStringLiteral("qryTerminalSel"));
     terminals.Open(QStringLiteral("select * from TerminalInfo order by TerminalID"));
     QList<TerminalName> out;
     while (!terminals.Eof() && out.size() < most) {

@@ -12,7 +12,7 @@
 
 // Conditions on the owners (table UserInfo) for the owner list: a text of conditions, each
 // beginning with " and ", whose values are bound parameters, never part of the text.
-struct TOwnerFilter {
+struct OwnerFilter {
     QString conditions;
     SqlParams params;
     // A building or unit number typed that is not a whole number. The conditions cannot be run
@@ -21,35 +21,35 @@ struct TOwnerFilter {
 };
 
 // The owners of one unit.
-TOwnerFilter OwnersOfUnit(int building, int unit);
+OwnerFilter OwnersOfUnit(int building, int unit);
 // A number column (DongHao, DanYuan) equal to the typed number; a text that is no whole number
 // is kept as the filter's notANumber (the first one) and narrows nothing.
-void AddNumberCondition(TOwnerFilter& filter, const QString& column, const QString& typed);
+void AddNumberCondition(OwnerFilter& filter, const QString& column, const QString& typed);
 // A text column equal to the text as typed.
-void AddTextCondition(TOwnerFilter& filter, const QString& column, const QString& typed);
+void AddTextCondition(OwnerFilter& filter, const QString& column, const QString& typed);
 // The card number as typed; a card serial typed there (as stored or as the card issuer shows it)
 // also finds the owner who holds that card.
-void AddCardCondition(TOwnerFilter& filter, const QString& typed);
+void AddCardCondition(OwnerFilter& filter, const QString& typed);
 
 // The owner list: the owners the filter lets through, in building, unit and room order.
-TListQuery OwnerList(const TOwnerFilter& filter);
+ListQuery OwnerList(const OwnerFilter& filter);
 
 // The owners a card can be written for (all but the lost ones), in row order: every one, those of
 // a unit, those whose card number or card (as typed) matches, those whose name contains a text.
-TListQuery IssuingList();
-TListQuery IssuingListOfUnit(int building, int unit);
-TListQuery IssuingListOfCard(const QString& typed);
-TListQuery IssuingListByName(const QString& part);
+ListQuery IssuingList();
+ListQuery IssuingListOfUnit(int building, int unit);
+ListQuery IssuingListOfCard(const QString& typed);
+ListQuery IssuingListByName(const QString& part);
 
 // The units, narrowed by those of building, unit number and name that are given, in building and
 // unit order.
-TListQuery UnitList(std::optional<int> building = {}, std::optional<int> unit = {},
-                    const QString& name = QString());
+ListQuery UnitList(std::optional<int> building = {}, std::optional<int> unit = {},
+                   const QString& name = QString());
 
 // The door terminals, narrowed by the number and by the name and remark that are not blank, in
 // number order.
-TListQuery TerminalList(std::optional<int> terminalId = {}, const QString& name = QString(),
-                        const QString& remark = QString());
+ListQuery TerminalList(std::optional<int> terminalId = {}, const QString& name = QString(),
+                       const QString& remark = QString());
 
 // A door terminal as the owner card windows' selectors show it.
 struct TerminalName {

@@ -16,7 +16,7 @@ bool RegisterWrittenCard(int idx, const QString& serial, const TuserInfoRec* car
         ShowWarning(QStringLiteral("警告：本卡曾经被登记！\r\n\r\n原登记信息会被取消，请核对"));
     if (!card)
         return RegisterCardID(*dm, idx, serial);
-    TTransaction change;
+    Transaction change;
     RegisterCardID(*dm, idx, serial);
     UpdateUserExpiry(*dm, *card);
     UpdateUserTerminals(*dm, *card);

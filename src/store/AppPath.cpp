@@ -34,8 +34,8 @@ bool holdsSettings(const QString& folder)
 
 } // namespace
 
-TFolderChoice ChooseProgramFolder(const QString& executableFolder, const QString& optionFolder,
-                                  const QString& environmentFolder, const QString& userDataFolder)
+FolderChoice ChooseProgramFolder(const QString& executableFolder, const QString& optionFolder,
+                                 const QString& environmentFolder, const QString& userDataFolder)
 {
     if (!optionFolder.isEmpty())
         return {absolute(optionFolder), FolderSource::Option};
@@ -108,9 +108,9 @@ Seeding seedFile(const QString& source, const QString& target)
 
 } // namespace
 
-TFolderPreparation PrepareProgramFolder(const QString& folder, const QString& shippedFolder)
+FolderPreparation PrepareProgramFolder(const QString& folder, const QString& shippedFolder)
 {
-    TFolderPreparation result;
+    FolderPreparation result;
     // Another program may be making the same folder at the same moment: it is there either way.
     if (!QDir().mkpath(folder) && !QFileInfo(folder).isDir()) {
         result.reason = QStringLiteral("无法建立程序目录：%1").arg(QDir::toNativeSeparators(folder));

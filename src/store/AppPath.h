@@ -20,7 +20,7 @@ inline constexpr char FolderVariable[] = "ICCARD_FOLDER";
 // Where the chosen program folder came from.
 enum class FolderSource { Option, Environment, BesideExecutable, UserData };
 
-struct TFolderChoice {
+struct FolderChoice {
     QString folder; // absolute, without a trailing separator
     FolderSource source = FolderSource::UserData;
 };
@@ -29,8 +29,8 @@ struct TFolderChoice {
 // by ICCARD_FOLDER; the executable's own folder when it holds SystemInfo.dat (the build tree, a
 // copy of the program kept with its data); otherwise the user's data folder. Empty texts count as
 // not given.
-TFolderChoice ChooseProgramFolder(const QString& executableFolder, const QString& optionFolder,
-                                  const QString& environmentFolder, const QString& userDataFolder);
+FolderChoice ChooseProgramFolder(const QString& executableFolder, const QString& optionFolder,
+                                 const QString& environmentFolder, const QString& userDataFolder);
 
 // The user's data folder for the program (~/.local/share/iccard): the same for iccard and
 // iccard-data, whatever the name of the program asking.
@@ -45,7 +45,7 @@ QStringList ShippedFiles();
 // Empty when neither holds them.
 QString ShippedFilesFolder(const QString& executableFolder);
 
-struct TFolderPreparation {
+struct FolderPreparation {
     bool ok = false;
     QStringList copied; // the shipped files copied this time
     QString reason;     // why the folder could not be made ready (when not ok)
@@ -55,7 +55,7 @@ struct TFolderPreparation {
 // lacks. A file already in the folder is never replaced, whatever it holds. Programs that start at
 // the same moment on a new folder may all run it: each file is copied once, whole, and every one
 // of them finds the folder ready.
-TFolderPreparation PrepareProgramFolder(const QString& folder, const QString& shippedFolder);
+FolderPreparation PrepareProgramFolder(const QString& folder, const QString& shippedFolder);
 
 // "程序目录" text of a source, for the messages that say which folder is in use.
 QString FolderSourceText(FolderSource source);

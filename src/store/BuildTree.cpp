@@ -4,12 +4,12 @@
 
 const char* const BuildTreeRootText = "小区栋号/单元";
 
-TBuildTreeNode FillBuildTree(Tdm& module)
+BuildTreeNode FillBuildTree(Tdm& module)
 {
-    TBuildTreeNode root{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}};
+    BuildTreeNode root{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}};
     // Every unit in one statement, in the order of the tree (a statement per building costs a
     // round trip each on a server: a community has hundreds of buildings).
-    TDataSet ds(module, QStringLiteral("buildTree"));
+    DataSet ds(module, QStringLiteral("buildTree"));
     ds.Open(QStringLiteral("select DongHao,DanYuan,DanYuanName from BuildInfo order by DongHao,DanYuan"));
     bool first = true;
     QVariant building;

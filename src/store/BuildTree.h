@@ -8,10 +8,10 @@
 class Tdm;
 
 // The building tree: root "小区栋号/单元", one node per building, under it one node per unit.
-struct TBuildTreeNode {
+struct BuildTreeNode {
     QString Text;
     int ImageIndex = 0;
-    std::vector<TBuildTreeNode> Children;
+    std::vector<BuildTreeNode> Children;
 };
 constexpr int BuildTreeRootImage = 3;
 constexpr int BuildTreeBuildingImage = 1;
@@ -20,4 +20,4 @@ extern const char* const BuildTreeRootText;
 
 // The building tree as data, read in one statement: one node per building, its units under
 // it. Errors throw OperationError.
-TBuildTreeNode FillBuildTree(Tdm& module);
+BuildTreeNode FillBuildTree(Tdm& module);

@@ -46,10 +46,10 @@ QString UnsignedSerialHint(const QString& stored)
     return unsignedText.isEmpty() ? QString() : QStringLiteral("卡号（无符号）：") + unsignedText;
 }
 
-TCardCondition CardSearchCondition(const QString& typed)
+CardCondition CardSearchCondition(const QString& typed)
 {
-    TCardCondition condition{QStringLiteral("CardNo = :card_no"),
-                             {{QStringLiteral("card_no"), TextValue(typed)}}};
+    CardCondition condition{QStringLiteral("CardNo = :card_no"),
+                            {{QStringLiteral("card_no"), TextValue(typed)}}};
     const std::optional<int32_t> serial = CardSerialFromTyped(typed);
     if (!serial)
         return condition;
@@ -68,9 +68,9 @@ TCardCondition CardSearchCondition(const QString& typed)
     return condition;
 }
 
-QHash<uint32_t, QList<TCardOwner>> OwnersBySerial24(const QList<uint32_t>& serial24s)
+QHash<uint32_t, QList<CardOwner>> OwnersBySerial24(const QList<uint32_t>& serial24s)
 {
-    QHash<uint32_t, QList<TCardOwner>> found;
+    QHash<uint32_t, QList<CardOwner>> found;
     QSet<uint32_t> wanted;
     for (uint32_t value : serial24s)
         wanted.insert(value & Low24);
@@ -110,7 +110,7 @@ QHash<uint32_t, QList<TCardOwner>> OwnersBySerial24(const QList<uint32_t>& seria
                 .arg(names.join(QStringLiteral(", "))),
             params);
         while (q.next()) {
-            TCardOwner owner{q.value(0).toInt(), text(q, 1), text(q, 2), text(q, 3), text(q, 4), text(q, 5)};
+            CardOwner owner{q.value(0).toInt(), text(q, 1), text(q, 2), text(q, 3), text(q, 4), text(q, 5)};
             const std::optional<int32_t> serial = CardSerialFromTyped(owner.CardID);
             // Changed since the first pass (another desk): no longer that card.
             if (!serial)
@@ -124,9 +124,9 @@ QHash<uint32_t, QList<TCardOwner>> OwnersBySerial24(const QList<uint32_t>& seria
     }
 
     // Building, unit and room as numbers where they are numbers, the room as text, then the key.
-    for (QList<TCardOwner>& owners : found) {
-        std::sort(owners.begin(), owners.end(), [](const TCardOwner& a, const TCardOwner& b) {
-            const auto place = [](const TCardOwner& o) {
+    for (QList<CardOwner>& owners : found) {
+        std::sort(owners.begin(), owners.end(), [](const CardOwner& a, const CardOwner& b) {
+            const auto place = [](const CardOwner& o) {
                 return std::make_tuple(o.DongHao.toLongLong(), o.DanYuan.toLongLong(), o.FangHao, o.idx);
             };
             return place(a) < place(b);

@@ -24,16 +24,16 @@ QString UnsignedSerialHint(const QString& stored);
 
 // A condition on UserInfo for a card number the operator typed into a search, with its values
 // (bound, never part of the text; the parameter names begin with "card_").
-struct TCardCondition {
+struct CardCondition {
     QString text; // "(CardNo = :card_no or CardID in (...))", or "CardNo = :card_no"
     SqlParams params;
 };
 // The owners whose card number (CardNo) is the text as typed; when the text is also a card serial
 // in either form (CardSerialFromTyped), the owners who hold that card (CardID) as well.
-TCardCondition CardSearchCondition(const QString& typed);
+CardCondition CardSearchCondition(const QString& typed);
 
 // An owner named by a card: the key and the columns the listings show, as text (Null as empty).
-struct TCardOwner {
+struct CardOwner {
     int idx = 0;
     QString CardID;
     QString UserName;
@@ -46,4 +46,4 @@ struct TCardOwner {
 // serial), for each of the values asked: every owner with a card serial text in CardID is read once
 // and its serial taken as stored (negative ones included) or unsigned. The owners of one value are
 // in building, unit, room and idx order; a value no owner matches is absent from the result.
-QHash<uint32_t, QList<TCardOwner>> OwnersBySerial24(const QList<uint32_t>& serial24s);
+QHash<uint32_t, QList<CardOwner>> OwnersBySerial24(const QList<uint32_t>& serial24s);

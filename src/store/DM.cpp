@@ -32,7 +32,7 @@ QString unusableMessage(const QString& path, const QString& reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
-QString unreachableMessage(const TDatabaseTarget& target, const QString& reason)
+QString unreachableMessage(const DatabaseTarget& target, const QString& reason)
 {
     return QStringLiteral("数据库服务器不能使用：%1\n%2\n程序将在没有数据库的情况下继续运行。")
         .arg(target.Describe(), reason.trimmed());
@@ -89,9 +89,9 @@ int variantToInt(const QVariant& v)
 
 Tdm::Tdm() : Tdm(std::nullopt) {}
 
-Tdm::Tdm(const TDatabaseTarget& target) : Tdm(std::optional<TDatabaseTarget>(target)) {}
+Tdm::Tdm(const DatabaseTarget& target) : Tdm(std::optional<DatabaseTarget>(target)) {}
 
-Tdm::Tdm(std::optional<TDatabaseTarget> target) : qry1(*this)
+Tdm::Tdm(std::optional<DatabaseTarget> target) : qry1(*this)
 {
     if (target) {
         m_target = *target;
@@ -121,7 +121,7 @@ Tdm::~Tdm()
 
 QString DatabaseInUse(const Tdm& module)
 {
-    const TDatabaseTarget& target = module.Target();
+    const DatabaseTarget& target = module.Target();
     const bool file = !EngineFor(target).DatabaseFile(target).isEmpty();
     return file ? QStringLiteral("本机文件 ") + target.Describe() : target.Describe();
 }
@@ -161,7 +161,7 @@ void Tdm::openServer()
         QSqlQuery q(con1);
         if (!q.exec(QStringLiteral("set client_min_messages = warning")))
             throw OperationError(q.lastError().text());
-        const TDatabaseCheck check = CheckOpenDatabase(con1);
+        const DatabaseCheck check = CheckOpenDatabase(con1);
         if (!check.ok)
             throw OperationError(check.reason);
         if (check.version < SchemaVersion)
@@ -191,7 +191,7 @@ void Tdm::OpenConnection()
     // gets the schema.
     int version = 0;
     if (info.exists()) {
-        const TDatabaseCheck check = CheckDatabaseFile(path, false);
+        const DatabaseCheck check = CheckDatabaseFile(path, false);
         if (!check.ok)
             throw OperationError(unusableMessage(path, check.reason));
         version = check.version;
@@ -287,7 +287,7 @@ bool Tdm::ExecuteSQL(const QString& sql, const SqlParams& params, const QStringL
     }
 }
 
-bool Tdm::OpenSQL(TDataSet& ds, const QString& sql, const SqlParams& params)
+bool Tdm::OpenSQL(DataSet& ds, const QString& sql, const SqlParams& params)
 {
     if (inFailedChange())
         return false;
@@ -301,30 +301,30 @@ bool Tdm::OpenSQL(TDataSet& ds, const QString& sql, const SqlParams& params)
     }
 }
 
-QString Tdm::FieldAsText(const TDataSet& ds, const QString& column) const
+QString Tdm::FieldAsText(const DataSet& ds, const QString& column) const
 {
     const QVariant v = ds.Field(column);
     return v.isNull() ? QString(QLatin1String("")) : v.toString();
 }
 
-int Tdm::FieldAsInt(const TDataSet& ds, const QString& column) const
+int Tdm::FieldAsInt(const DataSet& ds, const QString& column) const
 {
     return variantToInt(ds.Field(column));
 }
 
-bool Tdm::FieldAsBool(const TDataSet& ds, const QString& column) const
+bool Tdm::FieldAsBool(const DataSet& ds, const QString& column) const
 {
     return StoredBool(ds.Field(column));
 }
 
-QDate Tdm::FieldAsDate(const TDataSet& ds, const QString& column) const
+QDate Tdm::FieldAsDate(const DataSet& ds, const QString& column) const
 {
     return StoredDate(ds.Field(column));
 }
 
 void Tdm::beginLevel(bool allOrNothing)
 {
-    m_beginError = TSqlFailure{};
+    m_beginError = SqlFailure{};
     QSqlDatabase db = database();
     const QString savepoint = QStringLiteral("iccard_change_%1").arg(m_levels.size() + 1);
     QSqlQuery q(db);
@@ -339,7 +339,7 @@ void Tdm::beginLevel(bool allOrNothing)
     m_levels.push_back({savepoint, allOrNothing, false});
 }
 
-bool Tdm::endLevel(bool keep, TSqlFailure* refusal)
+bool Tdm::endLevel(bool keep, SqlFailure* refusal)
 {
     const Level level = m_levels.back();
     m_levels.pop_back();
@@ -387,7 +387,7 @@ bool Tdm::inFailedChange() const
     return !m_levels.empty() && m_levels.back().failed;
 }
 
-bool Tdm::BeginBatch(TSqlFailure* failure)
+bool Tdm::BeginBatch(SqlFailure* failure)
 {
     try {
         beginLevel(false);
@@ -402,7 +402,7 @@ bool Tdm::BeginBatch(TSqlFailure* failure)
     }
 }
 
-bool Tdm::CommitBatch(TSqlFailure* failure)
+bool Tdm::CommitBatch(SqlFailure* failure)
 {
     if (m_levels.empty() || m_levels.back().allOrNothing)
         return false;
@@ -415,20 +415,20 @@ void Tdm::UndoBatch()
         endLevel(false);
 }
 
-TTransaction::TTransaction(Tdm& module) : m_dm(module)
+Transaction::Transaction(Tdm& module) : m_dm(module)
 {
     m_dm.beginLevel(true);
 }
 
-TTransaction::TTransaction() : TTransaction(*dm) {}
+Transaction::Transaction() : Transaction(*dm) {}
 
-TTransaction::~TTransaction()
+Transaction::~Transaction()
 {
     if (m_open)
         m_dm.endLevel(false);
 }
 
-bool TTransaction::Commit()
+bool Transaction::Commit()
 {
     if (!m_open)
         return false;

@@ -28,7 +28,7 @@ public:
     // On the database of this run (ConfiguredDatabase); a settings file that cannot be used is
     // reported at the first use.
     Tdm();
-    explicit Tdm(const TDatabaseTarget& target);
+    explicit Tdm(const DatabaseTarget& target);
     ~Tdm() override;
     Tdm(const Tdm&) = delete;
     Tdm& operator=(const Tdm&) = delete;
@@ -36,7 +36,7 @@ public:
     // AppPath + "QDR_DB.GRes".
     static QString DatabasePath();
     // The database this module works on.
-    const TDatabaseTarget& Target() const { return m_target; }
+    const DatabaseTarget& Target() const { return m_target; }
     // The engine of the database: where the file and a server differ (engine/Engine.h).
     const Engine& SqlEngine() const override;
     bool IsServer() const { return m_target.IsServer(); } // for texts and tests; the code asks SqlEngine()
@@ -67,41 +67,41 @@ public:
     // Runs one changing statement on qry1. On failure an error box shows "执行错误：" and the
     // statement with its values written in (the names in placeholders stay as placeholders), and
     // the result is false; nothing is thrown. Inside a change that has already failed
-    // (TTransaction) the statement does not run and the result is false, without a message.
+    // (Transaction) the statement does not run and the result is false, without a message.
     bool ExecuteSQL(const QString& sql, const SqlParams& params = {}, const QStringList& placeholders = {});
     // The key of the row the last insert of ExecuteSQL made.
     qint64 LastInsertId() const { return qry1.LastInsertId(); }
 
     // Opens ds on a statement that changes data and returns rows (a delete with "returning"), with
     // the error box and the rules of ExecuteSQL (but no savepoint of its own inside a batch).
-    bool OpenSQL(TDataSet& ds, const QString& sql, const SqlParams& params);
+    bool OpenSQL(DataSet& ds, const QString& sql, const SqlParams& params);
 
     // Fields of a dataset's current row. Text: empty for Null. Int: 0 for Null or empty text,
     // a conversion error (OperationError) for anything that is not a whole number.
     // Bool: false for Null, otherwise non-zero. Date: the stored date; Null or text that is not
     // a date throws.
-    QString FieldAsText(const TDataSet& ds, const QString& column) const;
-    int FieldAsInt(const TDataSet& ds, const QString& column) const;
-    bool FieldAsBool(const TDataSet& ds, const QString& column) const;
-    QDate FieldAsDate(const TDataSet& ds, const QString& column) const;
+    QString FieldAsText(const DataSet& ds, const QString& column) const;
+    int FieldAsInt(const DataSet& ds, const QString& column) const;
+    bool FieldAsBool(const DataSet& ds, const QString& column) const;
+    QDate FieldAsDate(const DataSet& ds, const QString& column) const;
 
     // Groups the statements that follow into one commit, until CommitBatch: for runs of many
     // writes (the import), which otherwise wait for the disk once per statement. A statement or a
-    // TTransaction that fails inside a batch is undone alone, as outside one. False when it
+    // Transaction that fails inside a batch is undone alone, as outside one. False when it
     // cannot begin or commit (the batch is then undone as a whole). A refusal of the engine to
     // commit is shown in an error box, unless the caller takes it (failure), to say it in its own
     // words; failure also receives why a batch could not begin.
-    bool BeginBatch(TSqlFailure* failure = nullptr);
-    bool CommitBatch(TSqlFailure* failure = nullptr);
+    bool BeginBatch(SqlFailure* failure = nullptr);
+    bool CommitBatch(SqlFailure* failure = nullptr);
     // Undoes the innermost batch as a whole and ends it.
     void UndoBatch();
 
-    // Whether a change (TTransaction or batch) is running.
+    // Whether a change (Transaction or batch) is running.
     bool InTransaction() const { return !m_levels.empty(); }
 
 private:
-    friend class TTransaction;
-    explicit Tdm(std::optional<TDatabaseTarget> target);
+    friend class Transaction;
+    explicit Tdm(std::optional<DatabaseTarget> target);
     void openServer();
     struct Level {
         QString savepoint;
@@ -111,20 +111,20 @@ private:
     void beginLevel(bool allOrNothing);
     // Keeps (keep true and nothing failed) or undoes the innermost level; false when it was undone
     // or the engine refused. The engine's refusal goes to refusal when given, else to an error box.
-    bool endLevel(bool keep, TSqlFailure* refusal = nullptr);
+    bool endLevel(bool keep, SqlFailure* refusal = nullptr);
     void markFailed();
     bool inFailedChange() const;
 
     // The connection, under a connection name of its own; reached through database(), which
     // opens it on first use.
     QSqlDatabase con1;
-    TQuery qry1; // statements that change data (ExecuteSQL)
+    StatementRunner qry1; // statements that change data (ExecuteSQL)
     QString m_connectionName;
-    TDatabaseTarget m_target;
+    DatabaseTarget m_target;
     QString m_targetError; // the settings could not be read: every open fails with this
     bool m_openFailureShown = false;
     std::vector<Level> m_levels;
-    TSqlFailure m_beginError; // why the last level could not begin
+    SqlFailure m_beginError; // why the last level could not begin
 };
 
 // The data module of the program; created at start-up (and by tests).
@@ -136,7 +136,7 @@ QString DatabaseInUse(const Tdm& module);
 
 // One change made of several statements, all or nothing:
 //
-//     TTransaction change;
+//     Transaction change;
 //     dm->ExecuteSQL(first...);
 //     dm->ExecuteSQL(second...);   // does not run when the first failed
 //     return change.Commit();
@@ -145,14 +145,14 @@ QString DatabaseInUse(const Tdm& module);
 // everything and returns false. An exception that leaves the scope before Commit undoes everything
 // too. Changes nest (a savepoint each); inside a batch, a failed change is undone alone.
 // User-interface thread only; no message box may wait for the operator while one is running.
-class TTransaction {
+class Transaction {
 public:
     // Throws OperationError when the database cannot be used or the change cannot begin.
-    explicit TTransaction(Tdm& module);
-    TTransaction();
-    ~TTransaction();
-    TTransaction(const TTransaction&) = delete;
-    TTransaction& operator=(const TTransaction&) = delete;
+    explicit Transaction(Tdm& module);
+    Transaction();
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
 
     // Keeps the change when every statement of it succeeded (true); otherwise undoes it (false).
     // A refusal of the engine to keep it is reported here.

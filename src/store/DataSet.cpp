@@ -5,9 +5,9 @@
 
 #include <QSqlError>
 
-TDataSet::TDataSet(StatementConnection& owner, QString name) : m_owner(owner), m_name(std::move(name)) {}
+DataSet::DataSet(StatementConnection& owner, QString name) : m_owner(owner), m_name(std::move(name)) {}
 
-void TDataSet::Open(const QString& sql, const SqlParams& params)
+void DataSet::Open(const QString& sql, const SqlParams& params)
 {
     Close();
     m_sql = sql;
@@ -15,7 +15,7 @@ void TDataSet::Open(const QString& sql, const SqlParams& params)
     run();
 }
 
-void TDataSet::run()
+void DataSet::run()
 {
     m_query.reset();
     m_ahead.clear();
@@ -48,7 +48,7 @@ void TDataSet::run()
         m_count = m_onRow ? int(m_ahead.size()) + 1 : 0;
 }
 
-void TDataSet::finishRows()
+void DataSet::finishRows()
 {
     if (m_query->lastError().isValid())
         throw OperationError(m_query->lastError().text());
@@ -56,7 +56,7 @@ void TDataSet::finishRows()
     m_query->finish();
 }
 
-bool TDataSet::pull()
+bool DataSet::pull()
 {
     if (!m_ahead.empty()) {
         m_current = std::move(m_ahead.front());
@@ -73,7 +73,7 @@ bool TDataSet::pull()
     return false;
 }
 
-void TDataSet::Close()
+void DataSet::Close()
 {
     m_query.reset();
     m_ahead.clear();
@@ -84,14 +84,14 @@ void TDataSet::Close()
     m_count = -1;
 }
 
-void TDataSet::First()
+void DataSet::First()
 {
     if (!Active())
         throw OperationError(QStringLiteral("%1: 数据集没有打开").arg(m_name));
     run();
 }
 
-void TDataSet::Next()
+void DataSet::Next()
 {
     if (!m_onRow)
         return;
@@ -103,7 +103,7 @@ void TDataSet::Next()
     m_count = m_position + 1;
 }
 
-int TDataSet::RecordCount()
+int DataSet::RecordCount()
 {
     if (!Active())
         throw OperationError(QStringLiteral("%1: 数据集没有打开").arg(m_name));
@@ -117,12 +117,12 @@ int TDataSet::RecordCount()
     return m_count;
 }
 
-bool TDataSet::HasField(const QString& column) const
+bool DataSet::HasField(const QString& column) const
 {
     return m_record.indexOf(column) >= 0;
 }
 
-QVariant TDataSet::Field(const QString& column) const
+QVariant DataSet::Field(const QString& column) const
 {
     const int index = m_record.indexOf(column);
     if (index < 0)
@@ -132,9 +132,9 @@ QVariant TDataSet::Field(const QString& column) const
     return m_current.value(index);
 }
 
-TQuery::TQuery(StatementConnection& owner) : m_owner(owner) {}
+StatementRunner::StatementRunner(StatementConnection& owner) : m_owner(owner) {}
 
-void TQuery::Exec(const QString& sql, const SqlParams& params)
+void StatementRunner::Exec(const QString& sql, const SqlParams& params)
 {
     m_sql = sql;
     m_rowsAffected = 0;
@@ -152,7 +152,7 @@ void TQuery::Exec(const QString& sql, const SqlParams& params)
         m_query.reset();
 }
 
-qint64 TQuery::LastInsertId() const
+qint64 StatementRunner::LastInsertId() const
 {
     if (m_lastInsertId)
         return *m_lastInsertId;
@@ -160,7 +160,7 @@ qint64 TQuery::LastInsertId() const
     return m_owner.SqlEngine().LastInsertKey(connection);
 }
 
-void TQuery::Close()
+void StatementRunner::Close()
 {
     m_sql.clear();
     m_query.reset();

@@ -28,11 +28,11 @@ public:
 // statement, open; then the record count and the fields of the current row by column name
 // (names compared without regard to case). Engine errors throw OperationError; so does a
 // statement whose parameters and values do not match (see ParameterMismatch).
-class TDataSet {
+class DataSet {
 public:
-    TDataSet(StatementConnection& owner, QString name);
-    TDataSet(const TDataSet&) = delete;
-    TDataSet& operator=(const TDataSet&) = delete;
+    DataSet(StatementConnection& owner, QString name);
+    DataSet(const DataSet&) = delete;
+    DataSet& operator=(const DataSet&) = delete;
 
     // Runs the statement and stands on its first row (Eof when it returned none).
     void Open(const QString& sql, const SqlParams& params = {});
@@ -78,11 +78,11 @@ private:
 };
 
 // The parameter query for statements that change data: a statement with named, typed values.
-class TQuery {
+class StatementRunner {
 public:
-    explicit TQuery(StatementConnection& owner);
-    TQuery(const TQuery&) = delete;
-    TQuery& operator=(const TQuery&) = delete;
+    explicit StatementRunner(StatementConnection& owner);
+    StatementRunner(const StatementRunner&) = delete;
+    StatementRunner& operator=(const StatementRunner&) = delete;
 
     // Runs one statement; throws OperationError with the engine's text when it fails, and
     // refuses (throws) a statement whose parameters and values do not match.

@@ -32,7 +32,7 @@ bool looksLikeServer(const QString& text)
 }
 
 // libpq's own reading of a URL or key=value text, so that every form libpq accepts is accepted.
-TDatabaseTarget fromConninfo(const QString& text)
+DatabaseTarget fromConninfo(const QString& text)
 {
     char* error = nullptr;
     const QByteArray utf8 = text.trimmed().toUtf8();
@@ -42,7 +42,7 @@ TDatabaseTarget fromConninfo(const QString& text)
         PQfreemem(error);
         throw OperationError(QStringLiteral("数据库服务器的写法不对：%1\n%2").arg(text, reason));
     }
-    TDatabaseTarget target;
+    DatabaseTarget target;
     target.engine = DatabaseEngine::PostgreSQL;
     QStringList rest;
     bool password = false;
@@ -77,12 +77,12 @@ TDatabaseTarget fromConninfo(const QString& text)
 
 } // namespace
 
-QString TDatabaseTarget::FilePath() const
+QString DatabaseTarget::FilePath() const
 {
     return file.isEmpty() ? AppPath + QStringLiteral("QDR_DB.GRes") : file;
 }
 
-QString TDatabaseTarget::Describe() const
+QString DatabaseTarget::Describe() const
 {
     if (!IsServer())
         return QDir::toNativeSeparators(FilePath());
@@ -92,7 +92,7 @@ QString TDatabaseTarget::Describe() const
     return QStringLiteral("PostgreSQL %1%2/%3").arg(who, where, dbname);
 }
 
-QString TDatabaseTarget::Url() const
+QString DatabaseTarget::Url() const
 {
     if (!IsServer())
         return FilePath();
@@ -120,16 +120,16 @@ QString DatabaseSettingsPath()
     return AppPath + QStringLiteral("database.ini");
 }
 
-TDatabaseTarget ParseDatabaseUrl(const QString& text)
+DatabaseTarget ParseDatabaseUrl(const QString& text)
 {
     if (looksLikeServer(text))
         return fromConninfo(text);
-    TDatabaseTarget target;
+    DatabaseTarget target;
     target.file = QFileInfo(text.trimmed()).absoluteFilePath();
     return target;
 }
 
-TDatabaseTarget ReadDatabaseSettings(const QString& path)
+DatabaseTarget ReadDatabaseSettings(const QString& path)
 {
     if (!QFileInfo::exists(path))
         return {};
@@ -160,7 +160,7 @@ TDatabaseTarget ReadDatabaseSettings(const QString& path)
     }
 }
 
-TDatabaseTarget ConfiguredDatabase()
+DatabaseTarget ConfiguredDatabase()
 {
     if (!s_override.isEmpty())
         return ParseDatabaseUrl(s_override);
@@ -177,7 +177,7 @@ QString DatabaseOverride()
     return s_override;
 }
 
-void ConfigureServerConnection(QSqlDatabase& db, const TDatabaseTarget& target)
+void ConfigureServerConnection(QSqlDatabase& db, const DatabaseTarget& target)
 {
     db.setHostName(target.host);
     db.setPort(target.port);

@@ -22,7 +22,7 @@ class QSqlDatabase;
 
 enum class DatabaseEngine { SQLite, PostgreSQL };
 
-struct TDatabaseTarget {
+struct DatabaseTarget {
     DatabaseEngine engine = DatabaseEngine::SQLite;
     QString file; // SQLite: the database file; empty for the program folder's QDR_DB.GRes
     // PostgreSQL: the server and the database on it. host may be a folder (a Unix socket).
@@ -39,7 +39,7 @@ struct TDatabaseTarget {
     QString Describe() const;
     // A URL that names the same database (postgresql://..., or the file's path).
     QString Url() const;
-    bool operator==(const TDatabaseTarget&) const = default;
+    bool operator==(const DatabaseTarget&) const = default;
 };
 
 // "database.ini" in the program folder.
@@ -48,19 +48,19 @@ QString DatabaseSettingsPath();
 // A --database value: a postgresql:// (or postgres://) URL or libpq key=value text names a server,
 // anything else an SQLite file. Throws OperationError, in the operator's words, for a text libpq
 // cannot read, for one that carries a password, and for a server without a database name.
-TDatabaseTarget ParseDatabaseUrl(const QString& text);
+DatabaseTarget ParseDatabaseUrl(const QString& text);
 
 // The settings file, when there is one; the default target otherwise. Throws OperationError for a
 // file that names no server properly or holds a password.
-TDatabaseTarget ReadDatabaseSettings(const QString& path);
+DatabaseTarget ReadDatabaseSettings(const QString& path);
 
 // The database of this run: the one given with --database, else the settings file's, else the
 // program folder's file. Throws OperationError as ReadDatabaseSettings does.
-TDatabaseTarget ConfiguredDatabase();
+DatabaseTarget ConfiguredDatabase();
 // --database of the command line (empty: none given).
 void SetDatabaseOverride(const QString& text);
 QString DatabaseOverride();
 
 // Sets a QPSQL connection (not yet open) to the target's server, database and user, with the
 // program's name and a time limit for a server that does not answer.
-void ConfigureServerConnection(QSqlDatabase& db, const TDatabaseTarget& target);
+void ConfigureServerConnection(QSqlDatabase& db, const DatabaseTarget& target);

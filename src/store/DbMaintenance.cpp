@@ -32,7 +32,7 @@ void removeWithSideFiles(const QString& path)
     QFile::remove(path + QStringLiteral("-journal"));
 }
 
-bool makeBackupFolder(TMaintenanceResult& result)
+bool makeBackupFolder(MaintenanceResult& result)
 {
     const QString folder = BackupFolder();
     if (QDir().mkpath(folder))
@@ -61,7 +61,7 @@ void run(QSqlQuery& q, const QString& sql, const QVariantList& values = {})
 }
 
 // The columns of a table, for statement text.
-QString columnList(const TRequiredTable& table)
+QString columnList(const RequiredTable& table)
 {
     return table.columns.join(QStringLiteral(", "));
 }
@@ -85,7 +85,7 @@ const QString RestoreSuffix = QStringLiteral(".restore");
 // is on the disk. False (the part file removed) when any of it fails; error says why, when known.
 template <typename Make> bool writeBackup(const QString& target, Make make, QString& error)
 {
-    TPartFile part(target, PartSuffix);
+    PartFile part(target, PartSuffix);
     if (!part.ok()) {
         error = part.Error();
         return false;
@@ -135,7 +135,7 @@ constexpr int MaxKeptCopies = 1000;
 template <typename Make> QString writeKeptCopy(Make make, QString& error)
 {
     const QString when = stamp();
-    TPartFile part(keptCopyName(when, 1), PartSuffix);
+    PartFile part(keptCopyName(when, 1), PartSuffix);
     if (!part.ok()) {
         error = part.Error();
         return {};
@@ -200,18 +200,18 @@ QString BackupFilePath(const QDateTime& t)
            QStringLiteral(".bak");
 }
 
-TMaintenanceResult BackupDatabase()
+MaintenanceResult BackupDatabase()
 {
-    TMaintenanceResult result;
+    MaintenanceResult result;
     if (!makeBackupFolder(result))
         return result;
     removePartialBackups();
     return BackupDatabaseTo(BackupFilePath(Now()));
 }
 
-TMaintenanceResult BackupDatabaseTo(const QString& target)
+MaintenanceResult BackupDatabaseTo(const QString& target)
 {
-    TMaintenanceResult result;
+    MaintenanceResult result;
     try {
         dm->database(); // the file must be the program's database, opened and up to date
     } catch (const OperationError& e) {
@@ -262,7 +262,7 @@ QString takeChosenFile(const QString& chosenFile, const QString& incoming)
 {
     if (!QFileInfo(chosenFile).isFile() || !copyBytes(chosenFile, incoming).isEmpty())
         return QStringLiteral("不能复制这个文件。");
-    const TDatabaseCheck check = CheckDatabaseFile(incoming, true);
+    const DatabaseCheck check = CheckDatabaseFile(incoming, true);
     QFile::remove(incoming + QStringLiteral("-wal"));
     QFile::remove(incoming + QStringLiteral("-shm"));
     if (!check.ok)
@@ -282,11 +282,11 @@ QString takeChosenFile(const QString& chosenFile, const QString& incoming)
 // The restore on a server: the chosen file is checked as on the SQLite file (and a copy of it
 // brought up to date), the server's data is kept in the backup folder, and the file's rows take
 // the place of the server's in one transaction.
-TMaintenanceResult restoreIntoServer(const QString& chosenFile)
+MaintenanceResult restoreIntoServer(const QString& chosenFile)
 {
-    TMaintenanceResult result;
+    MaintenanceResult result;
     RemoveMaintenanceLeftovers(Tdm::DatabasePath());
-    TPartFile incoming(Tdm::DatabasePath(), RestoreSuffix);
+    PartFile incoming(Tdm::DatabasePath(), RestoreSuffix);
     auto fail = [&](const QString& why) {
         incoming.Remove();
         result.message = QStringLiteral("恢复失败：%1\n%2").arg(QDir::toNativeSeparators(chosenFile), why);
@@ -333,7 +333,7 @@ TMaintenanceResult restoreIntoServer(const QString& chosenFile)
 }
 
 // How a restore on the file went.
-struct TFileRestore {
+struct FileRestore {
     QString error;         // empty when it worked; the database is then unchanged
     QString kept;          // the copy of the replaced database (none when it held nothing)
     bool replaced = false; // the chosen file took the place of one the program could not use
@@ -343,9 +343,9 @@ struct TFileRestore {
 // newer version's) is replaced by the checked copy as a whole, after a copy of its bytes is kept:
 // no desk of this program has such a file open. Runs under the write lock when the engine could
 // take one on it.
-TFileRestore replaceWholeFile(const QString& database, TPartFile& incoming)
+FileRestore replaceWholeFile(const QString& database, PartFile& incoming)
 {
-    TFileRestore outcome;
+    FileRestore outcome;
     if (QFileInfo(database).size() > 0) {
         QString error;
         outcome.kept = writeKeptCopy([&](const QString& part) { return copyBytes(database, part); }, error);
@@ -374,7 +374,7 @@ TFileRestore replaceWholeFile(const QString& database, TPartFile& incoming)
 // table by table; each key sequence goes on above every key the copy or the database ever gave.
 void replaceRows(QSqlQuery& q)
 {
-    for (const TRequiredTable& table : RequiredTables()) {
+    for (const RequiredTable& table : RequiredTables()) {
         const QString name = QString::fromLatin1(table.name);
         qint64 key = 0;
         for (const QString& sql :
@@ -402,9 +402,9 @@ void replaceRows(QSqlQuery& q)
 // lock the database is copied into the backup folder, and in one transaction the checked copy's
 // rows take the place of the database's. The file stays the same file: every program that has it
 // open reads the restored rows at its next read, and a crash is rolled back by the journal.
-TFileRestore restoreThroughLock(const QString& database, TPartFile& incoming)
+FileRestore restoreThroughLock(const QString& database, PartFile& incoming)
 {
-    TFileRestore outcome;
+    FileRestore outcome;
     OwnConnection own(FileEngine().DriverName(), "restore");
     QSqlDatabase& db = own.db();
     db.setDatabaseName(database);
@@ -433,7 +433,7 @@ TFileRestore restoreThroughLock(const QString& database, TPartFile& incoming)
             QFile::remove(outcome.kept);
         outcome.kept.clear();
     };
-    const TDatabaseCheck current = CheckOpenDatabase(db);
+    const DatabaseCheck current = CheckOpenDatabase(db);
     if (!current.ok) {
         outcome = replaceWholeFile(database, incoming);
         q.finish();
@@ -476,12 +476,12 @@ TFileRestore restoreThroughLock(const QString& database, TPartFile& incoming)
 
 } // namespace
 
-TMaintenanceResult RestoreDatabase(const QString& chosenFile)
+MaintenanceResult RestoreDatabase(const QString& chosenFile)
 {
     const QString database = EngineFor(dm->Target()).DatabaseFile(dm->Target());
     if (database.isEmpty())
         return restoreIntoServer(chosenFile);
-    TMaintenanceResult result;
+    MaintenanceResult result;
     auto fail = [&](const QString& why) {
         result.message = QStringLiteral("恢复失败：%1\n%2").arg(QDir::toNativeSeparators(chosenFile), why);
         return result;
@@ -495,7 +495,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
     // 1. A copy of the chosen file beside the database, checked whole and brought up to date, before
     // anything else is touched.
     RemoveMaintenanceLeftovers(database);
-    TPartFile incoming(database, RestoreSuffix);
+    PartFile incoming(database, RestoreSuffix);
     if (!incoming.ok())
         return fail(QStringLiteral("不能复制这个文件。") + incoming.Error());
     if (const QString why = takeChosenFile(chosenFile, incoming.Path()); !why.isEmpty()) {
@@ -515,7 +515,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
     }
 
     // 3. The rows in place (or, for a file the program could not use, the file).
-    const TFileRestore outcome = restoreThroughLock(database, incoming);
+    const FileRestore outcome = restoreThroughLock(database, incoming);
     incoming.Remove();
     try {
         dm->OpenConnection();
@@ -527,7 +527,7 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
             if (outcome.kept.isEmpty()) {
                 removeWithSideFiles(database);
             } else {
-                TPartFile back(database, RestoreSuffix);
+                PartFile back(database, RestoreSuffix);
                 if (back.ok() && copyBytes(outcome.kept, back.Path()).isEmpty() && SyncPath(back.Path()) &&
                     ReplaceFile(back.Path(), database))
                     back.Release();
@@ -543,9 +543,9 @@ TMaintenanceResult RestoreDatabase(const QString& chosenFile)
     return result;
 }
 
-TMaintenanceResult InitDatabase()
+MaintenanceResult InitDatabase()
 {
-    TMaintenanceResult result;
+    MaintenanceResult result;
     result.ok = true;
     for (const char* table : {"UserInfo", "TerminalInfo", "BuildInfo"}) {
         if (!dm->ExecuteSQL(QStringLiteral("delete from ") + QLatin1String(table)))
@@ -554,17 +554,17 @@ TMaintenanceResult InitDatabase()
     return result;
 }
 
-TDatabaseCheck CheckDatabase()
+DatabaseCheck CheckDatabase()
 {
     return CheckDatabase(Tdm::DatabasePath());
 }
 
-TDatabaseCheck CheckTarget(const TDatabaseTarget& target)
+DatabaseCheck CheckTarget(const DatabaseTarget& target)
 {
     return EngineFor(target).Check(target);
 }
 
-TDatabaseCheck CheckDatabase(const QString& path)
+DatabaseCheck CheckDatabase(const QString& path)
 {
     return CheckDatabaseFile(path, true);
 }

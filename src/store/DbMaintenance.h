@@ -9,7 +9,7 @@
 // the window needs: ok, and on failure the text to show (empty when the failure has already
 // been shown, as ExecuteSQL shows its own). The window shows "备份完成", "恢复完成" or
 // "初始化完成" only when ok is true.
-struct TMaintenanceResult {
+struct MaintenanceResult {
     bool ok = false;
     QString message; // on failure: the text for an error box; may be empty (already shown)
     QString file;    // the backup written (BackupDatabase), or the copy of the replaced
@@ -26,11 +26,11 @@ QString BackupFilePath(const QDateTime& t);
 // On a server the copy is the same kind of file: an SQLite database of this system's schema
 // holding the server's rows and key sequences as they stood at one moment, so that a backup
 // restores on either engine.
-TMaintenanceResult BackupDatabase();
+MaintenanceResult BackupDatabase();
 // The same copy under the name given (the command line's "backup FILE"): it is made in a part file
 // beside the target (locked while it is written) and takes the target's place whole, replacing a
 // file of that name. Part files a killed backup left in that folder go first.
-TMaintenanceResult BackupDatabaseTo(const QString& target);
+MaintenanceResult BackupDatabaseTo(const QString& target);
 
 // Replaces the database with the chosen file. First a copy of it beside the database is checked:
 // an SQLite database with the three tables, of a version from 0 to this program's, whole and
@@ -50,7 +50,7 @@ TMaintenanceResult BackupDatabaseTo(const QString& target);
 // server's data as it was.
 // The copy kept gets the first of the names db_<time>_before_restore.bak, …_2.bak, …_3.bak … that
 // no file has: it never takes another file's place.
-TMaintenanceResult RestoreDatabase(const QString& chosenFile);
+MaintenanceResult RestoreDatabase(const QString& chosenFile);
 
 // Removes what a backup or restore that was cut short (the program killed, the power lost) left
 // behind: part files in the backup folder, and the incoming copy of a restore beside the database
@@ -61,16 +61,16 @@ void RemoveMaintenanceLeftovers(const QString& database);
 
 // Empties UserInfo, TerminalInfo and BuildInfo, in that order, each through ExecuteSQL (a failing
 // delete reports itself and the next one still runs). ok only when all three succeeded.
-TMaintenanceResult InitDatabase();
+MaintenanceResult InitDatabase();
 
 // The whole check of the database file beside the program (the command line's "check"): what
 // CheckDatabaseFile judges with integrity (with the engine's whole check of every page and every
 // index against its table). Changes nothing (a journal a crash left is rolled back, as at every
 // start).
-TDatabaseCheck CheckDatabase();
+DatabaseCheck CheckDatabase();
 // The same check of another SQLite file (the command line's --database FILE).
-TDatabaseCheck CheckDatabase(const QString& path);
+DatabaseCheck CheckDatabase(const QString& path);
 // The check of a target's database (the command line's "check"): a file as CheckDatabase(path)
 // does; a server's on a connection of its own (its tables, their columns and its version).
 // Changes nothing.
-TDatabaseCheck CheckTarget(const TDatabaseTarget& target);
+DatabaseCheck CheckTarget(const DatabaseTarget& target);

@@ -110,7 +110,7 @@ constexpr int MaxParts = 100;
 
 } // namespace
 
-TPartFile::TPartFile(const QString& stem, const QString& suffix)
+PartFile::PartFile(const QString& stem, const QString& suffix)
 {
     for (int n = 1; n <= MaxParts; ++n) {
         const QString path = n == 1 ? stem + suffix : QStringLiteral("%1.%2%3").arg(stem).arg(n).arg(suffix);
@@ -135,12 +135,12 @@ TPartFile::TPartFile(const QString& stem, const QString& suffix)
     m_error = QStringLiteral("%1%2：%3").arg(stem, suffix, QString::fromLocal8Bit(std::strerror(EBUSY)));
 }
 
-TPartFile::~TPartFile()
+PartFile::~PartFile()
 {
     Release();
 }
 
-void TPartFile::Remove()
+void PartFile::Remove()
 {
     if (m_fd < 0)
         return;
@@ -149,7 +149,7 @@ void TPartFile::Remove()
     Release();
 }
 
-void TPartFile::Release()
+void PartFile::Release()
 {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -222,7 +222,7 @@ QString FileErrorWords(int error)
     }
 }
 
-TWholeFile::TWholeFile(const QString& target) : m_target(target)
+WholeFile::WholeFile(const QString& target) : m_target(target)
 {
     // A link is followed: the file it names takes the new content, the link stays.
     const QFileInfo info(target);
@@ -231,12 +231,12 @@ TWholeFile::TWholeFile(const QString& target) : m_target(target)
     m_part = m_target + QStringLiteral(".part");
 }
 
-TWholeFile::~TWholeFile()
+WholeFile::~WholeFile()
 {
     Discard();
 }
 
-bool TWholeFile::fail(const QString& what, int error)
+bool WholeFile::fail(const QString& what, int error)
 {
     m_error =
         QStringLiteral("%1 %2（%3）").arg(what, QDir::toNativeSeparators(m_target), FileErrorWords(error));
@@ -244,7 +244,7 @@ bool TWholeFile::fail(const QString& what, int error)
     return false;
 }
 
-bool TWholeFile::Open()
+bool WholeFile::Open()
 {
     Discard();
     m_error.clear();
@@ -260,7 +260,7 @@ bool TWholeFile::Open()
     return true;
 }
 
-bool TWholeFile::Write(const char* data, qsizetype size)
+bool WholeFile::Write(const char* data, qsizetype size)
 {
     if (m_fd < 0)
         return false;
@@ -276,7 +276,7 @@ bool TWholeFile::Write(const char* data, qsizetype size)
     return true;
 }
 
-bool TWholeFile::Commit()
+bool WholeFile::Commit()
 {
     if (m_fd < 0)
         return false;
@@ -297,7 +297,7 @@ bool TWholeFile::Commit()
     return true;
 }
 
-void TWholeFile::Discard()
+void WholeFile::Discard()
 {
     if (m_fd >= 0)
         ::close(m_fd);

@@ -20,12 +20,12 @@ bool PlaceNewFile(const QString& from, const QString& to);
 // that name at the moment. It is empty when claimed (what a killed run left under the name is
 // dropped, with its journal) and locked while this object holds it; the writer then moves it to
 // its place or removes it.
-class TPartFile {
+class PartFile {
 public:
-    TPartFile(const QString& stem, const QString& suffix);
-    ~TPartFile();
-    TPartFile(const TPartFile&) = delete;
-    TPartFile& operator=(const TPartFile&) = delete;
+    PartFile(const QString& stem, const QString& suffix);
+    ~PartFile();
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
 
     bool ok() const { return m_fd >= 0; }
     // Why no name could be claimed, when !ok().
@@ -57,12 +57,12 @@ QString FileErrorWords(int error);
 // ".part"), which takes the target's place only once it is complete on the disk. Until then an
 // existing target stays as it was; a failure on the way, or an end without Commit, removes the part
 // file. One thread at a time.
-class TWholeFile {
+class WholeFile {
 public:
-    explicit TWholeFile(const QString& target);
-    ~TWholeFile();
-    TWholeFile(const TWholeFile&) = delete;
-    TWholeFile& operator=(const TWholeFile&) = delete;
+    explicit WholeFile(const QString& target);
+    ~WholeFile();
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
 
     // Creates the part file (an earlier one left by a crash is replaced). A target that exists but
     // may not be written is refused here, as it would be on Windows.

@@ -3,13 +3,13 @@
 #include "DM.h"
 #include "SaveLoad.h"
 
-TFirstSteps ReadFirstSteps(Tdm& module)
+FirstStepsProgress ReadFirstSteps(Tdm& module)
 {
-    TFirstSteps steps;
+    FirstStepsProgress steps;
     steps.regionSet = RegionIdSet();
     // "CardID > ''" leaves out Null and empty serials and walks the index on CardID, so a community
     // of owners without cards is not read through.
-    TDataSet ds(module, QStringLiteral("firstSteps"));
+    DataSet ds(module, QStringLiteral("firstSteps"));
     ds.Open(QStringLiteral(
         "select exists (select 1 from BuildInfo) as b, exists (select 1 from TerminalInfo) as t, "
         "exists (select 1 from UserInfo) as u, "

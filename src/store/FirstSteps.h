@@ -7,7 +7,7 @@
 
 class Tdm;
 
-struct TFirstSteps {
+struct FirstStepsProgress {
     bool regionSet = false;   // SystemInfo holds a community identifier that is not blank
     bool buildings = false;   // BuildInfo has a row
     bool terminals = false;   // TerminalInfo has a row
@@ -16,4 +16,4 @@ struct TFirstSteps {
 };
 
 // Throws OperationError when the database cannot be used.
-TFirstSteps ReadFirstSteps(Tdm& module);
+FirstStepsProgress ReadFirstSteps(Tdm& module);

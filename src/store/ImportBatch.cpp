@@ -10,7 +10,7 @@
 
 #include <QSqlQuery>
 
-TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
+ImportBatch::ImportBatch(Tdm& module) : m_dm(module)
 {
     module.database();
     if (module.SqlEngine().ImportsByCopy())
@@ -24,7 +24,7 @@ TImportBatch::TImportBatch(Tdm& module) : m_dm(module)
     q.exec(QStringLiteral("PRAGMA cache_size = -32768"));
 }
 
-TImportBatch::~TImportBatch()
+ImportBatch::~ImportBatch()
 {
     if (m_open)
         m_dm.UndoBatch();
@@ -34,12 +34,12 @@ TImportBatch::~TImportBatch()
     }
 }
 
-void TImportBatch::prepareStatements()
+void ImportBatch::prepareStatements()
 {
     if (m_delete)
         return;
-    m_delete = std::make_unique<TPrepared>(m_dm, ImportDeleteStatement(m_dm));
-    m_insert = std::make_unique<TPrepared>(m_dm, InsertUserInfoStatement());
+    m_delete = std::make_unique<PreparedStatement>(m_dm, ImportDeleteStatement(m_dm));
+    m_insert = std::make_unique<PreparedStatement>(m_dm, InsertUserInfoStatement());
     m_delete->Name({QStringLiteral("CardNo"), QStringLiteral("DongHao"), QStringLiteral("DanYuan")});
     // The insert takes the values InsertUserInfo gives it, picked from the same list by position.
     const SqlParams all = OwnerRecordParams(TuserInfoRec(), QByteArray());
@@ -55,16 +55,16 @@ void TImportBatch::prepareStatements()
     m_insert->Name(taken);
 }
 
-bool TImportBatch::begin()
+bool ImportBatch::begin()
 {
     if (m_open)
         return true;
-    TSqlFailure why;
+    SqlFailure why;
     if (!m_dm.BeginBatch(&why))
         return stop(why);
     m_open = true;
     // Read under the batch's lock: the rows above it are the ones this commit adds.
-    TPrepared last(m_dm, NewestOwnerStatement());
+    PreparedStatement last(m_dm, NewestOwnerStatement());
     try {
         m_lastIdx = last.Next() ? last.Int(0) : 0;
     } catch (const OperationError&) {
@@ -76,7 +76,7 @@ bool TImportBatch::begin()
     return true;
 }
 
-TPrepared* TImportBatch::write(const TuserInfoRec& rec)
+PreparedStatement* ImportBatch::write(const TuserInfoRec& rec)
 {
     // The values InsertUserInfo and ImportDeleteParams give, bound one by one without a list of
     // variants per owner: a community's file has a hundred thousand of them.
@@ -156,7 +156,7 @@ TPrepared* TImportBatch::write(const TuserInfoRec& rec)
     return m_insert->Exec() ? nullptr : m_insert.get();
 }
 
-bool TImportBatch::stop(const TSqlFailure& why)
+bool ImportBatch::stop(const SqlFailure& why)
 {
     m_stopReason = why.Describe();
     if (m_stopReason.isEmpty())
@@ -172,7 +172,7 @@ bool TImportBatch::stop(const TSqlFailure& why)
     return false;
 }
 
-void TImportBatch::reportRefused(const TuserInfoRec& rec, const TPrepared* failed)
+void ImportBatch::reportRefused(const TuserInfoRec& rec, const PreparedStatement* failed)
 {
     if (failed == m_insert.get()) {
         ShowError(QStringLiteral("执行错误：") + InsertUserInfoStatement());
@@ -184,7 +184,7 @@ void TImportBatch::reportRefused(const TuserInfoRec& rec, const TPrepared* faile
     ShowError(QStringLiteral("执行错误：") + StatementWithValues(ImportDeleteStatement(m_dm), shown));
 }
 
-bool TImportBatch::Add(const TuserInfoRec& rec)
+bool ImportBatch::Add(const TuserInfoRec& rec)
 {
     if (m_broken || !begin())
         return false;
@@ -196,10 +196,10 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
     }
     if (m_dm.SqlEngine().ImportsByCopy() || m_replay)
         return true; // copied at the commit
-    const TPrepared* failed = write(rec);
+    const PreparedStatement* failed = write(rec);
     if (!failed)
         return true;
-    const TSqlFailure why = failed->Failure();
+    const SqlFailure why = failed->Failure();
     if (!why.aboutTheRow || !failed->InTransaction())
         return stop(why); // the database's trouble, not the owner's: the run ends here
     // Refused for its own values, the rest of the batch still there: the owners since the last
@@ -209,22 +209,22 @@ bool TImportBatch::Add(const TuserInfoRec& rec)
     return true;
 }
 
-bool TImportBatch::replay()
+bool ImportBatch::replay()
 {
     prepareStatements();
-    TPrepared save(m_dm, QStringLiteral("SAVEPOINT iccard_owner"));
-    TPrepared keep(m_dm, QStringLiteral("RELEASE SAVEPOINT iccard_owner"));
-    TPrepared undo(m_dm, QStringLiteral("ROLLBACK TO SAVEPOINT iccard_owner"));
+    PreparedStatement save(m_dm, QStringLiteral("SAVEPOINT iccard_owner"));
+    PreparedStatement keep(m_dm, QStringLiteral("RELEASE SAVEPOINT iccard_owner"));
+    PreparedStatement undo(m_dm, QStringLiteral("ROLLBACK TO SAVEPOINT iccard_owner"));
     for (const TuserInfoRec& rec : m_pending) {
         if (!save.Exec())
             return stop(save.Failure());
-        TPrepared* failed = write(rec);
+        PreparedStatement* failed = write(rec);
         if (!failed) {
             if (!keep.Exec())
                 return stop(keep.Failure());
             continue;
         }
-        const TSqlFailure why = failed->Failure();
+        const SqlFailure why = failed->Failure();
         if (!why.aboutTheRow)
             return stop(why);
         if (!undo.Exec())
@@ -237,14 +237,14 @@ bool TImportBatch::replay()
     return true;
 }
 
-bool TImportBatch::Commit()
+bool ImportBatch::Commit()
 {
     if (m_broken)
         return false;
     if (!m_open)
         return true;
     if (m_dm.SqlEngine().ImportsByCopy() && !m_replay) {
-        TSqlFailure why;
+        SqlFailure why;
         if (!m_dm.SqlEngine().CopyOwners(m_dm.database(), m_pending, m_lastIdx, why)) {
             if (!why.aboutTheRow)
                 return stop(why);
@@ -263,7 +263,7 @@ bool TImportBatch::Commit()
          {&ClearOtherHoldersStatement(), m_serialTwice ? &ClearEarlierImportedStatement() : nullptr}) {
         if (!sql)
             continue;
-        TPrepared clear(m_dm, *sql);
+        PreparedStatement clear(m_dm, *sql);
         clear.Bind({{QStringLiteral("from"), m_lastIdx}});
         if (!clear.Exec())
             return stop(clear.Failure());
@@ -272,7 +272,7 @@ bool TImportBatch::Commit()
     m_pending.clear();
     m_serials.clear();
     m_serialTwice = false;
-    TSqlFailure why;
+    SqlFailure why;
     if (m_dm.CommitBatch(&why))
         return true;
     return stop(why);

@@ -12,7 +12,7 @@
 #include <vector>
 
 class Tdm;
-class TPrepared;
+class PreparedStatement;
 
 // The owners of an owner data file, many in a row: each one takes the place of the rows with its
 // card number in its building and unit, exactly as ImportUserInfo does, but the two statements are
@@ -26,13 +26,13 @@ class TPrepared;
 // keeps the reason (StopReason) for the caller to say once. What was added since the last Commit
 // is undone when the batch ends without one, and is not there after a crash. User-interface thread
 // only; no other change may run on the data module between Add and Commit.
-class TImportBatch {
+class ImportBatch {
 public:
     // Throws OperationError when the database cannot be used.
-    explicit TImportBatch(Tdm& module);
-    ~TImportBatch();
-    TImportBatch(const TImportBatch&) = delete;
-    TImportBatch& operator=(const TImportBatch&) = delete;
+    explicit ImportBatch(Tdm& module);
+    ~ImportBatch();
+    ImportBatch(const ImportBatch&) = delete;
+    ImportBatch& operator=(const ImportBatch&) = delete;
 
     // Adds one owner. False when the batch has stopped: the owners since the last Commit are gone
     // and the batch takes no more.
@@ -51,16 +51,16 @@ private:
     bool begin();
     void prepareStatements();
     // Runs the delete and the insert for one owner; the statement that failed, or null.
-    TPrepared* write(const TuserInfoRec& rec);
+    PreparedStatement* write(const TuserInfoRec& rec);
     // The pending owners again, one by one, each in a savepoint of its own.
     bool replay();
-    bool stop(const TSqlFailure& why);
+    bool stop(const SqlFailure& why);
     // The error box of a refused owner: the statement, its long values cut short.
-    void reportRefused(const TuserInfoRec& rec, const TPrepared* failed);
+    void reportRefused(const TuserInfoRec& rec, const PreparedStatement* failed);
 
     Tdm& m_dm;
-    std::unique_ptr<TPrepared> m_delete;
-    std::unique_ptr<TPrepared> m_insert;
+    std::unique_ptr<PreparedStatement> m_delete;
+    std::unique_ptr<PreparedStatement> m_insert;
     std::vector<int> m_positions; // of the insert's values in the list InsertUserInfo binds
     std::vector<TuserInfoRec> m_pending;
     bool m_open = false;   // a batch is running

@@ -47,27 +47,27 @@ private:
 
 } // namespace
 
-TListModel::TListModel(Tdm& data, QList<TListColumn> columns, QObject* parent)
+ListModel::ListModel(Tdm& data, QList<ListColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), m_data(data), m_columns(std::move(columns))
 {
 }
 
-void TListModel::SetPageSize(int rows)
+void ListModel::SetPageSize(int rows)
 {
     m_pageSize = std::max(1, rows);
     m_pages.clear();
 }
 
-void TListModel::SetPageLimit(int pages)
+void ListModel::SetPageLimit(int pages)
 {
     m_pageLimit = std::max(1, pages);
     m_pages.clear();
 }
 
-void TListModel::reset(bool keepQuery)
+void ListModel::reset(bool keepQuery)
 {
     if (!keepQuery) {
-        m_query = TListQuery();
+        m_query = ListQuery();
         m_hasQuery = false;
         m_keys.clear();
     }
@@ -79,7 +79,7 @@ void TListModel::reset(bool keepQuery)
     m_pages.clear();
 }
 
-void TListModel::Open(TListQuery query)
+void ListModel::Open(ListQuery query)
 {
     beginResetModel();
     reset(false);
@@ -112,20 +112,20 @@ void TListModel::Open(TListQuery query)
     endResetModel();
 }
 
-void TListModel::Reopen()
+void ListModel::Reopen()
 {
     if (m_hasQuery)
         Open(m_query);
 }
 
-void TListModel::Close()
+void ListModel::Close()
 {
     beginResetModel();
     reset(false);
     endResetModel();
 }
 
-void TListModel::run(QSqlQuery& query, const QString& sql, const SqlParams& params) const
+void ListModel::run(QSqlQuery& query, const QString& sql, const SqlParams& params) const
 {
     if (m_hook)
         m_hook(sql, params);
@@ -133,23 +133,23 @@ void TListModel::run(QSqlQuery& query, const QString& sql, const SqlParams& para
         throw OperationError(query.lastError().text());
 }
 
-QString TListModel::orderBy(bool reversed) const
+QString ListModel::orderBy(bool reversed) const
 {
     QStringList keys;
-    for (const TSortKey& k : m_keys)
+    for (const SortKey& k : m_keys)
         keys << (k.descending != reversed ? k.column + QStringLiteral(" desc") : k.column);
     return keys.join(QStringLiteral(", "));
 }
 
-QString TListModel::keyColumns() const
+QString ListModel::keyColumns() const
 {
     QStringList columns;
-    for (const TSortKey& k : m_keys)
+    for (const SortKey& k : m_keys)
         columns << k.column;
     return columns.join(QStringLiteral(", "));
 }
 
-TListModel::Page TListModel::readPage(int number, QSqlRecord* layout) const
+ListModel::Page ListModel::readPage(int number, QSqlRecord* layout) const
 {
     const int first = number * m_pageSize;
     const int rows = std::clamp(m_count - first, 0, m_pageSize);
@@ -190,13 +190,13 @@ TListModel::Page TListModel::readPage(int number, QSqlRecord* layout) const
     return page;
 }
 
-void TListModel::takeLayout(const QSqlRecord& record)
+void ListModel::takeLayout(const QSqlRecord& record)
 {
     m_idxField = record.indexOf(QStringLiteral("idx"));
     if (m_idxField < 0)
         throw OperationError(QStringLiteral("Field 'idx' not found"));
     QList<int> fields;
-    for (const TListColumn& c : m_columns) {
+    for (const ListColumn& c : m_columns) {
         const int f = record.indexOf(c.field);
         if (f < 0)
             throw OperationError(QStringLiteral("Field '%1' not found").arg(c.field));
@@ -206,7 +206,7 @@ void TListModel::takeLayout(const QSqlRecord& record)
     m_record = record;
 }
 
-const TListModel::Page* TListModel::page(int row) const
+const ListModel::Page* ListModel::page(int row) const
 {
     const int number = row / m_pageSize;
     auto it = m_pages.find(number);
@@ -230,7 +230,7 @@ const TListModel::Page* TListModel::page(int row) const
     return &*it;
 }
 
-QVariant TListModel::value(int row, int field) const
+QVariant ListModel::value(int row, int field) const
 {
     if (!m_open || row < 0 || row >= m_count || field < 0)
         return QVariant();
@@ -241,18 +241,18 @@ QVariant TListModel::value(int row, int field) const
     return p->values.at(qsizetype(r) * m_record.count() + field);
 }
 
-int TListModel::IdxAt(int row) const
+int ListModel::IdxAt(int row) const
 {
     const QVariant v = value(row, m_idxField);
     return v.isValid() && !v.isNull() ? v.toInt() : -1;
 }
 
-QVariant TListModel::FieldAt(int row, const QString& field) const
+QVariant ListModel::FieldAt(int row, const QString& field) const
 {
     return value(row, m_record.indexOf(field));
 }
 
-int TListModel::LocateIdx(int idx)
+int ListModel::LocateIdx(int idx)
 {
     if (!m_open)
         return -1;
@@ -263,7 +263,7 @@ int TListModel::LocateIdx(int idx)
                      params);
 }
 
-int TListModel::LocateFirst(const QString& column, const QVariant& value)
+int ListModel::LocateFirst(const QString& column, const QVariant& value)
 {
     if (!m_open)
         return -1;
@@ -276,12 +276,12 @@ int TListModel::LocateFirst(const QString& column, const QVariant& value)
         params);
 }
 
-int TListModel::LocateCardID(const QString& cardId)
+int ListModel::LocateCardID(const QString& cardId)
 {
     return LocateFirst(QStringLiteral("CardID"), TextValue(cardId));
 }
 
-int TListModel::rowOfKeys(const QString& sql, const SqlParams& params)
+int ListModel::rowOfKeys(const QString& sql, const SqlParams& params)
 {
     QList<QVariant> keys;
     {
@@ -308,7 +308,7 @@ int TListModel::rowOfKeys(const QString& sql, const SqlParams& params)
 // same branches joined by "or" make the engine collect and sort the keys of every row counted. The list is
 // written once, as a common table that is not materialised, so that its conditions (and their values) join
 // every branch and the indexes still serve them.
-int TListModel::countBefore(const QList<QVariant>& keys)
+int ListModel::countBefore(const QList<QVariant>& keys)
 {
     SqlParams params = m_query.params;
     Binder bind(params);
@@ -370,23 +370,23 @@ int TListModel::countBefore(const QList<QVariant>& keys)
     return q.value(0).toInt();
 }
 
-int TListModel::rowCount(const QModelIndex& parent) const
+int ListModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : m_count;
 }
 
-int TListModel::columnCount(const QModelIndex& parent) const
+int ListModel::columnCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_columns.size());
 }
 
-QVariant TListModel::data(const QModelIndex& index, int role) const
+QVariant ListModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.column() >= m_columns.size() || index.column() >= m_columnFields.size())
         return QVariant();
-    const TListColumnKind kind = m_columns[index.column()].kind;
+    const ListColumnKind kind = m_columns[index.column()].kind;
     if (role == Qt::CheckStateRole) {
-        if (kind != TListColumnKind::Check)
+        if (kind != ListColumnKind::Check)
             return QVariant();
         const QVariant v = value(index.row(), m_columnFields[index.column()]);
         if (!v.isValid())
@@ -394,20 +394,20 @@ QVariant TListModel::data(const QModelIndex& index, int role) const
         return int(StoredBool(v) ? Qt::Checked : Qt::Unchecked);
     }
     if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
-        if (kind != TListColumnKind::CardSerial)
+        if (kind != ListColumnKind::CardSerial)
             return QVariant();
         const QVariant v = value(index.row(), m_columnFields[index.column()]);
         const QString hint = v.isNull() ? QString() : UnsignedSerialHint(v.toString());
         return hint.isEmpty() ? QVariant() : QVariant(hint);
     }
-    if (role != Qt::DisplayRole || kind == TListColumnKind::Check)
+    if (role != Qt::DisplayRole || kind == ListColumnKind::Check)
         return QVariant();
     const QVariant v = value(index.row(), m_columnFields[index.column()]);
     if (!v.isValid())
         return QVariant();
     if (v.isNull())
         return QString(QLatin1String(""));
-    if (kind == TListColumnKind::Date) {
+    if (kind == ListColumnKind::Date) {
         try {
             return DateText(StoredDate(v));
         } catch (const OperationError&) {
@@ -417,7 +417,7 @@ QVariant TListModel::data(const QModelIndex& index, int role) const
     return v.toString();
 }
 
-QVariant TListModel::headerData(int section, Qt::Orientation orientation, int role) const
+QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
         section < m_columns.size())
@@ -425,7 +425,7 @@ QVariant TListModel::headerData(int section, Qt::Orientation orientation, int ro
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
-Qt::ItemFlags TListModel::flags(const QModelIndex& index) const
+Qt::ItemFlags ListModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;

@@ -26,13 +26,13 @@ class Tdm;
 // User-interface thread only (the connection belongs to it).
 
 // One key of the list order.
-struct TSortKey {
-    QString column; // a column of the table in TListQuery::from
+struct SortKey {
+    QString column; // a column of the table in ListQuery::from
     bool descending = false;
 };
 
 // A list statement in parts: "select <columns> from <from> order by <order>, idx".
-struct TListQuery {
+struct ListQuery {
     // The select list; must include idx.
     QString columns;
     // The table and its conditions, without an order: "UserInfo where 1=1 and DongHao = :DongHao".
@@ -44,10 +44,10 @@ struct TListQuery {
     // has one place. For pages to be read without sorting the whole list, the keys should run
     // along an index to its end (the owner list: DongHao, DanYuan, FangHao; idx, the rowid,
     // ends every index).
-    QList<TSortKey> order;
+    QList<SortKey> order;
 };
 
-enum class TListColumnKind {
+enum class ListColumnKind {
     Text,  // the value as text; Null shows as empty text
     Check, // a yes/no column (selFlag): a check mark, set when the value is non-zero; no text
     Date,  // a stored date (yyyy-mm-dd) shown as yyyy/MM/dd; other values shown as they are
@@ -57,19 +57,19 @@ enum class TListColumnKind {
 };
 
 // One column of the grid.
-struct TListColumn {
+struct ListColumn {
     QString caption; // header text
     QString field;   // column of the result, compared without regard to case
-    TListColumnKind kind = TListColumnKind::Text;
+    ListColumnKind kind = ListColumnKind::Text;
 };
 
-class TListModel : public QAbstractTableModel {
+class ListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     static constexpr int DefaultPageSize = 100;
     static constexpr int DefaultPageLimit = 16;
 
-    TListModel(Tdm& data, QList<TListColumn> columns, QObject* parent = nullptr);
+    ListModel(Tdm& data, QList<ListColumn> columns, QObject* parent = nullptr);
 
     // Rows read by one statement (at least 1), and pages kept (at least 1). Either drops the
     // pages read so far.
@@ -81,7 +81,7 @@ public:
     // Runs the query: counts its rows and reads the first page. An engine error, a field of the
     // columns or idx missing from the result, throws OperationError and leaves the list empty
     // (the query is kept, so Reopen can try again).
-    void Open(TListQuery query);
+    void Open(ListQuery query);
     // The same query again after a change: a fresh count, the pages read before dropped.
     // Does nothing before the first Open.
     void Reopen();
@@ -89,9 +89,9 @@ public:
     void Close();
     // Whether the last Open or Reopen succeeded.
     bool IsOpen() const { return m_open; }
-    const TListQuery& Query() const { return m_query; }
+    const ListQuery& Query() const { return m_query; }
     // The order as it runs: the query's order with idx last.
-    const QList<TSortKey>& OrderKeys() const { return m_keys; }
+    const QList<SortKey>& OrderKeys() const { return m_keys; }
 
     // Rows in the list (0 when not open).
     int RecordCount() const { return m_count; }
@@ -140,10 +140,10 @@ private:
     int countBefore(const QList<QVariant>& keys);
 
     Tdm& m_data;
-    QList<TListColumn> m_columns;
-    TListQuery m_query;
+    QList<ListColumn> m_columns;
+    ListQuery m_query;
     bool m_hasQuery = false;
-    QList<TSortKey> m_keys;
+    QList<SortKey> m_keys;
     bool m_open = false;
     int m_count = 0;
     int m_pageSize = DefaultPageSize;

@@ -74,15 +74,15 @@ private:
     QElapsedTimer m_clock;
 };
 
-TExchangeResult failed(const OperationError& e)
+ExchangeResult failed(const OperationError& e)
 {
-    TExchangeResult r;
+    ExchangeResult r;
     r.status = ExchangeStatus::Failed;
     r.message = e.shown() ? QString() : e.message();
     return r;
 }
 
-TExchangeResult fileError(TExchangeResult r, const QString& reason)
+ExchangeResult fileError(ExchangeResult r, const QString& reason)
 {
     r.status = ExchangeStatus::FileError;
     r.reason = reason;
@@ -91,7 +91,7 @@ TExchangeResult fileError(TExchangeResult r, const QString& reason)
 }
 
 // An export that could not be written: nothing was left, and a file that was there stays.
-TExchangeResult exportNotWritten(TExchangeResult r, const QString& reason, bool targetWasThere)
+ExchangeResult exportNotWritten(ExchangeResult r, const QString& reason, bool targetWasThere)
 {
     r.status = ExchangeStatus::FileError;
     r.reason = reason;
@@ -246,7 +246,7 @@ enum Column {
 
 // Appends the line of the current row; what keeps it out of the file (a place or an expiry the
 // import could not read back) goes to problems.
-void appendLine(QByteArray& out, const TPrepared& row, QStringList& problems)
+void appendLine(QByteArray& out, const PreparedStatement& row, QStringList& problems)
 {
     auto field = [&](Column c) { appendText(out, row.Text(c)); };
     auto place = [&](Column c, const char* none, const char* what) {
@@ -342,13 +342,13 @@ void noteUnencodable(const QByteArray& block, const std::vector<qsizetype>& star
     }
 }
 
-QString filterClause(const TExportFilter& filter)
+QString filterClause(const ExportFilter& filter)
 {
     return filter.everyone ? QStringLiteral(" where 1 = 1")
                            : QStringLiteral(" where 1 = 1 and DongHao = :DongHao and DanYuan = :DanYuan");
 }
 
-SqlParams filterParams(const TExportFilter& filter)
+SqlParams filterParams(const ExportFilter& filter)
 {
     if (filter.everyone)
         return {};
@@ -509,7 +509,7 @@ FileText findText(const char* bytes, qsizetype size)
 
 // ---- Reading -------------------------------------------------------------------------------------
 
-TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size) : m_bytes(bytes)
+OwnerFileReader::OwnerFileReader(const char* bytes, qsizetype size) : m_bytes(bytes)
 {
     const FileText text = findText(bytes, size);
     m_pos = text.begin;
@@ -523,7 +523,7 @@ TOwnerFileReader::TOwnerFileReader(const char* bytes, qsizetype size) : m_bytes(
     }
 }
 
-bool TOwnerFileReader::Next(TOwnerLine& line, TuserInfoRec& rec)
+bool OwnerFileReader::Next(OwnerLine& line, TuserInfoRec& rec)
 {
     if (m_pos >= m_end)
         return false;
@@ -573,20 +573,20 @@ bool TOwnerFileReader::Next(TOwnerLine& line, TuserInfoRec& rec)
 
 // ---- Choices --------------------------------------------------------------------------------------
 
-std::optional<TExportFilter> ExportFilterFromTexts(const QString& building, const QString& unit)
+std::optional<ExportFilter> ExportFilterFromTexts(const QString& building, const QString& unit)
 {
     if (building.isEmpty() && unit.isEmpty())
-        return TExportFilter{};
+        return ExportFilter{};
     const auto b = ParseInt32(building);
     const auto u = ParseInt32(unit);
     if (!b || !u)
         return std::nullopt;
-    return TExportFilter{false, *b, *u};
+    return ExportFilter{false, *b, *u};
 }
 
-std::optional<TExportFilter> ChooseExport(const QString& building, const QString& unit, bool askForEveryone)
+std::optional<ExportFilter> ChooseExport(const QString& building, const QString& unit, bool askForEveryone)
 {
-    const std::optional<TExportFilter> filter = ExportFilterFromTexts(building, unit);
+    const std::optional<ExportFilter> filter = ExportFilterFromTexts(building, unit);
     if (!filter) {
         ShowRefusal(text(ExportChoiceRefusedText));
         return std::nullopt;
@@ -622,23 +622,23 @@ QString AskImportFileName()
 
 // ---- Runs -----------------------------------------------------------------------------------------
 
-TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
-                             const ExchangeProgress& progress)
+ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
+                            const ExchangeProgress& progress)
 {
-    TExchangeResult r;
+    ExchangeResult r;
     const bool targetWasThere = QFileInfo::exists(fileName);
     try {
         const SqlParams params = filterParams(filter);
-        TPrepared count(*dm, QStringLiteral("select count(*) from UserInfo") + filterClause(filter));
+        PreparedStatement count(*dm, QStringLiteral("select count(*) from UserInfo") + filterClause(filter));
         count.Bind(params);
         r.total = count.Next() ? int(count.Int(0)) : 0;
         count.Reset();
-        TPrepared rows(
+        PreparedStatement rows(
             *dm, EngineFor(dm->Target())
                      .ExportQuery(dm->database(), ExportStatement(filter), filterClause(filter), params));
         rows.Bind(params);
 
-        TWholeFile file(fileName);
+        WholeFile file(fileName);
         if (!file.Open())
             return exportNotWritten(r, file.ErrorText(), targetWasThere);
         // Lines are gathered as UTF-8, the engine's own text, and written as GBK a block at a time.
@@ -698,7 +698,7 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
         if (!file.Commit())
             return exportNotWritten(r, file.ErrorText(), targetWasThere);
     } catch (const OperationError& e) {
-        TExchangeResult f = failed(e);
+        ExchangeResult f = failed(e);
         f.total = r.total;
         f.done = r.done;
         return f;
@@ -707,7 +707,7 @@ TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filte
     return r;
 }
 
-QString ExportStatement(const TExportFilter& filter)
+QString ExportStatement(const ExportFilter& filter)
 {
     // Only the columns the file carries: a photo kept in the database is never read.
     return QStringLiteral("select DongHao, DanYuan, FangHao, CardID, UserName, phone, chUseExpdate, Expdate, "
@@ -715,16 +715,16 @@ QString ExportStatement(const TExportFilter& filter)
            filterClause(filter) + QStringLiteral(" order by DongHao, DanYuan, FangHao");
 }
 
-TExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress)
+ExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress)
 {
-    TImportOptions options;
+    ImportOptions options;
     options.progress = progress;
     return ImportOwners(fileName, options);
 }
 
-TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& options)
+ExchangeResult ImportOwners(const QString& fileName, const ImportOptions& options)
 {
-    TExchangeResult r;
+    ExchangeResult r;
     const QFileInfo info(fileName);
     if (!info.exists()) {
         r.status = ExchangeStatus::Missing;
@@ -745,11 +745,11 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
             return fileError(r, QStringLiteral("不能读取文件 %1（%2）").arg(fileName, file.errorString()));
         bytes = read.constData();
     }
-    TOwnerFileReader reader(bytes, size);
+    OwnerFileReader reader(bytes, size);
     r.total = reader.Total();
 
     try {
-        TImportBatch batch(*dm);
+        ImportBatch batch(*dm);
         const int perCommit = std::max(1, options.linesPerCommit);
         // What the commits so far keep: the lines up to keptLine (the header is line 1).
         struct Kept {
@@ -792,7 +792,7 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
         };
         int owners = 0; // owner lines met
         Pacer pacer(options.progress, r.total);
-        TOwnerLine line;
+        OwnerLine line;
         TuserInfoRec rec;
         while (reader.Next(line, rec)) {
             switch (line.kind) {
@@ -831,7 +831,7 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
             return r;
         }
     } catch (const OperationError& e) {
-        TExchangeResult f = failed(e);
+        ExchangeResult f = failed(e);
         f.total = r.total;
         f.done = r.done;
         f.skipped = r.skipped;
@@ -841,7 +841,7 @@ TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& opti
     return r;
 }
 
-void ShowExchangeResult(const TExchangeResult& result)
+void ShowExchangeResult(const ExchangeResult& result)
 {
     switch (result.status) {
     case ExchangeStatus::Done:

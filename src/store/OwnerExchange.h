@@ -55,7 +55,7 @@ extern const char* const ImportQuestion;          // "导入数据吗?"
 using ExchangeProgress = std::function<void(int done, int total)>;
 
 // Which owners an export writes: everyone, or those of one unit of one building.
-struct TExportFilter {
+struct ExportFilter {
     bool everyone = true;
     int building = 0;
     int unit = 0;
@@ -64,12 +64,12 @@ struct TExportFilter {
 // The export choice on the building and unit texts (as typed in the dialog or given on the command
 // line): both empty is everyone; otherwise both must be whole numbers, and the filter is that unit.
 // Nothing when they are not.
-std::optional<TExportFilter> ExportFilterFromTexts(const QString& building, const QString& unit);
+std::optional<ExportFilter> ExportFilterFromTexts(const QString& building, const QString& unit);
 // The same with its messages, through the dialog seam: texts that are not both whole numbers are
 // refused ("栋号，单元号输入错误．操作终止"); for everyone the question "要导出所有的用户记录吗？" is
 // asked when askForEveryone (the window) and No stops. Nothing when the export is not to run.
-std::optional<TExportFilter> ChooseExport(const QString& building, const QString& unit,
-                                          bool askForEveryone = true);
+std::optional<ExportFilter> ChooseExport(const QString& building, const QString& unit,
+                                         bool askForEveryone = true);
 
 // The window's file choices, through the dialog seam. The export file: the save dialog for
 // "对帐文件 (*.csv)", ".csv" added to a name without a suffix, and "文件已经存在，覆盖文件吗？" for a
@@ -89,7 +89,7 @@ enum class ExchangeStatus {
     Empty,        // import: the file holds no owner line; nothing changed
 };
 
-struct TExchangeResult {
+struct ExchangeResult {
     ExchangeStatus status = ExchangeStatus::Done;
     int total = 0;    // owners to write, or lines after the header
     int done = 0;     // owners written, or lines taken and kept (imported, skipped and refused)
@@ -113,15 +113,15 @@ struct TExchangeResult {
 // unit or an expiry that is no date, at which it stops), the export is refused as a whole and no
 // file is written. The result names every such line, its owner and what is wrong
 // (ExportRefusedOwnersText), so the operator can correct them and export again.
-TExchangeResult ExportOwners(const QString& fileName, const TExportFilter& filter,
-                             const ExchangeProgress& progress = {});
+ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
+                            const ExchangeProgress& progress = {});
 // The query of the export (a filter's building and unit are the parameters :DongHao, :DanYuan).
-QString ExportStatement(const TExportFilter& filter);
+QString ExportStatement(const ExportFilter& filter);
 
 // Owner lines per commit of an import: a crash loses at most the lines since the last one.
 constexpr int ImportLinesPerCommit = 10000;
 
-struct TImportOptions {
+struct ImportOptions {
     ExchangeProgress progress;
     // Called after every commit with the number of the last line of the file now kept.
     std::function<void(int line)> committed;
@@ -138,21 +138,21 @@ enum class OwnerLineKind {
     Unreadable, // the line cannot be read: reason says why, and the run stops there
 };
 
-struct TOwnerLine {
+struct OwnerLine {
     OwnerLineKind kind = OwnerLineKind::Skipped;
     int number = 0; // the line of the file (the header is line 1)
     QString reason; // Unreadable: what could not be read, for the operator
 };
 
-class TOwnerFileReader {
+class OwnerFileReader {
 public:
     // bytes (size of them; null when size is 0) must outlive the reader.
-    TOwnerFileReader(const char* bytes, qsizetype size);
+    OwnerFileReader(const char* bytes, qsizetype size);
     // Lines after the header, counted in the bytes as they are: the progress total of a run.
     int Total() const { return m_total; }
     // The next line of the readable text into line and, for an owner, into rec (emptied first).
     // False when no line is left.
-    bool Next(TOwnerLine& line, TuserInfoRec& rec);
+    bool Next(OwnerLine& line, TuserInfoRec& rec);
     // The line last read (the header is line 1).
     int LineNo() const { return m_lineNo; }
     // The line at which bytes that are neither GBK nor UTF-8 begin: the readable text ends before
@@ -178,10 +178,10 @@ private:
 // Reads an owner data file into the owners, in file order, in commits of many lines. A database
 // that takes no more changes stops the run at once: the commit it was in is undone, and the result
 // says why, how many lines are kept and the first line that is not (Failed, in one message).
-TExchangeResult ImportOwners(const QString& fileName, const TImportOptions& options);
-TExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress = {});
+ExchangeResult ImportOwners(const QString& fileName, const ImportOptions& options);
+ExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& progress = {});
 
 // Shows the result through the dialog seam, in one box: "操作完成" (a notice), "数据文件不存在,操作终止",
 // a file without owners or the owners the file cannot carry (a refusal), or the file error, the
 // line that could not be read or the database's trouble (an error box).
-void ShowExchangeResult(const TExchangeResult& result);
+void ShowExchangeResult(const ExchangeResult& result);

@@ -45,7 +45,7 @@ const QStringList KeptColumns = {QStringLiteral("CardID"),    QStringLiteral("Bu
                                  QStringLiteral("chLoss"),    QStringLiteral("selFlag"),
                                  QStringLiteral("imgPhoto")};
 
-void fillUserInfo(Tdm& module, const TDataSet& row, TuserInfoRec& rec)
+void fillUserInfo(Tdm& module, const DataSet& row, TuserInfoRec& rec)
 {
     // Everything is read before anything is changed: a value that does not convert leaves the
     // caller's record and buffers as they were.
@@ -86,7 +86,7 @@ void fillUserInfo(Tdm& module, const TDataSet& row, TuserInfoRec& rec)
 
 int loadUserInfo(Tdm& module, const QString& sql, const SqlParams& params, TuserInfoRec& rec)
 {
-    TDataSet ds(module, QStringLiteral("owner"));
+    DataSet ds(module, QStringLiteral("owner"));
     ds.Open(sql, params);
     const int count = ds.RecordCount();
     if (count > 0)
@@ -128,7 +128,7 @@ std::optional<SqlParams> deleteKeepingState(Tdm& module, int idx)
             "delete from UserInfo where idx = :idx and coalesce(CardID, '') = :CardID returning ") +
         KeptColumns.join(QLatin1Char(','));
     QStringList locked;
-    TDataSet ds(module, QStringLiteral("deleted"));
+    DataSet ds(module, QStringLiteral("deleted"));
     for (int attempt = 0; attempt < 10; ++attempt) {
         ds.Open(QStringLiteral("select CardID from UserInfo where idx = :idx"),
                 {{QStringLiteral("idx"), idx}});
@@ -157,7 +157,7 @@ std::optional<SqlParams> deleteKeepingState(Tdm& module, int idx)
 // The newest owner row's idx (0 when there is none).
 int maxOwnerIdx(Tdm& module)
 {
-    TDataSet ds(module, QStringLiteral("newest"));
+    DataSet ds(module, QStringLiteral("newest"));
     ds.Open(NewestOwnerStatement());
     return ds.Eof() ? 0 : ds.Field(QStringLiteral("newest")).toInt();
 }
@@ -165,7 +165,7 @@ int maxOwnerIdx(Tdm& module)
 // The idx of the query's first row, -1 when it returned none.
 int firstIdx(Tdm& module, const QString& sql, const SqlParams& params)
 {
-    TDataSet ds(module, QStringLiteral("lookup"));
+    DataSet ds(module, QStringLiteral("lookup"));
     ds.Open(sql, params);
     return ds.Eof() ? -1 : module.FieldAsInt(ds, QStringLiteral("idx"));
 }
@@ -178,7 +178,7 @@ QByteArray BitmapBytes(const std::array<uint8_t, 32>& bitmap)
 }
 
 // The values of the whole-record statements; each statement takes the ones it names. (An import
-// binds them by their place in this list: TImportBatch::write.)
+// binds them by their place in this list: ImportBatch::write.)
 SqlParams OwnerRecordParams(const TuserInfoRec& rec, const QByteArray& terminals)
 {
     return {
@@ -325,7 +325,7 @@ bool ClearUserCardID(Tdm& module, int idx)
 
 bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
 {
-    TTransaction change(module);
+    Transaction change(module);
     // A record saved again in place of its own row is that owner's row still: the new row takes
     // over what the row holds beyond the editor's form, as it holds it now (its card, loss state,
     // blacklist marks, list mark and photo bytes), since the record may have been read before any of
@@ -375,7 +375,7 @@ bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
 
 bool RegisterCardID(Tdm& module, int toIdx, const QString& cardId)
 {
-    TTransaction change(module);
+    Transaction change(module);
     if (!cardId.isEmpty()) {
         // Desks that register the same card at the same moment take turns: the second one clears
         // the first one's registration, which it sees committed once it has the lock.
@@ -391,7 +391,7 @@ bool RegisterCardID(Tdm& module, int toIdx, const QString& cardId)
 
 bool ImportUserInfo(Tdm& module, const TuserInfoRec& rec)
 {
-    TTransaction change(module);
+    Transaction change(module);
     module.ExecuteSQL(importDeleteSql(module.SqlEngine()), ImportDeleteParams(rec));
     const int from = maxOwnerIdx(module);
     InsertUserInfo(module, rec, InsertEntry::Import);
@@ -413,7 +413,7 @@ int FindUserByCardID(Tdm& module, const QString& cardId)
 
 std::optional<CardHolder> FindCardHolder(Tdm& module, const QString& cardId)
 {
-    TDataSet row(module, QStringLiteral("holder"));
+    DataSet row(module, QStringLiteral("holder"));
     row.Open(QStringLiteral("select * from UserInfo where CardID=:CardID"),
              {{QStringLiteral("CardID"), TextValue(cardId)}});
     if (row.Eof())

@@ -58,7 +58,7 @@ bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced = nullptr);
 bool RegisterCardID(Tdm& module, int toIdx, const QString& cardId);
 // One owner of an owner data file: replaces the rows with its card number in its building and
 // unit, and holds its card serial alone (another owner holding it gives it up). (Many owners at
-// once: TImportBatch.)
+// once: ImportBatch.)
 bool ImportUserInfo(Tdm& module, const TuserInfoRec& rec);
 // The statement that removes the rows an imported owner replaces, and the one that takes the
 // imported serials from other owners (for their query plans).
@@ -92,7 +92,7 @@ bool CardNoExists(Tdm& module, const QString& cardNo);
 // throws OperationError when there is none.
 int FindUserIdx(Tdm& module, const TuserInfoRec& rec);
 
-// The statements and values of the import, which TImportBatch prepares once and runs for many
+// The statements and values of the import, which ImportBatch prepares once and runs for many
 // owners: the values of the whole-record statements (each statement takes the ones it names), the
 // insert, the delete's values, the newest owner row's idx (0 when there is none: the rows an import
 // adds after it are above it), and the clearing of a serial two imported rows name (the later one

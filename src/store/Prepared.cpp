@@ -4,35 +4,35 @@
 #include "OperationError.h"
 #include "engine/Engine.h"
 
-TPrepared::TPrepared(Tdm& module, const QString& sql) : m_sql(sql)
+PreparedStatement::PreparedStatement(Tdm& module, const QString& sql) : m_sql(sql)
 {
     const QSqlDatabase db = module.database();
     m_backend = EngineOf(db).Prepare(db, sql);
 }
 
-TPrepared::~TPrepared() = default;
+PreparedStatement::~PreparedStatement() = default;
 
-void TPrepared::Name(const QStringList& names)
+void PreparedStatement::Name(const QStringList& names)
 {
     m_backend->Name(names);
 }
 
-void TPrepared::BindAt(int i, const QVariant& value)
+void PreparedStatement::BindAt(int i, const QVariant& value)
 {
     m_backend->BindAt(i, value);
 }
 
-void TPrepared::BindTextAt(int i, QStringView text)
+void PreparedStatement::BindTextAt(int i, QStringView text)
 {
     m_backend->BindTextAt(i, text);
 }
 
-void TPrepared::BindIntAt(int i, qint64 value)
+void PreparedStatement::BindIntAt(int i, qint64 value)
 {
     m_backend->BindIntAt(i, value);
 }
 
-void TPrepared::Bind(const SqlParams& params)
+void PreparedStatement::Bind(const SqlParams& params)
 {
     const QString mismatch = ParameterMismatch(m_sql, params);
     if (!mismatch.isEmpty())
@@ -40,52 +40,52 @@ void TPrepared::Bind(const SqlParams& params)
     m_backend->Bind(params);
 }
 
-bool TPrepared::Exec()
+bool PreparedStatement::Exec()
 {
     return m_backend->Exec();
 }
 
-bool TPrepared::Next()
+bool PreparedStatement::Next()
 {
     return m_backend->Next();
 }
 
-void TPrepared::Reset()
+void PreparedStatement::Reset()
 {
     m_backend->Reset();
 }
 
-bool TPrepared::IsNull(int column) const
+bool PreparedStatement::IsNull(int column) const
 {
     return m_backend->IsNull(column);
 }
 
-QByteArrayView TPrepared::Text(int column) const
+QByteArrayView PreparedStatement::Text(int column) const
 {
     return m_backend->Text(column);
 }
 
-QByteArrayView TPrepared::Blob(int column) const
+QByteArrayView PreparedStatement::Blob(int column) const
 {
     return m_backend->Blob(column);
 }
 
-qint64 TPrepared::Int(int column) const
+qint64 PreparedStatement::Int(int column) const
 {
     return m_backend->Int(column);
 }
 
-QString TPrepared::ErrorText() const
+QString PreparedStatement::ErrorText() const
 {
     return m_backend->ErrorText();
 }
 
-TSqlFailure TPrepared::Failure() const
+SqlFailure PreparedStatement::Failure() const
 {
     return m_backend->Failure();
 }
 
-bool TPrepared::InTransaction() const
+bool PreparedStatement::InTransaction() const
 {
     return m_backend->InTransaction();
 }

@@ -19,13 +19,13 @@ class Tdm;
 // The engine's own library does the work (see PreparedBackend in engine/Engine.h); on a server the
 // rows of a query come one at a time, and while they are being read nothing else may run on the
 // connection.
-class TPrepared {
+class PreparedStatement {
 public:
     // Throws OperationError when the database cannot be used or the statement not prepared.
-    TPrepared(Tdm& module, const QString& sql);
-    ~TPrepared();
-    TPrepared(const TPrepared&) = delete;
-    TPrepared& operator=(const TPrepared&) = delete;
+    PreparedStatement(Tdm& module, const QString& sql);
+    ~PreparedStatement();
+    PreparedStatement(const PreparedStatement&) = delete;
+    PreparedStatement& operator=(const PreparedStatement&) = delete;
 
     const QString& Sql() const { return m_sql; }
 
@@ -58,7 +58,7 @@ public:
     QString ErrorText() const;
     // What the last failure of Exec was about: the row's values, or the database, its disk or its
     // connection.
-    TSqlFailure Failure() const;
+    SqlFailure Failure() const;
     // Whether the connection is inside a transaction (false after the engine dropped one).
     bool InTransaction() const;
 

@@ -4,18 +4,18 @@
 
 #include <QRegularExpression>
 
-TRowMarks::TRowMarks(QString table, Unmark unmark) : m_table(std::move(table)), m_unmark(unmark)
+RowMarks::RowMarks(QString table, Unmark unmark) : m_table(std::move(table)), m_unmark(unmark)
 {
     Q_ASSERT_X(QRegularExpression(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$")).match(m_table).hasMatch(),
-               "TRowMarks", "the table must be a plain name");
+               "RowMarks", "the table must be a plain name");
 }
 
-bool TRowMarks::SelectAll() const
+bool RowMarks::SelectAll() const
 {
     return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->BoolLiteral(true)));
 }
 
-bool TRowMarks::SelectNone() const
+bool RowMarks::SelectNone() const
 {
     if (m_unmark == Unmark::MarkedRows)
         return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2 where selFlag <> %2")
@@ -23,22 +23,22 @@ bool TRowMarks::SelectNone() const
     return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = %2").arg(m_table, dm->BoolLiteral(false)));
 }
 
-bool TRowMarks::SetSelected(int idx, int value) const
+bool RowMarks::SetSelected(int idx, int value) const
 {
     return dm->ExecuteSQL(QStringLiteral("update %1 set selFlag = :selFlag where idx=:idx").arg(m_table),
                           {{QStringLiteral("selFlag"), value != 0}, {QStringLiteral("idx"), idx}});
 }
 
-bool TRowMarks::IsSelected(int idx) const
+bool RowMarks::IsSelected(int idx) const
 {
-    TDataSet row(*dm, QStringLiteral("mark"));
+    DataSet row(*dm, QStringLiteral("mark"));
     row.Open(QStringLiteral("select * from %1 where idx=:idx").arg(m_table), {{QStringLiteral("idx"), idx}});
     if (row.Eof())
         return false;
     return dm->FieldAsBool(row, QStringLiteral("selFlag"));
 }
 
-bool TRowMarks::DeleteSelected() const
+bool RowMarks::DeleteSelected() const
 {
     return dm->ExecuteSQL(
         QStringLiteral("delete from %1 where selFlag <> %2").arg(m_table, dm->BoolLiteral(false)));

@@ -9,7 +9,7 @@
 // and gives false); IsSelected reads on a dataset of its own and throws OperationError on an engine error.
 // A mark is any non-zero value (files of the old engine hold -1 for true); Null is no mark.
 // User-interface thread only.
-class TRowMarks {
+class RowMarks {
 public:
     // The rows SelectNone writes.
     enum class Unmark {
@@ -19,7 +19,7 @@ public:
 
     // table: a table of the schema with the columns idx and selFlag. It is written into the
     // statements, so it is always a name from the code, never a text from the operator.
-    explicit TRowMarks(QString table, Unmark unmark = Unmark::EveryRow);
+    explicit RowMarks(QString table, Unmark unmark = Unmark::EveryRow);
 
     const QString& Table() const { return m_table; }
 

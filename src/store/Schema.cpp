@@ -14,9 +14,9 @@
 #include <atomic>
 #include <cstring>
 
-const QList<TRequiredTable>& RequiredTables()
+const QList<RequiredTable>& RequiredTables()
 {
-    static const QList<TRequiredTable> tables = {
+    static const QList<RequiredTable> tables = {
         {"UserInfo",
          {QStringLiteral("idx"),           QStringLiteral("CardID"),       QStringLiteral("CardNo"),
           QStringLiteral("UserName"),      QStringLiteral("BuildName"),    QStringLiteral("DongHao"),
@@ -50,7 +50,7 @@ QStringList schemaStatements(int version, const Engine& engine)
 
 QStringList SchemaStatements(int version, DatabaseEngine engine)
 {
-    TDatabaseTarget target;
+    DatabaseTarget target;
     target.engine = engine;
     return schemaStatements(version, EngineFor(target));
 }
@@ -107,7 +107,7 @@ QString damaged(const QString& detail)
 // first) is in use, not damaged.
 QString unreadable(const QSqlError& error, const Engine& engine)
 {
-    const TSqlFailure failure = engine.ReadFailure(error);
+    const SqlFailure failure = engine.ReadFailure(error);
     if (failure.inUse)
         return failure.Describe() + QStringLiteral("。");
     return damaged(error.text());
@@ -130,27 +130,27 @@ bool hasSqliteHeader(const QString& path)
 
 // What the tables and the version of an open database are; the reason is set when they cannot be
 // read.
-TDatabaseCheck judgeTablesNow(QSqlDatabase& db);
+DatabaseCheck judgeTablesNow(QSqlDatabase& db);
 
 // On a server the schema is judged from several reads: another desk putting the schema in at that
 // moment could commit between them (no tables yet, then a version), so the judgement waits for that
 // desk and keeps it out until the reads are done.
-TDatabaseCheck judgeTables(QSqlDatabase& db)
+DatabaseCheck judgeTables(QSqlDatabase& db)
 {
     const Engine& engine = EngineOf(db);
     if (const std::optional<QSqlError> error = engine.HoldSchema(db)) {
-        TDatabaseCheck result;
+        DatabaseCheck result;
         result.reason = unreadable(*error, engine);
         return result;
     }
-    TDatabaseCheck result = judgeTablesNow(db);
+    DatabaseCheck result = judgeTablesNow(db);
     engine.ReleaseSchema(db);
     return result;
 }
 
-TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
+DatabaseCheck judgeTablesNow(QSqlDatabase& db)
 {
-    TDatabaseCheck result;
+    DatabaseCheck result;
     const Engine& engine = EngineOf(db);
     QSqlQuery q(db);
     // The first read lets the engine roll back what a crash left half-written.
@@ -189,7 +189,7 @@ TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
         result.empty = true;
         return result;
     }
-    for (const TRequiredTable& t : RequiredTables()) {
+    for (const RequiredTable& t : RequiredTables()) {
         const QString name = QString::fromLatin1(t.name);
         if (!tables.contains(name.toLower())) {
             result.reason = foreign(QStringLiteral("缺少数据表 %1").arg(name));
@@ -214,9 +214,9 @@ TDatabaseCheck judgeTablesNow(QSqlDatabase& db)
     return result;
 }
 
-TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
+DatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
 {
-    TDatabaseCheck result = judgeTables(db);
+    DatabaseCheck result = judgeTables(db);
     if (!result.ok || result.empty)
         return result;
     result.ok = false;
@@ -260,14 +260,14 @@ TDatabaseCheck checkOpen(QSqlDatabase& db, const QString& path, bool integrity)
 
 } // namespace
 
-TDatabaseCheck CheckOpenDatabase(QSqlDatabase& db)
+DatabaseCheck CheckOpenDatabase(QSqlDatabase& db)
 {
     return judgeTables(db);
 }
 
-TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity)
+DatabaseCheck CheckDatabaseFile(const QString& path, bool integrity)
 {
-    TDatabaseCheck result;
+    DatabaseCheck result;
     const QFileInfo info(path);
     if (!info.exists()) {
         result.reason = QStringLiteral("文件不存在。");

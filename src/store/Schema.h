@@ -13,11 +13,11 @@
 constexpr int SchemaVersion = 3;
 
 // The tables the program needs, and the columns each must have.
-struct TRequiredTable {
+struct RequiredTable {
     const char* name;
     QStringList columns;
 };
-const QList<TRequiredTable>& RequiredTables();
+const QList<RequiredTable>& RequiredTables();
 
 // The statements of one schema step for an engine, comments left out. A server keeps its
 // version in the one-row table SchemaInfo.
@@ -35,7 +35,7 @@ void ApplySchema(QSqlDatabase& db, int from);
 // the caller holds (the restore's, on the file). Throws OperationError when a statement fails.
 void ApplySchemaSteps(QSqlDatabase& db, int from);
 
-struct TDatabaseCheck {
+struct DatabaseCheck {
     bool ok = false;
     bool empty = false; // ok, but holds nothing: no table, no version (the schema may go in)
     QString reason;     // why the file cannot be used, for the operator
@@ -49,9 +49,9 @@ struct TDatabaseCheck {
 // database, a damaged or incomplete one, another program's database and a newer version.
 // The file is opened read-write, as the engine intends, so that a journal a crash left beside it
 // is rolled back before it is judged; nothing else is written.
-TDatabaseCheck CheckDatabaseFile(const QString& path, bool integrity);
+DatabaseCheck CheckDatabaseFile(const QString& path, bool integrity);
 
 // Judges the database of an open connection the same way (tables of the current schema, their
 // columns, the version), without its integrity: on a server that is the server's business; on the
 // file, the restore judges the database it holds locked.
-TDatabaseCheck CheckOpenDatabase(QSqlDatabase& db);
+DatabaseCheck CheckOpenDatabase(QSqlDatabase& db);

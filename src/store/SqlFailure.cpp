@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <sqlite3.h>
 
-QString TSqlFailure::Describe() const
+QString SqlFailure::Describe() const
 {
     if (words.isEmpty())
         return detail;
@@ -43,9 +43,9 @@ QString fileWords(int systemError, const char* otherwise)
 
 } // namespace
 
-TSqlFailure SqliteFailure(int code, int systemError, const QString& detail)
+SqlFailure SqliteFailure(int code, int systemError, const QString& detail)
 {
-    TSqlFailure f;
+    SqlFailure f;
     f.detail = detail;
     switch (code & 0xFF) {
     case SQLITE_CONSTRAINT:
@@ -89,9 +89,9 @@ TSqlFailure SqliteFailure(int code, int systemError, const QString& detail)
     return f;
 }
 
-TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail)
+SqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail)
 {
-    TSqlFailure f;
+    SqlFailure f;
     f.detail = detail;
     const QStringView state(sqlstate);
     const QStringView kind = state.left(2);

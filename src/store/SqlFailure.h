@@ -10,7 +10,7 @@
 // I/O error, a lost server): nothing more can be written, and a run stops there and says why in
 // words. Any thread (it only reads the codes it is given); FailureOf reads the connection it is
 // given and is for the thread that uses that connection.
-struct TSqlFailure {
+struct SqlFailure {
     bool aboutTheRow = false; // the row's own values; otherwise the database, the disk or the connection
     bool inUse = false;       // the database is held by another program (not damaged, not full)
     QString words;            // the database's trouble in words ("磁盘已满"); empty for a row's values
@@ -22,8 +22,8 @@ struct TSqlFailure {
 
 // SQLite: the result code of the failure (primary or extended) and the operating system's error
 // number behind it (0 when none).
-TSqlFailure SqliteFailure(int code, int systemError, const QString& detail);
+SqlFailure SqliteFailure(int code, int systemError, const QString& detail);
 // PostgreSQL: the SQLSTATE of the failure and whether the connection is still there.
-TSqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail);
+SqlFailure ServerFailure(const QString& sqlstate, bool connected, const QString& detail);
 // (A failure Qt reported on a connection: FailureOf of engine/Engine.h, which reads the engine's
 // own codes.)

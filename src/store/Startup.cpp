@@ -20,7 +20,7 @@ Tdm* StartDataModule()
     return started(std::make_unique<Tdm>());
 }
 
-Tdm* StartDataModule(const TDatabaseTarget& target)
+Tdm* StartDataModule(const DatabaseTarget& target)
 {
     return started(std::make_unique<Tdm>(target));
 }

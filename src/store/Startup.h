@@ -10,4 +10,4 @@ class Tdm;
 // A new data module (the caller owns it) on the database of this run (ConfiguredDatabase), or on
 // the one given; first clears the leftovers of maintenance (RemoveMaintenanceLeftovers).
 Tdm* StartDataModule();
-Tdm* StartDataModule(const TDatabaseTarget& target);
+Tdm* StartDataModule(const DatabaseTarget& target);

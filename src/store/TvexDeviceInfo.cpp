@@ -8,14 +8,14 @@
 
 namespace {
 
-const TRowMarks Marks(QStringLiteral("TerminalInfo"));
+const RowMarks Marks(QStringLiteral("TerminalInfo"));
 
 } // namespace
 
 void AddTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
-    TQuery(*dm).Exec(
+    StatementRunner(*dm).Exec(
         QStringLiteral("insert into TerminalInfo (TerminalID,TerminalName,Remark,selFlag) values "
                        "(:TerminalID,:TerminalName, :Remark, :selFlag)"),
         {{QStringLiteral("TerminalID"), id},
@@ -27,17 +27,18 @@ void AddTerminal(const TTerminalRec& rec)
 void UpdateTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
-    TQuery(*dm).Exec(QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
-                                    "where TerminalID=:TerminalID"),
-                     {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
-                      {QStringLiteral("Remark"), TextValue(rec.Remark)},
-                      {QStringLiteral("TerminalID"), id}});
+    StatementRunner(*dm).Exec(
+        QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
+                       "where TerminalID=:TerminalID"),
+        {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
+         {QStringLiteral("Remark"), TextValue(rec.Remark)},
+         {QStringLiteral("TerminalID"), id}});
 }
 
 bool ReplaceTerminal(const TTerminalRec& rec)
 {
     ToInt32(rec.TerminalID); // a text that is not a number is refused before anything runs
-    TTransaction change;
+    Transaction change;
     if (!DeleteTerminalByID(rec.TerminalID))
         return change.Commit();
     AddTerminal(rec);
@@ -89,7 +90,7 @@ bool IsTerminalSelected(int idx)
 int FindTerminalIdx(const QString& terminalId)
 {
     const int id = ToInt32(terminalId);
-    TDataSet ds(*dm, QStringLiteral("terminal"));
+    DataSet ds(*dm, QStringLiteral("terminal"));
     ds.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
             {{QStringLiteral("TerminalID"), id}});
     return ds.Eof() ? -1 : dm->FieldAsInt(ds, QStringLiteral("idx"));
@@ -97,7 +98,7 @@ int FindTerminalIdx(const QString& terminalId)
 
 bool TerminalExists(int terminalId)
 {
-    TDataSet ds(*dm, QStringLiteral("terminal"));
+    DataSet ds(*dm, QStringLiteral("terminal"));
     ds.Open(QStringLiteral("select * from TerminalInfo where TerminalID=:TerminalID"),
             {{QStringLiteral("TerminalID"), terminalId}});
     return !ds.Eof();
@@ -105,7 +106,7 @@ bool TerminalExists(int terminalId)
 
 int GetMaxTerminalID(int& maxId)
 {
-    TDataSet ds(*dm, QStringLiteral("terminal"));
+    DataSet ds(*dm, QStringLiteral("terminal"));
     ds.Open(QStringLiteral("select * from TerminalInfo order by TerminalID desc"));
     const int count = ds.RecordCount();
     maxId = 0;

@@ -6,7 +6,7 @@
 
 namespace {
 
-const TRowMarks Marks(QStringLiteral("BuildInfo"));
+const RowMarks Marks(QStringLiteral("BuildInfo"));
 
 } // namespace
 
@@ -15,25 +15,26 @@ void TvexTerminalInfo::AddBuildUnit(const QString& dongHao, const QString& danYu
 {
     const int building = ToInt32(dongHao);
     const int unit = ToInt32(danYuan);
-    TQuery(*dm).Exec(QStringLiteral("insert into BuildInfo (DongHao,DanYuan,DanYuanName) values "
-                                    "(:DongHao,:DanYuan, :DanYuanName)"),
-                     {{QStringLiteral("DongHao"), building},
-                      {QStringLiteral("DanYuan"), unit},
-                      {QStringLiteral("DanYuanName"), TextValue(danYuanName)}});
+    StatementRunner(*dm).Exec(QStringLiteral("insert into BuildInfo (DongHao,DanYuan,DanYuanName) values "
+                                             "(:DongHao,:DanYuan, :DanYuanName)"),
+                              {{QStringLiteral("DongHao"), building},
+                               {QStringLiteral("DanYuan"), unit},
+                               {QStringLiteral("DanYuanName"), TextValue(danYuanName)}});
 }
 
 void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& danYuan)
 {
     const int building = ToInt32(dongHao);
     const int unit = ToInt32(danYuan);
-    TQuery(*dm).Exec(QStringLiteral("delete from BuildInfo where DongHao=:DongHao and DanYuan = :DanYuan"),
-                     {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
+    StatementRunner(*dm).Exec(
+        QStringLiteral("delete from BuildInfo where DongHao=:DongHao and DanYuan = :DanYuan"),
+        {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
 }
 
 bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& danYuan,
                                         const QString& danYuanName)
 {
-    TTransaction change; // a building or unit that is not a number throws before anything runs
+    Transaction change; // a building or unit that is not a number throws before anything runs
     DeleteBuildUnit(dongHao, danYuan);
     AddBuildUnit(dongHao, danYuan, danYuanName);
     return change.Commit();
@@ -74,7 +75,7 @@ int TvexTerminalInfo::FindBuildUnit(const QString& dongHao, const QString& danYu
 {
     const int building = ToInt32(dongHao);
     const int unit = ToInt32(danYuan);
-    TDataSet ds(*dm, QStringLiteral("buildUnit"));
+    DataSet ds(*dm, QStringLiteral("buildUnit"));
     ds.Open(QStringLiteral("select * from BuildInfo where DongHao=:DongHao and DanYuan=:DanYuan"),
             {{QStringLiteral("DongHao"), building}, {QStringLiteral("DanYuan"), unit}});
     return ds.Eof() ? -1 : dm->FieldAsInt(ds, QStringLiteral("idx"));

@@ -7,7 +7,7 @@ namespace {
 
 // The owner list unmarks everything each time it opens: only rows that carry a mark are written,
 // since rewriting every row of a large table would take far longer.
-const TRowMarks Marks(QStringLiteral("UserInfo"), TRowMarks::Unmark::MarkedRows);
+const RowMarks Marks(QStringLiteral("UserInfo"), RowMarks::Unmark::MarkedRows);
 
 } // namespace
 

@@ -80,7 +80,7 @@ void chooseText(QComboBox* list, const QString& text)
 const char* const TFormAlter::IdleHint = "操作提示：请首先进行门禁资料录入";
 
 TFormAlter::TFormAlter(QWidget* parent)
-    : TCardDialog(parent, CloseRule::LeavePending, Polling::FromCreation, 200)
+    : CardDialog(parent, CloseRule::LeavePending, Polling::FromCreation, 200)
 {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMaximizeButtonHint);
@@ -109,7 +109,7 @@ TFormAlter::TFormAlter(QWidget* parent)
 
     // The building tree.
     pnlTree = new QWidget(this);
-    tvBuild = new TBuildTree(pnlTree);
+    tvBuild = new BuildTreeView(pnlTree);
     tvBuild->setMinimumWidth(170);
     QAction* treeBuildInfo = tvBuild->PopupMenu()->addAction(QStringLiteral("小区资料录入"));
     {
@@ -227,7 +227,7 @@ TFormAlter::TFormAlter(QWidget* parent)
 
     // The door terminals the card opens, and its expiry.
     grpTerminals = new QGroupBox(QStringLiteral("登记的门禁"), this);
-    grid = new TTerminalGrid(grpTerminals);
+    grid = new TerminalGrid(grpTerminals);
     grid->setAccessibleName(QStringLiteral("登记的门禁"));
     chkUseExpiry = new QCheckBox(QStringLiteral("使用有效期"), grpTerminals);
     dtpExpiry = new QDateEdit(grpTerminals);
@@ -313,10 +313,10 @@ TFormAlter::TFormAlter(QWidget* parent)
     OnClick(btnBuildInfo, this, &TFormAlter::btnBuildInfoClick);
     OnSignal(treeBuildInfo, &QAction::triggered, this, &TFormAlter::btnBuildInfoClick);
     OnClick(btnTerminals, this, &TFormAlter::btnTerminalsClick);
-    OnClick(btnSelectAll, grid, &TTerminalGrid::TickAll);
-    OnClick(btnSelectNone, grid, &TTerminalGrid::ClearAll);
+    OnClick(btnSelectAll, grid, &TerminalGrid::TickAll);
+    OnClick(btnSelectNone, grid, &TerminalGrid::ClearAll);
     OnClick(chkProperty, this, &TFormAlter::chkPropertyClick);
-    OnSignal(tvBuild, &TBuildTree::nodeChosen, this, &TFormAlter::tvBuildClick);
+    OnSignal(tvBuild, &BuildTreeView::nodeChosen, this, &TFormAlter::tvBuildClick);
 }
 
 TFormAlter::~TFormAlter() = default;
@@ -450,8 +450,8 @@ void TFormAlter::tvBuildClick(QTreeWidgetItem* node)
         ShowMessage(QStringLiteral("请输入小区资料"));
         return;
     }
-    edtDongHao->setText(TBuildTree::BuildingText(node));
-    edtDanYuan->setText(TBuildTree::UnitText(node));
+    edtDongHao->setText(BuildTreeView::BuildingText(node));
+    edtDanYuan->setText(BuildTreeView::UnitText(node));
 }
 
 void TFormAlter::btnCheckNoClick()

@@ -17,9 +17,9 @@ class QPushButton;
 class QTimer;
 class QTreeWidgetItem;
 class QToolButton;
-class TBuildTree;
-class TTerminalGrid;
-class TValueLabel;
+class BuildTreeView;
+class TerminalGrid;
+class ValueLabel;
 struct CardHolder;
 
 // The owner record editor: one owner created, changed or looked at, the owner's card written, any
@@ -29,7 +29,7 @@ struct CardHolder;
 // leaves a command in flight as it is. The hint line waits for each answer and then shows its
 // outcome (a failure's text in red, kept until the next card action), or that the card issuer
 // went away or did not answer. User-interface thread only.
-class TFormAlter : public TCardDialog {
+class TFormAlter : public CardDialog {
     Q_OBJECT
 public:
     enum class Mode {
@@ -57,7 +57,7 @@ public:
     QPushButton* btnTerminals;
     QPushButton* btnClear;
     QPushButton* btnSave;
-    TBuildTree* tvBuild;
+    BuildTreeView* tvBuild;
     QWidget* pnlTree;
     QGroupBox* grpOwner;
     QLineEdit* edtCardNo;
@@ -65,7 +65,7 @@ public:
     QLineEdit* edtDongHao;
     QLineEdit* edtDanYuan;
     QLineEdit* edtFangHao;
-    TValueLabel* lblSerial;
+    ValueLabel* lblSerial;
     QLineEdit* edtUserName;
     QComboBox* cbbSex;
     QLineEdit* edtPhone;
@@ -74,22 +74,22 @@ public:
     QPushButton* btnPhoto;
     QToolButton* btnNoPhoto;
     QGroupBox* grpTerminals;
-    TTerminalGrid* grid;
+    TerminalGrid* grid;
     QCheckBox* chkUseExpiry;
     QLabel* lblExpiry;
     QDateEdit* dtpExpiry;
     QCheckBox* chkProperty;
-    TValueLabel* lblRegion;
+    ValueLabel* lblRegion;
     QPushButton* btnWrite;
     QPushButton* btnRead;
     QPushButton* btnCancel;
     QPushButton* btnSelectAll;
     QPushButton* btnSelectNone;
     QGroupBox* grpCard;
-    TValueLabel* lblCardSerial;
-    TValueLabel* lblCardRegion;
+    ValueLabel* lblCardSerial;
+    ValueLabel* lblCardRegion;
     QCheckBox* chkCardUseExpiry;
-    TValueLabel* lblCardExpiry;
+    ValueLabel* lblCardExpiry;
     QComboBox* cbbCardType;
     QTimer* tmrHint;
     // Runs while the hint waits for an answer ("等待写卡...", "等待读卡..."); when it runs out,
@@ -150,7 +150,7 @@ private:
     // The owner row the owner card write in flight was issued for (0: none, ownerless mode);
     // empty while this window has no write in flight. The answer registers the card to it, even
     // when the boxes have moved on to the next owner since.
-    TCardFor m_writeFor;
+    CardFor m_writeFor;
     // The owner's row as loaded and as the next save stores it from the boxes. A save never
     // writes its card serial: the card moves only by a write's answer.
     TuserInfoRec m_rec;

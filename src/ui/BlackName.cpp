@@ -28,12 +28,12 @@
 
 namespace {
 
-const QList<TListColumn> Columns = {
+const QList<ListColumn> Columns = {
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房  号"), QStringLiteral("FangHao")},
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
-    {QStringLiteral("卡  号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
+    {QStringLiteral("卡  号"), QStringLiteral("CardID"), ListColumnKind::CardSerial},
 };
 
 void fillCardHeader(uint8_t count)
@@ -43,8 +43,8 @@ void fillCardHeader(uint8_t count)
     BlackListRec.Count = count;
     PackDigits(BlackListRec.RegionBCD, SystemInfo.RegionID, 4);
     BlackListTargetCount = 0;
-    for (TBlackListTarget& target : BlackListTargets)
-        target = TBlackListTarget{};
+    for (BlackListTarget& target : BlackListTargets)
+        target = BlackListTarget{};
 }
 
 QPushButton* arrowButton(const char* caption, QWidget* parent)
@@ -56,13 +56,13 @@ QPushButton* arrowButton(const char* caption, QWidget* parent)
 
 } // namespace
 
-TBlackListEntry BlackListEntryFor(uint8_t flag, const QString& cardId)
+BlackListEntry BlackListEntryFor(uint8_t flag, const QString& cardId)
 {
     const std::optional<int32_t> serial = CardSerialFromText(cardId);
     if (!serial)
         ThrowNotAnInteger(cardId);
     const auto bits = static_cast<uint32_t>(*serial);
-    TBlackListEntry entry;
+    BlackListEntry entry;
     entry.Flag = flag;
     entry.Serial24[0] = static_cast<uint8_t>(bits & 0xFF);
     entry.Serial24[1] = static_cast<uint8_t>((bits >> 8) & 0xFF);
@@ -74,8 +74,8 @@ bool WriteSingleOwnerCard(uint8_t flag, int idx, const QString& cardId)
 {
     if (idx <= 0) // a row that could not be read: no owner to put on a card
         return false;
-    return TCardDialog::IssueCardCommand(CmdWriteBlackList, [&] {
-        const TBlackListEntry entry = BlackListEntryFor(flag, cardId);
+    return CardDialog::IssueCardCommand(CmdWriteBlackList, [&] {
+        const BlackListEntry entry = BlackListEntryFor(flag, cardId);
         fillCardHeader(1);
         BlackListRec.Entries[0] = entry;
         BlackListTargets[0] = {flag, idx};
@@ -85,8 +85,8 @@ bool WriteSingleOwnerCard(uint8_t flag, int idx, const QString& cardId)
 }
 
 TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
-    : TCardDialog(parent, CloseRule::ResetToIdle), m_lost(std::make_unique<TListModel>(*dm, Columns)),
-      m_prepared(std::make_unique<TListModel>(*dm, Columns))
+    : CardDialog(parent, CloseRule::ResetToIdle), m_lost(std::make_unique<ListModel>(*dm, Columns)),
+      m_prepared(std::make_unique<ListModel>(*dm, Columns))
 {
     setWindowTitle(QStringLiteral("黑名单管理"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -97,15 +97,15 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
     auto* note = new QLabel(QStringLiteral("注意：每次写卡不能超过10个黑名单"), this);
     note->setStyleSheet(QStringLiteral("color: #b03030;"));
 
-    grdLost = new TListGrid(*m_lost, this);
-    grdPrepared = new TListGrid(*m_prepared, this);
+    grdLost = new ListGrid(*m_lost, this);
+    grdPrepared = new ListGrid(*m_prepared, this);
     lblLostCount = MakeValueLabel(QStringLiteral("0"), this);
     lblPreparedCount = MakeValueLabel(QStringLiteral("0"), this);
     actPrepare = grdLost->PopupMenu()->addAction(QStringLiteral("准备写此卡"));
     actPrepareAll = grdLost->PopupMenu()->addAction(QStringLiteral("准备写所有的卡"));
     actRemove = grdPrepared->PopupMenu()->addAction(QStringLiteral("剔除此卡"));
     actRemoveAll = grdPrepared->PopupMenu()->addAction(QStringLiteral("剔除所有的卡"));
-    for (TListGrid* grid : {grdLost, grdPrepared}) {
+    for (ListGrid* grid : {grdLost, grdPrepared}) {
         grid->horizontalHeader()->setDefaultSectionSize(64);
         grid->horizontalHeader()->resizeSection(3, 90);
         grid->setMinimumWidth(380);
@@ -119,7 +119,7 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
     btnWriteBlack = MakeButton(QStringLiteral("写黑名单卡"), this);
     btnWriteWhite = MakeButton(QStringLiteral("写白名单卡"), this);
 
-    const auto listColumn = [this](const char* title, TListGrid* grid, TValueLabel* count) {
+    const auto listColumn = [this](const char* title, ListGrid* grid, ValueLabel* count) {
         auto* v = new QVBoxLayout;
         auto* heading = new QLabel(QString::fromUtf8(title), this);
         heading->setStyleSheet(QStringLiteral("font-weight: bold;"));
@@ -184,7 +184,7 @@ TFormBlackNameInfo::TFormBlackNameInfo(QWidget* parent)
     });
     grdLost->SetToggle([this](int) { btnPrepareClick(); });
     grdPrepared->SetToggle([this](int) { btnRemoveClick(); });
-    OnSignal(grdLost, &TListGrid::loaded, this, [this](int n) { lblLostCount->setText(QString::number(n)); });
+    OnSignal(grdLost, &ListGrid::loaded, this, [this](int n) { lblLostCount->setText(QString::number(n)); });
 }
 
 TFormBlackNameInfo::~TFormBlackNameInfo() = default;
@@ -210,12 +210,12 @@ void TFormBlackNameInfo::LoadLists()
     // Both lists are read even when the first one fails; the first failure goes on to the operator.
     std::exception_ptr failure;
     try {
-        grdLost->Open(LostOwnerList(false), grdLost->CurrentIdx(), TFallbackRow::SameRow);
+        grdLost->Open(LostOwnerList(false), grdLost->CurrentIdx(), FallbackRow::SameRow);
     } catch (...) {
         failure = std::current_exception();
     }
     try {
-        grdPrepared->Open(LostOwnerList(true), grdPrepared->CurrentIdx(), TFallbackRow::SameRow);
+        grdPrepared->Open(LostOwnerList(true), grdPrepared->CurrentIdx(), FallbackRow::SameRow);
         lblPreparedCount->setText(QString::number(PreparedCount()));
     } catch (...) {
         lblPreparedCount->setText(QStringLiteral("0"));
@@ -279,9 +279,9 @@ bool TFormBlackNameInfo::WriteCard(uint8_t flag)
     return IssueCardCommand(CmdWriteBlackList, [&] {
         // The entries are made first: a card serial that cannot be read stops the write before
         // anything is filled in.
-        const TListModel& rows = grdPrepared->Model();
+        const ListModel& rows = grdPrepared->Model();
         const int taken = std::min(rows.RecordCount(), BlackListMaxEntries);
-        TBlackListEntry entries[BlackListMaxEntries] = {};
+        BlackListEntry entries[BlackListMaxEntries] = {};
         int idxs[BlackListMaxEntries] = {};
         for (int i = 0; i < taken; ++i) {
             idxs[i] = rows.IdxAt(i);

@@ -9,16 +9,16 @@
 
 class QAction;
 class QPushButton;
-class TListGrid;
-class TListModel;
-class TValueLabel;
+class ListGrid;
+class ListModel;
+class ValueLabel;
 
 // Lost cards: the owners reported lost, up to ten of them prepared for the next blacklist card,
 // that card (or a whitelist card taking them back) written, and any blacklist card read back into
 // its listing. The card issuer's answer updates the owners (the answer handler) and reloads both
 // lists through BlackListWindowHook while the window is open; closing withdraws a pending command
 // without sending anything. User-interface thread only.
-class TFormBlackNameInfo : public TCardDialog, public BlackListWindowHook {
+class TFormBlackNameInfo : public CardDialog, public BlackListWindowHook {
     Q_OBJECT
 public:
     explicit TFormBlackNameInfo(QWidget* parent = nullptr);
@@ -29,10 +29,10 @@ public:
 
     QPushButton* btnReturn;
     QPushButton* btnLoss;
-    TListGrid* grdLost;
-    TListGrid* grdPrepared;
-    TValueLabel* lblLostCount;
-    TValueLabel* lblPreparedCount;
+    ListGrid* grdLost;
+    ListGrid* grdPrepared;
+    ValueLabel* lblLostCount;
+    ValueLabel* lblPreparedCount;
     QPushButton* btnPrepareAll;
     QPushButton* btnPrepare;
     QPushButton* btnRemove;
@@ -63,8 +63,8 @@ private:
     // nothing was sent (nothing prepared, or refused with the reason told).
     bool WriteCard(uint8_t flag);
 
-    std::unique_ptr<TListModel> m_lost;
-    std::unique_ptr<TListModel> m_prepared;
+    std::unique_ptr<ListModel> m_lost;
+    std::unique_ptr<ListModel> m_prepared;
 };
 
 // The blacklist or whitelist card of one owner (flag 1 or 0), whatever the owner's loss state:
@@ -75,4 +75,4 @@ bool WriteSingleOwnerCard(uint8_t flag, int idx, const QString& cardId);
 
 // The card's entry for a card serial text as CardID holds it: the low 24 bits, least significant
 // byte first; an empty text gives 0. A text that is not a card serial throws the conversion error.
-TBlackListEntry BlackListEntryFor(uint8_t flag, const QString& cardId);
+BlackListEntry BlackListEntryFor(uint8_t flag, const QString& cardId);

@@ -24,8 +24,8 @@
 
 namespace {
 
-const QList<TListColumn> Columns = {
-    {QStringLiteral("-"), QStringLiteral("selFlag"), TListColumnKind::Check},
+const QList<ListColumn> Columns = {
+    {QStringLiteral("-"), QStringLiteral("selFlag"), ListColumnKind::Check},
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("昵称"), QStringLiteral("DanYuanName")},
@@ -34,7 +34,7 @@ const QList<TListColumn> Columns = {
 } // namespace
 
 TFormBuildInfo::TFormBuildInfo(QWidget* parent)
-    : TDialog(parent), m_model(std::make_unique<TListModel>(*dm, Columns))
+    : Dialog(parent), m_model(std::make_unique<ListModel>(*dm, Columns))
 {
     setWindowTitle(QStringLiteral("小区资料管理"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -68,7 +68,7 @@ TFormBuildInfo::TFormBuildInfo(QWidget* parent)
         g->setHorizontalSpacing(10);
     }
 
-    grid = new TListGrid(*m_model, this);
+    grid = new ListGrid(*m_model, this);
     grid->setToolTip(QStringLiteral("双击可选择记录"));
     grid->setAccessibleName(QStringLiteral("记录明细"));
     grid->horizontalHeader()->resizeSection(0, 36);
@@ -125,9 +125,8 @@ TFormBuildInfo::TFormBuildInfo(QWidget* parent)
     OnSignal(actDeleteRow, &QAction::triggered, this, &TFormBuildInfo::actDeleteRowClick);
     // A row fills the boxes when it is clicked or Enter is pressed on it, not while the keyboard
     // moves through the list: what was typed stays until a row is taken.
-    OnSignal(grid, &TListGrid::rowPicked, this, &TFormBuildInfo::gridRowPicked);
-    OnSignal(grid, &TListGrid::loaded, this,
-             [this](int count) { lblCount->setText(QString::number(count)); });
+    OnSignal(grid, &ListGrid::rowPicked, this, &TFormBuildInfo::gridRowPicked);
+    OnSignal(grid, &ListGrid::loaded, this, [this](int count) { lblCount->setText(QString::number(count)); });
     grid->SetToggle([this](int idx) { gridToggle(idx); });
 }
 
@@ -184,7 +183,7 @@ void TFormBuildInfo::actDeleteRowClick()
     if (!AskYesNo(QStringLiteral("确认删除记录？(Y/N)")))
         return;
     TvexTerminalInfo::DeleteRow(idx);
-    grid->Open(UnitList(), 0, TFallbackRow::SameRow);
+    grid->Open(UnitList(), 0, FallbackRow::SameRow);
 }
 
 void TFormBuildInfo::gridToggle(int idx)

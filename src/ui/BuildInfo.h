@@ -8,14 +8,14 @@ class QAction;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
-class TListGrid;
-class TListModel;
-class TValueLabel;
+class ListGrid;
+class ListModel;
+class ValueLabel;
 
 // The community's buildings and units with their nicknames (table BuildInfo): added, replaced,
 // marked and deleted here; the owner windows' building trees are made from them. Everything is
 // kept in the database; the window lives for one modal showing. User-interface thread only.
-class TFormBuildInfo : public TDialog {
+class TFormBuildInfo : public Dialog {
     Q_OBJECT
 public:
     explicit TFormBuildInfo(QWidget* parent = nullptr);
@@ -30,8 +30,8 @@ public:
     QPushButton* btnAdd;
     QPushButton* btnClear;
     QPushButton* btnSearch;
-    TValueLabel* lblCount;
-    TListGrid* grid;
+    ValueLabel* lblCount;
+    ListGrid* grid;
     QAction* actSelectAll;
     QAction* actSelectNone;
     QAction* actDeleteRow;
@@ -55,5 +55,5 @@ private:
     void gridRowPicked(int row);
     void gridToggle(int idx);
 
-    std::unique_ptr<TListModel> m_model;
+    std::unique_ptr<ListModel> m_model;
 };

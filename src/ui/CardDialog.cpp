@@ -12,19 +12,19 @@
 #include <algorithm>
 #include <cstring>
 
-TCardDialog::TCardDialog(QWidget* parent, CloseRule onClose, Polling polling, int intervalMs)
-    : TDialog(parent), m_onClose(onClose), m_polling(polling)
+CardDialog::CardDialog(QWidget* parent, CloseRule onClose, Polling polling, int intervalMs)
+    : Dialog(parent), m_onClose(onClose), m_polling(polling)
 {
     if (polling == Polling::None)
         return;
     tmrAnswer = new QTimer(this);
     tmrAnswer->setInterval(intervalMs);
-    OnSignal(tmrAnswer, &QTimer::timeout, this, &TCardDialog::tmrAnswerTimer);
+    OnSignal(tmrAnswer, &QTimer::timeout, this, &CardDialog::tmrAnswerTimer);
     if (polling == Polling::FromCreation)
         tmrAnswer->start();
 }
 
-TCardDialog::~TCardDialog()
+CardDialog::~CardDialog()
 {
     if (IsOpen())
         endCardWork();
@@ -32,7 +32,7 @@ TCardDialog::~TCardDialog()
         hook.clear();
 }
 
-void TCardDialog::BeginOpening()
+void CardDialog::BeginOpening()
 {
     for (const HookSlot& hook : m_hooks)
         hook.set();
@@ -40,14 +40,14 @@ void TCardDialog::BeginOpening()
         tmrAnswer->start();
 }
 
-void TCardDialog::done(int result)
+void CardDialog::done(int result)
 {
     if (IsOpen())
         endCardWork();
-    TDialog::done(result);
+    Dialog::done(result);
 }
 
-void TCardDialog::endCardWork()
+void CardDialog::endCardWork()
 {
     switch (m_onClose) {
     case CloseRule::SendStop:
@@ -65,7 +65,7 @@ void TCardDialog::endCardWork()
         hook.clear();
 }
 
-bool TCardDialog::CardCommandAllowed(uint8_t code)
+bool CardDialog::CardCommandAllowed(uint8_t code)
 {
     if (!RequireCardIssuer())
         return false;
@@ -74,7 +74,7 @@ bool TCardDialog::CardCommandAllowed(uint8_t code)
     return true;
 }
 
-bool TCardDialog::IssueCardCommand(uint8_t code, const std::function<bool()>& fill)
+bool CardDialog::IssueCardCommand(uint8_t code, const std::function<bool()>& fill)
 {
     if (!CardCommandAllowed(code))
         return false;

@@ -25,7 +25,7 @@ class QTimer;
 //   CurrentOwnerList), set while the window is open and cleared when it closes or is destroyed,
 //   so that an answer never reaches a window that is gone (KeepAnswerHook).
 // Main thread.
-class TCardDialog : public TDialog {
+class CardDialog : public Dialog {
     Q_OBJECT
 public:
     // What closing the window does to a card command in flight.
@@ -41,8 +41,8 @@ public:
         FromCreation, // from creation, and again from each opening
     };
 
-    TCardDialog(QWidget* parent, CloseRule onClose, Polling polling = Polling::None, int intervalMs = 200);
-    ~TCardDialog() override;
+    CardDialog(QWidget* parent, CloseRule onClose, Polling polling = Polling::None, int intervalMs = 200);
+    ~CardDialog() override;
 
     // The answer timer; null for Polling::None.
     QTimer* tmrAnswer = nullptr;
@@ -96,7 +96,7 @@ private:
 // registers the card to that owner, whichever owner the window shows by the time it comes. Set
 // when the command goes out, taken once by its answer; a command that registers nothing (a read
 // to see whose a card is) leaves none.
-class TCardFor {
+class CardFor {
 public:
     // The command just issued registers its card to the owner idx.
     void Issued(int idx) { m_idx = idx; }

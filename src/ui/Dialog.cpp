@@ -3,7 +3,7 @@
 #include "Widgets.h"
 #include "store/OperationError.h"
 
-void TDialog::showEvent(QShowEvent* event)
+void Dialog::showEvent(QShowEvent* event)
 {
     if (!m_opened) {
         m_opened = true;
@@ -16,7 +16,7 @@ void TDialog::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
-void TDialog::done(int result)
+void Dialog::done(int result)
 {
     m_opened = false;
     QDialog::done(result);

@@ -9,7 +9,7 @@
 // opens with what it had filled by then. Each opening puts the window in the middle of the screen,
 // at its opening size as far as the screen has room (PlaceOnScreen). Handlers are connected with
 // OnSignal / OnClick (Actions.h).
-class TDialog : public QDialog {
+class Dialog : public QDialog {
     Q_OBJECT
 public:
     using QDialog::QDialog;

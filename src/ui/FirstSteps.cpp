@@ -43,7 +43,7 @@ FirstStepsPanel::FirstStepsPanel(const QStringList& steps, QWidget* parent) : QF
     grid->setColumnStretch(1, 1);
     m_steps.reserve(size_t(steps.size()));
     for (const QString& caption : steps) {
-        TStepLine line;
+        StepLine line;
         line.caption = caption;
         line.mark = new QLabel(this);
         line.mark->setProperty("mark", true);
@@ -74,14 +74,14 @@ FirstStepsPanel::FirstStepsPanel(const QStringList& steps, QWidget* parent) : QF
 
 void FirstStepsPanel::SetDone(int step, bool done)
 {
-    TStepLine& line = m_steps[size_t(step)];
+    StepLine& line = m_steps[size_t(step)];
     if (line.done == done)
         return;
     line.done = done;
     showStep(line);
 }
 
-void FirstStepsPanel::showStep(const TStepLine& line)
+void FirstStepsPanel::showStep(const StepLine& line)
 {
     const int number = int(&line - m_steps.data()) + 1;
     const QString text = line.caption + (line.done ? QStringLiteral("：已完成") : QStringLiteral("：未完成"));

@@ -22,13 +22,13 @@ public:
     void SetDone(int step, bool done);
 
 private:
-    struct TStepLine {
+    struct StepLine {
         QString caption;
         QLabel* mark = nullptr;
         QPushButton* button = nullptr;
         bool done = false;
     };
-    void showStep(const TStepLine& line);
+    void showStep(const StepLine& line);
 
-    std::vector<TStepLine> m_steps;
+    std::vector<StepLine> m_steps;
 };

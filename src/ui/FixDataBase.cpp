@@ -30,7 +30,7 @@ QLabel* textLine(const QString& text, QWidget* parent, const char* style = nullp
     return label;
 }
 
-void showFailure(const TMaintenanceResult& result)
+void showFailure(const MaintenanceResult& result)
 {
     if (!result.message.isEmpty())
         ShowError(result.message);
@@ -38,7 +38,7 @@ void showFailure(const TMaintenanceResult& result)
 
 } // namespace
 
-TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : TDialog(parent)
+TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : Dialog(parent)
 {
     setWindowTitle(QStringLiteral("数据库维护"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -166,7 +166,7 @@ void TfrmFixDataBase::NewConfirmCode()
 
 void TfrmFixDataBase::btn4Click()
 {
-    const TMaintenanceResult result = BackupDatabase();
+    const MaintenanceResult result = BackupDatabase();
     if (result.ok)
         ShowMessage(QStringLiteral("备份完成"));
     else
@@ -181,7 +181,7 @@ void TfrmFixDataBase::btnRecoverClick()
                                                   QStringLiteral("备份文件 (*.bak);;所有文件 (*)"));
     if (chosen.isEmpty())
         return;
-    const TMaintenanceResult result = RestoreDatabase(chosen);
+    const MaintenanceResult result = RestoreDatabase(chosen);
     if (result.ok)
         ShowMessage(QStringLiteral("恢复完成"));
     else
@@ -196,7 +196,7 @@ void TfrmFixDataBase::btnInitClick()
     }
     // A failed delete has shown its own "执行错误：" box; the code stays, so the operator can
     // try again once the cause is removed.
-    const TMaintenanceResult result = InitDatabase();
+    const MaintenanceResult result = InitDatabase();
     if (!result.ok) {
         showFailure(result);
         return;

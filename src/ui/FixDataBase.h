@@ -9,7 +9,7 @@ class QPushButton;
 class QTabWidget;
 
 // Database maintenance: backup, restore, and emptying under a confirmation code.
-class TfrmFixDataBase : public TDialog {
+class TfrmFixDataBase : public Dialog {
     Q_OBJECT
 public:
     explicit TfrmFixDataBase(QWidget* parent = nullptr);

@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 
 TFormInit_QDR::TFormInit_QDR(QWidget* parent)
-    : TCardDialog(parent, CloseRule::ResetToIdle, Polling::FromCreation, 200)
+    : CardDialog(parent, CloseRule::ResetToIdle, Polling::FromCreation, 200)
 {
     setWindowTitle(QStringLiteral("IC卡格式化"));
 
@@ -150,5 +150,5 @@ void TFormInit_QDR::done(int result)
 {
     if (running)
         stopRun();
-    TCardDialog::done(result); // PendingCommand 9 in every case
+    CardDialog::done(result); // PendingCommand 9 in every case
 }

@@ -13,7 +13,7 @@ class QWidget;
 // Formatting cards for the system, or returning them to blank, one card after another. While the
 // window is open the answer handler counts the cards of a run in it; closing stops a run (command
 // 9) and leaves PendingCommand at 9.
-class TFormInit_QDR : public TCardDialog, private InitRunCounters {
+class TFormInit_QDR : public CardDialog, private InitRunCounters {
     Q_OBJECT
 public:
     explicit TFormInit_QDR(QWidget* parent = nullptr);

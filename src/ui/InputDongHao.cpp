@@ -17,7 +17,7 @@ QPointer<TFormInputDongHao> instance;
 
 } // namespace
 
-TFormInputDongHao::TFormInputDongHao(QWidget* parent) : TDialog(parent)
+TFormInputDongHao::TFormInputDongHao(QWidget* parent) : Dialog(parent)
 {
     setWindowTitle(QStringLiteral("导出用户数据"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -77,7 +77,7 @@ void TFormInputDongHao::btnCancelClick()
 void TFormInputDongHao::reject()
 {
     Confirmed = false;
-    TDialog::reject();
+    Dialog::reject();
 }
 
 TFormInputDongHao* InputDongHao()

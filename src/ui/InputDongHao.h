@@ -14,7 +14,7 @@ class QPushButton;
 // the texts of an earlier one. The caller shows it
 // modally and reads Confirmed and the two texts; the export choice (ChooseExport, in the store)
 // judges them. User-interface thread only.
-class TFormInputDongHao : public TDialog {
+class TFormInputDongHao : public Dialog {
     Q_OBJECT
 public:
     explicit TFormInputDongHao(QWidget* parent = nullptr);

@@ -121,14 +121,14 @@ QPixmap drawImage(int index)
 
 using Icons = QHash<int, QIcon>;
 
-QTreeWidgetItem* makeItems(const TBuildTreeNode& node, const Icons& icons)
+QTreeWidgetItem* makeItems(const BuildTreeNode& node, const Icons& icons)
 {
     auto* item = new QTreeWidgetItem(QStringList{node.Text});
     item->setData(0, Qt::UserRole, node.ImageIndex);
     item->setIcon(0, icons.value(node.ImageIndex));
     QList<QTreeWidgetItem*> children;
     children.reserve(qsizetype(node.Children.size()));
-    for (const TBuildTreeNode& child : node.Children)
+    for (const BuildTreeNode& child : node.Children)
         children << makeItems(child, icons);
     item->addChildren(children);
     return item;
@@ -136,9 +136,9 @@ QTreeWidgetItem* makeItems(const TBuildTreeNode& node, const Icons& icons)
 
 } // namespace
 
-// --- TListGrid -------------------------------------------------------------------------------
+// --- ListGrid -------------------------------------------------------------------------------
 
-TListGrid::TListGrid(TListModel& model, QWidget* parent)
+ListGrid::ListGrid(ListModel& model, QWidget* parent)
     : QTableView(parent), m_model(model), m_popup(new QMenu(this))
 {
     setModel(&m_model);
@@ -167,7 +167,7 @@ TListGrid::TListGrid(TListModel& model, QWidget* parent)
     });
 }
 
-void TListGrid::Open(TListQuery query, int idx, TFallbackRow fallback)
+void ListGrid::Open(ListQuery query, int idx, FallbackRow fallback)
 {
     const int row = CurrentRow();
     try {
@@ -176,10 +176,10 @@ void TListGrid::Open(TListQuery query, int idx, TFallbackRow fallback)
         Q_EMIT loaded(0);
         throw;
     }
-    place(idx, fallback == TFallbackRow::SameRow ? std::max(row, 0) : 0);
+    place(idx, fallback == FallbackRow::SameRow ? std::max(row, 0) : 0);
 }
 
-void TListGrid::Reload(int idx, TFallbackRow fallback)
+void ListGrid::Reload(int idx, FallbackRow fallback)
 {
     const int row = CurrentRow();
     try {
@@ -188,10 +188,10 @@ void TListGrid::Reload(int idx, TFallbackRow fallback)
         Q_EMIT loaded(0);
         throw;
     }
-    place(idx, fallback == TFallbackRow::SameRow ? std::max(row, 0) : 0);
+    place(idx, fallback == FallbackRow::SameRow ? std::max(row, 0) : 0);
 }
 
-void TListGrid::place(int idx, int fallbackRow)
+void ListGrid::place(int idx, int fallbackRow)
 {
     int row = -1;
     try {
@@ -209,25 +209,25 @@ void TListGrid::place(int idx, int fallbackRow)
     Q_EMIT loaded(RecordCount());
 }
 
-void TListGrid::Clear()
+void ListGrid::Clear()
 {
     m_model.Close();
     Q_EMIT loaded(0);
 }
 
-int TListGrid::CurrentIdx() const
+int ListGrid::CurrentIdx() const
 {
     const int row = CurrentRow();
     return row < 0 ? -1 : m_model.IdxAt(row);
 }
 
-int TListGrid::CurrentRow() const
+int ListGrid::CurrentRow() const
 {
     const QModelIndex current = currentIndex();
     return current.isValid() ? current.row() : -1;
 }
 
-bool TListGrid::MakeCurrent(int row)
+bool ListGrid::MakeCurrent(int row)
 {
     if (!MakeCurrentRow(selectionModel(), row))
         return false;
@@ -235,7 +235,7 @@ bool TListGrid::MakeCurrent(int row)
     return true;
 }
 
-void TListGrid::toggleRow(int row)
+void ListGrid::toggleRow(int row)
 {
     if (!m_toggle)
         return;
@@ -245,7 +245,7 @@ void TListGrid::toggleRow(int row)
     Guarded([&] { m_toggle(idx); });
 }
 
-void TListGrid::contextMenuEvent(QContextMenuEvent* event)
+void ListGrid::contextMenuEvent(QContextMenuEvent* event)
 {
     if (event->reason() == QContextMenuEvent::Mouse) {
         const QModelIndex under = indexAt(viewport()->mapFromGlobal(event->globalPos()));
@@ -255,7 +255,7 @@ void TListGrid::contextMenuEvent(QContextMenuEvent* event)
     popUp(this, m_popup, event);
 }
 
-void TListGrid::keyPressEvent(QKeyEvent* event)
+void ListGrid::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
         if (CurrentRow() >= 0 && !event->isAutoRepeat())
@@ -277,9 +277,9 @@ void TListGrid::keyPressEvent(QKeyEvent* event)
         Q_EMIT rowChosen(after);
 }
 
-// --- TBuildTree ------------------------------------------------------------------------------
+// --- BuildTreeView ------------------------------------------------------------------------------
 
-TBuildTree::TBuildTree(QWidget* parent) : QTreeWidget(parent), m_popup(new QMenu(this))
+BuildTreeView::BuildTreeView(QWidget* parent) : QTreeWidget(parent), m_popup(new QMenu(this))
 {
     setColumnCount(1);
     setHeaderHidden(true);
@@ -292,17 +292,17 @@ TBuildTree::TBuildTree(QWidget* parent) : QTreeWidget(parent), m_popup(new QMenu
     });
 }
 
-void TBuildTree::Fill()
+void BuildTreeView::Fill()
 {
     try {
         SetTree(FillBuildTree(*dm));
     } catch (...) {
-        SetTree(TBuildTreeNode{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}});
+        SetTree(BuildTreeNode{QString::fromUtf8(BuildTreeRootText), BuildTreeRootImage, {}});
         throw;
     }
 }
 
-void TBuildTree::SetTree(const TBuildTreeNode& root)
+void BuildTreeView::SetTree(const BuildTreeNode& root)
 {
     // The items are made off the tree and handed over as one branch, so the view sees one insert.
     Icons icons;
@@ -316,38 +316,38 @@ void TBuildTree::SetTree(const TBuildTreeNode& root)
     setUpdatesEnabled(true);
 }
 
-bool TBuildTree::IsUnit(const QTreeWidgetItem* node)
+bool BuildTreeView::IsUnit(const QTreeWidgetItem* node)
 {
     return node && node->childCount() == 0 && node->parent();
 }
 
-QString TBuildTree::BuildingText(const QTreeWidgetItem* unit)
+QString BuildTreeView::BuildingText(const QTreeWidgetItem* unit)
 {
     return unit && unit->parent() ? unit->parent()->text(0).trimmed() : QString();
 }
 
-QString TBuildTree::UnitText(const QTreeWidgetItem* unit)
+QString BuildTreeView::UnitText(const QTreeWidgetItem* unit)
 {
     return unit && unit->parent() ? TextBeforeDash(unit->text(0)) : QString();
 }
 
-int TBuildTree::ImageIndex(const QTreeWidgetItem* node)
+int BuildTreeView::ImageIndex(const QTreeWidgetItem* node)
 {
     return node ? node->data(0, Qt::UserRole).toInt() : -1;
 }
 
-QIcon TBuildTree::ImageIcon(int index)
+QIcon BuildTreeView::ImageIcon(int index)
 {
     const QPixmap picture = drawImage(index);
     return picture.isNull() ? QIcon() : QIcon(picture);
 }
 
-void TBuildTree::contextMenuEvent(QContextMenuEvent* event)
+void BuildTreeView::contextMenuEvent(QContextMenuEvent* event)
 {
     popUp(this, m_popup, event);
 }
 
-void TBuildTree::keyPressEvent(QKeyEvent* event)
+void BuildTreeView::keyPressEvent(QKeyEvent* event)
 {
     const QTreeWidgetItem* before = currentItem();
     QTreeWidget::keyPressEvent(event);

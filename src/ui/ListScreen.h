@@ -8,7 +8,7 @@
 #include <QTreeWidget>
 #include <functional>
 
-struct TBuildTreeNode;
+struct BuildTreeNode;
 class QMenu;
 
 // The pieces the list screens share: the grid over a positioned list model, and the tree of
@@ -18,21 +18,21 @@ class QMenu;
 // User-interface thread only.
 
 // Where a reload puts the current row when the idx it was given is not listed (or not above 0).
-enum class TFallbackRow {
+enum class FallbackRow {
     First,   // the first row
     SameRow, // the row at the place the current row had (the last row when the list got shorter)
 };
 
-// A read-only grid of whole rows over a TListModel (which the window owns and keeps alive).
+// A read-only grid of whole rows over a ListModel (which the window owns and keeps alive).
 // Check columns (selFlag) show a check box, never toggled by the grid itself: a double click on a
 // row, or Space on the current row, hands the row's idx to the window's toggle. The grid's
 // accessible name is set like any input's (CaptionFor, or setAccessibleName).
-class TListGrid : public QTableView {
+class ListGrid : public QTableView {
     Q_OBJECT
 public:
-    explicit TListGrid(TListModel& model, QWidget* parent = nullptr);
+    explicit ListGrid(ListModel& model, QWidget* parent = nullptr);
 
-    TListModel& Model() const { return m_model; }
+    ListModel& Model() const { return m_model; }
 
     // The window's toggle of a row's mark: called with the idx of the row double-clicked. It runs
     // guarded: an error it throws is shown through the dialog seam and goes no further.
@@ -42,11 +42,11 @@ public:
     // Opens the list with a (new) query and makes the row of idx current; when idx is not above 0
     // or not listed, the row fallback says (SameRow: the place the current row had before).
     // Throws OperationError and leaves the list empty when the query fails.
-    void Open(TListQuery query, int idx = 0, TFallbackRow fallback = TFallbackRow::First);
+    void Open(ListQuery query, int idx = 0, FallbackRow fallback = FallbackRow::First);
     // The same query again after a change: reopens the list and makes the row of idx current;
     // when idx is not above 0 or no longer listed, the row fallback says. Before the first Open it
     // does nothing. Throws OperationError and leaves the list empty when the query fails.
-    void Reload(int idx = 0, TFallbackRow fallback = TFallbackRow::First);
+    void Reload(int idx = 0, FallbackRow fallback = FallbackRow::First);
 
     // Empties the list (a search that could not run): no rows, the query forgotten, loaded(0).
     void Clear();
@@ -84,7 +84,7 @@ private:
     void place(int idx, int fallbackRow);
     void toggleRow(int row);
 
-    TListModel& m_model;
+    ListModel& m_model;
     ToggleHandler m_toggle;
     QMenu* m_popup;
 };
@@ -93,16 +93,16 @@ private:
 // it a node per unit titled "unit - [nickname]"; filled from the data module in one call and shown
 // fully expanded. A window takes the place of a unit node (one without children) from the node's
 // parent (the building) and the text before the dash of its own (the unit).
-class TBuildTree : public QTreeWidget {
+class BuildTreeView : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit TBuildTree(QWidget* parent = nullptr);
+    explicit BuildTreeView(QWidget* parent = nullptr);
 
     // Fills the tree from FillBuildTree(*dm). When that throws, the tree shows the root alone and
     // the OperationError goes on to the caller.
     void Fill();
     // Shows a tree made already (the root of FillBuildTree and everything below it).
-    void SetTree(const TBuildTreeNode& root);
+    void SetTree(const BuildTreeNode& root);
 
     // The root node (none only before the first fill).
     QTreeWidgetItem* Root() const { return topLevelItem(0); }

@@ -46,7 +46,7 @@ protected:
 
 } // namespace
 
-TFormLogin::TFormLogin(QWidget* parent) : TDialog(parent)
+TFormLogin::TFormLogin(QWidget* parent) : Dialog(parent)
 {
     setWindowTitle(QStringLiteral("系统登录"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -135,7 +135,7 @@ bool TFormLogin::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    return TDialog::eventFilter(watched, event);
+    return Dialog::eventFilter(watched, event);
 }
 
 void TFormLogin::ButtonLogonClick()

@@ -10,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 
 // The login window: the operator picks a role; the two higher roles need their password.
-class TFormLogin : public TDialog {
+class TFormLogin : public Dialog {
     Q_OBJECT
 public:
     explicit TFormLogin(QWidget* parent = nullptr);

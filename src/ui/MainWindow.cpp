@@ -86,7 +86,7 @@ QString lockIndicators()
 const char* const TFormMain::MenuBar[] = {"用户出入管理", "设备管理", "系统参数管理", "退出"};
 
 // clang-format off
-const TFormMain::TNavItem TFormMain::NavItems[] = {
+const TFormMain::NavItem TFormMain::NavItems[] = {
     // navigation bar: group, entry         menu bar: menu, item, place, separator    needs       opener
     {{"发卡管理", "发设备卡"},              {"设备管理", "设置门禁参数", 2, true},    Anything,   &TFormMain::OpenDeviceCardWindow},
     {{"发卡管理", "业主卡批量发卡", true},  {"用户出入管理", "用户发卡", 3, true},    Anything,   &TFormMain::OpenOwnerCards},
@@ -108,7 +108,7 @@ const TFormMain::TNavItem TFormMain::NavItems[] = {
 // before owner cards are written (an owner card written with an empty identifier is refused at the
 // door), and owners need their buildings and the door terminals first. Each step opens the window
 // of the navigation entry or menu item with the same opener, under the same conditions.
-const TFormMain::TFirstStep TFormMain::FirstSteps[] = {
+const TFormMain::FirstStep TFormMain::FirstSteps[] = {
     {"格式化IC卡", &TFormMain::OpenFormatWindow}, {"小区标识号与设备卡", &TFormMain::OpenDeviceCardWindow},
     {"小区资料", &TFormMain::OpenBuildInfo},      {"门禁资料", &TFormMain::OpenTerminalRegister},
     {"业主资料", &TFormMain::OpenUserInfo},       {"发卡", &TFormMain::OpenOwnerCards},
@@ -137,7 +137,7 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     tabWelcome = new QWidget(tabs);
     welcome = new WelcomePicture(tabWelcome);
     QStringList stepCaptions;
-    for (const TFirstStep& step : FirstSteps)
+    for (const FirstStep& step : FirstSteps)
         stepCaptions << QString::fromUtf8(step.caption);
     firstSteps = new FirstStepsPanel(stepCaptions, tabWelcome);
     firstSteps->hide(); // until the database has been looked at
@@ -212,7 +212,7 @@ void TFormMain::buildNavigation()
 {
     nav = new NavigationBar(this);
     const char* group = nullptr;
-    for (const TNavItem& item : NavItems) {
+    for (const NavItem& item : NavItems) {
         if (!item.entry.caption)
             continue;
         if (!group || std::strcmp(group, item.entry.group) != 0) {
@@ -235,14 +235,14 @@ void TFormMain::buildNavigation()
 void TFormMain::buildMenus()
 {
     for (const char* title : MenuBar) {
-        std::vector<const TNavItem*> items;
-        for (const TNavItem& item : NavItems)
+        std::vector<const NavItem*> items;
+        for (const NavItem& item : NavItems)
             if (item.menuItem.menu && std::strcmp(item.menuItem.menu, title) == 0)
                 items.push_back(&item);
-        std::stable_sort(items.begin(), items.end(), [](const TNavItem* a, const TNavItem* b) {
+        std::stable_sort(items.begin(), items.end(), [](const NavItem* a, const NavItem* b) {
             return a->menuItem.position < b->menuItem.position;
         });
-        const auto connectTo = [this](QAction* action, const TNavItem& item) {
+        const auto connectTo = [this](QAction* action, const NavItem& item) {
             if (item.open)
                 OnSignal(action, &QAction::triggered, this, [this, &item] { Open(item); });
             else
@@ -254,7 +254,7 @@ void TFormMain::buildMenus()
             continue;
         }
         QMenu* menu = menuBar()->addMenu(QString::fromUtf8(title));
-        for (const TNavItem* item : items) {
+        for (const NavItem* item : items) {
             if (item->menuItem.separatorBefore && !menu->actions().isEmpty())
                 menu->addSeparator();
             connectTo(menu->addAction(QString::fromUtf8(item->menuItem.caption)), *item);
@@ -262,9 +262,9 @@ void TFormMain::buildMenus()
     }
 }
 
-void TFormMain::Open(const TNavItem& item)
+void TFormMain::Open(const NavItem& item)
 {
-    if (item.needs == TNavNeeds::CardIssuer && !RequireCardIssuer())
+    if (item.needs == NavNeeds::CardIssuer && !RequireCardIssuer())
         return;
     (this->*item.open)();
     // The window may have added what a first step looks for.
@@ -273,7 +273,7 @@ void TFormMain::Open(const TNavItem& item)
 
 void TFormMain::OpenFirstStep(int step)
 {
-    for (const TNavItem& item : NavItems)
+    for (const NavItem& item : NavItems)
         if (item.open == FirstSteps[step].open) {
             Open(item);
             return;
@@ -282,7 +282,7 @@ void TFormMain::OpenFirstStep(int step)
 
 void TFormMain::RefreshFirstSteps()
 {
-    TFirstSteps steps;
+    FirstStepsProgress steps;
     try {
         if (!dm) {
             firstSteps->hide();

@@ -85,32 +85,32 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum TNavNeeds { Anything, CardIssuer };
-    struct TNavEntry {
+    enum NavNeeds { Anything, CardIssuer };
+    struct NavEntry {
         const char* group = nullptr;
         const char* caption = nullptr;
         bool separatorBefore = false;
     };
-    struct TMenuEntry {
+    struct MenuEntry {
         const char* menu = nullptr;
         const char* caption = nullptr;
         int position = 0;
         bool separatorBefore = false;
     };
-    struct TNavItem {
-        TNavEntry entry;
-        TMenuEntry menuItem;
-        TNavNeeds needs;
+    struct NavItem {
+        NavEntry entry;
+        MenuEntry menuItem;
+        NavNeeds needs;
         void (TFormMain::*open)();
     };
     static const char* const MenuBar[];
-    static const TNavItem NavItems[];
+    static const NavItem NavItems[];
     // The first steps of a new office in their order, each with the opener of its window.
-    struct TFirstStep {
+    struct FirstStep {
         const char* caption;
         void (TFormMain::*open)();
     };
-    static const TFirstStep FirstSteps[];
+    static const FirstStep FirstSteps[];
 
     void FormShow();
     void btnInClick();
@@ -120,7 +120,7 @@ private:
     void buildNavigation();
     void buildMenus();
     // Opens the item's window once what it needs is there.
-    void Open(const TNavItem& item);
+    void Open(const NavItem& item);
     QWidget* buildStatusStrip();
 
     class MemoLog;

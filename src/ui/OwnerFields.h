@@ -15,9 +15,9 @@ class QDateEdit;
 class QLabel;
 class QString;
 class QWidget;
-class TTerminalGrid;
+class TerminalGrid;
 
-// The owner's boxes of one window. The text boxes are QLineEdit or QLabel (TValueLabel).
+// The owner's boxes of one window. The text boxes are QLineEdit or QLabel (ValueLabel).
 struct OwnerFields {
     QWidget* cardNo = nullptr;
     QWidget* dongHao = nullptr;
@@ -28,7 +28,7 @@ struct OwnerFields {
     QDateEdit* expiry = nullptr;
     // The property card box: the card opens every door and does not expire.
     QCheckBox* property = nullptr;
-    TTerminalGrid* terminals = nullptr;
+    TerminalGrid* terminals = nullptr;
 
     // The owner's card number, place, name, expiry and terminals in the boxes.
     void Show(const TuserInfoRec& owner) const;

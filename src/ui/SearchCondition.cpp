@@ -19,7 +19,7 @@ QPointer<TFormSearchCondition> instance;
 
 } // namespace
 
-TFormSearchCondition::TFormSearchCondition(QWidget* parent) : TDialog(parent)
+TFormSearchCondition::TFormSearchCondition(QWidget* parent) : Dialog(parent)
 {
     setWindowTitle(QStringLiteral("资料查询"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -92,7 +92,7 @@ bool TFormSearchCondition::eventFilter(QObject* watched, QEvent* event)
         (watched == lbl1 ? rb1 : rb2)->setChecked(true);
         (watched == lbl1 ? edt1 : edt2)->setFocus();
     }
-    return TDialog::eventFilter(watched, event);
+    return Dialog::eventFilter(watched, event);
 }
 
 bool TFormSearchCondition::FirstChosen() const

@@ -13,7 +13,7 @@ class QRadioButton;
 // One instance lives for the whole run (SearchCondition()), so the choice and both texts stay
 // from one use to the next; only Confirmed starts cleared at every showing. The dialog runs no
 // query. User-interface thread only.
-class TFormSearchCondition : public TDialog {
+class TFormSearchCondition : public Dialog {
     Q_OBJECT
 public:
     explicit TFormSearchCondition(QWidget* parent = nullptr);

@@ -57,7 +57,7 @@ QLabel* noteLabel(const QString& text, QWidget* parent, const char* colour)
 } // namespace
 
 TFormSetTerminalParam::TFormSetTerminalParam(QWidget* parent)
-    : TCardDialog(parent, CloseRule::SendStop, Polling::WhileOpen, 200)
+    : CardDialog(parent, CloseRule::SendStop, Polling::WhileOpen, 200)
 {
     setWindowTitle(QStringLiteral("设置终端参数"));
 

@@ -11,7 +11,7 @@ class QPushButton;
 
 // Device cards: the sector and community identifier every card depends on, written to a device
 // card together with the current hour, read back, or only saved. Closing sends command 9.
-class TFormSetTerminalParam : public TCardDialog {
+class TFormSetTerminalParam : public CardDialog {
     Q_OBJECT
 public:
     explicit TFormSetTerminalParam(QWidget* parent = nullptr);

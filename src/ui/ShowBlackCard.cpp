@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 TFormShowBlackCard::TFormShowBlackCard(QWidget* parent)
-    : TCardDialog(parent, CloseRule::LeavePending, Polling::WhileOpen, 100)
+    : CardDialog(parent, CloseRule::LeavePending, Polling::WhileOpen, 100)
 {
     setWindowTitle(QStringLiteral("黑名单卡信息"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -55,7 +55,7 @@ QStringList TFormShowBlackCard::ListingLines()
     lines << QString() << QStringLiteral("序号\t标志\t卡号\t\t姓名\t\t栋号\t单元号\t房号");
     lines << QString(69, QLatin1Char('='));
     const int count = std::min<int>(BlackListRec.Count, BlackListMaxEntries);
-    const auto serial24 = [](const TBlackListEntry& entry) {
+    const auto serial24 = [](const BlackListEntry& entry) {
         return uint32_t(entry.Serial24[0]) | uint32_t(entry.Serial24[1]) << 8 |
                uint32_t(entry.Serial24[2]) << 16;
     };
@@ -64,17 +64,17 @@ QStringList TFormShowBlackCard::ListingLines()
     QList<uint32_t> serials;
     for (int i = 0; i < count; ++i)
         serials << serial24(BlackListRec.Entries[i]);
-    const QHash<uint32_t, QList<TCardOwner>> owners = OwnersBySerial24(serials);
+    const QHash<uint32_t, QList<CardOwner>> owners = OwnersBySerial24(serials);
     for (int i = 0; i < count; ++i) {
-        const TBlackListEntry& entry = BlackListRec.Entries[i];
+        const BlackListEntry& entry = BlackListRec.Entries[i];
         const uint32_t serial = serial24(entry);
         const QString head = QStringLiteral("  ") + PadNumber(i, 2) + QLatin1Char('\t') +
                              (entry.Flag == 1 ? QStringLiteral("黑") : QStringLiteral("白")) +
                              QLatin1Char('\t') + PadNumber(int32_t(serial), 10) + QLatin1Char('\t');
-        QList<TCardOwner> named = owners.value(serial);
+        QList<CardOwner> named = owners.value(serial);
         if (named.isEmpty())
-            named << TCardOwner{};
-        for (const TCardOwner& owner : named)
+            named << CardOwner{};
+        for (const CardOwner& owner : named)
             lines << head + owner.UserName + QStringLiteral("\t\t") + owner.DongHao + QLatin1Char('\t') +
                          owner.DanYuan + QLatin1Char('\t') + owner.FangHao;
         lines << QString(137, QLatin1Char('-'));

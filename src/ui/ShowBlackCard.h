@@ -10,7 +10,7 @@ class QPushButton;
 // with its flag, the low 24 bits of the card serial it carries, and the owners whose card serial has
 // those bits (one line each). It polls for the read every
 // 100 ms while open; closing leaves a pending read as it is. User-interface thread only.
-class TFormShowBlackCard : public TCardDialog {
+class TFormShowBlackCard : public CardDialog {
     Q_OBJECT
 public:
     explicit TFormShowBlackCard(QWidget* parent = nullptr);

@@ -25,8 +25,8 @@
 
 namespace {
 
-const QList<TListColumn> Columns = {
-    {QStringLiteral("选择"), QStringLiteral("selFlag"), TListColumnKind::Check},
+const QList<ListColumn> Columns = {
+    {QStringLiteral("选择"), QStringLiteral("selFlag"), ListColumnKind::Check},
     {QStringLiteral("编   码"), QStringLiteral("TerminalID")},
     {QStringLiteral("名    称"), QStringLiteral("TerminalName")},
     {QStringLiteral("备注"), QStringLiteral("Remark")},
@@ -54,7 +54,7 @@ private:
 } // namespace
 
 TFormTerminalRegster::TFormTerminalRegster(QWidget* parent)
-    : TDialog(parent), m_model(std::make_unique<TListModel>(*dm, Columns))
+    : Dialog(parent), m_model(std::make_unique<ListModel>(*dm, Columns))
 {
     setWindowTitle(QStringLiteral("门禁资料登记"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -65,7 +65,7 @@ TFormTerminalRegster::TFormTerminalRegster(QWidget* parent)
     doubleClickNote->setStyleSheet(QStringLiteral("color: #666666;"));
     btnUndoSelect = MakeButton(QStringLiteral("撤销选择"), this);
 
-    grid = new TListGrid(*m_model, this);
+    grid = new ListGrid(*m_model, this);
     grid->setToolTip(QStringLiteral("双击可选择记录"));
     grid->setAccessibleName(QStringLiteral("登记终端"));
     grid->horizontalHeader()->resizeSection(0, 44);
@@ -148,9 +148,8 @@ TFormTerminalRegster::TFormTerminalRegster(QWidget* parent)
     OnSignal(actClearInput, &QAction::triggered, this, &TFormTerminalRegster::actClearInputClick);
     // A row fills the boxes when it is clicked or Enter is pressed on it, not while the keyboard
     // moves through the list: what was typed stays until a row is taken.
-    OnSignal(grid, &TListGrid::rowPicked, this, &TFormTerminalRegster::gridRowPicked);
-    OnSignal(grid, &TListGrid::loaded, this,
-             [this](int count) { lblCount->setText(QString::number(count)); });
+    OnSignal(grid, &ListGrid::rowPicked, this, &TFormTerminalRegster::gridRowPicked);
+    OnSignal(grid, &ListGrid::loaded, this, [this](int count) { lblCount->setText(QString::number(count)); });
     grid->SetToggle([this](int idx) { gridToggle(idx); });
 }
 
@@ -241,7 +240,7 @@ void TFormTerminalRegster::actDeleteRowClick()
     if (!AskYesNo(QStringLiteral("确认删除记录？(Y/N)")))
         return;
     DeleteTerminal(idx);
-    grid->Open(TerminalList(), 0, TFallbackRow::SameRow);
+    grid->Open(TerminalList(), 0, FallbackRow::SameRow);
 }
 
 void TFormTerminalRegster::gridToggle(int idx)
@@ -301,7 +300,7 @@ void TFormTerminalRegster::btnAutoClick()
 {
     // Terminals 1 to 20, named by their numbers, replacing what was registered under them.
     {
-        TTransaction change;
+        Transaction change;
         for (int id = 1; id <= 20; ++id) {
             const QString number = QString::number(id);
             if (!DeleteTerminalByID(number))

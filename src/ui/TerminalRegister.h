@@ -8,23 +8,23 @@ class QAction;
 class QGroupBox;
 class QLineEdit;
 class QPushButton;
-class TListGrid;
-class TListModel;
-class TValueLabel;
+class ListGrid;
+class ListModel;
+class ValueLabel;
 
 // The community's door terminals (table TerminalInfo): number 0 to 255 as set on the terminal's
 // board, name and remark; registered, renamed, marked and deleted here. The owner windows grant
 // them in their terminal grids. Everything is kept in the database; the window lives for one
 // modal showing. User-interface thread only.
-class TFormTerminalRegster : public TDialog {
+class TFormTerminalRegster : public Dialog {
     Q_OBJECT
 public:
     explicit TFormTerminalRegster(QWidget* parent = nullptr);
     ~TFormTerminalRegster() override;
 
-    TValueLabel* lblCount;
+    ValueLabel* lblCount;
     QPushButton* btnUndoSelect;
-    TListGrid* grid;
+    ListGrid* grid;
     QAction* actSelectAll;
     QAction* actSelectNone;
     QAction* actDeleteRow;
@@ -66,5 +66,5 @@ private:
     void gridRowPicked(int row);
     void gridToggle(int idx);
 
-    std::unique_ptr<TListModel> m_model;
+    std::unique_ptr<ListModel> m_model;
 };

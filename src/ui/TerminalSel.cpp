@@ -38,9 +38,9 @@ QString SelectorText(const TfrmTerminalSel& sel)
 // selectors in use, the cells after the last one empty. A change of a permission box through
 // setData is the operator's (the view's mouse and keys, assistive tools) and is reported through
 // the toggled callback; the grid's own functions change the boxes silently.
-class TTerminalSelModel final : public QAbstractTableModel {
+class TerminalSelModel final : public QAbstractTableModel {
 public:
-    explicit TTerminalSelModel(QObject* parent) : QAbstractTableModel(parent) {}
+    explicit TerminalSelModel(QObject* parent) : QAbstractTableModel(parent) {}
 
     std::function<void()> Toggled;
 
@@ -304,7 +304,7 @@ std::vector<TfrmTerminalSel> readTerminals()
 
 } // namespace
 
-TTerminalGrid::TTerminalGrid(QWidget* parent) : QTableView(parent), m_model(new TTerminalSelModel(this))
+TerminalGrid::TerminalGrid(QWidget* parent) : QTableView(parent), m_model(new TerminalSelModel(this))
 {
     m_model->Toggled = [this] { Q_EMIT grantsChanged(); };
     setModel(m_model);
@@ -330,7 +330,7 @@ TTerminalGrid::TTerminalGrid(QWidget* parent) : QTableView(parent), m_model(new 
     setAccessibleName(QString::fromUtf8(TerminalSelDefaultName));
 }
 
-void TTerminalGrid::BuildGrid()
+void TerminalGrid::BuildGrid()
 {
     std::vector<TfrmTerminalSel> used;
     try {
@@ -345,32 +345,32 @@ void TTerminalGrid::BuildGrid()
         selectionModel()->setCurrentIndex(cellOf(0), QItemSelectionModel::NoUpdate);
 }
 
-int TTerminalGrid::Count() const
+int TerminalGrid::Count() const
 {
     return m_model->Count();
 }
 
-QString TTerminalGrid::NumberText(int j) const
+QString TerminalGrid::NumberText(int j) const
 {
     return m_model->InUse(j) ? m_model->At(j).NumberText : QString();
 }
 
-QString TTerminalGrid::NameText(int j) const
+QString TerminalGrid::NameText(int j) const
 {
     return m_model->InUse(j) ? m_model->At(j).NameText : QString();
 }
 
-bool TTerminalGrid::IsGranted(int j) const
+bool TerminalGrid::IsGranted(int j) const
 {
     return m_model->InUse(j) && m_model->At(j).Granted;
 }
 
-void TTerminalGrid::SetGranted(int j, bool granted)
+void TerminalGrid::SetGranted(int j, bool granted)
 {
     m_model->SetGranted(j, granted);
 }
 
-TerminalBitmap TTerminalGrid::Bitmap() const
+TerminalBitmap TerminalGrid::Bitmap() const
 {
     TerminalBitmap bitmap{};
     for (int j = 0; j < Count(); ++j) {
@@ -386,7 +386,7 @@ TerminalBitmap TTerminalGrid::Bitmap() const
     return bitmap;
 }
 
-void TTerminalGrid::SetBitmap(const uint8_t* bitmap)
+void TerminalGrid::SetBitmap(const uint8_t* bitmap)
 {
     m_model->SetAll([bitmap](const TfrmTerminalSel& sel) {
         const std::optional<int> terminal = TerminalFromText(sel.NumberText);
@@ -394,23 +394,23 @@ void TTerminalGrid::SetBitmap(const uint8_t* bitmap)
     });
 }
 
-void TTerminalGrid::TickAll()
+void TerminalGrid::TickAll()
 {
     m_model->SetAll([](const TfrmTerminalSel&) { return true; });
 }
 
-void TTerminalGrid::ClearAll()
+void TerminalGrid::ClearAll()
 {
     m_model->SetAll([](const TfrmTerminalSel&) { return false; });
 }
 
-QSize TTerminalGrid::sizeHint() const
+QSize TerminalGrid::sizeHint() const
 {
     const QSize least = minimumSizeHint();
     return QSize(least.width(), 3 * TerminalSelHeight + 2 * frameWidth());
 }
 
-QSize TTerminalGrid::minimumSizeHint() const
+QSize TerminalGrid::minimumSizeHint() const
 {
     // Four selectors side by side beside the vertical scroll bar, and one row of them.
     const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
@@ -418,17 +418,17 @@ QSize TTerminalGrid::minimumSizeHint() const
                  TerminalSelHeight + 2 * frameWidth());
 }
 
-int TTerminalGrid::selectorAt(const QModelIndex& index) const
+int TerminalGrid::selectorAt(const QModelIndex& index) const
 {
     return m_model->SelectorAt(index);
 }
 
-QModelIndex TTerminalGrid::cellOf(int j) const
+QModelIndex TerminalGrid::cellOf(int j) const
 {
     return m_model->CellOf(j);
 }
 
-QModelIndex TTerminalGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers)
+QModelIndex TerminalGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers)
 {
     const int count = Count();
     if (count == 0)
@@ -475,7 +475,7 @@ QModelIndex TTerminalGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers
     return cellOf(to);
 }
 
-void TTerminalGrid::keyPressEvent(QKeyEvent* event)
+void TerminalGrid::keyPressEvent(QKeyEvent* event)
 {
     if ((event->key() == Qt::Key_Space || event->key() == Qt::Key_Select) &&
         event->modifiers() == Qt::NoModifier) {

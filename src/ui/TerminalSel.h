@@ -27,7 +27,7 @@ constexpr int TerminalSelMinimumWidth = 180;     // narrowest a selector is draw
 constexpr int TerminalSelHeight = 70;            // height of a row of selectors
 extern const char* const TerminalSelDefaultName; // the grid's accessible name until the host sets one
 
-class TTerminalSelModel;
+class TerminalSelModel;
 
 // The selectors in one view: selector j (from 0) at row j div 4, column j mod 4. Cells past the
 // last selector in use are empty: not enabled, never current. Tab reaches and leaves the grid,
@@ -35,10 +35,10 @@ class TTerminalSelModel;
 // the permission line ("权限：" and the box) toggles it, and so does a double click anywhere on
 // a selector. Screen readers get each selector as a checkable cell named by its number
 // and name. Painting and the model's data never throw.
-class TTerminalGrid : public QTableView {
+class TerminalGrid : public QTableView {
     Q_OBJECT
 public:
-    explicit TTerminalGrid(QWidget* parent = nullptr);
+    explicit TerminalGrid(QWidget* parent = nullptr);
 
     // Puts all 256 selectors back to clear, then gives one to each row of
     // "select * from TerminalInfo order by TerminalID", in that order: number label TerminalID as
@@ -82,5 +82,5 @@ private:
     int selectorAt(const QModelIndex& index) const;
     QModelIndex cellOf(int j) const;
 
-    TTerminalSelModel* m_model;
+    TerminalSelModel* m_model;
 };

@@ -28,18 +28,18 @@ namespace {
 
 // A caption of two lines is a column under a group title: the first line is the group's, the
 // second the column's.
-const QList<TListColumn> Columns = {
-    {QStringLiteral("选择"), QStringLiteral("selFlag"), TListColumnKind::Check},
+const QList<ListColumn> Columns = {
+    {QStringLiteral("选择"), QStringLiteral("selFlag"), ListColumnKind::Check},
     {QStringLiteral("用户IC卡\n卡编号"), QStringLiteral("CardNo")},
     {QStringLiteral("用户IC卡\n状态"), QStringLiteral("chLoss")},
-    {QStringLiteral("用户IC卡\n卡号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
+    {QStringLiteral("用户IC卡\n卡号"), QStringLiteral("CardID"), ListColumnKind::CardSerial},
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房 号"), QStringLiteral("FangHao")},
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
     {QStringLiteral("性别"), QStringLiteral("Sex")},
     {QStringLiteral("有效期\n使用"), QStringLiteral("chUseExpdate")},
-    {QStringLiteral("有效期\n有效期"), QStringLiteral("ExpDate"), TListColumnKind::Date},
+    {QStringLiteral("有效期\n有效期"), QStringLiteral("ExpDate"), ListColumnKind::Date},
     {QStringLiteral("联系电话"), QStringLiteral("Phone")},
     {QStringLiteral("备  注"), QStringLiteral("Remark")},
 };
@@ -122,8 +122,8 @@ private:
 } // namespace
 
 TFormUserInfo::TFormUserInfo(QWidget* parent)
-    : TCardDialog(parent, CloseRule::LeavePending, Polling::None),
-      m_model(std::make_unique<TListModel>(*dm, Columns))
+    : CardDialog(parent, CloseRule::LeavePending, Polling::None),
+      m_model(std::make_unique<ListModel>(*dm, Columns))
 {
     setWindowTitle(QStringLiteral("用户资料管理"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -132,13 +132,13 @@ TFormUserInfo::TFormUserInfo(QWidget* parent)
     lblHint = new QLabel(QStringLiteral("操作提示：在记录上点击右键，可操作记录"), this);
     lblHint->setStyleSheet(QStringLiteral("color: #666666;"));
 
-    tree = new TBuildTree(this);
+    tree = new BuildTreeView(this);
     tree->setAccessibleName(QStringLiteral("小区栋号/单元"));
     tree->setToolTip(QStringLiteral("点击单元，列出该单元的业主"));
     tree->setMinimumWidth(150);
     actBuildInfo = tree->PopupMenu()->addAction(QStringLiteral("小区资料录入"));
 
-    grid = new TListGrid(*m_model, this);
+    grid = new ListGrid(*m_model, this);
     grid->setHorizontalHeader(new TwoRowHeader(grid));
     grid->horizontalHeader()->setHighlightSections(false);
     grid->horizontalHeader()->setStretchLastSection(true);
@@ -196,7 +196,7 @@ TFormUserInfo::TFormUserInfo(QWidget* parent)
     layout->addLayout(bottom);
     SetOpeningSize({1200, 760}); // taller where the screen has room: more owners in view
 
-    OnSignal(tree, &TBuildTree::nodeChosen, this, &TFormUserInfo::treeNodeChosen);
+    OnSignal(tree, &BuildTreeView::nodeChosen, this, &TFormUserInfo::treeNodeChosen);
     OnSignal(actBuildInfo, &QAction::triggered, this, &TFormUserInfo::actBuildInfoClick);
     OnClick(btnAdd, this, &TFormUserInfo::btnAddClick);
     OnClick(btnModify, this, &TFormUserInfo::btnModifyClick);
@@ -212,8 +212,7 @@ TFormUserInfo::TFormUserInfo(QWidget* parent)
     OnSignal(actFound, &QAction::triggered, this, &TFormUserInfo::actFoundClick);
     OnSignal(actSelectAll, &QAction::triggered, this, &TFormUserInfo::actSelectAllClick);
     OnSignal(actSelectNone, &QAction::triggered, this, &TFormUserInfo::actSelectNoneClick);
-    OnSignal(grid, &TListGrid::loaded, this,
-             [this](int count) { lblCount->setText(QString::number(count)); });
+    OnSignal(grid, &ListGrid::loaded, this, [this](int count) { lblCount->setText(QString::number(count)); });
     grid->SetToggle([this](int idx) { gridToggle(idx); });
     KeepAnswerHook<OwnerListHook>(CurrentOwnerList, this);
 }
@@ -258,9 +257,9 @@ void TFormUserInfo::treeNodeChosen(QTreeWidgetItem* node)
         return;
     std::optional<int> building;
     std::optional<int> unit;
-    if (TBuildTree::IsUnit(node)) {
-        building = ParseInt32(TBuildTree::BuildingText(node));
-        unit = ParseInt32(TBuildTree::UnitText(node));
+    if (BuildTreeView::IsUnit(node)) {
+        building = ParseInt32(BuildTreeView::BuildingText(node));
+        unit = ParseInt32(BuildTreeView::UnitText(node));
     }
     if (!building || !unit) {
         ShowMessage(NoBuildingsText);

@@ -10,10 +10,10 @@ class QAction;
 class QLabel;
 class QPushButton;
 class QTreeWidgetItem;
-class TBuildTree;
-class TListGrid;
-class TListModel;
-class TValueLabel;
+class BuildTreeView;
+class ListGrid;
+class ListModel;
+class ValueLabel;
 
 // The owner list: every owner of the community, or those of the unit chosen in the building tree,
 // or those the owner search found; from here owners are added, changed, looked at, deleted, marked
@@ -22,15 +22,15 @@ class TValueLabel;
 // every owner again after a single-owner blacklist card was written. Everything is kept in the
 // database; the filter lives as long as the window, which lives for one modal showing.
 // User-interface thread only.
-class TFormUserInfo : public TCardDialog, private OwnerListHook {
+class TFormUserInfo : public CardDialog, private OwnerListHook {
     Q_OBJECT
 public:
     explicit TFormUserInfo(QWidget* parent = nullptr);
     ~TFormUserInfo() override;
 
-    TBuildTree* tree;
+    BuildTreeView* tree;
     QAction* actBuildInfo;
-    TListGrid* grid;
+    ListGrid* grid;
     QAction* actDetails;
     QAction* actModify;
     QAction* actDeleteRow;
@@ -40,7 +40,7 @@ public:
     QAction* actSelectNone;
     QAction* actWriteBlack;
     QAction* actWriteWhite;
-    TValueLabel* lblCount;
+    ValueLabel* lblCount;
     QLabel* lblHint;
     QPushButton* btnAdd;
     QPushButton* btnModify;
@@ -57,7 +57,7 @@ public:
     void ReloadAll(int idx = 0);
     // The conditions the list shows: empty at each opening, then those of the unit chosen in the
     // tree or of the last search.
-    const TOwnerFilter& Filter() const { return m_filter; }
+    const OwnerFilter& Filter() const { return m_filter; }
 
 protected:
     // The filter emptied, the owner list made the one the answer handler reloads, the tree filled,
@@ -83,6 +83,6 @@ private:
     void actSelectNoneClick();
     void gridToggle(int idx);
 
-    std::unique_ptr<TListModel> m_model;
-    TOwnerFilter m_filter;
+    std::unique_ptr<ListModel> m_model;
+    OwnerFilter m_filter;
 };

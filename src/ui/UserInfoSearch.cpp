@@ -12,7 +12,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-TFormSearchUserInfo::TFormSearchUserInfo(QWidget* parent) : TDialog(parent)
+TFormSearchUserInfo::TFormSearchUserInfo(QWidget* parent) : Dialog(parent)
 {
     setWindowTitle(QStringLiteral("查询业主信息"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -94,12 +94,12 @@ bool TFormSearchUserInfo::eventFilter(QObject* watched, QEvent* event)
             }
         }
     }
-    return TDialog::eventFilter(watched, event);
+    return Dialog::eventFilter(watched, event);
 }
 
 void TFormSearchUserInfo::btnSearchClick()
 {
-    TOwnerFilter condition;
+    OwnerFilter condition;
     // Building and unit are compared as numbers; a text that is not one leaves nothing to list.
     const auto number = [&](QCheckBox* check, QLineEdit* box, const QString& column) {
         if (check->isChecked())

@@ -15,7 +15,7 @@ class QPushButton;
 // who holds that card as well. The opener creates the dialog for one modal showing, then reads Confirmed and
 // Condition. No query runs here. User-interface thread only.
 
-class TFormSearchUserInfo : public TDialog {
+class TFormSearchUserInfo : public Dialog {
     Q_OBJECT
 public:
     explicit TFormSearchUserInfo(QWidget* parent = nullptr);
@@ -24,7 +24,7 @@ public:
     bool Confirmed = false;
     // What "查询" made of the ticked conditions (in the order of the boxes); empty at the showing,
     // and empty when no condition is ticked: every owner.
-    const TOwnerFilter& Condition() const { return m_condition; }
+    const OwnerFilter& Condition() const { return m_condition; }
 
     QGroupBox* grpSearch;
     // Each condition is a check box without text, its caption label (whose buddy is the box the
@@ -56,5 +56,5 @@ private:
     void btnSearchClick();
     void btnCancelClick();
 
-    TOwnerFilter m_condition;
+    OwnerFilter m_condition;
 };

@@ -49,7 +49,7 @@ public:
 QAccessibleInterface* valueLabelFactory(const QString& className, QObject* object)
 {
     if (object && object->isWidgetType() &&
-        className == QLatin1String(TValueLabel::staticMetaObject.className()))
+        className == QLatin1String(ValueLabel::staticMetaObject.className()))
         return new ValueLabelAccessible(static_cast<QLabel*>(object));
     return nullptr;
 }
@@ -112,7 +112,7 @@ QSize windowRoom(const QScreen* screen)
 
 } // namespace
 
-TValueLabel::TValueLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
+ValueLabel::ValueLabel(const QString& text, QWidget* parent) : QLabel(text, parent)
 {
     static const bool factoryInstalled = [] {
         QAccessible::installFactory(valueLabelFactory);
@@ -148,16 +148,16 @@ void ClickOnEnter(QPushButton* button)
     button->installEventFilter(enterClicksButton());
 }
 
-TValueLabel* MakeValueLabel(const QString& text, QWidget* parent)
+ValueLabel* MakeValueLabel(const QString& text, QWidget* parent)
 {
-    auto* label = new TValueLabel(text, parent);
+    auto* label = new ValueLabel(text, parent);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return label;
 }
 
-TValueLabel* MakePanel(const QString& text, QWidget* parent)
+ValueLabel* MakePanel(const QString& text, QWidget* parent)
 {
-    TValueLabel* panel = MakeValueLabel(text, parent);
+    ValueLabel* panel = MakeValueLabel(text, parent);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setMinimumWidth(60);

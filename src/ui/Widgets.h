@@ -13,10 +13,10 @@
 // Screen readers get the caption (its accessible name, set by CaptionFor) as the name, the text it
 // shows as the value, and as the description its tool tip or, without one, the text again, so they
 // read out both.
-class TValueLabel : public QLabel {
+class ValueLabel : public QLabel {
     Q_OBJECT
 public:
-    explicit TValueLabel(const QString& text, QWidget* parent = nullptr);
+    explicit ValueLabel(const QString& text, QWidget* parent = nullptr);
 };
 
 // A caption label whose buddy is input; screen readers announce the input by this text.
@@ -28,9 +28,9 @@ QPushButton* MakeButton(const QString& caption, QWidget* parent = nullptr);
 // becomes a dialog's default button, so Enter in a text box presses no button at all.
 void ClickOnEnter(QPushButton* button);
 // A read-only value shown as plain text.
-TValueLabel* MakeValueLabel(const QString& text, QWidget* parent = nullptr);
+ValueLabel* MakeValueLabel(const QString& text, QWidget* parent = nullptr);
 // A read-only value panel, sunken like a status panel.
-TValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
+ValueLabel* MakePanel(const QString& text, QWidget* parent = nullptr);
 // Shows a card serial text as stored in a value label, with its unsigned form (the number the card
 // issuer and the card show) as the label's tool tip, which screen readers read as its description.
 // A text that is no card serial (empty, "...") gets no tool tip.

@@ -44,14 +44,14 @@
 
 namespace {
 
-const QList<TListColumn> Columns = {
+const QList<ListColumn> Columns = {
     {QStringLiteral("序号"), QStringLiteral("idx")},
     {QStringLiteral("业主姓名"), QStringLiteral("UserName")},
     {QStringLiteral("卡编号"), QStringLiteral("CardNo")},
     {QStringLiteral("栋号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房间号"), QStringLiteral("FangHao")},
-    {QStringLiteral("IC卡号"), QStringLiteral("CardID"), TListColumnKind::CardSerial},
+    {QStringLiteral("IC卡号"), QStringLiteral("CardID"), ListColumnKind::CardSerial},
 };
 
 const QString Unknown = QStringLiteral("...");
@@ -79,8 +79,8 @@ private:
 const char* const TFormWriteUserCard::ResultHint = "注意：先放好卡，再进行读写";
 
 TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
-    : TCardDialog(parent, CloseRule::SendStop, Polling::WhileOpen, 200),
-      m_model(std::make_unique<TListModel>(*dm, Columns))
+    : CardDialog(parent, CloseRule::SendStop, Polling::WhileOpen, 200),
+      m_model(std::make_unique<ListModel>(*dm, Columns))
 {
     setWindowTitle(QStringLiteral("业主发卡"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -106,11 +106,11 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
 
     // Left: the tree, then the owners.
     btnBuildInfo = MakeButton(QStringLiteral("录入小区资料"), this);
-    tvBuild = new TBuildTree(this);
+    tvBuild = new BuildTreeView(this);
     QAction* treeBuildInfo = tvBuild->PopupMenu()->addAction(QStringLiteral("小区资料录入"));
     lblCount = MakeValueLabel(QStringLiteral("0"), this);
     btnAddOwner = MakeButton(QStringLiteral("录入业主资料"), this);
-    grdOwners = new TListGrid(*m_model, this);
+    grdOwners = new ListGrid(*m_model, this);
     grdOwners->setToolTip(QStringLiteral("说明: 已挂失的卡不会被显示"));
     grdOwners->setAccessibleName(QStringLiteral("业主资料"));
     grdOwners->horizontalHeader()->setDefaultSectionSize(70);
@@ -157,7 +157,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
         auto* g = new QGridLayout;
         const struct {
             const char* caption;
-            TValueLabel* value;
+            ValueLabel* value;
         } values[] = {{"使用扇区：", lblSector}, {"小区标识：", lblRegion}, {"卡编号：", lblCardNo},
                       {"IC卡号：", lblCardID},   {"栋号：", lblDongHao},    {"单元号：", lblDanYuan},
                       {"房号：", lblFangHao},    {"姓名：", lblUserName}};
@@ -193,7 +193,7 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
         h->addStretch();
     }
     auto* grpTerminals = new QGroupBox(QStringLiteral("登记的门禁"), this);
-    grid = new TTerminalGrid(grpTerminals);
+    grid = new TerminalGrid(grpTerminals);
     m_fields = {.cardNo = lblCardNo,
                 .dongHao = lblDongHao,
                 .danYuan = lblDanYuan,
@@ -272,14 +272,14 @@ TFormWriteUserCard::TFormWriteUserCard(QWidget* parent)
     OnClick(btnExport, this, &TFormWriteUserCard::btnExportClick);
     OnClick(btnImport, this, &TFormWriteUserCard::btnImportClick);
     OnClick(chkProperty, this, &TFormWriteUserCard::chkPropertyApply);
-    OnSignal(tvBuild, &TBuildTree::nodeChosen, this, &TFormWriteUserCard::tvBuildClick);
-    OnSignal(grdOwners, &TListGrid::rowChosen, this, &TFormWriteUserCard::gridRowChosen);
-    OnSignal(grdOwners, &TListGrid::loaded, this, [this](int n) { lblCount->setText(QString::number(n)); });
+    OnSignal(tvBuild, &BuildTreeView::nodeChosen, this, &TFormWriteUserCard::tvBuildClick);
+    OnSignal(grdOwners, &ListGrid::rowChosen, this, &TFormWriteUserCard::gridRowChosen);
+    OnSignal(grdOwners, &ListGrid::loaded, this, [this](int n) { lblCount->setText(QString::number(n)); });
 }
 
 TFormWriteUserCard::~TFormWriteUserCard() = default;
 
-void TFormWriteUserCard::LoadList(const TListQuery& owners, int idx)
+void TFormWriteUserCard::LoadList(const ListQuery& owners, int idx)
 {
     grdOwners->Open(owners, idx);
 }
@@ -325,7 +325,7 @@ void TFormWriteUserCard::ShowOwner()
 
 void TFormWriteUserCard::ShowNoOwner()
 {
-    for (TValueLabel* value : {lblDongHao, lblDanYuan, lblFangHao, lblUserName})
+    for (ValueLabel* value : {lblDongHao, lblDanYuan, lblFangHao, lblUserName})
         value->setText(Unknown);
     ShowPlaceholderPhoto(imgPhoto);
 }
@@ -333,9 +333,9 @@ void TFormWriteUserCard::ShowNoOwner()
 void TFormWriteUserCard::tvBuildClick(QTreeWidgetItem* node)
 {
     try {
-        if (TBuildTree::IsUnit(node)) {
-            const std::optional<int> building = ParseInt32(TBuildTree::BuildingText(node));
-            const std::optional<int> unit = ParseInt32(TBuildTree::UnitText(node));
+        if (BuildTreeView::IsUnit(node)) {
+            const std::optional<int> building = ParseInt32(BuildTreeView::BuildingText(node));
+            const std::optional<int> unit = ParseInt32(BuildTreeView::UnitText(node));
             if (!building || !unit)
                 throw OperationError(QStringLiteral("not a unit"));
             LoadList(IssuingListOfUnit(*building, *unit));
@@ -531,7 +531,7 @@ void TFormWriteUserCard::btnExportClick()
     place->exec();
     if (!place->Confirmed)
         return;
-    const std::optional<TExportFilter> filter = ChooseExport(place->BuildingText, place->UnitText);
+    const std::optional<ExportFilter> filter = ChooseExport(place->BuildingText, place->UnitText);
     if (!filter)
         return;
     const QString fileName = AskExportFileName();
@@ -539,7 +539,7 @@ void TFormWriteUserCard::btnExportClick()
         const QString text = QStringLiteral("正在导出...");
         ShowProgress(text, 0, 1);
         PauseAnswers pause(tmrAnswer);
-        const TExchangeResult result =
+        const ExchangeResult result =
             ExportOwners(fileName, *filter, [&](int done, int total) { ShowProgress(text, done, total); });
         pnlProgress->hide();
         if (!result.ok()) {
@@ -557,7 +557,7 @@ void TFormWriteUserCard::btnImportClick()
         return;
     const QString text = QStringLiteral("正在复制...");
     ShowProgress(text, 0, 100);
-    TExchangeResult result;
+    ExchangeResult result;
     {
         PauseAnswers pause(tmrAnswer);
         result = ImportOwners(fileName, [&](int done, int total) { ShowProgress(text, done, total); });

@@ -17,11 +17,11 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 class QTreeWidgetItem;
-class TBuildTree;
-class TListGrid;
-class TListModel;
-class TTerminalGrid;
-class TValueLabel;
+class BuildTreeView;
+class ListGrid;
+class ListModel;
+class TerminalGrid;
+class ValueLabel;
 
 // Owner cards one after another: the operator picks an owner from the list (owners whose card is
 // reported lost are left out), lays a card on the card issuer and writes it; the card's serial,
@@ -30,7 +30,7 @@ class TValueLabel;
 // data file. Answers are polled every 200 ms while it is open; closing sends command 9. The
 // result line shows a success for two seconds and a failure until the next card action.
 // User-interface thread only.
-class TFormWriteUserCard : public TCardDialog {
+class TFormWriteUserCard : public CardDialog {
     Q_OBJECT
 public:
     explicit TFormWriteUserCard(QWidget* parent = nullptr);
@@ -38,7 +38,7 @@ public:
 
     // The owner list with a filter (conditions beginning " and ", with their values); moves to
     // the owner of idx when it is listed, else to the first row.
-    void LoadList(const TListQuery& owners = IssuingList(), int idx = 0);
+    void LoadList(const ListQuery& owners = IssuingList(), int idx = 0);
 
     QPushButton* btnImport;
     QPushButton* btnExport;
@@ -46,23 +46,23 @@ public:
     QPushButton* btnSearch;
     QPushButton* btnReturn;
     QPushButton* btnBuildInfo;
-    TBuildTree* tvBuild;
-    TValueLabel* lblCount;
+    BuildTreeView* tvBuild;
+    ValueLabel* lblCount;
     QPushButton* btnAddOwner;
-    TListGrid* grdOwners;
-    TValueLabel* lblSector;
-    TValueLabel* lblRegion;
-    TValueLabel* lblCardNo;
-    TValueLabel* lblCardID;
-    TValueLabel* lblDongHao;
-    TValueLabel* lblDanYuan;
-    TValueLabel* lblFangHao;
-    TValueLabel* lblUserName;
+    ListGrid* grdOwners;
+    ValueLabel* lblSector;
+    ValueLabel* lblRegion;
+    ValueLabel* lblCardNo;
+    ValueLabel* lblCardID;
+    ValueLabel* lblDongHao;
+    ValueLabel* lblDanYuan;
+    ValueLabel* lblFangHao;
+    ValueLabel* lblUserName;
     QLabel* imgPhoto;
     QCheckBox* chkUseExpiry;
     QDateEdit* dtpExpiry;
     QCheckBox* chkProperty;
-    TTerminalGrid* grid;
+    TerminalGrid* grid;
     QPushButton* btnBind;
     QPushButton* btnRead;
     QPushButton* btnWrite;
@@ -106,7 +106,7 @@ private:
     // the list shows that owner; nothing is registered for no owner (an empty list).
     void RegisterCard(int idx);
 
-    std::unique_ptr<TListModel> m_model;
+    std::unique_ptr<ListModel> m_model;
     // The owner shown.
     TuserInfoRec m_rec;
     // The owner's boxes the row is shown in.
@@ -115,5 +115,5 @@ private:
     QByteArray m_terminalBytes;
     // The owner of the grid's current row when "写用户卡" or "绑定IC卡" sent the command in
     // flight; none for "读用户卡", whose answer only shows whose card it is.
-    TCardFor m_cardFor;
+    CardFor m_cardFor;
 };

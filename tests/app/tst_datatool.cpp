@@ -31,7 +31,7 @@ QVariantList owners()
 }
 
 // The owners of another database, and how many terminals and building units it has.
-QVariantList ownersIn(const TDatabaseTarget& target)
+QVariantList ownersIn(const DatabaseTarget& target)
 {
     Tdm* const ours = dm;
     dm = new Tdm(target);
@@ -297,7 +297,7 @@ void TestDataTool::commandsNotUnderstood()
 void TestDataTool::copyIntoAnotherDatabase()
 {
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("三栋二单元"));
-    const TDatabaseTarget source = f.onServer() ? f.target : TDatabaseTarget();
+    const DatabaseTarget source = f.onServer() ? f.target : DatabaseTarget();
     const QVariantList before = ownersIn(source);
     // On the server: the server into a file, that file into another database of the server.
     const QString file = path("copy.db");
@@ -305,7 +305,7 @@ void TestDataTool::copyIntoAnotherDatabase()
     QCOMPARE(r.status, 0);
     QCOMPARE(r.said, QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n").arg(file));
     QCOMPARE(ownersIn(ParseDatabaseUrl(file)), before);
-    const TDatabaseTarget other =
+    const DatabaseTarget other =
         f.onServer() ? TestServer::Fresh(QStringLiteral("_copy")) : ParseDatabaseUrl(path("other.db"));
     r = run(
         {QStringLiteral("--database"), file, QStringLiteral("copy"), QStringLiteral("--to"), other.Url()});

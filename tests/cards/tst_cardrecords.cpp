@@ -96,7 +96,7 @@ void TestCardRecords::blackListSerial()
     QFETCH(int, serial);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, readBack);
-    TBlackListEntry e;
+    BlackListEntry e;
     e.Flag = 1;
     SetBlackListSerial(e, serial);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(e.Serial24), 3), bytes);

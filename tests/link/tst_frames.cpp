@@ -203,7 +203,7 @@ void TestFrames::receiveBadReports()
     QFETCH(QByteArray, report);
     QFETCH(bool, bufferTouched);
     std::memset(ReportBuffer, 0x77, sizeof ReportBuffer);
-    const TResponseFrame before = ResponseFrame;
+    const ReceivedFrame before = ResponseFrame;
     QCOMPARE(feed(report), ReportOutcome::Bad);
     QCOMPARE(ReportBuffer[5] != 0x77, bufferTouched);
     QCOMPARE(ReportBuffer[74], uint8_t(0x77));

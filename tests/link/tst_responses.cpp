@@ -17,7 +17,7 @@
 namespace {
 
 // The answers of the table, as the report handler hands them over.
-TResponseFrame Answer(uint8_t command, uint8_t result, const QByteArray& payload = {})
+ReceivedFrame Answer(uint8_t command, uint8_t result, const QByteArray& payload = {})
 {
     return AnswerRecord(command, result, payload);
 }

@@ -136,7 +136,7 @@ void TestWorker::offMainThreadEndsTheProgram()
             else if (inChild == QStringLiteral("BuildAndSendCommand"))
                 BuildAndSendCommand();
             else
-                HandleResponse(TResponseFrame{});
+                HandleResponse(ReceivedFrame{});
         }).join();
         QFAIL("the call went through");
     }

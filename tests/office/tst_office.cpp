@@ -47,9 +47,9 @@ QString stateOf(int idx)
 }
 
 // The values of one column of every row a list query gives, in the list's order.
-QStringList listed(const TListQuery& query, const QString& field)
+QStringList listed(const ListQuery& query, const QString& field)
 {
-    TListModel model(*dm, {{field, field}});
+    ListModel model(*dm, {{field, field}});
     model.Open(query);
     QStringList out;
     for (int row = 0; row < model.RecordCount(); ++row)
@@ -299,7 +299,7 @@ void TestOffice::ownerSearch()
     const int o = add(QStringLiteral("O'Brien"), QStringLiteral("D4"), 2, 3, QStringLiteral("0201"));
     QVERIFY(RegisterCardID(*dm, o, QStringLiteral("-380917942")));
 
-    TOwnerFilter filter;
+    OwnerFilter filter;
     for (const QString& c : conditions) {
         const QStringList p = c.split(QLatin1Char('|'));
         if (p[0] == QLatin1String("number"))
@@ -352,7 +352,7 @@ void TestOffice::issuingList()
     setState(lost, QStringLiteral("挂失"), false);
     QVERIFY(RegisterCardID(*dm, c, QStringLiteral("0000000077")));
 
-    TListQuery query;
+    ListQuery query;
     if (how == QLatin1String("all"))
         query = IssuingList();
     else if (how == QLatin1String("unit"))
@@ -371,7 +371,7 @@ void TestOffice::unitsAndTerminals()
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("2"), QStringLiteral("1"), QStringLiteral("北"));
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("南"));
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("北"));
-    const auto units = [](const TListQuery& q) {
+    const auto units = [](const ListQuery& q) {
         QStringList out;
         const QStringList b = listed(q, QStringLiteral("DongHao"));
         const QStringList u = listed(q, QStringLiteral("DanYuan"));

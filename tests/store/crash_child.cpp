@@ -93,14 +93,14 @@ int main(int argc, char* argv[])
     } else if (action == QLatin1String("backup")) {
         for (int k = 0; k < rounds; ++k) {
             clock.advanceSeconds(1);
-            const TMaintenanceResult r = BackupDatabase();
+            const MaintenanceResult r = BackupDatabase();
             if (r.ok)
                 say(QStringLiteral("backup ") + r.file);
         }
     } else if (action == QLatin1String("restore")) {
         if (args.size() > 5)
             std::this_thread::sleep_for(std::chrono::microseconds(args[5].toLongLong()));
-        const TMaintenanceResult r = RestoreDatabase(argument);
+        const MaintenanceResult r = RestoreDatabase(argument);
         if (r.ok) {
             say(QStringLiteral("restored"));
             say(QStringLiteral("kept ") + r.file);
@@ -111,7 +111,7 @@ int main(int argc, char* argv[])
         if (InitDatabase().ok)
             say(QStringLiteral("emptied"));
     } else if (action == QLatin1String("import")) {
-        TImportOptions options;
+        ImportOptions options;
         options.linesPerCommit = args.size() > 5 ? args[5].toInt() : 500;
         options.committed = [](int line) { say(QStringLiteral("committed %1").arg(line)); };
         if (!ImportOwners(argument, options).ok())
@@ -128,7 +128,7 @@ int main(int argc, char* argv[])
         // Dies in the middle of a change that has already reached the file (a cache of two pages
         // spills at once), with the journal beside it.
         QSqlQuery(dm->database()).exec(QStringLiteral("PRAGMA cache_size = 2"));
-        TTransaction change;
+        Transaction change;
         dm->ExecuteSQL(QStringLiteral("delete from UserInfo"));
         dm->ExecuteSQL(QStringLiteral("update TerminalInfo set TerminalName = 'half'"));
         ::kill(::getpid(), SIGKILL);

@@ -77,7 +77,7 @@ void TestAppFolder::choice()
         expected = exe.path();
     else if (expected == QLatin1String("data"))
         expected = data.path();
-    const TFolderChoice c = ChooseProgramFolder(exe.path(), option, environment, data.path());
+    const FolderChoice c = ChooseProgramFolder(exe.path(), option, environment, data.path());
     QCOMPARE(c.folder, expected);
     QCOMPARE(int(c.source), source);
 }
@@ -105,7 +105,7 @@ void TestAppFolder::seedsOnceAndNeverReplaces()
     const QString folder = home.filePath(QStringLiteral(".local/share/iccard")); // parents missing too
     const QString from = QStringLiteral(ICCARD_SOURCE_DIR "/data");
 
-    TFolderPreparation p = PrepareProgramFolder(folder, from);
+    FolderPreparation p = PrepareProgramFolder(folder, from);
     QVERIFY2(p.ok, qPrintable(p.reason));
     QCOMPARE(p.copied, (QStringList{Settings, Photo}));
     QCOMPARE(ReadFile(folder + QLatin1Char('/') + Settings), ReadFile(shipped(Settings)));
@@ -139,8 +139,8 @@ void TestAppFolder::folderThatCannotBeMade()
 {
     QTemporaryDir home;
     WriteFile(home.filePath(QStringLiteral("taken")), "a file where the folder would go");
-    const TFolderPreparation p = PrepareProgramFolder(home.filePath(QStringLiteral("taken/iccard")),
-                                                      QStringLiteral(ICCARD_SOURCE_DIR "/data"));
+    const FolderPreparation p = PrepareProgramFolder(home.filePath(QStringLiteral("taken/iccard")),
+                                                     QStringLiteral(ICCARD_SOURCE_DIR "/data"));
     QVERIFY(!p.ok);
     QVERIFY2(p.reason.startsWith(QStringLiteral("无法建立程序目录：")), qPrintable(p.reason));
 }
@@ -154,7 +154,7 @@ void TestAppFolder::programsStartingAtOnceOnANewFolder()
     for (int round = 0; round < 25; ++round) {
         QTemporaryDir home;
         const QString folder = home.filePath(QStringLiteral("iccard"));
-        std::vector<TFolderPreparation> results(Programs);
+        std::vector<FolderPreparation> results(Programs);
         std::atomic<int> waiting{Programs};
         std::vector<std::thread> programs;
         for (int i = 0; i < Programs; ++i) {
@@ -168,7 +168,7 @@ void TestAppFolder::programsStartingAtOnceOnANewFolder()
         for (std::thread& t : programs)
             t.join();
         int copies = 0;
-        for (const TFolderPreparation& p : results) {
+        for (const FolderPreparation& p : results) {
             QVERIFY2(p.ok, qPrintable(p.reason));
             copies += int(p.copied.size());
         }

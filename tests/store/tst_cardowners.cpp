@@ -30,7 +30,7 @@ int addOwner(const QString& name, const QString& cardNo, const QString& cardId, 
 // The names of the owners a search for the typed text finds, in name order.
 QStringList found(const QString& typed)
 {
-    const TCardCondition condition = CardSearchCondition(typed);
+    const CardCondition condition = CardSearchCondition(typed);
     QSqlQuery q(dm->database());
     if (!ExecBound(q,
                    QStringLiteral("select UserName from UserInfo where ") + condition.text +
@@ -43,10 +43,10 @@ QStringList found(const QString& typed)
     return names;
 }
 
-QStringList names(const QList<TCardOwner>& owners)
+QStringList names(const QList<CardOwner>& owners)
 {
     QStringList out;
-    for (const TCardOwner& o : owners)
+    for (const CardOwner& o : owners)
         out << o.UserName;
     return out;
 }
@@ -121,11 +121,11 @@ void TestCardOwners::ownersByLow24Bits()
     addOwner(QStringLiteral("no serial"), QStringLiteral("7"), QStringLiteral("abc"));
     const int stranger = addOwner(QStringLiteral("other card"), QStringLiteral("8"), PadNumber(4958027, 10));
 
-    const QHash<uint32_t, QList<TCardOwner>> owners = OwnersBySerial24({4958026, 12345678, 0xFFFF00, 999, 0});
+    const QHash<uint32_t, QList<CardOwner>> owners = OwnersBySerial24({4958026, 12345678, 0xFFFF00, 999, 0});
     QCOMPARE(owners.size(), 3);
     // Both owners of the low 24 bits, in place order (building 1 before building 2).
     QCOMPARE(names(owners.value(4958026)), (QStringList{"g", "a"}));
-    const TCardOwner a = owners.value(4958026).at(1);
+    const CardOwner a = owners.value(4958026).at(1);
     QCOMPARE(a.CardID, QStringLiteral("-380917942"));
     QCOMPARE(a.DongHao, QStringLiteral("2"));
     QCOMPARE(a.DanYuan, QStringLiteral("1"));
@@ -143,14 +143,14 @@ void TestCardOwners::manyOwnersOfOneEntry()
 {
     // More owners than one statement reads by key: all of them come back.
     {
-        TTransaction all;
+        Transaction all;
         for (int i = 0; i < 1203; ++i)
             addOwner(QStringLiteral("o%1").arg(i, 4, 10, QLatin1Char('0')), QString::number(i),
                      PadNumber(int32_t(uint32_t(i % 256) << 24 | 77u), 10), 1,
                      QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')));
         QVERIFY(all.Commit());
     }
-    const QList<TCardOwner> owners = OwnersBySerial24({77}).value(77);
+    const QList<CardOwner> owners = OwnersBySerial24({77}).value(77);
     QCOMPARE(owners.size(), 1203);
     QCOMPARE(owners.first().UserName, QStringLiteral("o0000"));
     QCOMPARE(owners.last().UserName, QStringLiteral("o1202"));

@@ -435,7 +435,7 @@ void TestCrashes::killedDuringBackup()
         // No partial copy is left, and every backup there is whole.
         QVERIFY2(filesIn(backups, {QStringLiteral("*.part*")}).isEmpty(), qPrintable(context));
         for (const QString& name : filesIn(backups)) {
-            const TDatabaseCheck check = CheckDatabaseFile(backups + QLatin1Char('/') + name, true);
+            const DatabaseCheck check = CheckDatabaseFile(backups + QLatin1Char('/') + name, true);
             QVERIFY2(check.ok && !check.empty, qPrintable(context + QLatin1Char(' ') + name + check.reason));
             QFile::remove(backups + QLatin1Char('/') + name);
         }
@@ -544,7 +544,7 @@ void TestCrashes::killedDuringImport()
     const QString folder = f.folder() + QStringLiteral("/import");
     QDir().mkpath(folder);
     startAgain(folder, QStringLiteral("import template"));
-    const TExchangeResult imported = ImportOwners(first);
+    const ExchangeResult imported = ImportOwners(first);
     QVERIFY2(imported.ok(), qPrintable(imported.message));
     delete dm;
     dm = nullptr;
@@ -611,7 +611,7 @@ void TestCrashes::restoreRacingAnImport()
     const QString folder = f.folder() + QStringLiteral("/race");
     QDir().mkpath(folder);
     startAgain(folder, QStringLiteral("race template"));
-    const TExchangeResult imported = ImportOwners(first);
+    const ExchangeResult imported = ImportOwners(first);
     QVERIFY2(imported.ok(), qPrintable(imported.message));
     delete dm;
     dm = nullptr;
@@ -691,7 +691,7 @@ void TestCrashes::restoreRacingAnImport()
         ImportedShape before; // the kept copy: the community as the restore found it
         if (!kept.isEmpty()) {
             const QString path = backups + QLatin1Char('/') + kept.first();
-            const TDatabaseCheck check = CheckDatabaseFile(path, true);
+            const DatabaseCheck check = CheckDatabaseFile(path, true);
             QVERIFY2(check.ok && !check.empty, qPrintable(context + QLatin1Char(' ') + check.reason));
             before = importedShapeIn(path, QStringLiteral("二"));
             QVERIFY2(before.owners == Lines && before.cards == Lines && before.restored == 0 &&

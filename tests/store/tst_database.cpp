@@ -165,7 +165,7 @@ void TestDatabase::oldFileWithTheTablesGainsTheIndexes()
          QStringLiteral("create table BuildInfo (idx integer primary key, DongHao int, DanYuan int, "
                         "DanYuanName text, selFlag int)"),
          QStringLiteral("insert into BuildInfo (DongHao, DanYuan, DanYuanName) values (7, 1, 'old')")});
-    TDataSet units(*dm, QStringLiteral("units"));
+    DataSet units(*dm, QStringLiteral("units"));
     units.Open(QStringLiteral("select * from BuildInfo"));
     QCOMPARE(dm->FieldAsText(units, QStringLiteral("DanYuanName")), QStringLiteral("old"));
     QCOMPARE(column(QStringLiteral("PRAGMA user_version")), QVariantList{SchemaVersion});
@@ -487,7 +487,7 @@ void TestDatabase::fieldConversions()
     QFETCH(QString, text);
     QFETCH(int, number);
     QFETCH(bool, flag);
-    TDataSet ds(*dm, QStringLiteral("value"));
+    DataSet ds(*dm, QStringLiteral("value"));
     ds.Open(QStringLiteral("select %1 as v").arg(expr));
     QCOMPARE(dm->FieldAsText(ds, QStringLiteral("V")), text); // column names ignore case
     QCOMPARE(dm->FieldAsBool(ds, QStringLiteral("v")), flag);
@@ -530,7 +530,7 @@ void TestDatabase::unboundParametersAreRefused()
     QCOMPARE(countRows(QStringLiteral("BuildInfo")), 2);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^SQL statement refused")));
-    TDataSet ds(*dm, QStringLiteral("refused"));
+    DataSet ds(*dm, QStringLiteral("refused"));
     QVERIFY_THROWS_EXCEPTION(OperationError, ds.Open(sql, params));
     QVERIFY(!ds.Active());
 }
@@ -619,13 +619,13 @@ void TestDatabase::choosingTheDatabase()
         QVERIFY_THROWS_EXCEPTION(OperationError, ParseDatabaseUrl(text));
         return;
     }
-    const TDatabaseTarget target = ParseDatabaseUrl(text);
+    const DatabaseTarget target = ParseDatabaseUrl(text);
     QVERIFY(target.IsServer());
     QCOMPARE(target.Describe(), described);
     QCOMPARE(ParseDatabaseUrl(target.Url()), target); // the URL names the same database
 
     // Anything else names a file.
-    const TDatabaseTarget file = ParseDatabaseUrl(QStringLiteral("other.GRes"));
+    const DatabaseTarget file = ParseDatabaseUrl(QStringLiteral("other.GRes"));
     QVERIFY(!file.IsServer());
     QCOMPARE(file.FilePath(), QDir::current().absoluteFilePath(QStringLiteral("other.GRes")));
 }
@@ -633,7 +633,7 @@ void TestDatabase::choosingTheDatabase()
 void TestDatabase::settingsFileNamesTheServer()
 {
     // No file: the program folder's database file.
-    QCOMPARE(ConfiguredDatabase(), TDatabaseTarget());
+    QCOMPARE(ConfiguredDatabase(), DatabaseTarget());
     QCOMPARE(ConfiguredDatabase().FilePath(), Tdm::DatabasePath());
 
     WriteFile(DatabaseSettingsPath(), "[PostgreSQL]\nhost=10.0.0.5\nport=5433\ndbname=iccard\nuser=office\n");
@@ -656,7 +656,7 @@ void TestDatabase::settingsFileNamesTheServer()
 
 void TestDatabase::unreachableServerIsReportedOnce()
 {
-    TDatabaseTarget nowhere;
+    DatabaseTarget nowhere;
     nowhere.engine = DatabaseEngine::PostgreSQL;
     nowhere.host = f.folder(); // a socket folder where no server listens
     nowhere.port = 6999;

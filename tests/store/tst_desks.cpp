@@ -139,7 +139,7 @@ void TestDesks::changesAreSeenAtTheOtherDesk()
     add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1"), 1, 1, QStringLiteral("0102")));
 
     // The gatehouse's owner list.
-    TListModel list(otherDesk(), {{QStringLiteral("姓名"), QStringLiteral("UserName")}});
+    ListModel list(otherDesk(), {{QStringLiteral("姓名"), QStringLiteral("UserName")}});
     list.Open({QStringLiteral("idx, UserName"),
                QStringLiteral("UserInfo where 1=1"),
                {},
@@ -198,7 +198,7 @@ void TestDesks::cardRegisteredAtBothDesksAtOnce()
     // registered to one of the two, never to both.
     constexpr int Cards = 150;
     {
-        TTransaction change;
+        Transaction change;
         for (int i = 0; i < Cards; ++i) {
             QVERIFY(InsertUserInfo(
                 *dm, OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i))));
@@ -281,7 +281,7 @@ void TestDesks::ownerSavedAgainWhileItsCardMoves()
     // replaced by a new one that keeps the row's card): card i ends with O<i> alone.
     constexpr int Cards = 150;
     {
-        TTransaction change;
+        Transaction change;
         for (int i = 0; i < Cards; ++i) {
             TuserInfoRec held = OwnerRecord(QStringLiteral("门岗%1").arg(i), QStringLiteral("G%1").arg(i));
             held.CardID = serial(i);
@@ -417,7 +417,7 @@ void TestDesks::schemaBeingPutInIsWaitedFor()
 void TestDesks::restoreWithAnotherDeskOpen()
 {
     add(*dm, OwnerRecord(QStringLiteral("甲"), QStringLiteral("A1")));
-    const TMaintenanceResult backup = BackupDatabase();
+    const MaintenanceResult backup = BackupDatabase();
     QVERIFY(backup.ok);
     add(*dm, OwnerRecord(QStringLiteral("乙"), QStringLiteral("B1")));
 
@@ -425,7 +425,7 @@ void TestDesks::restoreWithAnotherDeskOpen()
     // restore goes through, and the gatehouse reads the restored owners and writes among them.
     Tdm& gate = otherDesk();
     QCOMPARE(cardNosAt(gate), (QVariantList{QStringLiteral("A1"), QStringLiteral("B1")}));
-    TMaintenanceResult r = RestoreDatabase(backup.file);
+    MaintenanceResult r = RestoreDatabase(backup.file);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(cardNosAt(gate), QVariantList{QStringLiteral("A1")});
     QVERIFY(add(gate, OwnerRecord(QStringLiteral("丙"), QStringLiteral("C1"))) > 0);

@@ -176,7 +176,7 @@ void TestExchange::exportWritesTheFileAndImportBringsItBack()
     QVERIFY(InsertUserInfo(*dm, b));
 
     QList<QPair<int, int>> steps;
-    const TExchangeResult out = ExportOwners(path("owners.csv"), TExportFilter{}, [&](int done, int total) {
+    const ExchangeResult out = ExportOwners(path("owners.csv"), ExportFilter{}, [&](int done, int total) {
         steps.append({done, total});
     });
     QVERIFY2(out.ok(), qPrintable(out.message));
@@ -190,7 +190,7 @@ void TestExchange::exportWritesTheFileAndImportBringsItBack()
                         QStringLiteral("1,2,102,_,O'Neil;\"李\",,否,2025/6/30,男,用户卡,_B2,null.jpg,")}));
 
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
-    const TExchangeResult in = ImportOwners(path("owners.csv"));
+    const ExchangeResult in = ImportOwners(path("owners.csv"));
     QVERIFY2(in.ok(), qPrintable(in.message));
     QCOMPARE(in.done, 2);
     QCOMPARE(in.message, QStringLiteral("操作完成"));
@@ -225,7 +225,7 @@ void TestExchange::exportOfOneUnitSortedByRoom()
     QVERIFY(
         ExportOwners(path("out.csv"), *ExportFilterFromTexts(QStringLiteral("3"), QStringLiteral("2"))).ok());
     QCOMPARE(firstFields(), (QStringList{"3,2,101", "3,2,201", "3,2,302"}));
-    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QVERIFY(ExportOwners(path("out.csv"), ExportFilter{}).ok());
     QCOMPARE(firstFields(), (QStringList{"2,2,101", "3,1,101", "3,2,101", "3,2,201", "3,2,302"}));
 }
 
@@ -238,7 +238,7 @@ void TestExchange::nullColumnsAreEmptyFields()
         QStringLiteral("insert into UserInfo (DongHao, DanYuan, CardNo) values (7, 8, 'N1')")));
     QVERIFY(InsertUserInfo(
         *dm, OwnerRecord(QStringLiteral("王,五"), QStringLiteral("N2"), 9, 9, QStringLiteral("1-1"))));
-    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QVERIFY(ExportOwners(path("out.csv"), ExportFilter{}).ok());
     const QByteArray file =
         ownerFile({QStringLiteral("7,8,,_,,,,,,,_N1,null.jpg,"),
                    QStringLiteral("9,9,1-1,_,王，五,,否,2025/6/30,男,用户卡,_N2,null.jpg,")});
@@ -262,7 +262,7 @@ void TestExchange::exportRefusesTextsGbkCannotHold()
     QVERIFY(InsertUserInfo(*dm, smiling));
     QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("喆犇"), QStringLiteral("E3"), 2, 1, "0101")));
     QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("王五"), QStringLiteral("E4🏠"), 3, 1, "0101")));
-    const TExchangeResult r = ExportOwners(path("out.csv"), TExportFilter{});
+    const ExchangeResult r = ExportOwners(path("out.csv"), ExportFilter{});
     QCOMPARE(r.status, ExchangeStatus::Unexportable);
     QCOMPARE(
         r.unexportable,
@@ -281,7 +281,7 @@ void TestExchange::exportRefusesTextsGbkCannotHold()
     QVERIFY(dm->ExecuteSQL(
         QStringLiteral("update UserInfo set UserName = '李四', phone = '' where CardNo = 'E2'")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set CardNo = 'E4' where CardNo = 'E4🏠'")));
-    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QVERIFY(ExportOwners(path("out.csv"), ExportFilter{}).ok());
     QVERIFY(!ReadFile(path("out.csv")).contains('?'));
     QVERIFY(ReadFile(path("out.csv")).contains(StringToGbk(QStringLiteral("喆犇"))));
 }
@@ -297,7 +297,7 @@ void TestExchange::exportRefusesOwnersTheImportCannotReadBack()
         QStringLiteral("insert into UserInfo (DongHao, FangHao, CardNo) values (3, '0103', 'P3')")));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("insert into UserInfo (DongHao, DanYuan, FangHao, CardNo, Expdate) "
                                           "values (4, 1, '0104', 'P4', '明年')")));
-    const TExchangeResult r = ExportOwners(path("out.csv"), TExportFilter{});
+    const ExchangeResult r = ExportOwners(path("out.csv"), ExportFilter{});
     QCOMPARE(r.status, ExchangeStatus::Unexportable);
     // Ordered as the file would be: the owner without a building first.
     QCOMPARE(r.unexportable,
@@ -318,12 +318,12 @@ void TestExchange::userDefinedCharactersGoBothWays()
                                      "1,1,102,_,\xF8\xA1\xFE\xFE\xA1\x40\xA7\xA0,,\xB7\xF1,2026/1/1,\xC4\xD0,"
                                      "\xD3\xC3\xBB\xA7\xBF\xA8,_R2\xA1\x80,null.jpg,\r\n";
     WriteFile(path("in.csv"), file);
-    const TExchangeResult in = ImportOwners(path("in.csv"));
+    const ExchangeResult in = ImportOwners(path("in.csv"));
     QVERIFY2(in.ok(), qPrintable(in.message));
     QCOMPARE(column(QStringLiteral("select UserName || '/' || CardNo from UserInfo order by idx")),
              (QVariantList{QStringLiteral("张\uE000\uE233/R1"),
                            QStringLiteral("\uE234\uE4C5\uE4C6\uE765/R2\uE505")}));
-    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QVERIFY(ExportOwners(path("out.csv"), ExportFilter{}).ok());
     QCOMPARE(ReadFile(path("out.csv")), file);
 }
 
@@ -353,7 +353,7 @@ void TestExchange::exportThatCannotBeWrittenLeavesNoFile()
     QVERIFY(QDir().mkpath(folder));
     const QString target = folder + QStringLiteral("/owners.csv");
     WriteFile(target, "the export of last month");
-    TExchangeResult r;
+    ExchangeResult r;
     if (cause == QLatin1String("full")) {
         // The file system refuses every write past 4 KiB, as a full disk would half-way.
         std::signal(SIGXFSZ, SIG_IGN);
@@ -362,11 +362,11 @@ void TestExchange::exportThatCannotBeWrittenLeavesNoFile()
         rlimit small = saved;
         small.rlim_cur = 4096;
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-        r = ExportOwners(target, TExportFilter{});
+        r = ExportOwners(target, ExportFilter{});
         setrlimit(RLIMIT_FSIZE, &saved);
     } else {
         ReadOnlyFolder readOnly(folder, f.folder());
-        r = ExportOwners(target, TExportFilter{});
+        r = ExportOwners(target, ExportFilter{});
     }
     QCOMPARE(r.status, ExchangeStatus::FileError);
     QVERIFY2(r.message.contains(reason), qPrintable(r.message));
@@ -375,7 +375,7 @@ void TestExchange::exportThatCannotBeWrittenLeavesNoFile()
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("owners.csv")});
 
     // Once the disk takes it again, the export replaces the old file whole.
-    QVERIFY(ExportOwners(target, TExportFilter{}).ok());
+    QVERIFY(ExportOwners(target, ExportFilter{}).ok());
     QCOMPARE(ReadFile(target).count("\r\n"), 301);
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("owners.csv")});
 }
@@ -412,7 +412,7 @@ void TestExchange::exportChoice()
     QFETCH(QString, shown);
     QFETCH(MsgIcon, icon);
     QFETCH(QString, filter);
-    auto described = [](const std::optional<TExportFilter>& chosen) {
+    auto described = [](const std::optional<ExportFilter>& chosen) {
         if (!chosen)
             return QString();
         return chosen->everyone ? QStringLiteral("everyone")
@@ -426,7 +426,7 @@ void TestExchange::exportChoice()
 
     // The command line asks nothing: no building and no unit is everyone; wrong texts are refused.
     f.dialogs.clear();
-    const std::optional<TExportFilter> unasked = ChooseExport(building, unit, false);
+    const std::optional<ExportFilter> unasked = ChooseExport(building, unit, false);
     QCOMPARE(described(unasked), icon == MsgIcon::Question ? QStringLiteral("everyone") : filter);
     QCOMPARE(f.dialogs.shown.size(), icon == MsgIcon::Warning ? 1 : 0);
 }
@@ -482,7 +482,7 @@ void TestExchange::headerAndEmptyFirstFieldsAreSkipped()
                          QStringLiteral("4,5,7,_,长行,,否,2026.2.3,女,管理卡,_L,p.jpg,1|2")},
                         StringToGbk(QStringLiteral("1,1,0101,_,标题,,否,2026/1/1,男,用户卡,_H,,\r\n"))));
     QList<QPair<int, int>> steps;
-    const TExchangeResult r = ImportOwners(path("in.csv"), [&](int done, int total) {
+    const ExchangeResult r = ImportOwners(path("in.csv"), [&](int done, int total) {
         steps.append({done, total});
     });
     QVERIFY2(r.ok(), qPrintable(r.message));
@@ -518,7 +518,7 @@ void TestExchange::utf8Files()
     // As a spreadsheet saves it: UTF-8, line ends of its own choice.
     WriteFile(path("in.csv"),
               prefix + QString::fromUtf8(OwnerFileHeader).toUtf8() + "\n" + line.toUtf8() + "\n");
-    const TExchangeResult r = ImportOwners(path("in.csv"));
+    const ExchangeResult r = ImportOwners(path("in.csv"));
     QVERIFY2(r.ok(), qPrintable(r.message));
     QTEST(
         column(QStringLiteral("select UserName || chUseExpdate || CardNo from UserInfo")).value(0).toString(),
@@ -558,11 +558,11 @@ void TestExchange::lineThatCannotBeReadStops()
                                  QStringLiteral("1,1,2,_,乙,,否,2026/2/3,男,用户卡,_B,null.jpg,")});
     file += bad + "\r\n" + StringToGbk(QStringLiteral("1,1,4,_,丁,,否,2026/2/3,男,用户卡,_D,null.jpg,\r\n"));
     WriteFile(path("in.csv"), file);
-    TImportOptions options;
+    ImportOptions options;
     options.linesPerCommit = 1;
     QList<int> committed;
     options.committed = [&](int line) { committed << line; };
-    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    const ExchangeResult r = ImportOwners(path("in.csv"), options);
     QCOMPARE(r.status, ExchangeStatus::Stopped);
     QCOMPARE(r.stopLine, 4);
     QVERIFY2(r.reason.startsWith(reason), qPrintable(r.reason));
@@ -598,9 +598,9 @@ void TestExchange::refusedLineIsLeftOutAlone()
     QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原来的乙"), QStringLiteral("B"), 1, 1)));
 
     refuseOwner(QStringLiteral("业主3"));
-    TImportOptions options;
+    ImportOptions options;
     options.linesPerCommit = 4;
-    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    const ExchangeResult r = ImportOwners(path("in.csv"), options);
     QVERIFY2(r.ok(), qPrintable(r.message));
     QCOMPARE(r.refused, 1);
     QCOMPARE(r.done, 7);
@@ -661,11 +661,11 @@ void TestExchange::importStopsWhenTheDatabaseCannotWrite()
     }
     setting.finish();
 
-    TImportOptions options;
+    ImportOptions options;
     options.linesPerCommit = 100;
     int lastKept = 1;
     options.committed = [&](int line) { lastKept = line; };
-    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    const ExchangeResult r = ImportOwners(path("in.csv"), options);
     if (other.isOpen()) {
         other.close();
         other = QSqlDatabase();
@@ -722,7 +722,7 @@ void TestExchange::busyDatabaseIsNotADamagedOne()
         QVERIFY(other.open());
         QVERIFY(QSqlQuery(other).exec(QStringLiteral("BEGIN EXCLUSIVE")));
         dm = new Tdm;
-        const TExchangeResult r = ImportOwners(path("in.csv"));
+        const ExchangeResult r = ImportOwners(path("in.csv"));
         QCOMPARE(r.status, ExchangeStatus::Failed);
         ShowExchangeResult(r);
         QCOMPARE(f.dialogs.shown.size(), 1);
@@ -742,7 +742,7 @@ void TestExchange::longFieldsAreQuotedShort()
     const QString huge = QString(2 * 1024 * 1024, QLatin1Char('9')) + QLatin1Char('x');
     WriteFile(path("in.csv"),
               ownerFile({huge + QStringLiteral(",1,3,_,丙,,否,2026/2/3,男,用户卡,_C,null.jpg,")}));
-    TExchangeResult r = ImportOwners(path("in.csv"));
+    ExchangeResult r = ImportOwners(path("in.csv"));
     QCOMPARE(r.status, ExchangeStatus::Stopped);
     QVERIFY2(r.message.size() < 300, qPrintable(r.message.left(400)));
     QVERIFY2(
@@ -786,7 +786,7 @@ void TestExchange::textsSurviveTheBatch()
     rec.CardID = rec.Phone = rec.Remark = rec.BuildName = rec.ExtName = rec.chLoss = rec.Sex = rec.UserType =
         rec.chUseExpdate = text;
     {
-        TImportBatch batch(*dm);
+        ImportBatch batch(*dm);
         QVERIFY(batch.Add(rec));
         QVERIFY(batch.Commit());
         QCOMPARE(batch.Refused(), 0);
@@ -811,7 +811,7 @@ void TestExchange::fileWithTabsAndBackslashesGoesBothWays()
                    QStringLiteral("1,1,102,_,\\x41,,是,2026/1/1,女,用户卡,_K2,null.jpg,")});
     WriteFile(path("in.csv"), file);
     QVERIFY(ImportOwners(path("in.csv")).ok());
-    QVERIFY(ExportOwners(path("out.csv"), TExportFilter{}).ok());
+    QVERIFY(ExportOwners(path("out.csv"), ExportFilter{}).ok());
     QCOMPARE(ReadFile(path("out.csv")), file);
 }
 
@@ -845,8 +845,8 @@ void TestExchange::batchEqualsOwnersOneByOne()
     WriteFile(path("in.csv"), ownerFile(lines));
     seed();
     const QByteArray bytes = ownerFile(lines);
-    TOwnerFileReader oneByOne(bytes.constData(), bytes.size());
-    TOwnerLine line;
+    OwnerFileReader oneByOne(bytes.constData(), bytes.size());
+    OwnerLine line;
     TuserInfoRec rec;
     while (oneByOne.Next(line, rec))
         QVERIFY(ImportUserInfo(*dm, rec));
@@ -855,9 +855,9 @@ void TestExchange::batchEqualsOwnersOneByOne()
 
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
     seed();
-    TImportOptions options;
+    ImportOptions options;
     options.linesPerCommit = perCommit;
-    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    const ExchangeResult r = ImportOwners(path("in.csv"), options);
     QVERIFY2(r.ok(), qPrintable(r.message));
     QCOMPARE(owners(), expected);
 }
@@ -889,9 +889,9 @@ void TestExchange::importKeepsOneHolderPerCard()
                          QStringLiteral("1,1,3,_0000000789,旧改,,否,2026/1/1,男,用户卡,_K4,null.jpg,"),
                          QStringLiteral("1,2,4,_,无卡,,否,2026/1/1,男,用户卡,_K6,null.jpg,"),
                          QStringLiteral("1,2,3,_0000000456,丙,,否,2026/1/1,男,用户卡,_K3,null.jpg,")}));
-    TImportOptions options;
+    ImportOptions options;
     options.linesPerCommit = perCommit;
-    const TExchangeResult r = ImportOwners(path("in.csv"), options);
+    const ExchangeResult r = ImportOwners(path("in.csv"), options);
     QVERIFY2(r.ok(), qPrintable(r.message));
     QCOMPARE(column(QStringLiteral("select UserName || ':' || CardID from UserInfo order by idx")),
              (QVariantList{QStringLiteral("原持卡人:"), QStringLiteral("别人:0000000999"),
@@ -912,7 +912,7 @@ void TestExchange::textTheServerCannotHoldIsLeftOutAlone()
     // A NUL character in a text: the file keeps it, the server refuses the owner (its text cannot
     // hold one), and only that owner is left out and reported.
     const QString nul = QStringLiteral("乙") + QChar(0) + QStringLiteral("尾");
-    TImportBatch batch(*dm);
+    ImportBatch batch(*dm);
     QVERIFY(batch.Add(OwnerRecord(QStringLiteral("甲"), QStringLiteral("A"))));
     QVERIFY(batch.Add(OwnerRecord(nul, QStringLiteral("B"))));
     QVERIFY(batch.Add(OwnerRecord(QStringLiteral("丙"), QStringLiteral("C"))));
@@ -953,18 +953,18 @@ void TestExchange::serverParameters()
 
 void TestExchange::missingAndUnreadableFiles()
 {
-    const TExchangeResult missing = ImportOwners(path("none.csv"));
+    const ExchangeResult missing = ImportOwners(path("none.csv"));
     QCOMPARE(missing.status, ExchangeStatus::Missing);
     ShowExchangeResult(missing);
     QCOMPARE(f.dialogs.texts(), QStringList{"数据文件不存在,操作终止"});
     QCOMPARE(f.dialogs.shown.first().buttons, MsgButtons::Abort);
 
     QDir().mkpath(path("folder.csv"));
-    const TExchangeResult folder = ImportOwners(path("folder.csv"));
+    const ExchangeResult folder = ImportOwners(path("folder.csv"));
     QCOMPARE(folder.status, ExchangeStatus::FileError);
     QVERIFY(folder.message.startsWith(QStringLiteral("操作错误：文件正在被使用，请关闭文件后再操作\n")));
 
-    const TExchangeResult unwritable = ExportOwners(path("no/such/folder.csv"), TExportFilter{});
+    const ExchangeResult unwritable = ExportOwners(path("no/such/folder.csv"), ExportFilter{});
     QCOMPARE(unwritable.status, ExchangeStatus::FileError);
     QVERIFY2(unwritable.message.startsWith(QStringLiteral("文件没有导出：")) &&
                  unwritable.message.contains(QStringLiteral("文件夹不存在")),
@@ -987,7 +987,7 @@ void TestExchange::filesWithoutOwnerLines()
     QFETCH(QByteArray, bytes);
     QFETCH(int, skipped);
     WriteFile(path("in.csv"), bytes);
-    const TExchangeResult r = ImportOwners(path("in.csv"));
+    const ExchangeResult r = ImportOwners(path("in.csv"));
     QCOMPARE(r.status, ExchangeStatus::Empty);
     QCOMPARE(r.skipped, skipped);
     QVERIFY2(r.message.startsWith(QStringLiteral("文件中没有业主资料")), qPrintable(r.message));
@@ -1022,8 +1022,8 @@ void TestExchange::readerCountsLines_data()
 void TestExchange::readerCountsLines()
 {
     QFETCH(QByteArray, bytes);
-    TOwnerFileReader reader(bytes.isEmpty() ? nullptr : bytes.constData(), bytes.size());
-    TOwnerLine line;
+    OwnerFileReader reader(bytes.isEmpty() ? nullptr : bytes.constData(), bytes.size());
+    OwnerLine line;
     TuserInfoRec rec;
     QString kinds;
     while (reader.Next(line, rec))
@@ -1057,7 +1057,7 @@ void TestExchange::statementsUseTheirIndexes()
              qPrintable(holders));
     QVERIFY2(holders.contains(QStringLiteral("USING INTEGER PRIMARY KEY (rowid>?)")), qPrintable(holders));
     QVERIFY2(!holders.contains(QStringLiteral("SCAN UserInfo")), qPrintable(holders));
-    for (const TExportFilter& filter : {TExportFilter{}, TExportFilter{false, 3, 2}}) {
+    for (const ExportFilter& filter : {ExportFilter{}, ExportFilter{false, 3, 2}}) {
         const QString read = plan(ExportStatement(filter));
         QVERIFY2(read.contains(QStringLiteral("USING INDEX UserInfo_Place")), qPrintable(read));
         QVERIFY2(!read.contains(QStringLiteral("TEMP B-TREE")), qPrintable(read)); // no sort of its own

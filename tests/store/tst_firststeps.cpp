@@ -46,7 +46,7 @@ void TestFirstSteps::regionId()
 void TestFirstSteps::tables()
 {
     const auto steps = [] {
-        const TFirstSteps s = ReadFirstSteps(*dm);
+        const FirstStepsProgress s = ReadFirstSteps(*dm);
         return QList<bool>{s.buildings, s.terminals, s.owners, s.cardWritten};
     };
     QCOMPARE(steps(), (QList<bool>{false, false, false, false}));

@@ -124,7 +124,7 @@ void TestInjection::textsAreStoredAndFoundAsTyped()
     // Statements the windows paste together: texts through SqlQuote.
     QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set Remark = %1 || Remark where idx = %2")
                                .arg(SqlQuote(text), SqlInteger(QString::number(idx)))));
-    TDataSet list(*dm, QStringLiteral("list"));
+    DataSet list(*dm, QStringLiteral("list"));
     list.Open(QStringLiteral("select * from UserInfo where 1=1 and UserName=%1 and CardNo=%2 order by "
                              "DongHao,DanYuan")
                   .arg(SqlQuote(text), SqlQuote(text)));
@@ -187,7 +187,7 @@ void TestInjection::numberTextsAdmitOnlyNumbers()
     QVERIFY(!DeleteTerminalByID(text));
     // A window's search with a number box: the query fails before it runs.
     QVERIFY(!Guarded([&] {
-        TDataSet(*dm, QStringLiteral("list"))
+        DataSet(*dm, QStringLiteral("list"))
             .Open(QStringLiteral("select * from UserInfo where 1=1 and DongHao=") + SqlInteger(text));
     }));
     QCOMPARE(f.dialogs.shown.size(), 2);

@@ -20,7 +20,7 @@ void TestLayout::noEngineTestOutsideTheEngineFolder()
     const QRegularExpression engineTest(QStringLiteral(
         R"(IsServer\(\)|\bm_pg\b|IsServerConnection|dbmsType|driverName\(\)|server \?|"QPSQL"|"QSQLITE"|)"
         R"(pg_conn\*|sqlite3\*)"));
-    // What the settings say picks the engine and names the target in texts (TDatabaseTarget); the
+    // What the settings say picks the engine and names the target in texts (DatabaseTarget); the
     // data module tells it to tests (its accessor, declared where it is defined).
     const QStringList allowedIsServer = {QStringLiteral("store/Database.h"),
                                          QStringLiteral("store/Database.cpp")};

@@ -76,7 +76,7 @@ QVariantList rowsOf(const QString& sql, const SqlParams& params = {})
 }
 
 // The idx of every listed row, in the order given as plain text.
-QList<int> expectedIdx(const TListQuery& query, const QString& orderBy)
+QList<int> expectedIdx(const ListQuery& query, const QString& orderBy)
 {
     QList<int> out;
     for (const QVariant& v :
@@ -85,17 +85,17 @@ QList<int> expectedIdx(const TListQuery& query, const QString& orderBy)
     return out;
 }
 
-const QList<TListColumn> OwnerColumns = {
-    {QStringLiteral("选择"), QStringLiteral("selFlag"), TListColumnKind::Check},
+const QList<ListColumn> OwnerColumns = {
+    {QStringLiteral("选择"), QStringLiteral("selFlag"), ListColumnKind::Check},
     {QStringLiteral("卡号"), QStringLiteral("CardID")},
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
-    {QStringLiteral("有效期"), QStringLiteral("ExpDate"), TListColumnKind::Date},
+    {QStringLiteral("有效期"), QStringLiteral("ExpDate"), ListColumnKind::Date},
 };
 const QString OwnerSelect =
     QStringLiteral("idx, selFlag, CardID, DongHao, DanYuan, FangHao, UserName, Expdate");
 
-TListQuery ownerList(const QString& from = QStringLiteral("UserInfo where 1=1"), const SqlParams& params = {})
+ListQuery ownerList(const QString& from = QStringLiteral("UserInfo where 1=1"), const SqlParams& params = {})
 {
     return {OwnerSelect,
             from,
@@ -104,9 +104,9 @@ TListQuery ownerList(const QString& from = QStringLiteral("UserInfo where 1=1"),
 }
 
 // A model with three rows to a page and two pages kept, so that every walk crosses pages.
-std::unique_ptr<TListModel> smallModel(QList<TListColumn> columns = OwnerColumns)
+std::unique_ptr<ListModel> smallModel(QList<ListColumn> columns = OwnerColumns)
 {
-    auto model = std::make_unique<TListModel>(*dm, std::move(columns));
+    auto model = std::make_unique<ListModel>(*dm, std::move(columns));
     model->SetPageSize(3);
     model->SetPageLimit(2);
     return model;
@@ -114,7 +114,7 @@ std::unique_ptr<TListModel> smallModel(QList<TListColumn> columns = OwnerColumns
 
 } // namespace
 
-Q_DECLARE_METATYPE(TListQuery)
+Q_DECLARE_METATYPE(ListQuery)
 
 class TestListModel : public QObject {
     Q_OBJECT
@@ -142,35 +142,35 @@ private:
 
 void TestListModel::positionsAndLocate_data()
 {
-    QTest::addColumn<TListQuery>("query");
+    QTest::addColumn<ListQuery>("query");
     QTest::addColumn<QString>("orderBy"); // the same order as plain text, idx last
 
     QTest::newRow("owner list: building, unit, room") << ownerList() << "DongHao, DanYuan, FangHao, idx";
     QTest::newRow("owner card issuing: newest first, lost cards left out")
-        << TListQuery{OwnerSelect,
-                      QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))"),
-                      {},
-                      {{QStringLiteral("idx"), true}}}
+        << ListQuery{OwnerSelect,
+                     QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))"),
+                     {},
+                     {{QStringLiteral("idx"), true}}}
         << "idx desc";
-    QTest::newRow("descending keys over Nulls") << TListQuery{OwnerSelect,
-                                                              QStringLiteral("UserInfo"),
-                                                              {},
-                                                              {{QStringLiteral("DongHao"), true},
-                                                               {QStringLiteral("UserName")},
-                                                               {QStringLiteral("FangHao"), true}}}
+    QTest::newRow("descending keys over Nulls") << ListQuery{OwnerSelect,
+                                                             QStringLiteral("UserInfo"),
+                                                             {},
+                                                             {{QStringLiteral("DongHao"), true},
+                                                              {QStringLiteral("UserName")},
+                                                              {QStringLiteral("FangHao"), true}}}
                                                 << "DongHao desc, UserName, FangHao desc, idx";
     QTest::newRow("names in mixed case, Null name")
-        << TListQuery{OwnerSelect, QStringLiteral("UserInfo"), {}, {{QStringLiteral("UserName")}}}
+        << ListQuery{OwnerSelect, QStringLiteral("UserInfo"), {}, {{QStringLiteral("UserName")}}}
         << "UserName, idx";
     QTest::newRow("unit filter with bound values")
         << ownerList(QStringLiteral("UserInfo where 1=1 and DongHao = :DongHao and DanYuan = :DanYuan"),
                      {{QStringLiteral("DongHao"), 1}, {QStringLiteral("DanYuan"), 2}})
         << "DongHao, DanYuan, FangHao, idx";
     QTest::newRow("idx already last, descending")
-        << TListQuery{OwnerSelect,
-                      QStringLiteral("UserInfo where 1=1"),
-                      {},
-                      {{QStringLiteral("DanYuan"), true}, {QStringLiteral("Idx"), true}}}
+        << ListQuery{OwnerSelect,
+                     QStringLiteral("UserInfo where 1=1"),
+                     {},
+                     {{QStringLiteral("DanYuan"), true}, {QStringLiteral("Idx"), true}}}
         << "DanYuan desc, idx desc";
     QTest::newRow("nothing listed") << ownerList(QStringLiteral("UserInfo where DongHao = :DongHao"),
                                                  {{QStringLiteral("DongHao"), 99}})
@@ -179,7 +179,7 @@ void TestListModel::positionsAndLocate_data()
 
 void TestListModel::positionsAndLocate()
 {
-    QFETCH(TListQuery, query);
+    QFETCH(ListQuery, query);
     QFETCH(QString, orderBy);
     const QList<int> expected = expectedIdx(query, orderBy);
     std::map<int, QString> cardOf;
@@ -193,7 +193,7 @@ void TestListModel::positionsAndLocate()
     QCOMPARE(model->rowCount(), int(expected.size()));
     QCOMPARE(model->OrderKeys().last().column.toLower(), QStringLiteral("idx"));
     QCOMPARE(int(std::count_if(model->OrderKeys().begin(), model->OrderKeys().end(),
-                               [](const TSortKey& k) { return k.column.toLower() == QLatin1String("idx"); })),
+                               [](const SortKey& k) { return k.column.toLower() == QLatin1String("idx"); })),
              1);
 
     // Backwards (pages past the middle are read in the reverse order), then forwards.
@@ -294,11 +294,11 @@ void TestListModel::cellTexts()
                        "(4, %3, '-380917942', -1, 'bob', null)")
             .arg(yes(), no(), yes(2)));
     auto model = smallModel({
-        {QStringLiteral("选择"), QStringLiteral("SELFLAG"), TListColumnKind::Check},
-        {QStringLiteral("卡号"), QStringLiteral("cardid"), TListColumnKind::CardSerial},
+        {QStringLiteral("选择"), QStringLiteral("SELFLAG"), ListColumnKind::Check},
+        {QStringLiteral("卡号"), QStringLiteral("cardid"), ListColumnKind::CardSerial},
         {QStringLiteral("栋  号"), QStringLiteral("donghao")},
         {QStringLiteral("姓  名"), QStringLiteral("UserName")},
-        {QStringLiteral("有效期"), QStringLiteral("ExpDate"), TListColumnKind::Date},
+        {QStringLiteral("有效期"), QStringLiteral("ExpDate"), ListColumnKind::Date},
     });
     QAbstractItemModelTester tester(model.get());
     model->Open({OwnerSelect, QStringLiteral("UserInfo"), {}, {}});
@@ -393,13 +393,13 @@ void TestListModel::engineErrors()
     QAbstractItemModelTester tester(model.get());
 
     // Statements the engine rejects, a grid column the result lacks, a result without idx.
-    const TListQuery refused[] = {
+    const ListQuery refused[] = {
         ownerList(QStringLiteral("NoSuchTable where 1=1")),
         {OwnerSelect, QStringLiteral("UserInfo"), {}, {{QStringLiteral("NoSuchColumn")}}},
         {QStringLiteral("idx, CardID"), QStringLiteral("UserInfo"), {}, {}},
         {QStringLiteral("CardID, selFlag, DongHao, UserName, Expdate"), QStringLiteral("UserInfo"), {}, {}},
     };
-    for (const TListQuery& query : refused) {
+    for (const ListQuery& query : refused) {
         QVERIFY_THROWS_EXCEPTION(OperationError, model->Open(query));
         QVERIFY(!model->IsOpen());
         QCOMPARE(model->rowCount(), 0);
@@ -435,7 +435,7 @@ void TestListModel::engineErrors()
 
 void TestListModel::statementsUseTheIndexes_data()
 {
-    QTest::addColumn<TListQuery>("query");
+    QTest::addColumn<ListQuery>("query");
     QTest::addColumn<QString>("pageIndex"); // the index that gives the page order
 
     QTest::newRow("owner list") << ownerList() << "UserInfo_Place";
@@ -444,17 +444,17 @@ void TestListModel::statementsUseTheIndexes_data()
                      {{QStringLiteral("DongHao"), 1}, {QStringLiteral("DanYuan"), 2}})
         << "UserInfo_Place";
     QTest::newRow("owner card issuing")
-        << TListQuery{OwnerSelect,
-                      QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))"),
-                      {},
-                      {{QStringLiteral("idx"), true}}}
+        << ListQuery{OwnerSelect,
+                     QStringLiteral("UserInfo where ((chLoss <> '挂失') or (chLoss is null))"),
+                     {},
+                     {{QStringLiteral("idx"), true}}}
         << "";
 }
 
 void TestListModel::statementsUseTheIndexes()
 {
     SKIP_ON_SERVER();
-    QFETCH(TListQuery, query);
+    QFETCH(ListQuery, query);
     QFETCH(QString, pageIndex);
     auto model = smallModel();
     QList<std::pair<QString, SqlParams>> statements;

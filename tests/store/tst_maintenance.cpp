@@ -58,7 +58,7 @@ QStringList rowsOf(QSqlDatabase db)
 {
     QStringList rows;
     QSqlQuery q(db);
-    for (const TRequiredTable& t : RequiredTables()) {
+    for (const RequiredTable& t : RequiredTables()) {
         if (!q.exec(QStringLiteral("select %1 from %2 order by idx").arg(t.columns.join(u','), t.name)))
             qWarning().noquote() << q.lastError().text();
         while (q.next()) {
@@ -220,11 +220,11 @@ void TestMaintenance::backupCopiesTheOpenDatabase()
 {
     addOwner(QStringLiteral("甲"));
     addOwner(QStringLiteral("乙"));
-    TDataSet reader(*dm, QStringLiteral("reader"));
+    DataSet reader(*dm, QStringLiteral("reader"));
     reader.Open(QStringLiteral("select * from UserInfo")); // a reader in the middle of its rows
     QVERIFY(!QDir(BackupFolder()).exists());
 
-    TMaintenanceResult r = BackupDatabase();
+    MaintenanceResult r = BackupDatabase();
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(r.file, f.folder() + QStringLiteral("/dbBak/db_240305_140709.bak"));
     QCOMPARE(BackupFilePath(Now()), r.file);
@@ -246,7 +246,7 @@ void TestMaintenance::backupFolderThatCannotBeMade()
 {
     addOwner(QStringLiteral("甲"));
     WriteFile(BackupFolder(), "a file where the folder should be");
-    const TMaintenanceResult r = BackupDatabase();
+    const MaintenanceResult r = BackupDatabase();
     QVERIFY(!r.ok);
     QCOMPARE(r.message, QStringLiteral("Cannot Create ") + f.folder() + QStringLiteral("/dbBak"));
 }
@@ -255,14 +255,14 @@ void TestMaintenance::restorePutsTheChosenFileInPlace()
 {
     addOwner(QStringLiteral("甲"));
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("1"), QStringLiteral("unit"));
-    const TMaintenanceResult backup = BackupDatabase();
+    const MaintenanceResult backup = BackupDatabase();
     QVERIFY(backup.ok);
 
     addOwner(QStringLiteral("后来"));
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from BuildInfo")));
     f.clock.advanceSeconds(60);
 
-    const TMaintenanceResult r = RestoreDatabase(backup.file);
+    const MaintenanceResult r = RestoreDatabase(backup.file);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
     QCOMPARE(countRows(QStringLiteral("BuildInfo")), 1);
@@ -317,7 +317,7 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
             c = char(QRandomGenerator::global()->bounded(256));
         QVERIFY(dm->ExecuteSQL(QStringLiteral("update UserInfo set imgPhoto = :photo"),
                                {{QStringLiteral("photo"), photo}}));
-        const TMaintenanceResult backup = BackupDatabase();
+        const MaintenanceResult backup = BackupDatabase();
         QVERIFY(backup.ok);
         QFile file(backup.file);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -334,7 +334,7 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
     } else if (kind == QLatin1String("damaged")) {
         for (int i = 0; i < 200; ++i)
             addOwner(QStringLiteral("owner %1").arg(i));
-        const TMaintenanceResult backup = BackupDatabase();
+        const MaintenanceResult backup = BackupDatabase();
         QVERIFY(backup.ok);
         QFile file(backup.file);
         QVERIFY(file.open(QIODevice::ReadWrite));
@@ -364,7 +364,7 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
     }
     const QStringList backups = filesIn(BackupFolder());
 
-    const TMaintenanceResult r = RestoreDatabase(chosen);
+    const MaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY(!r.ok);
     QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + chosen), qPrintable(r.message));
     QVERIFY2(r.message.contains(reason), qPrintable(r.message));
@@ -380,13 +380,13 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
 void TestMaintenance::restoreWhileTheFileIsInUse()
 {
     addOwner(QStringLiteral("甲"));
-    const TMaintenanceResult backup = BackupDatabase();
+    const MaintenanceResult backup = BackupDatabase();
     addOwner(QStringLiteral("乙"));
 
     // Not in the middle of a change.
     QVERIFY(dm->BeginBatch());
     addOwner(QStringLiteral("丙"));
-    TMaintenanceResult r = RestoreDatabase(backup.file);
+    MaintenanceResult r = RestoreDatabase(backup.file);
     QVERIFY(!r.ok);
     QVERIFY(r.message.contains(QStringLiteral("数据库正在使用中")));
     QVERIFY(dm->CommitBatch());
@@ -409,7 +409,7 @@ void TestMaintenance::restoreWhileAnotherProgramChanges()
 {
     SKIP_ON_SERVER();
     addOwner(QStringLiteral("甲"));
-    const TMaintenanceResult backup = BackupDatabase();
+    const MaintenanceResult backup = BackupDatabase();
     QVERIFY(backup.ok);
     addOwner(QStringLiteral("乙"));
     {
@@ -422,7 +422,7 @@ void TestMaintenance::restoreWhileAnotherProgramChanges()
         QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
         QVERIFY(q.exec(QStringLiteral("insert into UserInfo (UserName, CardNo) values ('丁', '丁')")));
 
-        const TMaintenanceResult r = RestoreDatabase(backup.file);
+        const MaintenanceResult r = RestoreDatabase(backup.file);
         QVERIFY(!r.ok);
         QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + backup.file), qPrintable(r.message));
         QVERIFY2(r.message.contains(QStringLiteral("数据库正被其他程序使用")), qPrintable(r.message));
@@ -436,7 +436,7 @@ void TestMaintenance::restoreWhileAnotherProgramChanges()
     QCOMPARE(ownerNames(), (QVariantList{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丁")}));
 
     // Once it is done, the restore goes through, and the copy it keeps holds that change.
-    const TMaintenanceResult r = RestoreDatabase(backup.file);
+    const MaintenanceResult r = RestoreDatabase(backup.file);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
     QCOMPARE(namesIn(r.file),
@@ -447,7 +447,7 @@ void TestMaintenance::restoreWhileAnotherProgramChanges()
 void TestMaintenance::keptCopiesNeverReplaceEachOther()
 {
     addOwner(QStringLiteral("甲"));
-    const TMaintenanceResult backup = BackupDatabase();
+    const MaintenanceResult backup = BackupDatabase();
     QVERIFY(backup.ok);
     addOwner(QStringLiteral("乙"));
     // A file under the name the first kept copy would have, put there by someone else.
@@ -455,10 +455,10 @@ void TestMaintenance::keptCopiesNeverReplaceEachOther()
     WriteFile(byHand, "kept by hand");
 
     // Two restores within the same second, each replacing a database of its own.
-    const TMaintenanceResult first = RestoreDatabase(backup.file);
+    const MaintenanceResult first = RestoreDatabase(backup.file);
     QVERIFY2(first.ok, qPrintable(first.message));
     addOwner(QStringLiteral("丙"));
-    const TMaintenanceResult second = RestoreDatabase(backup.file);
+    const MaintenanceResult second = RestoreDatabase(backup.file);
     QVERIFY2(second.ok, qPrintable(second.message));
 
     QCOMPARE(ReadFile(byHand), QByteArray("kept by hand"));
@@ -491,7 +491,7 @@ void TestMaintenance::backupOfTheFirstVersionRestores()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("v1"));
 
-    const TMaintenanceResult r = RestoreDatabase(chosen);
+    const MaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("旧")});
     QCOMPARE(column(f.onServer() ? QStringLiteral("select version from SchemaInfo")
@@ -549,11 +549,11 @@ void TestMaintenance::leftoversBesideANamedBackup()
     WriteFile(nightly + QStringLiteral("/notes.txt.part"), "a download, not a backup");
 
     // A part file another backup is writing at this moment.
-    TPartFile writing(nightly + QStringLiteral("/other.bak"), QStringLiteral(".part"));
+    PartFile writing(nightly + QStringLiteral("/other.bak"), QStringLiteral(".part"));
     QVERIFY(writing.ok());
 
     const QString tonight = nightly + QStringLiteral("/qdr-20240305.bak");
-    const TMaintenanceResult r = BackupDatabaseTo(tonight);
+    const MaintenanceResult r = BackupDatabaseTo(tonight);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(filesIn(nightly),
              (QStringList{QStringLiteral("notes.txt.part"), QStringLiteral("other.bak.part"),
@@ -571,13 +571,13 @@ void TestMaintenance::restoreOverAFileThatIsNotADatabase()
 {
     SKIP_ON_SERVER();
     addOwner(QStringLiteral("甲"));
-    const TMaintenanceResult backup = BackupDatabase();
+    const MaintenanceResult backup = BackupDatabase();
     QVERIFY(backup.ok);
     delete dm;
     WriteFile(Tdm::DatabasePath(), "scribbled over");
     dm = StartDataModule();
 
-    TMaintenanceResult r = BackupDatabase(); // nothing to back up: the file is not a database
+    MaintenanceResult r = BackupDatabase(); // nothing to back up: the file is not a database
     QVERIFY(!r.ok);
     QCOMPARE(f.dialogs.shown.size(), 1); // the file was named once, on first use
     QVERIFY(f.dialogs.shown.first().text.contains(Tdm::DatabasePath()));
@@ -605,7 +605,7 @@ void TestMaintenance::emptyingRunsAllThreeDeletes()
     QDir(f.folder()).mkdir(QStringLiteral("pic"));
     WriteFile(f.folder() + QStringLiteral("/pic/a.jpg"), "photo");
 
-    TMaintenanceResult r = InitDatabase();
+    MaintenanceResult r = InitDatabase();
     QVERIFY(r.ok);
     QCOMPARE(countRows(QStringLiteral("UserInfo")) + countRows(QStringLiteral("BuildInfo")) +
                  countRows(QStringLiteral("TerminalInfo")),
@@ -642,7 +642,7 @@ void TestMaintenance::backupRoundTripKeepsRowsAndKeys()
     const QStringList made = rowsIn(chosen);
     QCOMPARE(made.size(), 4 + 3); // the rows and the three sequences
 
-    TMaintenanceResult r = RestoreDatabase(chosen);
+    MaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY2(r.ok, qPrintable(r.message));
     QCOMPARE(rowsOf(dm->database()), made.mid(0, 4));
     QVERIFY(CardNoExists(*dm, QStringLiteral("A1")));
@@ -684,7 +684,7 @@ void TestMaintenance::restoreIntoServerIsAllOrNothing()
                                QStringLiteral("create trigger refuse before insert on UserInfo for each row "
                                               "execute function refuse()")});
 
-    const TMaintenanceResult r = RestoreDatabase(chosen);
+    const MaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY(!r.ok);
     QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + chosen), qPrintable(r.message));
     QVERIFY2(r.message.contains(QStringLiteral("no room")), qPrintable(r.message));

@@ -70,7 +70,7 @@ void TestOwners::insertLoadRoundTrip()
 
     // As stored: terminal 0 is the top bit of the first byte, 255 the low bit of the last; the
     // date is ISO text; yes/no columns are 0 and 1; the mark and the blacklist choice are clear.
-    TDataSet row(*dm, QStringLiteral("row"));
+    DataSet row(*dm, QStringLiteral("row"));
     row.Open(QStringLiteral("select * from UserInfo"));
     const QByteArray bitmap = row.Field(QStringLiteral("VaildTerminal")).toByteArray();
     QCOMPARE(bitmap.size(), 32);

@@ -9,11 +9,11 @@
 namespace {
 
 // The tree as lines: two blanks of indent per level, then text and image index.
-QStringList lines(const TBuildTreeNode& node, int depth = 0)
+QStringList lines(const BuildTreeNode& node, int depth = 0)
 {
     QStringList out{QString(depth * 2, QLatin1Char(' ')) + node.Text + QLatin1Char('#') +
                     QString::number(node.ImageIndex)};
-    for (const TBuildTreeNode& child : node.Children)
+    for (const BuildTreeNode& child : node.Children)
         out << lines(child, depth + 1);
     return out;
 }

@@ -21,9 +21,9 @@ inline QByteArray RawFrame(uint8_t command, uint8_t sectorOrResult, const QByteA
 }
 
 // An answer as the report handler assembles it into ResponseFrame.
-inline TResponseFrame AnswerRecord(uint8_t command, uint8_t result, const QByteArray& payload = {})
+inline ReceivedFrame AnswerRecord(uint8_t command, uint8_t result, const QByteArray& payload = {})
 {
-    TResponseFrame a{};
+    ReceivedFrame a{};
     a.Head = FrameHead;
     a.Length = uint8_t(5 + payload.size());
     a.Command = command;

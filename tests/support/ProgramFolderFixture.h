@@ -43,7 +43,7 @@ public:
         dialogs.fileNames.clear();
         clock.set(m_now);
         setClock(&clock);
-        target = TDatabaseTarget();
+        target = DatabaseTarget();
     }
 
     void tearDown()
@@ -86,7 +86,7 @@ public:
     QTemporaryDir dir;
     TestDialogs dialogs;
     FixedClock clock;
-    TDatabaseTarget target; // the server's database, in a run against the server
+    DatabaseTarget target; // the server's database, in a run against the server
 
 private:
     QDateTime m_now;

@@ -31,9 +31,9 @@ public:
         return QString::fromUtf8(file.readAll()).trimmed();
     }
     // A database of its own for this process (made at the first call), with no tables.
-    static TDatabaseTarget Fresh(const QString& suffix = QString())
+    static DatabaseTarget Fresh(const QString& suffix = QString())
     {
-        TDatabaseTarget server = ParseDatabaseUrl(Conninfo());
+        DatabaseTarget server = ParseDatabaseUrl(Conninfo());
         const QString name =
             QStringLiteral("iccard_test_%1%2").arg(QCoreApplication::applicationPid()).arg(suffix);
         static QSet<QString> made;
@@ -51,7 +51,7 @@ public:
         return server;
     }
     // Runs statements on the database the target names, on a connection of their own.
-    static void run(const TDatabaseTarget& target, const QStringList& statements)
+    static void run(const DatabaseTarget& target, const QStringList& statements)
     {
         {
             QSqlDatabase db =

@@ -184,7 +184,7 @@ void TestAccessibility::everyWindow()
         }
         if (auto* label = qobject_cast<QLabel*>(child); label && qobject_cast<QLabel*>(label->buddy())) {
             // The caption of a shown value: the value must be a value label that says both.
-            auto* value = qobject_cast<TValueLabel*>(label->buddy());
+            auto* value = qobject_cast<ValueLabel*>(label->buddy());
             QVERIFY2(value, where);
             ++valuesSeen;
             const QString caption = withoutShortcut(label->text()).trimmed();
@@ -193,7 +193,7 @@ void TestAccessibility::everyWindow()
             QCOMPARE(accessibleText(value, QAccessible::Description),
                      value->toolTip().isEmpty() ? value->text() : value->toolTip());
         }
-        if (auto* value = qobject_cast<TValueLabel*>(child))
+        if (auto* value = qobject_cast<ValueLabel*>(child))
             QVERIFY2(captionsOf(w.get(), value).size() == 1, where); // no value without its caption
         if (auto* button = qobject_cast<QPushButton*>(child)) {
             QCOMPARE(button->accessibleName(), withoutShortcut(button->text()));
@@ -204,7 +204,7 @@ void TestAccessibility::everyWindow()
     QCOMPARE(valuesSeen, values);
 
     // The values are read out as they change.
-    for (TValueLabel* value : w->findChildren<TValueLabel*>()) {
+    for (ValueLabel* value : w->findChildren<ValueLabel*>()) {
         value->setText(QStringLiteral("42"));
         QCOMPARE(accessibleText(value, QAccessible::Value), QStringLiteral("42"));
         QVERIFY(accessibleText(value, QAccessible::Name) != QStringLiteral("42"));

@@ -38,10 +38,10 @@ QString LookupError()
 } // namespace
 
 // A window wired the way every window is.
-class TFormProbe : public TDialog {
+class ProbeWindow : public Dialog {
     Q_OBJECT
 public:
-    explicit TFormProbe(bool failOnShow = false) : m_failOnShow(failOnShow)
+    explicit ProbeWindow(bool failOnShow = false) : m_failOnShow(failOnShow)
     {
         btnFind = new QPushButton(QStringLiteral("查找"), this);
         btnCount = new QPushButton(QStringLiteral("计数"), this);
@@ -52,10 +52,10 @@ public:
         layout->addWidget(btnFind);
         layout->addWidget(btnCount);
         layout->addWidget(chkFlag);
-        OnClick(btnFind, this, &TFormProbe::btnFindClick);
+        OnClick(btnFind, this, &ProbeWindow::btnFindClick);
         OnClick(btnCount, this, [this] { ++counted; });
-        OnSignal(chkFlag, &QCheckBox::toggled, this, &TFormProbe::chkFlagToggled);
-        OnSignal(tmr1, &QTimer::timeout, this, &TFormProbe::tmr1Timer);
+        OnSignal(chkFlag, &QCheckBox::toggled, this, &ProbeWindow::chkFlagToggled);
+        OnSignal(tmr1, &QTimer::timeout, this, &ProbeWindow::tmr1Timer);
     }
 
     QPushButton* btnFind;
@@ -102,7 +102,7 @@ void TestActions::lookupErrorEndsOnlyTheAction()
     f.openData();
     const QString error = LookupError();
     QVERIFY(error.contains(QStringLiteral("张三")));
-    TFormProbe w;
+    ProbeWindow w;
     w.show();
 
     w.btnFind->click();
@@ -120,7 +120,7 @@ void TestActions::lookupErrorEndsOnlyTheAction()
 void TestActions::handlersTakeTheSignalsArguments()
 {
     UiFixture f;
-    TFormProbe w;
+    ProbeWindow w;
     w.show();
     w.chkFlag->setChecked(true);
     QTest::keyClick(w.chkFlag, Qt::Key_Space);
@@ -133,7 +133,7 @@ void TestActions::handlersTakeTheSignalsArguments()
 void TestActions::failedTickKeepsTheTimerGoing()
 {
     UiFixture f;
-    TFormProbe w;
+    ProbeWindow w;
     w.show();
     w.tmr1->start();
     QTRY_VERIFY(w.ticks >= 3);
@@ -145,7 +145,7 @@ void TestActions::failedShowStillOpens()
     UiFixture f;
     f.openData();
     const QString error = LookupError();
-    TFormProbe w(true);
+    ProbeWindow w(true);
     w.show();
     QCOMPARE(f.dialogs.texts(), QStringList{error});
     QVERIFY(w.isVisible());

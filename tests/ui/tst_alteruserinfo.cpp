@@ -737,7 +737,7 @@ void TestAlterUserInfo::treeAndPropertyCard()
     Editor e;
     QVERIFY(e.start());
     e.open(TFormAlter::Mode::Add);
-    TBuildTree& tree = *e.w->tvBuild;
+    BuildTreeView& tree = *e.w->tvBuild;
     QTreeWidgetItem* unit = tree.Root()->child(0)->child(0);
     QCOMPARE(unit->text(0), QStringLiteral("3 - [东区]"));
     tree.setCurrentItem(unit);

@@ -57,7 +57,7 @@ const QString NotAllRead = QStringLiteral("准备写卡的黑名单没有全部�
 
 // Deletes the owner idx just after the list counted its rows and before it reads them, as another
 // desk may: the list then holds a row whose page could not be read in full.
-void deleteBetweenCountAndRead(TListModel& list, int idx)
+void deleteBetweenCountAndRead(ListModel& list, int idx)
 {
     auto statements = std::make_shared<int>(0);
     list.SetStatementHook([statements, idx](const QString&, const SqlParams&) {

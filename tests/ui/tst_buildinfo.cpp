@@ -190,7 +190,7 @@ void TestBuildInfo::marksAndDeletes()
     for (int unit = 1; unit <= 4; ++unit)
         addUnit(1, unit, QString::number(unit));
     QVERIFY(s.open());
-    TListGrid& grid = *s.w->grid;
+    ListGrid& grid = *s.w->grid;
 
     // A double click marks the row and keeps it current; a second one gives the mark back.
     doubleClickRow(grid, 2);

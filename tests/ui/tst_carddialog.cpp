@@ -13,9 +13,9 @@ namespace {
 const QString NoRegion = QStringLiteral("小区标识号还没有设置，这样写出的卡门禁终端不会接受。\r"
                                         "请先在“发设备卡”中输入小区标识号，再按“保存数据”。");
 
-TResponseFrame Answer(uint8_t command, uint8_t result)
+ReceivedFrame Answer(uint8_t command, uint8_t result)
 {
-    TResponseFrame a{};
+    ReceivedFrame a{};
     a.Head = FrameHead;
     a.Length = 5;
     a.Command = command;
@@ -27,10 +27,10 @@ TResponseFrame Answer(uint8_t command, uint8_t result)
 } // namespace
 
 // A card window that the answer handler reloads after a blacklist card was written.
-class TFormCardProbe : public TCardDialog, private BlackListWindowHook {
+class CardProbeWindow : public CardDialog, private BlackListWindowHook {
     Q_OBJECT
 public:
-    explicit TFormCardProbe(CloseRule rule) : TCardDialog(nullptr, rule, Polling::WhileOpen, 100)
+    explicit CardProbeWindow(CloseRule rule) : CardDialog(nullptr, rule, Polling::WhileOpen, 100)
     {
         KeepAnswerHook<BlackListWindowHook>(CurrentBlackListWindow, this);
     }
@@ -45,7 +45,7 @@ private:
     void refreshLists() override { ++refreshed; }
 };
 
-Q_DECLARE_METATYPE(TCardDialog::CloseRule)
+Q_DECLARE_METATYPE(CardDialog::CloseRule)
 
 class TestCardDialog : public QObject {
     Q_OBJECT
@@ -61,11 +61,11 @@ private Q_SLOTS:
 
 void TestCardDialog::closeRules_data()
 {
-    QTest::addColumn<TCardDialog::CloseRule>("rule");
+    QTest::addColumn<CardDialog::CloseRule>("rule");
     QTest::addColumn<QString>("way");
     QTest::addColumn<int>("pendingAfter");
     QTest::addColumn<bool>("signalled");
-    using R = TCardDialog::CloseRule;
+    using R = CardDialog::CloseRule;
     for (const QString& way :
          {QStringLiteral("reject"), QStringLiteral("close"), QStringLiteral("destroyed")}) {
         QTest::addRow("send stop, %s", qPrintable(way)) << R::SendStop << way << 9 << true;
@@ -77,12 +77,12 @@ void TestCardDialog::closeRules_data()
 
 void TestCardDialog::closeRules()
 {
-    QFETCH(TCardDialog::CloseRule, rule);
+    QFETCH(CardDialog::CloseRule, rule);
     QFETCH(QString, way);
     QFETCH(int, pendingAfter);
     QFETCH(bool, signalled);
     UiFixture f;
-    auto* w = new TFormCardProbe(rule);
+    auto* w = new CardProbeWindow(rule);
     if (way != QStringLiteral("unshown"))
         w->show();
     PendingCommand = CmdWriteBlackList;
@@ -101,7 +101,7 @@ void TestCardDialog::answerReachesOnlyAnOpenWindow()
 {
     UiFixture f;
     BlackListSource = 1;
-    TFormCardProbe w(TCardDialog::CloseRule::LeavePending);
+    CardProbeWindow w(CardDialog::CloseRule::LeavePending);
     QVERIFY(!CurrentBlackListWindow); // not before the window opens
     w.show();
     QCOMPARE(CurrentBlackListWindow, w.hook());
@@ -126,10 +126,10 @@ void TestCardDialog::answerReachesOnlyAnOpenWindow()
 void TestCardDialog::closingOneWindowKeepsTheOthersPointer()
 {
     UiFixture f;
-    TFormCardProbe below(TCardDialog::CloseRule::LeavePending);
+    CardProbeWindow below(CardDialog::CloseRule::LeavePending);
     below.show();
     {
-        TFormCardProbe above(TCardDialog::CloseRule::LeavePending);
+        CardProbeWindow above(CardDialog::CloseRule::LeavePending);
         above.show();
         QCOMPARE(CurrentBlackListWindow, above.hook());
         below.reject();
@@ -141,7 +141,7 @@ void TestCardDialog::closingOneWindowKeepsTheOthersPointer()
 void TestCardDialog::pollsWhileOpen()
 {
     UiFixture f;
-    TFormCardProbe w(TCardDialog::CloseRule::LeavePending);
+    CardProbeWindow w(CardDialog::CloseRule::LeavePending);
     QTest::qWait(150);
     QCOMPARE(w.ticks, 0);
     w.show();
@@ -181,11 +181,11 @@ void TestCardDialog::cardsTheTerminalsCheckNeedTheCommunity()
         a.f.dialogs.clear();
         const bool refused = needsCommunity && QByteArray(region).trimmed().isEmpty();
         bool filled = false;
-        QCOMPARE(TCardDialog::IssueCardCommand(uint8_t(code),
-                                               [&] {
-                                                   filled = true;
-                                                   return true;
-                                               }),
+        QCOMPARE(CardDialog::IssueCardCommand(uint8_t(code),
+                                              [&] {
+                                                  filled = true;
+                                                  return true;
+                                              }),
                  !refused);
         QCOMPARE(filled, !refused);
         QCOMPARE(int(PendingCommand), refused ? int(IdleCommand) : code);
@@ -199,7 +199,7 @@ void TestCardDialog::cardsTheTerminalsCheckNeedTheCommunity()
     QTRY_VERIFY(!a.link->attached());
     std::memset(SystemInfo.RegionID, 0, 8);
     a.f.dialogs.clear();
-    QVERIFY(!TCardDialog::CardCommandAllowed(uint8_t(code)));
+    QVERIFY(!CardDialog::CardCommandAllowed(uint8_t(code)));
     QCOMPARE(a.f.dialogs.texts(), QStringList{"请插入发卡器"});
 }
 

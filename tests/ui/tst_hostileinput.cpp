@@ -102,7 +102,7 @@ QList<int> changed(const QMap<int, QStringList>& before, const QMap<int, QString
     return out;
 }
 
-QStringList column(const TListGrid* grid, const QString& field)
+QStringList column(const ListGrid* grid, const QString& field)
 {
     QStringList out;
     for (int row = 0; row < grid->RecordCount(); ++row)

@@ -39,15 +39,15 @@ int addOwner(const QVariant& dongHao, const QVariant& danYuan, const QString& fa
     return q.lastInsertId().toInt();
 }
 
-const QList<TListColumn> OwnerColumns = {
-    {QStringLiteral("选择"), QStringLiteral("selFlag"), TListColumnKind::Check},
+const QList<ListColumn> OwnerColumns = {
+    {QStringLiteral("选择"), QStringLiteral("selFlag"), ListColumnKind::Check},
     {QStringLiteral("栋  号"), QStringLiteral("DongHao")},
     {QStringLiteral("单元号"), QStringLiteral("DanYuan")},
     {QStringLiteral("房 号"), QStringLiteral("FangHao")},
     {QStringLiteral("姓  名"), QStringLiteral("UserName")},
 };
 
-TListQuery ownerList()
+ListQuery ownerList()
 {
     return {QStringLiteral("idx, selFlag, DongHao, DanYuan, FangHao, UserName"),
             QStringLiteral("UserInfo where 1=1"),
@@ -56,7 +56,7 @@ TListQuery ownerList()
 }
 
 // The idx of every row of the grid, top to bottom.
-QList<int> listedIdx(const TListGrid& grid)
+QList<int> listedIdx(const ListGrid& grid)
 {
     QList<int> out;
     for (int row = 0; row < grid.RecordCount(); ++row)
@@ -68,7 +68,7 @@ QList<int> listedIdx(const TListGrid& grid)
 QStringList treeLines(const QTreeWidgetItem* node, int depth = 0)
 {
     QStringList lines{QString(depth * 2, QLatin1Char(' ')) + node->text(0) +
-                      QStringLiteral(" (%1)").arg(TBuildTree::ImageIndex(node))};
+                      QStringLiteral(" (%1)").arg(BuildTreeView::ImageIndex(node))};
     for (int i = 0; i < node->childCount(); ++i)
         lines << treeLines(node->child(i), depth + 1);
     return lines;
@@ -85,7 +85,7 @@ bool allExpanded(const QTreeWidgetItem* node)
     return true;
 }
 
-QTreeWidgetItem* findNode(TBuildTree& tree, const QString& text)
+QTreeWidgetItem* findNode(BuildTreeView& tree, const QString& text)
 {
     const QList<QTreeWidgetItem*> found = tree.findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.size() == 1 ? found.first() : nullptr;
@@ -126,9 +126,9 @@ private:
     void makeGrid();
 
     StoreFixture f;
-    std::unique_ptr<TListModel> m_model;
+    std::unique_ptr<ListModel> m_model;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
-    std::unique_ptr<TListGrid> m_grid;
+    std::unique_ptr<ListGrid> m_grid;
 };
 
 void TestListScreen::init()
@@ -155,12 +155,12 @@ void TestListScreen::cleanup()
 // and the model checked by the tester throughout.
 void TestListScreen::makeGrid()
 {
-    m_model = std::make_unique<TListModel>(*dm, OwnerColumns);
+    m_model = std::make_unique<ListModel>(*dm, OwnerColumns);
     m_model->SetPageSize(2);
     m_model->SetPageLimit(4);
     m_tester = std::make_unique<QAbstractItemModelTester>(
         m_model.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-    m_grid = std::make_unique<TListGrid>(*m_model);
+    m_grid = std::make_unique<ListGrid>(*m_model);
     m_grid->resize(520, 260);
     m_grid->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
@@ -302,7 +302,7 @@ void TestListScreen::reloadWhenTheOwnerIsGone()
     if (!deleted.isEmpty())
         QVERIFY(TvexUserInfo::DeleteRow(m_idx[deleted]));
     const int idx = asked.isEmpty() ? 0 : m_idx.value(asked, 999);
-    m_grid->Reload(idx, sameRow ? TFallbackRow::SameRow : TFallbackRow::First);
+    m_grid->Reload(idx, sameRow ? FallbackRow::SameRow : FallbackRow::First);
     QCOMPARE(m_grid->CurrentIdx(), m_idx[current]);
 }
 
@@ -347,7 +347,7 @@ void TestListScreen::marksShowAsCheckBoxes()
 void TestListScreen::countFollowsEveryLoad()
 {
     makeGrid();
-    QSignalSpy loaded(m_grid.get(), &TListGrid::loaded);
+    QSignalSpy loaded(m_grid.get(), &ListGrid::loaded);
     addOwner(3, 1, QStringLiteral("0101"), QStringLiteral("g"));
     m_grid->Reload(m_grid->CurrentIdx());
     QCOMPARE(loaded.size(), 1);
@@ -416,8 +416,8 @@ void TestListScreen::popupMenuOnTheRowClicked()
 void TestListScreen::rowPickedByClickOrEnter()
 {
     makeGrid();
-    QSignalSpy chosen(m_grid.get(), &TListGrid::rowChosen);
-    QSignalSpy picked(m_grid.get(), &TListGrid::rowPicked);
+    QSignalSpy chosen(m_grid.get(), &ListGrid::rowChosen);
+    QSignalSpy picked(m_grid.get(), &ListGrid::rowPicked);
     const auto rows = [](const QSignalSpy& spy) {
         QList<int> out;
         for (const QList<QVariant>& args : spy)
@@ -465,13 +465,13 @@ void TestListScreen::treeOfBuildings()
     for (qsizetype i = 0; i + 2 < units.size(); i += 3)
         TvexTerminalInfo::AddBuildUnit(units[i], units[i + 1], units[i + 2]);
 
-    TBuildTree tree;
+    BuildTreeView tree;
     tree.Fill();
     QCOMPARE(tree.topLevelItemCount(), 1);
     QCOMPARE(treeLines(tree.Root()), lines);
     QVERIFY(allExpanded(tree.Root()));
     for (int index : {1, 2, 3})
-        QVERIFY(!TBuildTree::ImageIcon(index).isNull());
+        QVERIFY(!BuildTreeView::ImageIcon(index).isNull());
 
     // Filled again after a change: the old nodes are gone.
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("7"), QStringLiteral("1"), QString());
@@ -483,15 +483,15 @@ void TestListScreen::treeOfBuildings()
 
 void TestListScreen::unitNodeHelpers()
 {
-    TBuildTree tree;
+    BuildTreeView tree;
     tree.Fill();
     // The root of an empty tree has no children, yet is no unit: it has no building.
-    QVERIFY(!TBuildTree::IsUnit(tree.Root()));
+    QVERIFY(!BuildTreeView::IsUnit(tree.Root()));
     QVERIFY(!tree.HasBuildings());
     tree.setCurrentItem(tree.Root());
     QVERIFY(tree.RootChosen());
-    QCOMPARE(TBuildTree::BuildingText(tree.Root()), QString());
-    QVERIFY(!TBuildTree::IsUnit(nullptr));
+    QCOMPARE(BuildTreeView::BuildingText(tree.Root()), QString());
+    QVERIFY(!BuildTreeView::IsUnit(nullptr));
 
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("12"), QStringLiteral("3"), QStringLiteral("A-座 - 东"));
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("12"), QStringLiteral("4"), QString());
@@ -500,12 +500,12 @@ void TestListScreen::unitNodeHelpers()
     QTreeWidgetItem* building = findNode(tree, QStringLiteral("12"));
     QTreeWidgetItem* unit = findNode(tree, QStringLiteral("3 - [A-座 - 东]"));
     QVERIFY(building && unit);
-    QVERIFY(!TBuildTree::IsUnit(building));
-    QVERIFY(!TBuildTree::IsUnit(tree.Root()));
-    QVERIFY(TBuildTree::IsUnit(unit));
-    QCOMPARE(TBuildTree::BuildingText(unit), QStringLiteral("12"));
-    QCOMPARE(TBuildTree::UnitText(unit), QStringLiteral("3"));
-    QCOMPARE(TBuildTree::UnitText(findNode(tree, QStringLiteral("4 - []"))), QStringLiteral("4"));
+    QVERIFY(!BuildTreeView::IsUnit(building));
+    QVERIFY(!BuildTreeView::IsUnit(tree.Root()));
+    QVERIFY(BuildTreeView::IsUnit(unit));
+    QCOMPARE(BuildTreeView::BuildingText(unit), QStringLiteral("12"));
+    QCOMPARE(BuildTreeView::UnitText(unit), QStringLiteral("3"));
+    QCOMPARE(BuildTreeView::UnitText(findNode(tree, QStringLiteral("4 - []"))), QStringLiteral("4"));
 
     tree.setCurrentItem(unit);
     QVERIFY(!tree.RootChosen());
@@ -517,24 +517,24 @@ void TestListScreen::unitNodeHelpers()
 void TestListScreen::treeFailureLeavesTheRoot()
 {
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("1"), QString());
-    TBuildTree tree;
+    BuildTreeView tree;
     tree.Fill();
     QVERIFY(tree.HasBuildings());
     QVERIFY(dm->ExecuteSQL(QStringLiteral("drop table BuildInfo")));
     QVERIFY_THROWS_EXCEPTION(OperationError, tree.Fill());
     QCOMPARE(treeLines(tree.Root()), QStringList{"小区栋号/单元 (3)"});
-    QVERIFY(!TBuildTree::IsUnit(tree.Root()));
+    QVERIFY(!BuildTreeView::IsUnit(tree.Root()));
 }
 
 void TestListScreen::nodeChosenByTheOperatorOnly()
 {
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("1"), QString());
     TvexTerminalInfo::AddBuildUnit(QStringLiteral("1"), QStringLiteral("2"), QString());
-    TBuildTree tree;
+    BuildTreeView tree;
     tree.resize(240, 300);
     tree.show();
     QVERIFY(QTest::qWaitForWindowExposed(&tree));
-    QSignalSpy chosen(&tree, &TBuildTree::nodeChosen);
+    QSignalSpy chosen(&tree, &BuildTreeView::nodeChosen);
     tree.Fill();
     QTreeWidgetItem* unit = findNode(tree, QStringLiteral("1 - []"));
     tree.setCurrentItem(unit);
@@ -555,7 +555,7 @@ void TestListScreen::nodeChosenByTheOperatorOnly()
 void TestListScreen::twoThousandUnits()
 {
     {
-        TTransaction change;
+        Transaction change;
         for (int building = 1; building <= 100; ++building) {
             for (int unit = 1; unit <= 20; ++unit)
                 TvexTerminalInfo::AddBuildUnit(QString::number(building), QString::number(unit),
@@ -563,7 +563,7 @@ void TestListScreen::twoThousandUnits()
         }
         QVERIFY(change.Commit());
     }
-    TBuildTree tree;
+    BuildTreeView tree;
     tree.resize(240, 600);
     tree.show();
     QVERIFY(QTest::qWaitForWindowExposed(&tree));

@@ -89,7 +89,7 @@ struct Program {
 struct Opened {
     std::unique_ptr<QWidget> window;
     QList<QPair<QWidget*, QSize>> growing;
-    TTerminalGrid* terminals = nullptr; // the owner card windows: four rows of terminals in view
+    TerminalGrid* terminals = nullptr; // the owner card windows: four rows of terminals in view
 };
 
 const QSize Taller(0, 1);

@@ -208,7 +208,7 @@ void TestTerminalRegister::capacity()
     QFETCH(bool, room);
     Screen s;
     {
-        TTransaction all;
+        Transaction all;
         for (int id = from; id <= to; ++id)
             addTerminal(id, QString::number(id));
         QVERIFY(all.Commit());
@@ -261,7 +261,7 @@ void TestTerminalRegister::marksAndDeletes()
     for (int id : {1, 2, 3, 4})
         addTerminal(id, QString::number(id), QString(), id == 4 ? 1 : 0);
     QVERIFY(s.open());
-    TListGrid& grid = *s.w->grid;
+    ListGrid& grid = *s.w->grid;
     QCOMPARE(marks(), (QVariantList{0, 0, 0, 1})); // this screen keeps the marks it finds
 
     doubleClickRow(grid, 1);

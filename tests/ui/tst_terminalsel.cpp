@@ -68,14 +68,14 @@ private:
     int currentSelector() const;
 
     StoreFixture f;
-    std::unique_ptr<TTerminalGrid> m_grid;
+    std::unique_ptr<TerminalGrid> m_grid;
     std::unique_ptr<QAbstractItemModelTester> m_tester;
 };
 
 void TestTerminalSel::init()
 {
     f.setUp();
-    m_grid = std::make_unique<TTerminalGrid>();
+    m_grid = std::make_unique<TerminalGrid>();
     m_grid->resize(800, 250);
     m_tester = std::make_unique<QAbstractItemModelTester>(
         m_grid->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -203,7 +203,7 @@ void TestTerminalSel::emptyTable()
     QVERIFY(!m_grid->IsGranted(0));
     QCOMPARE(bytes(m_grid->Bitmap()), bitmapOf({}));
     // Keys find nothing to move to or toggle.
-    QSignalSpy changed(m_grid.get(), &TTerminalGrid::grantsChanged);
+    QSignalSpy changed(m_grid.get(), &TerminalGrid::grantsChanged);
     QTest::keyClick(m_grid.get(), Qt::Key_Down);
     QTest::keyClick(m_grid.get(), Qt::Key_Space);
     QVERIFY(!m_grid->currentIndex().isValid());
@@ -215,7 +215,7 @@ void TestTerminalSel::rebuildClearsEveryBox()
     for (int n : {4, 8, 12})
         addTerminal(n);
     m_grid->BuildGrid();
-    QSignalSpy changed(m_grid.get(), &TTerminalGrid::grantsChanged);
+    QSignalSpy changed(m_grid.get(), &TerminalGrid::grantsChanged);
     m_grid->TickAll();
     QCOMPARE(bytes(m_grid->Bitmap()), bitmapOf("\x08\x88"));
     m_grid->ClearAll();
@@ -300,7 +300,7 @@ void TestTerminalSel::keyboardOnly()
         addTerminal(n);
     QWidget host;
     auto* before = new QPushButton(QStringLiteral("前"), &host);
-    auto* grid = new TTerminalGrid(&host);
+    auto* grid = new TerminalGrid(&host);
     auto* after = new QPushButton(QStringLiteral("后"), &host);
     auto* layout = new QVBoxLayout(&host);
     layout->addWidget(before);
@@ -311,7 +311,7 @@ void TestTerminalSel::keyboardOnly()
     host.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&host));
     before->setFocus();
-    QSignalSpy changed(grid, &TTerminalGrid::grantsChanged);
+    QSignalSpy changed(grid, &TerminalGrid::grantsChanged);
 
     // Tab reaches the grid; Space ticks, and clears, the current selector.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -342,7 +342,7 @@ void TestTerminalSel::mouseToggles()
     m_grid->BuildGrid();
     m_grid->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_grid.get()));
-    QSignalSpy changed(m_grid.get(), &TTerminalGrid::grantsChanged);
+    QSignalSpy changed(m_grid.get(), &TerminalGrid::grantsChanged);
     QWidget* viewport = m_grid->viewport();
     const QRect cell = m_grid->visualRect(m_grid->model()->index(0, 1));
     // The lines of a selector: number at the top, name in the middle, permission at the bottom.
@@ -396,7 +396,7 @@ void TestTerminalSel::screenReaderHearsEachSelector()
     QVERIFY(cell->state().checked);
 
     // An assistive tool toggles through the model, as the operator does.
-    QSignalSpy changed(m_grid.get(), &TTerminalGrid::grantsChanged);
+    QSignalSpy changed(m_grid.get(), &TerminalGrid::grantsChanged);
     QAbstractItemModel* model = m_grid->model();
     QVERIFY(model->setData(model->index(0, 0), Qt::Checked, Qt::CheckStateRole));
     QVERIFY(m_grid->IsGranted(0));

@@ -466,7 +466,7 @@ void TestWriteUserCard::treeAndPropertyCard()
     addOwner(QStringLiteral("a"), QStringLiteral("1"), QString(), QString(), 3, 1);
     addOwner(QStringLiteral("b"), QStringLiteral("2"));
     t.open();
-    TBuildTree& tree = *t.w->tvBuild;
+    BuildTreeView& tree = *t.w->tvBuild;
     QTreeWidgetItem* unit = tree.Root()->child(1)->child(0);
     tree.setCurrentItem(unit);
     Q_EMIT tree.nodeChosen(unit);

@@ -22,7 +22,7 @@ const PgEngine& serverEngine()
 
 } // namespace
 
-const Engine& EngineFor(const TDatabaseTarget& target)
+const Engine& EngineFor(const DatabaseTarget& target)
 {
     if (target.IsServer())
         return serverEngine();
@@ -50,7 +50,7 @@ void SetForwardOnlyOnFile(QSqlQuery& query)
         fileEngine().SetForwardOnly(query);
 }
 
-TSqlFailure FailureOf(const QSqlDatabase& connection, const Engine& engine, const QSqlError& error)
+SqlFailure FailureOf(const QSqlDatabase& connection, const Engine& engine, const QSqlError& error)
 {
     const QString detail =
         error.databaseText().trimmed().isEmpty() ? error.text().trimmed() : error.databaseText().trimmed();

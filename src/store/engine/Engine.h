@@ -3,7 +3,7 @@
 // The one place where the SQLite file and a PostgreSQL server differ. Everything else in the
 // program runs the same statements on both, bound the same way: a difference between the two goes
 // here, as one pure method that both engines provide (SqliteEngine, PgEngine), never as a test of
-// which engine is in use. The engine is chosen once, from the settings: TDatabaseTarget::IsServer()
+// which engine is in use. The engine is chosen once, from the settings: DatabaseTarget::IsServer()
 // picks it (EngineFor) and names the target in texts; nothing else branches on it, and nothing
 // outside this folder asks which engine it is on (tests/store/tst_layout.cpp looks).
 
@@ -22,7 +22,7 @@
 #include <optional>
 #include <vector>
 
-// A statement prepared once through the engine's own library (see TPrepared, which holds one).
+// A statement prepared once through the engine's own library (see PreparedStatement, which holds one).
 class PreparedBackend {
 public:
     virtual ~PreparedBackend() = default;
@@ -41,7 +41,7 @@ public:
     virtual QByteArrayView Blob(int column) const = 0;
     virtual qint64 Int(int column) const = 0;
     virtual QString ErrorText() const = 0;
-    virtual TSqlFailure Failure() const = 0;
+    virtual SqlFailure Failure() const = 0;
     virtual bool InTransaction() const = 0;
 };
 
@@ -99,12 +99,12 @@ public:
     virtual std::optional<qint64> KeyOfInsert(QSqlQuery& query) const = 0;
     virtual qint64 LastInsertKey(QSqlDatabase& db) const = 0;
     // What a refusal on the open connection was about, the detail in words.
-    virtual TSqlFailure FailureOf(const QSqlDatabase& db, const QSqlError& error,
-                                  const QString& detail) const = 0;
+    virtual SqlFailure FailureOf(const QSqlDatabase& db, const QSqlError& error,
+                                 const QString& detail) const = 0;
     // The same for a connection that could not be opened.
-    virtual TSqlFailure NotOpenFailure(const QString& detail) const = 0;
+    virtual SqlFailure NotOpenFailure(const QString& detail) const = 0;
     // The same for a read of a connection's own (the check of a database).
-    virtual TSqlFailure ReadFailure(const QSqlError& error) const = 0;
+    virtual SqlFailure ReadFailure(const QSqlError& error) const = 0;
 
     // ---- Lists ------------------------------------------------------------------------------
     // The page query of a list: columns, from, order; :list_limit and :list_offset are bound.
@@ -127,14 +127,14 @@ public:
     // one), inside the import's transaction; newestBefore is the newest owner's idx before them.
     // False with what the failure was about.
     virtual bool CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners,
-                            qint64 newestBefore, TSqlFailure& failure) const = 0;
+                            qint64 newestBefore, SqlFailure& failure) const = 0;
     // The hint that makes a statement use an index (the file's planner has no statistics to choose
     // by; a server keeps its own): text to put after the table's name.
     virtual QString IndexHint(const QString& index) const = 0;
 
     // ---- Backup, restore, check --------------------------------------------------------------
     // The file that holds the database; empty when a server keeps it.
-    virtual QString DatabaseFile(const TDatabaseTarget& target) const = 0;
+    virtual QString DatabaseFile(const DatabaseTarget& target) const = 0;
     // Writes a backup file (an SQLite file of this system's schema, on either engine) of the
     // committed state of the database db is connected to; the error text, empty when it worked.
     virtual QString BackupInto(const QSqlDatabase& db, const QString& file) const = 0;
@@ -143,7 +143,7 @@ public:
     // restores by putting the file itself in place, and has nothing to do here.
     virtual void LoadBackup(const QString& file, QSqlDatabase& db) const = 0;
     // Judges the target's database as a whole (see CheckDatabaseFile, CheckOpenDatabase).
-    virtual TDatabaseCheck Check(const TDatabaseTarget& target) const = 0;
+    virtual DatabaseCheck Check(const DatabaseTarget& target) const = 0;
 
     // ---- Locks ------------------------------------------------------------------------------
     // The statement that keeps other desks from registering the same card serial (:CardID, in
@@ -152,10 +152,10 @@ public:
 };
 
 // The engine of a target, of a connection.
-const Engine& EngineFor(const TDatabaseTarget& target);
+const Engine& EngineFor(const DatabaseTarget& target);
 const Engine& EngineOf(const QSqlDatabase& db);
 // A failure Qt reported on a connection of the engine (its engine's code is in the error), the
 // connection read for what else it tells (still connected, the system's error number).
-TSqlFailure FailureOf(const QSqlDatabase& connection, const Engine& engine, const QSqlError& error);
+SqlFailure FailureOf(const QSqlDatabase& connection, const Engine& engine, const QSqlError& error);
 // The engine of a database file: the program's file, and a backup on either engine.
 const Engine& FileEngine();

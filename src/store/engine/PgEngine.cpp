@@ -170,7 +170,7 @@ public:
         return m_error.isEmpty() ? QString::fromUtf8(PQerrorMessage(m_pg)).trimmed() : m_error;
     }
 
-    TSqlFailure Failure() const override
+    SqlFailure Failure() const override
     {
         return ServerFailure(m_sqlstate, PQstatus(m_pg) == CONNECTION_OK, ErrorText());
     }
@@ -389,19 +389,19 @@ qint64 PgEngine::LastInsertKey(QSqlDatabase& db) const
     return q.exec(QStringLiteral("select lastval()")) && q.next() ? q.value(0).toLongLong() : 0;
 }
 
-TSqlFailure PgEngine::FailureOf(const QSqlDatabase& db, const QSqlError& error, const QString& detail) const
+SqlFailure PgEngine::FailureOf(const QSqlDatabase& db, const QSqlError& error, const QString& detail) const
 {
     PGconn* pg = serverHandle(db);
     const bool connected = pg && PQstatus(pg) == CONNECTION_OK;
     return ServerFailure(error.nativeErrorCode(), connected, detail);
 }
 
-TSqlFailure PgEngine::NotOpenFailure(const QString& detail) const
+SqlFailure PgEngine::NotOpenFailure(const QString& detail) const
 {
     return ServerFailure(QString(), false, detail);
 }
 
-TSqlFailure PgEngine::ReadFailure(const QSqlError& error) const
+SqlFailure PgEngine::ReadFailure(const QSqlError& error) const
 {
     return ServerFailure(error.nativeErrorCode(), true, error.text());
 }
@@ -514,7 +514,7 @@ void appendCopyLine(QByteArray& out, const TuserInfoRec& rec)
 // replaces deleted again, so the rows are those of the owners imported one by one. All of it in
 // the import's transaction; false when any of it failed, with what the failure was about.
 bool PgEngine::CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners,
-                          qint64 newestBefore, TSqlFailure& failure) const
+                          qint64 newestBefore, SqlFailure& failure) const
 {
     PGconn* pg = ServerConnection(db);
     auto failed = [&](PGresult* result) {

@@ -37,7 +37,7 @@ void run(QSqlQuery& q, const QString& sql, const QVariantList& values = {})
 }
 
 // The columns of a table, for statement text.
-QString columnList(const TRequiredTable& table)
+QString columnList(const RequiredTable& table)
 {
     return table.columns.join(QStringLiteral(", "));
 }
@@ -73,7 +73,7 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
         // Every table as it stood at the same moment, whatever the other desks change meanwhile.
         run(read, QStringLiteral("set transaction isolation level repeatable read, read only"));
         QSqlQuery write(out.db());
-        for (const TRequiredTable& table : RequiredTables()) {
+        for (const RequiredTable& table : RequiredTables()) {
             const QString name = QString::fromLatin1(table.name);
             const auto width = table.columns.size();
             QStringList marks;
@@ -139,12 +139,12 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
         // in the middle of a long change makes the restore give up rather than wait on.
         run(q, QStringLiteral("set local lock_timeout = '30s'"));
         run(q, QStringLiteral("lock table UserInfo, TerminalInfo, BuildInfo in exclusive mode"));
-        for (const TRequiredTable& table : RequiredTables())
+        for (const RequiredTable& table : RequiredTables())
             run(q, QStringLiteral("delete from ") + QLatin1String(table.name));
 
         QSqlQuery read(in.db());
         read.setForwardOnly(true);
-        for (const TRequiredTable& table : RequiredTables()) {
+        for (const RequiredTable& table : RequiredTables()) {
             const QString name = QString::fromLatin1(table.name);
             const auto width = int(table.columns.size());
             // What each column of the server holds: the file's 0 and 1 go into yes/no columns as
@@ -247,9 +247,9 @@ void PgEngine::LoadBackup(const QString& file, QSqlDatabase& db) const
     loadFileIntoServer(file, db);
 }
 
-TDatabaseCheck PgEngine::Check(const TDatabaseTarget& target) const
+DatabaseCheck PgEngine::Check(const DatabaseTarget& target) const
 {
-    TDatabaseCheck check;
+    DatabaseCheck check;
     OwnConnection server(DriverName(), "check");
     ConfigureServerConnection(server.db(), target);
     if (!server.db().open()) {
@@ -259,7 +259,7 @@ TDatabaseCheck PgEngine::Check(const TDatabaseTarget& target) const
     return CheckOpenDatabase(server.db());
 }
 
-QString PgEngine::DatabaseFile(const TDatabaseTarget&) const
+QString PgEngine::DatabaseFile(const DatabaseTarget&) const
 {
     return QString(); // the server keeps the data
 }

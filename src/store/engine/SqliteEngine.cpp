@@ -120,7 +120,7 @@ public:
 
     QString ErrorText() const override { return QString::fromUtf8(sqlite3_errmsg(m_db)); }
 
-    TSqlFailure Failure() const override { return SqliteFailure(m_failureCode, m_systemError, ErrorText()); }
+    SqlFailure Failure() const override { return SqliteFailure(m_failureCode, m_systemError, ErrorText()); }
 
     bool InTransaction() const override { return sqlite3_get_autocommit(m_db) == 0; }
 
@@ -272,8 +272,8 @@ qint64 SqliteEngine::LastInsertKey(QSqlDatabase&) const
     return 0; // the file's key comes with its statement (KeyOfInsert)
 }
 
-TSqlFailure SqliteEngine::FailureOf(const QSqlDatabase& db, const QSqlError& error,
-                                    const QString& detail) const
+SqlFailure SqliteEngine::FailureOf(const QSqlDatabase& db, const QSqlError& error,
+                                   const QString& detail) const
 {
     int systemError = 0;
     if (sqlite3* handle = fileHandle(db))
@@ -283,12 +283,12 @@ TSqlFailure SqliteEngine::FailureOf(const QSqlDatabase& db, const QSqlError& err
     return SqliteFailure(known ? code : SQLITE_ERROR, systemError, detail);
 }
 
-TSqlFailure SqliteEngine::NotOpenFailure(const QString& detail) const
+SqlFailure SqliteEngine::NotOpenFailure(const QString& detail) const
 {
     return SqliteFailure(SQLITE_CANTOPEN, 0, detail);
 }
 
-TSqlFailure SqliteEngine::ReadFailure(const QSqlError& error) const
+SqlFailure SqliteEngine::ReadFailure(const QSqlError& error) const
 {
     return SqliteFailure(error.nativeErrorCode().toInt(), 0, error.text());
 }
@@ -329,7 +329,7 @@ QString VacuumInto(const QString& database, const QString& target)
     return q.exec() ? QString() : q.lastError().text();
 }
 
-QString SqliteEngine::DatabaseFile(const TDatabaseTarget& target) const
+QString SqliteEngine::DatabaseFile(const DatabaseTarget& target) const
 {
     return target.FilePath();
 }
@@ -344,13 +344,13 @@ void SqliteEngine::LoadBackup(const QString&, QSqlDatabase&) const
     throw std::logic_error("the database file is restored by putting the backup file in its place");
 }
 
-TDatabaseCheck SqliteEngine::Check(const TDatabaseTarget& target) const
+DatabaseCheck SqliteEngine::Check(const DatabaseTarget& target) const
 {
     return CheckDatabaseFile(target.FilePath(), true);
 }
 
 bool SqliteEngine::CopyOwners(const QSqlDatabase&, const std::vector<TuserInfoRec>&, qint64,
-                              TSqlFailure& failure) const
+                              SqlFailure& failure) const
 {
     failure =
         SqliteFailure(SQLITE_MISUSE, 0, QStringLiteral("the file takes owners through prepared statements"));

@@ -29,21 +29,21 @@ public:
     void SetForwardOnly(QSqlQuery& query) const override;
     std::optional<qint64> KeyOfInsert(QSqlQuery& query) const override;
     qint64 LastInsertKey(QSqlDatabase& db) const override;
-    TSqlFailure FailureOf(const QSqlDatabase& db, const QSqlError& error,
-                          const QString& detail) const override;
-    TSqlFailure NotOpenFailure(const QString& detail) const override;
-    TSqlFailure ReadFailure(const QSqlError& error) const override;
+    SqlFailure FailureOf(const QSqlDatabase& db, const QSqlError& error,
+                         const QString& detail) const override;
+    SqlFailure NotOpenFailure(const QString& detail) const override;
+    SqlFailure ReadFailure(const QSqlError& error) const override;
     QString PageQuery(const QString& columns, const QString& from, const QString& order) const override;
     bool NullsFirst() const override;
     QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
                         const SqlParams& params) const override;
     bool ImportsByCopy() const override;
     bool CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners, qint64 newestBefore,
-                    TSqlFailure& failure) const override;
+                    SqlFailure& failure) const override;
     QString IndexHint(const QString& index) const override;
-    QString DatabaseFile(const TDatabaseTarget& target) const override;
+    QString DatabaseFile(const DatabaseTarget& target) const override;
     QString BackupInto(const QSqlDatabase& db, const QString& file) const override;
     void LoadBackup(const QString& file, QSqlDatabase& db) const override;
-    TDatabaseCheck Check(const TDatabaseTarget& target) const override;
+    DatabaseCheck Check(const DatabaseTarget& target) const override;
     QString CardSerialLock() const override;
 };
