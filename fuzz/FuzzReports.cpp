@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<uint8_t> report(data + at, data + at + n);
         at += n;
 
-        const int statementsBefore = int(windows.statements.size());
+        const int marksBefore = int(windows.marks.size());
         const ReportOutcome outcome = ReceiveReport(report.data(), int(report.size()));
         if (outcome != ReportOutcome::Complete)
             continue;
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint8_t pending = PendingCommand;
         HandleResponse(answer);
         Check(BlackListRec.Count <= BlackListMaxEntries, "blacklist card with more than ten entries");
-        Check(windows.statements.size() - statementsBefore <= BlackListMaxEntries,
+        Check(windows.marks.size() - marksBefore <= BlackListMaxEntries,
               "more owner updates than a blacklist card holds");
         if (answer.Command != pending && pending != 0 && pending != 5)
             Check(PendingCommand == pending, "an answer to another command changed the pending command");

@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     shown = new TestDialogs;
     dm = new Tdm;
     for (int i = 0; i < Owners; ++i)
-        Check(dm->InsertUserInfo(OwnerRecord(QStringLiteral("业主%1").arg(i), QString::number(1000 + i))),
+        Check(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("业主%1").arg(i), QString::number(1000 + i))),
               "cannot set up the database");
     first = ReadAll(Tdm::DatabasePath());
     Check(!first.isEmpty(), "cannot set up the database");
