@@ -501,6 +501,10 @@ FileText findText(const char* bytes, qsizetype size)
         out.badLine = 1 + int(countLineEnds(bytes, end));
     }
     out.begin = std::min(body, end);
+    // UTF-8 text takes a byte-order mark at its start as no character: one right after the header
+    // is dropped, as decoding the text after the header in one piece drops it.
+    if (out.utf8 && end - out.begin >= 3 && std::memcmp(bytes + out.begin, bom, 3) == 0)
+        out.begin += 3;
     out.end = end;
     return out;
 }
