@@ -10,6 +10,8 @@
 #include "engine/Engine.h"
 #include "engine/SqliteEngine.h"
 
+#include "SqlText.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,25 +41,6 @@ bool makeBackupFolder(MaintenanceResult& result)
         return true;
     result.message = QStringLiteral("Cannot Create ") + QDir::toNativeSeparators(folder);
     return false;
-}
-
-void check(QSqlQuery& q, bool ran)
-{
-    if (!ran)
-        throw OperationError(q.lastError().text());
-}
-
-// Runs a statement; one with values is prepared and the values bound.
-void run(QSqlQuery& q, const QString& sql, const QVariantList& values = {})
-{
-    if (values.isEmpty()) {
-        check(q, q.exec(sql));
-        return;
-    }
-    check(q, q.prepare(sql));
-    for (qsizetype i = 0; i < values.size(); ++i)
-        q.bindValue(int(i), values[i]);
-    check(q, q.exec());
 }
 
 // The columns of a table, for statement text.
@@ -380,19 +363,21 @@ void replaceRows(QSqlQuery& q)
         for (const QString& sql :
              {QStringLiteral("select seq from main.sqlite_sequence where name = ? collate nocase"),
               QStringLiteral("select seq from restored.sqlite_sequence where name = ? collate nocase")}) {
-            run(q, sql, {name});
+            RunOrThrow(q, sql, {name});
             while (q.next())
                 key = std::max(key, q.value(0).toLongLong());
         }
-        run(q, QStringLiteral("select max(idx) from restored.%1").arg(name));
+        RunOrThrow(q, QStringLiteral("select max(idx) from restored.%1").arg(name));
         if (q.next())
             key = std::max(key, q.value(0).toLongLong());
-        run(q, QStringLiteral("delete from main.%1").arg(name));
-        run(q, QStringLiteral("insert into main.%1 (%2) select %2 from restored.%1 order by idx")
-                   .arg(name, columnList(table)));
-        run(q, QStringLiteral("delete from main.sqlite_sequence where name = ? collate nocase"), {name});
+        RunOrThrow(q, QStringLiteral("delete from main.%1").arg(name));
+        RunOrThrow(q, QStringLiteral("insert into main.%1 (%2) select %2 from restored.%1 order by idx")
+                          .arg(name, columnList(table)));
+        RunOrThrow(q, QStringLiteral("delete from main.sqlite_sequence where name = ? collate nocase"),
+                   {name});
         if (key > 0)
-            run(q, QStringLiteral("insert into main.sqlite_sequence (name, seq) values (?, ?)"), {name, key});
+            RunOrThrow(q, QStringLiteral("insert into main.sqlite_sequence (name, seq) values (?, ?)"),
+                       {name, key});
     }
 }
 
@@ -453,7 +438,7 @@ FileRestore restoreThroughLock(const QString& database, PartFile& incoming)
     try {
         if (current.version < SchemaVersion)
             ApplySchemaSteps(db, current.version);
-        run(q, QStringLiteral("ATTACH DATABASE ? AS restored"), {incoming.Path()});
+        RunOrThrow(q, QStringLiteral("ATTACH DATABASE ? AS restored"), {incoming.Path()});
         replaceRows(q);
         q.finish();
     } catch (const OperationError& e) {

@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDebug>
 #include <QSet>
+#include <QSqlError>
 #include <QSqlQuery>
 
 QVariant TextValue(const QString& text)
@@ -367,4 +368,22 @@ bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params)
     for (const auto& p : params)
         query.bindValue(QLatin1Char(':') + p.first, p.second);
     return query.exec();
+}
+
+void CheckRan(QSqlQuery& q, bool ran)
+{
+    if (!ran)
+        throw OperationError(q.lastError().text());
+}
+
+void RunOrThrow(QSqlQuery& q, const QString& sql, const QVariantList& values)
+{
+    if (values.isEmpty()) {
+        CheckRan(q, q.exec(sql));
+        return;
+    }
+    CheckRan(q, q.prepare(sql));
+    for (qsizetype i = 0; i < values.size(); ++i)
+        q.bindValue(int(i), values[i]);
+    CheckRan(q, q.exec());
 }

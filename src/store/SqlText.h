@@ -73,3 +73,9 @@ void SetForwardOnlyOnFile(QSqlQuery& query);
 // it (query.lastError() tells why). Throws OperationError, after a warning in the log, when the
 // statement's parameters and the values do not match: nothing runs with a parameter unbound.
 bool ExecBound(QSqlQuery& query, const QString& sql, const SqlParams& params);
+
+// A statement that must run: throws OperationError with the engine's text when ran is false
+// (CheckRan), or when the statement fails; one with values is prepared and the values bound by
+// position (RunOrThrow).
+void CheckRan(QSqlQuery& q, bool ran);
+void RunOrThrow(QSqlQuery& q, const QString& sql, const QVariantList& values = {});

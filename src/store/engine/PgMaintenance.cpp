@@ -8,6 +8,8 @@
 #include "store/OwnConnection.h"
 #include "store/Schema.h"
 
+#include "store/SqlText.h"
+
 #include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,25 +18,6 @@
 #include <vector>
 
 namespace {
-
-void check(QSqlQuery& q, bool ran)
-{
-    if (!ran)
-        throw OperationError(q.lastError().text());
-}
-
-// Runs a statement; one with values is prepared and the values bound.
-void run(QSqlQuery& q, const QString& sql, const QVariantList& values = {})
-{
-    if (values.isEmpty()) {
-        check(q, q.exec(sql));
-        return;
-    }
-    check(q, q.prepare(sql));
-    for (qsizetype i = 0; i < values.size(); ++i)
-        q.bindValue(int(i), values[i]);
-    check(q, q.exec());
-}
 
 // The columns of a table, for statement text.
 QString columnList(const RequiredTable& table)
@@ -45,7 +28,8 @@ QString columnList(const RequiredTable& table)
 // The last key the server's identity of a table gave (0 when it gave none yet).
 qint64 serverKey(QSqlQuery& q, const QString& table)
 {
-    run(q,
+    RunOrThrow(
+        q,
         QStringLiteral("select pg_sequence_last_value(cast(pg_get_serial_sequence(?, 'idx') as regclass))"),
         {table.toLower()});
     return q.next() ? q.value(0).toLongLong() : 0;
@@ -71,16 +55,17 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
     }
     try {
         // Every table as it stood at the same moment, whatever the other desks change meanwhile.
-        run(read, QStringLiteral("set transaction isolation level repeatable read, read only"));
+        RunOrThrow(read, QStringLiteral("set transaction isolation level repeatable read, read only"));
         QSqlQuery write(out.db());
         for (const RequiredTable& table : RequiredTables()) {
             const QString name = QString::fromLatin1(table.name);
             const auto width = table.columns.size();
             QStringList marks;
             marks.fill(QStringLiteral("?"), width);
-            check(write, write.prepare(QStringLiteral("insert into %1 (%2) values (%3)")
-                                           .arg(name, columnList(table), marks.join(QStringLiteral(", ")))));
-            run(read, QStringLiteral("select %1 from %2 order by idx").arg(columnList(table), name));
+            CheckRan(write,
+                     write.prepare(QStringLiteral("insert into %1 (%2) values (%3)")
+                                       .arg(name, columnList(table), marks.join(QStringLiteral(", ")))));
+            RunOrThrow(read, QStringLiteral("select %1 from %2 order by idx").arg(columnList(table), name));
             qint64 lastIdx = 0;
             while (read.next()) {
                 for (int c = 0; c < width; ++c) {
@@ -92,16 +77,16 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
                     else
                         write.bindValue(c, v);
                 }
-                check(write, write.exec());
+                CheckRan(write, write.exec());
                 lastIdx = read.value(0).toLongLong();
             }
-            check(read, !read.lastError().isValid());
+            CheckRan(read, !read.lastError().isValid());
             // A key the server gave once is not given again after this file has been restored.
             const qint64 key = std::max(serverKey(read, name), lastIdx);
-            run(write, QStringLiteral("delete from sqlite_sequence where name = ?"), {name});
+            RunOrThrow(write, QStringLiteral("delete from sqlite_sequence where name = ?"), {name});
             if (key > 0)
-                run(write, QStringLiteral("insert into sqlite_sequence (name, seq) values (?, ?)"),
-                    {name, key});
+                RunOrThrow(write, QStringLiteral("insert into sqlite_sequence (name, seq) values (?, ?)"),
+                           {name, key});
         }
         write.finish();
         read.finish();
@@ -137,10 +122,10 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
     try {
         // Other desks read the previous rows until the commit, and change nothing meanwhile. A desk
         // in the middle of a long change makes the restore give up rather than wait on.
-        run(q, QStringLiteral("set local lock_timeout = '30s'"));
-        run(q, QStringLiteral("lock table UserInfo, TerminalInfo, BuildInfo in exclusive mode"));
+        RunOrThrow(q, QStringLiteral("set local lock_timeout = '30s'"));
+        RunOrThrow(q, QStringLiteral("lock table UserInfo, TerminalInfo, BuildInfo in exclusive mode"));
         for (const RequiredTable& table : RequiredTables())
-            run(q, QStringLiteral("delete from ") + QLatin1String(table.name));
+            RunOrThrow(q, QStringLiteral("delete from ") + QLatin1String(table.name));
 
         QSqlQuery read(in.db());
         read.setForwardOnly(true);
@@ -149,10 +134,10 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
             const auto width = int(table.columns.size());
             // What each column of the server holds: the file's 0 and 1 go into yes/no columns as
             // booleans, its texts into byte columns as their bytes.
-            run(q,
-                QStringLiteral("select lower(column_name), data_type from information_schema.columns "
-                               "where table_schema = current_schema() and table_name = ?"),
-                {name.toLower()});
+            RunOrThrow(q,
+                       QStringLiteral("select lower(column_name), data_type from information_schema.columns "
+                                      "where table_schema = current_schema() and table_name = ?"),
+                       {name.toLower()});
             QHash<QString, QString> types;
             while (q.next())
                 types.insert(q.value(0).toString(), q.value(1).toString());
@@ -174,17 +159,17 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
                     .arg(name, columnList(table), values.join(QStringLiteral(", ")));
             };
             QSqlQuery& full = *inserts.emplace_back(std::make_unique<QSqlQuery>(server));
-            check(full, full.prepare(insertOf(RowsPerInsert)));
+            CheckRan(full, full.prepare(insertOf(RowsPerInsert)));
             QVariantList pending;
             pending.reserve(RowsPerInsert * width);
             auto flush = [&](QSqlQuery& insert) {
                 for (qsizetype i = 0; i < pending.size(); ++i)
                     insert.bindValue(int(i), pending[i]);
-                check(insert, insert.exec());
+                CheckRan(insert, insert.exec());
                 pending.clear();
             };
 
-            run(read, QStringLiteral("select %1 from %2 order by idx").arg(columnList(table), name));
+            RunOrThrow(read, QStringLiteral("select %1 from %2 order by idx").arg(columnList(table), name));
             qint64 lastIdx = 0;
             while (read.next()) {
                 for (int c = 0; c < width; ++c) {
@@ -202,20 +187,20 @@ void loadFileIntoServer(const QString& file, QSqlDatabase& server)
                 if (pending.size() == RowsPerInsert * width)
                     flush(full);
             }
-            check(read, !read.lastError().isValid());
+            CheckRan(read, !read.lastError().isValid());
             if (!pending.isEmpty()) {
                 QSqlQuery& rest = *inserts.emplace_back(std::make_unique<QSqlQuery>(server));
-                check(rest, rest.prepare(insertOf(int(pending.size() / width))));
+                CheckRan(rest, rest.prepare(insertOf(int(pending.size() / width))));
                 flush(rest);
             }
 
-            run(read, QStringLiteral("select seq from sqlite_sequence where name = ? collate nocase"),
-                {name});
+            RunOrThrow(read, QStringLiteral("select seq from sqlite_sequence where name = ? collate nocase"),
+                       {name});
             const qint64 fileKey = read.next() ? read.value(0).toLongLong() : 0;
             const qint64 key = std::max({fileKey, lastIdx, serverKey(q, name)});
             if (key > 0)
-                run(q, QStringLiteral("select setval(pg_get_serial_sequence(?, 'idx'), ?, true)"),
-                    {name.toLower(), key});
+                RunOrThrow(q, QStringLiteral("select setval(pg_get_serial_sequence(?, 'idx'), ?, true)"),
+                           {name.toLower(), key});
         }
         read.finish();
         q.finish();
