@@ -36,6 +36,21 @@ const QList<RequiredTable>& RequiredTables()
     return tables;
 }
 
+const QList<RequiredTable>& OfficeTables()
+{
+    static const QList<RequiredTable> tables = {
+        {"OperationLog",
+         {QStringLiteral("idx"), QStringLiteral("LogTime"), QStringLiteral("Computer"),
+          QStringLiteral("SystemUser"), QStringLiteral("OperatorLevel"), QStringLiteral("Action"),
+          QStringLiteral("Outcome"), QStringLiteral("CardID"), QStringLiteral("OwnerIdx"),
+          QStringLiteral("OwnerName"), QStringLiteral("Details")}},
+        {"OfficePassword",
+         {QStringLiteral("OperatorLevel"), QStringLiteral("Salt"), QStringLiteral("Hash"),
+          QStringLiteral("Iterations"), QStringLiteral("ChangedAt")}},
+    };
+    return tables;
+}
+
 namespace {
 
 QStringList schemaStatements(int version, const Engine& engine)

@@ -10,7 +10,7 @@
 // The database schema, kept as numbered SQL resources (:/store/schema/<n>.sql, each taking the
 // file from version n-1 to n) and recorded in PRAGMA user_version.
 
-constexpr int SchemaVersion = 3;
+constexpr int SchemaVersion = 4;
 
 // The tables the program needs, and the columns each must have.
 struct RequiredTable {
@@ -18,6 +18,10 @@ struct RequiredTable {
     QStringList columns;
 };
 const QList<RequiredTable>& RequiredTables();
+// The tables that are the office's own rather than the community's: the operation log and the
+// passwords (the first column is each one's key). A backup holds them; a restore and the emptying
+// of the database leave them as they are.
+const QList<RequiredTable>& OfficeTables();
 
 // The statements of one schema step for an engine, comments left out. A server keeps its
 // version in the one-row table SchemaInfo.

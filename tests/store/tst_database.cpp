@@ -98,10 +98,11 @@ void TestDatabase::opensOnFirstUseWithTheSchema()
         // The same indexes as on the file, under the same names.
         QCOMPARE(column(QStringLiteral("select indexname from pg_indexes where schemaname = current_schema() "
                                        "and indexname not like '%pkey' order by indexname")),
-                 (QVariantList{QStringLiteral("buildinfo_place"), QStringLiteral("terminalinfo_terminalid"),
-                               QStringLiteral("userinfo_cardid"), QStringLiteral("userinfo_cardno"),
-                               QStringLiteral("userinfo_marked"), QStringLiteral("userinfo_place"),
-                               QStringLiteral("userinfo_username")}));
+                 (QVariantList{QStringLiteral("buildinfo_place"), QStringLiteral("operationlog_cardid"),
+                               QStringLiteral("operationlog_logtime"),
+                               QStringLiteral("terminalinfo_terminalid"), QStringLiteral("userinfo_cardid"),
+                               QStringLiteral("userinfo_cardno"), QStringLiteral("userinfo_marked"),
+                               QStringLiteral("userinfo_place"), QStringLiteral("userinfo_username")}));
         // Texts compare without regard to the case of ASCII letters, and of those only.
         QCOMPARE(column(QStringLiteral("select count(*) from (values ('Ab'::citext collate \"C\")) as t(x) "
                                        "where x = 'aB'")),
@@ -215,7 +216,7 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     QCOMPARE(FindUserIdx(*dm, added), 3);
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
-        QVariantList{7});
+        QVariantList{9});
     QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }

@@ -7,6 +7,7 @@
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
+#include "store/OperationLog.h"
 #include "support/TestDialogs.h"
 #include "support/TestServer.h"
 
@@ -44,10 +45,13 @@ public:
         clock.set(m_now);
         setClock(&clock);
         target = DatabaseTarget();
+        SetLogOperatorLevel(LogLevelNotLoggedIn);
     }
 
     void tearDown()
     {
+        // The entries of this test function go into its database before the folder goes.
+        StopOperationLog();
         closeData();
         setClock(nullptr);
         dir.remove();

@@ -55,6 +55,9 @@ public:
     // Whether an open connection still reaches its database (a server may have gone away; the file
     // is always there).
     virtual bool ConnectionAlive(const QSqlDatabase& db) const = 0;
+    // Points a connection of its own (not yet open) at the target's database, such that opening it
+    // never makes a database: a file that is not there stays absent and the open fails.
+    virtual void AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) const = 0;
 
     // ---- Literals ---------------------------------------------------------------------------
     // The literal of a yes/no column in statement text (where a partial index must match it).

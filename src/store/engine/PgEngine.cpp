@@ -273,6 +273,11 @@ QString PgEngine::DriverName() const
     return QStringLiteral("QPSQL");
 }
 
+void PgEngine::AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) const
+{
+    ConfigureServerConnection(db, target);
+}
+
 bool PgEngine::ConnectionAlive(const QSqlDatabase& db) const
 {
     if (!isServerHandle(db))

@@ -35,8 +35,9 @@ qint64 serverKey(QSqlQuery& q, const QString& table)
     return q.next() ? q.value(0).toLongLong() : 0;
 }
 
-// Writes the three tables of the server into a new SQLite file of this system's schema, as read at
-// one moment, with their keys and key sequences: yes/no values become 1 and 0, bytes a blob.
+// Writes the three tables of the server, and the office's log and passwords, into a new SQLite file of this
+// system's schema, as read at one moment, with their keys and key sequences: yes/no values become 1 and 0,
+// bytes a blob.
 void copyServerToFile(QSqlDatabase& server, const QString& file)
 {
     OwnConnection out(FileEngine().DriverName(), "backup");
@@ -57,15 +58,17 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
         // Every table as it stood at the same moment, whatever the other desks change meanwhile.
         RunOrThrow(read, QStringLiteral("set transaction isolation level repeatable read, read only"));
         QSqlQuery write(out.db());
-        for (const RequiredTable& table : RequiredTables()) {
+        for (const RequiredTable& table : RequiredTables() + OfficeTables()) {
             const QString name = QString::fromLatin1(table.name);
+            const QString& key = table.columns.first();
             const auto width = table.columns.size();
             QStringList marks;
             marks.fill(QStringLiteral("?"), width);
             CheckRan(write,
                      write.prepare(QStringLiteral("insert into %1 (%2) values (%3)")
                                        .arg(name, columnList(table), marks.join(QStringLiteral(", ")))));
-            RunOrThrow(read, QStringLiteral("select %1 from %2 order by idx").arg(columnList(table), name));
+            RunOrThrow(read,
+                       QStringLiteral("select %1 from %2 order by %3").arg(columnList(table), name, key));
             qint64 lastIdx = 0;
             while (read.next()) {
                 for (int c = 0; c < width; ++c) {
@@ -81,12 +84,14 @@ void copyServerToFile(QSqlDatabase& server, const QString& file)
                 lastIdx = read.value(0).toLongLong();
             }
             CheckRan(read, !read.lastError().isValid());
+            if (key != QLatin1String("idx"))
+                continue; // a key of the office's choosing, not given by a sequence
             // A key the server gave once is not given again after this file has been restored.
-            const qint64 key = std::max(serverKey(read, name), lastIdx);
+            const qint64 next = std::max(serverKey(read, name), lastIdx);
             RunOrThrow(write, QStringLiteral("delete from sqlite_sequence where name = ?"), {name});
-            if (key > 0)
+            if (next > 0)
                 RunOrThrow(write, QStringLiteral("insert into sqlite_sequence (name, seq) values (?, ?)"),
-                           {name, key});
+                           {name, next});
         }
         write.finish();
         read.finish();

@@ -6,6 +6,7 @@
 
 #include <QSqlDriver>
 #include <QStringEncoder>
+#include <QUrl>
 #include <sqlite3.h>
 #include <stdexcept>
 #include <vector>
@@ -185,6 +186,15 @@ private:
 QString SqliteEngine::DriverName() const
 {
     return QStringLiteral("QSQLITE");
+}
+
+void SqliteEngine::AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) const
+{
+    // "mode=rw" opens the file for writing without ever creating it.
+    QUrl url = QUrl::fromLocalFile(target.FilePath());
+    url.setQuery(QStringLiteral("mode=rw"));
+    db.setDatabaseName(url.toString(QUrl::FullyEncoded));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
 }
 
 bool SqliteEngine::ConnectionAlive(const QSqlDatabase&) const

@@ -14,6 +14,7 @@ class SqliteEngine final : public Engine {
 public:
     QString DriverName() const override;
     bool ConnectionAlive(const QSqlDatabase& db) const override;
+    void AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) const override;
     QString BoolLiteral(bool value) const override;
     QString BeginStatement() const override;
     bool SavepointPerStatement() const override;
