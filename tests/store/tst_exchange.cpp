@@ -777,6 +777,8 @@ void TestExchange::textsSurviveTheBatch_data()
     QTest::newRow("end of data") << QStringLiteral("\\.");
     QTest::newRow("quotes") << QStringLiteral("O'Neil \"李\" `x` $$");
     QTest::newRow("empty") << QString();
+    QTest::newRow("two-byte characters") << QStringLiteral("é×ü\\ß");
+    QTest::newRow("beyond the basic plane") << QStringLiteral("𠀀乙\t\U0001F600");
 }
 
 void TestExchange::textsSurviveTheBatch()
