@@ -26,6 +26,7 @@ ImportBatch::ImportBatch(Tdm& module) : m_dm(module)
 
 ImportBatch::~ImportBatch()
 {
+    m_copy.reset();
     if (m_open)
         m_dm.UndoBatch();
     if (m_dm.IsOpen() && !m_dm.SqlEngine().ImportsByCopy()) {
@@ -55,7 +56,7 @@ void ImportBatch::prepareStatements()
     m_insert->Name(taken);
 }
 
-bool ImportBatch::begin()
+bool ImportBatch::begin(bool copying)
 {
     if (m_open)
         return true;
@@ -67,8 +68,14 @@ bool ImportBatch::begin()
     PreparedStatement last(m_dm, NewestOwnerStatement());
     try {
         m_lastIdx = last.Next() ? last.Int(0) : 0;
+        last.Reset(); // the connection free for the copy
     } catch (const OperationError&) {
         return stop(last.Failure());
+    }
+    if (copying && m_dm.SqlEngine().ImportsByCopy()) {
+        m_copy = m_dm.SqlEngine().BeginOwnerCopy(m_dm.database(), m_lastIdx, why);
+        if (!m_copy)
+            return stop(why);
     }
     m_pending.reserve(1024);
     // As many as the last commit had, so that the set is not grown step by step again.
@@ -158,6 +165,7 @@ PreparedStatement* ImportBatch::write(const TuserInfoRec& rec)
 
 bool ImportBatch::stop(const SqlFailure& why)
 {
+    m_copy.reset();
     m_stopReason = why.Describe();
     if (m_stopReason.isEmpty())
         m_stopReason = QStringLiteral("数据库出错");
@@ -194,8 +202,15 @@ bool ImportBatch::Add(const TuserInfoRec& rec)
         m_serials.insert(rec.CardID.toUpper());
         m_serialTwice = m_serials.size() == size;
     }
+    if (m_copy) {
+        if (m_copy->Add(rec))
+            return true;
+        SqlFailure why;
+        m_copy->Finish(why);
+        return stop(why);
+    }
     if (m_dm.SqlEngine().ImportsByCopy() || m_replay)
-        return true; // copied at the commit
+        return true; // done one by one at the commit
     const PreparedStatement* failed = write(rec);
     if (!failed)
         return true;
@@ -243,9 +258,11 @@ bool ImportBatch::Commit()
         return false;
     if (!m_open)
         return true;
-    if (m_dm.SqlEngine().ImportsByCopy() && !m_replay) {
+    if (m_copy) {
         SqlFailure why;
-        if (!m_dm.SqlEngine().CopyOwners(m_dm.database(), m_pending, m_lastIdx, why)) {
+        const bool copied = m_copy->Finish(why);
+        m_copy.reset();
+        if (!copied) {
             if (!why.aboutTheRow)
                 return stop(why);
             m_replay = true; // a line the server refused: the owners one by one, as on the file
@@ -255,7 +272,7 @@ bool ImportBatch::Commit()
         m_dm.UndoBatch();
         m_open = false;
         m_replay = false;
-        if (!begin() || !replay())
+        if (!begin(false) || !replay())
             return false;
     }
     // The serials the commit's owners bring are theirs alone, in the same commit.

@@ -12,6 +12,7 @@
 #include <vector>
 
 class Tdm;
+class OwnerCopy;
 class PreparedStatement;
 
 // The owners of an owner data file, many in a row: each one takes the place of the rows with its
@@ -25,7 +26,8 @@ class PreparedStatement;
 // the owner's: the batch then stops, undoes what was added since the last Commit, shows nothing and
 // keeps the reason (StopReason) for the caller to say once. What was added since the last Commit
 // is undone when the batch ends without one, and is not there after a crash. User-interface thread
-// only; no other change may run on the data module between Add and Commit.
+// only; no other change may run on the data module between Add and Commit, and on a server no
+// statement at all (the owners are on their way to it as they are added).
 class ImportBatch {
 public:
     // Throws OperationError when the database cannot be used.
@@ -48,7 +50,9 @@ public:
     int Pending() const { return int(m_pending.size()); }
 
 private:
-    bool begin();
+    // Begins the commit's transaction, and on a server the copy of its owners unless copying is
+    // false (the owners done again one by one).
+    bool begin(bool copying = true);
     void prepareStatements();
     // Runs the delete and the insert for one owner; the statement that failed, or null.
     PreparedStatement* write(const TuserInfoRec& rec);
@@ -61,7 +65,8 @@ private:
     Tdm& m_dm;
     std::unique_ptr<PreparedStatement> m_delete;
     std::unique_ptr<PreparedStatement> m_insert;
-    std::vector<int> m_positions; // of the insert's values in the list InsertUserInfo binds
+    std::unique_ptr<OwnerCopy> m_copy; // on a server, the commit's owners going to it as they come
+    std::vector<int> m_positions;      // of the insert's values in the list InsertUserInfo binds
     std::vector<TuserInfoRec> m_pending;
     bool m_open = false;   // a batch is running
     bool m_replay = false; // one was refused since the last commit: Commit redoes them one by one

@@ -633,13 +633,14 @@ ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
     const bool targetWasThere = QFileInfo::exists(fileName);
     try {
         const SqlParams params = filterParams(filter);
-        PreparedStatement count(*dm, QStringLiteral("select count(*) from UserInfo") + filterClause(filter));
+        const Engine& engine = EngineFor(dm->Target());
+        PreparedStatement count(*dm, engine.ExportCountQuery(filterClause(filter)));
         count.Bind(params);
-        r.total = count.Next() ? int(count.Int(0)) : 0;
+        const bool counted = count.Next();
+        r.total = counted ? int(count.Int(0)) : 0;
+        const bool placeless = counted && count.Int(1) > 0;
         count.Reset();
-        PreparedStatement rows(
-            *dm, EngineFor(dm->Target())
-                     .ExportQuery(dm->database(), ExportStatement(filter), filterClause(filter), params));
+        PreparedStatement rows(*dm, engine.ExportQuery(ExportStatement(filter), placeless));
         rows.Bind(params);
 
         WholeFile file(fileName);

@@ -143,6 +143,8 @@ private Q_SLOTS:
     void batchEqualsOwnersOneByOne_data();
     void batchEqualsOwnersOneByOne();
     void textTheServerCannotHoldIsLeftOutAlone();
+    void refusedOwnerAfterOthersWentInIsLeftOutAlone();
+    void batchEndedWithoutCommitKeepsNothing();
     void serverParameters_data();
     void serverParameters();
     void missingAndUnreadableFiles();
@@ -775,6 +777,8 @@ void TestExchange::textsSurviveTheBatch_data()
     QTest::newRow("end of data") << QStringLiteral("\\.");
     QTest::newRow("quotes") << QStringLiteral("O'Neil \"李\" `x` $$");
     QTest::newRow("empty") << QString();
+    QTest::newRow("two-byte characters") << QStringLiteral("é×ü\\ß");
+    QTest::newRow("beyond the basic plane") << QStringLiteral("𠀀乙\t\U0001F600");
 }
 
 void TestExchange::textsSurviveTheBatch()
@@ -926,6 +930,51 @@ void TestExchange::textTheServerCannotHoldIsLeftOutAlone()
     QCOMPARE(names, (QVariantList{QStringLiteral("甲"), QStringLiteral("丙")}));
     QCOMPARE(f.dialogs.texts().size(), 1);
     QVERIFY(f.dialogs.texts().first().startsWith(QStringLiteral("执行错误：insert into UserInfo")));
+}
+
+void TestExchange::refusedOwnerAfterOthersWentInIsLeftOutAlone()
+{
+    // A commit of more owners than go to the database in one piece, refused near its end: those
+    // before the refused one have already been taken in, yet only that one is left out and reported.
+    const QString longName = QStringLiteral("业主的名字写得长一些以便一次提交装不进一块数据");
+    ImportBatch batch(*dm);
+    constexpr int Owners = 3000;
+    for (int i = 0; i < Owners; ++i) {
+        const QString name =
+            i == Owners - 2 ? QStringLiteral("乙") + QChar(0) : longName + QString::number(i);
+        QVERIFY(batch.Add(OwnerRecord(name, QStringLiteral("K%1").arg(i), 1, 1 + i % 5)));
+    }
+    QVERIFY(batch.Commit());
+    if (!dm->IsServer()) {
+        QCOMPARE(countRows(QStringLiteral("UserInfo")), Owners); // the file keeps the NUL
+        return;
+    }
+    QCOMPARE(batch.Refused(), 1);
+    QCOMPARE(countRows(QStringLiteral("UserInfo")), Owners - 1);
+    QCOMPARE(column(QStringLiteral("select count(*) from UserInfo where CardNo = 'K%1'").arg(Owners - 2)),
+             QVariantList{0});
+    QCOMPARE(f.dialogs.texts().size(), 1);
+}
+
+void TestExchange::batchEndedWithoutCommitKeepsNothing()
+{
+    // A batch that ends before its commit (an error of the program's own), its owners on their way
+    // to the database: none of them is kept, the owner they would replace stays, and the next
+    // import on the same connection goes in.
+    QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原"), QStringLiteral("K1"))));
+    {
+        ImportBatch batch(*dm);
+        QVERIFY(batch.Add(OwnerRecord(QStringLiteral("甲"), QStringLiteral("K1"))));
+        QVERIFY(batch.Add(OwnerRecord(QStringLiteral("乙"), QStringLiteral("K2"))));
+    }
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo order by idx")),
+             QVariantList{QStringLiteral("原")});
+    ImportBatch again(*dm);
+    QVERIFY(again.Add(OwnerRecord(QStringLiteral("丙"), QStringLiteral("K1"))));
+    QVERIFY(again.Commit());
+    QCOMPARE(column(QStringLiteral("select UserName from UserInfo order by idx")),
+             QVariantList{QStringLiteral("丙")});
+    QVERIFY(f.dialogs.shown.isEmpty());
 }
 
 void TestExchange::serverParameters_data()

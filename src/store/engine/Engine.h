@@ -22,6 +22,20 @@
 #include <optional>
 #include <vector>
 
+// The owners of one commit of an import going to the server in one copy (Engine::BeginOwnerCopy).
+// Dropped before Finish, it ends the copy unfinished: the transaction then keeps none of it.
+class OwnerCopy {
+public:
+    virtual ~OwnerCopy() = default;
+    // Sends one owner, in file order: the server takes them in while the next ones are read. False
+    // when the connection no longer takes them (Finish then tells why).
+    virtual bool Add(const TuserInfoRec& rec) = 0;
+    // Ends the copy: each owner takes the place of the rows with its card number in its building
+    // and unit (a later owner of the same key replacing an earlier one), so that the rows are those
+    // of the owners imported one by one. False with what the failure was about.
+    virtual bool Finish(SqlFailure& failure) = 0;
+};
+
 // A statement prepared once through the engine's own library (see PreparedStatement, which holds one).
 class PreparedBackend {
 public:
@@ -116,21 +130,22 @@ public:
     virtual bool NullsFirst() const = 0;
 
     // ---- Owner data files -------------------------------------------------------------------
+    // The count before an export, on the owners the filter clause picks: their number, and how many
+    // of them lack a building, unit or room where the engine's order needs to know it (a constant 0
+    // where it does not), in one pass.
+    virtual QString ExportCountQuery(const QString& filterClause) const = 0;
     // The export's query in the file's order (owners without a place first, owners of one room in
-    // the order they were added), from the file's statement; filter and params pick the owners.
-    virtual QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
-                                const SqlParams& params) const = 0;
+    // the order they were added), from the file's statement, knowing whether an owner lacks a place.
+    virtual QString ExportQuery(const QString& statement, bool placeless) const = 0;
 
-    // The bulk import: whether the owners of a commit go to the server in one copy into a staging
-    // table (false: each owner through the prepared delete and insert, as the file takes them
-    // fastest).
+    // The bulk import: whether the owners of a commit go to the server in one copy (false: each
+    // owner through the prepared delete and insert, as the file takes them fastest).
     virtual bool ImportsByCopy() const = 0;
-    // Where it does: the owners of one commit in file order, each taking the place of the rows with
-    // its card number in its building and unit (a later owner of the same key replacing an earlier
-    // one), inside the import's transaction; newestBefore is the newest owner's idx before them.
-    // False with what the failure was about.
-    virtual bool CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners,
-                            qint64 newestBefore, SqlFailure& failure) const = 0;
+    // Where it does: a copy of one commit's owners begun inside the import's transaction, after the
+    // newest owner's idx newestBefore was read; nothing else may run on the connection until the
+    // copy is finished or dropped. Null, with what the failure was about, when it could not begin.
+    virtual std::unique_ptr<OwnerCopy> BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
+                                                      SqlFailure& failure) const = 0;
     // The hint that makes a statement use an index (the file's planner has no statistics to choose
     // by; a server keeps its own): text to put after the table's name.
     virtual QString IndexHint(const QString& index) const = 0;

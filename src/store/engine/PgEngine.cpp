@@ -6,6 +6,7 @@
 #include "store/Values.h"
 
 #include <QSqlDriver>
+#include <cstring>
 #include <libpq-fe.h>
 #include <vector>
 
@@ -357,16 +358,22 @@ void PgEngine::ReleaseSchema(QSqlDatabase& db) const
 
 QString PgEngine::TablesQuery() const
 {
-    return QStringLiteral("select table_name from information_schema.tables where table_schema = "
-                          "current_schema() and table_type = 'BASE TABLE'");
+    // From the catalog itself: the information schema's views take longer than the rest of the
+    // check together, at every start of the program.
+    return QStringLiteral(
+        "select c.relname from pg_catalog.pg_class c join pg_catalog.pg_namespace n on n.oid = "
+        "c.relnamespace where n.nspname = current_schema() and c.relkind in ('r', 'p')");
 }
 
 std::optional<int> PgEngine::QueryColumns(QSqlQuery& q, const QString& table) const
 {
-    if (!ExecBound(q,
-                   QStringLiteral("select column_name from information_schema.columns where "
-                                  "table_schema = current_schema() and table_name = :name"),
-                   {{QStringLiteral("name"), table.toLower()}}))
+    if (!ExecBound(
+            q,
+            QStringLiteral("select a.attname from pg_catalog.pg_attribute a join pg_catalog.pg_class c "
+                           "on c.oid = a.attrelid join pg_catalog.pg_namespace n on n.oid = c.relnamespace "
+                           "where n.nspname = current_schema() and c.relname = :name and a.attnum > 0 "
+                           "and not a.attisdropped"),
+            {{QStringLiteral("name"), table.toLower()}}))
         return std::nullopt;
     return 0;
 }
@@ -425,22 +432,25 @@ bool PgEngine::NullsFirst() const
     return false;
 }
 
-QString PgEngine::ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
-                              const SqlParams& params) const
+QString PgEngine::ExportCountQuery(const QString& filterClause) const
+{
+    // Counted with the same pass that looks for an owner without a place: right after an import the
+    // first pass over the new rows costs most, and it is made once.
+    return QStringLiteral(
+               "select count(*), count(*) filter (where DongHao is null or DanYuan is null or FangHao "
+               "is null) from UserInfo") +
+           filterClause;
+}
+
+QString PgEngine::ExportQuery(const QString& statement, bool placeless) const
 {
     // The same file as from the SQLite file: owners without a building, unit or room first (where
     // the file's engine sorts Null), and owners of one room in the order they were added (as the
     // file's index gives them). The server's index holds Null last, so that order costs a sort of
     // every owner; when no owner lacks a place, the index order is the same.
     QString sql = statement;
-    PgPrepared placeless(db, QStringLiteral("select exists (select 1 from UserInfo%1 and (DongHao is null or "
-                                            "DanYuan is null or FangHao is null))")
-                                 .arg(filterClause));
-    placeless.Bind(params);
-    const bool nullsFirst = !placeless.Next() || placeless.Text(0) != "f";
-    placeless.Reset();
     sql.replace(QStringLiteral(" order by DongHao, DanYuan, FangHao"),
-                nullsFirst
+                placeless
                     ? QStringLiteral(" order by DongHao nulls first, DanYuan nulls first, FangHao nulls "
                                      "first, idx")
                     : QStringLiteral(" order by DongHao, DanYuan, FangHao, idx"));
@@ -463,9 +473,8 @@ const char* const ImportColumns = "CardID,CardNo,UserName,BuildName,DongHao,DanY
 // written as escapes. (A NUL character stays: the server refuses the line, as it refuses such a
 // text in any statement.) The record's null texts are stored as empty texts, as InsertUserInfo
 // stores them.
-void appendCopyText(QByteArray& out, const QString& text)
+void appendCopyUtf8(QByteArray& out, const QByteArray& utf8)
 {
-    const QByteArray utf8 = text.toUtf8();
     const char* p = utf8.constData();
     qsizetype from = 0;
     for (qsizetype i = 0; i < utf8.size(); ++i) {
@@ -481,6 +490,43 @@ void appendCopyText(QByteArray& out, const QString& text)
         from = i + 1;
     }
     out.append(p + from, utf8.size() - from).append('\t');
+}
+
+// The same from the record's text.
+void appendCopyText(QByteArray& out, const QString& text)
+{
+    // Converted to UTF-8 straight into the line, a hundred thousand owners of a dozen texts each
+    // without a UTF-8 copy of every text. A text with a character beyond the basic plane (or half
+    // of one) is converted by Qt, as everywhere else.
+    const qsizetype at = out.size();
+    out.resize(at + text.size() * 3 + 1); // at most 3 bytes for a UTF-16 unit, 2 for an escape
+    char* w = out.data() + at;
+    for (const QChar ch : text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80) {
+            const char c = char(u);
+            const char escaped = c == '\\' ? '\\' : c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : 0;
+            if (escaped) {
+                *w++ = '\\';
+                *w++ = escaped;
+            } else {
+                *w++ = c;
+            }
+        } else if (u < 0x800) {
+            *w++ = char(0xC0 | (u >> 6));
+            *w++ = char(0x80 | (u & 0x3F));
+        } else if (QChar::isSurrogate(u)) {
+            out.truncate(at);
+            appendCopyUtf8(out, text.toUtf8());
+            return;
+        } else {
+            *w++ = char(0xE0 | (u >> 12));
+            *w++ = char(0x80 | ((u >> 6) & 0x3F));
+            *w++ = char(0x80 | (u & 0x3F));
+        }
+    }
+    *w++ = '\t';
+    out.truncate(w - out.constData());
 }
 
 // One owner as a line of COPY into UserInfo: the values InsertUserInfo binds, converted as it
@@ -513,97 +559,132 @@ void appendCopyLine(QByteArray& out, const TuserInfoRec& rec)
 
 } // namespace
 
-// The pending owners in one go: their keys (card number, building, unit) COPY into a table of
-// their own and the rows they replace deleted through it; then the owners themselves COPY straight
-// into UserInfo in file order, and, when a key came twice, each owner a later one of the same key
-// replaces deleted again, so the rows are those of the owners imported one by one. All of it in
-// the import's transaction; false when any of it failed, with what the failure was about.
-bool PgEngine::CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners,
-                          qint64 newestBefore, SqlFailure& failure) const
-{
-    PGconn* pg = ServerConnection(db);
-    auto failed = [&](PGresult* result) {
+namespace {
+
+// One commit's owners as COPY into UserInfo, sent while the file is still being read, so that the
+// server takes in the lines of a commit while the program reads and converts the next ones. The
+// owners get their idx from UserInfo's identity, in file order, all above newestBefore (the import
+// holds the batch's lock, so no other desk adds owners meanwhile). Finish then deletes each row
+// that an owner of the copy replaces: the older rows of its key, those before the commit and
+// those of earlier owners of the same key in it.
+class PgOwnerCopy final : public OwnerCopy {
+public:
+    PgOwnerCopy(PGconn* pg, qint64 newestBefore) : m_pg(pg), m_newestBefore(newestBefore)
+    {
+        m_lines.reserve(SendAt + 4096);
+    }
+    ~PgOwnerCopy() override
+    {
+        if (m_copying) {
+            // Ended with an error of the program's own: the server undoes the copy's lines and the
+            // transaction keeps none of them.
+            PQputCopyEnd(m_pg, "import ended");
+            while (PGresult* rest = PQgetResult(m_pg))
+                PQclear(rest);
+        }
+    }
+
+    bool begin(SqlFailure& failure)
+    {
+        const QByteArray sql =
+            QByteArrayLiteral("copy UserInfo (") + ImportColumns + QByteArrayLiteral(") from stdin");
+        PGresult* result = PQexec(m_pg, sql.constData());
+        if (PQresultStatus(result) != PGRES_COPY_IN)
+            return failed(result, failure);
+        PQclear(result);
+        m_copying = true;
+        return true;
+    }
+
+    bool Add(const TuserInfoRec& rec) override
+    {
+        if (!m_sent)
+            return false;
+        appendCopyLine(m_lines, rec);
+        if (m_lines.size() >= SendAt)
+            send();
+        return m_sent;
+    }
+
+    bool Finish(SqlFailure& failure) override
+    {
+        if (!m_lines.isEmpty())
+            send();
+        m_copying = false;
+        if (PQputCopyEnd(m_pg, m_sent ? nullptr : "not sent") != 1)
+            return failed(nullptr, failure);
+        PGresult* result = PQgetResult(m_pg);
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            return failed(result, failure);
+        PQclear(result);
+        while (PGresult* rest = PQgetResult(m_pg))
+            PQclear(rest);
+        // The keys of the copied owners in a table of their own, with statistics: the server then
+        // finds the rows they replace in one pass over UserInfo rather than by one index search per
+        // owner (it knows nothing yet of the rows just copied).
+        return run("create temp table iccard_import as select idx, CardNo, DongHao, DanYuan from UserInfo "
+                   "where idx > $1",
+                   failure) &&
+               run("analyze iccard_import", failure) &&
+               run("delete from UserInfo u using iccard_import s where u.CardNo = s.CardNo and u.DongHao = "
+                   "s.DongHao and u.DanYuan = s.DanYuan and u.idx < s.idx",
+                   failure) &&
+               run("drop table iccard_import", failure);
+    }
+
+private:
+    // Lines go to the server a block at a time.
+    static constexpr qsizetype SendAt = 256 * 1024;
+
+    void send()
+    {
+        if (m_sent)
+            m_sent = PQputCopyData(m_pg, m_lines.constData(), int(m_lines.size())) == 1;
+        m_lines.clear();
+    }
+
+    // A statement; $1 is the newest owner's idx before the copy.
+    bool run(const char* statement, SqlFailure& failure)
+    {
+        const QByteArray from = QByteArray::number(m_newestBefore);
+        const char* values[] = {from.constData()};
+        PGresult* result = PQexecParams(m_pg, statement, std::strstr(statement, "$1") ? 1 : 0, nullptr,
+                                        values, nullptr, nullptr, 0);
+        if (PQresultStatus(result) != PGRES_COMMAND_OK)
+            return failed(result, failure);
+        PQclear(result);
+        return true;
+    }
+
+    bool failed(PGresult* result, SqlFailure& failure)
+    {
         const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
         const QString detail =
-            QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(pg)).trimmed();
+            QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(m_pg)).trimmed();
         PQclear(result);
-        while (PGresult* rest = PQgetResult(pg))
+        while (PGresult* rest = PQgetResult(m_pg))
             PQclear(rest);
-        failure = ServerFailure(state ? QString::fromLatin1(state) : QString(), PQstatus(pg) == CONNECTION_OK,
-                                detail);
+        failure = ServerFailure(state ? QString::fromLatin1(state) : QString(),
+                                PQstatus(m_pg) == CONNECTION_OK, detail);
         return false;
-    };
-    // A statement; with from, the newest owner's idx before the commit as its $1.
-    auto run = [&](const QString& statement, ExecStatusType expected = PGRES_COMMAND_OK,
-                   PGresult** rows = nullptr) {
-        const QByteArray from = QByteArray::number(newestBefore);
-        const char* values[] = {from.constData()};
-        const QByteArray text = statement.toUtf8();
-        PGresult* result = statement.contains(QLatin1String("$1"))
-                               ? PQexecParams(pg, text.constData(), 1, nullptr, values, nullptr, nullptr, 0)
-                               : PQexec(pg, text.constData());
-        if (PQresultStatus(result) != expected)
-            return failed(result);
-        if (rows)
-            *rows = result;
-        else
-            PQclear(result);
-        return true;
-    };
-    auto copy = [&](const QString& statement, const QByteArray& lines) {
-        if (!run(statement, PGRES_COPY_IN))
-            return false;
-        constexpr qsizetype Chunk = 1 << 20;
-        bool sent = true;
-        for (qsizetype at = 0; sent && at < lines.size(); at += Chunk)
-            sent = PQputCopyData(pg, lines.constData() + at, int(std::min(Chunk, lines.size() - at))) == 1;
-        if (PQputCopyEnd(pg, sent ? nullptr : "not sent") != 1)
-            return failed(nullptr);
-        PGresult* result = PQgetResult(pg);
-        if (PQresultStatus(result) != PGRES_COMMAND_OK)
-            return failed(result);
-        PQclear(result);
-        while (PGresult* rest = PQgetResult(pg))
-            PQclear(rest);
-        return true;
-    };
-    const QString sameKey = QStringLiteral("%1.CardNo = %2.CardNo and %1.DongHao = %2.DongHao and "
-                                           "%1.DanYuan = %2.DanYuan");
-    // The keys in columns of UserInfo's own types, so that they compare as UserInfo's do.
-    QByteArray keys;
-    keys.reserve(qsizetype(owners.size()) * 24);
-    QByteArray rows;
-    rows.reserve(qsizetype(owners.size()) * 160);
-    for (const TuserInfoRec& rec : owners) {
-        appendCopyLine(rows, rec);
-        appendCopyText(keys, rec.CardNo);
-        keys.append(QByteArray::number(rec.DongHao)).append('\t');
-        keys.append(QByteArray::number(rec.DanYuan)).append('\n');
     }
-    if (!run(
-            QStringLiteral("create temp table iccard_import as select CardNo, DongHao, DanYuan from UserInfo "
-                           "with no data")) ||
-        !copy(QStringLiteral("copy iccard_import from stdin"), keys))
-        return false;
-    // The statistics of the keys tell the server that they are many: it then looks up the rows
-    // they replace in one pass rather than one index search per owner.
-    PGresult* twice = nullptr;
-    if (!run(QStringLiteral("analyze iccard_import")) ||
-        !run(QStringLiteral("delete from UserInfo u using iccard_import s where ") +
-             sameKey.arg(QStringLiteral("u"), QStringLiteral("s"))) ||
-        !run(QStringLiteral("select exists (select 1 from iccard_import group by CardNo, DongHao, DanYuan "
-                            "having count(*) > 1)"),
-             PGRES_TUPLES_OK, &twice))
-        return false;
-    const bool repeated = PQntuples(twice) == 1 && PQgetvalue(twice, 0, 0)[0] == 't';
-    PQclear(twice);
-    return copy(QStringLiteral("copy UserInfo (%1) from stdin").arg(QString::fromLatin1(ImportColumns)),
-                rows) &&
-           (!repeated ||
-            run(QStringLiteral("delete from UserInfo u where u.idx > $1 and exists (select 1 from UserInfo n "
-                               "where n.idx > u.idx and ") +
-                sameKey.arg(QStringLiteral("n"), QStringLiteral("u")) + QStringLiteral(")"))) &&
-           run(QStringLiteral("drop table iccard_import"));
+
+    PGconn* m_pg;
+    qint64 m_newestBefore;
+    QByteArray m_lines;     // not sent yet
+    bool m_copying = false; // the server is in the copy
+    bool m_sent = true;     // every block went out
+};
+
+} // namespace
+
+std::unique_ptr<OwnerCopy> PgEngine::BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
+                                                    SqlFailure& failure) const
+{
+    auto copy = std::make_unique<PgOwnerCopy>(ServerConnection(db), newestBefore);
+    if (!copy->begin(failure))
+        return nullptr;
+    return copy;
 }
 
 bool PgEngine::ImportsByCopy() const

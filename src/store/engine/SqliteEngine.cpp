@@ -314,8 +314,12 @@ bool SqliteEngine::NullsFirst() const
     return true;
 }
 
-QString SqliteEngine::ExportQuery(const QSqlDatabase&, const QString& statement, const QString&,
-                                  const SqlParams&) const
+QString SqliteEngine::ExportCountQuery(const QString& filterClause) const
+{
+    return QStringLiteral("select count(*), 0 from UserInfo") + filterClause; // Null sorts first anyway
+}
+
+QString SqliteEngine::ExportQuery(const QString& statement, bool) const
 {
     return statement; // the file's own order
 }
@@ -359,12 +363,12 @@ DatabaseCheck SqliteEngine::Check(const DatabaseTarget& target) const
     return CheckDatabaseFile(target.FilePath(), true);
 }
 
-bool SqliteEngine::CopyOwners(const QSqlDatabase&, const std::vector<TuserInfoRec>&, qint64,
-                              SqlFailure& failure) const
+std::unique_ptr<OwnerCopy> SqliteEngine::BeginOwnerCopy(const QSqlDatabase&, qint64,
+                                                        SqlFailure& failure) const
 {
     failure =
         SqliteFailure(SQLITE_MISUSE, 0, QStringLiteral("the file takes owners through prepared statements"));
-    return false;
+    return nullptr;
 }
 
 bool SqliteEngine::ImportsByCopy() const

@@ -36,11 +36,11 @@ public:
     SqlFailure ReadFailure(const QSqlError& error) const override;
     QString PageQuery(const QString& columns, const QString& from, const QString& order) const override;
     bool NullsFirst() const override;
-    QString ExportQuery(const QSqlDatabase& db, const QString& statement, const QString& filterClause,
-                        const SqlParams& params) const override;
+    QString ExportCountQuery(const QString& filterClause) const override;
+    QString ExportQuery(const QString& statement, bool placeless) const override;
     bool ImportsByCopy() const override;
-    bool CopyOwners(const QSqlDatabase& db, const std::vector<TuserInfoRec>& owners, qint64 newestBefore,
-                    SqlFailure& failure) const override;
+    std::unique_ptr<OwnerCopy> BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
+                                              SqlFailure& failure) const override;
     QString IndexHint(const QString& index) const override;
     QString DatabaseFile(const DatabaseTarget& target) const override;
     QString BackupInto(const QSqlDatabase& db, const QString& file) const override;
