@@ -381,7 +381,7 @@ int copyDatabase(const QString& to, bool force)
         return Stopped;
     }
     const std::optional<CommunityCount> copied = countCommunity();
-    if (!copied || !copyOfficeTables(source, target))
+    if (!copied)
         return Stopped;
     say(QStringLiteral("已复制 %1 位业主、%2 个终端、%3 个楼栋单元到 %4")
             .arg(copied->owners)
@@ -390,7 +390,7 @@ int copyDatabase(const QString& to, bool force)
             .arg(target.Describe()));
     if (!r.file.isEmpty() && there->any())
         say(QStringLiteral("目标数据库原来的数据另存为：%1").arg(QDir::toNativeSeparators(r.file)));
-    return Done;
+    return copyOfficeTables(source, target) ? Done : Stopped;
 }
 
 // The day of --from or --to; nullopt (after saying why) for a text that is no date.
