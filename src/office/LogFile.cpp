@@ -118,8 +118,19 @@ LogFileResult WriteLogFile(const QString& fileName, const ListQuery& query, bool
 
 int ForEachLogLine(const ListQuery& query, bool oldestFirst, const std::function<void(const QString&)>& line)
 {
+    QString text;
     return forEachEntry(query, oldestFirst, [&](const QStringList& values) {
-        line(values.join(QLatin1Char('\t')));
+        text.clear();
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                text += QLatin1Char('\t');
+            // A tab or a line break inside a value would split its field or its line.
+            for (const QChar c : values[i])
+                text += c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n')
+                            ? QChar(QLatin1Char(' '))
+                            : c;
+        }
+        line(text);
         return true;
     });
 }

@@ -28,6 +28,7 @@ struct LogFileResult {
 LogFileResult WriteLogFile(const QString& fileName, const ListQuery& query, bool oldestFirst = false);
 
 // Hands every entry the query lists to line, as one line of text (the file's fields, separated
-// by tabs), in the query's order or the other way round. Returns how many. Throws OperationError
+// by tabs; a tab or a line break inside a value becomes a space), in the query's order or the
+// other way round. Returns how many. Throws OperationError
 // on an engine error.
 int ForEachLogLine(const ListQuery& query, bool oldestFirst, const std::function<void(const QString&)>& line);

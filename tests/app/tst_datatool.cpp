@@ -24,18 +24,19 @@ struct ToolRun {
 
 // Appends a log entry as the log's writer would (the test's own statement).
 void addEntry(const QString& time, const QString& action, const QString& cardId = QString(),
-              const QString& owner = QString(), const QString& computer = QStringLiteral("PC1"))
+              const QString& owner = QString(), const QString& computer = QStringLiteral("PC1"),
+              const QString& details = QStringLiteral("栋号=3,单元=2"))
 {
     QSqlQuery q(dm->database());
-    q.prepare(
-        QStringLiteral("insert into OperationLog (LogTime, Computer, SystemUser, OperatorLevel, Action, "
-                       "Outcome, CardID, OwnerName, Details) values (?, ?, 'office', 1, ?, '成功', ?, ?, "
-                       "'栋号=3,单元=2')"));
+    q.prepare(QStringLiteral(
+        "insert into OperationLog (LogTime, Computer, SystemUser, OperatorLevel, Action, "
+        "Outcome, CardID, OwnerName, Details) values (?, ?, 'office', 1, ?, '成功', ?, ?, ?)"));
     q.addBindValue(time);
     q.addBindValue(computer);
     q.addBindValue(action);
     q.addBindValue(cardId.isEmpty() ? QVariant() : QVariant(cardId));
     q.addBindValue(owner.isEmpty() ? QVariant() : QVariant(owner));
+    q.addBindValue(details);
     QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
 }
 
@@ -436,12 +437,20 @@ void TestDataTool::logListsAndWrites()
         QStringLiteral("2026-03-02 00:00:00\tPC1\toffice\t管理员\t挂失\t成功\t-380917942\t张三\t"
                        "栋号=3,单元=2\n"
                        "2026-03-02 08:00:00\tPC1\toffice\t管理员\t导入业主资料\t成功\t\t\t栋号=3,单元=2\n"));
+    // A line break or a tab inside a value keeps the entry on its line, its fields apart.
+    addEntry(QStringLiteral("2026-03-04 00:00:00"), LogAction::SaveSettings, QString(), QString(),
+             QStringLiteral("PC1"), QStringLiteral("扇区=7\r\n小区\t标识"));
+    r = run({QStringLiteral("log"), QStringLiteral("--from"), QStringLiteral("2026-03-04")});
+    QCOMPARE(
+        r.printed,
+        QStringLiteral("2026-03-04 00:00:00\tPC1\toffice\t管理员\t保存设置\t成功\t\t\t扇区=7  小区 标识\n"));
     r = run({QStringLiteral("log"), QStringLiteral("--card"), QStringLiteral("3914049354")});
     QCOMPARE(r.status, 0);
     QCOMPARE(r.printed.count(QLatin1Char('\n')), 2);
     QVERIFY(r.printed.startsWith(QStringLiteral("2026-03-01 23:59:59")));
 
-    // The file: GBK, the header first, commas within a value made full-width; kept unless --force.
+    // The file: GBK, the header first, commas and line breaks within a value made "，" and spaces;
+    // kept unless --force.
     const QString csv = path("log.csv");
     r = run({QStringLiteral("log"), QStringLiteral("--csv"), csv, QStringLiteral("--from"),
              QStringLiteral("2026-03-03")});
@@ -449,7 +458,8 @@ void TestDataTool::logListsAndWrites()
     QVERIFY(r.printed.isEmpty());
     const QByteArray expected = StringToGbk(QStringLiteral(
         "时间,电脑,系统用户,操作员级别,操作,结果,卡号,业主,详情\r\n"
-        "2026-03-03 00:00:00,PC1,office,管理员,写业主卡,成功,0000001234,李四,栋号=3，单元=2\r\n"));
+        "2026-03-03 00:00:00,PC1,office,管理员,写业主卡,成功,0000001234,李四,栋号=3，单元=2\r\n"
+        "2026-03-04 00:00:00,PC1,office,管理员,保存设置,成功,,,扇区=7  小区\t标识\r\n"));
     QCOMPARE(ReadFile(csv), expected);
     r = run({QStringLiteral("log"), QStringLiteral("--csv"), csv});
     QCOMPARE(r.status, 1);
@@ -457,7 +467,7 @@ void TestDataTool::logListsAndWrites()
     QCOMPARE(ReadFile(csv), expected);
     r = run({QStringLiteral("log"), QStringLiteral("--csv"), csv, QStringLiteral("--force")});
     QCOMPARE(r.status, 0);
-    QCOMPARE(ReadFile(csv).count("\r\n"), 5);
+    QCOMPARE(ReadFile(csv).count("\r\n"), 6);
 }
 
 void TestDataTool::commandsOnANewFolder()
