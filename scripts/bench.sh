@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the release preset and runs the owner list and owner data file benchmarks on the SQLite
+# Builds the release preset and runs the owner list, owner data file and operation log benchmarks on the SQLite
 # file and on a throw-away PostgreSQL server (tests/pg/cluster.sh, its state in
 # build/release/pg), printing their figures; the cluster is stopped however the run ends.
 # Usage: scripts/bench.sh [runs of bench_exchange]   (3 when not given)
@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 cmake --preset release >/dev/null
-cmake --build --preset release --target bench_exchange bench_list bench_owner_list
+cmake --build --preset release --target bench_exchange bench_list bench_owner_list bench_log
 bin=$PWD/build/release/bin
 state=$PWD/build/release/pg
 export QT_QPA_PLATFORM=offscreen
@@ -18,6 +18,8 @@ run_all() {
   "$bin/bench_list" "${@:2}" || { echo "bench_list failed"; failed=1; }
   echo "=== bench_owner_list ($1) ==="
   "$bin/bench_owner_list" "${@:2}" || { echo "bench_owner_list failed"; failed=1; }
+  echo "=== bench_log ($1) ==="
+  "$bin/bench_log" "${@:2}" || { echo "bench_log failed"; failed=1; }
   echo "=== bench_exchange ($1) ==="
   local scratch
   scratch=$(mktemp -d)

@@ -4,11 +4,15 @@
 // never asks: a question gets the answer No, and what a window would ask is given as an option.
 // Main thread only.
 
+#include "office/Lists.h"
+#include "office/LogFile.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/Dialogs.h"
+#include "store/OfficeCopy.h"
 #include "store/OperationError.h"
+#include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/Startup.h"
@@ -16,6 +20,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDate>
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
@@ -92,6 +97,16 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
       把正在使用的数据库中的全部数据（业主、终端、楼栋单元，连同编号）复制到另一个
       数据库（数据库服务器，或 SQLite 数据库文件），例如把程序目录的数据库文件搬到
       数据库服务器上。目标数据库中已有数据时，只有加 --force 才替换。
+      操作日志和密码也一起复制：目标数据库原有的操作日志保留（日志只能添加，
+      加 --force 替换目标数据库中的数据时也一样），接着按原来的顺序添加正在使用
+      的数据库中目标还没有的日志；目标数据库的管理员、维护员和物业管家密码换成
+      正在使用的数据库的密码。
+  log [--from 日期] [--to 日期] [--card 卡号] [--csv 文件] [--force]
+      在标准输出上列出操作日志，一行一条，按时间从早到晚（最新的在最后），各项
+      用制表符分隔：时间、电脑、系统用户、操作员级别、操作、结果、卡号、业主、详情。
+      日期写作 yyyy-MM-dd，--to 那一天也包括在内；卡号可以按数据库中的写法，也可以
+      按发卡器显示的数字。给出 --csv 时不列出，而是写到文件（GBK 编码，逗号分隔，
+      与“操作日志”窗口的导出相同），文件已经存在时，只有加 --force 才覆盖。
 
 选项：
   --folder 目录                  程序目录（数据库 QDR_DB.GRes 所在的目录），
@@ -101,8 +116,12 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
                                  postgresql://用户@主机:端口/数据库名、
                                  libpq 的 key=value 写法，或 SQLite 数据库文件
   --to 数据库                    copy：目标数据库，写法同 --database
+                                 log：只列出这一天和以前的日志
+  --from 日期                    log：只列出这一天和以后的日志
+  --card 卡号                    log：只列出这张卡的日志
+  --csv 文件                     log：写到文件，不列出
   --building 栋号 --unit 单元号  export：只导出这一栋的这一个单元
-  --force                        允许覆盖已经存在的文件（export、backup），
+  --force                        允许覆盖已经存在的文件（export、backup、log --csv），
                                  或替换目标数据库中已有的数据（copy）
   --version                      显示版本
   --help                         显示本说明
@@ -111,7 +130,7 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
 环境变量 ICCARD_FOLDER 给出的目录；本程序所在的目录，如果其中有 SystemInfo.dat；
 否则当前用户的数据目录 %1。目录中缺少 SystemInfo.dat 或 null.jpg 时放入
 安装的文件，已有的文件不会被替换。还没有数据库文件时，import 和 restore 新建
-数据库；export、backup、check 和 copy 不新建，并说明怎么办。
+数据库；export、backup、check、copy 和 log 不新建，并说明怎么办。
 
 消息写到标准错误输出；标准错误是终端时显示进度。本程序从不提问。
 退出码：0 完成；1 操作停止或失败（原因和行号见消息），或导入的文件中没有业主资料；
@@ -298,6 +317,19 @@ bool sameDatabase(const DatabaseTarget& a, const DatabaseTarget& b)
            (fa.exists() && fa.canonicalFilePath() == fb.canonicalFilePath());
 }
 
+// After the community's rows: the source's operation log and passwords, which a restore leaves
+// where they are, into the copy.
+bool copyOfficeTables(const DatabaseTarget& from, const DatabaseTarget& to)
+{
+    const OfficeCopyResult r = CopyOfficeTables(from, to);
+    if (!r.ok) {
+        say(r.message);
+        return false;
+    }
+    say(QStringLiteral("已添加 %1 条操作日志，复制 %2 个密码").arg(r.entriesAdded).arg(r.passwords));
+    return true;
+}
+
 // The community of the database in use into another database, through a backup file: the same
 // rows, keys and key sequences as a backup and a restore would give.
 int copyDatabase(const QString& to, bool force)
@@ -320,6 +352,8 @@ int copyDatabase(const QString& to, bool force)
         return Stopped;
     }
     const QString file = temporary.filePath(QStringLiteral("copy.bak"));
+    const DatabaseTarget source = dm->Target();
+    FlushOperationLog();
     MaintenanceResult r = BackupDatabaseTo(file);
     if (!r.ok) {
         if (!r.message.isEmpty())
@@ -357,6 +391,52 @@ int copyDatabase(const QString& to, bool force)
             .arg(target.Describe()));
     if (!r.file.isEmpty() && there->any())
         say(QStringLiteral("目标数据库原来的数据另存为：%1").arg(QDir::toNativeSeparators(r.file)));
+    return copyOfficeTables(source, target) ? Done : Stopped;
+}
+
+// The day of --from or --to; nullopt (after saying why) for a text that is no date.
+std::optional<QDate> logDay(const QString& option, const QString& text)
+{
+    const QDate day = QDate::fromString(text, QStringLiteral("yyyy-MM-dd"));
+    if (!day.isValid()) {
+        usage(QStringLiteral("--%1 的日期要写作 yyyy-MM-dd：%2").arg(option, text));
+        return std::nullopt;
+    }
+    return day;
+}
+
+// The log, oldest first: read like a log file, its latest entries come last (and `tail` shows
+// them); the file of --csv is in the same order.
+int listLog(const LogFilter& filter, const QString& csv, bool force)
+{
+    if (!databaseThere() || (!csv.isEmpty() && !mayWrite(csv, force)))
+        return Stopped;
+    if (!FlushOperationLog())
+        say(QStringLiteral("还有操作日志没有写进数据库，列出的日志可能不全。"));
+    try {
+        const ListQuery query = OperationLogList(filter);
+        if (!csv.isEmpty()) {
+            const LogFileResult r = WriteLogFile(csv, query, true);
+            if (!r.ok) {
+                say(r.message);
+                return Stopped;
+            }
+            say(QStringLiteral("已导出 %1 条操作日志到 %2")
+                    .arg(r.entries)
+                    .arg(QDir::toNativeSeparators(csv)));
+            if (r.replaced > 0)
+                say(QStringLiteral("其中 %1 个字符 GBK 编码不能表示，写成了“?”").arg(r.replaced));
+            return Done;
+        }
+        ForEachLogLine(query, true, [](const QString& line) {
+            const QByteArray bytes = line.toUtf8() + '\n';
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        });
+        std::fflush(stdout);
+    } catch (const OperationError& e) {
+        say(e.message());
+        return Stopped;
+    }
     return Done;
 }
 
@@ -375,10 +455,13 @@ int main(int argc, char* argv[])
     const QCommandLineOption forceOption(QStringLiteral("force"));
     const QCommandLineOption databaseOption(QStringLiteral("database"), QString(), QStringLiteral("url"));
     const QCommandLineOption toOption(QStringLiteral("to"), QString(), QStringLiteral("url"));
+    const QCommandLineOption fromOption(QStringLiteral("from"), QString(), QStringLiteral("date"));
+    const QCommandLineOption cardOption(QStringLiteral("card"), QString(), QStringLiteral("serial"));
+    const QCommandLineOption csvOption(QStringLiteral("csv"), QString(), QStringLiteral("file"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("help"), QStringLiteral("h")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
     parser.addOptions({folderOption, buildingOption, unitOption, forceOption, databaseOption, toOption,
-                       helpOption, versionOption});
+                       fromOption, cardOption, csvOption, helpOption, versionOption});
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -413,12 +496,30 @@ int main(int argc, char* argv[])
     SetAppPath(folder.folder);
     if ((parser.isSet(buildingOption) || parser.isSet(unitOption)) && command != QLatin1String("export"))
         return usage(QStringLiteral("--building 和 --unit 只用于 export。"));
+    const bool logCommand = command == QLatin1String("log");
     if (parser.isSet(forceOption) && command != QLatin1String("export") &&
-        command != QLatin1String("backup") && command != QLatin1String("copy"))
-        return usage(QStringLiteral("--force 只用于 export、backup 和 copy。"));
-    if (parser.isSet(toOption) != (command == QLatin1String("copy")))
-        return usage(command == QLatin1String("copy") ? QStringLiteral("copy 需要 --to 数据库。")
-                                                      : QStringLiteral("--to 只用于 copy。"));
+        command != QLatin1String("backup") && command != QLatin1String("copy") &&
+        !(logCommand && parser.isSet(csvOption)))
+        return usage(QStringLiteral("--force 只用于 export、backup、copy 和 log --csv。"));
+    if (!parser.isSet(toOption) && command == QLatin1String("copy"))
+        return usage(QStringLiteral("copy 需要 --to 数据库。"));
+    if (parser.isSet(toOption) && command != QLatin1String("copy") && !logCommand)
+        return usage(QStringLiteral("--to 只用于 copy 和 log。"));
+    if ((parser.isSet(fromOption) || parser.isSet(cardOption) || parser.isSet(csvOption)) && !logCommand)
+        return usage(QStringLiteral("--from、--card 和 --csv 只用于 log。"));
+    LogFilter logFilter;
+    if (logCommand) {
+        for (const auto& [option, day] :
+             {std::pair{&fromOption, &logFilter.from}, std::pair{&toOption, &logFilter.to}}) {
+            if (!parser.isSet(*option))
+                continue;
+            const std::optional<QDate> given = logDay(option->names().first(), parser.value(*option));
+            if (!given)
+                return Usage;
+            *day = *given;
+        }
+        logFilter.card = parser.value(cardOption);
+    }
     // The database of this run: --database, else database.ini, else the folder's file.
     if (parser.isSet(databaseOption)) {
         try {
@@ -471,6 +572,8 @@ int main(int argc, char* argv[])
         rc = backup(rest.value(0), parser.isSet(forceOption));
     else if (command == QLatin1String("restore") && arguments(1, 1))
         rc = restore(rest[0]);
+    else if (logCommand && arguments(0, 0))
+        rc = listLog(logFilter, parser.value(csvOption), parser.isSet(forceOption));
     else if (command == QLatin1String("copy") && arguments(0, 0))
         rc = copyDatabase(parser.value(toOption), parser.isSet(forceOption));
     else

@@ -1,8 +1,10 @@
 #include "Lists.h"
 
+#include "cards/Digits.h"
 #include "store/CardOwners.h"
 #include "store/DM.h"
 #include "store/DataSet.h"
+#include "store/OperationLog.h"
 #include "store/SqlText.h"
 
 namespace {
@@ -26,6 +28,27 @@ QString containing(const QString& text)
     escaped.replace(QLatin1Char('%'), QStringLiteral("\\%"));
     escaped.replace(QLatin1Char('_'), QStringLiteral("\\_"));
     return QLatin1Char('%') + escaped + QLatin1Char('%');
+}
+
+// The different values of a column of the operation log with an index of its own, one index seek
+// each (a log of a million entries comes from a few desks); nullopt when there are more than most.
+std::optional<QStringList> logValues(const QString& column, int most)
+{
+    QStringList values;
+    DataSet q(*dm, QStringLiteral("qryLogDesks"));
+    QVariant after;
+    while (values.size() <= most) {
+        if (after.isNull())
+            q.Open(QStringLiteral("select min(%1) as least from OperationLog").arg(column));
+        else
+            q.Open(QStringLiteral("select min(%1) as least from OperationLog where %1 > :after").arg(column),
+                   {{QStringLiteral("after"), after}});
+        if (q.Eof() || q.Field(QStringLiteral("least")).isNull())
+            return values;
+        after = q.Field(QStringLiteral("least"));
+        values << after.toString();
+    }
+    return std::nullopt;
 }
 
 QString equalTo(const QString& column)
@@ -157,4 +180,96 @@ QList<TerminalName> TerminalsInOrder(int most)
         terminals.Next();
     }
     return out;
+}
+
+ListQuery OperationLogList(const LogFilter& filter)
+{
+    SqlParams params;
+    // The level's name as the log's readers know it; the names are values like any other.
+    QString levels = QStringLiteral("case OperatorLevel");
+    for (const int level : {0, 1, 2, LogLevelCommandLine, LogLevelNotLoggedIn}) {
+        const QString name = QStringLiteral("level_%1").arg(level - LogLevelNotLoggedIn);
+        levels += QStringLiteral(" when %1 then :%2").arg(level).arg(name);
+        params.append({name, LogLevelName(level)});
+    }
+    levels += QStringLiteral(" else cast(OperatorLevel as text) end as LevelName");
+
+    QString conditions;
+    // LogTime is "yyyy-MM-dd HH:mm:ss": a day runs from its date up to the next day's date.
+    if (filter.from.isValid()) {
+        conditions += QStringLiteral(" and LogTime >= :log_from");
+        params.append({QStringLiteral("log_from"), filter.from.toString(QStringLiteral("yyyy-MM-dd"))});
+    }
+    if (filter.to.isValid()) {
+        conditions += QStringLiteral(" and LogTime < :log_until");
+        params.append(
+            {QStringLiteral("log_until"), filter.to.addDays(1).toString(QStringLiteral("yyyy-MM-dd"))});
+    }
+    if (!filter.action.isEmpty()) {
+        conditions += QStringLiteral(" and Action = :log_action");
+        params.append({QStringLiteral("log_action"), filter.action});
+    }
+    const QString card = filter.card.trimmed();
+    if (!card.isEmpty()) {
+        // A card serial typed in either form finds the entries of that card however it is stored;
+        // any other text is looked for as it is.
+        QStringList texts{card};
+        if (const std::optional<int32_t> serial = CardSerialFromTyped(card))
+            for (const QString& text : StoredSerialTexts(*serial))
+                if (!texts.contains(text))
+                    texts << text;
+        QStringList names;
+        for (int i = 0; i < texts.size(); ++i) {
+            names << QStringLiteral(":log_card%1").arg(i);
+            params.append({names.last().mid(1), texts[i]});
+        }
+        conditions += QStringLiteral(" and CardID in (%1)").arg(names.join(QStringLiteral(", ")));
+    }
+    if (!filter.owner.trimmed().isEmpty()) {
+        conditions += QStringLiteral(" and OwnerName like :log_owner escape '\\'");
+        params.append({QStringLiteral("log_owner"), containing(filter.owner.trimmed())});
+    }
+    const QString desk = filter.desk.trimmed();
+    if (!desk.isEmpty()) {
+        // The desks whose computer or user name holds the text are found among the few there are,
+        // and their entries through the indexes; a part looked for in every entry would read them
+        // all. Should there be very many names, every entry is looked at after all.
+        constexpr int MostNames = 500;
+        QStringList names;
+        bool found = true;
+        for (const QString& column : {QStringLiteral("Computer"), QStringLiteral("SystemUser")}) {
+            const std::optional<QStringList> values = logValues(column, MostNames);
+            if (!values) {
+                found = false;
+                break;
+            }
+            QStringList matching;
+            for (const QString& value : *values)
+                if (value.contains(desk, Qt::CaseInsensitive))
+                    matching << value;
+            if (matching.isEmpty())
+                continue;
+            QStringList placeholders;
+            for (const QString& value : matching) {
+                placeholders << QStringLiteral(":log_desk%1").arg(params.size());
+                params.append({placeholders.last().mid(1), value});
+            }
+            names << QStringLiteral("%1 in (%2)").arg(column, placeholders.join(QStringLiteral(", ")));
+        }
+        if (!found) {
+            conditions += QStringLiteral(" and (Computer like :log_desk escape '\\' or SystemUser like "
+                                         ":log_desk_user escape '\\')");
+            params.append({QStringLiteral("log_desk"), containing(desk)});
+            params.append({QStringLiteral("log_desk_user"), containing(desk)});
+        } else if (names.isEmpty()) {
+            conditions += QStringLiteral(" and 1 = 0");
+        } else {
+            conditions += QStringLiteral(" and (%1)").arg(names.join(QStringLiteral(" or ")));
+        }
+    }
+    return {QStringLiteral("idx, LogTime, Computer, SystemUser, OperatorLevel, ") + levels +
+                QStringLiteral(", Action, Outcome, CardID, OwnerIdx, OwnerName, Details"),
+            QStringLiteral("OperationLog where 1=1") + conditions,
+            params,
+            {{QStringLiteral("LogTime"), true}, {QStringLiteral("idx"), true}}};
 }

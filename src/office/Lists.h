@@ -6,6 +6,7 @@
 
 #include "store/ListModel.h"
 
+#include <QDate>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -58,3 +59,18 @@ struct TerminalName {
 };
 // The first `most` door terminals in number order.
 QList<TerminalName> TerminalsInOrder(int most);
+
+// What the operation log window and `iccard-data log` narrow the log to; a field left empty (or a
+// null date) narrows nothing.
+struct LogFilter {
+    QDate from{};     // entries of this day and after
+    QDate to{};       // entries of this day and before
+    QString action{}; // one of LogActions()
+    QString card{};   // a card serial as stored or as the card issuer shows it, or the text as stored
+    QString owner{};  // part of the owner's name
+    QString desk{};   // part of the computer's or the system user's name
+};
+
+// The operation log's entries the filter lets through, newest first (by time, then by the order
+// they were appended), with the operator level as its name (column LevelName).
+ListQuery OperationLogList(const LogFilter& filter);

@@ -9,6 +9,7 @@
 #include "InitQdr.h"
 #include "LoginWindow.h"
 #include "NavigationBar.h"
+#include "OperationLogWindow.h"
 #include "Session.h"
 #include "SetTerminalParam.h"
 #include "TerminalRegister.h"
@@ -83,6 +84,8 @@ QString lockIndicators()
 // - A line without opener is a window that is not part of the program yet: listed, but it cannot
 //   be used (the entry says "此功能尚未开放").
 // - CardIssuer: without an attached card issuer the operator is told "请插入发卡器" and nothing opens.
+// - Supervisor: only the administrator and the maintainer open it; 物业管家 is told so and nothing
+//   opens.
 const char* const TFormMain::MenuBar[] = {"用户出入管理", "设备管理", "系统参数管理", "退出"};
 
 // clang-format off
@@ -95,6 +98,7 @@ const TFormMain::NavItem TFormMain::NavItems[] = {
     {{"发卡管理", "删卡（无卡）", true},    {},                                       Anything,   &TFormMain::OpenBlackList},
     {{"发卡管理", "删卡（有卡）"},          {},                                       Anything,   &TFormMain::OpenRestoreBlankWindow},
     {{"系统参数管理", "数据库维护"},        {},                                       Anything,   &TFormMain::OpenMaintenance},
+    {{"系统参数管理", "操作日志"},          {"系统参数管理", "操作日志", 2, true},    Supervisor, &TFormMain::OpenOperationLog},
     {{"系统参数管理", "切换操作员"},        {},                                       Anything,   &TFormMain::SwitchOperator},
     {{"资料管理", "门禁资料录入"},          {"设备管理", "门禁资料登记", 1},          Anything,   &TFormMain::OpenTerminalRegister},
     {{"资料管理", "小区资料录入"},          {"用户出入管理", "小区资料管理", 1},      Anything,   &TFormMain::OpenBuildInfo},
@@ -265,6 +269,8 @@ void TFormMain::buildMenus()
 void TFormMain::Open(const NavItem& item)
 {
     if (item.needs == NavNeeds::CardIssuer && !RequireCardIssuer())
+        return;
+    if (item.needs == NavNeeds::Supervisor && !RequireSupervisor())
         return;
     (this->*item.open)();
     // The window may have added what a first step looks for.
@@ -461,6 +467,12 @@ void TFormMain::OpenInitWindow(bool reset)
 void TFormMain::OpenMaintenance()
 {
     TfrmFixDataBase window(this);
+    window.exec();
+}
+
+void TFormMain::OpenOperationLog()
+{
+    TFormOperationLog window(this);
     window.exec();
 }
 

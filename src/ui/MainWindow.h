@@ -38,6 +38,7 @@ public:
     void OpenFormatWindow();
     void OpenInitWindow(bool reset);
     void OpenMaintenance();
+    void OpenOperationLog();
     void OpenOwnerEditor();
     void OpenOwnerlessCard();
     void OpenOwnerCards();
@@ -85,7 +86,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    enum NavNeeds { Anything, CardIssuer };
+    enum NavNeeds { Anything, CardIssuer, Supervisor };
     struct NavEntry {
         const char* group = nullptr;
         const char* caption = nullptr;

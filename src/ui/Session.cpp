@@ -38,3 +38,11 @@ bool RequireRegionID()
     ShowRefusal(QString::fromUtf8(NoRegionIDText));
     return false;
 }
+
+bool RequireSupervisor()
+{
+    if (OperatorLevel == 1 || OperatorLevel == 2)
+        return true;
+    ShowMessage(QString::fromUtf8(SupervisorOnlyText));
+    return false;
+}

@@ -14,6 +14,11 @@ bool CardIssuerAttached();
 // Whether a card issuer is attached; while none is, the operator is told "请插入发卡器".
 bool RequireCardIssuer();
 
+// Whether the operator logged in as 管理员 or 维护员 (the levels that may read the operation log);
+// otherwise the operator is told so (SupervisorOnlyText).
+bool RequireSupervisor();
+inline constexpr const char* SupervisorOnlyText = "只有管理员和维护员可以查看操作日志。";
+
 // Door terminals open only for cards of their own community, and refuse a blacklist card of
 // another one: owner, blacklist and whitelist cards carry SystemInfo.RegionID. While it is empty
 // (or blank) such cards would be refused everywhere without a word.

@@ -1,6 +1,7 @@
 // The command line iccard-data, run as the real program on a program folder of its own: what it
 // writes and reads, what it says on standard error, and its exit status.
 
+#include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/Schema.h"
@@ -17,8 +18,47 @@ namespace {
 
 struct ToolRun {
     int status = -1;
-    QString said; // standard error
+    QString said;    // standard error
+    QString printed; // standard output
 };
+
+// Appends a log entry as the log's writer would (the test's own statement).
+void addEntry(const QString& time, const QString& action, const QString& cardId = QString(),
+              const QString& owner = QString(), const QString& computer = QStringLiteral("PC1"),
+              const QString& details = QStringLiteral("栋号=3,单元=2"))
+{
+    QSqlQuery q(dm->database());
+    q.prepare(QStringLiteral(
+        "insert into OperationLog (LogTime, Computer, SystemUser, OperatorLevel, Action, "
+        "Outcome, CardID, OwnerName, Details) values (?, ?, 'office', 1, ?, '成功', ?, ?, ?)"));
+    q.addBindValue(time);
+    q.addBindValue(computer);
+    q.addBindValue(action);
+    q.addBindValue(cardId.isEmpty() ? QVariant() : QVariant(cardId));
+    q.addBindValue(owner.isEmpty() ? QVariant() : QVariant(owner));
+    q.addBindValue(details);
+    QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+}
+
+// The log of the database in use as "time|computer|action", in the order it was appended.
+QVariantList logEntries()
+{
+    return column(
+        QStringLiteral("select LogTime || '|' || Computer || '|' || Action from OperationLog order by idx"));
+}
+
+// The log and the office's passwords of another database.
+QVariantList officeRowsIn(const DatabaseTarget& target)
+{
+    Tdm* const ours = dm;
+    dm = new Tdm(target);
+    const QVariantList rows =
+        logEntries() << column(QStringLiteral(
+            "select OperatorLevel || '/' || Iterations || '/' || ChangedAt from OfficePassword"));
+    delete dm;
+    dm = ours;
+    return rows;
+}
 
 QVariantList owners()
 {
@@ -61,6 +101,8 @@ private Q_SLOTS:
     void commandsNotUnderstood_data();
     void commandsNotUnderstood();
     void copyIntoAnotherDatabase();
+    void copyCarriesTheLog();
+    void logListsAndWrites();
     void commandsOnANewFolder();
 
 private:
@@ -100,6 +142,7 @@ ToolRun TestDataTool::run(const QStringList& args)
     if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
         r.status = p.exitCode();
     r.said = QString::fromUtf8(p.readAllStandardError());
+    r.printed = QString::fromUtf8(p.readAllStandardOutput());
     dm = f.onServer() ? new Tdm(f.target) : new Tdm;
     return r;
 }
@@ -280,6 +323,10 @@ void TestDataTool::commandsNotUnderstood_data()
     QTest::newRow("building for an import") << QStringList{"import", "x.csv", "--building", "1"} << 2;
     QTest::newRow("copy without a target") << QStringList{"copy"} << 2;
     QTest::newRow("--to for a backup") << QStringList{"backup", "--to", "x.db"} << 2;
+    QTest::newRow("--card for an export") << QStringList{"export", "x.csv", "--card", "1"} << 2;
+    QTest::newRow("a log day that is no date") << QStringList{"log", "--from", "2026-02-30"} << 2;
+    QTest::newRow("a log day in another form") << QStringList{"log", "--to", "2026/02/01"} << 2;
+    QTest::newRow("--force for the log on the terminal") << QStringList{"log", "--force"} << 2;
     QTest::newRow("a server text libpq cannot read") << QStringList{"--database", "host='x", "check"} << 2;
 }
 
@@ -303,7 +350,8 @@ void TestDataTool::copyIntoAnotherDatabase()
     const QString file = path("copy.db");
     ToolRun r = run({QStringLiteral("copy"), QStringLiteral("--to"), file});
     QCOMPARE(r.status, 0);
-    QCOMPARE(r.said, QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n").arg(file));
+    QVERIFY2(r.said.startsWith(QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n").arg(file)),
+             qPrintable(r.said));
     QCOMPARE(ownersIn(ParseDatabaseUrl(file)), before);
     const DatabaseTarget other =
         f.onServer() ? TestServer::Fresh(QStringLiteral("_copy")) : ParseDatabaseUrl(path("other.db"));
@@ -323,6 +371,103 @@ void TestDataTool::copyIntoAnotherDatabase()
     QCOMPARE(r.status, 0);
     QVERIFY2(r.said.startsWith(QStringLiteral("已复制 2 位业主")), qPrintable(r.said));
     QCOMPARE(ownersIn(other), ownersIn(source));
+}
+
+void TestDataTool::copyCarriesTheLog()
+{
+    addEntry(QStringLiteral("2026-03-01 09:00:00"), LogAction::WriteOwnerCard, QStringLiteral("0000001234"));
+    addEntry(QStringLiteral("2026-03-01 09:05:00"), LogAction::DeleteOwner);
+    QVERIFY(dm->ExecuteSQL(
+        QStringLiteral("insert into OfficePassword (OperatorLevel, Salt, Hash, Iterations, "
+                       "ChangedAt) values (1, :s, :h, 120000, '2026-03-01 08:00:00')"),
+        {{QStringLiteral("s"), QByteArray("salt\0\xff", 6)}, {QStringLiteral("h"), QByteArray(32, '\x5a')}}));
+    const QVariantList source = officeRowsIn(f.onServer() ? f.target : DatabaseTarget());
+    QCOMPARE(source.size(), 3);
+
+    const QString file = path("copy.db");
+    ToolRun r = run({QStringLiteral("copy"), QStringLiteral("--to"), file});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.contains(QStringLiteral("已添加 2 条操作日志，复制 1 个密码")), qPrintable(r.said));
+    QCOMPARE(officeRowsIn(ParseDatabaseUrl(file)), source);
+
+    // A target with a log of its own keeps it and gains, after it, the entries it does not have;
+    // the ones it has already are not added twice. Its passwords become the source's.
+    addEntry(QStringLiteral("2026-03-02 10:00:00"), LogAction::Restore);
+    {
+        Tdm* const ours = dm;
+        dm = new Tdm(ParseDatabaseUrl(file));
+        addEntry(QStringLiteral("2026-03-01 18:00:00"), LogAction::Backup, QString(), QString(),
+                 QStringLiteral("PC2"));
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from OfficePassword")));
+        QVERIFY(dm->ExecuteSQL(
+            QStringLiteral("insert into OfficePassword (OperatorLevel, Salt, Hash, Iterations, "
+                           "ChangedAt) values (2, :s, :s2, 1, '2026-03-01 19:00:00')"),
+            {{QStringLiteral("s"), QByteArray(1, '\0')}, {QStringLiteral("s2"), QByteArray(1, '\0')}}));
+        delete dm;
+        dm = ours;
+    }
+    r = run({QStringLiteral("copy"), QStringLiteral("--to"), file, QStringLiteral("--force")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.contains(QStringLiteral("已添加 1 条操作日志，复制 1 个密码")), qPrintable(r.said));
+    QCOMPARE(officeRowsIn(ParseDatabaseUrl(file)),
+             (QVariantList{QStringLiteral("2026-03-01 09:00:00|PC1|写业主卡"),
+                           QStringLiteral("2026-03-01 09:05:00|PC1|删除业主"),
+                           QStringLiteral("2026-03-01 18:00:00|PC2|备份数据库"),
+                           QStringLiteral("2026-03-02 10:00:00|PC1|恢复数据库"),
+                           QStringLiteral("1/120000/2026-03-01 08:00:00")}));
+}
+
+void TestDataTool::logListsAndWrites()
+{
+    // A card serial with its top bit set is stored signed; the card issuer shows it unsigned.
+    const QString stored = QStringLiteral("-380917942");
+    addEntry(QStringLiteral("2026-03-01 23:59:59"), LogAction::WriteOwnerCard, stored,
+             QStringLiteral("张三"));
+    addEntry(QStringLiteral("2026-03-02 00:00:00"), LogAction::ReportLost, stored, QStringLiteral("张三"));
+    addEntry(QStringLiteral("2026-03-02 08:00:00"), LogAction::ImportOwners);
+    addEntry(QStringLiteral("2026-03-03 00:00:00"), LogAction::WriteOwnerCard, QStringLiteral("0000001234"),
+             QStringLiteral("李四"));
+
+    // Oldest first, a line each, tab-separated fields; --to includes its whole day.
+    ToolRun r = run({QStringLiteral("log"), QStringLiteral("--from"), QStringLiteral("2026-03-02"),
+                     QStringLiteral("--to"), QStringLiteral("2026-03-02")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(
+        r.printed,
+        QStringLiteral("2026-03-02 00:00:00\tPC1\toffice\t管理员\t挂失\t成功\t-380917942\t张三\t"
+                       "栋号=3,单元=2\n"
+                       "2026-03-02 08:00:00\tPC1\toffice\t管理员\t导入业主资料\t成功\t\t\t栋号=3,单元=2\n"));
+    // A line break or a tab inside a value keeps the entry on its line, its fields apart.
+    addEntry(QStringLiteral("2026-03-04 00:00:00"), LogAction::SaveSettings, QString(), QString(),
+             QStringLiteral("PC1"), QStringLiteral("扇区=7\r\n小区\t标识"));
+    r = run({QStringLiteral("log"), QStringLiteral("--from"), QStringLiteral("2026-03-04")});
+    QCOMPARE(
+        r.printed,
+        QStringLiteral("2026-03-04 00:00:00\tPC1\toffice\t管理员\t保存设置\t成功\t\t\t扇区=7  小区 标识\n"));
+    r = run({QStringLiteral("log"), QStringLiteral("--card"), QStringLiteral("3914049354")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(r.printed.count(QLatin1Char('\n')), 2);
+    QVERIFY(r.printed.startsWith(QStringLiteral("2026-03-01 23:59:59")));
+
+    // The file: GBK, the header first, commas and line breaks within a value made "，" and spaces;
+    // kept unless --force.
+    const QString csv = path("log.csv");
+    r = run({QStringLiteral("log"), QStringLiteral("--csv"), csv, QStringLiteral("--from"),
+             QStringLiteral("2026-03-03")});
+    QCOMPARE(r.status, 0);
+    QVERIFY(r.printed.isEmpty());
+    const QByteArray expected = StringToGbk(QStringLiteral(
+        "时间,电脑,系统用户,操作员级别,操作,结果,卡号,业主,详情\r\n"
+        "2026-03-03 00:00:00,PC1,office,管理员,写业主卡,成功,0000001234,李四,栋号=3，单元=2\r\n"
+        "2026-03-04 00:00:00,PC1,office,管理员,保存设置,成功,,,扇区=7  小区\t标识\r\n"));
+    QCOMPARE(ReadFile(csv), expected);
+    r = run({QStringLiteral("log"), QStringLiteral("--csv"), csv});
+    QCOMPARE(r.status, 1);
+    QVERIFY2(r.said.contains(QStringLiteral("文件已经存在")), qPrintable(r.said));
+    QCOMPARE(ReadFile(csv), expected);
+    r = run({QStringLiteral("log"), QStringLiteral("--csv"), csv, QStringLiteral("--force")});
+    QCOMPARE(r.status, 0);
+    QCOMPARE(ReadFile(csv).count("\r\n"), 6);
 }
 
 void TestDataTool::commandsOnANewFolder()

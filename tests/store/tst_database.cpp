@@ -96,13 +96,15 @@ void TestDatabase::opensOnFirstUseWithTheSchema()
         QCOMPARE(FindUserByCardID(*dm, QStringLiteral("0000000001")), -1);
         QCOMPARE(column(QStringLiteral("select max(version) from SchemaInfo")), QVariantList{SchemaVersion});
         // The same indexes as on the file, under the same names.
-        QCOMPARE(column(QStringLiteral("select indexname from pg_indexes where schemaname = current_schema() "
-                                       "and indexname not like '%pkey' order by indexname")),
-                 (QVariantList{QStringLiteral("buildinfo_place"), QStringLiteral("operationlog_cardid"),
-                               QStringLiteral("operationlog_logtime"),
-                               QStringLiteral("terminalinfo_terminalid"), QStringLiteral("userinfo_cardid"),
-                               QStringLiteral("userinfo_cardno"), QStringLiteral("userinfo_marked"),
-                               QStringLiteral("userinfo_place"), QStringLiteral("userinfo_username")}));
+        QCOMPARE(
+            column(QStringLiteral("select indexname from pg_indexes where schemaname = current_schema() "
+                                  "and indexname not like '%pkey' order by indexname")),
+            (QVariantList{QStringLiteral("buildinfo_place"), QStringLiteral("operationlog_action"),
+                          QStringLiteral("operationlog_cardid"), QStringLiteral("operationlog_computer"),
+                          QStringLiteral("operationlog_logtime"), QStringLiteral("operationlog_systemuser"),
+                          QStringLiteral("terminalinfo_terminalid"), QStringLiteral("userinfo_cardid"),
+                          QStringLiteral("userinfo_cardno"), QStringLiteral("userinfo_marked"),
+                          QStringLiteral("userinfo_place"), QStringLiteral("userinfo_username")}));
         // Texts compare without regard to the case of ASCII letters, and of those only.
         QCOMPARE(column(QStringLiteral("select count(*) from (values ('Ab'::citext collate \"C\")) as t(x) "
                                        "where x = 'aB'")),
@@ -216,7 +218,7 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     QCOMPARE(FindUserIdx(*dm, added), 3);
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
-        QVariantList{9});
+        QVariantList{12});
     QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }

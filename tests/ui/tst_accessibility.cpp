@@ -12,6 +12,7 @@
 #include "ui/InputDongHao.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/OperationLogWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/SetTerminalParam.h"
 #include "ui/ShowBlackCard.h"
@@ -106,6 +107,7 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("blacklist card listing") << "listing" << 0 << 0;
     QTest::newRow("owner list") << "owners" << 0 << 1;
     QTest::newRow("owner search") << "owner search" << 5 << 0;
+    QTest::newRow("operation log") << "log" << 6 << 1;
 }
 
 void TestAccessibility::everyWindow()
@@ -156,6 +158,9 @@ void TestAccessibility::everyWindow()
         w = std::make_unique<TFormUserInfo>();
     } else if (window == QStringLiteral("owner search")) {
         w = std::make_unique<TFormSearchUserInfo>();
+    } else if (window == QStringLiteral("log")) {
+        f.openData();
+        w = std::make_unique<TFormOperationLog>();
     } else {
         auto init = std::make_unique<TFormInit_QDR>();
         init->setMode(window == QStringLiteral("restore"));

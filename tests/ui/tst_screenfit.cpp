@@ -17,6 +17,7 @@
 #include "ui/ListScreen.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/OperationLogWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/SetTerminalParam.h"
 #include "ui/ShowBlackCard.h"
@@ -128,6 +129,10 @@ Opened open(const QString& name, TFormMain* main)
         auto w = std::make_unique<TFormBuildInfo>(main);
         o.growing = {{w->grid, Bigger}};
         o.window = std::move(w);
+    } else if (name == QStringLiteral("log")) {
+        auto w = std::make_unique<TFormOperationLog>(main);
+        o.growing = {{w->grid, Bigger}};
+        o.window = std::move(w);
     } else if (name == QStringLiteral("terminals")) {
         auto w = std::make_unique<TFormTerminalRegster>(main);
         o.growing = {{w->grid, Bigger}};
@@ -229,9 +234,10 @@ void TestScreenFit::initTestCase()
 void TestScreenFit::everyWindow_data()
 {
     QTest::addColumn<QString>("window");
-    for (const char* name : {"login", "device", "format", "maintenance", "search", "donghao", "buildings",
-                             "terminals", "owner editor", "owner editor, ownerless", "owner cards",
-                             "owner cards, long texts", "blacklist", "listing", "owners", "owner search"})
+    for (const char* name :
+         {"login", "device", "format", "maintenance", "search", "donghao", "buildings", "terminals",
+          "owner editor", "owner editor, ownerless", "owner cards", "owner cards, long texts", "blacklist",
+          "listing", "owners", "owner search", "log"})
         QTest::newRow(name) << QString::fromUtf8(name);
 }
 

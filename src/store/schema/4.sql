@@ -20,8 +20,13 @@ CREATE TABLE OperationLog (
     OwnerName     TEXT COLLATE NOCASE,
     Details       TEXT COLLATE NOCASE NOT NULL DEFAULT ''
 );
+-- The log window lists newest first and narrows by time, action, card and desk: each of these
+-- indexes serves a filter and, ending in the time (and the rowid), its order.
 CREATE INDEX OperationLog_LogTime ON OperationLog (LogTime);
 CREATE INDEX OperationLog_CardID ON OperationLog (CardID) WHERE CardID IS NOT NULL;
+CREATE INDEX OperationLog_Action ON OperationLog (Action, LogTime);
+CREATE INDEX OperationLog_Computer ON OperationLog (Computer, LogTime);
+CREATE INDEX OperationLog_SystemUser ON OperationLog (SystemUser, LogTime);
 CREATE TRIGGER OperationLog_NoUpdate BEFORE UPDATE ON OperationLog
 BEGIN
     SELECT RAISE(ABORT, '操作日志只能添加，不能修改或删除');

@@ -14,8 +14,13 @@ CREATE TABLE OperationLog (
     OwnerName     citext COLLATE "C",
     Details       citext COLLATE "C" NOT NULL DEFAULT ''
 );
-CREATE INDEX OperationLog_LogTime ON OperationLog (LogTime);
+-- The log window lists newest first (time, then idx) and narrows by time, action, card and desk:
+-- each of these indexes serves a filter and, ending in the time and idx, its order.
+CREATE INDEX OperationLog_LogTime ON OperationLog (LogTime, idx);
 CREATE INDEX OperationLog_CardID ON OperationLog (CardID) WHERE CardID IS NOT NULL;
+CREATE INDEX OperationLog_Action ON OperationLog (Action, LogTime, idx);
+CREATE INDEX OperationLog_Computer ON OperationLog (Computer, LogTime, idx);
+CREATE INDEX OperationLog_SystemUser ON OperationLog (SystemUser, LogTime, idx);
 -- Append only: a change, a removal or an emptying of the table is refused, whoever asks.
 CREATE FUNCTION OperationLog_AppendOnly() RETURNS trigger LANGUAGE plpgsql
     AS 'BEGIN RAISE EXCEPTION ''操作日志只能添加，不能修改或删除''; END';
