@@ -92,8 +92,11 @@ void ListModel::Open(ListQuery query)
         {
             QSqlQuery q(m_data.database());
             SetForwardOnlyOnFile(q);
-            run(q, CountStatement(QStringLiteral("select %1 from %2").arg(m_query.columns, m_query.from)),
-                m_query.params);
+            if (m_query.countStatement.isEmpty())
+                run(q, CountStatement(QStringLiteral("select %1 from %2").arg(m_query.columns, m_query.from)),
+                    m_query.params);
+            else
+                run(q, m_query.countStatement, m_query.countParams);
             if (!q.next())
                 throw OperationError(q.lastError().text());
             m_count = q.value(0).toInt();

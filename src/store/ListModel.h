@@ -45,6 +45,11 @@ struct ListQuery {
     // along an index to its end (the owner list: DongHao, DanYuan, FangHao; idx, the rowid,
     // ends every index).
     QList<SortKey> order;
+    // When not empty: a statement whose one value is the number of rows, with its own values, for
+    // a list whose rows the engine would otherwise count one by one (the operation log keeps its
+    // entries counted per day and action). It must count exactly the rows `from` selects.
+    QString countStatement{};
+    SqlParams countParams{};
 };
 
 enum class ListColumnKind {

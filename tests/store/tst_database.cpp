@@ -218,7 +218,7 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     QCOMPARE(FindUserIdx(*dm, added), 3);
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
-        QVariantList{12});
+        QVariantList{13});
     QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }

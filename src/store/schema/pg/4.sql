@@ -21,6 +21,21 @@ CREATE INDEX OperationLog_CardID ON OperationLog (CardID) WHERE CardID IS NOT NU
 CREATE INDEX OperationLog_Action ON OperationLog (Action, LogTime, idx);
 CREATE INDEX OperationLog_Computer ON OperationLog (Computer, LogTime, idx);
 CREATE INDEX OperationLog_SystemUser ON OperationLog (SystemUser, LogTime, idx);
+-- The entries counted per day and action, kept by the insert trigger (see the file's schema).
+CREATE TABLE OperationLogDay (
+    LogDay  text COLLATE "C" NOT NULL,
+    Action  citext COLLATE "C" NOT NULL,
+    Entries bigint NOT NULL,
+    PRIMARY KEY (LogDay, Action)
+);
+CREATE FUNCTION OperationLog_Count() RETURNS trigger LANGUAGE plpgsql
+    AS 'BEGIN
+            INSERT INTO OperationLogDay (LogDay, Action, Entries) VALUES (substr(new.LogTime, 1, 10), new.Action, 1)
+                ON CONFLICT (LogDay, Action) DO UPDATE SET Entries = OperationLogDay.Entries + 1;
+            RETURN NULL;
+        END';
+CREATE TRIGGER OperationLog_Count AFTER INSERT ON OperationLog
+    FOR EACH ROW EXECUTE FUNCTION OperationLog_Count();
 -- Append only: a change, a removal or an emptying of the table is refused, whoever asks.
 CREATE FUNCTION OperationLog_AppendOnly() RETURNS trigger LANGUAGE plpgsql
     AS 'BEGIN RAISE EXCEPTION ''操作日志只能添加，不能修改或删除''; END';
