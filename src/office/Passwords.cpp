@@ -12,19 +12,6 @@ namespace {
 
 constexpr int SaltBytes = 16;
 
-// The program's written passwords; 物业管家 has none (an empty text: any text opens it).
-QString writtenPassword(int level)
-{
-    switch (level) {
-    case AdministratorLevel:
-        return QStringLiteral("470925");
-    case MaintainerLevel:
-        return QStringLiteral("639104");
-    default:
-        return QString();
-    }
-}
-
 // Compares every byte whatever the first difference, so that the time taken tells nothing about
 // how much of a guess was right.
 bool sameBytes(const QByteArray& a, const QByteArray& b)
@@ -66,6 +53,18 @@ std::optional<StoredPassword> storedPassword(int level)
 
 } // namespace
 
+QString WrittenPassword(int level)
+{
+    switch (level) {
+    case AdministratorLevel:
+        return QStringLiteral("470925");
+    case MaintainerLevel:
+        return QStringLiteral("639104");
+    default:
+        return QString();
+    }
+}
+
 QByteArray PasswordHash(const QString& password, const QByteArray& salt, int iterations, int length)
 {
     return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt, iterations,
@@ -83,7 +82,7 @@ bool CheckPassword(int level, const QString& password, QString* fellBack)
         stored.reset();
     }
     if (!stored) {
-        const QString written = writtenPassword(level);
+        const QString written = WrittenPassword(level);
         return written.isEmpty() || password == written;
     }
     // A row that cannot hold a hash (no rounds, no salt) opens nothing rather than everything.

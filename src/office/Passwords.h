@@ -17,6 +17,9 @@ constexpr int StewardLevel = 0;
 constexpr int AdministratorLevel = 1;
 constexpr int MaintainerLevel = 2;
 
+// The program's written password of the level; empty for 物业管家 (any text opens it).
+QString WrittenPassword(int level);
+
 // PBKDF2 with HMAC-SHA256 (RFC 8018), a key of `length` bytes.
 QByteArray PasswordHash(const QString& password, const QByteArray& salt, int iterations, int length = 32);
 
