@@ -3,6 +3,7 @@
 // database cannot be read.
 
 #include "office/Passwords.h"
+#include "store/DbMaintenance.h"
 #include "store/StoreFixture.h"
 
 #include <QFile>
@@ -20,6 +21,7 @@ private Q_SLOTS:
     void ownPasswordReplacesTheWrittenOne();
     void stewardPasswordAndItsRemoval();
     void resetPutsTheWrittenPasswordsBack();
+    void restoreAndEmptyingKeepThePasswords();
     void unreadableDatabaseKeepsTheWrittenPasswords();
 
 private:
@@ -134,6 +136,22 @@ void TestPasswords::resetPutsTheWrittenPasswordsBack()
     QVERIFY(!CheckPassword(AdministratorLevel, QStringLiteral("x1")));
     QVERIFY(CheckPassword(MaintainerLevel, QStringLiteral("639104")));
     QCOMPARE(countRows(QStringLiteral("OfficePassword")), 0);
+}
+
+// A backup brings back owners, not the passwords of its day: a password changed since stays.
+void TestPasswords::restoreAndEmptyingKeepThePasswords()
+{
+    QVERIFY(SetPassword(AdministratorLevel, QStringLiteral("old")));
+    const MaintenanceResult backup = BackupDatabase();
+    QVERIFY2(backup.ok, qPrintable(backup.message));
+    QVERIFY(SetPassword(AdministratorLevel, QStringLiteral("new")));
+    QVERIFY(SetPassword(StewardLevel, QStringLiteral("wy")));
+    const MaintenanceResult restored = RestoreDatabase(backup.file);
+    QVERIFY2(restored.ok, qPrintable(restored.message));
+    QVERIFY(InitDatabase().ok);
+    QVERIFY(CheckPassword(AdministratorLevel, QStringLiteral("new")));
+    QVERIFY(!CheckPassword(AdministratorLevel, QStringLiteral("old")));
+    QVERIFY(CheckPassword(StewardLevel, QStringLiteral("wy")));
 }
 
 void TestPasswords::unreadableDatabaseKeepsTheWrittenPasswords()
