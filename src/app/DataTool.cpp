@@ -6,6 +6,7 @@
 
 #include "office/Lists.h"
 #include "office/LogFile.h"
+#include "office/Passwords.h"
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
@@ -107,6 +108,10 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
       日期写作 yyyy-MM-dd，--to 那一天也包括在内；卡号可以按数据库中的写法，也可以
       按发卡器显示的数字。给出 --csv 时不列出，而是写到文件（GBK 编码，逗号分隔，
       与“操作日志”窗口的导出相同），文件已经存在时，只有加 --force 才覆盖。
+  reset-passwords
+      忘记了操作员密码时用：删除本单位在数据库维护窗口中设置的全部操作员密码，
+      管理员和维护员恢复程序原来的密码，物业管家恢复为不用密码。在存放程序目录的
+      电脑上运行；使用数据库服务器时，所有电脑的密码一起恢复。这一操作记入操作日志。
 
 选项：
   --folder 目录                  程序目录（数据库 QDR_DB.GRes 所在的目录），
@@ -130,7 +135,7 @@ const char* const HelpText = R"(用法：iccard-data [--folder 目录] [--databa
 环境变量 ICCARD_FOLDER 给出的目录；本程序所在的目录，如果其中有 SystemInfo.dat；
 否则当前用户的数据目录 %1。目录中缺少 SystemInfo.dat 或 null.jpg 时放入
 安装的文件，已有的文件不会被替换。还没有数据库文件时，import 和 restore 新建
-数据库；export、backup、check、copy 和 log 不新建，并说明怎么办。
+数据库；export、backup、check、copy、log 和 reset-passwords 不新建，并说明怎么办。
 
 消息写到标准错误输出；标准错误是终端时显示进度。本程序从不提问。
 退出码：0 完成；1 操作停止或失败（原因和行号见消息），或导入的文件中没有业主资料；
@@ -440,6 +445,37 @@ int listLog(const LogFilter& filter, const QString& csv, bool force)
     return Done;
 }
 
+// Puts the written passwords back (for an office that forgot one): whoever may run this on the
+// machine that holds the program folder may also replace its database, so it asks nothing more.
+int resetPasswords()
+{
+    if (!databaseThere())
+        return Stopped;
+    SetLogOperatorLevel(LogLevelCommandLine);
+    int levels = -1;
+    try {
+        levels = ResetPasswords();
+    } catch (const OperationError& e) {
+        if (!e.shown())
+            say(e.message());
+    }
+    LogEntry entry;
+    entry.action = LogAction::ResetPasswords;
+    entry.outcome = levels >= 0 ? LogSucceeded : QStringLiteral("没有恢复");
+    entry.details = QStringLiteral("恢复程序原来的密码");
+    if (levels >= 0)
+        RecordOperation(entry);
+    StopOperationLog(); // the entry is in the database before the program ends
+    if (levels < 0) {
+        say(QStringLiteral("密码没有恢复。"));
+        return Stopped;
+    }
+    say(QStringLiteral("已恢复程序原来的密码（管理员 %1，维护员 %2，物业管家不用密码）：%3")
+            .arg(WrittenPassword(AdministratorLevel), WrittenPassword(MaintainerLevel),
+                 dm->Target().Describe()));
+    return Done;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -576,6 +612,8 @@ int main(int argc, char* argv[])
         rc = listLog(logFilter, parser.value(csvOption), parser.isSet(forceOption));
     else if (command == QLatin1String("copy") && arguments(0, 0))
         rc = copyDatabase(parser.value(toOption), parser.isSet(forceOption));
+    else if (command == QLatin1String("reset-passwords") && arguments(0, 0))
+        rc = resetPasswords();
     else
         rc = usage(QStringLiteral("不认识的命令或参数：%1").arg(args.join(QLatin1Char(' '))));
     delete dm;

@@ -3,15 +3,19 @@
 #include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
+#include "office/Passwords.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
 #include "store/Dialogs.h"
+#include "store/OperationError.h"
+#include "store/OperationLog.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -128,6 +132,7 @@ TfrmFixDataBase::TfrmFixDataBase(QWidget* parent) : Dialog(parent)
         v->addLayout(buttons);
     }
     pages->addTab(pageBrand, QStringLiteral("> 厂家标志"));
+    pages->addTab(makePasswordPage(), QStringLiteral("〉操作员密码"));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(16, 12, 16, 16);
@@ -153,6 +158,9 @@ void TfrmFixDataBase::FormShow()
     btnInit->setEnabled(OperatorLevel > 0);
     btn4->setEnabled(true);
     pages->setTabVisible(pages->indexOf(pageBrand), OperatorLevel == 2);
+    pages->setTabVisible(pages->indexOf(pagePasswords), OperatorLevel == AdministratorLevel);
+    if (OperatorLevel == AdministratorLevel)
+        showPasswordState();
     lblFolder->setText(QDir::toNativeSeparators(QDir::cleanPath(AppPath)));
     lblDatabase->setText(dm ? DatabaseInUse(*dm) : QString());
     NewConfirmCode();
@@ -203,4 +211,122 @@ void TfrmFixDataBase::btnInitClick()
     }
     ShowMessage(QStringLiteral("初始化完成"));
     NewConfirmCode();
+}
+
+// The page of the operator levels' passwords: a level, its state, the new password twice.
+QWidget* TfrmFixDataBase::makePasswordPage()
+{
+    pagePasswords = new QWidget(pages);
+    auto* group = new QGroupBox(QStringLiteral("操作员密码"), pagePasswords);
+    cbbPasswordLevel = new QComboBox(group);
+    for (int level : {AdministratorLevel, MaintainerLevel, StewardLevel})
+        cbbPasswordLevel->addItem(LevelName(level), level);
+    cbbPasswordLevel->setMaximumWidth(160);
+    lblPasswordState = MakeValueLabel(QString(), group);
+    edtNewPassword = new QLineEdit(group);
+    edtRepeatPassword = new QLineEdit(group);
+    for (QLineEdit* box : {edtNewPassword, edtRepeatPassword}) {
+        // As the login window's box takes it: at most 8 characters, each shown as "*".
+        box->setMaxLength(8);
+        box->setEchoMode(QLineEdit::Password);
+        box->setMaximumWidth(160);
+    }
+    btnChangePassword = MakeButton(QStringLiteral("修改密码"), group);
+    btnRemovePassword = MakeButton(QStringLiteral("取消密码"), group);
+    {
+        auto* form = new QFormLayout;
+        form->addRow(CaptionFor(cbbPasswordLevel, QStringLiteral("操作员："), group), cbbPasswordLevel);
+        form->addRow(CaptionFor(lblPasswordState, QStringLiteral("现在的密码："), group), lblPasswordState);
+        form->addRow(CaptionFor(edtNewPassword, QStringLiteral("新密码："), group), edtNewPassword);
+        form->addRow(CaptionFor(edtRepeatPassword, QStringLiteral("再输一次："), group), edtRepeatPassword);
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch();
+        buttons->addWidget(btnChangePassword);
+        buttons->addWidget(btnRemovePassword);
+        auto* v = new QVBoxLayout(group);
+        v->addLayout(form);
+        v->addLayout(buttons);
+    }
+    auto* v = new QVBoxLayout(pagePasswords);
+    v->addWidget(group);
+    v->addWidget(textLine(QStringLiteral("密码最多8个字符。忘记密码时，在存放程序目录的电脑上运行"
+                                         "“iccard-data reset-passwords”，恢复程序原来的密码。"),
+                          pagePasswords));
+    v->addStretch();
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(exitButton(pagePasswords));
+    v->addLayout(buttons);
+
+    OnSignal(cbbPasswordLevel, &QComboBox::currentIndexChanged, this, &TfrmFixDataBase::showPasswordState);
+    OnClick(btnChangePassword, this, &TfrmFixDataBase::btnChangePasswordClick);
+    OnClick(btnRemovePassword, this, &TfrmFixDataBase::btnRemovePasswordClick);
+    return pagePasswords;
+}
+
+int TfrmFixDataBase::passwordLevel() const
+{
+    return cbbPasswordLevel->currentData().toInt();
+}
+
+void TfrmFixDataBase::showPasswordState()
+{
+    const int level = passwordLevel();
+    btnRemovePassword->setEnabled(level == StewardLevel);
+    edtNewPassword->clear();
+    edtRepeatPassword->clear();
+    try {
+        const std::optional<QString> changed = PasswordChangedAt(level);
+        if (changed)
+            lblPasswordState->setText(QStringLiteral("本单位设置的密码（%1 修改）").arg(*changed));
+        else if (level == StewardLevel)
+            lblPasswordState->setText(QStringLiteral("没有密码"));
+        else
+            lblPasswordState->setText(QStringLiteral("程序原来的密码"));
+    } catch (const OperationError& e) {
+        lblPasswordState->setText(QStringLiteral("读不出：") + e.message());
+    }
+}
+
+void TfrmFixDataBase::btnChangePasswordClick()
+{
+    const int level = passwordLevel();
+    const QString name = LevelName(level);
+    if (edtNewPassword->text().isEmpty()) {
+        ShowRefusal(level == StewardLevel
+                        ? QStringLiteral("请输入新密码。要让物业管家登录时不用密码，请按“取消密码”。")
+                        : QStringLiteral("请输入新密码。"));
+        return;
+    }
+    if (edtNewPassword->text() != edtRepeatPassword->text()) {
+        ShowRefusal(QStringLiteral("两次输入的密码不一样，请重新输入。"));
+        edtRepeatPassword->clear();
+        return;
+    }
+    const bool done = SetPassword(level, edtNewPassword->text());
+    recordPasswordChange(QStringLiteral("操作员=") + name, done);
+    if (!done)
+        return; // the error box has said why
+    showPasswordState();
+    ShowMessage(QStringLiteral("%1的密码已修改，下次登录时用新密码。").arg(name));
+}
+
+void TfrmFixDataBase::btnRemovePasswordClick()
+{
+    const bool done = RemovePassword(StewardLevel);
+    recordPasswordChange(QStringLiteral("操作员=物业管家；取消密码"), done);
+    if (!done)
+        return;
+    showPasswordState();
+    ShowMessage(QStringLiteral("物业管家的密码已取消，登录时不用密码。"));
+}
+
+// Which level's password changed, never the password.
+void TfrmFixDataBase::recordPasswordChange(const QString& details, bool done)
+{
+    LogEntry entry;
+    entry.action = LogAction::ChangePassword;
+    entry.outcome = done ? LogSucceeded : QStringLiteral("执行错误");
+    entry.details = details;
+    RecordOperation(entry);
 }

@@ -8,7 +8,8 @@ class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
-// Database maintenance: backup, restore, and emptying under a confirmation code.
+// Database maintenance: backup, restore, and emptying under a confirmation code; for the
+// administrator, the operator levels' passwords.
 class TfrmFixDataBase : public Dialog {
     Q_OBJECT
 public:
@@ -26,6 +27,14 @@ public:
     QLabel* pnlConfirm;
     QLineEdit* edtConfirm;
     QComboBox* cbbBrand;
+    // The passwords (shown at the administrator's level only).
+    QWidget* pagePasswords;
+    QComboBox* cbbPasswordLevel; // 管理员, 维护员, 物业管家
+    QLabel* lblPasswordState;    // the written password, none, or the office's own and when it was set
+    QLineEdit* edtNewPassword;
+    QLineEdit* edtRepeatPassword;
+    QPushButton* btnChangePassword;
+    QPushButton* btnRemovePassword; // 物业管家 only: no password again
 
     void NewConfirmCode();
 
@@ -37,5 +46,11 @@ private:
     void btn4Click();
     void btnRecoverClick();
     void btnInitClick();
+    void btnChangePasswordClick();
+    void btnRemovePasswordClick();
+    QWidget* makePasswordPage();
+    int passwordLevel() const;
+    void showPasswordState();
+    void recordPasswordChange(const QString& details, bool done);
     QPushButton* exitButton(QWidget* page);
 };

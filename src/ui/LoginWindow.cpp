@@ -3,7 +3,9 @@
 #include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
+#include "office/Passwords.h"
 #include "store/Dialogs.h"
+#include "store/OperationLog.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -16,9 +18,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QString AdministratorPassword = QStringLiteral("470925");
-const QString MaintainerPassword = QStringLiteral("639104");
 
 // The band at the top of the window: a soft gradient with a card and a gate drawn on it.
 class LoginBanner final : public QWidget {
@@ -114,6 +113,7 @@ TFormLogin::TFormLogin(QWidget* parent) : Dialog(parent)
     OnClick(ButtonLogon, this, &TFormLogin::ButtonLogonClick);
     OnClick(ButtonCancel, this, &TFormLogin::ButtonCancelClick);
     LoggedIn = false;
+    LogAs = LogAction::LogIn;
 }
 
 void TFormLogin::FormShow()
@@ -142,26 +142,34 @@ void TFormLogin::ButtonLogonClick()
 {
     Level = 0;
     const QString role = cbb1->currentText();
-    if (role == LevelName(1)) {
-        if (EditPassword->text() == AdministratorPassword) {
-            Level = 1;
-            LoggedIn = true;
-            accept();
-        } else {
-            ShowMessage(QStringLiteral("管理员密码错误，请重新输入"));
-        }
-    } else if (role == LevelName(2)) {
-        if (EditPassword->text() == MaintainerPassword) {
-            Level = 2;
-            LoggedIn = true;
-            accept();
-        } else {
-            ShowMessage(QStringLiteral("维护员密码错误，请重新输入"));
-        }
-    } else {
-        LoggedIn = true;
-        accept();
+    int level = StewardLevel;
+    QString refusal = QStringLiteral("物业管家密码错误，请重新输入");
+    if (role == LevelName(AdministratorLevel)) {
+        level = AdministratorLevel;
+        refusal = QStringLiteral("管理员密码错误，请重新输入");
+    } else if (role == LevelName(MaintainerLevel)) {
+        level = MaintainerLevel;
+        refusal = QStringLiteral("维护员密码错误，请重新输入");
     }
+    if (!CheckPassword(level, EditPassword->text())) {
+        recordRefusal(role, refusal);
+        ShowMessage(refusal);
+        return;
+    }
+    Level = uint8_t(level);
+    LoggedIn = true;
+    accept();
+}
+
+// A refused password is kept in the log under the level the program is at now, naming the level
+// that was tried (never the text typed).
+void TFormLogin::recordRefusal(const QString& role, const QString& refusal)
+{
+    LogEntry entry;
+    entry.action = LogAs;
+    entry.outcome = refusal;
+    entry.details = QStringLiteral("操作员=") + role;
+    RecordOperation(entry);
 }
 
 void TFormLogin::ButtonCancelClick()

@@ -9,7 +9,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The login window: the operator picks a role; the two higher roles need their password.
+// The login window: the operator picks a role; the two higher roles need their password, and
+// 物业管家 one when the office set it (office/Passwords.h).
 class TFormLogin : public Dialog {
     Q_OBJECT
 public:
@@ -21,6 +22,9 @@ public:
     // Set by the window.
     uint8_t Level = 0;
     bool LoggedIn = false;
+    // The action a refused password is recorded under in the operation log (the opener's: the
+    // first login or a switch of operator).
+    QString LogAs;
 
     QComboBox* cbb1;
     QLineEdit* EditPassword;
@@ -37,4 +41,5 @@ protected:
 private:
     void ButtonLogonClick();
     void ButtonCancelClick();
+    void recordRefusal(const QString& role, const QString& refusal);
 };

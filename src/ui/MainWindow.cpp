@@ -29,6 +29,7 @@
 #include "store/Dialogs.h"
 #include "store/FirstSteps.h"
 #include "store/OperationError.h"
+#include "store/OperationLog.h"
 #include "store/SaveLoad.h"
 
 #include <QCloseEvent>
@@ -70,6 +71,18 @@ QString lockIndicators()
             on << QLatin1String(lock.name);
     }
     return on.join(QLatin1Char(' '));
+}
+
+// An operator logged in or took over: the entries from now on carry the new level, this one
+// first.
+void recordOperatorChange(const QString& action, int level, const QString& details)
+{
+    SetLogOperatorLevel(level);
+    LogEntry entry;
+    entry.action = action;
+    entry.outcome = LogSucceeded;
+    entry.details = details;
+    RecordOperation(entry);
 }
 
 } // namespace
@@ -389,6 +402,8 @@ void TFormMain::FormShow()
         return;
     }
     OperatorLevel = login.Level;
+    recordOperatorChange(LogAction::LogIn, OperatorLevel,
+                         QStringLiteral("操作员=") + LevelName(OperatorLevel));
     ApplyLevel();
     PendingCommand = CmdStop;
     RefreshSettingsPanels();
@@ -524,9 +539,14 @@ void TFormMain::SwitchOperator()
 {
     TFormLogin login(this);
     login.PlainTitle = SystemInfo.PlainTitles;
+    login.LogAs = LogAction::SwitchOperator;
     login.exec();
-    if (login.LoggedIn)
+    if (login.LoggedIn) {
+        const QString from = LevelName(OperatorLevel);
         OperatorLevel = login.Level;
+        recordOperatorChange(LogAction::SwitchOperator, OperatorLevel,
+                             QStringLiteral("从 %1 到 %2").arg(from, LevelName(OperatorLevel)));
+    }
     ApplyLevel();
 }
 

@@ -1,6 +1,7 @@
 // The command line iccard-data, run as the real program on a program folder of its own: what it
 // writes and reads, what it says on standard error, and its exit status.
 
+#include "office/Passwords.h"
 #include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
@@ -104,6 +105,7 @@ private Q_SLOTS:
     void copyCarriesTheLog();
     void logListsAndWrites();
     void commandsOnANewFolder();
+    void resetPasswords();
 
 private:
     QString path(const QString& name) const { return f.folder() + QLatin1Char('/') + name; }
@@ -321,6 +323,7 @@ void TestDataTool::commandsNotUnderstood_data()
     QTest::newRow("unknown option") << QStringList{"check", "--quick"} << 2;
     QTest::newRow("--force where nothing is written") << QStringList{"restore", "x.bak", "--force"} << 2;
     QTest::newRow("building for an import") << QStringList{"import", "x.csv", "--building", "1"} << 2;
+    QTest::newRow("reset with an argument") << QStringList{"reset-passwords", "1"} << 2;
     QTest::newRow("copy without a target") << QStringList{"copy"} << 2;
     QTest::newRow("--to for a backup") << QStringList{"backup", "--to", "x.db"} << 2;
     QTest::newRow("--card for an export") << QStringList{"export", "x.csv", "--card", "1"} << 2;
@@ -486,7 +489,8 @@ void TestDataTool::commandsOnANewFolder()
     const QList<QStringList> readers = {{QStringLiteral("check")},
                                         {QStringLiteral("export"), path("out.csv")},
                                         {QStringLiteral("backup")},
-                                        {QStringLiteral("copy"), QStringLiteral("--to"), path("copy.db")}};
+                                        {QStringLiteral("copy"), QStringLiteral("--to"), path("copy.db")},
+                                        {QStringLiteral("reset-passwords")}};
     for (const QStringList& args : readers) {
         QProcess p;
         start(p, folder, args);
@@ -530,6 +534,25 @@ void TestDataTool::commandsOnANewFolder()
     QProcess check;
     start(check, folder, {QStringLiteral("check")});
     QCOMPARE(finish(check).status, 0);
+}
+
+// A forgotten password: the command puts the written ones back for every level, says them, and is
+// recorded at the command line's level.
+void TestDataTool::resetPasswords()
+{
+    QVERIFY(SetPassword(AdministratorLevel, QStringLiteral("own1")));
+    QVERIFY(SetPassword(StewardLevel, QStringLiteral("own0")));
+    const ToolRun r = run({QStringLiteral("reset-passwords")});
+    QCOMPARE(r.status, 0);
+    QVERIFY2(r.said.startsWith(
+                 QStringLiteral("已恢复程序原来的密码（管理员 470925，维护员 639104，物业管家不用密码）")),
+             qPrintable(r.said));
+    QVERIFY(CheckPassword(AdministratorLevel, QStringLiteral("470925")));
+    QVERIFY(!CheckPassword(AdministratorLevel, QStringLiteral("own1")));
+    QVERIFY(CheckPassword(StewardLevel, QString()));
+    QCOMPARE(
+        column(QStringLiteral("select OperatorLevel || '|' || Action || '|' || Outcome from OperationLog")),
+        QVariantList{QStringLiteral("%1|重置密码|成功").arg(LogLevelCommandLine)});
 }
 
 QTEST_GUILESS_MAIN(TestDataTool)

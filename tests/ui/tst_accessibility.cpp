@@ -96,7 +96,7 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("device card") << "device" << 2 << 1;
     QTest::newRow("card initialisation, format") << "format" << 0 << 3;
     QTest::newRow("card initialisation, restore blank") << "restore" << 0 << 3;
-    QTest::newRow("database maintenance") << "maintenance" << 2 << 3;
+    QTest::newRow("database maintenance") << "maintenance" << 5 << 4;
     QTest::newRow("search dialog") << "search" << 2 << 0;
     QTest::newRow("export dialog") << "donghao" << 2 << 0;
     QTest::newRow("buildings and units") << "buildings" << 3 << 1;

@@ -1,8 +1,10 @@
 #include "UiFixture.h"
+#include "office/Passwords.h"
 #include "store/DbMaintenance.h"
 #include "support/TestSql.h"
 #include "ui/FixDataBase.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,6 +42,7 @@ private Q_SLOTS:
     void backupThenRestore();
     void restoreRefusesAFileThatIsNotADatabase();
     void restoreRefusedWhileAnotherProgramChanges();
+    void passwordsChangedByTheAdministrator();
 };
 
 void TestFixDataBase::pagesByLevel()
@@ -54,6 +57,7 @@ void TestFixDataBase::pagesByLevel()
         QCOMPARE(w.btnInit->isEnabled(), level > 0);
         QVERIFY(w.btn4->isEnabled());
         QCOMPARE(w.pages->isTabVisible(2), level == 2);
+        QCOMPARE(w.pages->isTabVisible(w.pages->indexOf(w.pagePasswords)), level == 1);
         QCOMPARE(w.pages->currentIndex(), 0);
         // The folder and the database this run uses, whoever opens the window.
         QCOMPARE(w.lblFolder->text(), QDir::toNativeSeparators(QDir::cleanPath(AppPath)));
@@ -236,6 +240,57 @@ void TestFixDataBase::restoreRefusedWhileAnotherProgramChanges()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("other"));
     QCOMPARE(ownerCount(), 2);
+}
+
+void TestFixDataBase::passwordsChangedByTheAdministrator()
+{
+    UiFixture f;
+    f.openData();
+    OperatorLevel = 1;
+    SetLogOperatorLevel(1);
+    TfrmFixDataBase w;
+    w.show();
+    QCOMPARE(w.cbbPasswordLevel->currentText(), QStringLiteral("管理员"));
+    QCOMPARE(w.lblPasswordState->text(), QStringLiteral("程序原来的密码"));
+    QVERIFY(!w.btnRemovePassword->isEnabled());
+
+    auto type = [&w](const QString& first, const QString& second) {
+        w.edtNewPassword->setText(first);
+        w.edtRepeatPassword->setText(second);
+        w.btnChangePassword->click();
+    };
+    type(QString(), QString());
+    type(QStringLiteral("ab12"), QStringLiteral("ab13"));
+    QCOMPARE(f.dialogs.texts(), (QStringList{"请输入新密码。", "两次输入的密码不一样，请重新输入。"}));
+    QCOMPARE(f.dialogs.shown.last().buttons, MsgButtons::Abort);
+    QVERIFY(CheckPassword(AdministratorLevel, QStringLiteral("470925"))); // nothing changed
+
+    f.dialogs.shown.clear();
+    type(QStringLiteral("ab12"), QStringLiteral("ab12"));
+    QCOMPARE(f.dialogs.texts(), QStringList{"管理员的密码已修改，下次登录时用新密码。"});
+    QVERIFY(CheckPassword(AdministratorLevel, QStringLiteral("ab12")));
+    QVERIFY(!CheckPassword(AdministratorLevel, QStringLiteral("470925")));
+    QCOMPARE(w.lblPasswordState->text(), QStringLiteral("本单位设置的密码（2024-03-05 14:00:07 修改）"));
+    QVERIFY(w.edtNewPassword->text().isEmpty());
+
+    // 物业管家: a password, then none again.
+    w.cbbPasswordLevel->setCurrentIndex(2);
+    QCOMPARE(w.lblPasswordState->text(), QStringLiteral("没有密码"));
+    QVERIFY(w.btnRemovePassword->isEnabled());
+    type(QStringLiteral("wy"), QStringLiteral("wy"));
+    QVERIFY(!CheckPassword(StewardLevel, QString()));
+    w.btnRemovePassword->click();
+    QVERIFY(CheckPassword(StewardLevel, QString()));
+    QCOMPARE(f.dialogs.texts().last(), QStringLiteral("物业管家的密码已取消，登录时不用密码。"));
+
+    // Each change is recorded with its level, and no password is in the log.
+    QVERIFY(FlushOperationLog());
+    QCOMPARE(
+        column(QStringLiteral("select OperatorLevel || '|' || Action || '|' || Outcome || '|' || Details "
+                              "from OperationLog order by idx")),
+        (QVariantList{QStringLiteral("1|修改密码|成功|操作员=管理员"),
+                      QStringLiteral("1|修改密码|成功|操作员=物业管家"),
+                      QStringLiteral("1|修改密码|成功|操作员=物业管家；取消密码")}));
 }
 
 QTEST_MAIN(TestFixDataBase)

@@ -4,6 +4,7 @@
 // ever changes, a search lists only what matches the text literally, and the program goes on.
 
 #include "UiFixture.h"
+#include "office/Passwords.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/TvexDeviceInfo.h"
@@ -15,6 +16,7 @@
 #include "ui/FixDataBase.h"
 #include "ui/InputDongHao.h"
 #include "ui/ListScreen.h"
+#include "ui/LoginWindow.h"
 #include "ui/SearchCondition.h"
 #include "ui/SetTerminalParam.h"
 #include "ui/TerminalRegister.h"
@@ -23,6 +25,7 @@
 #include "ui/WriteUserCard.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -153,6 +156,7 @@ private Q_SLOTS:
     void exportChoice();
     void deviceCard();
     void maintenanceCode();
+    void passwords();
 
 private:
     // Checks one press of a storing button: either a message and no row changed, or only the row
@@ -421,6 +425,31 @@ void TestHostileInput::maintenanceCode()
         QVERIFY2(!m_p->dialogs().shown.isEmpty(), qPrintable(text));
         QVERIFY(changed(owners, rowsOf(QStringLiteral("UserInfo"))).isEmpty());
     }
+}
+
+void TestHostileInput::passwords()
+{
+    // A password set as a hostile text opens the login when the same text is typed there (both
+    // boxes keep the same first 8 characters), and the written one no longer does.
+    const auto owners = rowsOf(QStringLiteral("UserInfo"));
+    OperatorLevel = 1;
+    TfrmFixDataBase w;
+    w.show();
+    for (const QString& text : hostileTexts()) {
+        typeInto(w.edtNewPassword, text);
+        typeInto(w.edtRepeatPassword, text);
+        m_p->dialogs().clear();
+        w.btnChangePassword->click();
+        QCOMPARE(m_p->dialogs().texts(), QStringList{"管理员的密码已修改，下次登录时用新密码。"});
+        TFormLogin login;
+        login.show();
+        login.cbb1->setCurrentIndex(1);
+        typeInto(login.EditPassword, text);
+        login.ButtonLogon->click();
+        QVERIFY2(login.LoggedIn, qPrintable(text));
+        QVERIFY(!CheckPassword(AdministratorLevel, QStringLiteral("470925")));
+    }
+    QVERIFY(changed(owners, rowsOf(QStringLiteral("UserInfo"))).isEmpty());
 }
 
 QTEST_MAIN(TestHostileInput)

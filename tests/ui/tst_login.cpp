@@ -1,4 +1,7 @@
+#include "office/Passwords.h"
+#include "support/ProgramFolderFixture.h"
 #include "support/TestDialogs.h"
+#include "support/TestSql.h"
 #include "ui/LoginWindow.h"
 
 #include <QComboBox>
@@ -13,6 +16,8 @@ class TestLogin : public QObject {
 private Q_SLOTS:
     void levels_data();
     void levels();
+    void officePasswords_data();
+    void officePasswords();
     void enterMovesToLoginButton();
     void passwordShowsStars();
     void titles_data();
@@ -53,6 +58,56 @@ void TestLogin::levels()
     QCOMPARE(int(login.Level), level);
     QCOMPARE(login.isVisible(), !loggedIn); // a wrong password leaves the window open
     QCOMPARE(dialogs.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+}
+
+void TestLogin::officePasswords_data()
+{
+    QTest::addColumn<int>("role");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("loggedIn");
+    QTest::addColumn<QString>("message");
+    // The office set "wy88" for every level.
+    QTest::newRow("steward") << 0 << "wy88" << true << "";
+    QTest::newRow("steward wrong") << 0 << "" << false << "物业管家密码错误，请重新输入";
+    QTest::newRow("administrator") << 1 << "wy88" << true << "";
+    QTest::newRow("administrator, the written one") << 1 << "470925" << false << "管理员密码错误，请重新输入";
+    QTest::newRow("maintainer, the written one") << 2 << "639104" << false << "维护员密码错误，请重新输入";
+}
+
+// With passwords of the office's own in the database, the login checks those; a refusal is
+// recorded with the level tried, never the text typed.
+void TestLogin::officePasswords()
+{
+    QFETCH(int, role);
+    QFETCH(QString, typed);
+    QFETCH(bool, loggedIn);
+    QFETCH(QString, message);
+    ProgramFolderFixture f(QDateTime(QDate(2024, 3, 5), QTime(9, 0)));
+    f.setUp();
+    f.openData();
+    for (int level : {StewardLevel, AdministratorLevel, MaintainerLevel})
+        QVERIFY(SetPassword(level, QStringLiteral("wy88")));
+
+    TFormLogin login;
+    login.show();
+    login.cbb1->setCurrentIndex(role);
+    QTest::keyClicks(login.EditPassword, typed);
+    QTest::mouseClick(login.ButtonLogon, Qt::LeftButton);
+    QCOMPARE(login.LoggedIn, loggedIn);
+    QCOMPARE(int(login.Level), loggedIn ? role : 0);
+    QCOMPARE(f.dialogs.texts(), message.isEmpty() ? QStringList() : QStringList{message});
+
+    QVERIFY(FlushOperationLog());
+    const QVariantList entries =
+        column(QStringLiteral("select OperatorLevel || '|' || Action || '|' || Outcome || '|' || Details "
+                              "from OperationLog order by idx"));
+    if (loggedIn) {
+        QVERIFY(entries.isEmpty()); // the opener records the log-in itself
+        return;
+    }
+    QCOMPARE(entries, QVariantList{QStringLiteral("%1|登录|%2|操作员=%3")
+                                       .arg(LogLevelNotLoggedIn)
+                                       .arg(message, login.cbb1->currentText())});
 }
 
 void TestLogin::enterMovesToLoginButton()

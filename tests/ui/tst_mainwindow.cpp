@@ -1,6 +1,7 @@
 #include "UiFixture.h"
 #include "link/CardIssuerLink.h"
 #include "link/SimulatorScreen.h"
+#include "support/TestSql.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/FirstSteps.h"
 #include "ui/FixDataBase.h"
@@ -117,6 +118,7 @@ private Q_SLOTS:
     void levels();
     void statusFollowsTheCardIssuer();
     void switchOperator();
+    void logInsAndSwitchesAreRecorded();
     void settingsSavedAtClose();
     void formatMenuNeedsTheCardIssuer();
     void navigationAndMenus();
@@ -270,6 +272,36 @@ void TestMainWindow::switchOperator()
     QCOMPARE(int(OperatorLevel), 1);
     QVERIFY(!main.tabs->isTabVisible(1));
     QCOMPARE(main.lblLevel->text(), QStringLiteral("管理员"));
+}
+
+// The log-in and every switch are recorded at the level they lead to; a refused password at a switch
+// is recorded at the level the program stays at, naming the level tried.
+void TestMainWindow::logInsAndSwitchesAreRecorded()
+{
+    UiFixture f;
+    TFormMain main(f.backends());
+    QVERIFY(main.StartUp());
+    f.openData();
+    QVERIFY(showAfterLogin(main, 1, QStringLiteral("470925")));
+    WhenModal<TFormLogin>([](TFormLogin* login) {
+        login->cbb1->setCurrentIndex(2);
+        login->EditPassword->setText(QStringLiteral("wrong"));
+        login->ButtonLogon->click(); // refused: the window stays
+        login->EditPassword->setText(QStringLiteral("639104"));
+        login->ButtonLogon->click();
+    });
+    nav(main, "切换操作员");
+    QCOMPARE(int(OperatorLevel), 2);
+    WhenModal<TFormLogin>([](TFormLogin* login) { login->ButtonCancel->click(); });
+    nav(main, "切换操作员"); // cancelled: nothing to record
+
+    QVERIFY(FlushOperationLog());
+    const QVariantList entries = column(QStringLiteral(
+        "select OperatorLevel || '|' || Action || '|' || Outcome || '|' || Details from OperationLog "
+        "where Action in ('登录', '切换操作员') order by idx"));
+    QCOMPARE(entries, (QVariantList{QStringLiteral("1|登录|成功|操作员=管理员"),
+                                    QStringLiteral("1|切换操作员|维护员密码错误，请重新输入|操作员=维护员"),
+                                    QStringLiteral("2|切换操作员|成功|从 管理员 到 维护员")}));
 }
 
 void TestMainWindow::settingsSavedAtClose()
