@@ -9,6 +9,7 @@
 #include "store/DbMaintenance.h"
 #include "store/Dialogs.h"
 #include "store/OperationError.h"
+#include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/Startup.h"
@@ -298,6 +299,18 @@ bool sameDatabase(const DatabaseTarget& a, const DatabaseTarget& b)
            (fa.exists() && fa.canonicalFilePath() == fb.canonicalFilePath());
 }
 
+// A copy is recorded in the log of the database it comes from and of the one it goes to.
+void recordCopy(const MaintenanceResult& r, const QString& details)
+{
+    LogEntry e;
+    e.action = LogAction::CopyDatabase;
+    e.outcome = r.ok ? LogSucceeded : r.message.section(QLatin1Char('\n'), 0, 0);
+    if (e.outcome.isEmpty())
+        e.outcome = QStringLiteral("失败");
+    e.details = details;
+    RecordOperation(e);
+}
+
 // The community of the database in use into another database, through a backup file: the same
 // rows, keys and key sequences as a backup and a restore would give.
 int copyDatabase(const QString& to, bool force)
@@ -320,12 +333,16 @@ int copyDatabase(const QString& to, bool force)
         return Stopped;
     }
     const QString file = temporary.filePath(QStringLiteral("copy.bak"));
-    MaintenanceResult r = BackupDatabaseTo(file);
+    const QString details =
+        QStringLiteral("来源=%1；目标=%2").arg(dm->Target().Describe(), target.Describe());
+    MaintenanceResult r = BackupDatabaseTo(file, false);
+    recordCopy(r, details);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
         return Stopped;
     }
+    FlushOperationLog();
 
     delete dm;
     dm = StartDataModule(target);
@@ -341,7 +358,8 @@ int copyDatabase(const QString& to, bool force)
                 .arg(there->units));
         return Stopped;
     }
-    r = RestoreDatabase(file);
+    r = RestoreDatabase(file, false);
+    recordCopy(r, details);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
@@ -460,6 +478,7 @@ int main(int argc, char* argv[])
 
     ConsoleDialogs console;
     setDialogs(&console);
+    SetLogOperatorLevel(LogLevelCommandLine);
     dm = StartDataModule();
     int rc = Usage;
     if (command == QLatin1String("export") && arguments(1, 1))
@@ -475,6 +494,9 @@ int main(int argc, char* argv[])
         rc = copyDatabase(parser.value(toOption), parser.isSet(forceOption));
     else
         rc = usage(QStringLiteral("不认识的命令或参数：%1").arg(args.join(QLatin1Char(' '))));
+    // Every entry of the run is written (or said to be lost) before the program ends.
+    StopOperationLog();
+    QCoreApplication::processEvents(); // the warning of a log that could not be written
     delete dm;
     dm = nullptr;
     setDialogs(nullptr);
