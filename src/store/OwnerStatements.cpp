@@ -296,7 +296,12 @@ bool UpdateUserInfo(Tdm& module, const TuserInfoRec& rec)
         "chUseExpDate = :chUseExpdate,ExtName = :ExtName where idx = :idx");
     // The row as it stood, for the log's list of what changed.
     TuserInfoRec before;
-    const bool found = LoadUserInfoByIdx(module, rec.idx, before) > 0 && rec.idx > 0;
+    bool found = false;
+    try {
+        found = rec.idx > 0 && LoadUserInfoByIdx(module, rec.idx, before) > 0;
+    } catch (const OperationError&) {
+        // The entry then shows the row as saved; the change itself goes on.
+    }
     before.idx = rec.idx;
     const bool ok = runRecordStatement(module, sql, OwnerRecordParams(rec, terminalBytes(rec, true)));
     TuserInfoRec after = rec;

@@ -2,6 +2,7 @@
 
 #include "DM.h"
 #include "LogEntries.h"
+#include "OperationError.h"
 
 #include <QRegularExpression>
 
@@ -66,17 +67,19 @@ QString rowText(const DataSet& ds, const std::vector<std::pair<QString, QString>
 } // namespace
 
 QString RowMarks::RowText(int idx, const std::vector<std::pair<QString, QString>>& columns) const
-{
+try {
     DataSet ds(*dm, QStringLiteral("row"));
     ds.Open(QStringLiteral("select ") + columnNames(columns).join(QLatin1Char(',')) +
                 QStringLiteral(" from %1 where idx = :idx").arg(m_table),
             {{QStringLiteral("idx"), idx}});
     return ds.Eof() ? QString() : rowText(ds, columns);
+} catch (const OperationError&) {
+    return QStringLiteral("idx=%1").arg(idx);
 }
 
 QStringList RowMarks::MarkedRows(const std::vector<std::pair<QString, QString>>& columns, int limit,
                                  int& count) const
-{
+try {
     const QString marked =
         QStringLiteral(" from %1 where selFlag <> %2").arg(m_table, dm->BoolLiteral(false));
     DataSet counted(*dm, QStringLiteral("marked"));
@@ -91,4 +94,6 @@ QStringList RowMarks::MarkedRows(const std::vector<std::pair<QString, QString>>&
     for (; !ds.Eof() && rows.size() < limit; ds.Next())
         rows << rowText(ds, columns);
     return rows;
+} catch (const OperationError&) {
+    return {}; // the entry then gives the number alone (or none); the deletion goes on
 }

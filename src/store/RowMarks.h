@@ -36,7 +36,7 @@ public:
     bool DeleteSelected() const;
     // The marked rows, for the log: how many there are, and the first `limit` of them as
     // "caption=value" texts of the given columns (column name, caption), in the order of idx.
-    // Throws OperationError on an engine error.
+    // Never throws: rows that cannot be read are left out.
     QStringList MarkedRows(const std::vector<std::pair<QString, QString>>& columns, int limit,
                            int& count) const;
     // One row by its idx as the same texts ("" when there is none).

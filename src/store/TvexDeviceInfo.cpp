@@ -25,6 +25,17 @@ void record(const QString& action, bool ok, const QString& details)
     RecordOperation(e);
 }
 
+// The terminal of a number as it stands, for the log (empty when there is none or it cannot be read).
+QString rowOf(const QString& terminalId)
+{
+    try {
+        const int existing = FindTerminalIdx(terminalId);
+        return existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    } catch (const OperationError&) {
+        return {};
+    }
+}
+
 QString terminalText(const TTerminalRec& rec)
 {
     return LogFields({{QStringLiteral("终端编号"), QString::number(ToInt32(rec.TerminalID))},
@@ -50,8 +61,7 @@ void AddTerminal(const TTerminalRec& rec)
 void UpdateTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
-    const int existing = FindTerminalIdx(rec.TerminalID);
-    const QString before = existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    const QString before = rowOf(rec.TerminalID);
     StatementRunner(*dm).Exec(
         QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
                        "where TerminalID=:TerminalID"),
@@ -64,8 +74,7 @@ void UpdateTerminal(const TTerminalRec& rec)
 bool ReplaceTerminal(const TTerminalRec& rec)
 {
     ToInt32(rec.TerminalID); // a text that is not a number is refused before anything runs
-    const int existing = FindTerminalIdx(rec.TerminalID);
-    const QString before = existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    const QString before = rowOf(rec.TerminalID);
     bool ok = false;
     {
         Transaction change;

@@ -2,6 +2,7 @@
 
 #include "DM.h"
 #include "LogEntries.h"
+#include "OperationError.h"
 #include "RowMarks.h"
 #include "SqlText.h"
 
@@ -49,8 +50,13 @@ void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& da
 bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& danYuan,
                                         const QString& danYuanName)
 {
-    const int existing = FindBuildUnit(dongHao, danYuan); // throws for a text that is no number
-    const QString before = existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    QString before; // the row as it was, for the log
+    try {
+        const int existing = FindBuildUnit(dongHao, danYuan);
+        before = existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    } catch (const OperationError&) {
+        // A text that is no number is refused just below, with the same error.
+    }
     Transaction change; // a building or unit that is not a number throws before anything runs
     DeleteBuildUnit(dongHao, danYuan);
     AddBuildUnit(dongHao, danYuan, danYuanName);

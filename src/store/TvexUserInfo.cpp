@@ -2,6 +2,7 @@
 
 #include "DM.h"
 #include "LogEntries.h"
+#include "OperationError.h"
 #include "OwnerStatements.h"
 #include "RowMarks.h"
 #include "UserInfoRec.h"
@@ -16,8 +17,12 @@ const RowMarks Marks(QStringLiteral("UserInfo"), RowMarks::Unmark::MarkedRows);
 TuserInfoRec ownerRow(int idx)
 {
     TuserInfoRec rec;
-    if (idx > 0)
-        LoadUserInfoByIdx(*dm, idx, rec);
+    try {
+        if (idx > 0)
+            LoadUserInfoByIdx(*dm, idx, rec);
+    } catch (const OperationError&) {
+        // Logged by idx alone; the change itself goes on.
+    }
     rec.idx = idx;
     return rec;
 }
