@@ -1,6 +1,7 @@
 // The command line iccard-data, run as the real program on a program folder of its own: what it
 // writes and reads, what it says on standard error, and its exit status.
 
+#include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/Schema.h"
@@ -170,6 +171,24 @@ void TestDataTool::importStopsWithTheLineNumber()
     const ToolRun empty = run({QStringLiteral("import"), path("header.csv")});
     QCOMPARE(empty.status, 1);
     QVERIFY2(empty.said.startsWith(QStringLiteral("文件中没有业主资料")), qPrintable(empty.said));
+
+    // Each run is one entry of the log, written before the tool ended, at the command line's level,
+    // with what stopped it.
+    const QVariantList logged =
+        column(QStringLiteral("select Action || '|' || OperatorLevel || '|' || Outcome || '|' || Details "
+                              "from OperationLog order by idx"));
+    QCOMPARE(logged.size(), 3);
+    const QString level = QStringLiteral("导入业主资料|%1|").arg(LogLevelCommandLine);
+    QVERIFY2(logged[0].toString().startsWith(level + QStringLiteral("有效期“2026/13/2”")),
+             qPrintable(logged[0].toString()));
+    QVERIFY2(logged[0].toString().endsWith(
+                 QStringLiteral("|文件=%1；读入 1 行；跳过 0 行；拒绝 0 行；从第 3 行起没有导入")
+                     .arg(QDir::toNativeSeparators(path("in.csv")))),
+             qPrintable(logged[0].toString()));
+    QVERIFY2(logged[1].toString().startsWith(level + QStringLiteral("数据文件不存在,操作终止|")),
+             qPrintable(logged[1].toString()));
+    QVERIFY2(logged[2].toString().startsWith(level + QStringLiteral("文件中没有业主资料")),
+             qPrintable(logged[2].toString()));
 }
 
 void TestDataTool::backupThenRestore()
