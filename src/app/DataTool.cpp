@@ -335,6 +335,19 @@ bool copyOfficeTables(const DatabaseTarget& from, const DatabaseTarget& to)
     return true;
 }
 
+// A copy is recorded in the log of the database it goes to (which gains the source's log), and in
+// the source's when it stopped before the target was reached.
+void recordCopy(const DatabaseTarget& where, const MaintenanceResult& r, const QString& details)
+{
+    LogEntry e;
+    e.action = LogAction::CopyDatabase;
+    e.outcome = r.ok ? LogSucceeded : r.message.section(QLatin1Char('\n'), 0, 0);
+    if (e.outcome.isEmpty())
+        e.outcome = QStringLiteral("失败");
+    e.details = details;
+    RecordOperation(where, e);
+}
+
 // The community of the database in use into another database, through a backup file: the same
 // rows, keys and key sequences as a backup and a restore would give.
 int copyDatabase(const QString& to, bool force)
@@ -358,13 +371,17 @@ int copyDatabase(const QString& to, bool force)
     }
     const QString file = temporary.filePath(QStringLiteral("copy.bak"));
     const DatabaseTarget source = dm->Target();
+    const QString details = QStringLiteral("来源=%1；目标=%2").arg(source.Describe(), target.Describe());
     FlushOperationLog();
-    MaintenanceResult r = BackupDatabaseTo(file);
+    MaintenanceResult r = BackupDatabaseTo(file, false);
+    if (!r.ok)
+        recordCopy(source, r, details);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
         return Stopped;
     }
+    FlushOperationLog();
 
     delete dm;
     dm = StartDataModule(target);
@@ -380,7 +397,10 @@ int copyDatabase(const QString& to, bool force)
                 .arg(there->units));
         return Stopped;
     }
-    r = RestoreDatabase(file);
+    r = RestoreDatabase(file, false);
+    recordCopy(target, r, details);
+    if (!r.ok)
+        recordCopy(source, r, details);
     if (!r.ok) {
         if (!r.message.isEmpty())
             say(r.message);
@@ -597,6 +617,7 @@ int main(int argc, char* argv[])
 
     ConsoleDialogs console;
     setDialogs(&console);
+    SetLogOperatorLevel(LogLevelCommandLine);
     dm = StartDataModule();
     int rc = Usage;
     if (command == QLatin1String("export") && arguments(1, 1))
@@ -616,6 +637,9 @@ int main(int argc, char* argv[])
         rc = resetPasswords();
     else
         rc = usage(QStringLiteral("不认识的命令或参数：%1").arg(args.join(QLatin1Char(' '))));
+    // Every entry of the run is written (or said to be lost) before the program ends.
+    StopOperationLog();
+    QCoreApplication::processEvents(); // the warning of a log that could not be written
     delete dm;
     dm = nullptr;
     setDialogs(nullptr);

@@ -6,6 +6,7 @@
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/Dialogs.h"
+#include "store/LogEntries.h"
 #include "store/OperationError.h"
 #include "store/Startup.h"
 #include "ui/InputDongHao.h"
@@ -160,6 +161,7 @@ int main(int argc, char* argv[])
         TFormMain main;
         if (main.StartUp()) {
             dm = StartDataModule();
+            RecordProgramStart();
             SearchCondition(); // kept hidden for the whole run
             InputDongHao();    // the same
             DataModuleOwnerMarks marks;
@@ -179,9 +181,11 @@ int main(int argc, char* argv[])
             }
             rc = QApplication::exec();
             CurrentOwnerMarks = nullptr;
+            RecordProgramEnd();
         }
         StopCommandWorker();
     }
+    StopOperationLog();
     FreeSearchCondition();
     FreeInputDongHao();
     delete dm;

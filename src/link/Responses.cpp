@@ -1,5 +1,6 @@
 #include "Responses.h"
 
+#include "CardLog.h"
 #include "CommandFrames.h"
 #include "CommandWorker.h"
 #include "ResultTexts.h"
@@ -75,6 +76,7 @@ void HandleResponse(const ReceivedFrame& answer)
 
     switch (pending) {
     case CmdWriteDeviceCard:
+        RecordCardAnswer(pending, result);
         ShowResult(result, CallerWriteDeviceCard);
         PendingCommand = IdleCommand;
         break;
@@ -83,6 +85,7 @@ void HandleResponse(const ReceivedFrame& answer)
             DecodeTerminalParam(answer.Data, TerminalParamRec);
             CardDataReady = 1;
         }
+        RecordCardAnswer(pending, result);
         ShowResult(result, CallerReadDeviceCard);
         PendingCommand = IdleCommand;
         break;
@@ -99,6 +102,7 @@ void HandleResponse(const ReceivedFrame& answer)
         PendingCommand = IdleCommand;
         break;
     case CmdWriteBlackList:
+        RecordCardAnswer(pending, result);
         if (result == ResultOk)
             UpdateBlackListedOwners();
         ShowResult(result, CallerBlackList);
@@ -107,6 +111,7 @@ void HandleResponse(const ReceivedFrame& answer)
     case CmdReadBlackList:
         if (result == ResultOk)
             ReadBlackList(answer);
+        RecordCardAnswer(pending, result);
         ShowResult(result, CallerBlackList);
         PendingCommand = IdleCommand;
         break;

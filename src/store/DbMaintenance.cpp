@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "DM.h"
 #include "FileSync.h"
+#include "LogEntries.h"
 #include "OperationError.h"
 #include "OwnConnection.h"
 #include "Schema.h"
@@ -183,16 +184,58 @@ QString BackupFilePath(const QDateTime& t)
            QStringLiteral(".bak");
 }
 
+namespace {
+
+MaintenanceResult backupTo(const QString& target);
+
+// The outcome of a maintenance run as the operator read it.
+QString maintenanceOutcome(const MaintenanceResult& r)
+{
+    if (r.ok)
+        return LogSucceeded;
+    const QString said = r.message.section(QLatin1Char('\n'), 0, 0);
+    return said.isEmpty() ? LogRefused : said;
+}
+
+void recordMaintenance(const QString& action, const MaintenanceResult& r, const QString& details)
+{
+    LogEntry e;
+    e.action = action;
+    e.outcome = maintenanceOutcome(r);
+    e.details = details;
+    RecordOperation(e);
+}
+
+QString fileField(const QString& caption, const QString& file)
+{
+    return file.isEmpty() ? QString() : LogFields({{caption, QDir::toNativeSeparators(file)}});
+}
+
+} // namespace
+
 MaintenanceResult BackupDatabase()
 {
     MaintenanceResult result;
-    if (!makeBackupFolder(result))
+    if (!makeBackupFolder(result)) {
+        recordMaintenance(LogAction::Backup, result, fileField(QStringLiteral("文件"), BackupFolder()));
         return result;
+    }
     removePartialBackups();
     return BackupDatabaseTo(BackupFilePath(Now()));
 }
 
-MaintenanceResult BackupDatabaseTo(const QString& target)
+MaintenanceResult BackupDatabaseTo(const QString& target, bool logged)
+{
+    FlushOperationLog();
+    const MaintenanceResult result = backupTo(target);
+    if (logged)
+        recordMaintenance(LogAction::Backup, result, fileField(QStringLiteral("文件"), target));
+    return result;
+}
+
+namespace {
+
+MaintenanceResult backupTo(const QString& target)
 {
     MaintenanceResult result;
     try {
@@ -222,8 +265,6 @@ MaintenanceResult BackupDatabaseTo(const QString& target)
     result.file = target;
     return result;
 }
-
-namespace {
 
 // How long a restore waits for another program's change to end before it gives up.
 constexpr int RestoreWaitMs = 2000;
@@ -461,7 +502,27 @@ FileRestore restoreThroughLock(const QString& database, PartFile& incoming)
 
 } // namespace
 
-MaintenanceResult RestoreDatabase(const QString& chosenFile)
+namespace {
+
+MaintenanceResult restoreDatabase(const QString& chosenFile);
+
+} // namespace
+
+MaintenanceResult RestoreDatabase(const QString& chosenFile, bool logged)
+{
+    // What was recorded before the restore goes in first; the restore's own entry after it.
+    FlushOperationLog();
+    const MaintenanceResult result = restoreDatabase(chosenFile);
+    if (logged)
+        recordMaintenance(LogAction::Restore, result,
+                          LogJoin({fileField(QStringLiteral("文件"), chosenFile),
+                                   fileField(QStringLiteral("原数据库另存为"), result.file)}));
+    return result;
+}
+
+namespace {
+
+MaintenanceResult restoreDatabase(const QString& chosenFile)
 {
     const QString database = EngineFor(dm->Target()).DatabaseFile(dm->Target());
     if (database.isEmpty())
@@ -528,6 +589,8 @@ MaintenanceResult RestoreDatabase(const QString& chosenFile)
     return result;
 }
 
+} // namespace
+
 MaintenanceResult InitDatabase()
 {
     MaintenanceResult result;
@@ -536,6 +599,7 @@ MaintenanceResult InitDatabase()
         if (!dm->ExecuteSQL(QStringLiteral("delete from ") + QLatin1String(table)))
             result.ok = false;
     }
+    recordMaintenance(LogAction::EmptyDatabase, result, QStringLiteral("业主、终端、楼栋单元"));
     return result;
 }
 

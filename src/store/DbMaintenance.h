@@ -26,11 +26,14 @@ QString BackupFilePath(const QDateTime& t);
 // On a server the copy is the same kind of file: an SQLite database of this system's schema
 // holding the server's rows and key sequences as they stood at one moment, so that a backup
 // restores on either engine.
+// Each backup, restore and emptying is recorded in the operation log (the copy of the command line
+// records its own entry: `logged` false). Entries waiting to be written are flushed first, so
+// that a backup holds the log up to its time; a restore's entry comes after the restore.
 MaintenanceResult BackupDatabase();
 // The same copy under the name given (the command line's "backup FILE"): it is made in a part file
 // beside the target (locked while it is written) and takes the target's place whole, replacing a
 // file of that name. Part files a killed backup left in that folder go first.
-MaintenanceResult BackupDatabaseTo(const QString& target);
+MaintenanceResult BackupDatabaseTo(const QString& target, bool logged = true);
 
 // Replaces the database with the chosen file. First a copy of it beside the database is checked:
 // an SQLite database with the three tables, of a version from 0 to this program's, whole and
@@ -50,7 +53,7 @@ MaintenanceResult BackupDatabaseTo(const QString& target);
 // server's data as it was.
 // The copy kept gets the first of the names db_<time>_before_restore.bak, …_2.bak, …_3.bak … that
 // no file has: it never takes another file's place.
-MaintenanceResult RestoreDatabase(const QString& chosenFile);
+MaintenanceResult RestoreDatabase(const QString& chosenFile, bool logged = true);
 
 // Removes what a backup or restore that was cut short (the program killed, the power lost) left
 // behind: part files in the backup folder, and the incoming copy of a restore beside the database

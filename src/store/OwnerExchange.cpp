@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "FileSync.h"
 #include "ImportBatch.h"
+#include "LogEntries.h"
 #include "OperationError.h"
 #include "Prepared.h"
 #include "engine/Engine.h"
@@ -12,6 +13,7 @@
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -626,7 +628,9 @@ QString AskImportFileName()
 
 // ---- Runs -----------------------------------------------------------------------------------------
 
-ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
+namespace {
+
+ExchangeResult exportOwners(const QString& fileName, const ExportFilter& filter,
                             const ExchangeProgress& progress)
 {
     ExchangeResult r;
@@ -712,6 +716,47 @@ ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
     return r;
 }
 
+// What went wrong, in the words the operator saw (the first line of the box, or why it stopped).
+QString exchangeOutcome(const ExchangeResult& r)
+{
+    if (r.ok())
+        return LogSucceeded;
+    const QString said = !r.reason.isEmpty() ? r.reason : r.message.section(QLatin1Char('\n'), 0, 0);
+    return said.isEmpty() ? QStringLiteral("数据库不能使用") : said;
+}
+
+void recordExchange(const QString& action, const QString& fileName, const QString& filterText,
+                    const ExchangeResult& r)
+{
+    LogEntry e;
+    e.action = action;
+    e.outcome = exchangeOutcome(r);
+    QStringList parts{LogFields({{QStringLiteral("文件"), QDir::toNativeSeparators(fileName)}}), filterText};
+    if (action == LogAction::ImportOwners)
+        parts
+            << QStringLiteral("读入 %1 行；跳过 %2 行；拒绝 %3 行").arg(r.done).arg(r.skipped).arg(r.refused);
+    else
+        parts << QStringLiteral("导出 %1 位业主").arg(r.ok() ? r.done : 0);
+    if (r.stopLine > 0)
+        parts << QStringLiteral("从第 %1 行起没有导入").arg(r.stopLine);
+    e.details = LogJoin(parts);
+    RecordOperation(e);
+}
+
+} // namespace
+
+ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
+                            const ExchangeProgress& progress)
+{
+    const ExchangeResult r = exportOwners(fileName, filter, progress);
+    recordExchange(LogAction::ExportOwners, fileName,
+                   filter.everyone ? QStringLiteral("范围=全部业主")
+                                   : LogFields({{QStringLiteral("栋号"), QString::number(filter.building)},
+                                                {QStringLiteral("单元"), QString::number(filter.unit)}}),
+                   r);
+    return r;
+}
+
 QString ExportStatement(const ExportFilter& filter)
 {
     // Only the columns the file carries: a photo kept in the database is never read.
@@ -727,7 +772,22 @@ ExchangeResult ImportOwners(const QString& fileName, const ExchangeProgress& pro
     return ImportOwners(fileName, options);
 }
 
+namespace {
+
+ExchangeResult importOwners(const QString& fileName, const ImportOptions& options);
+
+} // namespace
+
 ExchangeResult ImportOwners(const QString& fileName, const ImportOptions& options)
+{
+    const ExchangeResult r = importOwners(fileName, options);
+    recordExchange(LogAction::ImportOwners, fileName, QString(), r);
+    return r;
+}
+
+namespace {
+
+ExchangeResult importOwners(const QString& fileName, const ImportOptions& options)
 {
     ExchangeResult r;
     const QFileInfo info(fileName);
@@ -845,6 +905,8 @@ ExchangeResult ImportOwners(const QString& fileName, const ImportOptions& option
     r.message = text(ExchangeDoneText);
     return r;
 }
+
+} // namespace
 
 void ShowExchangeResult(const ExchangeResult& result)
 {

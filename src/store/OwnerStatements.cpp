@@ -1,6 +1,7 @@
 #include "OwnerStatements.h"
 
 #include "DM.h"
+#include "LogEntries.h"
 #include "OperationError.h"
 #include "Values.h"
 #include "engine/Engine.h"
@@ -293,7 +294,21 @@ bool UpdateUserInfo(Tdm& module, const TuserInfoRec& rec)
         "Expdate = :Expdate,phone = :phone,Remark = :Remark,"
         "VaildTerminal = :VaildTerminal,IsUseExpDate = :IsUseExpDate,"
         "chUseExpDate = :chUseExpdate,ExtName = :ExtName where idx = :idx");
-    return runRecordStatement(module, sql, OwnerRecordParams(rec, terminalBytes(rec, true)));
+    // The row as it stood, for the log's list of what changed.
+    TuserInfoRec before;
+    bool found = false;
+    try {
+        found = rec.idx > 0 && LoadUserInfoByIdx(module, rec.idx, before) > 0;
+    } catch (const OperationError&) {
+        // The entry then shows the row as saved; the change itself goes on.
+    }
+    before.idx = rec.idx;
+    const bool ok = runRecordStatement(module, sql, OwnerRecordParams(rec, terminalBytes(rec, true)));
+    TuserInfoRec after = rec;
+    after.CardID = before.CardID;
+    RecordOperation(OwnerLogEntry(LogAction::ChangeOwner, ok, after,
+                                  found ? OwnerChanges(before, rec) : OwnerSnapshot(rec)));
+    return ok;
 }
 
 bool UpdateUserTerminals(Tdm& module, const TuserInfoRec& rec)
@@ -323,7 +338,9 @@ bool ClearUserCardID(Tdm& module, int idx)
                              {{QStringLiteral("idx"), idx}});
 }
 
-bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
+namespace {
+
+bool addUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
 {
     Transaction change(module);
     // A record saved again in place of its own row is that owner's row still: the new row takes
@@ -368,9 +385,23 @@ bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
         return false;
     rec.idx = idx;
     rec.CardID = row.CardID;
-    if (replaced)
-        *replaced = deleted;
+    *replaced = deleted;
     return true;
+}
+
+} // namespace
+
+bool AddUserInfo(Tdm& module, TuserInfoRec& rec, int* replaced)
+{
+    int deleted = 0;
+    const bool ok = addUserInfo(module, rec, &deleted);
+    if (ok && replaced)
+        *replaced = deleted;
+    QString details = OwnerSnapshot(rec);
+    if (ok && deleted > 0)
+        details = LogJoin({details, QStringLiteral("替换原记录=%1").arg(deleted)});
+    RecordOperation(OwnerLogEntry(LogAction::AddOwner, ok, rec, details));
+    return ok;
 }
 
 bool RegisterCardID(Tdm& module, int toIdx, const QString& cardId)

@@ -1,6 +1,8 @@
 #include "RowMarks.h"
 
 #include "DM.h"
+#include "LogEntries.h"
+#include "OperationError.h"
 
 #include <QRegularExpression>
 
@@ -42,4 +44,56 @@ bool RowMarks::DeleteSelected() const
 {
     return dm->ExecuteSQL(
         QStringLiteral("delete from %1 where selFlag <> %2").arg(m_table, dm->BoolLiteral(false)));
+}
+
+namespace {
+
+QStringList columnNames(const std::vector<std::pair<QString, QString>>& columns)
+{
+    QStringList names;
+    for (const auto& column : columns)
+        names << column.first;
+    return names;
+}
+
+QString rowText(const DataSet& ds, const std::vector<std::pair<QString, QString>>& columns)
+{
+    std::vector<LogField> fields;
+    for (const auto& [column, caption] : columns)
+        fields.push_back({caption, ds.Field(column).toString()});
+    return LogFields(fields).replace(QStringLiteral("；"), QStringLiteral("，"));
+}
+
+} // namespace
+
+QString RowMarks::RowText(int idx, const std::vector<std::pair<QString, QString>>& columns) const
+try {
+    DataSet ds(*dm, QStringLiteral("row"));
+    ds.Open(QStringLiteral("select ") + columnNames(columns).join(QLatin1Char(',')) +
+                QStringLiteral(" from %1 where idx = :idx").arg(m_table),
+            {{QStringLiteral("idx"), idx}});
+    return ds.Eof() ? QString() : rowText(ds, columns);
+} catch (const OperationError&) {
+    return QStringLiteral("idx=%1").arg(idx);
+}
+
+QStringList RowMarks::MarkedRows(const std::vector<std::pair<QString, QString>>& columns, int limit,
+                                 int& count) const
+try {
+    const QString marked =
+        QStringLiteral(" from %1 where selFlag <> %2").arg(m_table, dm->BoolLiteral(false));
+    DataSet counted(*dm, QStringLiteral("marked"));
+    counted.Open(QStringLiteral("select count(*) as n") + marked);
+    count = counted.Field(QStringLiteral("n")).toInt();
+    QStringList rows;
+    if (count == 0 || limit <= 0)
+        return rows;
+    DataSet ds(*dm, QStringLiteral("marked"));
+    ds.Open(QStringLiteral("select ") + columnNames(columns).join(QLatin1Char(',')) + marked +
+            QStringLiteral(" order by idx"));
+    for (; !ds.Eof() && rows.size() < limit; ds.Next())
+        rows << rowText(ds, columns);
+    return rows;
+} catch (const OperationError&) {
+    return {}; // the entry then gives the number alone (or none); the deletion goes on
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
 
 // The marks of one table's rows: its selFlag column, which a list screen ticks on a double click
 // and acts on in batches (delete the marked rows). The owner, building and terminal operations
@@ -31,6 +34,13 @@ public:
     bool IsSelected(int idx) const;
     // Deletes every marked row of the table, listed or not.
     bool DeleteSelected() const;
+    // The marked rows, for the log: how many there are, and the first `limit` of them as
+    // "caption=value" texts of the given columns (column name, caption), in the order of idx.
+    // Never throws: rows that cannot be read are left out.
+    QStringList MarkedRows(const std::vector<std::pair<QString, QString>>& columns, int limit,
+                           int& count) const;
+    // One row by its idx as the same texts ("" when there is none).
+    QString RowText(int idx, const std::vector<std::pair<QString, QString>>& columns) const;
 
 private:
     QString m_table;

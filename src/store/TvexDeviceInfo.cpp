@@ -2,6 +2,7 @@
 
 #include "DM.h"
 #include "Dialogs.h"
+#include "LogEntries.h"
 #include "OperationError.h"
 #include "RowMarks.h"
 #include "SqlText.h"
@@ -9,6 +10,39 @@
 namespace {
 
 const RowMarks Marks(QStringLiteral("TerminalInfo"));
+
+const std::vector<std::pair<QString, QString>> Captions = {
+    {QStringLiteral("TerminalID"), QStringLiteral("终端编号")},
+    {QStringLiteral("TerminalName"), QStringLiteral("终端名称")},
+    {QStringLiteral("Remark"), QStringLiteral("备注")}};
+
+void record(const QString& action, bool ok, const QString& details)
+{
+    LogEntry e;
+    e.action = action;
+    e.outcome = ok ? LogSucceeded : LogRefused;
+    e.details = details;
+    RecordOperation(e);
+}
+
+// The terminal of a number as it stands, for the log (empty when there is none or it cannot be read).
+QString rowOf(const QString& terminalId)
+{
+    try {
+        const int existing = FindTerminalIdx(terminalId);
+        return existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    } catch (const OperationError&) {
+        return {};
+    }
+}
+
+QString terminalText(const TTerminalRec& rec)
+{
+    return LogFields({{QStringLiteral("终端编号"), QString::number(ToInt32(rec.TerminalID))},
+                      {QStringLiteral("终端名称"), rec.TerminalName},
+                      {QStringLiteral("备注"), rec.Remark}})
+        .replace(QStringLiteral("；"), QStringLiteral("，"));
+}
 
 } // namespace
 
@@ -27,28 +61,41 @@ void AddTerminal(const TTerminalRec& rec)
 void UpdateTerminal(const TTerminalRec& rec)
 {
     const int id = ToInt32(rec.TerminalID);
+    const QString before = rowOf(rec.TerminalID);
     StatementRunner(*dm).Exec(
         QStringLiteral("update TerminalInfo set TerminalName=:TerminalName,Remark=:Remark "
                        "where TerminalID=:TerminalID"),
         {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
          {QStringLiteral("Remark"), TextValue(rec.Remark)},
          {QStringLiteral("TerminalID"), id}});
+    record(LogAction::ChangeTerminal, true, before + QStringLiteral(" → ") + terminalText(rec));
 }
 
 bool ReplaceTerminal(const TTerminalRec& rec)
 {
     ToInt32(rec.TerminalID); // a text that is not a number is refused before anything runs
-    Transaction change;
-    if (!DeleteTerminalByID(rec.TerminalID))
-        return change.Commit();
-    AddTerminal(rec);
-    return change.Commit();
+    const QString before = rowOf(rec.TerminalID);
+    bool ok = false;
+    {
+        Transaction change;
+        if (DeleteTerminalByID(rec.TerminalID))
+            AddTerminal(rec);
+        ok = change.Commit();
+    }
+    QString details = terminalText(rec);
+    if (!before.isEmpty())
+        details = before + QStringLiteral(" → ") + details;
+    record(before.isEmpty() ? LogAction::AddTerminal : LogAction::ChangeTerminal, ok, details);
+    return ok;
 }
 
 bool DeleteTerminal(int idx)
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where idx = :idx"),
-                          {{QStringLiteral("idx"), idx}});
+    const QString before = Marks.RowText(idx, Captions);
+    const bool ok = dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where idx = :idx"),
+                                   {{QStringLiteral("idx"), idx}});
+    record(LogAction::DeleteTerminal, ok, before);
+    return ok;
 }
 
 bool DeleteTerminalByID(const QString& terminalId)
@@ -64,7 +111,12 @@ bool DeleteTerminalByID(const QString& terminalId)
 
 bool DeleteSelectedTerminals()
 {
-    return Marks.DeleteSelected();
+    int count = 0;
+    const QStringList rows = Marks.MarkedRows(Captions, LogListedOwners, count);
+    const bool ok = Marks.DeleteSelected();
+    record(LogAction::DeleteTerminal, ok,
+           LogJoin(QStringList{QStringLiteral("删除选中的 %1 个终端").arg(count)} + rows));
+    return ok;
 }
 
 bool SelectAllTerminals()

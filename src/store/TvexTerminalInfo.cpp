@@ -1,12 +1,28 @@
 #include "TvexTerminalInfo.h"
 
 #include "DM.h"
+#include "LogEntries.h"
+#include "OperationError.h"
 #include "RowMarks.h"
 #include "SqlText.h"
 
 namespace {
 
 const RowMarks Marks(QStringLiteral("BuildInfo"));
+
+const std::vector<std::pair<QString, QString>> Captions = {
+    {QStringLiteral("DongHao"), QStringLiteral("栋号")},
+    {QStringLiteral("DanYuan"), QStringLiteral("单元")},
+    {QStringLiteral("DanYuanName"), QStringLiteral("单元名称")}};
+
+void record(const QString& action, bool ok, const QString& details)
+{
+    LogEntry e;
+    e.action = action;
+    e.outcome = ok ? LogSucceeded : LogRefused;
+    e.details = details;
+    RecordOperation(e);
+}
 
 } // namespace
 
@@ -34,21 +50,46 @@ void TvexTerminalInfo::DeleteBuildUnit(const QString& dongHao, const QString& da
 bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& danYuan,
                                         const QString& danYuanName)
 {
+    QString before; // the row as it was, for the log
+    try {
+        const int existing = FindBuildUnit(dongHao, danYuan);
+        before = existing > 0 ? Marks.RowText(existing, Captions) : QString();
+    } catch (const OperationError&) {
+        // A text that is no number is refused just below, with the same error.
+    }
     Transaction change; // a building or unit that is not a number throws before anything runs
     DeleteBuildUnit(dongHao, danYuan);
     AddBuildUnit(dongHao, danYuan, danYuanName);
-    return change.Commit();
+    const bool ok = change.Commit();
+    const QString now = LogFields({{QStringLiteral("栋号"), QString::number(ToInt32(dongHao))},
+                                   {QStringLiteral("单元"), QString::number(ToInt32(danYuan))},
+                                   {QStringLiteral("单元名称"), danYuanName}});
+    if (before.isEmpty())
+        record(LogAction::AddUnit, ok, now);
+    else
+        record(LogAction::ChangeUnit, ok,
+               before + QStringLiteral(" → ") +
+                   QString(now).replace(QStringLiteral("；"), QStringLiteral("，")));
+    return ok;
 }
 
 bool TvexTerminalInfo::DeleteRow(int idx)
 {
-    return dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where idx = :idx"),
-                          {{QStringLiteral("idx"), idx}});
+    const QString before = Marks.RowText(idx, Captions);
+    const bool ok = dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where idx = :idx"),
+                                   {{QStringLiteral("idx"), idx}});
+    record(LogAction::DeleteUnit, ok, before);
+    return ok;
 }
 
 bool TvexTerminalInfo::DeleteSelected()
 {
-    return Marks.DeleteSelected();
+    int count = 0;
+    const QStringList rows = Marks.MarkedRows(Captions, LogListedOwners, count);
+    const bool ok = Marks.DeleteSelected();
+    record(LogAction::DeleteUnit, ok,
+           LogJoin(QStringList{QStringLiteral("删除选中的 %1 个楼栋单元").arg(count)} + rows));
+    return ok;
 }
 
 bool TvexTerminalInfo::SelectAll()

@@ -3,7 +3,8 @@
 // Selection marks, loss state and deletion of owner rows, for the owner list. Keeps no state;
 // everything works through the data module dm. The changing methods go through ExecuteSQL
 // (a failure shows "执行错误：" and the statement, and gives false); IsSelected throws
-// OperationError on an engine error.
+// OperationError on an engine error. Reporting lost and found and the deletions are recorded in
+// the operation log, with the owner's row as it stood before.
 class TvexUserInfo {
 public:
     static bool SelectAll();

@@ -11,6 +11,7 @@
 #include "Widgets.h"
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
+#include "link/CardLog.h"
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
@@ -667,8 +668,10 @@ void TFormAlter::tmrAnswerTimer()
     StopWaiting();
     if (CardResult != 0) {
         // Nothing was written or read: the hint says why until the next card action.
+        const bool wasWrite = PendingCommand == CmdWriteOwnerCard;
         PendingCommand = IdleCommand;
-        m_writeFor.Forget();
+        RecordOwnerCardAnswer(wasWrite ? OwnerCardUse::Written : OwnerCardUse::Read, CardResult,
+                              m_writeFor.Take().value_or(0));
         SetHint(QStringLiteral("操作结果：") + CardFailureText(CardResult), HintResult);
         return;
     }
@@ -690,6 +693,7 @@ void TFormAlter::tmrAnswerTimer()
         // The card is registered to the owner it was written for, and to no one else.
         RegisterWrittenCard(*writtenFor, serial);
     }
+    RecordOwnerCardAnswer(writtenFor ? OwnerCardUse::Written : OwnerCardUse::Read, 0, writtenFor.value_or(0));
     if (m_mode == Mode::Ownerless) {
         grpCard->show();
     } else if (const std::optional<CardHolder> holder = FindCardHolder(*dm, serial);

@@ -2,6 +2,7 @@
 
 #include "Actions.h"
 #include "Session.h"
+#include "link/CardLog.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
@@ -49,6 +50,21 @@ void CardDialog::done(int result)
 
 void CardDialog::endCardWork()
 {
+    // A command still waiting for its answer as the window closes never got one (a card run is
+    // recorded by its window when it stops).
+    switch (PendingCommand) {
+    case CmdWriteDeviceCard:
+    case CmdReadDeviceCard:
+    case CmdWriteOwnerCard:
+    case CmdReadOwnerCard:
+    case CmdWriteBlackList:
+    case CmdReadBlackList:
+        if (!CardDataReady)
+            RecordUnanswered(PendingCommand);
+        break;
+    default:
+        break;
+    }
     switch (m_onClose) {
     case CloseRule::SendStop:
         IssueCommand(IdleCommand);

@@ -3,6 +3,7 @@
 #include "Actions.h"
 #include "Session.h"
 #include "Widgets.h"
+#include "link/CardLog.h"
 #include "link/CommandFrames.h"
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
@@ -96,6 +97,9 @@ void TFormInit_QDR::setMode(bool reset)
 void TFormInit_QDR::cardAnswered(uint8_t result)
 {
     lastResult = result;
+    ++m_runCards;
+    if (result != 0)
+        ++m_runFailed;
     if (result == 0) {
         ++successCount;
         if (PendingCommand == CmdFormat)
@@ -108,6 +112,7 @@ void TFormInit_QDR::cardAnswered(uint8_t result)
 void TFormInit_QDR::stopRun()
 {
     running = false;
+    RecordCardRun(m_runCommand, m_runCards, m_runFailed);
     btnRun->setText(QStringLiteral("执行"));
     btnRun->setAccessibleName(QStringLiteral("执行"));
     IssueCommand(CmdStop);
@@ -122,7 +127,10 @@ void TFormInit_QDR::btnRunClick()
     running = true;
     btnRun->setText(QStringLiteral("停止"));
     btnRun->setAccessibleName(QStringLiteral("停止"));
-    IssueCommand(chkReset->isChecked() ? CmdRestoreBlank : CmdFormat);
+    m_runCommand = chkReset->isChecked() ? CmdRestoreBlank : CmdFormat;
+    m_runCards = 0;
+    m_runFailed = 0;
+    IssueCommand(m_runCommand);
 }
 
 void TFormInit_QDR::btnClearClick()

@@ -32,6 +32,10 @@ public:
     uint8_t lastResult = 0;
     // Cards formatted (result 0 while formatting) since the window opened; "清空" leaves it.
     int cardsFormatted = 0;
+    // The run going on, for its entry in the operation log when it stops.
+    uint8_t m_runCommand = 0;
+    int m_runCards = 0;
+    int m_runFailed = 0;
 
     QLabel* lblHeading;
     QLabel* pnlSector;

@@ -28,6 +28,7 @@
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/FirstSteps.h"
+#include "store/LogEntries.h"
 #include "store/OperationError.h"
 #include "store/OperationLog.h"
 #include "store/SaveLoad.h"
@@ -573,6 +574,6 @@ void TFormMain::tickScroll()
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
-    SaveSettings();
+    RecordSettingsSaved(SaveSettings());
     QMainWindow::closeEvent(event);
 }

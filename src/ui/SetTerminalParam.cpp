@@ -11,6 +11,7 @@
 #include "link/Responses.h"
 #include "store/Clock.h"
 #include "store/Dialogs.h"
+#include "store/LogEntries.h"
 #include "store/SaveLoad.h"
 
 #include <QGridLayout>
@@ -186,8 +187,10 @@ void TFormSetTerminalParam::btnSaveClick()
         ShowError(QStringLiteral("“%1”不是有效的整数").arg(edtSector->text()));
         return;
     }
+    const QString before = SettingsLogText();
     SystemInfo.Sector = static_cast<uint8_t>(sector & 0xFF);
     CopyGbkField(SystemInfo.RegionID, 8, *region);
+    RecordSettingsChange(LogAction::SaveRegionId, before);
     accept();
 }
 

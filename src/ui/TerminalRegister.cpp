@@ -8,6 +8,7 @@
 #include "store/DM.h"
 #include "store/Dialogs.h"
 #include "store/ListModel.h"
+#include "store/LogEntries.h"
 #include "store/SqlText.h"
 #include "store/TvexDeviceInfo.h"
 
@@ -307,7 +308,11 @@ void TFormTerminalRegster::btnAutoClick()
                 break;
             AddTerminal({0, number, number, QString()});
         }
-        change.Commit();
+        LogEntry e;
+        e.action = LogAction::AddTerminal;
+        e.outcome = change.Commit() ? LogSucceeded : LogRefused;
+        e.details = QStringLiteral("自动添加终端=1-20");
+        RecordOperation(e);
     }
     Reload(FindTerminalIdx(QStringLiteral("20")));
 }

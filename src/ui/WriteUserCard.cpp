@@ -12,6 +12,7 @@
 #include "Widgets.h"
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
+#include "link/CardLog.h"
 #include "link/CommandFrames.h"
 #include "link/ProgramState.h"
 #include "link/ResultTexts.h"
@@ -426,6 +427,9 @@ void TFormWriteUserCard::tmrAnswerTimer()
         tmrResult->stop();
     // Idle again before anything below can fail, so that the answer is taken only once.
     PendingCommand = IdleCommand;
+    if (result != 0)
+        RecordOwnerCardAnswer(written ? OwnerCardUse::Written : OwnerCardUse::Read, result,
+                              issuedFor.value_or(0));
     if (result != 0) {
         ShowNoOwner();
     } else {
@@ -438,10 +442,13 @@ void TFormWriteUserCard::tmrAnswerTimer()
         dtpExpiry->setDate(OwnerCardExpiry(UserCardRec));
         if (written) {
             RegisterCard(issuedFor.value_or(0));
+            RecordOwnerCardAnswer(OwnerCardUse::Written, result, issuedFor.value_or(0));
         } else if (issuedFor) {
             grid->SetBitmap(UserCardRec.Terminals);
             RegisterCard(*issuedFor);
+            RecordOwnerCardAnswer(OwnerCardUse::Bound, result, *issuedFor);
         } else {
+            RecordOwnerCardAnswer(OwnerCardUse::Read, result, 0);
             if (FindUserByCardID(*dm, serial) > 0) {
                 const int row = m_model->LocateCardID(serial);
                 if (row >= 0)

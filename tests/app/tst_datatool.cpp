@@ -53,9 +53,13 @@ QVariantList officeRowsIn(const DatabaseTarget& target)
 {
     Tdm* const ours = dm;
     dm = new Tdm(target);
-    const QVariantList rows =
-        logEntries() << column(QStringLiteral(
-            "select OperatorLevel || '/' || Iterations || '/' || ChangedAt from OfficePassword"));
+    // The copy's own entry aside (each copy records itself in its target).
+    QVariantList rows;
+    for (const QVariant& entry : logEntries())
+        if (!entry.toString().endsWith(QLatin1Char('|') + LogAction::CopyDatabase))
+            rows << entry;
+    rows << column(
+        QStringLiteral("select OperatorLevel || '/' || Iterations || '/' || ChangedAt from OfficePassword"));
     delete dm;
     dm = ours;
     return rows;
@@ -215,6 +219,24 @@ void TestDataTool::importStopsWithTheLineNumber()
     const ToolRun empty = run({QStringLiteral("import"), path("header.csv")});
     QCOMPARE(empty.status, 1);
     QVERIFY2(empty.said.startsWith(QStringLiteral("文件中没有业主资料")), qPrintable(empty.said));
+
+    // Each run is one entry of the log, written before the tool ended, at the command line's level,
+    // with what stopped it.
+    const QVariantList logged =
+        column(QStringLiteral("select Action || '|' || OperatorLevel || '|' || Outcome || '|' || Details "
+                              "from OperationLog order by idx"));
+    QCOMPARE(logged.size(), 3);
+    const QString level = QStringLiteral("导入业主资料|%1|").arg(LogLevelCommandLine);
+    QVERIFY2(logged[0].toString().startsWith(level + QStringLiteral("有效期“2026/13/2”")),
+             qPrintable(logged[0].toString()));
+    QVERIFY2(logged[0].toString().endsWith(
+                 QStringLiteral("|文件=%1；读入 1 行；跳过 0 行；拒绝 0 行；从第 3 行起没有导入")
+                     .arg(QDir::toNativeSeparators(path("in.csv")))),
+             qPrintable(logged[0].toString()));
+    QVERIFY2(logged[1].toString().startsWith(level + QStringLiteral("数据文件不存在,操作终止|")),
+             qPrintable(logged[1].toString()));
+    QVERIFY2(logged[2].toString().startsWith(level + QStringLiteral("文件中没有业主资料")),
+             qPrintable(logged[2].toString()));
 }
 
 void TestDataTool::backupThenRestore()
@@ -392,6 +414,19 @@ void TestDataTool::copyCarriesTheLog()
     QCOMPARE(r.status, 0);
     QVERIFY2(r.said.contains(QStringLiteral("已添加 2 条操作日志，复制 1 个密码")), qPrintable(r.said));
     QCOMPARE(officeRowsIn(ParseDatabaseUrl(file)), source);
+    {
+        // The copy is recorded in its target, at the command line's level, naming both databases.
+        Tdm* const ours = dm;
+        dm = new Tdm(ParseDatabaseUrl(file));
+        const QVariantList copies = column(
+            QStringLiteral("select OperatorLevel || '|' || Outcome || '|' || Details from OperationLog "
+                           "where Action = '复制数据库'"));
+        delete dm;
+        dm = ours;
+        QCOMPARE(copies.size(), 1);
+        QVERIFY2(copies.first().toString().startsWith(QStringLiteral("-1|成功|来源=")),
+                 qPrintable(copies.first().toString()));
+    }
 
     // A target with a log of its own keeps it and gains, after it, the entries it does not have;
     // the ones it has already are not added twice. Its passwords become the source's.

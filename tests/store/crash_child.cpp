@@ -6,18 +6,22 @@
 // Usage: crash_child <folder> <action> <kill after µs, -1 for never> [argument] [lines per commit]
 // Actions: create, writes <first number>, backup <first second>, restore <file> [µs to wait before
 // it starts], empty, journal, import <owner data file> [lines per commit, 500 when not given],
-// settings <first generation>. A restore says "restored" and "kept <file>", or "refused <why>".
-// Without a kill, it ends after a few rounds and prints "done <µs>": how long the action took.
+// settings <first generation>, logged <first number>. A restore says "restored" and "kept <file>", or
+// "refused <why>". Without a kill, it ends after a few rounds and prints "done <µs>": how long the action
+// took.
 
+#include "LoggedRounds.h"
 #include "SettingsGenerations.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
+#include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/SaveLoad.h"
 #include "store/Startup.h"
+#include "store/TvexUserInfo.h"
 #include "support/OwnerRecords.h"
 
 #include <QCoreApplication>
@@ -124,6 +128,21 @@ int main(int argc, char* argv[])
             if (SaveSettings())
                 say(QStringLiteral("saved %1").arg(first + quint32(k)));
         }
+    } else if (action == QLatin1String("logged")) {
+        // Owners added and deleted, each recorded by the store, with an entry of the child's own
+        // between them whose details it can check (LoggedRoundDetails); every third round the log
+        // is flushed and "flushed <n>" said: every entry up to round n is in the database.
+        const int first = argument.toInt();
+        for (int k = 0; k < rounds; ++k) {
+            const int n = first + k;
+            TuserInfoRec r = owner(QStringLiteral("L%1").arg(n));
+            AddUserInfo(*dm, r);
+            RecordOperation({LogAction::SaveSettings, LogSucceeded, {}, 0, {}, LoggedRoundDetails(n)});
+            TvexUserInfo::DeleteRow(r.idx);
+            if (k % 3 == 2 && FlushOperationLog())
+                say(QStringLiteral("flushed %1").arg(n));
+        }
+        StopOperationLog();
     } else if (action == QLatin1String("journal")) {
         // Dies in the middle of a change that has already reached the file (a cache of two pages
         // spills at once), with the journal beside it.

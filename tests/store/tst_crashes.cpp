@@ -10,11 +10,13 @@
 // 100 --owners 100000 --commit 10000. Each action ends with a line of figures: rounds, where the kills
 // landed, time.
 
+#include "LoggedRounds.h"
 #include "SettingsGenerations.h"
 #include "StoreFixture.h"
 #include "cards/Gbk.h"
 #include "store/DbMaintenance.h"
 #include "store/OperationError.h"
+#include "store/OperationLog.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
 #include "store/Schema.h"
@@ -149,6 +151,62 @@ qint64 calibrate(const QString& folder, const QString& action, const QString& ar
     return -1;
 }
 
+// One entry of the operation log as the database holds it, every column as text ("<null>" for Null).
+struct LoggedEntry {
+    int idx = 0;
+    QStringList columns; // LogTime, Computer, SystemUser, OperatorLevel, Action, Outcome, CardID,
+                         // OwnerIdx, OwnerName, Details
+};
+
+QList<LoggedEntry> logEntriesAfter(int idx)
+{
+    QSqlQuery q(dm->database());
+    q.prepare(
+        QStringLiteral("select idx, LogTime, Computer, SystemUser, OperatorLevel, Action, Outcome, CardID, "
+                       "OwnerIdx, OwnerName, Details from OperationLog where idx > :idx order by idx"));
+    q.bindValue(QStringLiteral(":idx"), idx);
+    QList<LoggedEntry> list;
+    if (!q.exec())
+        return list;
+    while (q.next()) {
+        LoggedEntry e;
+        e.idx = q.value(0).toInt();
+        for (int c = 1; c <= 10; ++c)
+            e.columns << (q.value(c).isNull() ? QStringLiteral("<null>") : q.value(c).toString());
+        list << e;
+    }
+    return list;
+}
+
+// What is wrong with entry number `at` of a logged run that began at round `first` (three entries a
+// round: the owner added, the round's own entry, the owner deleted); empty when it is whole and in
+// its place.
+QString loggedEntryFault(const LoggedEntry& e, int first, int at)
+{
+    const int n = first + at / 3;
+    const QString cardNo = QStringLiteral("L%1").arg(n);
+    const QStringList& c = e.columns;
+    static const QRegularExpression time(QStringLiteral("^2024-03-\\d\\d \\d\\d:\\d\\d:\\d\\d$"));
+    if (!time.match(c[0]).hasMatch() || c[1] != LogComputer() || c[2] != LogSystemUser() ||
+        c[3] != QString::number(LogLevelNotLoggedIn) || c[5] != LogSucceeded)
+        return QStringLiteral("stamp ") + c.mid(0, 6).join(QLatin1Char('|'));
+    switch (at % 3) {
+    case 0:
+    case 2:
+        if (c[4] != (at % 3 == 0 ? LogAction::AddOwner : LogAction::DeleteOwner) ||
+            c[8] != QStringLiteral("业主") + cardNo ||
+            !c[9].startsWith(QStringLiteral("卡编号=%1；栋号=1；单元=1；").arg(cardNo)))
+            return QStringLiteral("owner entry ") + c.join(QLatin1Char('|'));
+        break;
+    default:
+        if (c[4] != LogAction::SaveSettings || c[9] != LoggedRoundDetails(n) ||
+            c[6] != QStringLiteral("<null>") || c[7] != QStringLiteral("<null>"))
+            return QStringLiteral("round entry ") + c.mid(4).join(QLatin1Char('|'));
+        break;
+    }
+    return {};
+}
+
 // An owner data file of `lines` owners of building 1, unit 1, with card numbers K0, K1, ... and
 // names that start with `name`.
 QByteArray ownerFile(int lines, const QString& name)
@@ -247,6 +305,7 @@ private Q_SLOTS:
     void killedDuringImport();
     void restoreRacingAnImport();
     void killedDuringSettingsSave();
+    void killedDuringLoggedActions();
 
 private:
     // The next start: the data module on the folder opens the database without a message, and the
@@ -770,6 +829,58 @@ void TestCrashes::killedDuringSettingsSave()
         QVERIFY(std::memcmp(&SystemInfo.Reserved1, &*found, sizeof(quint32)) == 0);
         last = *found;
     }
+}
+
+void TestCrashes::killedDuringLoggedActions()
+{
+    // Owners added and deleted with their entries in the operation log, killed at any moment: the log
+    // is whole after every kill (each entry in with every column as written, or not at all), holds a
+    // run's entries in the order they were recorded with none missing before the last one in, and
+    // holds every entry the child saw flushed.
+    const QString folder = f.folder() + QStringLiteral("/logged");
+    QDir().mkpath(folder);
+    const qint64 span = calibrate(folder, QStringLiteral("logged"), QStringLiteral("1000000"));
+    QVERIFY(span > 0);
+    int seen = 0; // the log's last idx checked
+    {
+        startAgain(folder, QStringLiteral("logged, not killed"));
+        const QList<LoggedEntry> all = logEntriesAfter(0);
+        QCOMPARE(all.size(), 12 * 3);
+        seen = all.last().idx;
+    }
+    Tally tally(QStringLiteral("logged actions"));
+    int flushedRounds = 0;
+    for (int round = 0; round < Rounds; ++round) {
+        const int first = round * 1000;
+        const qint64 at = qint64(m_random.bounded(double(span) * 1.2));
+        const ChildRun run = runChild(folder, QStringLiteral("logged"), at, QString::number(first));
+        const qsizetype flushes = linesStarting(run, QStringLiteral("flushed "));
+        tally.add(run, flushes);
+        const QString context = QStringLiteral("logged round %1, killed after %2 µs").arg(round).arg(at);
+        startAgain(folder, context);
+        if (QTest::currentTestFailed())
+            return;
+        const QList<LoggedEntry> entries = logEntriesAfter(seen);
+        for (int i = 0; i < entries.size(); ++i) {
+            const QString fault = loggedEntryFault(entries[i], first, i);
+            QVERIFY2(fault.isEmpty(), qPrintable(context + QStringLiteral(", entry %1: ").arg(i) + fault));
+        }
+        int lastFlushed = -1;
+        for (const QString& line : run.lines)
+            if (line.startsWith(QLatin1String("flushed ")))
+                lastFlushed = line.mid(8).toInt() - first;
+        QVERIFY2(entries.size() >= (lastFlushed + 1) * 3,
+                 qPrintable(
+                     context +
+                     QStringLiteral(": %1 entries, round %2 flushed").arg(entries.size()).arg(lastFlushed)));
+        if (lastFlushed >= 0)
+            ++flushedRounds;
+        if (!entries.isEmpty())
+            seen = entries.last().idx;
+        QVERIFY2(ownerCount() <= 1, qPrintable(context)); // killed between an add and its delete
+        QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
+    }
+    qInfo() << flushedRounds << "rounds had flushed entries before the kill";
 }
 
 // Takes the run's own options off the command line and leaves the rest to Qt Test.

@@ -91,7 +91,9 @@ QStringList rowsIn(const QString& path)
         if (db.open()) {
             rows = rowsOf(db);
             QSqlQuery q(db);
-            q.exec(QStringLiteral("select name, seq from sqlite_sequence order by name"));
+            // The community's sequences (the operation log's goes on by itself).
+            q.exec(QStringLiteral("select name, seq from sqlite_sequence where name <> 'OperationLog' "
+                                  "order by name"));
             while (q.next())
                 rows << q.value(0).toString() + QLatin1Char('=') + q.value(1).toString();
         }
