@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds the release preset and runs the owner list, owner data file and operation log benchmarks on the SQLite
-# file and on a throw-away PostgreSQL server (tests/pg/cluster.sh, its state in
-# build/release/pg), printing their figures; the cluster is stopped however the run ends.
+# Builds the release preset and runs the owner list, owner data file and operation log benchmarks on
+# the SQLite file and on a throw-away PostgreSQL server (tests/pg/cluster.sh, its state in
+# build/release/pg), and the cost of a log entry on the file, printing their figures; the cluster is
+# stopped however the run ends.
 # Usage: scripts/bench.sh [runs of bench_exchange]   (3 when not given)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 cmake --preset release >/dev/null
-cmake --build --preset release --target bench_exchange bench_list bench_owner_list bench_log
+cmake --build --preset release --target bench_exchange bench_list bench_owner_list bench_log bench_oplog
 bin=$PWD/build/release/bin
 state=$PWD/build/release/pg
 export QT_QPA_PLATFORM=offscreen
@@ -28,6 +29,8 @@ run_all() {
 }
 
 run_all "SQLite file"
+echo "=== bench_oplog (SQLite file) ==="
+"$bin/bench_oplog" || { echo "bench_oplog failed"; failed=1; }
 
 trap 'bash tests/pg/cluster.sh stop "$state" >/dev/null 2>&1 || true' EXIT
 bash tests/pg/cluster.sh start "$state"

@@ -226,7 +226,9 @@ ListQuery OperationLogList(const LogFilter& filter)
         conditions += QStringLiteral(" and CardID in (%1)").arg(names.join(QStringLiteral(", ")));
     }
     if (!filter.owner.trimmed().isEmpty()) {
-        conditions += QStringLiteral(" and OwnerName like :log_owner escape '\\'");
+        // Looked for among the names the log holds (one row each), their entries through the index.
+        conditions += QStringLiteral(" and OwnerName in (select OwnerName from OperationLogOwner "
+                                     "where OwnerName like :log_owner escape '\\')");
         params.append({QStringLiteral("log_owner"), containing(filter.owner.trimmed())});
     }
     const QString desk = filter.desk.trimmed();

@@ -101,7 +101,8 @@ void TestDatabase::opensOnFirstUseWithTheSchema()
                                   "and indexname not like '%pkey' order by indexname")),
             (QVariantList{QStringLiteral("buildinfo_place"), QStringLiteral("operationlog_action"),
                           QStringLiteral("operationlog_cardid"), QStringLiteral("operationlog_computer"),
-                          QStringLiteral("operationlog_logtime"), QStringLiteral("operationlog_systemuser"),
+                          QStringLiteral("operationlog_logtime"), QStringLiteral("operationlog_ownername"),
+                          QStringLiteral("operationlog_systemuser"),
                           QStringLiteral("terminalinfo_terminalid"), QStringLiteral("userinfo_cardid"),
                           QStringLiteral("userinfo_cardno"), QStringLiteral("userinfo_marked"),
                           QStringLiteral("userinfo_place"), QStringLiteral("userinfo_username")}));
@@ -218,7 +219,7 @@ void TestDatabase::versionOneFileUpgradesInPlace()
     QCOMPARE(FindUserIdx(*dm, added), 3);
     QCOMPARE(
         column(QStringLiteral("select count(*) from sqlite_master where type = 'index' and name like '%_%'")),
-        QVariantList{13});
+        QVariantList{15});
     QCOMPARE(column(QStringLiteral("PRAGMA integrity_check")), QVariantList{QStringLiteral("ok")});
     QVERIFY(f.dialogs.shown.isEmpty());
 }

@@ -27,6 +27,7 @@ CREATE INDEX OperationLog_CardID ON OperationLog (CardID) WHERE CardID IS NOT NU
 CREATE INDEX OperationLog_Action ON OperationLog (Action, LogTime);
 CREATE INDEX OperationLog_Computer ON OperationLog (Computer, LogTime);
 CREATE INDEX OperationLog_SystemUser ON OperationLog (SystemUser, LogTime);
+CREATE INDEX OperationLog_OwnerName ON OperationLog (OwnerName, LogTime) WHERE OwnerName IS NOT NULL;
 -- The entries counted per day and action, kept by the insert trigger: the log window counts a
 -- million entries from a few hundred rows. Derived from the log, never written otherwise.
 CREATE TABLE OperationLogDay (
@@ -35,10 +36,16 @@ CREATE TABLE OperationLogDay (
     Entries INTEGER NOT NULL,
     PRIMARY KEY (LogDay, Action)
 );
+-- Each owner name the log holds, once, kept by the same trigger: part of a name is looked for
+-- among the names, and their entries found through the index on the name.
+CREATE TABLE OperationLogOwner (
+    OwnerName TEXT COLLATE NOCASE PRIMARY KEY
+);
 CREATE TRIGGER OperationLog_Count AFTER INSERT ON OperationLog
 BEGIN
     INSERT INTO OperationLogDay (LogDay, Action, Entries) VALUES (substr(new.LogTime, 1, 10), new.Action, 1)
         ON CONFLICT (LogDay, Action) DO UPDATE SET Entries = Entries + 1;
+    INSERT OR IGNORE INTO OperationLogOwner (OwnerName) SELECT new.OwnerName WHERE new.OwnerName IS NOT NULL;
 END;
 CREATE TRIGGER OperationLog_NoUpdate BEFORE UPDATE ON OperationLog
 BEGIN

@@ -28,10 +28,18 @@ CREATE TABLE OperationLogDay (
     Entries bigint NOT NULL,
     PRIMARY KEY (LogDay, Action)
 );
+-- Each owner name the log holds, once (see the file's schema).
+CREATE TABLE OperationLogOwner (
+    OwnerName citext COLLATE "C" PRIMARY KEY
+);
+CREATE INDEX OperationLog_OwnerName ON OperationLog (OwnerName, LogTime, idx) WHERE OwnerName IS NOT NULL;
 CREATE FUNCTION OperationLog_Count() RETURNS trigger LANGUAGE plpgsql
     AS 'BEGIN
             INSERT INTO OperationLogDay (LogDay, Action, Entries) VALUES (substr(new.LogTime, 1, 10), new.Action, 1)
                 ON CONFLICT (LogDay, Action) DO UPDATE SET Entries = OperationLogDay.Entries + 1;
+            IF new.OwnerName IS NOT NULL THEN
+                INSERT INTO OperationLogOwner (OwnerName) VALUES (new.OwnerName) ON CONFLICT DO NOTHING;
+            END IF;
             RETURN NULL;
         END';
 CREATE TRIGGER OperationLog_Count AFTER INSERT ON OperationLog
