@@ -21,6 +21,11 @@
 #include <mutex>
 #include <thread>
 
+#ifdef Q_OS_UNIX
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
 const QStringList& LogActions()
 {
     using namespace LogAction;
@@ -70,6 +75,11 @@ QString LogSystemUser()
             if (!user.isEmpty())
                 return user;
         }
+#ifdef Q_OS_UNIX
+        // A service or a shell started without a login sets none of them: the account's name.
+        if (const passwd* account = getpwuid(geteuid()); account && account->pw_name)
+            return QString::fromLocal8Bit(account->pw_name);
+#endif
         return QStringLiteral("?");
     }();
     return name;

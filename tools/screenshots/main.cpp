@@ -19,10 +19,12 @@
 #include "ui/AlterUserInfo.h"
 #include "ui/BlackName.h"
 #include "ui/BuildInfo.h"
+#include "ui/FixDataBase.h"
 #include "ui/InitQdr.h"
 #include "ui/ListScreen.h"
 #include "ui/LoginWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/OperationLogWindow.h"
 #include "ui/Session.h"
 #include "ui/SetTerminalParam.h"
 #include "ui/ShowBlackCard.h"
@@ -373,6 +375,24 @@ int main(int argc, char* argv[])
             waitFor([&] { return cards.lblResult->text() == QStringLiteral("操作完成"); });
             rc |= save(&cards, "owner-cards.png") ? 0 : 1;
             cards.close();
+        }
+        // What the steps above left in the operation log, and the administrator's password page.
+        {
+            TFormOperationLog log(&main);
+            log.show();
+            waitFor([&] { return log.grid->Model().RecordCount() > 0; });
+            rc |= save(&log, "operation-log.png") ? 0 : 1;
+            log.close();
+        }
+        {
+            const uint8_t level = OperatorLevel;
+            OperatorLevel = 1;
+            TfrmFixDataBase maintenance(&main);
+            maintenance.show();
+            maintenance.pages->setCurrentWidget(maintenance.pagePasswords);
+            rc |= save(&maintenance, "passwords.png") ? 0 : 1;
+            maintenance.close();
+            OperatorLevel = level;
         }
         main.RefreshSettingsPanels();
         main.RefreshFirstSteps(); // owners hold cards now: the first steps are gone
