@@ -1,12 +1,14 @@
 // Any file offered as a backup to restore, against a real database in a program folder of its
 // own. The offer is refused or restored, never a crash. Checks that a refused offer leaves the
-// current database's file byte for byte as it was and still working, and that a restored one is a
+// current database's rows as they were (the operation log gains at most the refusal's entry) and
+// the database still working, and that a restored one is a
 // database the program can use, with the previous one (whole, with its owners) kept in the backup
 // folder. After a restore the first database is put back for the next input.
 
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/DbMaintenance.h"
+#include "store/OperationLog.h"
 #include "store/Schema.h"
 #include "support/OwnerRecords.h"
 #include "support/TestDialogs.h"
@@ -15,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <cstdio>
@@ -41,6 +44,24 @@ void WriteAll(const QString& path, const char* data, qint64 size)
     QFile f(path);
     Check(f.open(QIODevice::WriteOnly | QIODevice::Truncate), "cannot write a file of the program folder");
     Check(f.write(data, size) == size, "cannot write a file of the program folder");
+}
+
+// Every row of the community's tables and of the office's own, as text, table by table.
+QStringList Rows(const QList<RequiredTable>& tables)
+{
+    QStringList rows;
+    QSqlQuery q(dm->database());
+    for (const RequiredTable& table : tables) {
+        Check(q.exec(QStringLiteral("select * from %1 order by 1").arg(QLatin1String(table.name))),
+              "cannot read the current database");
+        while (q.next()) {
+            QString row = QLatin1String(table.name);
+            for (int c = 0; c < q.record().count(); ++c)
+                row += QLatin1Char('|') + q.value(c).toString();
+            rows << row;
+        }
+    }
+    return rows;
 }
 
 int OwnerCount()
@@ -105,15 +126,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const QString offer = AppPath + QStringLiteral("offer.bak");
     WriteAll(offer, reinterpret_cast<const char*>(data), qint64(size));
     const QString database = Tdm::DatabasePath();
-    const QByteArray before = ReadAll(database);
+    const QStringList before = Rows(RequiredTables());
+    const QStringList logBefore = Rows(OfficeTables());
 
     const MaintenanceResult result = RestoreDatabase(offer);
     Check(!QFile::exists(database + QStringLiteral(".restore")), "the incoming copy was left behind");
     if (!result.ok) {
-        Check(ReadAll(database) == before, "a refused offer changed the current database");
+        Check(FlushOperationLog(), "the refusal's log entry was not written");
+        Check(Rows(RequiredTables()) == before, "a refused offer changed the current database");
+        const QStringList log = Rows(OfficeTables());
+        Check(log.size() <= logBefore.size() + 1 && log.mid(0, logBefore.size()) == logBefore,
+              "a refused offer changed the operation log beyond its own entry");
         Check(OwnerCount() == Owners, "the current database no longer works after a refused offer");
         return 0;
     }
+    // The restore's entry is in before the file is looked at, and replaced below.
+    Check(FlushOperationLog(), "the restore's log entry was not written");
     Check(CheckDatabaseFile(database, true).ok, "the restored database cannot be used");
     Check(OwnerCount() >= 0, "the restored database does not answer");
     Check(CheckDatabaseFile(result.file, true).ok && OwnerCountIn(result.file) == Owners,
