@@ -151,3 +151,12 @@ void RecordProgramEnd()
 {
     recordProgram(LogAction::ProgramEnd);
 }
+
+void RecordChange(const QString& action, bool ok, const QString& details)
+{
+    LogEntry e;
+    e.action = action;
+    e.outcome = ok ? LogSucceeded : LogRefused;
+    e.details = details;
+    RecordOperation(e);
+}

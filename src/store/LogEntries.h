@@ -32,6 +32,8 @@ QString LogExpiry(bool useExpiry, const QString& date);
 QString OwnerSnapshot(const TuserInfoRec& rec);
 // The fields of the owner's form that differ, "姓名: 张三 → 李四"; empty when none does.
 QString OwnerChanges(const TuserInfoRec& before, const TuserInfoRec& after);
+// A change of the store (a building, a terminal) that worked or that the database refused.
+void RecordChange(const QString& action, bool ok, const QString& details);
 // An entry about one owner: its idx, name and card serial filled from rec.
 LogEntry OwnerLogEntry(const QString& action, bool ok, const TuserInfoRec& rec, const QString& details);
 // Owners named in one entry about many (a deletion of marked rows) are listed up to this many.

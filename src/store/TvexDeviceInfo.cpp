@@ -16,15 +16,6 @@ const std::vector<std::pair<QString, QString>> Captions = {
     {QStringLiteral("TerminalName"), QStringLiteral("终端名称")},
     {QStringLiteral("Remark"), QStringLiteral("备注")}};
 
-void record(const QString& action, bool ok, const QString& details)
-{
-    LogEntry e;
-    e.action = action;
-    e.outcome = ok ? LogSucceeded : LogRefused;
-    e.details = details;
-    RecordOperation(e);
-}
-
 // The terminal of a number as it stands, for the log (empty when there is none or it cannot be read).
 QString rowOf(const QString& terminalId)
 {
@@ -68,7 +59,7 @@ void UpdateTerminal(const TTerminalRec& rec)
         {{QStringLiteral("TerminalName"), TextValue(rec.TerminalName)},
          {QStringLiteral("Remark"), TextValue(rec.Remark)},
          {QStringLiteral("TerminalID"), id}});
-    record(LogAction::ChangeTerminal, true, before + QStringLiteral(" → ") + terminalText(rec));
+    RecordChange(LogAction::ChangeTerminal, true, before + QStringLiteral(" → ") + terminalText(rec));
 }
 
 bool ReplaceTerminal(const TTerminalRec& rec)
@@ -85,7 +76,7 @@ bool ReplaceTerminal(const TTerminalRec& rec)
     QString details = terminalText(rec);
     if (!before.isEmpty())
         details = before + QStringLiteral(" → ") + details;
-    record(before.isEmpty() ? LogAction::AddTerminal : LogAction::ChangeTerminal, ok, details);
+    RecordChange(before.isEmpty() ? LogAction::AddTerminal : LogAction::ChangeTerminal, ok, details);
     return ok;
 }
 
@@ -94,7 +85,7 @@ bool DeleteTerminal(int idx)
     const QString before = Marks.RowText(idx, Captions);
     const bool ok = dm->ExecuteSQL(QStringLiteral("delete from TerminalInfo where idx = :idx"),
                                    {{QStringLiteral("idx"), idx}});
-    record(LogAction::DeleteTerminal, ok, before);
+    RecordChange(LogAction::DeleteTerminal, ok, before);
     return ok;
 }
 
@@ -114,8 +105,8 @@ bool DeleteSelectedTerminals()
     int count = 0;
     const QStringList rows = Marks.MarkedRows(Captions, LogListedOwners, count);
     const bool ok = Marks.DeleteSelected();
-    record(LogAction::DeleteTerminal, ok,
-           LogJoin(QStringList{QStringLiteral("删除选中的 %1 个终端").arg(count)} + rows));
+    RecordChange(LogAction::DeleteTerminal, ok,
+                 LogJoin(QStringList{QStringLiteral("删除选中的 %1 个终端").arg(count)} + rows));
     return ok;
 }
 

@@ -15,15 +15,6 @@ const std::vector<std::pair<QString, QString>> Captions = {
     {QStringLiteral("DanYuan"), QStringLiteral("单元")},
     {QStringLiteral("DanYuanName"), QStringLiteral("单元名称")}};
 
-void record(const QString& action, bool ok, const QString& details)
-{
-    LogEntry e;
-    e.action = action;
-    e.outcome = ok ? LogSucceeded : LogRefused;
-    e.details = details;
-    RecordOperation(e);
-}
-
 } // namespace
 
 void TvexTerminalInfo::AddBuildUnit(const QString& dongHao, const QString& danYuan,
@@ -65,11 +56,11 @@ bool TvexTerminalInfo::ReplaceBuildUnit(const QString& dongHao, const QString& d
                                    {QStringLiteral("单元"), QString::number(ToInt32(danYuan))},
                                    {QStringLiteral("单元名称"), danYuanName}});
     if (before.isEmpty())
-        record(LogAction::AddUnit, ok, now);
+        RecordChange(LogAction::AddUnit, ok, now);
     else
-        record(LogAction::ChangeUnit, ok,
-               before + QStringLiteral(" → ") +
-                   QString(now).replace(QStringLiteral("；"), QStringLiteral("，")));
+        RecordChange(LogAction::ChangeUnit, ok,
+                     before + QStringLiteral(" → ") +
+                         QString(now).replace(QStringLiteral("；"), QStringLiteral("，")));
     return ok;
 }
 
@@ -78,7 +69,7 @@ bool TvexTerminalInfo::DeleteRow(int idx)
     const QString before = Marks.RowText(idx, Captions);
     const bool ok = dm->ExecuteSQL(QStringLiteral("delete from BuildInfo where idx = :idx"),
                                    {{QStringLiteral("idx"), idx}});
-    record(LogAction::DeleteUnit, ok, before);
+    RecordChange(LogAction::DeleteUnit, ok, before);
     return ok;
 }
 
@@ -87,8 +78,8 @@ bool TvexTerminalInfo::DeleteSelected()
     int count = 0;
     const QStringList rows = Marks.MarkedRows(Captions, LogListedOwners, count);
     const bool ok = Marks.DeleteSelected();
-    record(LogAction::DeleteUnit, ok,
-           LogJoin(QStringList{QStringLiteral("删除选中的 %1 个楼栋单元").arg(count)} + rows));
+    RecordChange(LogAction::DeleteUnit, ok,
+                 LogJoin(QStringList{QStringLiteral("删除选中的 %1 个楼栋单元").arg(count)} + rows));
     return ok;
 }
 

@@ -2,20 +2,13 @@
 
 #include "link/ProgramState.h"
 #include "store/Dialogs.h"
+#include "store/OperationLog.h"
 #include "store/SaveLoad.h"
 
 QString LevelName(int level)
 {
-    switch (level) {
-    case 0:
-        return QStringLiteral("物业管家");
-    case 1:
-        return QStringLiteral("管理员");
-    case 2:
-        return QStringLiteral("维护员");
-    default:
-        return QString();
-    }
+    // The names the operation log records, for the three levels an operator logs in at.
+    return level >= 0 && level <= 2 ? LogLevelName(level) : QString();
 }
 
 bool CardIssuerAttached()
