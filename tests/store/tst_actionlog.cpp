@@ -12,6 +12,7 @@
 #include "store/TvexUserInfo.h"
 #include "support/Files.h"
 #include "support/OwnerRecords.h"
+#include "support/TestLog.h"
 
 #include <QCoreApplication>
 
@@ -35,32 +36,11 @@ private:
 
 namespace {
 
-struct Entry {
-    QString action;
-    QString outcome;
-    QString cardId;
-    int ownerIdx = 0;
-    QString ownerName;
-    QString details;
-    int level = 0;
-    QString computer;
-    QString user;
-};
+using Entry = LoggedEntry;
 
 QList<Entry> entries()
 {
-    const bool flushed = FlushOperationLog();
-    if (!flushed)
-        qWarning("the log was not flushed");
-    QSqlQuery q(dm->database());
-    q.exec(QStringLiteral("select Action, Outcome, CardID, OwnerIdx, OwnerName, Details, OperatorLevel, "
-                          "Computer, SystemUser from OperationLog order by idx"));
-    QList<Entry> list;
-    while (q.next())
-        list.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toInt(),
-                     q.value(4).toString(), q.value(5).toString(), q.value(6).toInt(), q.value(7).toString(),
-                     q.value(8).toString()});
-    return list;
+    return loggedEntries();
 }
 
 QStringList actionsOf(const QList<Entry>& list)

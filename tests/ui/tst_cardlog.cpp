@@ -8,6 +8,7 @@
 #include "store/OperationLog.h"
 #include "store/TvexDeviceInfo.h"
 #include "support/OwnerRecords.h"
+#include "support/TestLog.h"
 #include "support/TestSql.h"
 #include "ui/BlackName.h"
 #include "ui/InitQdr.h"
@@ -25,30 +26,11 @@
 
 namespace {
 
-struct Entry {
-    QString action;
-    QString outcome;
-    QString cardId;
-    int ownerIdx = 0;
-    QString ownerName;
-    QString details;
-    int level = 0;
-    QString desk;
-};
+using Entry = LoggedEntry;
 
 QList<Entry> logged()
 {
-    if (!FlushOperationLog())
-        qWarning("the log was not flushed");
-    QSqlQuery q(dm->database());
-    q.exec(QStringLiteral("select Action, Outcome, CardID, OwnerIdx, OwnerName, Details, OperatorLevel, "
-                          "Computer || '/' || SystemUser from OperationLog order by idx"));
-    QList<Entry> list;
-    while (q.next())
-        list.append({q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toInt(),
-                     q.value(4).toString(), q.value(5).toString(), q.value(6).toInt(),
-                     q.value(7).toString()});
-    return list;
+    return loggedEntries();
 }
 
 // The entries of card commands only (the owners' and terminals' set-up is logged too).
@@ -141,7 +123,7 @@ void TestCardLog::ownerCards()
     QCOMPARE(log[0].ownerName, QStringLiteral("张三"));
     QCOMPARE(log[0].details, card);
     QCOMPARE(log[0].level, 0);
-    QCOMPARE(log[0].desk, Desk);
+    QCOMPARE(log[0].desk(), Desk);
     QCOMPARE(log[1].action, LogAction::BindOwnerCard);
     QCOMPARE(log[1].ownerIdx, mine);
     QCOMPARE(log[1].details, card);
@@ -184,7 +166,7 @@ void TestCardLog::lostCardBlacklisted()
     QCOMPARE(log[0].action, LogAction::WriteBlackList);
     QCOMPARE(log[0].outcome, LogSucceeded);
     QCOMPARE(log[0].level, 1);
-    QCOMPARE(log[0].desk, Desk);
+    QCOMPARE(log[0].desk(), Desk);
     QCOMPARE(log[0].ownerIdx, lost); // the card names one owner
     QCOMPARE(log[0].cardId, rec.CardID);
     // The card's own serial is its low 24 bits.
