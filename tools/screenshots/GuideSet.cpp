@@ -13,9 +13,12 @@
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
+#include "store/Database.h"
 #include "store/DbMaintenance.h"
+#include "store/OperationError.h"
 #include "store/OwnerExchange.h"
 #include "store/OwnerStatements.h"
+#include "store/Startup.h"
 #include "ui/AlterUserInfo.h"
 #include "ui/BlackName.h"
 #include "ui/BuildInfo.h"
@@ -49,6 +52,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidgetItem>
+#include <cstdio>
 
 namespace {
 
@@ -107,7 +111,8 @@ public:
              {&GuideSet::mainWindow, &GuideSet::buildings, &GuideSet::terminals, &GuideSet::ownerEditor,
               &GuideSet::ownerCards, &GuideSet::deviceCard, &GuideSet::ownerList, &GuideSet::blackList,
               &GuideSet::whiteList, &GuideSet::cardRuns, &GuideSet::exchange, &GuideSet::maintenance,
-              &GuideSet::operationLog, &GuideSet::insertCardIssuer, &GuideSet::simulator}) {
+              &GuideSet::operationLog, &GuideSet::insertCardIssuer, &GuideSet::simulator,
+              &GuideSet::server}) {
             m_run.clock.advanceSeconds(150);
             (this->*step)();
         }
@@ -406,8 +411,6 @@ private:
         window.edtConfirm->setText(window.pnlConfirm->text());
         save(&window, "empty-database.png");
 
-        window.pages->setCurrentWidget(window.pageBackup);
-        save(&window, "server.png");
         window.close();
 
         const uint8_t level = OperatorLevel;
@@ -443,6 +446,29 @@ private:
         device.close();
         m_run.sim.plug();
         WaitFor([&] { return m_main.link->attached(); });
+    }
+
+    // The maintenance window where the operator sees the database in use: on the server given,
+    // opened as the program opens a server named in database.ini or by --database.
+    void server()
+    {
+        if (!m_run.server.isEmpty()) {
+            try {
+                const DatabaseTarget target = ParseDatabaseUrl(m_run.server);
+                delete dm;
+                dm = StartDataModule(target);
+            } catch (const OperationError& e) {
+                std::fprintf(stderr, "%s\n", qPrintable(e.message()));
+                m_rc = 1;
+                return;
+            }
+            m_main.RefreshSettingsPanels();
+        }
+        TfrmFixDataBase window(&m_main);
+        window.show();
+        window.pages->setCurrentWidget(window.pageBackup);
+        save(&window, "server.png");
+        window.close();
     }
 
     ShotRun& m_run;

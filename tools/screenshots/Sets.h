@@ -11,12 +11,14 @@ class TFormMain;
 // the program, from the main window on, after the login. User-interface thread only.
 
 // What a set works with: the main window after the login (maintainer level), the simulated card
-// issuer it is attached to, the message boxes' answers, and the clock that stands still.
+// issuer it is attached to, the message boxes' answers, the clock that stands still, and the
+// address of a database server for the picture of the program on a server (empty: none).
 struct ShotRun {
     TFormMain& main;
     SimCardIssuer& sim;
     ShotDialogs& dialogs;
     FixedClock& clock;
+    QString server;
 };
 
 // The README's pictures (login.png is saved at the login). 0 when every one was saved.

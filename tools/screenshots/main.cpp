@@ -1,8 +1,9 @@
 // iccard-screenshots: drives the real windows against an in-process simulated card issuer and
 // saves pictures of them: the README's set, or with --guide the operator's guide's set on a
-// scripted community. Runs under a display (Xvfb, see scripts/screenshots.sh) or the offscreen
-// platform, which is given a 1366x768 screen.
-//   iccard-screenshots [--guide] OUTPUT-FOLDER PROGRAM-FOLDER
+// scripted community; with --server the guide's picture of the maintenance window shows the program
+// on that PostgreSQL database (an empty one), else on its file. Runs under a display (Xvfb, see
+// scripts/screenshots.sh) or the offscreen platform, which is given a 1366x768 screen.
+//   iccard-screenshots [--guide [--server URL]] OUTPUT-FOLDER PROGRAM-FOLDER
 //   iccard-screenshots --list-guide
 
 #include "Sets.h"
@@ -27,9 +28,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
@@ -38,7 +41,7 @@
 
 namespace {
 
-const char* const Usage = "usage: iccard-screenshots [--guide] OUTPUT-FOLDER PROGRAM-FOLDER\n"
+const char* const Usage = "usage: iccard-screenshots [--guide [--server URL]] OUTPUT-FOLDER PROGRAM-FOLDER\n"
                           "       iccard-screenshots --list-guide\n";
 
 // The owners a written blacklist card named are marked through the data module, as in the program.
@@ -63,14 +66,15 @@ void officeScreen(const QTemporaryDir& scratch)
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(config));
 }
 
-// The program folder of the run: one path from run to run, so that the pictures that show it do
-// not change, unless another run holds it; then a new temporary one.
+// The program folder of the run: one short path from run to run, so that the pictures that show it
+// do not change (and the status bar has room for its clock), unless another run holds it; then a
+// new temporary one.
 class ProgramFolder {
 public:
-    ProgramFolder() : m_lock(QDir::temp().filePath(QStringLiteral("iccard-shots.lock")))
+    ProgramFolder() : m_lock(QDir::temp().filePath(QStringLiteral("门禁.lock")))
     {
         if (m_lock.tryLock()) {
-            m_fixed = QDir::temp().filePath(QStringLiteral("iccard-shots"));
+            m_fixed = QDir::temp().filePath(QStringLiteral("门禁"));
             QDir(m_fixed).removeRecursively();
             QDir().mkpath(m_fixed);
         } else {
@@ -90,6 +94,20 @@ private:
     std::unique_ptr<QTemporaryDir> m_temporary;
 };
 
+// The status bar's welcome text scrolls every 300 ms: it is stopped at its start, so that the
+// main window's pictures do not change from run to run.
+void stillStatusBar(TFormMain& main)
+{
+    for (QTimer* timer : main.findChildren<QTimer*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (timer->interval() == 300)
+            timer->stop();
+    }
+    QString text = main.lblScroll->text();
+    for (qsizetype i = 0; i < text.size() && !text.startsWith(QStringLiteral("欢迎")); ++i)
+        text = text.mid(1) + text.left(1);
+    main.lblScroll->setText(text);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -105,6 +123,11 @@ int main(int argc, char* argv[])
     const bool guide = !args.isEmpty() && args.first() == QStringLiteral("--guide");
     if (guide)
         args.removeFirst();
+    QString server;
+    if (guide && args.size() > 1 && args.first() == QStringLiteral("--server")) {
+        server = args[1];
+        args.remove(0, 2);
+    }
     if (args.size() != 2) {
         std::fputs(Usage, stderr);
         return 2;
@@ -148,7 +171,9 @@ int main(int argc, char* argv[])
         dm = StartDataModule();
         DataModuleOwnerMarks marks;
         CurrentOwnerMarks = &marks;
-        main.resize(1366, 698); // a maximised window on 1366x768 with a taskbar
+        // As a maximised window on 1366x768 with a taskbar, which has no size grip.
+        main.resize(1366, 698);
+        main.statusBar()->setSizeGripEnabled(false);
 
         bool loginSaved = false;
         QTimer login;
@@ -168,7 +193,8 @@ int main(int argc, char* argv[])
         if (!WaitFor([&] { return loginSaved && OperatorLevel == 2 && main.link->attached(); }))
             rc = 1;
 
-        ShotRun run{main, sim, dialogs, clock};
+        stillStatusBar(main);
+        ShotRun run{main, sim, dialogs, clock, server};
         rc |= guide ? MakeGuideSet(run) : MakeReadmeSet(run);
         main.close();
         CurrentOwnerMarks = nullptr;
