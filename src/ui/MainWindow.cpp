@@ -197,6 +197,10 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
     lblScroll = new QLabel(this);
     lblScroll->setMinimumWidth(120);
     lblClock = new QLabel(this);
+    // As wide as its longest text from the start: the time changes every second, and a label that
+    // grows only once the date does is cut at the window's edge meanwhile.
+    lblClock->setMinimumWidth(
+        lblClock->fontMetrics().horizontalAdvance(QStringLiteral("2026年12月30日星期三 23:59:59 ")));
     lblLocks = new QLabel(this);
     // Which database this desk works on: its own file, or the server the desks share.
     lblDatabase = MakeValueLabel(QString(), this);
