@@ -619,6 +619,7 @@ int main(int argc, char* argv[])
     setDialogs(&console);
     SetLogOperatorLevel(LogLevelCommandLine);
     dm = StartDataModule();
+    PrepareOperationLog(dm->Target()); // every command records itself at its end
     int rc = Usage;
     if (command == QLatin1String("export") && arguments(1, 1))
         rc = exportOwners(rest[0], parser.value(buildingOption), parser.value(unitOption),

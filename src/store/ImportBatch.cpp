@@ -258,11 +258,12 @@ bool ImportBatch::Commit()
         return false;
     if (!m_open)
         return true;
+    bool holdersCleared = false; // the copy took the serials from the owners before it
     if (m_copy) {
         SqlFailure why;
-        const bool copied = m_copy->Finish(why);
+        holdersCleared = m_copy->Finish(why);
         m_copy.reset();
-        if (!copied) {
+        if (!holdersCleared) {
             if (!why.aboutTheRow)
                 return stop(why);
             m_replay = true; // a line the server refused: the owners one by one, as on the file
@@ -272,12 +273,13 @@ bool ImportBatch::Commit()
         m_dm.UndoBatch();
         m_open = false;
         m_replay = false;
+        holdersCleared = false;
         if (!begin(false) || !replay())
             return false;
     }
     // The serials the commit's owners bring are theirs alone, in the same commit.
-    for (const QString* sql :
-         {&ClearOtherHoldersStatement(), m_serialTwice ? &ClearEarlierImportedStatement() : nullptr}) {
+    for (const QString* sql : {holdersCleared ? nullptr : &ClearOtherHoldersStatement(),
+                               m_serialTwice ? &ClearEarlierImportedStatement() : nullptr}) {
         if (!sql)
             continue;
         PreparedStatement clear(m_dm, *sql);

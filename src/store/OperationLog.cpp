@@ -18,7 +18,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #ifdef Q_OS_UNIX
@@ -116,10 +118,23 @@ bool sameDatabase(const DatabaseTarget& a, const DatabaseTarget& b)
 
 // The writer: a thread of its own that appends the waiting entries, those of one database in one
 // commit, on a connection it opens for the write and closes after it (so that a restore or a
-// removal of the file never finds it held).
+// removal of the file never finds it held). On a server, where an idle connection holds nothing,
+// it keeps the connection for the next entries, and may open it ahead of the first (Prepare).
 class LogWriter {
 public:
     ~LogWriter() { Stop(); }
+
+    void Prepare(const DatabaseTarget& target)
+    {
+        if (!EngineFor(target).ConnectionMayStayOpen())
+            return;
+        {
+            std::lock_guard lock(m_mutex);
+            m_prepare = target;
+            startThread();
+        }
+        m_wake.notify_all();
+    }
 
     void Add(StampedEntry entry)
     {
@@ -131,10 +146,7 @@ public:
             }
             m_waiting.push_back(std::move(entry));
             ++m_added;
-            if (!m_thread.joinable()) {
-                m_stop = false;
-                m_thread = std::thread([this] { run(); });
-            }
+            startThread();
         }
         m_wake.notify_all();
     }
@@ -173,13 +185,33 @@ public:
     }
 
 private:
+    // Under m_mutex.
+    void startThread()
+    {
+        if (!m_thread.joinable()) {
+            m_stop = false;
+            m_thread = std::thread([this] { run(); });
+        }
+    }
+
     void run()
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [&] { return m_stop || !m_waiting.empty(); });
-            if (m_waiting.empty())
-                return; // stopped with nothing left
+            m_wake.wait(lock, [&] { return m_stop || !m_waiting.empty() || m_prepare; });
+            if (m_prepare && m_waiting.empty() && !m_stop) {
+                const DatabaseTarget target = *m_prepare;
+                m_prepare.reset();
+                lock.unlock();
+                connection(target); // a failure is met again, and told, at the first entry
+                lock.lock();
+                continue;
+            }
+            m_prepare.reset();
+            if (m_waiting.empty()) {
+                m_kept.reset(); // the thread's own connection ends on the thread
+                return;         // stopped with nothing left
+            }
             // The entries of the first one's database, in the order they came.
             std::vector<StampedEntry> batch;
             const DatabaseTarget target = m_waiting.front().target;
@@ -209,22 +241,57 @@ private:
                 m_warned = true;
                 warn(error);
             }
-            if (m_stop)
+            if (m_stop) {
+                m_kept.reset();
                 return; // the program ends: what could not be written is lost, as it was told
+            }
             m_retryNow = false;
             m_wake.wait_for(lock, RetryAfter, [&] { return m_stop || m_retryNow; });
             m_retryNow = false;
         }
     }
 
-    static QString write(const DatabaseTarget& target, const std::vector<StampedEntry>& batch)
+    // The connection to write to the target on: the one kept from before, or a new one (kept when
+    // the engine lets it stay open). Null when it cannot be opened, with the reason in error.
+    OwnConnection* connection(const DatabaseTarget& target, QString* error = nullptr)
     {
         const Engine& engine = EngineFor(target);
-        OwnConnection own(engine.DriverName(), "log");
-        engine.AimAtExisting(own.db(), target);
-        if (!own.db().open())
-            return own.db().lastError().text();
+        if (m_kept && sameDatabase(m_keptTarget, target) && engine.ConnectionAlive(m_kept->db()))
+            return m_kept.get();
+        m_kept.reset();
+        auto own = std::make_unique<OwnConnection>(engine.DriverName(), "log");
+        engine.AimAtExisting(own->db(), target);
+        if (!own->db().open()) {
+            if (error)
+                *error = own->db().lastError().text();
+            return nullptr;
+        }
+        m_kept = std::move(own);
+        m_keptTarget = target;
+        return m_kept.get();
+    }
+
+    QString write(const DatabaseTarget& target, const std::vector<StampedEntry>& batch)
+    {
+        const bool reused = m_kept && sameDatabase(m_keptTarget, target);
+        QString error = writeOn(target, batch);
+        // A kept connection the server has since closed (a restart): once more on a new one.
+        if (!error.isEmpty() && reused) {
+            m_kept.reset();
+            error = writeOn(target, batch);
+        }
+        if (!error.isEmpty() || !EngineFor(target).ConnectionMayStayOpen())
+            m_kept.reset();
+        return error;
+    }
+
+    QString writeOn(const DatabaseTarget& target, const std::vector<StampedEntry>& batch)
+    {
         QString error;
+        OwnConnection* connected = connection(target, &error);
+        if (!connected)
+            return error;
+        OwnConnection& own = *connected;
         {
             QSqlQuery q(own.db());
             if (!own.db().transaction())
@@ -276,7 +343,11 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_done;
     std::deque<StampedEntry> m_waiting;
+    std::optional<DatabaseTarget> m_prepare; // a connection to open ahead
     std::thread m_thread;
+    // The writer thread's connection, kept between writes where the engine lets it stay open.
+    std::unique_ptr<OwnConnection> m_kept;
+    DatabaseTarget m_keptTarget;
     bool m_stop = false;
     bool m_retryNow = false;
     bool m_warned = false;
@@ -329,6 +400,11 @@ void RecordOperation(const LogEntry& entry)
         }
     }
     RecordOperation(dm->Target(), entry);
+}
+
+void PrepareOperationLog(const DatabaseTarget& target)
+{
+    writer().Prepare(target);
 }
 
 bool FlushOperationLog(int waitMs)

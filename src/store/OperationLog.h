@@ -97,6 +97,11 @@ void RecordOperation(const DatabaseTarget& target, const LogEntry& entry);
 // its end. Main thread.
 bool FlushOperationLog(int waitMs = 10000);
 
+// Opens the writer's connection to the database ahead of the first entry where the engine lets a
+// connection stay open (a server), so that the program's last entry waits for no new connection;
+// nothing on a file. Main thread.
+void PrepareOperationLog(const DatabaseTarget& target);
+
 // Flushes, then ends the writer; the entries it could not write are lost (the warning was shown).
 // Recording after this starts a new writer. Called at the end of the program and of each test.
 void StopOperationLog();

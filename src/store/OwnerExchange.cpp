@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -134,6 +135,14 @@ void appendText(QByteArray& out, QByteArrayView v)
     out.append(p + from, n - from);
 }
 
+// A whole number in decimal, without a buffer of its own on the heap (one per field of 100,000 lines).
+void appendNumber(QByteArray& out, qint64 value)
+{
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end - digits);
+}
+
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
@@ -162,7 +171,7 @@ void appendRoom(QByteArray& out, QByteArrayView v)
     if (negative)
         value = -value;
     if (whole && value <= 2147483647LL)
-        out.append(QByteArray::number(value));
+        appendNumber(out, value);
     else
         appendText(out, v);
 }
@@ -175,7 +184,9 @@ bool appendDate(QByteArray& out, QByteArrayView v)
     if (v.isEmpty())
         return true;
     auto digit = [&v](qsizetype i) { return v[i] >= '0' && v[i] <= '9'; };
-    QDate day;
+    int year = 0;
+    int month = 0;
+    int day = 0;
     if (v.size() >= 10 && digit(0) && digit(1) && digit(2) && digit(3) && v[4] == '-' && digit(5) &&
         digit(6) && v[7] == '-' && digit(8) && digit(9) && (v.size() == 10 || v[10] == ' ' || v[10] == 'T')) {
         auto number = [&v](qsizetype at, int n) {
@@ -184,22 +195,29 @@ bool appendDate(QByteArray& out, QByteArrayView v)
                 value = value * 10 + (v[at + k] - '0');
             return value;
         };
-        day = QDate(number(0, 4), number(5, 2), number(8, 2));
+        year = number(0, 4);
+        month = number(5, 2);
+        day = number(8, 2);
     }
-    if (!day.isValid()) {
+    if (!QDate::isValid(year, month, day)) {
         try {
-            day = StoredDate(QString::fromUtf8(v));
+            const QDate stored = StoredDate(QString::fromUtf8(v));
+            year = stored.year();
+            month = stored.month();
+            day = stored.day();
         } catch (const OperationError&) {
             appendText(out, v);
             return false;
         }
     }
     // Four digits of year, as the import reads them.
-    out.append(QByteArray::number(day.year()).rightJustified(4, '0'))
-        .append('/')
-        .append(QByteArray::number(day.month()))
-        .append('/')
-        .append(QByteArray::number(day.day()));
+    if (year >= 0 && year < 1000)
+        out.append(year < 10 ? "000" : year < 100 ? "00" : "0");
+    appendNumber(out, year);
+    out.append('/');
+    appendNumber(out, month);
+    out.append('/');
+    appendNumber(out, day);
     return true;
 }
 
@@ -223,8 +241,10 @@ void appendTerminals(QByteArray& out, QByteArrayView bitmap)
     for (qsizetype i = 0; i < n; ++i) {
         const auto byte = static_cast<uint8_t>(bitmap[i]);
         for (int bit = 0; byte != 0 && bit < 8; ++bit) {
-            if (byte & (0x80 >> bit))
-                out.append(QByteArray::number(int(i) * 8 + bit)).append('|');
+            if (byte & (0x80 >> bit)) {
+                appendNumber(out, int(i) * 8 + bit);
+                out.append('|');
+            }
         }
     }
 }

@@ -18,6 +18,7 @@ private Q_SLOTS:
     void noProgramChangesAnEntry();
     void restoreAndEmptyingKeepTheLog();
     void unwritableLogWarnsOnceAndKeepsTheEntries();
+    void closedServerConnectionIsOpenedAgain();
 
 private:
     StoreFixture f;
@@ -154,6 +155,27 @@ void TestOperationLog::unwritableLogWarnsOnceAndKeepsTheEntries()
     RecordOperation(entry(LogAction::LogIn));
     QVERIFY(FlushOperationLog());
     QCOMPARE(actions(), QVariantList{LogAction::LogIn});
+}
+
+// On a server the writer keeps its connection between entries; one the server has since closed (a
+// restart, an administrator ending idle sessions) is opened again, without a warning or a lost entry.
+void TestOperationLog::closedServerConnectionIsOpenedAgain()
+{
+    if (!onServer())
+        QSKIP("the file's writer opens a connection for each write");
+    PrepareOperationLog(dm->Target());
+    RecordOperation(entry(LogAction::ProgramStart));
+    QVERIFY(FlushOperationLog());
+    QSqlQuery q(dm->database());
+    QVERIFY(q.exec(QStringLiteral("select count(pg_terminate_backend(pid)) from pg_stat_activity where "
+                                  "datname = current_database() and pid <> pg_backend_pid()")));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), 1); // the writer's, kept open
+    RecordOperation(entry(LogAction::LogIn));
+    QVERIFY(FlushOperationLog());
+    QCoreApplication::processEvents();
+    QVERIFY2(f.dialogs.shown.isEmpty(), qPrintable(f.dialogs.texts().join(QLatin1Char('\n'))));
+    QCOMPARE(actions(), (QVariantList{LogAction::ProgramStart, LogAction::LogIn}));
 }
 
 QTEST_GUILESS_MAIN(TestOperationLog)

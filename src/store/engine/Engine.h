@@ -32,7 +32,9 @@ public:
     virtual bool Add(const TuserInfoRec& rec) = 0;
     // Ends the copy: each owner takes the place of the rows with its card number in its building
     // and unit (a later owner of the same key replacing an earlier one), so that the rows are those
-    // of the owners imported one by one. False with what the failure was about.
+    // of the owners imported one by one; and the card serials the copied owners bring are taken from
+    // the owners before the copy (ClearOtherHoldersStatement's rule, so the batch need not run it).
+    // False with what the failure was about.
     virtual bool Finish(SqlFailure& failure) = 0;
 };
 
@@ -72,6 +74,10 @@ public:
     // Points a connection of its own (not yet open) at the target's database, such that opening it
     // never makes a database: a file that is not there stays absent and the open fails.
     virtual void AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) const = 0;
+    // Whether a connection of its own may stay open between uses: it holds nothing a restore, an
+    // emptying or a removal of the database needs (a server), rather than a file that a restore
+    // puts another in the place of.
+    virtual bool ConnectionMayStayOpen() const = 0;
 
     // ---- Literals ---------------------------------------------------------------------------
     // The literal of a yes/no column in statement text (where a partial index must match it).

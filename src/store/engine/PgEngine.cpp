@@ -279,6 +279,11 @@ void PgEngine::AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) con
     ConfigureServerConnection(db, target);
 }
 
+bool PgEngine::ConnectionMayStayOpen() const
+{
+    return true; // an idle session holds no lock
+}
+
 bool PgEngine::ConnectionAlive(const QSqlDatabase& db) const
 {
     if (!isServerHandle(db))
@@ -619,15 +624,19 @@ public:
         PQclear(result);
         while (PGresult* rest = PQgetResult(m_pg))
             PQclear(rest);
-        // The keys of the copied owners in a table of their own, with statistics: the server then
-        // finds the rows they replace in one pass over UserInfo rather than by one index search per
-        // owner (it knows nothing yet of the rows just copied).
-        return run("create temp table iccard_import as select idx, CardNo, DongHao, DanYuan from UserInfo "
-                   "where idx > $1",
+        // The keys and card serials of the copied owners in a table of their own, with statistics:
+        // the server then finds the rows they replace, and the owners before the copy holding their
+        // serials, in one pass over UserInfo each rather than by one index search per owner (it
+        // knows nothing yet of the rows just copied).
+        return run("create temp table iccard_import as select idx, CardNo, DongHao, DanYuan, CardID from "
+                   "UserInfo where idx > $1",
                    failure) &&
                run("analyze iccard_import", failure) &&
                run("delete from UserInfo u using iccard_import s where u.CardNo = s.CardNo and u.DongHao = "
                    "s.DongHao and u.DanYuan = s.DanYuan and u.idx < s.idx",
+                   failure) &&
+               run("update UserInfo u set CardID = '' from iccard_import s where u.CardID = s.CardID and "
+                   "s.CardID <> '' and u.idx <= $1",
                    failure) &&
                run("drop table iccard_import", failure);
     }

@@ -16,6 +16,7 @@ public:
     QString DriverName() const override;
     bool ConnectionAlive(const QSqlDatabase& db) const override;
     void AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target) const override;
+    bool ConnectionMayStayOpen() const override;
     QString BoolLiteral(bool value) const override;
     QString BeginStatement() const override;
     bool SavepointPerStatement() const override;

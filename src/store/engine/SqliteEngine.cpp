@@ -197,6 +197,11 @@ void SqliteEngine::AimAtExisting(QSqlDatabase& db, const DatabaseTarget& target)
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
 }
 
+bool SqliteEngine::ConnectionMayStayOpen() const
+{
+    return false; // a restore puts another file in its place
+}
+
 bool SqliteEngine::ConnectionAlive(const QSqlDatabase&) const
 {
     return true; // a file does not go away under an open connection
