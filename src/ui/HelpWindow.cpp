@@ -58,7 +58,9 @@ protected:
         QImage image = reader.read();
         if (image.isNull())
             return QTextBrowser::loadResource(type, name);
-        const int room = qMax(320, viewport()->width() - 2 * int(document()->documentMargin()) - 8);
+        // Room for the scroll bar too, which a long page shows once laid out.
+        const int room = qMax(320, viewport()->width() - verticalScrollBar()->sizeHint().width() -
+                                       2 * int(document()->documentMargin()) - 8);
         if (image.width() > room)
             image = image.scaledToWidth(room, Qt::SmoothTransformation);
         return image;
@@ -292,10 +294,11 @@ void HelpWindow::followLink(const QUrl& url)
     browser->setSource(target);
 }
 
-void HelpWindow::markCurrentPage()
+void HelpWindow::markCurrentPage(const QUrl& url)
 {
-    const QString page = CurrentPage();
-    const QString anchor = CurrentAnchor();
+    // The browser's source() is the page before while it tells of the new one.
+    const QString page = QFileInfo(url.toLocalFile()).fileName();
+    const QString anchor = url.fragment();
     const QString wanted = anchor.isEmpty() ? page : page + QLatin1Char('#') + anchor;
     QTreeWidgetItem* best = nullptr;
     for (int i = 0; i < tvContents->topLevelItemCount() && !best; ++i) {

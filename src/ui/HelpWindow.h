@@ -7,6 +7,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QTextBrowser;
+class QUrl;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -48,7 +49,7 @@ private:
     void search(const QString& words);
     void followLink(const QUrl& url);
     void openItem(const QString& pageAndAnchor);
-    void markCurrentPage();
+    void markCurrentPage(const QUrl& url);
     void moveOver(QWidget* owner);
 
     QString m_folder;

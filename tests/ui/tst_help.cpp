@@ -256,6 +256,7 @@ void TestHelp::linksHistoryAndPictures()
     emit help->browser->anchorClicked(QUrl(QStringLiteral("b.md#最后一步")));
     QCOMPARE(help->CurrentPage(), QStringLiteral("b.md"));
     QCOMPARE(help->CurrentAnchor(), QStringLiteral("最后一步"));
+    QCOMPARE(help->tvContents->currentItem()->text(0), QStringLiteral("最后一步"));
     QScrollBar* bar = help->browser->verticalScrollBar();
     QVERIFY2(bar->value() > bar->maximum() / 2, qPrintable(QString::number(bar->value())));
     // The picture is there, no wider than the page.
@@ -269,6 +270,7 @@ void TestHelp::linksHistoryAndPictures()
     QVERIFY(help->btnBack->isEnabled());
     help->btnBack->click();
     QCOMPARE(help->CurrentPage(), QStringLiteral("a.md"));
+    QCOMPARE(help->tvContents->currentItem()->text(0), QStringLiteral("第一页"));
     QVERIFY(help->btnForward->isEnabled());
     help->btnForward->click();
     QCOMPARE(help->CurrentPage(), QStringLiteral("b.md"));
