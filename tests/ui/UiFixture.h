@@ -28,8 +28,8 @@
 // A program folder of its own for one test (settings file and placeholder photo copied in fresh)
 // with the program's state reset, dialogs answered through the seam, a clock that stands still,
 // an in-process simulated card issuer on a socket in the folder, and F1 opening the guide of the
-// sources. The data module is made when
-// the test says (openData()), as the program makes it after the login.
+// sources. The data module is made when the test says (openData()), as the program makes it after
+// the login.
 class UiFixture : public ProgramFolderFixture {
 public:
     SimCardIssuer sim;

@@ -155,6 +155,10 @@ void TestHelp::f1()
         alter->SetMode(window == QStringLiteral("owner") ? TFormAlter::Mode::Add
                                                          : TFormAlter::Mode::Ownerless);
         opened = std::move(alter);
+    } else if (window == QStringLiteral("plain")) {
+        opened = std::make_unique<QDialog>();
+        opened->show();
+        target = opened.get();
     } else if (window != QStringLiteral("main")) {
         auto maintenance = std::make_unique<TfrmFixDataBase>(&main);
         maintenance->show();
