@@ -1,7 +1,7 @@
 # Installation and the Debian package: the three programs, the files a new program folder is
 # seeded with, the desktop menu entry with its icon, AppStream metadata, the card issuer's udev
-# rule, manual pages and documentation. `cpack -G DEB` in a build tree makes the .deb
-# (scripts/package.sh does it from the release preset).
+# rule, manual pages and documentation, the operator's guide with its PDF. `cpack -G DEB` in a
+# build tree makes the .deb (scripts/package.sh does it from the release preset).
 include(GNUInstallDirs)
 
 set(ICCARD_MAINTAINER "iccard developers <iccard@example.org>" CACHE STRING
@@ -55,6 +55,15 @@ set(docs ${CMAKE_INSTALL_DATADIR}/doc/iccard)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/simulator.md ${pkg}/copyright
               ${out}/changelog.gz
         DESTINATION ${docs})
+
+# The operator's guide: its pages and pictures, which the help window shows (found as
+# ../share/doc/iccard/manual/zh_CN from the program's folder), and the guide as a PDF, made here by
+# iccard-manual-pdf (no display needed).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/zh_CN/ DESTINATION ${docs}/manual/zh_CN)
+install(CODE "
+  execute_process(COMMAND \"$<TARGET_FILE:iccard-manual-pdf>\" \"${out}/iccard-manual-zh_CN.pdf\"
+                          \"${PROJECT_SOURCE_DIR}/docs/manual/zh_CN\" COMMAND_ERROR_IS_FATAL ANY)")
+install(FILES ${out}/iccard-manual-zh_CN.pdf DESTINATION ${docs})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME iccard)

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh lintian
 cmake --preset release
-cmake --build --preset release --target iccard iccard-data iccard-sim
+cmake --build --preset release --target iccard iccard-data iccard-sim iccard-manual-pdf
 rm -f build/release/iccard_*.deb
 (cd build/release && cpack -G DEB)
 deb=$(ls build/release/iccard_*.deb)

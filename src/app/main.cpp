@@ -9,6 +9,7 @@
 #include "store/LogEntries.h"
 #include "store/OperationError.h"
 #include "store/Startup.h"
+#include "ui/HelpWindow.h"
 #include "ui/InputDongHao.h"
 #include "ui/LookAndFeel.h"
 #include "ui/MainWindow.h"
@@ -164,6 +165,7 @@ int main(int argc, char* argv[])
             RecordProgramStart();
             SearchCondition(); // kept hidden for the whole run
             InputDongHao();    // the same
+            InstallHelpKey();  // F1 in every window
             DataModuleOwnerMarks marks;
             CurrentOwnerMarks = &marks;
             const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -181,6 +183,7 @@ int main(int argc, char* argv[])
             }
             rc = QApplication::exec();
             CurrentOwnerMarks = nullptr;
+            CloseHelp();
             RecordProgramEnd();
         }
         StopCommandWorker();

@@ -68,6 +68,20 @@ QString ShippedFilesFolder(const QString& executableFolder)
     return {};
 }
 
+QStringList ManualFolderPlaces(const QString& executableFolder)
+{
+    return {absolute(executableFolder + QStringLiteral("/../share/doc/iccard/manual/zh_CN")),
+            absolute(executableFolder + QStringLiteral("/manual/zh_CN"))};
+}
+
+QString ManualFolder(const QString& executableFolder)
+{
+    for (const QString& place : ManualFolderPlaces(executableFolder))
+        if (QFileInfo(place + QStringLiteral("/index.md")).isFile())
+            return place;
+    return {};
+}
+
 namespace {
 
 enum class Seeding { Copied, AlreadyThere, Failed };

@@ -45,6 +45,15 @@ QStringList ShippedFiles();
 // Empty when neither holds them.
 QString ShippedFilesFolder(const QString& executableFolder);
 
+// Where the operator's guide is (the folder holding its index.md): share/doc/iccard/manual/zh_CN
+// beside the executable's bin folder when installed (also under another root), else manual/zh_CN
+// in the executable's own folder (the build tree's copy, kept up to date by the build). Empty when
+// neither holds it.
+QString ManualFolder(const QString& executableFolder);
+// The folders ManualFolder looks in, in its order: what the operator is told when the guide is not
+// found.
+QStringList ManualFolderPlaces(const QString& executableFolder);
+
 struct FolderPreparation {
     bool ok = false;
     QStringList copied; // the shipped files copied this time

@@ -6,6 +6,7 @@
 #include "BuildInfo.h"
 #include "FirstSteps.h"
 #include "FixDataBase.h"
+#include "HelpWindow.h"
 #include "InitQdr.h"
 #include "LoginWindow.h"
 #include "NavigationBar.h"
@@ -23,6 +24,7 @@
 #include "link/CommandWorker.h"
 #include "link/ProgramState.h"
 #include "link/Responses.h"
+#include "manual/Guide.h"
 #include "store/AppPath.h"
 #include "store/Clock.h"
 #include "store/DM.h"
@@ -100,7 +102,7 @@ void recordOperatorChange(const QString& action, int level, const QString& detai
 // - CardIssuer: without an attached card issuer the operator is told "请插入发卡器" and nothing opens.
 // - Supervisor: only the administrator and the maintainer open it; 物业管家 is told so and nothing
 //   opens.
-const char* const TFormMain::MenuBar[] = {"用户出入管理", "设备管理", "系统参数管理", "退出"};
+const char* const TFormMain::MenuBar[] = {"用户出入管理", "设备管理", "系统参数管理", "退出", "帮助"};
 
 // clang-format off
 const TFormMain::NavItem TFormMain::NavItems[] = {
@@ -119,6 +121,8 @@ const TFormMain::NavItem TFormMain::NavItems[] = {
     {{"资料管理", "业主资料录入"},          {"用户出入管理", "业主资料管理", 2},      Anything,   &TFormMain::OpenUserInfo},
     {{},                                    {"系统参数管理", "IC卡初始化", 1},        CardIssuer, &TFormMain::OpenFormatWindow},
     {{},                                    {"退出"},                                 Anything,   &TFormMain::Quit},
+    {{},                                    {"帮助", "使用说明", 1},                  Anything,   &TFormMain::OpenManual},
+    {{},                                    {"帮助", "关于", 2, true},                Anything,   &TFormMain::ShowAbout},
 };
 // clang-format on
 
@@ -468,6 +472,20 @@ void TFormMain::OpenRestoreBlankWindow()
 void TFormMain::OpenFormatWindow()
 {
     OpenInitWindow(false);
+}
+
+void TFormMain::OpenManual()
+{
+    ShowHelp(QLatin1String(GuideIndexPage));
+}
+
+void TFormMain::ShowAbout()
+{
+    ShowInformation(
+        QStringLiteral("IC卡脱机系统（门禁卡管理系统）\n版本 %1\n\n"
+                       "小区门禁的发卡程序：设备卡、业主卡、黑名单卡，和小区、门禁、业主资料。\n\n"
+                       "使用说明在“帮助”菜单中；在任何窗口中按 F1 键，打开这个窗口的说明。")
+            .arg(QStringLiteral(ICCARD_VERSION)));
 }
 
 void TFormMain::Quit()

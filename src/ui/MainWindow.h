@@ -48,6 +48,9 @@ public:
     void OpenUserInfo();
     void SwitchOperator();
     void Quit();
+    // The 帮助 menu: the guide at its table of contents, and the program's name and version.
+    void OpenManual();
+    void ShowAbout();
 
     // The status strip follows the card issuer.
     void ShowDeviceAttached(bool attached);

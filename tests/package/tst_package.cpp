@@ -90,11 +90,23 @@ void TestPackage::contents()
           "./usr/share/icons/hicolor/256x256/apps/iccard.png", "./usr/lib/udev/rules.d/70-iccard.rules",
           "./usr/share/man/man1/iccard.1.gz", "./usr/share/doc/iccard/README.md",
           "./usr/share/doc/iccard/simulator.md", "./usr/share/doc/iccard/copyright",
-          "./usr/share/doc/iccard/changelog.gz"})
+          "./usr/share/doc/iccard/changelog.gz", "./usr/share/doc/iccard/manual/zh_CN/index.md",
+          "./usr/share/doc/iccard/manual/zh_CN/install.md", "./usr/share/doc/iccard/iccard-manual-zh_CN.pdf"})
         QVERIFY2(listed.out.contains(QLatin1String(path) + QLatin1Char('\n')), path);
     // Nothing of the build tree or the tests comes along.
     QVERIFY2(!listed.out.contains(QLatin1String("tst_")), qPrintable(listed.out));
     QVERIFY(!listed.out.contains(QLatin1String("/usr/bin/bench")));
+
+    // The installed program finds the guide, pictures and all; the PDF is one.
+    const QString guide = m_root + QStringLiteral("/usr/share/doc/iccard/manual/zh_CN");
+    QCOMPARE(ManualFolder(m_root + QStringLiteral("/usr/bin")), guide);
+    QCOMPARE(
+        QDir(guide).entryList({QStringLiteral("*.md")}),
+        QDir(QStringLiteral(ICCARD_SOURCE_DIR "/docs/manual/zh_CN")).entryList({QStringLiteral("*.md")}));
+    QCOMPARE(QDir(guide + QStringLiteral("/images")).entryList(QDir::Files),
+             QDir(QStringLiteral(ICCARD_SOURCE_DIR "/docs/manual/zh_CN/images")).entryList(QDir::Files));
+    QVERIFY(ReadFile(m_root + QStringLiteral("/usr/share/doc/iccard/iccard-manual-zh_CN.pdf"))
+                .startsWith("%PDF-"));
 
     // The shipped program-folder files are the ones the build lays out.
     QCOMPARE(ReadFile(m_root + QStringLiteral("/usr/share/iccard/SystemInfo.dat")),

@@ -30,6 +30,7 @@ private Q_SLOTS:
     void choice_data();
     void choice();
     void shippedFilesInstalledOrBeside();
+    void manualInstalledOrBeside();
     void seedsOnceAndNeverReplaces();
     void folderThatCannotBeMade();
     void programsStartingAtOnceOnANewFolder();
@@ -97,6 +98,25 @@ void TestAppFolder::shippedFilesInstalledOrBeside()
     QVERIFY(QDir().mkpath(share));
     QVERIFY(QFile::copy(shipped(Settings), share + QLatin1Char('/') + Settings));
     QCOMPARE(ShippedFilesFolder(bin), share); // installed files first
+}
+
+void TestAppFolder::manualInstalledOrBeside()
+{
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("usr/bin/manual/zh_CN")));
+    const QString bin = root.filePath(QStringLiteral("usr/bin"));
+    const QString beside = bin + QStringLiteral("/manual/zh_CN");
+    const QString installed = root.filePath(QStringLiteral("usr/share/doc/iccard/manual/zh_CN"));
+    QCOMPARE(ManualFolderPlaces(bin), (QStringList{installed, beside}));
+    QCOMPARE(ManualFolder(bin), QString()); // a folder without its index.md is no guide
+
+    WriteFile(beside + QStringLiteral("/index.md"), "# 目录");
+    QCOMPARE(ManualFolder(bin), beside); // the build tree's copy
+
+    QVERIFY(QDir().mkpath(installed));
+    WriteFile(installed + QStringLiteral("/index.md"), "# 目录");
+    QCOMPARE(ManualFolder(bin), installed); // the installed guide first
+    QCOMPARE(ManualFolder(bin + QStringLiteral("/")), installed);
 }
 
 void TestAppFolder::seedsOnceAndNeverReplaces()

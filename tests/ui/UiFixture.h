@@ -13,6 +13,7 @@
 #include "link/SimulatorBackend.h"
 #include "store/SaveLoad.h"
 #include "support/ProgramFolderFixture.h"
+#include "ui/HelpWindow.h"
 #include "ui/Session.h"
 
 #include <QApplication>
@@ -26,8 +27,9 @@
 
 // A program folder of its own for one test (settings file and placeholder photo copied in fresh)
 // with the program's state reset, dialogs answered through the seam, a clock that stands still,
-// and an in-process simulated card issuer on a socket in the folder. The data module is made when
-// the test says (openData()), as the program makes it after the login.
+// an in-process simulated card issuer on a socket in the folder, and F1 opening the guide of the
+// sources. The data module is made when the test says (openData()), as the program makes it after
+// the login.
 class UiFixture : public ProgramFolderFixture {
 public:
     SimCardIssuer sim;
@@ -40,11 +42,17 @@ public:
             QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/SystemInfo.dat"),
                         dir.filePath("SystemInfo.dat"));
         QFile::copy(QStringLiteral(ICCARD_SOURCE_DIR "/data/null.jpg"), dir.filePath("null.jpg"));
+        // F1 as in the program, on the guide of the sources.
+        SetHelpFolder(QStringLiteral(ICCARD_SOURCE_DIR "/docs/manual/zh_CN"));
+        InstallHelpKey();
         setUp();
     }
 
     ~UiFixture()
     {
+        CloseHelp();
+        RemoveHelpKey();
+        SetHelpFolder(QString());
         StopCommandWorker();
         tearDown();
     }

@@ -8,6 +8,7 @@
 #include "ui/BuildInfo.h"
 #include "ui/FirstSteps.h"
 #include "ui/FixDataBase.h"
+#include "ui/HelpWindow.h"
 #include "ui/InitQdr.h"
 #include "ui/InputDongHao.h"
 #include "ui/LoginWindow.h"
@@ -108,6 +109,7 @@ void TestAccessibility::everyWindow_data()
     QTest::newRow("owner list") << "owners" << 0 << 1;
     QTest::newRow("owner search") << "owner search" << 5 << 0;
     QTest::newRow("operation log") << "log" << 6 << 1;
+    QTest::newRow("guide") << "help" << 1 << 0;
 }
 
 void TestAccessibility::everyWindow()
@@ -161,6 +163,10 @@ void TestAccessibility::everyWindow()
     } else if (window == QStringLiteral("log")) {
         f.openData();
         w = std::make_unique<TFormOperationLog>();
+    } else if (window == QStringLiteral("help")) {
+        auto help = std::make_unique<HelpWindow>(HelpFolder());
+        help->ShowPage(QStringLiteral("index.md"));
+        w = std::move(help);
     } else {
         auto init = std::make_unique<TFormInit_QDR>();
         init->setMode(window == QStringLiteral("restore"));

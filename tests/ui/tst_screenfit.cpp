@@ -12,6 +12,7 @@
 #include "ui/BuildInfo.h"
 #include "ui/FirstSteps.h"
 #include "ui/FixDataBase.h"
+#include "ui/HelpWindow.h"
 #include "ui/InitQdr.h"
 #include "ui/InputDongHao.h"
 #include "ui/ListScreen.h"
@@ -39,6 +40,8 @@
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTabWidget>
+#include <QTextBrowser>
+#include <QTreeWidget>
 
 namespace {
 
@@ -163,6 +166,12 @@ Opened open(const QString& name, TFormMain* main)
         o.window = std::move(w);
     } else if (name == QStringLiteral("owner search")) {
         o.window = std::make_unique<TFormSearchUserInfo>(main);
+    } else if (name == QStringLiteral("guide")) {
+        auto w = std::make_unique<HelpWindow>(HelpFolder(), main);
+        w->ShowPage(QStringLiteral("install.md"));
+        o.growing = {{static_cast<QWidget*>(w->browser), Bigger},
+                     {static_cast<QWidget*>(w->tvContents), Taller}};
+        o.window = std::move(w);
     }
     return o;
 }
@@ -237,7 +246,7 @@ void TestScreenFit::everyWindow_data()
     for (const char* name :
          {"login", "device", "format", "maintenance", "search", "donghao", "buildings", "terminals",
           "owner editor", "owner editor, ownerless", "owner cards", "owner cards, long texts", "blacklist",
-          "listing", "owners", "owner search", "log"})
+          "listing", "owners", "owner search", "log", "guide"})
         QTest::newRow(name) << QString::fromUtf8(name);
 }
 
