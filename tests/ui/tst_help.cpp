@@ -230,7 +230,12 @@ void TestHelp::search()
     QVERIFY(!help->tvContents->isVisible());
     const QStringList lost = found(help);
     QVERIFY2(lost.contains(QStringLiteral("lost-card.md")), qPrintable(lost.join(QLatin1Char(' '))));
-    QVERIFY2(lost.size() < pages, qPrintable(lost.join(QLatin1Char(' '))));
+    // A word of few pages lists only those.
+    help->edtSearch->setText(QStringLiteral("确认码"));
+    const QStringList code = found(help);
+    QVERIFY2(code.contains(QStringLiteral("backup.md")) && !code.contains(QStringLiteral("lost-card.md")) &&
+                 code.size() < pages,
+             qPrintable(code.join(QLatin1Char(' '))));
     // Every word typed must be there; the list opens the page.
     help->edtSearch->setText(QStringLiteral("挂失  解挂"));
     QVERIFY(found(help).contains(QStringLiteral("lost-card.md")));
