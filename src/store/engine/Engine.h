@@ -32,8 +32,9 @@ public:
     virtual bool Add(const TuserInfoRec& rec) = 0;
     // Ends the copy: each owner takes the place of the rows with its card number in its building
     // and unit (a later owner of the same key replacing an earlier one), so that the rows are those
-    // of the owners imported one by one; and the card serials the copied owners bring are taken from
-    // the owners before the copy (ClearOtherHoldersStatement's rule, so the batch need not run it).
+    // of the owners imported one by one; then the card serials the copied owners that remain bring
+    // are taken from the owners before the copy (ClearOtherHoldersStatement's rule, so the batch
+    // need not run it).
     // False with what the failure was about.
     virtual bool Finish(SqlFailure& failure) = 0;
 };

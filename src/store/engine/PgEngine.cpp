@@ -624,21 +624,19 @@ public:
         PQclear(result);
         while (PGresult* rest = PQgetResult(m_pg))
             PQclear(rest);
-        // The keys and card serials of the copied owners in a table of their own, with statistics:
-        // the server then finds the rows they replace, and the owners before the copy holding their
-        // serials, in one pass over UserInfo each rather than by one index search per owner (it
-        // knows nothing yet of the rows just copied).
-        return run("create temp table iccard_import as select idx, CardNo, DongHao, DanYuan, CardID from "
-                   "UserInfo where idx > $1",
+        // The rows the copied owners replace, and the owners before the copy holding their serials,
+        // each found in one pass over UserInfo with the copied rows in a hash: the server's
+        // statistics know nothing yet of the rows just copied and would look them up one by one
+        // (or sort both sides), so the other ways of joining are off for the rest of this commit.
+        return run("set local enable_nestloop = off", failure) &&
+               run("set local enable_mergejoin = off", failure) &&
+               run("delete from UserInfo u using UserInfo s where s.idx > $1 and u.CardNo = s.CardNo and "
+                   "u.DongHao = s.DongHao and u.DanYuan = s.DanYuan and u.idx < s.idx",
                    failure) &&
-               run("analyze iccard_import", failure) &&
-               run("delete from UserInfo u using iccard_import s where u.CardNo = s.CardNo and u.DongHao = "
-                   "s.DongHao and u.DanYuan = s.DanYuan and u.idx < s.idx",
-                   failure) &&
-               run("update UserInfo u set CardID = '' from iccard_import s where u.CardID = s.CardID and "
-                   "s.CardID <> '' and u.idx <= $1",
-                   failure) &&
-               run("drop table iccard_import", failure);
+               run("update UserInfo u set CardID = '' from UserInfo s where s.idx > $1 and s.CardID <> '' "
+                   "and "
+                   "u.CardID = s.CardID and u.idx <= $1",
+                   failure);
     }
 
 private:
