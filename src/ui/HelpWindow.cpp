@@ -58,9 +58,11 @@ protected:
         QImage image = reader.read();
         if (image.isNull())
             return QTextBrowser::loadResource(type, name);
-        // Room for the scroll bar too, which a long page shows once laid out.
-        const int room = qMax(320, viewport()->width() - verticalScrollBar()->sizeHint().width() -
-                                       2 * int(document()->documentMargin()) - 8);
+        // Room for the scroll bar too, which a long page shows once laid out, and for the indent
+        // of the numbered step a picture belongs to.
+        const int room =
+            qMax(320, viewport()->width() - verticalScrollBar()->sizeHint().width() -
+                          2 * int(document()->documentMargin()) - int(document()->indentWidth()) - 8);
         if (image.width() > room)
             image = image.scaledToWidth(room, Qt::SmoothTransformation);
         return image;

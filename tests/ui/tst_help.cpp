@@ -55,7 +55,8 @@ void writeSmallGuide(const QString& folder)
     WriteFile(folder + QStringLiteral("/a.md"),
               "# 第一页\n\n写卡前先看[第二页的最后一步](b.md#最后一步)。\n\n"
               "[网上的说明](https://example.org/a.md)\n");
-    QByteArray b = "# 第二页\n\n![窗口](images/w.png)\n\n";
+    // The picture shows a step, indented under it as the guide's pictures are.
+    QByteArray b = "# 第二页\n\n1. 打开窗口。\n\n   ![窗口](images/w.png)\n\n";
     for (int i = 0; i < 80; ++i)
         b += "一行说明。\n\n";
     b += "## 最后一步\n\n点「确定」。\n";
@@ -275,6 +276,7 @@ void TestHelp::linksHistoryAndPictures()
     QVERIFY(!picture.isNull());
     QVERIFY2(picture.width() <= help->browser->viewport()->width(),
              qPrintable(QString::number(picture.width())));
+    QTRY_COMPARE(help->browser->horizontalScrollBar()->maximum(), 0);
 
     QVERIFY(help->btnBack->isEnabled());
     help->btnBack->click();

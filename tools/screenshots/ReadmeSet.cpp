@@ -15,6 +15,7 @@
 #include "ui/BlackName.h"
 #include "ui/BuildInfo.h"
 #include "ui/FixDataBase.h"
+#include "ui/HelpWindow.h"
 #include "ui/InitQdr.h"
 #include "ui/ListScreen.h"
 #include "ui/MainWindow.h"
@@ -264,6 +265,14 @@ int MakeReadmeSet(ShotRun& run)
         rc |= Save(&maintenance, "passwords.png") ? 0 : 1;
         maintenance.close();
         OperatorLevel = level;
+    }
+    // The guide in its own window, at the page on writing an owner card (what F1 in the owner
+    // editor without an owner opens).
+    if (HelpWindow* help = ShowHelp(QStringLiteral("owner-card.md"))) {
+        rc |= Save(help, "help.png") ? 0 : 1;
+        CloseHelp();
+    } else {
+        rc |= 1;
     }
     run.main.RefreshSettingsPanels();
     run.main.RefreshFirstSteps(); // owners hold cards now: the first steps are gone
