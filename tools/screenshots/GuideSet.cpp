@@ -282,20 +282,7 @@ private:
         idle();
         Pause(300);
 
-        TFormShowBlackCard* listing = nullptr;
-        QTimer read;
-        read.setInterval(20);
-        QObject::connect(&read, &QTimer::timeout, [&] {
-            listing = qobject_cast<TFormShowBlackCard*>(QApplication::activeModalWidget());
-            if (!listing || listing->mmoList->toPlainText().isEmpty())
-                return;
-            read.stop();
-            Pause(200);
-            save(listing, "blacklist-card.png");
-            listing->close();
-        });
-        read.start();
-        black.btnRead->click();
+        m_rc |= SaveBlacklistListing(black, QStringLiteral("blacklist-card.png")) ? 0 : 1;
         idle();
         Pause(300);
 

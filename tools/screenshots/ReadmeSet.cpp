@@ -214,20 +214,7 @@ int MakeReadmeSet(ShotRun& run)
         black.btnWriteBlack->click();
         WaitFor([] { return PendingCommand == IdleCommand; });
         Pause(300);
-        TFormShowBlackCard* listing = nullptr;
-        QTimer read;
-        read.setInterval(20);
-        QObject::connect(&read, &QTimer::timeout, [&] {
-            listing = qobject_cast<TFormShowBlackCard*>(QApplication::activeModalWidget());
-            if (!listing || listing->mmoList->toPlainText().isEmpty())
-                return;
-            read.stop();
-            Pause(200);
-            rc |= Save(listing, "blacklist-card.png") ? 0 : 1;
-            listing->close();
-        });
-        read.start();
-        black.btnRead->click();
+        rc |= SaveBlacklistListing(black, QStringLiteral("blacklist-card.png")) ? 0 : 1;
         black.close();
     }
     Pause(300);

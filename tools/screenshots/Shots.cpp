@@ -1,5 +1,7 @@
 #include "Shots.h"
 
+#include "ui/BlackName.h"
+#include "ui/ShowBlackCard.h"
 #include "ui/WidgetDialogs.h"
 
 #include <QApplication>
@@ -8,6 +10,8 @@
 #include <QHash>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -200,4 +204,23 @@ QString ShotDialogs::openFileName(const QString&, const QString&, const QString&
 QString ShotDialogs::saveFileName(const QString&, const QString&, const QString&)
 {
     return m_files.isEmpty() ? QString() : m_files.takeFirst();
+}
+
+bool SaveBlacklistListing(TFormBlackNameInfo& black, const QString& name)
+{
+    bool saved = false;
+    QTimer read;
+    read.setInterval(20);
+    QObject::connect(&read, &QTimer::timeout, [&] {
+        auto* listing = qobject_cast<TFormShowBlackCard*>(QApplication::activeModalWidget());
+        if (!listing || listing->mmoList->toPlainText().isEmpty())
+            return;
+        read.stop();
+        Pause(200);
+        saved = Save(listing, name);
+        listing->close();
+    });
+    read.start();
+    black.btnRead->click();
+    return saved;
 }

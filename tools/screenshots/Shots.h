@@ -7,6 +7,7 @@
 #include <functional>
 
 class QWidget;
+class TFormBlackNameInfo;
 
 // What both sets of pictures share: where they are saved, how a window becomes a picture, waiting
 // for the card issuer's answers while the event loop runs, and the message boxes, which are
@@ -25,6 +26,9 @@ bool SaveScreen(const QString& name);
 bool WaitFor(const std::function<bool()>& done, int ms = 3000);
 // Runs the event loop for ms.
 void Pause(int ms);
+// Reads the blacklist card on the card issuer through the window's button and saves the listing
+// it opens, once filled, as the named picture; false when it failed.
+bool SaveBlacklistListing(TFormBlackNameInfo& black, const QString& name);
 
 // The message boxes and file dialogs of the pictures' run. Without answers waiting, a question is
 // answered No, a file dialog is cancelled and a message is only noted on standard error.
