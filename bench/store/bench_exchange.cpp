@@ -15,6 +15,7 @@
 #include "store/AppPath.h"
 #include "store/DM.h"
 #include "store/OwnerExchange.h"
+#include "store/engine/Engine.h"
 
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
@@ -291,9 +292,9 @@ int main(int argc, char** argv)
     if (server) {
         out() << "Compared, for the import: ours reads the GBK owner file, converts every line, and in "
                  "commits of "
-              << ImportLinesPerCommit
-              << " lines copies their keys (COPY) into a table of their own, deletes the rows they replace"
-                 " through it and copies the owners (COPY) into UserInfo; the server's COPY reads the same "
+              << EngineFor(dm->Target()).ImportLinesPerCommit()
+              << " lines copies the owners (COPY) into UserInfo, then deletes the rows they replace and takes"
+                 " their serials from earlier holders, each in one pass; the server's COPY reads the same "
                  "rows already converted to the 22 UserInfo columns"
                  " (CSV, UTF-8, keys given, bitmap as \\x hex) into an empty copy of UserInfo (same columns,"
                  " collations and indexes), in one statement."
@@ -307,7 +308,7 @@ int main(int argc, char** argv)
         out()
             << "Compared, for the import: ours reads the GBK owner file, converts every line, and in commits"
                " of "
-            << ImportLinesPerCommit
+            << EngineFor(dm->Target()).ImportLinesPerCommit()
             << " lines deletes the rows it replaces (through the card number's index) and inserts the owner;"
                " sqlite3 .import reads the same rows already converted to the 22 UserInfo columns (UTF-8, "
                "keys"

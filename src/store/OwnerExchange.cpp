@@ -835,7 +835,9 @@ ExchangeResult importOwners(const QString& fileName, const ImportOptions& option
 
     try {
         ImportBatch batch(*dm);
-        const int perCommit = std::max(1, options.linesPerCommit);
+        const int perCommit =
+            std::max(1, options.linesPerCommit > 0 ? options.linesPerCommit
+                                                   : EngineFor(dm->Target()).ImportLinesPerCommit());
         // What the commits so far keep: the lines up to keptLine (the header is line 1).
         struct Kept {
             int line = 1;

@@ -118,14 +118,12 @@ ExchangeResult ExportOwners(const QString& fileName, const ExportFilter& filter,
 // The query of the export (a filter's building and unit are the parameters :DongHao, :DanYuan).
 QString ExportStatement(const ExportFilter& filter);
 
-// Owner lines per commit of an import: a crash loses at most the lines since the last one.
-constexpr int ImportLinesPerCommit = 10000;
-
 struct ImportOptions {
     ExchangeProgress progress;
     // Called after every commit with the number of the last line of the file now kept.
     std::function<void(int line)> committed;
-    int linesPerCommit = ImportLinesPerCommit;
+    // Owner lines per commit; 0: the engine's own (Engine::ImportLinesPerCommit).
+    int linesPerCommit = 0;
 };
 
 // The reading side of an owner data file, without the database: the file's bytes decoded (GBK, or

@@ -148,6 +148,10 @@ public:
     // The bulk import: whether the owners of a commit go to the server in one copy (false: each
     // owner through the prepared delete and insert, as the file takes them fastest).
     virtual bool ImportsByCopy() const = 0;
+    // Owner lines per commit of an import: a crash loses at most the lines since the last one. The
+    // file waits for the disk at each commit; the server's checks of a commit (the rows its owners
+    // replace, the serials they take) pass over every owner once, so it takes bigger commits.
+    virtual int ImportLinesPerCommit() const = 0;
     // Where it does: a copy of one commit's owners begun inside the import's transaction, after the
     // newest owner's idx newestBefore was read; nothing else may run on the connection until the
     // copy is finished or dropped. Null, with what the failure was about, when it could not begin.

@@ -694,6 +694,11 @@ std::unique_ptr<OwnerCopy> PgEngine::BeginOwnerCopy(const QSqlDatabase& db, qint
     return copy;
 }
 
+int PgEngine::ImportLinesPerCommit() const
+{
+    return 25000;
+}
+
 bool PgEngine::ImportsByCopy() const
 {
     return true;

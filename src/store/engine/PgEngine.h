@@ -41,6 +41,7 @@ public:
     QString ExportCountQuery(const QString& filterClause) const override;
     QString ExportQuery(const QString& statement, bool placeless) const override;
     bool ImportsByCopy() const override;
+    int ImportLinesPerCommit() const override;
     std::unique_ptr<OwnerCopy> BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
                                               SqlFailure& failure) const override;
     QString IndexHint(const QString& index) const override;

@@ -376,6 +376,11 @@ std::unique_ptr<OwnerCopy> SqliteEngine::BeginOwnerCopy(const QSqlDatabase&, qin
     return nullptr;
 }
 
+int SqliteEngine::ImportLinesPerCommit() const
+{
+    return 10000;
+}
+
 bool SqliteEngine::ImportsByCopy() const
 {
     return false;
