@@ -12,6 +12,7 @@
 #include "link/Responses.h"
 #include "link/SimulatorBackend.h"
 #include "store/SaveLoad.h"
+#include "store/TvexDeviceInfo.h"
 #include "support/ProgramFolderFixture.h"
 #include "ui/HelpWindow.h"
 #include "ui/Session.h"
@@ -21,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -91,6 +93,18 @@ struct AttachedProgram {
         link = std::make_unique<CardIssuerLink>(f.backends());
         StartCommandWorker();
         return QTest::qWaitFor([&] { return link->attached(); }, 3000);
+    }
+    // Started, with the community's identifier set and door terminals 1 to 3 ("门1"…), as the card
+    // windows' tests begin.
+    bool startWithTerminals()
+    {
+        if (!start())
+            return false;
+        f.openData();
+        std::memcpy(SystemInfo.RegionID, "57302914", 8);
+        for (int id : {1, 2, 3})
+            AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
+        return true;
     }
 };
 

@@ -63,12 +63,8 @@ struct Window {
 
     bool start()
     {
-        if (!a.start())
+        if (!a.startWithTerminals())
             return false;
-        a.f.openData();
-        std::memcpy(SystemInfo.RegionID, "57302914", 8);
-        for (int id : {1, 2, 3})
-            AddTerminal({0, QString::number(id), QStringLiteral("门%1").arg(id), QString()});
         return dm->ExecuteSQL(
             QStringLiteral("insert into BuildInfo (DongHao, DanYuan) values (1, 2), (3, 1)"));
     }
