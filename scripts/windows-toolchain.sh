@@ -1,0 +1,136 @@
+#!/usr/bin/env bash
+# Makes the tool chain for the Windows build from Debian's own packages, in a cache folder outside
+# the clone, only what is missing (a second run does nothing):
+#   - mingw-w64 (the -posix thread variant), Wine, NSIS, from the package archive;
+#   - the source packages of Qt 6 (qtbase), SQLite, hidapi and libjpeg-turbo, fetched through the
+#     machine's own package sources (their deb-src twins, kept in the cache's own apt state);
+#   - SQLite's single-file sqlite3.c, made from its source package;
+#   - qtbase cross-built for Windows (shared, Release): Core, Gui, Widgets, Network, Sql with the
+#     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools.
+#   windows-toolchain.sh [CACHE]   CACHE: $ICCARD_WINDOWS_CACHE, else ~/.cache/iccard-windows
+# Prints where the tool chain is on its last line. Runs as root or through sudo (packages only).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cache=${1:-${ICCARD_WINDOWS_CACHE:-$HOME/.cache/iccard-windows}}
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)
+jobs=$(nproc)
+say() { echo "windows-toolchain: $*"; }
+
+# ---- Packages ---------------------------------------------------------------------------------
+bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64 fonts-wine nsis zip tcl dpkg-dev
+
+# ---- Source packages through the machine's own package sources ----------------------------------
+# The deb-src twin of every Debian entry this machine installs from, in an apt state of the cache's
+# own, so that the machine's sources are left as they are.
+apt_dir=$cache/apt
+apt_opts=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=-"
+  -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o "APT::Sandbox::User=root")
+fetch_sources() {
+  [ -f "$apt_dir/updated" ] && return 0
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
+  : >"$apt_dir/sources.list"
+  # One-line entries ("deb URI SUITE COMPONENTS") and deb822 stanzas (Types/URIs/Suites/Components).
+  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$f" ] || continue
+    sed -n 's/^[[:space:]]*deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\(.*debian.*\)$/deb-src \1\2/p' "$f" \
+      >>"$apt_dir/sources.list"
+  done
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    awk 'BEGIN { RS = ""; FS = "\n" }
+      {
+        uris = ""; suites = ""; comps = ""; types = ""
+        for (i = 1; i <= NF; i++) {
+          if ($i ~ /^Types:/) types = substr($i, 7)
+          if ($i ~ /^URIs:/) uris = substr($i, 6)
+          if ($i ~ /^Suites:/) suites = substr($i, 8)
+          if ($i ~ /^Components:/) comps = substr($i, 12)
+        }
+        if (types !~ /deb/ || uris !~ /debian/) next
+        n = split(uris, u, " "); m = split(suites, s, " ")
+        for (a = 1; a <= n; a++) for (b = 1; b <= m; b++) print "deb-src " u[a] " " s[b] " " comps
+      }' "$f" >>"$apt_dir/sources.list"
+  done
+  if [ ! -s "$apt_dir/sources.list" ]; then
+    say "no Debian package source on this machine to fetch the source packages from" >&2
+    return 1
+  fi
+  say "reading the source package lists ($(wc -l <"$apt_dir/sources.list") entries)"
+  apt-get "${apt_opts[@]}" update -q >/dev/null
+  touch "$apt_dir/updated"
+}
+
+# Unpacks the source package into $cache/src/<name>, once.
+source_package() {
+  local name=$1 dir=$cache/src/$1
+  if [ -f "$dir/.unpacked" ]; then
+    return 0
+  fi
+  fetch_sources
+  say "fetching the source package $name"
+  rm -rf "$dir.tmp" && mkdir -p "$dir.tmp"
+  (cd "$dir.tmp" && apt-get "${apt_opts[@]}" source -q --download-only "$name" >/dev/null &&
+    dpkg-source --no-check -x ./*.dsc unpacked >/dev/null)
+  rm -rf "$dir" && mv "$dir.tmp/unpacked" "$dir" && rm -rf "$dir.tmp"
+  touch "$dir/.unpacked"
+}
+
+# ---- SQLite: the single-file library ---------------------------------------------------------
+if [ ! -f "$cache/sqlite/sqlite3.c" ]; then
+  source_package sqlite3
+  say "making sqlite3.c from the sqlite3 source package"
+  rm -rf "$cache/sqlite.build" && mkdir -p "$cache/sqlite.build"
+  (cd "$cache/sqlite.build" && "$cache/src/sqlite3/configure" >/dev/null && make -j"$jobs" sqlite3.c >/dev/null)
+  mkdir -p "$cache/sqlite"
+  cp "$cache/sqlite.build/sqlite3.c" "$cache/sqlite.build/sqlite3.h" "$cache/sqlite/"
+  rm -rf "$cache/sqlite.build"
+fi
+
+# ---- Qt for Windows ---------------------------------------------------------------------------
+qt=$cache/qt
+if [ ! -f "$qt/.built" ]; then
+  source_package qt6-base
+  src=$cache/src/qt6-base
+  # Without Direct2D the Windows platform plugin must not reach for the DirectWrite font database.
+  grep -q 'QT_CONFIG(direct2d) && QT_CONFIG(directwrite3)' "$src/src/plugins/platforms/windows/qwindowsintegration.cpp" ||
+    sed -i 's/#if QT_CONFIG(directwrite3)/#if QT_CONFIG(direct2d) \&\& QT_CONFIG(directwrite3)/' \
+      "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+  # Debian's qtbase source leaves out the SQLite it would bundle: the one made above takes its place.
+  mkdir -p "$src/src/3rdparty/sqlite"
+  cp "$cache/sqlite/sqlite3.c" "$cache/sqlite/sqlite3.h" "$src/src/3rdparty/sqlite/"
+  say "building Qt for Windows from the qt6-base source package (about 40 minutes on two cores)"
+  rm -rf "$cache/qt.build" && mkdir -p "$cache/qt.build"
+  cat >"$cache/mingw.cmake" <<EOF
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $qt $cache/sqlite)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+EOF
+  (cd "$cache/qt.build" && cmake -G Ninja "$src" \
+    -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$qt" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+    -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_dbus=OFF -DFEATURE_icu=OFF \
+    -DFEATURE_direct2d=OFF -DFEATURE_tabletevent=OFF -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF \
+    -DFEATURE_openssl=OFF -DFEATURE_sql_psql=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF \
+    -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF -DFEATURE_sql_sqlite=ON \
+    -DFEATURE_system_sqlite=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
+    -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_harfbuzz=OFF \
+    -DFEATURE_system_freetype=OFF -DFEATURE_system_doubleconversion=OFF -DFEATURE_concurrent=OFF \
+    -DFEATURE_testlib=ON -DFEATURE_network=ON -DFEATURE_sql=ON -DFEATURE_widgets=ON >"$cache/qt-configure.log" 2>&1)
+  (cd "$cache/qt.build" && ninja -j"$jobs" >"$cache/qt-build.log" 2>&1 && ninja install >/dev/null)
+  rm -rf "$cache/qt.build"
+  touch "$qt/.built"
+fi
+
+say "ready: $cache"
+echo "$cache"
