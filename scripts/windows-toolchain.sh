@@ -89,8 +89,54 @@ if [ ! -f "$cache/sqlite/sqlite3.c" ]; then
   rm -rf "$cache/sqlite.build"
 fi
 
-# ---- Qt for Windows ---------------------------------------------------------------------------
+# ---- The mingw tool chain file for CMake --------------------------------------------------------
 qt=$cache/qt
+cat >"$cache/mingw.cmake.new" <<EOF
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $qt $cache/sqlite $cache/hidapi $cache/jpeg)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+EOF
+if cmp -s "$cache/mingw.cmake.new" "$cache/mingw.cmake"; then
+  rm "$cache/mingw.cmake.new"
+else
+  mv "$cache/mingw.cmake.new" "$cache/mingw.cmake"
+fi
+
+# ---- hidapi's Windows backend: one C file, a static library ------------------------------------
+if [ ! -f "$cache/hidapi/lib/libhidapi.a" ]; then
+  source_package hidapi
+  say "building hidapi's Windows backend"
+  rm -rf "$cache/hidapi" && mkdir -p "$cache/hidapi/lib" "$cache/hidapi/include/hidapi"
+  x86_64-w64-mingw32-gcc-posix -O2 -c "$cache/src/hidapi/windows/hid.c" -I"$cache/src/hidapi/hidapi" \
+    -o "$cache/hidapi/hid.o"
+  x86_64-w64-mingw32-ar rcs "$cache/hidapi/lib/libhidapi.a" "$cache/hidapi/hid.o"
+  rm "$cache/hidapi/hid.o"
+  cp "$cache/src/hidapi/hidapi/hidapi.h" "$cache/hidapi/include/hidapi/"
+  if [ -f "$cache/src/hidapi/windows/hidapi_winapi.h" ]; then
+    cp "$cache/src/hidapi/windows/hidapi_winapi.h" "$cache/hidapi/include/hidapi/"
+  fi
+fi
+
+# ---- libjpeg-turbo: a static library (without its assembler parts, which need nasm) -------------
+if [ ! -f "$cache/jpeg/lib/libjpeg.a" ]; then
+  source_package libjpeg-turbo
+  say "building libjpeg-turbo for Windows"
+  rm -rf "$cache/jpeg.build" && mkdir -p "$cache/jpeg.build"
+  (cd "$cache/jpeg.build" && cmake -G Ninja "$cache/src/libjpeg-turbo" -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$cache/jpeg" -DCMAKE_INSTALL_LIBDIR="$cache/jpeg/lib" \
+    -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF -DWITH_TURBOJPEG=OFF >/dev/null &&
+    ninja -j"$jobs" >/dev/null && ninja install >/dev/null)
+  rm -rf "$cache/jpeg.build"
+fi
+
+# ---- Qt for Windows ---------------------------------------------------------------------------
 if [ ! -f "$qt/.built" ]; then
   source_package qt6-base
   src=$cache/src/qt6-base
@@ -103,18 +149,6 @@ if [ ! -f "$qt/.built" ]; then
   cp "$cache/sqlite/sqlite3.c" "$cache/sqlite/sqlite3.h" "$src/src/3rdparty/sqlite/"
   say "building Qt for Windows from the qt6-base source package (about 40 minutes on two cores)"
   rm -rf "$cache/qt.build" && mkdir -p "$cache/qt.build"
-  cat >"$cache/mingw.cmake" <<EOF
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $qt $cache/sqlite)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-EOF
   (cd "$cache/qt.build" && cmake -G Ninja "$src" \
     -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
