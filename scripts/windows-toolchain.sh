@@ -148,19 +148,27 @@ if [ ! -f "$qt/.built" ]; then
   mkdir -p "$src/src/3rdparty/sqlite"
   cp "$cache/sqlite/sqlite3.c" "$cache/sqlite/sqlite3.h" "$src/src/3rdparty/sqlite/"
   say "building Qt for Windows from the qt6-base source package (about 40 minutes on two cores)"
-  rm -rf "$cache/qt.build" && mkdir -p "$cache/qt.build"
-  (cd "$cache/qt.build" && cmake -G Ninja "$src" \
-    -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$qt" \
-    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-    -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
-    -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_dbus=OFF -DFEATURE_icu=OFF \
-    -DFEATURE_direct2d=OFF -DFEATURE_tabletevent=OFF -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF \
-    -DFEATURE_openssl=OFF -DFEATURE_sql_psql=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF \
-    -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF -DFEATURE_sql_sqlite=ON \
-    -DFEATURE_system_sqlite=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF \
-    -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_harfbuzz=OFF \
-    -DFEATURE_system_freetype=OFF -DFEATURE_system_doubleconversion=OFF -DFEATURE_concurrent=OFF \
-    -DFEATURE_testlib=ON -DFEATURE_network=ON -DFEATURE_sql=ON -DFEATURE_widgets=ON >"$cache/qt-configure.log" 2>&1)
+  # The configuration, as arguments; a build left half done by the same configuration goes on.
+  qt_config=(
+    -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$qt"
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
+    -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF
+    -DFEATURE_opengl=OFF -DINPUT_opengl=no -DFEATURE_vulkan=OFF -DFEATURE_dbus=OFF -DFEATURE_icu=OFF
+    -DFEATURE_direct2d=OFF -DFEATURE_tabletevent=OFF -DFEATURE_xml=OFF -DFEATURE_printsupport=OFF
+    -DFEATURE_openssl=OFF -DFEATURE_sql_psql=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF
+    -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF -DFEATURE_sql_sqlite=ON
+    -DFEATURE_system_sqlite=OFF -DFEATURE_system_zlib=OFF -DFEATURE_system_pcre2=OFF
+    -DFEATURE_system_png=OFF -DFEATURE_system_jpeg=OFF -DFEATURE_system_harfbuzz=OFF
+    -DFEATURE_system_freetype=OFF -DFEATURE_system_doubleconversion=OFF -DFEATURE_concurrent=OFF
+    -DFEATURE_testlib=ON -DFEATURE_network=ON -DFEATURE_sql=ON -DFEATURE_widgets=ON
+  )
+  if [ ! -f "$cache/qt.build/build.ninja" ] || [ "$(cat "$cache/qt.build/.config" 2>/dev/null)" != "${qt_config[*]}" ]; then
+    rm -rf "$cache/qt.build" && mkdir -p "$cache/qt.build"
+    (cd "$cache/qt.build" && cmake -G Ninja "$src" "${qt_config[@]}" >"$cache/qt-configure.log" 2>&1)
+    echo "${qt_config[*]}" >"$cache/qt.build/.config"
+  else
+    say "going on with the Qt build left in $cache/qt.build"
+  fi
   (cd "$cache/qt.build" && ninja -j"$jobs" >"$cache/qt-build.log" 2>&1 && ninja install >/dev/null)
   rm -rf "$cache/qt.build"
   touch "$qt/.built"
