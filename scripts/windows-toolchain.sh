@@ -109,6 +109,17 @@ else
   mv "$cache/mingw.cmake.new" "$cache/mingw.cmake"
 fi
 
+# ---- SQLite for Windows: the program's own use of it, a static library ---------------------------
+if [ ! -f "$cache/sqlite/lib/libsqlite3.a" ]; then
+  say "building SQLite for Windows"
+  mkdir -p "$cache/sqlite/lib" "$cache/sqlite/include"
+  x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -c "$cache/sqlite/sqlite3.c" -o "$cache/sqlite/sqlite3.o"
+  x86_64-w64-mingw32-ar rcs "$cache/sqlite/lib/libsqlite3.a.new" "$cache/sqlite/sqlite3.o"
+  rm "$cache/sqlite/sqlite3.o"
+  cp "$cache/sqlite/sqlite3.h" "$cache/sqlite/include/"
+  mv "$cache/sqlite/lib/libsqlite3.a.new" "$cache/sqlite/lib/libsqlite3.a"
+fi
+
 # ---- hidapi's Windows backend: one C file, a static library ------------------------------------
 if [ ! -f "$cache/hidapi/lib/libhidapi.a" ]; then
   source_package hidapi
