@@ -17,6 +17,7 @@
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/Startup.h"
+#include "store/System.h"
 #include "store/engine/Engine.h"
 
 #include <QCommandLineParser>
@@ -29,7 +30,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -152,7 +152,7 @@ int usage(const QString& why)
 // The progress of a run on the terminal, when standard error is one.
 ExchangeProgress terminalProgress(const QString& what)
 {
-    if (!::isatty(STDERR_FILENO))
+    if (!Os::StandardErrorIsTerminal())
         return {};
     return [what](int done, int total) {
         const QString line = QStringLiteral("\r%1 %2/%3").arg(what).arg(done).arg(total);
