@@ -9,6 +9,8 @@
 #     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools.
 #   windows-toolchain.sh [CACHE]   CACHE: $ICCARD_WINDOWS_CACHE, else ~/.cache/iccard-windows
 # Prints where the tool chain is on its last line. Runs as root or through sudo (packages only).
+# Exits with 3 when the source packages cannot be fetched (no deb-src twin of the machine's sources
+# can be read), so that the test command can tell that apart from a failed build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,7 +22,8 @@ say() { echo "windows-toolchain: $*"; }
 
 # ---- Packages ---------------------------------------------------------------------------------
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
-  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64 fonts-wine nsis zip tcl dpkg-dev
+  binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64 fonts-wine nsis zip tcl dpkg-dev \
+  xvfb xauth x11-utils imagemagick
 
 # ---- Source packages through the machine's own package sources ----------------------------------
 # The deb-src twin of every Debian entry this machine installs from, in an apt state of the cache's
@@ -56,10 +59,13 @@ fetch_sources() {
   done
   if [ ! -s "$apt_dir/sources.list" ]; then
     say "no Debian package source on this machine to fetch the source packages from" >&2
-    return 1
+    exit 3
   fi
   say "reading the source package lists ($(wc -l <"$apt_dir/sources.list") entries)"
-  apt-get "${apt_opts[@]}" update -q >/dev/null
+  if ! apt-get "${apt_opts[@]}" update -q >/dev/null; then
+    say "the source package lists cannot be read" >&2
+    exit 3
+  fi
   touch "$apt_dir/updated"
 }
 
@@ -72,8 +78,11 @@ source_package() {
   fetch_sources
   say "fetching the source package $name"
   rm -rf "$dir.tmp" && mkdir -p "$dir.tmp"
-  (cd "$dir.tmp" && apt-get "${apt_opts[@]}" source -q --download-only "$name" >/dev/null &&
-    dpkg-source --no-check -x ./*.dsc unpacked >/dev/null)
+  if ! (cd "$dir.tmp" && apt-get "${apt_opts[@]}" source -q --download-only "$name" >/dev/null); then
+    say "the source package $name cannot be fetched" >&2
+    exit 3
+  fi
+  (cd "$dir.tmp" && dpkg-source --no-check -x ./*.dsc unpacked >/dev/null)
   rm -rf "$dir" && mv "$dir.tmp/unpacked" "$dir" && rm -rf "$dir.tmp"
   touch "$dir/.unpacked"
 }
