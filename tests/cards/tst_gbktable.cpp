@@ -1,7 +1,9 @@
 // The GBK table every build reads and writes with is Linux's GBK (glibc's iconv), byte for byte:
-// every single byte, every pair, and the code of every character of the basic plane. With
+// every single byte, every pair, and the code of every character of the basic plane; and the
+// decoding of whole texts stops, goes on or reads a user-defined pair where it should. With
 // ICCARD_WRITE_GBK_TABLE=FILE it writes the table's source file anew from iconv instead.
 
+#include "cards/Gbk.h"
 #include "cards/GbkTable.h"
 
 #include <QFile>
@@ -133,6 +135,7 @@ class TestGbkTable : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void sameAsIconv();
+    void everyPairAsTheSystemReadsIt();
 };
 
 void TestGbkTable::sameAsIconv()
@@ -166,6 +169,58 @@ void TestGbkTable::sameAsIconv()
                                  .arg(QString::fromLatin1(QByteArray(out, n).toHex()))
                                  .arg(QString::fromLatin1(t->codes[size_t(c)].toHex()))));
     }
+}
+
+void TestGbkTable::everyPairAsTheSystemReadsIt()
+{
+    // Every byte from 80 alone and every pair led by one, read as the system's GBK (iconv) reads
+    // them: what iconv reads is read the same; where iconv stops, a user-defined pair is read as
+    // its character (written back as the same pair), and anything else stops the strict reading
+    // there, while the lenient one gives '?' and goes on. Checking alone reads as far as decoding.
+    iconv_t cd = iconv_open("UTF-16LE", "GBK");
+    QVERIFY(cd != reinterpret_cast<iconv_t>(-1));
+    // What iconv reads from the start, and how many bytes that took.
+    auto systemReads = [cd](QByteArray in, qsizetype& taken) {
+        char16_t out[4] = {};
+        char* inPtr = in.data();
+        size_t inLeft = size_t(in.size());
+        auto* outPtr = reinterpret_cast<char*>(out);
+        size_t outLeft = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        taken = in.size() - qsizetype(inLeft);
+        return QString::fromUtf16(out, qsizetype((sizeof out - outLeft) / 2));
+    };
+    int mismatches = 0;
+    for (int lead = 0x80; lead <= 0xFF; ++lead) {
+        for (int trail = -1; trail <= 0xFF; ++trail) {
+            QByteArray bytes(1, char(lead));
+            if (trail >= 0)
+                bytes += char(trail);
+            qsizetype taken = 0;
+            const QString expected = systemReads(bytes, taken);
+            QString decoded;
+            const qsizetype read = DecodeGbk(bytes.constData(), bytes.size(), decoded);
+            bool same = decoded.startsWith(expected) && GbkToString(bytes).startsWith(decoded) &&
+                        ValidGbkPrefix(bytes.constData(), bytes.size()) == read;
+            if (read == taken) {
+                same = same && decoded == expected;
+                if (read < bytes.size())
+                    same = same && GbkToString(bytes) ==
+                                       expected + QLatin1Char('?') + GbkToString(bytes.mid(read + 1));
+            } else {
+                const QString added = decoded.mid(expected.size());
+                same = same && read == taken + 2 && read == bytes.size() && added.size() == 1 &&
+                       added[0].unicode() >= 0xE000 && added[0].unicode() <= 0xE765 &&
+                       StringToGbk(added) == bytes.mid(taken);
+            }
+            if (!same && ++mismatches <= 5)
+                qWarning("%02X %02X: read %d bytes as %s; the system reads %d as %s", lead, trail & 0xFF,
+                         int(read), qPrintable(decoded), int(taken), qPrintable(expected));
+        }
+    }
+    iconv_close(cd);
+    QCOMPARE(mismatches, 0);
 }
 
 QTEST_GUILESS_MAIN(TestGbkTable)
