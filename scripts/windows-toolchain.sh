@@ -63,17 +63,22 @@ fetch_sources() {
   touch "$apt_dir/updated"
 }
 
-# Unpacks the source package into $cache/src/<name>, once.
+# Unpacks the source package into $cache/src/<name>, once: source_package NAME [VERSION] takes the
+# version given while the archive still has it, else the newest one the lists name.
 source_package() {
-  local name=$1 dir=$cache/src/$1
+  local name=$1 version=${2:-} dir=$cache/src/$1
   if [ -f "$dir/.unpacked" ]; then
     return 0
   fi
   fetch_sources
   say "fetching the source package $name"
   rm -rf "$dir.tmp" && mkdir -p "$dir.tmp"
-  (cd "$dir.tmp" && apt-get "${apt_opts[@]}" source -q --download-only "$name" >/dev/null &&
-    dpkg-source --no-check -x ./*.dsc unpacked >/dev/null)
+  local get=(apt-get "${apt_opts[@]}" source -q --download-only)
+  if [ -z "$version" ] || ! (cd "$dir.tmp" && "${get[@]}" "$name=$version" >/dev/null 2>&1); then
+    [ -z "$version" ] || say "$name $version is no longer in the archive: taking the newest one"
+    (cd "$dir.tmp" && rm -f ./* && "${get[@]}" "$name" >/dev/null)
+  fi
+  (cd "$dir.tmp" && dpkg-source --no-check -x ./*.dsc unpacked >/dev/null)
   rm -rf "$dir" && mv "$dir.tmp/unpacked" "$dir" && rm -rf "$dir.tmp"
   touch "$dir/.unpacked"
 }
