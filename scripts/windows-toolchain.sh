@@ -2,11 +2,13 @@
 # Makes the tool chain for the Windows build from Debian's own packages, in a cache folder outside
 # the clone, only what is missing (a second run does nothing):
 #   - mingw-w64 (the -posix thread variant), Wine, NSIS, from the package archive;
-#   - the source packages of Qt 6 (qtbase), SQLite, hidapi and libjpeg-turbo, fetched through the
-#     machine's own package sources (their deb-src twins, kept in the cache's own apt state);
+#   - the source packages of Qt 6 (qtbase), SQLite, hidapi, libjpeg-turbo and PostgreSQL 15, fetched
+#     through the machine's own package sources (their deb-src twins, kept in the cache's own apt state);
 #   - SQLite's single-file sqlite3.c, made from its source package;
 #   - qtbase cross-built for Windows (shared, Release): Core, Gui, Widgets, Network, Sql with the
-#     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools.
+#     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools;
+#   - libpq for Windows (CACHE/pq: bin/libpq.dll, its import library and headers), the client
+#     library only, without TLS, compression, Kerberos or LDAP.
 #   windows-toolchain.sh [CACHE]   CACHE: $ICCARD_WINDOWS_CACHE, else ~/.cache/iccard-windows
 # Prints where the tool chain is on its last line. Runs as root or through sudo (packages only).
 set -euo pipefail
@@ -102,7 +104,7 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $qt $cache/sqlite $cache/hidapi $cache/jpeg)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $qt $cache/sqlite $cache/hidapi $cache/jpeg $cache/pq)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -188,6 +190,35 @@ if [ ! -f "$qt/.built" ]; then
   (cd "$cache/qt.build" && ninja -j"$jobs" >"$cache/qt-build.log" 2>&1 && ninja install >/dev/null)
   rm -rf "$cache/qt.build"
   touch "$qt/.built"
+fi
+
+# ---- libpq for Windows: PostgreSQL's client library, without the server --------------------------
+# The server engine reaches PostgreSQL through it (Qt's driver, and COPY for the bulk exchange).
+# The version is the one of the machine's own libpq, which the Linux build uses. A password (scram)
+# connection over TCP needs none of the optional libraries, so none is built in.
+pq=$cache/pq
+if [ ! -f "$pq/.built" ]; then
+  source_package postgresql-15 "$(dpkg-query -W -f='${Version}' libpq5 2>/dev/null || true)"
+  pg_src=$cache/src/postgresql-15
+  say "building libpq for Windows from the postgresql-15 source package (about 8 minutes on two cores)"
+  rm -rf "$pq" "$cache/pq.build" && mkdir -p "$cache/pq.build"
+  if ! (cd "$cache/pq.build" && "$pg_src/configure" --host=x86_64-w64-mingw32 --prefix="$pq" \
+    CC=x86_64-w64-mingw32-gcc-posix --without-readline --without-zlib --without-icu --without-openssl \
+    --without-gssapi --without-ldap >"$cache/pq-build.log" 2>&1 &&
+    make -C src/backend generated-headers >>"$cache/pq-build.log" 2>&1 &&
+    make -j"$jobs" -C src/port libpgport.a libpgport_shlib.a >>"$cache/pq-build.log" 2>&1 &&
+    make -j"$jobs" -C src/common libpgcommon.a libpgcommon_shlib.a >>"$cache/pq-build.log" 2>&1 &&
+    make -j"$jobs" -C src/interfaces/libpq SHLIB_PREREQS= >>"$cache/pq-build.log" 2>&1 &&
+    make -C src/interfaces/libpq SHLIB_PREREQS= install >>"$cache/pq-build.log" 2>&1); then
+    say "libpq did not build: see $cache/pq-build.log" >&2
+    exit 1
+  fi
+  # Only the client's own files: the headers libpq-fe.h includes, and pg_config.h (the version) for
+  # Qt's driver; the DLL in bin/ only, beside the import library libpq.a.
+  cp "$pg_src/src/include/postgres_ext.h" "$pg_src/src/include/pg_config_manual.h" \
+    "$cache/pq.build/src/include/pg_config.h" "$cache/pq.build/src/include/pg_config_ext.h" "$pq/include/"
+  rm -rf "$pq/include/postgresql" "$pq/share" "$pq/lib/libpq.dll" "$cache/pq.build"
+  touch "$pq/.built"
 fi
 
 say "ready: $cache"
