@@ -8,7 +8,8 @@
 #   - qtbase cross-built for Windows (shared, Release): Core, Gui, Widgets, Network, Sql with the
 #     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools;
 #   - libpq for Windows (CACHE/pq: bin/libpq.dll, its import library and headers), the client
-#     library only, without TLS, compression, Kerberos or LDAP.
+#     library only, without TLS, compression, Kerberos or LDAP;
+#   - Qt's PostgreSQL driver (qsqlpsql.dll) against it, built on its own into Qt's plugin folder.
 #   windows-toolchain.sh [CACHE]   CACHE: $ICCARD_WINDOWS_CACHE, else ~/.cache/iccard-windows
 # Prints where the tool chain is on its last line. Runs as root or through sudo (packages only).
 set -euo pipefail
@@ -193,7 +194,7 @@ if [ ! -f "$qt/.built" ]; then
 fi
 
 # ---- libpq for Windows: PostgreSQL's client library, without the server --------------------------
-# The server engine reaches PostgreSQL through it (Qt's driver, and COPY for the bulk exchange).
+# The server engine reaches PostgreSQL through it (Qt's driver below, and COPY for the bulk exchange).
 # The version is the one of the machine's own libpq, which the Linux build uses. A password (scram)
 # connection over TCP needs none of the optional libraries, so none is built in.
 pq=$cache/pq
@@ -219,6 +220,27 @@ if [ ! -f "$pq/.built" ]; then
     "$cache/pq.build/src/include/pg_config.h" "$cache/pq.build/src/include/pg_config_ext.h" "$pq/include/"
   rm -rf "$pq/include/postgresql" "$pq/share" "$pq/lib/libpq.dll" "$cache/pq.build"
   touch "$pq/.built"
+fi
+
+# ---- Qt's PostgreSQL driver for Windows: the one plugin, built on its own against the libpq above --
+# Qt's SQL driver plugins build as a project of their own against an installed Qt, so Qt itself is
+# not built again; only qsqlpsql.dll is put into Qt's plugin folder.
+if [ ! -f "$qt/plugins/sqldrivers/qsqlpsql.dll" ]; then
+  source_package qt6-base
+  say "building Qt's PostgreSQL driver for Windows"
+  rm -rf "$cache/qsqlpsql.build" && mkdir -p "$cache/qsqlpsql.build"
+  if ! (cd "$cache/qsqlpsql.build" && cmake -G Ninja "$cache/src/qt6-base/src/plugins/sqldrivers" \
+    -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$qt" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DPostgreSQL_ROOT="$pq" \
+    -DFEATURE_sql_psql=ON -DFEATURE_sql_sqlite=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF \
+    -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF >"$cache/qsqlpsql-build.log" 2>&1 &&
+    ninja -j"$jobs" >>"$cache/qsqlpsql-build.log" 2>&1); then
+    say "Qt's PostgreSQL driver did not build: see $cache/qsqlpsql-build.log" >&2
+    exit 1
+  fi
+  cp "$cache/qsqlpsql.build/plugins/sqldrivers/qsqlpsql.dll" "$qt/plugins/sqldrivers/qsqlpsql.dll.new"
+  mv "$qt/plugins/sqldrivers/qsqlpsql.dll.new" "$qt/plugins/sqldrivers/qsqlpsql.dll"
+  rm -rf "$cache/qsqlpsql.build"
 fi
 
 say "ready: $cache"
