@@ -2,11 +2,14 @@
 # Makes the tool chain for the Windows build from Debian's own packages, in a cache folder outside
 # the clone, only what is missing (a second run does nothing):
 #   - mingw-w64 (the -posix thread variant), Wine, NSIS, from the package archive;
-#   - the source packages of Qt 6 (qtbase), SQLite, hidapi and libjpeg-turbo, fetched through the
-#     machine's own package sources (their deb-src twins, kept in the cache's own apt state);
+#   - the source packages of Qt 6 (qtbase), SQLite, hidapi, libjpeg-turbo and PostgreSQL 15, fetched
+#     through the machine's own package sources (their deb-src twins, kept in the cache's own apt state);
 #   - SQLite's single-file sqlite3.c, made from its source package;
 #   - qtbase cross-built for Windows (shared, Release): Core, Gui, Widgets, Network, Sql with the
-#     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools.
+#     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools;
+#   - libpq for Windows (CACHE/pq: bin/libpq.dll, its import library and headers), the client
+#     library only, without TLS, compression, Kerberos or LDAP;
+#   - Qt's PostgreSQL driver (qsqlpsql.dll) against it, built on its own into Qt's plugin folder.
 #   windows-toolchain.sh [CACHE]   CACHE: $ICCARD_WINDOWS_CACHE, else ~/.cache/iccard-windows
 # Prints where the tool chain is on its last line. Runs as root or through sudo (packages only).
 # Exits with 3 when the source packages cannot be fetched (no deb-src twin of the machine's sources
@@ -69,18 +72,23 @@ fetch_sources() {
   touch "$apt_dir/updated"
 }
 
-# Unpacks the source package into $cache/src/<name>, once.
+# Unpacks the source package into $cache/src/<name>, once: source_package NAME [VERSION] takes the
+# version given while the archive still has it, else the newest one the lists name.
 source_package() {
-  local name=$1 dir=$cache/src/$1
+  local name=$1 version=${2:-} dir=$cache/src/$1
   if [ -f "$dir/.unpacked" ]; then
     return 0
   fi
   fetch_sources
   say "fetching the source package $name"
   rm -rf "$dir.tmp" && mkdir -p "$dir.tmp"
-  if ! (cd "$dir.tmp" && apt-get "${apt_opts[@]}" source -q --download-only "$name" >/dev/null); then
-    say "the source package $name cannot be fetched" >&2
-    exit 3
+  local get=(apt-get "${apt_opts[@]}" source -q --download-only)
+  if [ -z "$version" ] || ! (cd "$dir.tmp" && "${get[@]}" "$name=$version" >/dev/null 2>&1); then
+    [ -z "$version" ] || say "$name $version is no longer in the archive: taking the newest one"
+    if ! (cd "$dir.tmp" && rm -f ./* && "${get[@]}" "$name" >/dev/null); then
+      say "the source package $name cannot be fetched" >&2
+      exit 3
+    fi
   fi
   (cd "$dir.tmp" && dpkg-source --no-check -x ./*.dsc unpacked >/dev/null)
   rm -rf "$dir" && mv "$dir.tmp/unpacked" "$dir" && rm -rf "$dir.tmp"
@@ -192,6 +200,56 @@ if [ ! -f "$qt/.built" ]; then
   (cd "$cache/qt.build" && ninja -j"$jobs" >"$cache/qt-build.log" 2>&1 && ninja install >/dev/null)
   rm -rf "$cache/qt.build"
   touch "$qt/.built"
+fi
+
+# ---- libpq for Windows: PostgreSQL's client library, without the server --------------------------
+# The server engine reaches PostgreSQL through it (Qt's driver below, and COPY for the bulk exchange).
+# The version is the one of the machine's own libpq, which the Linux build uses. A password (scram)
+# connection over TCP needs none of the optional libraries, so none is built in.
+pq=$cache/pq
+if [ ! -f "$pq/.built" ]; then
+  source_package postgresql-15 "$(dpkg-query -W -f='${Version}' libpq5 2>/dev/null || true)"
+  pg_src=$cache/src/postgresql-15
+  say "building libpq for Windows from the postgresql-15 source package (about 8 minutes on two cores)"
+  rm -rf "$pq" "$cache/pq.build" && mkdir -p "$cache/pq.build"
+  if ! (cd "$cache/pq.build" && "$pg_src/configure" --host=x86_64-w64-mingw32 --prefix="$pq" \
+    CC=x86_64-w64-mingw32-gcc-posix --without-readline --without-zlib --without-icu --without-openssl \
+    --without-gssapi --without-ldap >"$cache/pq-build.log" 2>&1 &&
+    make -C src/backend generated-headers >>"$cache/pq-build.log" 2>&1 &&
+    make -j"$jobs" -C src/port libpgport.a libpgport_shlib.a >>"$cache/pq-build.log" 2>&1 &&
+    make -j"$jobs" -C src/common libpgcommon.a libpgcommon_shlib.a >>"$cache/pq-build.log" 2>&1 &&
+    make -j"$jobs" -C src/interfaces/libpq SHLIB_PREREQS= >>"$cache/pq-build.log" 2>&1 &&
+    make -C src/interfaces/libpq SHLIB_PREREQS= install >>"$cache/pq-build.log" 2>&1); then
+    say "libpq did not build: see $cache/pq-build.log" >&2
+    exit 1
+  fi
+  # Only the client's own files: the headers libpq-fe.h includes, and pg_config.h (the version) for
+  # Qt's driver; the DLL in bin/ only, beside the import library libpq.a.
+  cp "$pg_src/src/include/postgres_ext.h" "$pg_src/src/include/pg_config_manual.h" \
+    "$cache/pq.build/src/include/pg_config.h" "$cache/pq.build/src/include/pg_config_ext.h" "$pq/include/"
+  rm -rf "$pq/include/postgresql" "$pq/share" "$pq/lib/libpq.dll" "$cache/pq.build"
+  touch "$pq/.built"
+fi
+
+# ---- Qt's PostgreSQL driver for Windows: the one plugin, built on its own against the libpq above --
+# Qt's SQL driver plugins build as a project of their own against an installed Qt, so Qt itself is
+# not built again; only qsqlpsql.dll is put into Qt's plugin folder.
+if [ ! -f "$qt/plugins/sqldrivers/qsqlpsql.dll" ]; then
+  source_package qt6-base
+  say "building Qt's PostgreSQL driver for Windows"
+  rm -rf "$cache/qsqlpsql.build" && mkdir -p "$cache/qsqlpsql.build"
+  if ! (cd "$cache/qsqlpsql.build" && cmake -G Ninja "$cache/src/qt6-base/src/plugins/sqldrivers" \
+    -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$qt" \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DPostgreSQL_ROOT="$pq" \
+    -DFEATURE_sql_psql=ON -DFEATURE_sql_sqlite=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF \
+    -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF >"$cache/qsqlpsql-build.log" 2>&1 &&
+    ninja -j"$jobs" >>"$cache/qsqlpsql-build.log" 2>&1); then
+    say "Qt's PostgreSQL driver did not build: see $cache/qsqlpsql-build.log" >&2
+    exit 1
+  fi
+  cp "$cache/qsqlpsql.build/plugins/sqldrivers/qsqlpsql.dll" "$qt/plugins/sqldrivers/qsqlpsql.dll.new"
+  mv "$qt/plugins/sqldrivers/qsqlpsql.dll.new" "$qt/plugins/sqldrivers/qsqlpsql.dll"
+  rm -rf "$cache/qsqlpsql.build"
 fi
 
 say "ready: $cache"
