@@ -26,7 +26,7 @@ done
 
 # Where the DLLs the programs need are found: Qt's, libpq's, the compiler's runtime.
 runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
-dll_dirs=("$cache/qt/bin" "$cache/pq/bin" "$runtime" /usr/x86_64-w64-mingw32/lib)
+dll_dirs=("$cache/qt/bin" "$cache/pq/bin" "$cache/sqlite/bin" "$runtime" /usr/x86_64-w64-mingw32/lib)
 plugins=(platforms/qwindows.dll styles/qwindowsvistastyle.dll sqldrivers/qsqlite.dll sqldrivers/qsqlpsql.dll)
 
 # Copies into $1 every DLL the files after it need, and the DLLs those need, from dll_dirs; the

@@ -9,7 +9,8 @@
 #     SQLite driver, the Windows and offscreen platform plugins, Debian's host Qt as host tools;
 #   - libpq for Windows (CACHE/pq: bin/libpq.dll, its import library and headers), the client
 #     library only, without TLS, compression, Kerberos or LDAP;
-#   - Qt's PostgreSQL driver (qsqlpsql.dll) against it, built on its own into Qt's plugin folder.
+#   - Qt's SQLite and PostgreSQL drivers (qsqlite.dll, qsqlpsql.dll) against sqlite3.dll and libpq,
+#     built on their own into Qt's plugin folder.
 #   windows-toolchain.sh [CACHE]   CACHE: $ICCARD_WINDOWS_CACHE, else ~/.cache/iccard-windows
 # Prints where the tool chain is on its last line. Runs as root or through sudo (packages only).
 # Exits with 3 when the source packages cannot be fetched (no deb-src twin of the machine's sources
@@ -126,15 +127,23 @@ else
   mv "$cache/mingw.cmake.new" "$cache/mingw.cmake"
 fi
 
-# ---- SQLite for Windows: the program's own use of it, a static library ---------------------------
-if [ ! -f "$cache/sqlite/lib/libsqlite3.a" ]; then
+# ---- SQLite for Windows: one DLL for the program and Qt's SQLite driver ---------------------------
+# The program reaches into the connection Qt's driver opened (prepared statements, bulk runs), so
+# both must use the same SQLite, as they do on Linux: sqlite3.dll, with the options of Debian's own.
+if [ ! -f "$cache/sqlite/bin/sqlite3.dll" ]; then
   say "building SQLite for Windows"
-  mkdir -p "$cache/sqlite/lib" "$cache/sqlite/include"
-  x86_64-w64-mingw32-gcc-posix -O2 -DSQLITE_THREADSAFE=1 -c "$cache/sqlite/sqlite3.c" -o "$cache/sqlite/sqlite3.o"
-  x86_64-w64-mingw32-ar rcs "$cache/sqlite/lib/libsqlite3.a.new" "$cache/sqlite/sqlite3.o"
-  rm "$cache/sqlite/sqlite3.o"
+  rm -f "$cache/sqlite/lib/libsqlite3.a"
+  mkdir -p "$cache/sqlite/lib" "$cache/sqlite/include" "$cache/sqlite/bin"
+  rm -rf "$cache/sqlite.build" && mkdir -p "$cache/sqlite.build"
+  # Made under its own name (which the import library records), then put in place.
+  x86_64-w64-mingw32-gcc-posix -O2 -shared -DSQLITE_THREADSAFE=1 -DSQLITE_ENABLE_COLUMN_METADATA \
+    -DSQLITE_ENABLE_UNLOCK_NOTIFY -DSQLITE_ENABLE_DBSTAT_VTAB -DSQLITE_SECURE_DELETE \
+    -DSQLITE_MAX_VARIABLE_NUMBER=250000 -DSQLITE_ENABLE_MATH_FUNCTIONS \
+    "$cache/sqlite/sqlite3.c" -o "$cache/sqlite.build/sqlite3.dll" \
+    -Wl,--out-implib,"$cache/sqlite/lib/libsqlite3.dll.a"
   cp "$cache/sqlite/sqlite3.h" "$cache/sqlite/include/"
-  mv "$cache/sqlite/lib/libsqlite3.a.new" "$cache/sqlite/lib/libsqlite3.a"
+  mv "$cache/sqlite.build/sqlite3.dll" "$cache/sqlite/bin/sqlite3.dll"
+  rm -rf "$cache/sqlite.build"
 fi
 
 # ---- hidapi's Windows backend: one C file, a static library ------------------------------------
@@ -231,25 +240,31 @@ if [ ! -f "$pq/.built" ]; then
   touch "$pq/.built"
 fi
 
-# ---- Qt's PostgreSQL driver for Windows: the one plugin, built on its own against the libpq above --
+# ---- Qt's SQL drivers for Windows: SQLite (the DLL above) and PostgreSQL (the libpq above) -------
 # Qt's SQL driver plugins build as a project of their own against an installed Qt, so Qt itself is
-# not built again; only qsqlpsql.dll is put into Qt's plugin folder.
-if [ ! -f "$qt/plugins/sqldrivers/qsqlpsql.dll" ]; then
+# not built again; qsqlite.dll (in place of the one with its own copy of SQLite) and qsqlpsql.dll
+# are put into Qt's plugin folder.
+drivers=$qt/plugins/sqldrivers
+if [ ! -f "$drivers/.drivers" ]; then
   source_package qt6-base
-  say "building Qt's PostgreSQL driver for Windows"
-  rm -rf "$cache/qsqlpsql.build" && mkdir -p "$cache/qsqlpsql.build"
-  if ! (cd "$cache/qsqlpsql.build" && cmake -G Ninja "$cache/src/qt6-base/src/plugins/sqldrivers" \
+  say "building Qt's SQLite and PostgreSQL drivers for Windows"
+  rm -rf "$cache/sqldrivers.build" && mkdir -p "$cache/sqldrivers.build"
+  if ! (cd "$cache/sqldrivers.build" && cmake -G Ninja "$cache/src/qt6-base/src/plugins/sqldrivers" \
     -DCMAKE_TOOLCHAIN_FILE="$cache/mingw.cmake" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake -DPostgreSQL_ROOT="$pq" \
-    -DFEATURE_sql_psql=ON -DFEATURE_sql_sqlite=OFF -DFEATURE_sql_mysql=OFF -DFEATURE_sql_odbc=OFF \
-    -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF >"$cache/qsqlpsql-build.log" 2>&1 &&
-    ninja -j"$jobs" >>"$cache/qsqlpsql-build.log" 2>&1); then
-    say "Qt's PostgreSQL driver did not build: see $cache/qsqlpsql-build.log" >&2
+    -DSQLite3_INCLUDE_DIR="$cache/sqlite/include" -DSQLite3_LIBRARY="$cache/sqlite/lib/libsqlite3.dll.a" \
+    -DFEATURE_sql_psql=ON -DFEATURE_sql_sqlite=ON -DFEATURE_system_sqlite=ON -DFEATURE_sql_mysql=OFF \
+    -DFEATURE_sql_odbc=OFF -DFEATURE_sql_ibase=OFF -DFEATURE_sql_oci=OFF -DFEATURE_sql_db2=OFF \
+    >"$cache/sqldrivers-build.log" 2>&1 && ninja -j"$jobs" >>"$cache/sqldrivers-build.log" 2>&1); then
+    say "Qt's SQL drivers did not build: see $cache/sqldrivers-build.log" >&2
     exit 1
   fi
-  cp "$cache/qsqlpsql.build/plugins/sqldrivers/qsqlpsql.dll" "$qt/plugins/sqldrivers/qsqlpsql.dll.new"
-  mv "$qt/plugins/sqldrivers/qsqlpsql.dll.new" "$qt/plugins/sqldrivers/qsqlpsql.dll"
-  rm -rf "$cache/qsqlpsql.build"
+  for driver in qsqlite qsqlpsql; do
+    cp "$cache/sqldrivers.build/plugins/sqldrivers/$driver.dll" "$drivers/$driver.dll.new"
+    mv "$drivers/$driver.dll.new" "$drivers/$driver.dll"
+  done
+  touch "$drivers/.drivers"
+  rm -rf "$cache/sqldrivers.build"
 fi
 
 say "ready: $cache"

@@ -13,7 +13,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 winpath() { echo "Z:${1//\//\\}"; }
 runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
-export WINEPATH="$(winpath "$cache/qt/bin");$(winpath "$cache/pq/bin");$(winpath "$runtime");$(winpath /usr/x86_64-w64-mingw32/lib)"
+export WINEPATH="$(winpath "$cache/qt/bin");$(winpath "$cache/pq/bin");$(winpath "$cache/sqlite/bin");$(winpath "$runtime");$(winpath /usr/x86_64-w64-mingw32/lib)"
 export QT_PLUGIN_PATH=${QT_PLUGIN_PATH:-$(winpath "$cache/qt/plugins")}
 export QT_FORCE_STDERR_LOGGING=1
 [ -n "${QT_QPA_FONTDIR:-}" ] || export QT_QPA_FONTDIR='Z:\usr\share\fonts\truetype\wqy'

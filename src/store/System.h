@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <cstdio>
 
 // What the operating system offers that Qt does not: a file pushed to the disk, a name replaced or
 // placed in one step, a lock that a killed process lets go, who is logged in. One implementation
@@ -37,6 +38,8 @@ bool SyncPath(const QString& path);
 bool Replace(const QString& from, const QString& to, int& error);
 // Gives `from` the name `to` in one step, only when no file has that name (EEXIST when one has).
 bool PlaceNew(const QString& from, const QString& to, int& error);
+// Whether a file may be replaced while a handle has it open (not on Windows).
+bool OpenFilesMayBeReplaced();
 // Whether a file that exists may be written; true when there is none.
 bool MayWrite(const QString& path, int& error);
 
@@ -49,5 +52,9 @@ QString ErrorText(int error);
 QString AccountName();
 // Whether standard error is a terminal (a console window on Windows).
 bool StandardErrorIsTerminal();
+// Writes text to standard output or standard error, at once: as UTF-8 bytes, exactly as given (no
+// line ends added or changed), except into a console window on Windows, which gets the characters
+// themselves whatever its code page.
+void WriteText(std::FILE* stream, const QString& text);
 
 } // namespace Os

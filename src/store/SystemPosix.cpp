@@ -160,6 +160,11 @@ bool PlaceNew(const QString& from, const QString& to, int& error)
     return true;
 }
 
+bool OpenFilesMayBeReplaced()
+{
+    return true;
+}
+
 bool MayWrite(const QString& path, int& error)
 {
     const QByteArray name = native(path);
@@ -189,6 +194,13 @@ QString AccountName()
 bool StandardErrorIsTerminal()
 {
     return ::isatty(STDERR_FILENO) != 0;
+}
+
+void WriteText(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
 }
 
 } // namespace Os

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -160,6 +161,11 @@ bool PlaceNew(const QString& from, const QString& to, int& error)
     return false;
 }
 
+bool OpenFilesMayBeReplaced()
+{
+    return false;
+}
+
 bool MayWrite(const QString& path, int& error)
 {
     const DWORD attributes = ::GetFileAttributesW(native(path).c_str());
@@ -224,6 +230,24 @@ QString AccountName()
 bool StandardErrorIsTerminal()
 {
     return ::_isatty(::_fileno(stderr)) != 0;
+}
+
+void WriteText(std::FILE* stream, const QString& text)
+{
+    std::fflush(stream);
+    const int fd = ::_fileno(stream);
+    HANDLE h = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    DWORD mode = 0;
+    if (h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode)) {
+        DWORD written = 0;
+        ::WriteConsoleW(h, text.utf16(), DWORD(text.size()), &written, nullptr);
+        return;
+    }
+    // A pipe or a file gets the bytes the Linux program writes, line ends included.
+    ::_setmode(fd, _O_BINARY);
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
 }
 
 } // namespace Os

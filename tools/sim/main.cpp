@@ -7,6 +7,7 @@
 #include "SimCardIssuer.h"
 #include "SimCommands.h"
 #include "SimWindow.h"
+#include "store/System.h"
 #include "ui/LookAndFeel.h"
 
 #include <QApplication>
@@ -51,15 +52,12 @@ bool ParseOptions(int argc, char* argv[], Options& options)
 
 void Print(const QString& line)
 {
-    std::fputs(line.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    Os::WriteText(stdout, line + QLatin1Char('\n'));
 }
 
 void Complain(const QString& line)
 {
-    std::fputs(line.toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
+    Os::WriteText(stderr, line + QLatin1Char('\n'));
 }
 
 int Usage()
