@@ -50,9 +50,11 @@ quint64 mix(quint64 h, quint64 value)
 
 } // namespace
 
-ImportBatch::ImportBatch(Tdm& module) : m_dm(module)
+ImportBatch::ImportBatch(Tdm& module, int expectedOwners) : m_dm(module)
 {
     module.database();
+    m_keys.Reserve(size_t(std::max(expectedOwners, 0)));
+    m_serials.Reserve(size_t(std::max(expectedOwners, 0)));
     if (module.SqlEngine().ImportsByCopy())
         return; // the owners go to the server with COPY at each commit
     prepareStatements();
@@ -61,7 +63,16 @@ ImportBatch::ImportBatch(Tdm& module) : m_dm(module)
     QSqlQuery q(module.database());
     if (q.exec(QStringLiteral("PRAGMA cache_size")) && q.next())
         m_cacheSize = q.value(0).toInt();
-    q.exec(QStringLiteral("PRAGMA cache_size = -32768"));
+    setCache(ReplacingCache);
+}
+
+void ImportBatch::setCache(int size)
+{
+    if (size == m_cacheSet)
+        return;
+    QSqlQuery q(m_dm.database());
+    if (q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(size)))
+        m_cacheSet = size;
 }
 
 ImportBatch::~ImportBatch()
@@ -116,6 +127,11 @@ bool ImportBatch::begin(bool copying)
     } catch (const OperationError&) {
         return stop(last.Failure());
     }
+    // Into a table of the run's own rows the owners are only added: the table's pages are written
+    // once, and a smaller cache, whose pages are used again, costs less than taking new memory for
+    // every page of the file.
+    if (!m_dm.SqlEngine().ImportsByCopy())
+        setCache(m_run.onlyOwn && m_ownSure ? AddingCache : ReplacingCache);
     if (copying && m_dm.SqlEngine().ImportsByCopy()) {
         m_copy = m_dm.SqlEngine().BeginOwnerCopy(m_dm.database(), m_lastIdx, m_run, why);
         if (!m_copy)
@@ -180,22 +196,31 @@ bool ImportBatch::noteOwner(const TuserInfoRec& rec)
     return keyNew;
 }
 
-int& ImportBatch::HashNotes::Note(quint64 hash, int number, bool& fresh)
+void ImportBatch::HashNotes::Reserve(size_t count)
 {
-    hash += hash == 0; // 0 marks a free slot
-    if ((m_used + 1) * 2 > m_slots.size()) {
-        const size_t size = std::max<size_t>(4096, m_slots.size() * 2);
-        std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(size));
-        m_used = 0;
-        for (const Slot& slot : old) {
-            if (slot.hash != 0) {
-                bool added = false;
-                Note(slot.hash, slot.number, added);
-            }
+    size_t size = 4096;
+    while (size < count * 2)
+        size *= 2;
+    if (size <= m_slots.size())
+        return;
+    std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(size));
+    m_used = 0;
+    for (const Slot& slot : old) {
+        if (slot.hash != 0) {
+            bool fresh = false;
+            Note(slot.hash, slot.number, fresh);
         }
     }
+}
+
+int& ImportBatch::HashNotes::Note(quint64 wide, int number, bool& fresh)
+{
+    quint32 hash = quint32(wide ^ (wide >> 32));
+    hash += hash == 0; // 0 marks a free slot
+    if ((m_used + 1) * 2 > m_slots.size())
+        Reserve(m_used + 1 + m_slots.size() / 2);
     const size_t mask = m_slots.size() - 1;
-    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
         Slot& slot = m_slots[i];
         if (slot.hash == hash) {
             fresh = false;

@@ -35,8 +35,9 @@ class PreparedStatement;
 // itself changed the database (ImportRunNotes).
 class ImportBatch {
 public:
-    // Throws OperationError when the database cannot be used.
-    explicit ImportBatch(Tdm& module);
+    // Throws OperationError when the database cannot be used. expectedOwners: about how many owners
+    // the run brings (the lines of its file), so that what it notes of them is made room for once.
+    explicit ImportBatch(Tdm& module, int expectedOwners = 0);
     ~ImportBatch();
     ImportBatch(const ImportBatch&) = delete;
     ImportBatch& operator=(const ImportBatch&) = delete;
@@ -68,6 +69,8 @@ private:
     // The pending owners again, one by one, each in a savepoint of its own.
     bool replay();
     bool stop(const SqlFailure& why);
+    // Sets the connection's page cache (PRAGMA cache_size) unless it is set so already.
+    void setCache(int size);
     // The error box of a refused owner: the statement, its long values cut short.
     void reportRefused(const TuserInfoRec& rec, const PreparedStatement* failed);
     // Whether a run that began on an empty table still has the database to itself (see
@@ -79,16 +82,20 @@ private:
     void keep(const TuserInfoRec& rec);
     void pendingOwner(size_t i, qsizetype& textAt, TuserInfoRec& rec) const;
 
-    // Hashes of keys or serials, each with a number: open addressing in one array, so that a hundred
-    // thousand of them cost no allocation each.
+    // Hashes of keys or serials, each with a number: open addressing in one small array, so that a
+    // hundred thousand of them cost no allocation each and stay in the processor's cache. Two texts
+    // may share a hash: the later one then counts as one met before, which costs a pass, never a
+    // row.
     class HashNotes {
     public:
+        // Room for count hashes.
+        void Reserve(size_t count);
         // The number noted with the hash; a new hash is noted with number, fresh then true.
-        int& Note(quint64 hash, int number, bool& fresh);
+        int& Note(quint64 wide, int number, bool& fresh);
 
     private:
         struct Slot {
-            quint64 hash = 0; // 0: free
+            quint32 hash = 0; // 0: free
             int number = 0;
         };
         std::vector<Slot> m_slots;
@@ -120,7 +127,10 @@ private:
     bool m_broken = false;
     QString m_stopReason;
     int m_refused = 0;
-    int m_cacheSize = -2000;    // the connection's page cache before the batch
+    int m_cacheSize = -2000;                      // the connection's page cache before the batch
+    int m_cacheSet = 0;                           // the one the batch set
+    static constexpr int ReplacingCache = -32768; // KiB
+    static constexpr int AddingCache = -8192;
     qint64 m_lastIdx = 0;       // the newest owner's idx when the commit began
     bool m_serialTwice = false; // one of the pending owners' serials came twice in the commit
     bool m_ownSure = false;     // m_run.onlyOwn is known in this commit (not left to the copy)
