@@ -40,6 +40,21 @@ bool fold(quint64& h, QStringView text)
     return true;
 }
 
+// A serial's hash: two serials have the same when they are the same in upper case (ASCII letters
+// folded without a copy of the text).
+quint64 serialHash(const QString& serial, bool& ascii)
+{
+    quint64 h = HashBasis;
+    ascii = fold(h, serial);
+    if (!ascii) {
+        h = HashBasis;
+        for (const QChar ch : serial.toUpper())
+            h = (h ^ ch.unicode()) * HashPrime;
+        h = (h ^ 0x10000) * HashPrime;
+    }
+    return h;
+}
+
 quint64 mix(quint64 h, quint64 value)
 {
     h ^= value + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
@@ -176,20 +191,18 @@ bool ImportBatch::noteOwner(const TuserInfoRec& rec)
         m_run.keyAgain = true;
     if (rec.CardID.isEmpty())
         return keyNew;
-    quint64 h = HashBasis;
-    if (!fold(h, rec.CardID)) {
-        m_serialsUnsure = true;
-        m_serialTwice = true; // may be the same as another of the commit
-    } else {
-        bool fresh = false;
-        int& commit = m_serials.Note(mix(h, 0), m_commits, fresh);
-        if (!fresh) {
-            if (commit == m_commits)
-                m_serialTwice = true;
-            else
-                m_run.serialAgain = true;
-            commit = m_commits;
-        }
+    bool ascii = true;
+    const quint64 serial = mix(serialHash(rec.CardID, ascii), 0);
+    if (!ascii)
+        m_serialsUnsure = true; // a server may hold it as the same as another
+    bool fresh = false;
+    int& commit = m_serials.Note(serial, m_commits, fresh);
+    if (!fresh) {
+        if (commit == m_commits)
+            m_serialTwice = true;
+        else
+            m_run.serialAgain = true;
+        commit = m_commits;
     }
     if (m_serialsUnsure)
         m_run.serialAgain = true;
@@ -213,14 +226,13 @@ void ImportBatch::HashNotes::Reserve(size_t count)
     }
 }
 
-int& ImportBatch::HashNotes::Note(quint64 wide, int number, bool& fresh)
+int& ImportBatch::HashNotes::Note(quint64 hash, int number, bool& fresh)
 {
-    quint32 hash = quint32(wide ^ (wide >> 32));
     hash += hash == 0; // 0 marks a free slot
     if ((m_used + 1) * 2 > m_slots.size())
         Reserve(m_used + 1 + m_slots.size() / 2);
     const size_t mask = m_slots.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
         Slot& slot = m_slots[i];
         if (slot.hash == hash) {
             fresh = false;

@@ -82,20 +82,19 @@ private:
     void keep(const TuserInfoRec& rec);
     void pendingOwner(size_t i, qsizetype& textAt, TuserInfoRec& rec) const;
 
-    // Hashes of keys or serials, each with a number: open addressing in one small array, so that a
-    // hundred thousand of them cost no allocation each and stay in the processor's cache. Two texts
-    // may share a hash: the later one then counts as one met before, which costs a pass, never a
-    // row.
+    // Hashes of keys or serials, each with a number: open addressing in one array, so that a hundred
+    // thousand of them cost no allocation each. Two texts sharing a hash (of 64 bits: next to
+    // never) would count as the same, which costs a pass, never a row.
     class HashNotes {
     public:
         // Room for count hashes.
         void Reserve(size_t count);
         // The number noted with the hash; a new hash is noted with number, fresh then true.
-        int& Note(quint64 wide, int number, bool& fresh);
+        int& Note(quint64 hash, int number, bool& fresh);
 
     private:
         struct Slot {
-            quint32 hash = 0; // 0: free
+            quint64 hash = 0; // 0: free
             int number = 0;
         };
         std::vector<Slot> m_slots;
