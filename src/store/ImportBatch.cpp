@@ -138,10 +138,11 @@ bool ImportBatch::begin(bool copying)
     try {
         m_lastIdx = last.Next() ? last.Int(0) : 0;
         last.Reset(); // the connection free for the copy
-        m_run.onlyOwn = stillOnlyOwn();
     } catch (const OperationError&) {
         return stop(last.Failure());
     }
+    if (!stillOnlyOwn(why))
+        return stop(why);
     // Into a table of the run's own rows the owners are only added: the table's pages are written
     // once, and a smaller cache, whose pages are used again, costs less than taking new memory for
     // every page of the file.
@@ -156,25 +157,31 @@ bool ImportBatch::begin(bool copying)
     return true;
 }
 
-bool ImportBatch::stillOnlyOwn()
+bool ImportBatch::stillOnlyOwn(SqlFailure& why)
 {
     m_ownSure = true;
     if (m_commits == 1) { // the run's first commit: whether the table held no owners
+        m_run.onlyOwn = false;
         if (m_lastIdx != 0)
-            return false;
+            return true;
         PreparedStatement any(m_dm, AnyOwnerStatement());
-        const bool none = any.Next() && any.Int(0) == 0;
-        any.Reset();
-        return none;
-    }
-    if (!m_run.onlyOwn)
-        return false;
-    const QString mark = m_dm.SqlEngine().ChangeMark(m_dm.database());
-    if (mark.isEmpty()) {
-        m_ownSure = false; // the engine's copy looks at the rows
+        try {
+            m_run.onlyOwn = any.Next() && any.Int(0) == 0;
+            any.Reset();
+        } catch (const OperationError&) {
+            why = any.Failure();
+            return false;
+        }
         return true;
     }
-    return mark == m_mark;
+    if (!m_run.onlyOwn)
+        return true;
+    const QString mark = m_dm.SqlEngine().ChangeMark(m_dm.database());
+    if (mark.isEmpty())
+        m_ownSure = false; // the engine's copy looks at the rows
+    else
+        m_run.onlyOwn = mark == m_mark;
+    return true;
 }
 
 bool ImportBatch::noteOwner(const TuserInfoRec& rec)

@@ -73,9 +73,10 @@ private:
     void setCache(int size);
     // The error box of a refused owner: the statement, its long values cut short.
     void reportRefused(const TuserInfoRec& rec, const PreparedStatement* failed);
-    // Whether a run that began on an empty table still has the database to itself (see
-    // ImportRunNotes::onlyOwn), read under the commit's lock.
-    bool stillOnlyOwn();
+    // Whether a run that began on an empty table still has the database to itself
+    // (ImportRunNotes::onlyOwn, and m_ownSure), read under the commit's lock. False when the
+    // database could not be read (why says why).
+    bool stillOnlyOwn(SqlFailure& why);
     // Notes an owner's key and serial against the run's earlier owners; whether the key is new.
     bool noteOwner(const TuserInfoRec& rec);
     // Keeps a pending owner for a replay, and gives one back.
