@@ -9,10 +9,67 @@
 #include "engine/Engine.h"
 
 #include <QSqlQuery>
+#include <algorithm>
+#include <utility>
 
-ImportBatch::ImportBatch(Tdm& module) : m_dm(module)
+namespace {
+
+// The texts a pending owner keeps, in order.
+constexpr QString TuserInfoRec::*KeptTextFields[ImportBatch::KeptTexts] = {
+    &TuserInfoRec::FangHao,  &TuserInfoRec::UserName, &TuserInfoRec::Remark,   &TuserInfoRec::Sex,
+    &TuserInfoRec::Phone,    &TuserInfoRec::CardID,   &TuserInfoRec::UserType, &TuserInfoRec::BuildName,
+    &TuserInfoRec::IsSelect, &TuserInfoRec::ExtName,  &TuserInfoRec::chLoss,   &TuserInfoRec::chUseExpdate,
+    &TuserInfoRec::CardNo};
+
+constexpr quint64 HashBasis = 0xcbf29ce484222325ULL;
+constexpr quint64 HashPrime = 0x100000001b3ULL;
+
+// Adds a text to a hash as the database compares it, ASCII letters without case (the file's
+// NOCASE); false for a text with any other character, which a server compares by its own locale.
+bool fold(quint64& h, QStringView text)
+{
+    for (const QChar ch : text) {
+        char16_t u = ch.unicode();
+        if (u >= 0x80)
+            return false;
+        if (u >= u'a' && u <= u'z')
+            u = char16_t(u - (u'a' - u'A'));
+        h = (h ^ u) * HashPrime;
+    }
+    h = (h ^ 0x10000) * HashPrime; // the end of the text
+    return true;
+}
+
+// A serial's hash: two serials have the same when they are the same in upper case (ASCII letters
+// folded without a copy of the text).
+quint64 serialHash(const QString& serial, bool& ascii)
+{
+    quint64 h = HashBasis;
+    ascii = fold(h, serial);
+    if (!ascii) {
+        h = HashBasis;
+        for (const QChar ch : serial.toUpper())
+            h = (h ^ ch.unicode()) * HashPrime;
+        h = (h ^ 0x10000) * HashPrime;
+    }
+    return h;
+}
+
+quint64 mix(quint64 h, quint64 value)
+{
+    h ^= value + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+    h ^= h >> 31;
+    h *= 0xbf58476d1ce4e5b9ULL;
+    return h ^ (h >> 29);
+}
+
+} // namespace
+
+ImportBatch::ImportBatch(Tdm& module, int expectedOwners) : m_dm(module)
 {
     module.database();
+    m_keys.Reserve(size_t(std::max(expectedOwners, 0)));
+    m_serials.Reserve(size_t(std::max(expectedOwners, 0)));
     if (module.SqlEngine().ImportsByCopy())
         return; // the owners go to the server with COPY at each commit
     prepareStatements();
@@ -21,7 +78,16 @@ ImportBatch::ImportBatch(Tdm& module) : m_dm(module)
     QSqlQuery q(module.database());
     if (q.exec(QStringLiteral("PRAGMA cache_size")) && q.next())
         m_cacheSize = q.value(0).toInt();
-    q.exec(QStringLiteral("PRAGMA cache_size = -32768"));
+    setCache(ReplacingCache);
+}
+
+void ImportBatch::setCache(int size)
+{
+    if (size == m_cacheSet)
+        return;
+    QSqlQuery q(m_dm.database());
+    if (q.exec(QStringLiteral("PRAGMA cache_size = %1").arg(size)))
+        m_cacheSet = size;
 }
 
 ImportBatch::~ImportBatch()
@@ -64,6 +130,9 @@ bool ImportBatch::begin(bool copying)
     if (!m_dm.BeginBatch(&why))
         return stop(why);
     m_open = true;
+    if (copying)
+        ++m_commits;
+    m_run.current.clear();
     // Read under the batch's lock: the rows above it are the ones this commit adds.
     PreparedStatement last(m_dm, NewestOwnerStatement());
     try {
@@ -72,26 +141,168 @@ bool ImportBatch::begin(bool copying)
     } catch (const OperationError&) {
         return stop(last.Failure());
     }
+    if (!stillOnlyOwn(why))
+        return stop(why);
+    // Into a table of the run's own rows the owners are only added: the table's pages are written
+    // once, and a smaller cache, whose pages are used again, costs less than taking new memory for
+    // every page of the file.
+    if (!m_dm.SqlEngine().ImportsByCopy())
+        setCache(m_run.onlyOwn && m_ownSure ? AddingCache : ReplacingCache);
     if (copying && m_dm.SqlEngine().ImportsByCopy()) {
-        m_copy = m_dm.SqlEngine().BeginOwnerCopy(m_dm.database(), m_lastIdx, why);
+        m_copy = m_dm.SqlEngine().BeginOwnerCopy(m_dm.database(), m_lastIdx, m_run, why);
         if (!m_copy)
             return stop(why);
     }
     m_pending.reserve(1024);
-    // As many as the last commit had, so that the set is not grown step by step again.
-    m_serials.reserve(qsizetype(m_pending.capacity()));
     return true;
 }
 
-PreparedStatement* ImportBatch::write(const TuserInfoRec& rec)
+bool ImportBatch::stillOnlyOwn(SqlFailure& why)
+{
+    m_ownSure = true;
+    if (m_commits == 1) { // the run's first commit: whether the table held no owners
+        m_run.onlyOwn = false;
+        if (m_lastIdx != 0)
+            return true;
+        PreparedStatement any(m_dm, AnyOwnerStatement());
+        try {
+            m_run.onlyOwn = any.Next() && any.Int(0) == 0;
+            any.Reset();
+        } catch (const OperationError&) {
+            why = any.Failure();
+            return false;
+        }
+        return true;
+    }
+    if (!m_run.onlyOwn)
+        return true;
+    const QString mark = m_dm.SqlEngine().ChangeMark(m_dm.database());
+    if (mark.isEmpty())
+        m_ownSure = false; // the engine's copy looks at the rows
+    else
+        m_run.onlyOwn = mark == m_mark;
+    return true;
+}
+
+bool ImportBatch::noteOwner(const TuserInfoRec& rec)
+{
+    bool keyNew = false;
+    if (m_run.onlyOwn && !m_keysUnsure) {
+        quint64 h = HashBasis;
+        if (fold(h, rec.CardNo))
+            m_keys.Note(mix(mix(h, quint32(rec.DongHao)), quint32(rec.DanYuan)), 0, keyNew);
+        else
+            m_keysUnsure = true;
+    }
+    if (!keyNew)
+        m_run.keyAgain = true;
+    if (rec.CardID.isEmpty())
+        return keyNew;
+    bool ascii = true;
+    const quint64 serial = mix(serialHash(rec.CardID, ascii), 0);
+    if (!ascii)
+        m_serialsUnsure = true; // a server may hold it as the same as another
+    bool fresh = false;
+    int& commit = m_serials.Note(serial, m_commits, fresh);
+    if (!fresh) {
+        if (commit == m_commits)
+            m_serialTwice = true;
+        else
+            m_run.serialAgain = true;
+        commit = m_commits;
+    }
+    if (m_serialsUnsure)
+        m_run.serialAgain = true;
+    return keyNew;
+}
+
+void ImportBatch::HashNotes::Reserve(size_t count)
+{
+    size_t size = 4096;
+    while (size < count * 2)
+        size *= 2;
+    if (size <= m_slots.size())
+        return;
+    std::vector<Slot> old = std::exchange(m_slots, std::vector<Slot>(size));
+    m_used = 0;
+    for (const Slot& slot : old) {
+        if (slot.hash != 0) {
+            bool fresh = false;
+            Note(slot.hash, slot.number, fresh);
+        }
+    }
+}
+
+int& ImportBatch::HashNotes::Note(quint64 hash, int number, bool& fresh)
+{
+    hash += hash == 0; // 0 marks a free slot
+    if ((m_used + 1) * 2 > m_slots.size())
+        Reserve(m_used + 1 + m_slots.size() / 2);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = size_t(hash) & mask;; i = (i + 1) & mask) {
+        Slot& slot = m_slots[i];
+        if (slot.hash == hash) {
+            fresh = false;
+            return slot.number;
+        }
+        if (slot.hash == 0) {
+            slot = {hash, number};
+            ++m_used;
+            fresh = true;
+            return slot.number;
+        }
+    }
+}
+
+void ImportBatch::keep(const TuserInfoRec& rec)
+{
+    PendingOwner& p = m_pending.emplace_back();
+    p.expiry = rec.ExpDate.toJulianDay();
+    p.idx = rec.idx;
+    p.DongHao = rec.DongHao;
+    p.DanYuan = rec.DanYuan;
+    p.IsUseExpDate = rec.IsUseExpDate;
+    p.BlackCard = rec.BlackCard;
+    p.VaildTerminal = rec.VaildTerminal;
+    for (int i = 0; i < KeptTexts; ++i) {
+        const QString& text = rec.*KeptTextFields[i];
+        p.lengths[size_t(i)] = text.isNull() ? -1 : qint32(text.size());
+        m_pendingTexts.insert(m_pendingTexts.end(), text.utf16(), text.utf16() + text.size());
+    }
+}
+
+void ImportBatch::pendingOwner(size_t i, qsizetype& textAt, TuserInfoRec& rec) const
+{
+    const PendingOwner& p = m_pending[i];
+    rec = TuserInfoRec();
+    rec.ExpDate = QDate::fromJulianDay(p.expiry);
+    rec.idx = p.idx;
+    rec.DongHao = p.DongHao;
+    rec.DanYuan = p.DanYuan;
+    rec.IsUseExpDate = p.IsUseExpDate;
+    rec.BlackCard = p.BlackCard;
+    rec.VaildTerminal = p.VaildTerminal;
+    for (int f = 0; f < KeptTexts; ++f) {
+        const qint32 length = p.lengths[size_t(f)];
+        if (length < 0)
+            continue;
+        rec.*KeptTextFields[f] =
+            QString(reinterpret_cast<const QChar*>(m_pendingTexts.data() + textAt), length);
+        textAt += length;
+    }
+}
+
+PreparedStatement* ImportBatch::write(const TuserInfoRec& rec, bool replacing)
 {
     // The values InsertUserInfo and ImportDeleteParams give, bound one by one without a list of
     // variants per owner: a community's file has a hundred thousand of them.
-    m_delete->BindTextAt(0, rec.CardNo);
-    m_delete->BindIntAt(1, rec.DongHao);
-    m_delete->BindIntAt(2, rec.DanYuan);
-    if (!m_delete->Exec())
-        return m_delete.get();
+    if (replacing) {
+        m_delete->BindTextAt(0, rec.CardNo);
+        m_delete->BindIntAt(1, rec.DongHao);
+        m_delete->BindIntAt(2, rec.DanYuan);
+        if (!m_delete->Exec())
+            return m_delete.get();
+    }
     for (int i = 0; i < int(m_positions.size()); ++i) {
         // By the value's place in the list OwnerRecordParams gives.
         switch (m_positions[size_t(i)]) {
@@ -175,7 +386,7 @@ bool ImportBatch::stop(const SqlFailure& why)
     m_broken = true;
     m_replay = false;
     m_pending.clear();
-    m_serials.clear();
+    m_pendingTexts.clear();
     m_serialTwice = false;
     return false;
 }
@@ -196,12 +407,9 @@ bool ImportBatch::Add(const TuserInfoRec& rec)
 {
     if (m_broken || !begin())
         return false;
-    m_pending.push_back(rec);
-    if (!rec.CardID.isEmpty() && !m_serialTwice) {
-        const auto size = m_serials.size();
-        m_serials.insert(rec.CardID.toUpper());
-        m_serialTwice = m_serials.size() == size;
-    }
+    keep(rec);
+    // Into a table of the run's own rows, an owner whose key no earlier owner had replaces nothing.
+    const bool replacing = !noteOwner(rec) || !m_run.onlyOwn || !m_ownSure;
     if (m_copy) {
         if (m_copy->Add(rec))
             return true;
@@ -211,7 +419,7 @@ bool ImportBatch::Add(const TuserInfoRec& rec)
     }
     if (m_dm.SqlEngine().ImportsByCopy() || m_replay)
         return true; // done one by one at the commit
-    const PreparedStatement* failed = write(rec);
+    const PreparedStatement* failed = write(rec, replacing);
     if (!failed)
         return true;
     const SqlFailure why = failed->Failure();
@@ -230,10 +438,13 @@ bool ImportBatch::replay()
     PreparedStatement save(m_dm, QStringLiteral("SAVEPOINT iccard_owner"));
     PreparedStatement keep(m_dm, QStringLiteral("RELEASE SAVEPOINT iccard_owner"));
     PreparedStatement undo(m_dm, QStringLiteral("ROLLBACK TO SAVEPOINT iccard_owner"));
-    for (const TuserInfoRec& rec : m_pending) {
+    TuserInfoRec rec;
+    qsizetype textAt = 0;
+    for (size_t i = 0; i < m_pending.size(); ++i) {
+        pendingOwner(i, textAt, rec);
         if (!save.Exec())
             return stop(save.Failure());
-        PreparedStatement* failed = write(rec);
+        PreparedStatement* failed = write(rec, true);
         if (!failed) {
             if (!keep.Exec())
                 return stop(keep.Failure());
@@ -277,7 +488,10 @@ bool ImportBatch::Commit()
         if (!begin(false) || !replay())
             return false;
     }
-    // The serials the commit's owners bring are theirs alone, in the same commit.
+    // The serials the commit's owners bring are theirs alone, in the same commit: only an earlier
+    // commit of the run may hold them when the table held the run's rows alone.
+    if (m_run.onlyOwn && m_ownSure && !m_run.serialAgain)
+        holdersCleared = true;
     for (const QString* sql : {holdersCleared ? nullptr : &ClearOtherHoldersStatement(),
                                m_serialTwice ? &ClearEarlierImportedStatement() : nullptr}) {
         if (!sql)
@@ -289,10 +503,17 @@ bool ImportBatch::Commit()
     }
     m_open = false;
     m_pending.clear();
-    m_serials.clear();
+    m_pendingTexts.clear();
     m_serialTwice = false;
+    m_run.keyAgain = false;
+    m_run.serialAgain = false;
     SqlFailure why;
-    if (m_dm.CommitBatch(&why))
-        return true;
-    return stop(why);
+    if (!m_dm.CommitBatch(&why))
+        return stop(why);
+    if (!m_run.current.isEmpty())
+        m_run.commits << m_run.current;
+    m_run.current.clear();
+    if (m_run.onlyOwn)
+        m_mark = m_dm.SqlEngine().ChangeMark(m_dm.database());
+    return true;
 }

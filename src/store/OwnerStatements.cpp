@@ -232,6 +232,13 @@ const QString& NewestOwnerStatement()
     return sql;
 }
 
+const QString& AnyOwnerStatement()
+{
+    static const QString sql =
+        QStringLiteral("select count(*) from (select 1 from UserInfo limit 1) as any_owner");
+    return sql;
+}
+
 const QString& ClearOtherHoldersStatement()
 {
     static const QString sql =

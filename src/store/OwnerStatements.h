@@ -95,11 +95,12 @@ int FindUserIdx(Tdm& module, const TuserInfoRec& rec);
 // The statements and values of the import, which ImportBatch prepares once and runs for many
 // owners: the values of the whole-record statements (each statement takes the ones it names), the
 // insert, the delete's values, the newest owner row's idx (0 when there is none: the rows an import
-// adds after it are above it), and the clearing of a serial two imported rows name (the later one
-// keeps it).
+// adds after it are above it), whether the table holds any owner (1, else 0), and the clearing of a serial
+// two imported rows name (the later one keeps it).
 QByteArray BitmapBytes(const std::array<uint8_t, 32>& bitmap);
 SqlParams OwnerRecordParams(const TuserInfoRec& rec, const QByteArray& terminals);
 const QString& InsertUserInfoStatement();
 SqlParams ImportDeleteParams(const TuserInfoRec& rec);
 const QString& NewestOwnerStatement();
+const QString& AnyOwnerStatement();
 const QString& ClearEarlierImportedStatement();

@@ -106,6 +106,7 @@ private Q_SLOTS:
     void importKeepsOneHolderPerCard();
     void batchEqualsOwnersOneByOne_data();
     void batchEqualsOwnersOneByOne();
+    void changesOfAnotherDeskBetweenCommitsCount();
     void textTheServerCannotHoldIsLeftOutAlone();
     void refusedOwnerAfterOthersWentInIsLeftOutAlone();
     void batchEndedWithoutCommitKeepsNothing();
@@ -783,22 +784,9 @@ void TestExchange::fileWithTabsAndBackslashesGoesBothWays()
 void TestExchange::batchEqualsOwnersOneByOne_data()
 {
     QTest::addColumn<int>("perCommit");
-    QTest::newRow("one commit") << 100;
-    QTest::newRow("commits of two") << 2;
-}
-
-void TestExchange::batchEqualsOwnersOneByOne()
-{
-    // Keys repeated within the file, in another case, and over rows already there: the rows the
-    // import leaves are those of the owners imported one at a time, in the same order.
-    QFETCH(int, perCommit);
-    auto seed = [] {
-        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原1"), QStringLiteral("k1"), 1, 1)));
-        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原2"), QStringLiteral("K2"), 1, 2)));
-        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原3"), QStringLiteral("K3"), 2, 1)));
-        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原3乙"), QStringLiteral("k3"), 2, 1)));
-    };
-    const QStringList lines = {
+    QTest::addColumn<bool>("seeded");
+    QTest::addColumn<QStringList>("lines");
+    const QStringList keys = {
         QStringLiteral("1,1,1,_,甲,,否,2026/1/1,男,用户卡,_K1,null.jpg,"),
         QStringLiteral("1,2,2,_,乙,,否,2026/1/1,男,用户卡,_k2,null.jpg,"),
         QStringLiteral("1,1,3,_,甲改,,否,2026/1/1,男,用户卡,_k1,null.jpg,1|"),
@@ -806,6 +794,44 @@ void TestExchange::batchEqualsOwnersOneByOne()
         QStringLiteral("1,1,5,_,甲又改,,否,2026/1/1,男,用户卡,_K1,null.jpg,2|"),
         QStringLiteral("2,1,6,_,丁,,否,2026/1/1,男,用户卡,_K3,null.jpg,"),
         QStringLiteral("2,2,7,_,丙改,,否,2026/1/1,男,用户卡,_k3,null.jpg,"),
+    };
+    QTest::newRow("one commit") << 100 << true << keys;
+    QTest::newRow("commits of two") << 2 << true << keys;
+    // Into an empty table, keys and serials again within a commit and in later commits, in another
+    // case, and a card number of other characters.
+    const QStringList again = {
+        QStringLiteral("1,1,1,_00000000ab,甲,,否,2026/1/1,男,用户卡,_K1,null.jpg,"),
+        QStringLiteral("1,2,2,_0000000002,乙,,否,2026/1/1,男,用户卡,_k2,null.jpg,"),
+        QStringLiteral("1,1,3,_,戊,,否,2026/1/1,男,用户卡,_卡1,null.jpg,"),
+        QStringLiteral("2,2,4,_00000000AB,丙,,否,2026/1/1,男,用户卡,_K3,null.jpg,"),
+        QStringLiteral("1,1,5,_0000000005,甲改,,否,2026/1/1,男,用户卡,_k1,null.jpg,2|"),
+        QStringLiteral("2,1,6,_0000000002,丁,,否,2026/1/1,男,用户卡,_K4,null.jpg,"),
+        QStringLiteral("1,1,7,_,戊改,,否,2026/1/1,男,用户卡,_卡1,null.jpg,"),
+        QStringLiteral("2,2,8,_0000000005,丙改,,否,2026/1/1,男,用户卡,_k3,null.jpg,"),
+    };
+    QTest::newRow("empty, one commit") << 100 << false << again;
+    QTest::newRow("empty, commits of two") << 2 << false << again;
+    QTest::newRow("empty, commits of one") << 1 << false << again;
+    QTest::newRow("filled, commits of two") << 2 << true << again;
+}
+
+void TestExchange::batchEqualsOwnersOneByOne()
+{
+    // Keys repeated within the file, in another case, and over rows already there; serials brought
+    // again: the rows the import leaves are those of the owners imported one at a time, in the
+    // same order.
+    QFETCH(int, perCommit);
+    QFETCH(bool, seeded);
+    QFETCH(QStringList, lines);
+    auto seed = [seeded] {
+        if (!seeded)
+            return;
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原1"), QStringLiteral("k1"), 1, 1)));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原2"), QStringLiteral("K2"), 1, 2)));
+        QVERIFY(InsertUserInfo(*dm, OwnerRecord(QStringLiteral("原3"), QStringLiteral("K3"), 2, 1)));
+        TuserInfoRec held = OwnerRecord(QStringLiteral("原3乙"), QStringLiteral("k3"), 2, 1);
+        held.CardID = QStringLiteral("00000000aB");
+        QVERIFY(InsertUserInfo(*dm, held));
     };
     WriteFile(path("in.csv"), ownerFile(lines));
     seed();
@@ -816,7 +842,7 @@ void TestExchange::batchEqualsOwnersOneByOne()
     while (oneByOne.Next(line, rec))
         QVERIFY(ImportUserInfo(*dm, rec));
     const QVariantList expected = owners();
-    QCOMPARE(expected.size(), 4);
+    QVERIFY(expected.size() >= 4);
 
     QVERIFY(dm->ExecuteSQL(QStringLiteral("delete from UserInfo")));
     seed();
@@ -825,6 +851,32 @@ void TestExchange::batchEqualsOwnersOneByOne()
     const ExchangeResult r = ImportOwners(path("in.csv"), options);
     QVERIFY2(r.ok(), qPrintable(r.message));
     QCOMPARE(owners(), expected);
+}
+
+void TestExchange::changesOfAnotherDeskBetweenCommitsCount()
+{
+    // An import into an empty table, a commit per line: between two commits another desk adds an
+    // owner with the key of a later line and registers the serial a later line brings to an owner
+    // the import added. The later line still replaces that owner and takes that serial.
+    WriteFile(path("in.csv"),
+              ownerFile({QStringLiteral("1,1,1,_,甲,,否,2026/1/1,男,用户卡,_K1,null.jpg,"),
+                         QStringLiteral("1,1,2,_0000000555,乙,,否,2026/1/1,男,用户卡,_K2,null.jpg,"),
+                         QStringLiteral("1,1,3,_,丙,,否,2026/1/1,男,用户卡,_K3,null.jpg,")}));
+    Tdm other(dm->Target());
+    ImportOptions options;
+    options.linesPerCommit = 1;
+    options.committed = [&](int line) {
+        if (line != 2)
+            return;
+        QVERIFY(InsertUserInfo(other, OwnerRecord(QStringLiteral("外"), QStringLiteral("K2"), 1, 1)));
+        QVERIFY(RegisterCardID(other, FindUserByCardNo(other, QStringLiteral("K1")),
+                               QStringLiteral("0000000555")));
+        other.CloseDataSets();
+    };
+    const ExchangeResult r = ImportOwners(path("in.csv"), options);
+    QVERIFY2(r.ok(), qPrintable(r.message));
+    QCOMPARE(column(QStringLiteral("select UserName || ':' || CardID from UserInfo order by idx")),
+             (QVariantList{QStringLiteral("甲:"), QStringLiteral("乙:0000000555"), QStringLiteral("丙:")}));
 }
 
 void TestExchange::importKeepsOneHolderPerCard_data()

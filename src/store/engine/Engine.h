@@ -22,6 +22,27 @@
 #include <optional>
 #include <vector>
 
+// What an import run knows of its owners across its commits, so that a commit may leave out the
+// passes that would find nothing: the delete of the rows its owners replace and the taking of the
+// serials they bring from other owners. ImportBatch keeps it; a server's copy reads it and notes
+// its commit in it.
+struct ImportRunNotes {
+    // The table held no owners when the run began, and as far as the batch can tell nothing but the
+    // run has changed the database since: its rows are those the run added (a server's copy makes
+    // sure from the rows themselves before it relies on this).
+    bool onlyOwn = false;
+    // An owner of the commit has the key (card number, building, unit) of an earlier owner of the
+    // run, or a key that cannot be told apart from one.
+    bool keyAgain = false;
+    // An owner of the commit brings a serial that an owner of an earlier commit of the run brought,
+    // or one that cannot be told apart from one.
+    bool serialAgain = false;
+    // The engine's names of the run's commits kept so far, and of the one under way once its copy
+    // has finished (a server: the numbers of their transactions).
+    QStringList commits;
+    QString current;
+};
+
 // The owners of one commit of an import going to the server in one copy (Engine::BeginOwnerCopy).
 // Dropped before Finish, it ends the copy unfinished: the transaction then keeps none of it.
 class OwnerCopy {
@@ -154,9 +175,14 @@ public:
     virtual int ImportLinesPerCommit() const = 0;
     // Where it does: a copy of one commit's owners begun inside the import's transaction, after the
     // newest owner's idx newestBefore was read; nothing else may run on the connection until the
-    // copy is finished or dropped. Null, with what the failure was about, when it could not begin.
+    // copy is finished or dropped. The copy reads the run's notes when it finishes, and notes its
+    // commit there. Null, with what the failure was about, when it could not begin.
     virtual std::unique_ptr<OwnerCopy> BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
-                                                      SqlFailure& failure) const = 0;
+                                                      ImportRunNotes& run, SqlFailure& failure) const = 0;
+    // A mark of what has been committed to the database: two equal marks read on one connection mean
+    // that nothing was committed in between, on it or on any other connection. Empty where the
+    // engine cannot tell this way (a server: its owner copy looks at the rows themselves).
+    virtual QString ChangeMark(const QSqlDatabase& db) const = 0;
     // The hint that makes a statement use an index (the file's planner has no statistics to choose
     // by; a server keeps its own): text to put after the table's name.
     virtual QString IndexHint(const QString& index) const = 0;

@@ -574,7 +574,8 @@ namespace {
 // those of earlier owners of the same key in it.
 class PgOwnerCopy final : public OwnerCopy {
 public:
-    PgOwnerCopy(PGconn* pg, qint64 newestBefore) : m_pg(pg), m_newestBefore(newestBefore)
+    PgOwnerCopy(PGconn* pg, qint64 newestBefore, ImportRunNotes& run)
+        : m_pg(pg), m_newestBefore(newestBefore), m_run(run)
     {
         m_lines.reserve(SendAt + 4096);
     }
@@ -628,15 +629,31 @@ public:
         // each found in one pass over UserInfo with the copied rows in a hash: the server's
         // statistics know nothing yet of the rows just copied and would look them up one by one
         // (or sort both sides), so the other ways of joining are off for the rest of this commit.
+        // A pass is left out when it can find nothing: the table holds the run's rows alone, as its
+        // commits copied them, and no owner of this commit has a key (for the delete) or brings a
+        // serial (for the serials) that an earlier owner of the run had.
+        bool replacing = true;
+        bool takingSerials = true;
+        if (m_run.onlyOwn) {
+            const bool looking = !m_run.keyAgain || !m_run.serialAgain;
+            bool own = false;
+            if (!onlyOwnRows(looking, own, failure))
+                return false;
+            if (looking)
+                m_run.onlyOwn = own;
+            replacing = !own || m_run.keyAgain;
+            takingSerials = !own || m_run.serialAgain;
+        }
         return run("set local enable_nestloop = off", failure) &&
                run("set local enable_mergejoin = off", failure) &&
-               run("delete from UserInfo u using UserInfo s where s.idx > $1 and u.CardNo = s.CardNo and "
-                   "u.DongHao = s.DongHao and u.DanYuan = s.DanYuan and u.idx < s.idx",
-                   failure) &&
-               run("update UserInfo u set CardID = '' from UserInfo s where s.idx > $1 and s.CardID <> '' "
-                   "and "
-                   "u.CardID = s.CardID and u.idx <= $1",
-                   failure);
+               (!replacing ||
+                run("delete from UserInfo u using UserInfo s where s.idx > $1 and u.CardNo = s.CardNo and "
+                    "u.DongHao = s.DongHao and u.DanYuan = s.DanYuan and u.idx < s.idx",
+                    failure)) &&
+               (!takingSerials ||
+                run("update UserInfo u set CardID = '' from UserInfo s where s.idx > $1 and s.CardID <> '' "
+                    "and u.CardID = s.CardID and u.idx <= $1",
+                    failure));
     }
 
 private:
@@ -663,6 +680,35 @@ private:
         return true;
     }
 
+    // Whether every row of UserInfo is one the run's commits copied, unchanged since: each then has
+    // the number of its commit's transaction (a row another desk added or changed has another). The
+    // number of this commit's transaction is noted for the next commits; the rows are looked at
+    // only when looking is wanted (own is false otherwise).
+    bool onlyOwnRows(bool looking, bool& own, SqlFailure& failure)
+    {
+        PGresult* result = PQexec(m_pg, "select (txid_current() % 4294967296)::text");
+        if (PQresultStatus(result) != PGRES_TUPLES_OK || PQntuples(result) != 1)
+            return failed(result, failure);
+        m_run.current = QString::fromLatin1(PQgetvalue(result, 0, 0));
+        PQclear(result);
+        own = false;
+        if (!looking)
+            return true;
+        const QByteArray ours =
+            ('{' + (m_run.commits + QStringList{m_run.current}).join(QLatin1Char(',')) + '}').toLatin1();
+        const char* values[] = {ours.constData()};
+        result =
+            PQexecParams(m_pg,
+                         "select count(*) from (select 1 from UserInfo where not (xmin = any($1::xid[])) "
+                         "limit 1) as other",
+                         1, nullptr, values, nullptr, nullptr, 0);
+        if (PQresultStatus(result) != PGRES_TUPLES_OK || PQntuples(result) != 1)
+            return failed(result, failure);
+        own = std::strcmp(PQgetvalue(result, 0, 0), "0") == 0;
+        PQclear(result);
+        return true;
+    }
+
     bool failed(PGresult* result, SqlFailure& failure)
     {
         const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
@@ -678,6 +724,7 @@ private:
 
     PGconn* m_pg;
     qint64 m_newestBefore;
+    ImportRunNotes& m_run;
     QByteArray m_lines;     // not sent yet
     bool m_copying = false; // the server is in the copy
     bool m_sent = true;     // every block went out
@@ -686,12 +733,17 @@ private:
 } // namespace
 
 std::unique_ptr<OwnerCopy> PgEngine::BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
-                                                    SqlFailure& failure) const
+                                                    ImportRunNotes& run, SqlFailure& failure) const
 {
-    auto copy = std::make_unique<PgOwnerCopy>(ServerConnection(db), newestBefore);
+    auto copy = std::make_unique<PgOwnerCopy>(ServerConnection(db), newestBefore, run);
     if (!copy->begin(failure))
         return nullptr;
     return copy;
+}
+
+QString PgEngine::ChangeMark(const QSqlDatabase&) const
+{
+    return QString(); // the copy looks at the rows themselves
 }
 
 int PgEngine::ImportLinesPerCommit() const

@@ -43,7 +43,8 @@ public:
     bool ImportsByCopy() const override;
     int ImportLinesPerCommit() const override;
     std::unique_ptr<OwnerCopy> BeginOwnerCopy(const QSqlDatabase& db, qint64 newestBefore,
-                                              SqlFailure& failure) const override;
+                                              ImportRunNotes& run, SqlFailure& failure) const override;
+    QString ChangeMark(const QSqlDatabase& db) const override;
     QString IndexHint(const QString& index) const override;
     QString DatabaseFile(const DatabaseTarget& target) const override;
     QString BackupInto(const QSqlDatabase& db, const QString& file) const override;

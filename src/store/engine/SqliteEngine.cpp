@@ -8,6 +8,7 @@
 #include <QSqlDriver>
 #include <QStringEncoder>
 #include <QUrl>
+#include <atomic>
 #include <sqlite3.h>
 #include <stdexcept>
 #include <vector>
@@ -369,12 +370,25 @@ DatabaseCheck SqliteEngine::Check(const DatabaseTarget& target) const
     return CheckDatabaseFile(target.FilePath(), true);
 }
 
-std::unique_ptr<OwnerCopy> SqliteEngine::BeginOwnerCopy(const QSqlDatabase&, qint64,
+std::unique_ptr<OwnerCopy> SqliteEngine::BeginOwnerCopy(const QSqlDatabase&, qint64, ImportRunNotes&,
                                                         SqlFailure& failure) const
 {
     failure =
         SqliteFailure(SQLITE_MISUSE, 0, QStringLiteral("the file takes owners through prepared statements"));
     return nullptr;
+}
+
+QString SqliteEngine::ChangeMark(const QSqlDatabase& db) const
+{
+    // The file's data version moves when another connection commits a change; the connection's own
+    // changes are counted apart (also those undone).
+    sqlite3* handle = fileHandle(db);
+    QSqlQuery q(db);
+    if (!handle || !q.exec(QStringLiteral("PRAGMA data_version")) || !q.next()) {
+        static std::atomic<qint64> unknown{0};
+        return QStringLiteral("?%1").arg(++unknown); // not known: equal to no other mark
+    }
+    return QStringLiteral("%1/%2").arg(q.value(0).toLongLong()).arg(sqlite3_total_changes64(handle));
 }
 
 int SqliteEngine::ImportLinesPerCommit() const
