@@ -11,9 +11,17 @@ if [ -z "${DISPLAY:-}" ] || [ "${WINE_START_NESTED:-}" != 1 ]; then
   export WINE_START_NESTED=1
   exec xvfb-run -a -s "-screen 0 1366x768x24" bash "$0" "$@"
 fi
+cache=${ICCARD_WINDOWS_CACHE:-$HOME/.cache/iccard-windows}
+export WINEPREFIX=${WINEPREFIX:-$cache/wineprefix}
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+# Wine's desktop belongs to the prefix's server and is made for the display the server's first
+# window program had: a server left from programs without a display (the offscreen tests) would
+# refuse every window here. It is ended first, and again at the end (the tests run one at a time).
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
 folder=$(mktemp -d)
 pid=
-trap '[ -z "$pid" ] || { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; } || true; rm -rf "$folder" "$folder.log"' EXIT
+trap '[ -z "$pid" ] || { kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; } || true; "$wineserver" -k 2>/dev/null || true; rm -rf "$folder" "$folder.log"' EXIT
 # The window platform, not the tests' offscreen one.
 unset QT_QPA_PLATFORM
 bash "$here/wine-run.sh" "$exe" --folder "$(echo "Z:$folder" | tr / '\\')" >"$folder.log" 2>&1 &
