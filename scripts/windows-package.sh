@@ -42,11 +42,13 @@ copy_dlls() {
     for name in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p'); do
       case $seen in *" ${name,,} "*) continue ;; esac
       seen="$seen${name,,} "
-      local dir
+      # Windows names a DLL in any case (LIBPQ.dll is libpq.dll).
+      local dir found
       for dir in "${dll_dirs[@]}"; do
-        if [ -f "$dir/$name" ]; then
-          cp "$dir/$name" "$dest/"
-          pending+=("$dest/$name")
+        found=$(find "$dir" -maxdepth 1 -iname "$name" -print -quit 2>/dev/null)
+        if [ -n "$found" ]; then
+          cp "$found" "$dest/"
+          pending+=("$dest/$(basename "$found")")
           break
         fi
       done

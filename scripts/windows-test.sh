@@ -3,12 +3,15 @@
 # outside the clone: about 40 minutes on two cores the first time, seconds afterwards), the Windows
 # build (the windows preset), its tests under Wine (the store, the command line, the link and the
 # windows, offscreen; the program itself up to its login window on a virtual display), then the
-# program folder, its zip and the installer (scripts/windows-package.sh).
+# program folder, its zip and the installer (scripts/windows-package.sh), tried in a clean Wine
+# prefix (scripts/windows-installer-check.sh).
 #   ICCARD_WINDOWS_CACHE   the tool chain's cache (~/.cache/iccard-windows when not set)
 #   ICCARD_WINDOWS=skip    leaves the Windows part out (said so at the end of the run)
 #   ICCARD_TEST_STARTED    when the test command began (seconds since 1970): a tool chain that is
-#                          not there yet is built only when the whole run stays within
-#                          ICCARD_TEST_BUDGET_MINUTES (85), CI's limit being 90
+#                          not there yet, and a Windows build from scratch, are made only when
+#                          the whole run stays within ICCARD_TEST_BUDGET_MINUTES (85), CI's limit
+#                          being 90; a run that could make only the tool chain makes it, so that
+#                          the next run on the machine does the rest
 # When the Windows part cannot run (asked, out of time, or the source packages cannot be fetched)
 # it says so plainly and why, and the test command goes on; when it runs, any failure fails it.
 set -euo pipefail
@@ -73,3 +76,4 @@ WINEPREFIX=$cache/wineprefix "$(command -v wineserver || echo /usr/lib/wine/wine
 say "Windows tests under Wine done in $(minutes "$t") min"
 
 bash scripts/windows-package.sh build/windows
+bash scripts/windows-installer-check.sh build/windows/dist

@@ -3,7 +3,8 @@
 ; guide), a Start-menu folder, and an uninstaller that leaves the office's data alone (it lives in
 ; the user's application data folder, %LOCALAPPDATA%\iccard).
 ; makensis -DVERSION=1.0.0 -DSOURCE=<folder laid out as above> -DOUTFILE=<setup.exe> iccard.nsi
-Unicode true
+; A 64-bit installer for the 64-bit program.
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 

@@ -450,7 +450,8 @@ int listLog(const LogFilter& filter, const QString& csv, bool force)
                 say(QStringLiteral("其中 %1 个字符 GBK 编码不能表示，写成了“?”").arg(r.replaced));
             return Done;
         }
-        ForEachLogLine(query, true, [](const QString& line) { Os::WriteText(stdout, line + QLatin1Char('\n')); });
+        ForEachLogLine(query, true,
+                       [](const QString& line) { Os::WriteText(stdout, line + QLatin1Char('\n')); });
     } catch (const OperationError& e) {
         say(e.message());
         return Stopped;
@@ -514,8 +515,8 @@ int main(int argc, char* argv[])
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
-        Os::WriteText(stdout,
-                      QString::fromUtf8(HelpText).arg(QDir::toNativeSeparators(UserDataFolder())) + QLatin1Char('\n'));
+        Os::WriteText(stdout, QString::fromUtf8(HelpText).arg(QDir::toNativeSeparators(UserDataFolder())) +
+                                  QLatin1Char('\n'));
         return Done;
     }
     if (parser.isSet(versionOption)) {
@@ -589,8 +590,8 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("where")) {
         if (!arguments(0, 0))
             return usage(QStringLiteral("where 不带参数。"));
-        Os::WriteText(stdout, QDir::toNativeSeparators(folder.folder) + QLatin1Char('\n') + database.Describe() +
-                                  QLatin1Char('\n'));
+        Os::WriteText(stdout, QDir::toNativeSeparators(folder.folder) + QLatin1Char('\n') +
+                                  database.Describe() + QLatin1Char('\n'));
         // Where the database would be is still the answer; that it is not there yet is said apart.
         if (!databaseFileThere(database))
             say(databaseMissingText(database));

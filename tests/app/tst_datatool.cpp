@@ -375,7 +375,8 @@ void TestDataTool::copyIntoAnotherDatabase()
     const QString file = path("copy.db");
     ToolRun r = run({QStringLiteral("copy"), QStringLiteral("--to"), file});
     QCOMPARE(r.status, 0);
-    QVERIFY2(r.said.startsWith(QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n").arg(QDir::toNativeSeparators(file))),
+    QVERIFY2(r.said.startsWith(QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n")
+                                   .arg(QDir::toNativeSeparators(file))),
              qPrintable(r.said));
     QCOMPARE(ownersIn(ParseDatabaseUrl(file)), before);
     const DatabaseTarget other =

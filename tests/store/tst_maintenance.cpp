@@ -250,7 +250,8 @@ void TestMaintenance::backupFolderThatCannotBeMade()
     WriteFile(BackupFolder(), "a file where the folder should be");
     const MaintenanceResult r = BackupDatabase();
     QVERIFY(!r.ok);
-    QCOMPARE(r.message, QStringLiteral("Cannot Create ") + QDir::toNativeSeparators(f.folder() + QStringLiteral("/dbBak")));
+    QCOMPARE(r.message, QStringLiteral("Cannot Create ") +
+                            QDir::toNativeSeparators(f.folder() + QStringLiteral("/dbBak")));
 }
 
 void TestMaintenance::restorePutsTheChosenFileInPlace()
@@ -368,7 +369,8 @@ void TestMaintenance::restoreRefusesWhatIsNotADatabase()
 
     const MaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY(!r.ok);
-    QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + QDir::toNativeSeparators(chosen)), qPrintable(r.message));
+    QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + QDir::toNativeSeparators(chosen)),
+             qPrintable(r.message));
     QVERIFY2(r.message.contains(reason), qPrintable(r.message));
     // The current data is intact and the program keeps working on it.
     QCOMPARE(ownerNames(), QVariantList{QStringLiteral("甲")});
@@ -426,7 +428,8 @@ void TestMaintenance::restoreWhileAnotherProgramChanges()
 
         const MaintenanceResult r = RestoreDatabase(backup.file);
         QVERIFY(!r.ok);
-        QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + QDir::toNativeSeparators(backup.file)), qPrintable(r.message));
+        QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + QDir::toNativeSeparators(backup.file)),
+                 qPrintable(r.message));
         QVERIFY2(r.message.contains(QStringLiteral("数据库正被其他程序使用")), qPrintable(r.message));
         QCOMPARE(filesIn(BackupFolder()), QStringList{QFileInfo(backup.file).fileName()});
         // The other program's change goes through, into the database the program goes on with.
@@ -688,7 +691,8 @@ void TestMaintenance::restoreIntoServerIsAllOrNothing()
 
     const MaintenanceResult r = RestoreDatabase(chosen);
     QVERIFY(!r.ok);
-    QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + QDir::toNativeSeparators(chosen)), qPrintable(r.message));
+    QVERIFY2(r.message.startsWith(QStringLiteral("恢复失败：") + QDir::toNativeSeparators(chosen)),
+             qPrintable(r.message));
     QVERIFY2(r.message.contains(QStringLiteral("no room")), qPrintable(r.message));
     QCOMPARE(rowsOf(dm->database()), before);
     addOwner(QStringLiteral("丙")); // the key sequence is where it was
