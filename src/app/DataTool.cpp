@@ -17,6 +17,7 @@
 #include "store/OwnerExchange.h"
 #include "store/Schema.h"
 #include "store/Startup.h"
+#include "store/System.h"
 #include "store/engine/Engine.h"
 
 #include <QCommandLineParser>
@@ -29,7 +30,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 #include <optional>
-#include <unistd.h>
 
 namespace {
 
@@ -41,9 +41,7 @@ constexpr int SomeRefused = 3; // an import went through, but the database refus
 
 void say(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
+    Os::WriteText(stderr, text + QLatin1Char('\n'));
 }
 
 // Every message of the store goes to standard error; a question is answered No (the command line
@@ -152,15 +150,14 @@ int usage(const QString& why)
 // The progress of a run on the terminal, when standard error is one.
 ExchangeProgress terminalProgress(const QString& what)
 {
-    if (!::isatty(STDERR_FILENO))
+    if (!Os::StandardErrorIsTerminal())
         return {};
     return [what](int done, int total) {
-        const QString line = QStringLiteral("\r%1 %2/%3").arg(what).arg(done).arg(total);
-        const QByteArray bytes = line.toUtf8();
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-        if (done >= total)
-            std::fputc('\n', stderr);
-        std::fflush(stderr);
+        Os::WriteText(stderr, QStringLiteral("\r%1 %2/%3%4")
+                                  .arg(what)
+                                  .arg(done)
+                                  .arg(total)
+                                  .arg(done >= total ? QStringLiteral("\n") : QString()));
     };
 }
 
@@ -453,11 +450,8 @@ int listLog(const LogFilter& filter, const QString& csv, bool force)
                 say(QStringLiteral("其中 %1 个字符 GBK 编码不能表示，写成了“?”").arg(r.replaced));
             return Done;
         }
-        ForEachLogLine(query, true, [](const QString& line) {
-            const QByteArray bytes = line.toUtf8() + '\n';
-            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        });
-        std::fflush(stdout);
+        ForEachLogLine(query, true,
+                       [](const QString& line) { Os::WriteText(stdout, line + QLatin1Char('\n')); });
     } catch (const OperationError& e) {
         say(e.message());
         return Stopped;
@@ -521,13 +515,12 @@ int main(int argc, char* argv[])
     if (!parser.parse(QCoreApplication::arguments()))
         return usage(parser.errorText());
     if (parser.isSet(helpOption)) {
-        const QByteArray help =
-            QString::fromUtf8(HelpText).arg(QDir::toNativeSeparators(UserDataFolder())).toUtf8() + '\n';
-        std::fwrite(help.constData(), 1, size_t(help.size()), stdout);
+        Os::WriteText(stdout, QString::fromUtf8(HelpText).arg(QDir::toNativeSeparators(UserDataFolder())) +
+                                  QLatin1Char('\n'));
         return Done;
     }
     if (parser.isSet(versionOption)) {
-        std::printf("iccard-data %s\n", ICCARD_VERSION);
+        Os::WriteText(stdout, QStringLiteral("iccard-data %1\n").arg(QStringLiteral(ICCARD_VERSION)));
         return Done;
     }
     const QStringList args = parser.positionalArguments();
@@ -597,10 +590,8 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("where")) {
         if (!arguments(0, 0))
             return usage(QStringLiteral("where 不带参数。"));
-        const QByteArray lines = (QDir::toNativeSeparators(folder.folder) + QLatin1Char('\n') +
-                                  database.Describe() + QLatin1Char('\n'))
-                                     .toUtf8();
-        std::fwrite(lines.constData(), 1, size_t(lines.size()), stdout);
+        Os::WriteText(stdout, QDir::toNativeSeparators(folder.folder) + QLatin1Char('\n') +
+                                  database.Describe() + QLatin1Char('\n'));
         // Where the database would be is still the answer; that it is not there yet is said apart.
         if (!databaseFileThere(database))
             say(databaseMissingText(database));

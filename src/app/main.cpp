@@ -9,6 +9,7 @@
 #include "store/LogEntries.h"
 #include "store/OperationError.h"
 #include "store/Startup.h"
+#include "store/System.h"
 #include "ui/HelpWindow.h"
 #include "ui/InputDongHao.h"
 #include "ui/LookAndFeel.h"
@@ -75,14 +76,12 @@ IC卡脱机系统：小区门禁的发卡程序（设备卡、业主卡、黑名
 
 void print(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    Os::WriteText(stdout, text + QLatin1Char('\n'));
 }
 
 void complain(const QString& text)
 {
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    Os::WriteText(stderr, text + QLatin1Char('\n'));
 }
 
 } // namespace

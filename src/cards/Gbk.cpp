@@ -1,17 +1,17 @@
 #include "Gbk.h"
 
+#include "GbkTable.h"
+
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <iconv.h>
 
 namespace {
 
 // The user-defined areas of the Chinese Windows code page (936), where offices keep the rare
 // characters of names: AAA1-AFFE, F8A1-FEFE and A140-A7A0 (trail bytes 40-7E and 80-A0), mapped
-// row by row onto U+E000..U+E765. The system's GBK (iconv) knows none of them, so they are read and
-// written here, where iconv stops.
+// row by row onto U+E000..U+E765. Linux's GBK, whose table the program keeps (GbkTable.h), knows
+// none of them, so they are read and written here, where the table has nothing.
 constexpr char16_t UserDefinedFirst = 0xE000;
 constexpr char16_t UserDefinedLast = 0xE765;
 constexpr int FirstAreaSize = 6 * 94;  // AAA1-AFFE
@@ -85,57 +85,19 @@ bool onlyAscii(const char* bytes, qsizetype size)
     return true;
 }
 
-// The characters of every GBK byte pair as the system's GBK (iconv) reads it, 0 where it reads
-// none (lead bytes 81-FE, trail bytes 40-FE), and of the bytes from 80 it reads alone (80 is the
-// euro sign). Asked of iconv once, pair by pair, so that a whole owner data file is read by looking
-// its pairs up rather than through iconv's two conversions (GBK to UCS-4 to UTF-16), which took
-// most of the time of reading a community's file.
+// The characters of the GBK bytes from 80 read alone and of every pair, from the program's table,
+// so that a whole owner data file is read by looking its pairs up.
 class PairTable {
 public:
-    static constexpr int Leads = 0xFE - 0x81 + 1;
-    static constexpr int Trails = 0xFE - 0x40 + 1;
-
-    PairTable()
-    {
-        iconv_t cd = iconv_open("UTF-16LE", "GBK");
-        if (cd == reinterpret_cast<iconv_t>(-1))
-            return; // no GBK: every pair reads as none
-        // The one UTF-16 unit iconv reads the bytes as, 0 when it reads them as none.
-        auto read = [cd](char* in, size_t size) -> char16_t {
-            char16_t out[2] = {};
-            size_t inLeft = size;
-            auto* outPtr = reinterpret_cast<char*>(out);
-            size_t outLeft = sizeof out;
-            iconv(cd, nullptr, nullptr, nullptr, nullptr);
-            const bool whole = iconv(cd, &in, &inLeft, &outPtr, &outLeft) != static_cast<size_t>(-1) &&
-                               inLeft == 0 && outLeft == sizeof out - 2;
-            return whole ? out[0] : 0;
-        };
-        for (int byte = 0x80; byte <= 0xFF; ++byte) {
-            char in[1] = {char(byte)};
-            m_singles[size_t(byte - 0x80)] = read(in, 1);
-        }
-        for (int lead = 0x81; lead <= 0xFE; ++lead) {
-            for (int trail = 0x40; trail <= 0xFE; ++trail) {
-                char in[2] = {char(lead), char(trail)};
-                m_chars[size_t((lead - 0x81) * Trails + (trail - 0x40))] = read(in, 2);
-            }
-        }
-        iconv_close(cd);
-    }
     // The character of a byte from 80 read alone; 0 when it is none (a lead byte).
-    char16_t Single(unsigned char byte) const { return m_singles[size_t(byte - 0x80)]; }
+    char16_t Single(unsigned char byte) const { return GbkTable::Singles[byte - 0x80]; }
     // The character of a pair; 0 when GBK has none.
     char16_t At(unsigned char lead, unsigned char trail) const
     {
         if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE)
             return 0;
-        return m_chars[size_t((lead - 0x81) * Trails + (trail - 0x40))];
+        return GbkTable::Pairs[(lead - 0x81) * GbkTable::Trails + (trail - 0x40)];
     }
-
-private:
-    std::array<char16_t, size_t(Leads* Trails)> m_chars{};
-    std::array<char16_t, 0x80> m_singles{};
 };
 
 const PairTable& pairTable()
@@ -248,39 +210,31 @@ QByteArray StringToGbk(const QString& text)
         }
     if (ascii)
         return text.toLatin1();
-    iconv_t cd = iconv_open("GBK", "UTF-16LE");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return text.toLatin1();
     // A UTF-16 unit never takes more than two bytes in GBK.
     QByteArray out(text.size() * 2, Qt::Uninitialized);
-    QByteArray units(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    char* inPtr = units.data();
-    size_t inLeft = static_cast<size_t>(text.size()) * 2;
-    char* outPtr = out.data();
-    size_t outLeft = static_cast<size_t>(out.size());
-    while (inLeft > 0 && iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
-        char16_t c = 0;
-        std::memcpy(&c, inPtr, 2);
-        size_t skip = 2;
-        if (userDefinedPair(c, outPtr)) {
-            outPtr += 2;
-            outLeft -= 2;
-        } else {
-            // No GBK code: one '?', also for a character beyond the basic plane (two units).
-            *outPtr++ = '?';
-            --outLeft;
-            if (QChar::isHighSurrogate(c) && inLeft >= 4) {
-                char16_t low = 0;
-                std::memcpy(&low, inPtr + 2, 2);
-                if (QChar::isLowSurrogate(low))
-                    skip = 4;
-            }
+    char* o = out.data();
+    const char16_t* units = reinterpret_cast<const char16_t*>(text.utf16());
+    const qsizetype size = text.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = units[i];
+        if (c < 0x80) {
+            *o++ = char(c);
+            continue;
         }
-        inPtr += skip;
-        inLeft -= skip;
+        if (const int n = GbkTable::Encode(c, o); n > 0) {
+            o += n;
+            continue;
+        }
+        if (userDefinedPair(c, o)) {
+            o += 2;
+            continue;
+        }
+        // No GBK code: one '?', also for a character beyond the basic plane (two units).
+        *o++ = '?';
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(units[i + 1]))
+            ++i;
     }
-    iconv_close(cd);
-    out.resize(out.size() - static_cast<qsizetype>(outLeft));
+    out.resize(qsizetype(o - out.data()));
     return out;
 }
 
@@ -332,38 +286,41 @@ int AppendUtf8AsGbk(const char* utf8, qsizetype size, QByteArray& out)
         out.append(utf8, size);
         return 0;
     }
-    iconv_t cd = iconv_open("GBK", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        out.append(utf8, size);
-        return 0;
-    }
     int replaced = 0;
     // A character never takes more bytes in GBK than in UTF-8.
     const qsizetype start = out.size();
     out.resize(start + size);
-    char* inPtr = const_cast<char*>(utf8);
-    size_t inLeft = static_cast<size_t>(size);
-    char* outPtr = out.data() + start;
-    size_t outLeft = static_cast<size_t>(size);
-    while (inLeft > 0 && iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<size_t>(-1)) {
-        const auto* p = reinterpret_cast<const unsigned char*>(inPtr);
-        if (userDefinedPair(utf8Char3(p, inLeft), outPtr)) {
-            // Three bytes of UTF-8 become a pair.
-            outPtr += 2;
-            outLeft -= 2;
-            inPtr += 3;
-            inLeft -= 3;
+    char* o = out.data() + start;
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8);
+    qsizetype i = 0;
+    while (i < size) {
+        if (p[i] < 0x80) {
+            *o++ = char(p[i++]);
             continue;
         }
+        // One well-formed sequence (no overlong forms, no surrogates), or the bytes that are not one.
+        const int n = utf8Length(p[i]);
+        const qsizetype whole = n > 0 && i + n <= size ? ValidUtf8Prefix(utf8 + i, n) : 0;
+        if (whole == n && n <= 3) {
+            char32_t c = n == 2 ? (char32_t(p[i] & 0x1F) << 6) | char32_t(p[i + 1] & 0x3F)
+                                : utf8Char3(p + i, size_t(size - i));
+            if (const int written = GbkTable::Encode(char16_t(c), o); written > 0) {
+                o += written;
+                i += n;
+                continue;
+            }
+            if (userDefinedPair(c, o)) {
+                // Three bytes of UTF-8 become a pair.
+                o += 2;
+                i += n;
+                continue;
+            }
+        }
         // A character GBK has no code for (or a byte that is not UTF-8): one '?' in its place.
-        *outPtr++ = '?';
-        --outLeft;
+        *o++ = '?';
         ++replaced;
-        const size_t skip = std::max<size_t>(1, size_t(utf8Length(*p)));
-        inPtr += std::min(skip, inLeft);
-        inLeft -= std::min(skip, inLeft);
+        i += std::min<qsizetype>(std::max(1, n), size - i);
     }
-    iconv_close(cd);
-    out.resize(start + (size - static_cast<qsizetype>(outLeft)));
+    out.resize(qsizetype(o - out.data()));
     return replaced;
 }

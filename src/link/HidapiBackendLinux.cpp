@@ -1,85 +1,23 @@
 // The Linux piece of the HID access: hidapi's hidraw backend and a libudev monitor.
 
-#include "HidReportDescriptor.h"
 #include "HidapiBackend.h"
+#include "HidapiConnection.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QSocketNotifier>
-#include <cerrno>
-#include <hidapi/hidapi.h>
 #include <libudev.h>
 #include <map>
-#include <mutex>
 
 namespace {
-
-// hid_init, hid_exit, enumeration, opening and closing share state inside hidapi and must not run
-// at the same time. Reads (read thread, on the read handle) and writes (main thread, on the write
-// handle) use separate handles, so they never share a device structure.
-std::mutex hidapiMutex;
-int hidapiUsers = 0;
-
-constexpr HidReportLengths FallbackLengths{31, 31, false};
-
-class HidapiConnection final : public HidConnection {
-public:
-    HidapiConnection(hid_device* writeHandle, hid_device* readHandle, HidReportLengths lengths)
-        : m_write(writeHandle), m_read(readHandle), m_lengths(lengths)
-    {
-    }
-    ~HidapiConnection() override
-    {
-        std::lock_guard lock(hidapiMutex);
-        hid_close(m_read);
-        hid_close(m_write);
-    }
-
-    int inputReportLength() const override { return m_lengths.input; }
-    int outputReportLength() const override { return m_lengths.output; }
-    // hidraw keeps a fixed queue per open handle; the count is only remembered.
-    void setNumInputBuffers(int count) override { m_buffers = count; }
-    int numInputBuffers() const override { return m_buffers; }
-
-    void writeReport(const uint8_t* report, int length) override
-    {
-        if (length > 0)
-            hid_write(m_write, report, static_cast<size_t>(length));
-    }
-
-    int readReport(uint8_t* buffer, int size, int timeoutMs) override
-    {
-        // hidraw leaves out the report ID of a device that numbers no reports; put the 0 back, so
-        // that every report starts with its ID as the program expects.
-        const int skip = m_lengths.numbered ? 0 : 1;
-        if (size <= skip)
-            return 0;
-        const int n = hid_read_timeout(m_read, buffer + skip, static_cast<size_t>(size - skip), timeoutMs);
-        if (n < 0)
-            return -EIO;
-        if (n == 0)
-            return 0;
-        if (skip)
-            buffer[0] = 0;
-        return n + skip;
-    }
-
-private:
-    hid_device* m_write;
-    hid_device* m_read;
-    HidReportLengths m_lengths;
-    int m_buffers = 0;
-};
 
 class HidapiBackend final : public HidBackend {
 public:
     explicit HidapiBackend(QObject* parent) : HidBackend(parent)
     {
-        {
-            std::lock_guard lock(hidapiMutex);
-            if (hidapiUsers++ == 0 && hid_init() != 0)
-                qWarning() << "hidapi could not be initialised";
-        }
+        m_started = StartHidapi();
+        if (!m_started)
+            qWarning() << "hidapi could not be initialised";
         m_udev = udev_new();
         if (!m_udev)
             return;
@@ -100,9 +38,8 @@ public:
             udev_monitor_unref(m_monitor);
         if (m_udev)
             udev_unref(m_udev);
-        std::lock_guard lock(hidapiMutex);
-        if (--hidapiUsers == 0)
-            hid_exit();
+        if (m_started)
+            StopHidapi();
     }
 
     QList<HidDeviceInfo> enumerate() override
@@ -177,6 +114,7 @@ private:
         Q_EMIT devicesChanged();
     }
 
+    bool m_started = false;
     udev* m_udev = nullptr;
     udev_monitor* m_monitor = nullptr;
     std::unique_ptr<QSocketNotifier> m_notifier;

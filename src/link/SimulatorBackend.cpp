@@ -3,53 +3,116 @@
 #include "CardIssuerIds.h"
 
 #include <QDebug>
+#include <QLocalSocket>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-// The client end is plain POSIX: the read thread blocks in poll() on the socket like a HID read
-// blocks on the device, while the main thread writes.
+// The thread the sockets live on, with its event loop; shared by the backend and its connections,
+// so that it runs as long as a socket does.
+class SimulatorBackend::IoThread {
+public:
+    IoThread()
+    {
+        m_context.moveToThread(&m_thread);
+        m_thread.setObjectName(QStringLiteral("simulator socket"));
+        m_thread.start();
+    }
+    ~IoThread()
+    {
+        m_thread.quit();
+        m_thread.wait();
+    }
+    IoThread(const IoThread&) = delete;
+    IoThread& operator=(const IoThread&) = delete;
+
+    // Runs the function on the thread and waits for it (never called from the thread itself).
+    template <typename F> void Run(F&& function)
+    {
+        QMetaObject::invokeMethod(&m_context, std::forward<F>(function), Qt::BlockingQueuedConnection);
+    }
+    // Runs the function on the thread, in order, without waiting.
+    template <typename F> void Post(F&& function)
+    {
+        QMetaObject::invokeMethod(&m_context, std::forward<F>(function), Qt::QueuedConnection);
+    }
+
+private:
+    QThread m_thread;
+    QObject m_context;
+};
 
 struct SimulatorBackend::Socket {
-    int fd = -1;
-    QString path; // device path of this connection
+    std::shared_ptr<IoThread> io;
+    QLocalSocket* socket = nullptr; // on the I/O thread
+    QString path;                   // device path of this connection
     std::atomic<bool> ended{false};
-    // A report being received; used by one reader at a time (the main thread while the device is
-    // not claimed, its read thread while it is).
-    std::array<uint8_t, ReportSize> partial{};
-    int have = 0;
+    std::atomic<bool> claimed{false};
+
+    QMutex mutex;
+    QWaitCondition arrived;
+    QByteArray received;              // bytes come and not yet taken, under the mutex
+    bool woken = false;               // a read asked to return, under the mutex
+    QPointer<SimulatorBackend> owner; // told when the connection ends unclaimed, under the mutex
 
     ~Socket()
     {
-        if (fd >= 0)
-            ::close(fd);
+        if (socket) {
+            QLocalSocket* s = socket;
+            io->Run([s] {
+                s->abort();
+                delete s;
+            });
+        }
     }
 
-    // Reads what is there without waiting. A whole report: its length. Nothing complete: 0.
-    // The connection ended: -ECONNRESET.
-    int take(uint8_t* buffer, int size)
+    // I/O thread: what came. Unclaimed, whole reports are read and dropped.
+    void onReadyRead()
     {
-        while (have < ReportSize) {
-            const ssize_t n =
-                ::recv(fd, partial.data() + have, static_cast<size_t>(ReportSize - have), MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-                ended.store(true);
-                return -ECONNRESET;
-            }
-            if (n < 0)
-                return 0;
-            have += static_cast<int>(n);
-        }
-        have = 0;
+        const QByteArray bytes = socket->readAll();
+        QMutexLocker lock(&mutex);
+        received += bytes;
+        if (!claimed.load())
+            received.remove(0, received.size() - received.size() % ReportSize);
+        arrived.wakeAll();
+    }
+
+    // I/O thread: the simulator went away.
+    void onEnded()
+    {
+        if (ended.exchange(true))
+            return;
+        QMutexLocker lock(&mutex);
+        arrived.wakeAll();
+        if (owner && !claimed.load())
+            QMetaObject::invokeMethod(owner.data(), &SimulatorBackend::dropSocket, Qt::QueuedConnection);
+    }
+
+    // Waits at most timeoutMs for a whole report and takes it: its length; nothing complete: 0; the
+    // connection ended: -ECONNRESET.
+    int take(uint8_t* buffer, int size, int timeoutMs)
+    {
+        QMutexLocker lock(&mutex);
+        if (received.size() < ReportSize && !ended.load() && !woken)
+            arrived.wait(&mutex, QDeadlineTimer(timeoutMs));
+        woken = false;
+        if (received.size() < ReportSize)
+            return ended.load() ? -ECONNRESET : 0;
         const int n = std::min(size, ReportSize);
-        std::memcpy(buffer, partial.data(), static_cast<size_t>(n));
+        std::memcpy(buffer, received.constData(), static_cast<size_t>(n));
+        received.remove(0, ReportSize);
         return n;
+    }
+
+    void wake()
+    {
+        QMutexLocker lock(&mutex);
+        woken = true;
+        arrived.wakeAll();
     }
 };
 
@@ -58,14 +121,13 @@ public:
     SimulatorConnection(std::shared_ptr<SimulatorBackend::Socket> socket, SimulatorBackend* backend)
         : m_socket(std::move(socket)), m_backend(backend)
     {
-        if (::pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0)
-            m_wake[0] = m_wake[1] = -1;
+        QMutexLocker lock(&m_socket->mutex);
+        m_socket->received.clear(); // what came before the claim was dropped
+        m_socket->claimed.store(true);
     }
     ~SimulatorConnection() override
     {
-        for (int fd : m_wake)
-            if (fd >= 0)
-                ::close(fd);
+        m_socket->claimed.store(false);
         if (m_backend)
             m_backend->connectionClosed(m_socket);
     }
@@ -77,57 +139,33 @@ public:
 
     void writeReport(const uint8_t* report, int length) override
     {
-        // Exactly 31 bytes travel, whatever the length asked for.
-        std::array<uint8_t, ReportSize> bytes{};
+        // Exactly 31 bytes travel, whatever the length asked for; a failed write is ignored.
+        QByteArray bytes(ReportSize, '\0');
         std::memcpy(bytes.data(), report, static_cast<size_t>(std::min(length, ReportSize)));
-        size_t sent = 0;
-        while (sent < bytes.size() && !m_socket->ended.load()) {
-            const ssize_t n = ::send(m_socket->fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n > 0) {
-                sent += static_cast<size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                pollfd p{m_socket->fd, POLLOUT, 0};
-                if (::poll(&p, 1, 1000) <= 0) {
-                    // A simulator that stopped reading: give up on it rather than cut a report.
-                    ::shutdown(m_socket->fd, SHUT_RDWR);
-                    return;
-                }
-            } else {
-                return; // a failed write is ignored
-            }
-        }
+        if (m_socket->ended.load())
+            return;
+        QLocalSocket* socket = m_socket->socket;
+        m_socket->io->Post([socket, bytes] {
+            socket->write(bytes);
+            socket->flush();
+        });
     }
 
     int readReport(uint8_t* buffer, int size, int timeoutMs) override
     {
-        if (m_socket->ended.load())
-            return -ECONNRESET;
-        pollfd p[2] = {{m_socket->fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        const int ready = ::poll(p, m_wake[0] >= 0 ? 2 : 1, timeoutMs);
-        if (ready <= 0 || !(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
-            return 0;
-        return m_socket->take(buffer, size);
+        return m_socket->take(buffer, size, timeoutMs);
     }
 
-    void cancelRead() override
-    {
-        if (m_wake[1] >= 0) {
-            const char c = 0;
-            [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &c, 1);
-        }
-    }
+    void cancelRead() override { m_socket->wake(); }
 
 private:
     std::shared_ptr<SimulatorBackend::Socket> m_socket;
     QPointer<SimulatorBackend> m_backend;
-    int m_wake[2] = {-1, -1};
     int m_buffers = 0;
 };
 
 SimulatorBackend::SimulatorBackend(const QString& socketPath, QObject* parent)
-    : HidBackend(parent), m_socketPath(socketPath)
+    : HidBackend(parent), m_socketPath(socketPath), m_io(std::make_shared<IoThread>())
 {
     m_retry.setInterval(RetryMs);
     connect(&m_retry, &QTimer::timeout, this, &SimulatorBackend::tryConnect);
@@ -135,7 +173,13 @@ SimulatorBackend::SimulatorBackend(const QString& socketPath, QObject* parent)
     QMetaObject::invokeMethod(this, &SimulatorBackend::tryConnect, Qt::QueuedConnection);
 }
 
-SimulatorBackend::~SimulatorBackend() = default;
+SimulatorBackend::~SimulatorBackend()
+{
+    if (m_socket) {
+        QMutexLocker lock(&m_socket->mutex);
+        m_socket->owner = nullptr;
+    }
+}
 
 bool SimulatorBackend::connected() const
 {
@@ -154,7 +198,6 @@ std::unique_ptr<HidConnection> SimulatorBackend::open(const QString& path)
     if (!connected() || path != m_socket->path || m_claimed)
         return nullptr;
     m_claimed = true;
-    m_notifier.reset();
     return std::make_unique<SimulatorConnection>(m_socket, this);
 }
 
@@ -172,55 +215,46 @@ void SimulatorBackend::connectionClosed(const std::shared_ptr<Socket>& socket)
     m_claimed = false;
     if (m_socket->ended.load())
         dropSocket();
-    else
-        watchWhileUnclaimed();
 }
 
 void SimulatorBackend::tryConnect()
 {
     if (m_socket)
         return;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = m_socketPath.toLocal8Bit();
-    if (path.isEmpty() || path.size() >= static_cast<qsizetype>(sizeof address.sun_path)) {
+    if (m_socketPath.isEmpty()) {
         if (!m_warned)
-            qWarning().noquote() << "simulated card issuer: unusable socket path" << m_socketPath;
+            qWarning().noquote() << "simulated card issuer: no socket named";
         m_warned = true;
         return;
     }
-    std::memcpy(address.sun_path, path.constData(), static_cast<size_t>(path.size()));
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return;
-    }
     auto socket = std::make_shared<Socket>();
-    socket->fd = fd;
+    socket->io = m_io;
+    socket->owner = this;
+    Socket* s = socket.get();
+    const QString name = SimulatorSocketName(m_socketPath);
+    // A socket nobody listens on is refused at once, on both kinds of local socket.
+    m_io->Run([s, name] {
+        auto* local = new QLocalSocket;
+        local->connectToServer(name);
+        if (!local->waitForConnected(1000)) {
+            delete local;
+            return;
+        }
+        QObject::connect(local, &QLocalSocket::readyRead, local, [s] { s->onReadyRead(); });
+        QObject::connect(local, &QLocalSocket::disconnected, local, [s] { s->onEnded(); });
+        QObject::connect(local, &QLocalSocket::errorOccurred, local, [s] { s->onEnded(); });
+        s->socket = local;
+        if (local->bytesAvailable() > 0)
+            s->onReadyRead();
+        if (local->state() != QLocalSocket::ConnectedState)
+            s->onEnded();
+    });
+    if (!socket->socket)
+        return;
     socket->path = QStringLiteral("sim:%1#%2").arg(m_socketPath).arg(++m_connections);
     m_socket = std::move(socket);
     m_retry.stop();
-    watchWhileUnclaimed();
     Q_EMIT devicesChanged();
-}
-
-void SimulatorBackend::watchWhileUnclaimed()
-{
-    m_notifier = std::make_unique<QSocketNotifier>(m_socket->fd, QSocketNotifier::Read);
-    connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
-        // Not claimed: reports are read and dropped; the end of the connection is noticed.
-        uint8_t discard[ReportSize];
-        int n = 0;
-        do
-            n = m_socket->take(discard, ReportSize);
-        while (n > 0);
-        if (n < 0) {
-            m_notifier->setEnabled(false);
-            QMetaObject::invokeMethod(this, &SimulatorBackend::dropSocket, Qt::QueuedConnection);
-        }
-    });
 }
 
 void SimulatorBackend::dropSocket()
@@ -231,7 +265,10 @@ void SimulatorBackend::dropSocket()
             Q_EMIT devicesChanged();
         return;
     }
-    m_notifier.reset();
+    {
+        QMutexLocker lock(&m_socket->mutex);
+        m_socket->owner = nullptr;
+    }
     m_socket.reset();
     m_retry.start();
     Q_EMIT devicesChanged();

@@ -2,14 +2,16 @@
 
 #include "HidDevice.h"
 
-#include <QSocketNotifier>
+#include <QDir>
 #include <QTimer>
 #include <memory>
 
-// The simulated card issuer, reached over a local stream socket: while a connection is open the
-// card issuer is present (vendor 0x1A86, product 0xE010). Every report travels as exactly the 31
-// bytes a HID write or read carries (report ID first); nothing else travels. Not connected, the
-// backend tries to connect every 250 ms.
+// The simulated card issuer, reached over a local socket (a Unix domain socket, or a named pipe on
+// Windows): while a connection is open the card issuer is present (vendor 0x1A86, product 0xE010).
+// Every report travels as exactly the 31 bytes a HID write or read carries (report ID first);
+// nothing else travels. Not connected, the backend tries to connect every 250 ms. The socket lives
+// on a thread of the backend's own, so that a claimed device's read thread waits for reports the
+// way it waits on a HID device, whatever the main thread is doing.
 
 class SimulatorBackend final : public HidBackend {
     Q_OBJECT
@@ -25,18 +27,18 @@ public:
     bool connected() const;
 
     struct Socket;
+    class IoThread;
     static constexpr int RetryMs = 250;
 
 private:
     void tryConnect();
     void dropSocket();
-    void watchWhileUnclaimed();
     void connectionClosed(const std::shared_ptr<Socket>& socket);
     friend class SimulatorConnection;
 
     QString m_socketPath;
+    std::shared_ptr<IoThread> m_io;
     std::shared_ptr<Socket> m_socket;
-    std::unique_ptr<QSocketNotifier> m_notifier;
     QTimer m_retry;
     int m_connections = 0;
     bool m_claimed = false;
@@ -45,3 +47,10 @@ private:
 
 // The environment variable that makes the program also look for the simulated card issuer.
 inline constexpr const char* SimulatorVariable = "ICCARD_SIMULATOR";
+
+// The local socket's name for a path: the path itself where sockets are files, the same text under
+// the named pipes' folder on Windows (where a pipe's name may not hold a backslash).
+inline QString SimulatorSocketName(const QString& path)
+{
+    return QDir::fromNativeSeparators(path);
+}

@@ -1,14 +1,13 @@
 #include "AppPath.h"
 
 #include "FileSync.h"
+#include "System.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
-#include <cerrno>
-#include <unistd.h>
 
 QString AppPath;
 
@@ -87,10 +86,10 @@ namespace {
 enum class Seeding { Copied, AlreadyThere, Failed };
 
 // Puts a copy of a shipped file into the folder unless the folder has one. The copy is made in a
-// temporary file of its own beside the target and pushed to the disk, then linked in under the
-// target's name, which fails rather than replaces when another program starting at the same moment
-// put the file there first: that is as good. (On a file system without hard links it is renamed
-// into place instead, after one more look.)
+// temporary file of its own beside the target and pushed to the disk, then given the target's name
+// in a step that fails rather than replaces when another program starting at the same moment put
+// the file there first: that is as good. (Where the file system cannot refuse in that step, it is
+// renamed into place instead, after one more look.)
 Seeding seedFile(const QString& source, const QString& target)
 {
     if (QFileInfo::exists(target))
@@ -100,19 +99,19 @@ Seeding seedFile(const QString& source, const QString& target)
     if (!shipped.open(QIODevice::ReadOnly) || !copy.open())
         return Seeding::Failed;
     const QByteArray bytes = shipped.readAll();
-    if (bytes.size() != shipped.size() || copy.write(bytes) != bytes.size() || !copy.flush() ||
-        ::fsync(copy.handle()) != 0)
+    if (bytes.size() != shipped.size() || copy.write(bytes) != bytes.size() || !copy.flush())
+        return Seeding::Failed;
+    copy.close();
+    if (!SyncPath(copy.fileName()))
         return Seeding::Failed;
     // The shipped files are read-only where they are installed; the program writes its settings
     // back at exit.
     copy.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    const QByteArray from = QFile::encodeName(copy.fileName());
-    const QByteArray to = QFile::encodeName(target);
-    if (::link(from.constData(), to.constData()) == 0) {
-        SyncPath(QFileInfo(target).absolutePath());
+    if (PlaceNewFile(copy.fileName(), target)) {
+        copy.setAutoRemove(false);
         return Seeding::Copied;
     }
-    if (errno == EEXIST || QFileInfo::exists(target))
+    if (QFileInfo::exists(target))
         return Seeding::AlreadyThere;
     if (!copy.rename(target))
         return QFileInfo::exists(target) ? Seeding::AlreadyThere : Seeding::Failed;

@@ -8,6 +8,7 @@
 #include "OperationError.h"
 #include "OwnConnection.h"
 #include "Schema.h"
+#include "System.h"
 #include "engine/Engine.h"
 #include "engine/SqliteEngine.h"
 
@@ -366,8 +367,9 @@ struct FileRestore {
 // A database file the program cannot use (not a database at all, damaged, another program's or a
 // newer version's) is replaced by the checked copy as a whole, after a copy of its bytes is kept:
 // no desk of this program has such a file open. Runs under the write lock when the engine could
-// take one on it.
-FileRestore replaceWholeFile(const QString& database, PartFile& incoming)
+// take one on it (lockHolder's); where a file that is open cannot be replaced (Windows), that
+// connection lets go of it first, and a file another program holds open is not replaced.
+FileRestore replaceWholeFile(const QString& database, PartFile& incoming, QSqlDatabase& lockHolder)
 {
     FileRestore outcome;
     if (QFileInfo(database).size() > 0) {
@@ -379,6 +381,8 @@ FileRestore replaceWholeFile(const QString& database, PartFile& incoming)
         }
     }
     // A journal of the file replaced must not be taken for one of the new file.
+    if (!Os::OpenFilesMayBeReplaced())
+        lockHolder.close();
     for (const char* side : {"-journal", "-wal", "-shm"})
         QFile::remove(database + QLatin1String(side));
     if (!ReplaceFile(incoming.Path(), database)) {
@@ -447,7 +451,7 @@ FileRestore restoreThroughLock(const QString& database, PartFile& incoming)
         if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
             outcome.error = inUseByAnotherProgram();
         else if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT)
-            return replaceWholeFile(database, incoming);
+            return replaceWholeFile(database, incoming, db);
         else
             outcome.error = q.lastError().text();
         return outcome;
@@ -461,7 +465,7 @@ FileRestore restoreThroughLock(const QString& database, PartFile& incoming)
     };
     const DatabaseCheck current = CheckOpenDatabase(db);
     if (!current.ok) {
-        outcome = replaceWholeFile(database, incoming);
+        outcome = replaceWholeFile(database, incoming, db);
         q.finish();
         q.exec(QStringLiteral("ROLLBACK"));
         return outcome;

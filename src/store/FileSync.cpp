@@ -1,32 +1,24 @@
 #include "FileSync.h"
 
+#include "System.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 bool SyncPath(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    return Os::SyncPath(path);
 }
 
 bool ReplaceFile(const QString& from, const QString& to)
 {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) != 0)
+    int error = 0;
+    if (!Os::Replace(from, to, error))
         return false;
     SyncPath(QFileInfo(to).absolutePath());
     return true;
@@ -34,17 +26,9 @@ bool ReplaceFile(const QString& from, const QString& to)
 
 bool PlaceNewFile(const QString& from, const QString& to)
 {
-    const QByteArray source = QFile::encodeName(from);
-    const QByteArray target = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) != 0) {
-        if (errno != EINVAL && errno != ENOSYS)
-            return false;
-        // A file system that cannot refuse in the rename itself: a second name (which is refused
-        // when taken), then the first name goes.
-        if (::link(source.constData(), target.constData()) != 0)
-            return false;
-        ::unlink(source.constData());
-    }
+    int error = 0;
+    if (!Os::PlaceNew(from, to, error))
+        return false;
     SyncPath(QFileInfo(to).absolutePath());
     return true;
 }
@@ -59,47 +43,19 @@ void removeSideFiles(const QString& path)
         QFile::remove(path + QLatin1String(suffix));
 }
 
-// Whether the descriptor is still the file of that name (a cleaner may have removed it, and a writer
-// made it anew, between the open and the lock).
-bool stillNamed(int fd, const QByteArray& native)
+// Opens the file (creating it when `create`) and takes its lock without waiting. NoHandle when it
+// cannot be opened (error says why) or another holds the lock (held is then true).
+Os::Handle lockFile(const QString& path, bool create, bool& held, int& error)
 {
-    struct stat opened {};
-    struct stat named {};
-    return ::fstat(fd, &opened) == 0 && ::stat(native.constData(), &named) == 0 &&
-           opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
-}
-
-// Opens the file (creating it when `create`) and takes its lock without waiting. -1 when it cannot
-// be opened (errno says why) or another holds the lock (held is then true).
-int lockFile(const QString& path, bool create, bool& held)
-{
-    held = false;
-    const QByteArray native = QFile::encodeName(path);
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = ::open(native.constData(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
-        if (fd < 0)
-            return -1;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            held = errno == EWOULDBLOCK;
-            const int error = errno;
-            ::close(fd);
-            errno = error;
-            return -1;
-        }
-        if (stillNamed(fd, native))
-            return fd;
-        ::close(fd);
-    }
-    errno = EBUSY;
-    return -1;
+    return Os::OpenLocked(path, create, held, error);
 }
 
 // Whether the file's first bytes are those of a database file (or none, or zeros not yet written).
-bool startsAsDatabase(int fd)
+bool startsAsDatabase(Os::Handle file)
 {
     static const char magic[16] = "SQLite format 3";
     char head[16];
-    const ssize_t n = ::pread(fd, head, sizeof head, 0);
+    const qsizetype n = Os::ReadAt(file, head, sizeof head, 0);
     if (n < 0)
         return false;
     const bool zeros = std::all_of(head, head + n, [](char c) { return c == 0; });
@@ -115,24 +71,25 @@ PartFile::PartFile(const QString& stem, const QString& suffix)
     for (int n = 1; n <= MaxParts; ++n) {
         const QString path = n == 1 ? stem + suffix : QStringLiteral("%1.%2%3").arg(stem).arg(n).arg(suffix);
         bool held = false;
-        const int fd = lockFile(path, true, held);
-        if (fd >= 0) {
-            if (::ftruncate(fd, 0) != 0) {
-                m_error = QString::fromLocal8Bit(std::strerror(errno));
-                ::close(fd);
+        int error = 0;
+        const Os::Handle file = lockFile(path, true, held, error);
+        if (file != Os::NoHandle) {
+            if (!Os::Truncate(file, error)) {
+                m_error = Os::ErrorText(error);
+                Os::Close(file, error);
                 return;
             }
             removeSideFiles(path);
-            m_fd = fd;
+            m_file = file;
             m_path = path;
             return;
         }
         if (!held) {
-            m_error = QStringLiteral("%1：%2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+            m_error = QStringLiteral("%1：%2").arg(path, Os::ErrorText(error));
             return;
         }
     }
-    m_error = QStringLiteral("%1%2：%3").arg(stem, suffix, QString::fromLocal8Bit(std::strerror(EBUSY)));
+    m_error = QStringLiteral("%1%2：%3").arg(stem, suffix, Os::ErrorText(EBUSY));
 }
 
 PartFile::~PartFile()
@@ -142,7 +99,7 @@ PartFile::~PartFile()
 
 void PartFile::Remove()
 {
-    if (m_fd < 0)
+    if (m_file == Os::NoHandle)
         return;
     QFile::remove(m_path);
     removeSideFiles(m_path);
@@ -151,9 +108,10 @@ void PartFile::Remove()
 
 void PartFile::Release()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    int error = 0;
+    if (m_file != Os::NoHandle)
+        Os::Close(m_file, error);
+    m_file = Os::NoHandle;
 }
 
 void RemoveAbandonedParts(const QString& folder, const QStringList& nameFilters, bool databasesOnly)
@@ -180,14 +138,15 @@ void RemoveAbandonedParts(const QString& folder, const QStringList& nameFilters,
         // the purpose, which a writer starting at this moment would have to lock first.
         const QString path = dir.filePath(part);
         bool held = false;
-        const int fd = lockFile(path, !QFileInfo::exists(path), held);
-        if (fd < 0)
+        int error = 0;
+        const Os::Handle file = lockFile(path, !QFileInfo::exists(path), held, error);
+        if (file == Os::NoHandle)
             continue;
-        if (!databasesOnly || startsAsDatabase(fd)) {
+        if (!databasesOnly || startsAsDatabase(file)) {
             QFile::remove(path);
             removeSideFiles(path);
         }
-        ::close(fd);
+        Os::Close(file, error);
     }
 }
 
@@ -195,7 +154,6 @@ QString FileErrorWords(int error)
 {
     switch (error) {
     case ENOSPC:
-    case EDQUOT:
         return QStringLiteral("磁盘已满");
     case EFBIG:
         return QStringLiteral("磁盘已满，或超过了允许的文件大小");
@@ -218,7 +176,7 @@ QString FileErrorWords(int error)
     case ETXTBSY:
         return QStringLiteral("文件正被其他程序使用");
     default:
-        return QStringLiteral("系统错误 %1：%2").arg(error).arg(QString::fromLocal8Bit(std::strerror(error)));
+        return QStringLiteral("系统错误 %1：%2").arg(error).arg(Os::ErrorText(error));
     }
 }
 
@@ -248,50 +206,42 @@ bool WholeFile::Open()
 {
     Discard();
     m_error.clear();
-    const QByteArray target = QFile::encodeName(m_target);
-    if (::access(target.constData(), F_OK) == 0 && ::access(target.constData(), W_OK) != 0)
-        return fail(QStringLiteral("不能写入"), errno);
-    const QByteArray part = QFile::encodeName(m_part);
-    ::unlink(part.constData());
-    m_fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (m_fd < 0)
-        return fail(QStringLiteral("不能写入"), errno);
+    int error = 0;
+    if (!Os::MayWrite(m_target, error))
+        return fail(QStringLiteral("不能写入"), error);
+    QFile::remove(m_part);
+    m_file = Os::CreateForWriting(m_part, error);
+    if (m_file == Os::NoHandle)
+        return fail(QStringLiteral("不能写入"), error);
     m_partMade = true;
     return true;
 }
 
 bool WholeFile::Write(const char* data, qsizetype size)
 {
-    if (m_fd < 0)
+    if (m_file == Os::NoHandle)
         return false;
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size_t(size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return fail(QStringLiteral("不能写入"), n < 0 ? errno : ENOSPC);
-        data += n;
-        size -= n;
-    }
+    int error = 0;
+    if (!Os::WriteAll(m_file, data, size, error))
+        return fail(QStringLiteral("不能写入"), error);
     return true;
 }
 
 bool WholeFile::Commit()
 {
-    if (m_fd < 0)
+    if (m_file == Os::NoHandle)
         return false;
-    struct stat old {};
-    const QByteArray target = QFile::encodeName(m_target);
-    if (::stat(target.constData(), &old) == 0)
-        ::fchmod(m_fd, old.st_mode & 07777);
-    if (::fsync(m_fd) != 0)
-        return fail(QStringLiteral("不能写入"), errno);
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0)
-        return fail(QStringLiteral("不能写入"), errno);
-    if (std::rename(QFile::encodeName(m_part).constData(), target.constData()) != 0)
-        return fail(QStringLiteral("不能替换"), errno);
+    if (QFileInfo::exists(m_target))
+        Os::CopyPermissions(m_file, m_target);
+    int error = 0;
+    if (!Os::Sync(m_file, error))
+        return fail(QStringLiteral("不能写入"), error);
+    const Os::Handle file = m_file;
+    m_file = Os::NoHandle;
+    if (!Os::Close(file, error))
+        return fail(QStringLiteral("不能写入"), error);
+    if (!Os::Replace(m_part, m_target, error))
+        return fail(QStringLiteral("不能替换"), error);
     m_partMade = false;
     SyncPath(QFileInfo(m_target).absolutePath());
     return true;
@@ -299,10 +249,11 @@ bool WholeFile::Commit()
 
 void WholeFile::Discard()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    int error = 0;
+    if (m_file != Os::NoHandle)
+        Os::Close(m_file, error);
+    m_file = Os::NoHandle;
     if (m_partMade)
-        ::unlink(QFile::encodeName(m_part).constData());
+        QFile::remove(m_part);
     m_partMade = false;
 }

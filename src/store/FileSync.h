@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 
 // Files that must survive a crash or a power cut: the new content reaches the disk before it
 // takes the old file's place in one step; a file on its way there (a part file) is locked by its
@@ -27,7 +28,7 @@ public:
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
-    bool ok() const { return m_fd >= 0; }
+    bool ok() const { return m_file != -1; }
     // Why no name could be claimed, when !ok().
     const QString& Error() const { return m_error; }
     const QString& Path() const { return m_path; }
@@ -38,7 +39,7 @@ public:
     void Release();
 
 private:
-    int m_fd = -1;
+    std::intptr_t m_file = -1; // the system's handle
     QString m_path;
     QString m_error;
 };
@@ -81,7 +82,7 @@ private:
 
     QString m_target;
     QString m_part;
-    int m_fd = -1;
-    bool m_partMade = false; // the part file is there and must go unless it took the target's place
+    std::intptr_t m_file = -1; // the system's handle of the part file
+    bool m_partMade = false;   // the part file is there and must go unless it took the target's place
     QString m_error;
 };

@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "OperationError.h"
 #include "OwnConnection.h"
+#include "System.h"
 #include "engine/Engine.h"
 
 #include <QCoreApplication>
@@ -22,11 +23,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-
-#ifdef Q_OS_UNIX
-#include <pwd.h>
-#include <unistd.h>
-#endif
 
 const QStringList& LogActions()
 {
@@ -77,12 +73,8 @@ QString LogSystemUser()
             if (!user.isEmpty())
                 return user;
         }
-#ifdef Q_OS_UNIX
         // A service or a shell started without a login sets none of them: the account's name.
-        if (const passwd* account = getpwuid(geteuid()); account && account->pw_name)
-            return QString::fromLocal8Bit(account->pw_name);
-#endif
-        return QStringLiteral("?");
+        return Os::AccountName();
     }();
     return name;
 }

@@ -33,7 +33,6 @@ QString fileWords(int systemError, const char* otherwise)
     case EROFS:
         return words(ReadOnlyWords);
     case ENOSPC:
-    case EDQUOT:
     case EFBIG:
         return FileErrorWords(systemError);
     default:

@@ -375,7 +375,8 @@ void TestDataTool::copyIntoAnotherDatabase()
     const QString file = path("copy.db");
     ToolRun r = run({QStringLiteral("copy"), QStringLiteral("--to"), file});
     QCOMPARE(r.status, 0);
-    QVERIFY2(r.said.startsWith(QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n").arg(file)),
+    QVERIFY2(r.said.startsWith(QStringLiteral("已复制 3 位业主、0 个终端、1 个楼栋单元到 %1\n")
+                                   .arg(QDir::toNativeSeparators(file))),
              qPrintable(r.said));
     QCOMPARE(ownersIn(ParseDatabaseUrl(file)), before);
     const DatabaseTarget other =
@@ -520,7 +521,7 @@ void TestDataTool::commandsOnANewFolder()
     const QString database = folder + QStringLiteral("/QDR_DB.GRes");
     const QString what =
         QStringLiteral("数据库文件不存在：%1\n先启动 IC卡脱机系统，或用 iccard-data import 导入业主资料。\n")
-            .arg(database);
+            .arg(QDir::toNativeSeparators(database));
     const QList<QStringList> readers = {{QStringLiteral("check")},
                                         {QStringLiteral("export"), path("out.csv")},
                                         {QStringLiteral("backup")},
@@ -541,7 +542,8 @@ void TestDataTool::commandsOnANewFolder()
     QVERIFY(where.waitForFinished(60000));
     QCOMPARE(where.exitCode(), 0);
     QCOMPARE(QString::fromUtf8(where.readAllStandardOutput()),
-             folder + QLatin1Char('\n') + database + QLatin1Char('\n'));
+             QDir::toNativeSeparators(folder) + QLatin1Char('\n') + QDir::toNativeSeparators(database) +
+                 QLatin1Char('\n'));
 
     QByteArray file = StringToGbk(QString::fromUtf8(OwnerFileHeader)) + "\r\n";
     file += StringToGbk(QStringLiteral("5,1,101,_,赵六,,否,2026/1/2,男,用户卡,_D4,null.jpg,1|\r\n"));

@@ -2,7 +2,6 @@
 #include "cards/Gbk.h"
 
 #include <QTest>
-#include <iconv.h>
 
 class TestDigits : public QObject {
     Q_OBJECT
@@ -27,7 +26,6 @@ private Q_SLOTS:
     void gbkUserDefinedAreas_data();
     void gbkUserDefinedAreas();
     void gbkBeyondTheAreas();
-    void gbkEveryPairAsTheSystemReadsIt();
 };
 
 void TestDigits::packAndUnpack_data()
@@ -308,58 +306,6 @@ void TestDigits::gbkBeyondTheAreas()
                                               "1\0",
                                               8));
     QCOMPARE(GbkToString(field, 8), QStringLiteral("小区") + QChar(char16_t(0xE000)) + QStringLiteral("1"));
-}
-
-void TestDigits::gbkEveryPairAsTheSystemReadsIt()
-{
-    // Every byte from 80 alone and every pair led by one, read as the system's GBK (iconv) reads
-    // them: what iconv reads is read the same; where iconv stops, a user-defined pair is read as
-    // its character (written back as the same pair), and anything else stops the strict reading
-    // there, while the lenient one gives '?' and goes on. Checking alone reads as far as decoding.
-    iconv_t cd = iconv_open("UTF-16LE", "GBK");
-    QVERIFY(cd != reinterpret_cast<iconv_t>(-1));
-    // What iconv reads from the start, and how many bytes that took.
-    auto systemReads = [cd](QByteArray in, qsizetype& taken) {
-        char16_t out[4] = {};
-        char* inPtr = in.data();
-        size_t inLeft = size_t(in.size());
-        auto* outPtr = reinterpret_cast<char*>(out);
-        size_t outLeft = sizeof out;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-        taken = in.size() - qsizetype(inLeft);
-        return QString::fromUtf16(out, qsizetype((sizeof out - outLeft) / 2));
-    };
-    int mismatches = 0;
-    for (int lead = 0x80; lead <= 0xFF; ++lead) {
-        for (int trail = -1; trail <= 0xFF; ++trail) {
-            QByteArray bytes(1, char(lead));
-            if (trail >= 0)
-                bytes += char(trail);
-            qsizetype taken = 0;
-            const QString expected = systemReads(bytes, taken);
-            QString decoded;
-            const qsizetype read = DecodeGbk(bytes.constData(), bytes.size(), decoded);
-            bool same = decoded.startsWith(expected) && GbkToString(bytes).startsWith(decoded) &&
-                        ValidGbkPrefix(bytes.constData(), bytes.size()) == read;
-            if (read == taken) {
-                same = same && decoded == expected;
-                if (read < bytes.size())
-                    same = same && GbkToString(bytes) ==
-                                       expected + QLatin1Char('?') + GbkToString(bytes.mid(read + 1));
-            } else {
-                const QString added = decoded.mid(expected.size());
-                same = same && read == taken + 2 && read == bytes.size() && added.size() == 1 &&
-                       added[0].unicode() >= 0xE000 && added[0].unicode() <= 0xE765 &&
-                       StringToGbk(added) == bytes.mid(taken);
-            }
-            if (!same && ++mismatches <= 5)
-                qWarning("%02X %02X: read %d bytes as %s; the system reads %d as %s", lead, trail & 0xFF,
-                         int(read), qPrintable(decoded), int(taken), qPrintable(expected));
-        }
-    }
-    iconv_close(cd);
-    QCOMPARE(mismatches, 0);
 }
 
 QTEST_APPLESS_MAIN(TestDigits)

@@ -168,9 +168,12 @@ void TestSimulator::headlessCommands()
         QCOMPARE(sim.ask(QStringLiteral("list")), QStringLiteral("7 present ----------------"));
         QCOMPARE(sim.line(), QStringLiteral("%1 absent ----------------").arg(random));
         QCOMPARE(sim.ask(QStringLiteral("unplug")), QStringLiteral("ok"));
-        QVERIFY(!QFile::exists(socket));
+        // Where the socket is a file, it goes and comes back with the card issuer (a named pipe on
+        // Windows is no file to look at).
+        const bool socketIsFile = QSysInfo::kernelType() != QLatin1String("winnt");
+        QVERIFY(!socketIsFile || !QFile::exists(socket));
         QCOMPARE(sim.ask(QStringLiteral("plug")), QStringLiteral("ok"));
-        QVERIFY(QFile::exists(socket));
+        QVERIFY(!socketIsFile || QFile::exists(socket));
         sim.process.write("quit\n");
         QVERIFY(sim.process.waitForFinished(5000));
         QCOMPARE(sim.process.exitCode(), 0);

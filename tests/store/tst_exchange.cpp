@@ -9,14 +9,9 @@
 
 #include "cards/Digits.h"
 #include "cards/Gbk.h"
+#include "support/FileFaults.h"
 #include "support/Files.h"
 #include "support/OwnerRecords.h"
-
-#include <csignal>
-#include <sys/fsuid.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -66,37 +61,6 @@ void refuseOwner(const QString& name)
                          .arg(name));
     QVERIFY2(made, qPrintable(q.lastError().text()));
 }
-
-// A folder no file may be made in (mode 0555) while this lasts. Root may write in any folder, so
-// for root the thread meanwhile checks its file access as the user nobody (Linux's file system
-// user), to whom the folder, owned by root, is read-only too; the test's folder above it is opened
-// to others for the time, so that nobody may reach it.
-class ReadOnlyFolder {
-public:
-    ReadOnlyFolder(const QString& folder, const QString& testFolder)
-        : m_folder(folder), m_testFolder(testFolder)
-    {
-        ::chmod(QFile::encodeName(m_folder).constData(), 0555);
-        if (::geteuid() == 0) {
-            ::chmod(QFile::encodeName(m_testFolder).constData(), 0755);
-            ::setfsuid(65534);
-        }
-    }
-    ~ReadOnlyFolder()
-    {
-        if (::geteuid() == 0) {
-            ::setfsuid(0);
-            ::chmod(QFile::encodeName(m_testFolder).constData(), 0700);
-        }
-        ::chmod(QFile::encodeName(m_folder).constData(), 0755);
-    }
-    ReadOnlyFolder(const ReadOnlyFolder&) = delete;
-    ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
-
-private:
-    QString m_folder;
-    QString m_testFolder;
-};
 
 TuserInfoRec withTerminals(TuserInfoRec r, std::initializer_list<int> terminals)
 {
@@ -357,16 +321,13 @@ void TestExchange::exportThatCannotBeWrittenLeavesNoFile()
     const QString target = folder + QStringLiteral("/owners.csv");
     WriteFile(target, "the export of last month");
     ExchangeResult r;
+    if (!FileSizeLimit::Possible())
+        QSKIP("no means on this system to make the disk refuse writes");
     if (cause == QLatin1String("full")) {
         // The file system refuses every write past 4 KiB, as a full disk would half-way.
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        FileSizeLimit small(4096);
+        QVERIFY(small.Active());
         r = ExportOwners(target, ExportFilter{});
-        setrlimit(RLIMIT_FSIZE, &saved);
     } else {
         ReadOnlyFolder readOnly(folder, f.folder());
         r = ExportOwners(target, ExportFilter{});

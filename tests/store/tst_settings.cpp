@@ -1,12 +1,11 @@
 #include "store/AppPath.h"
 #include "store/SaveLoad.h"
+#include "support/FileFaults.h"
 #include "support/Files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -134,14 +133,14 @@ void TestSettings::failedSaveLeavesOldFileWhole()
     SystemInfo.Sector = 1;
 
     // Let the file system refuse every write past 4 KiB, as a full disk would half-way.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
-    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved_ok = SaveSettings();
-    setrlimit(RLIMIT_FSIZE, &saved);
+    if (!FileSizeLimit::Possible())
+        QSKIP("no means on this system to make the disk refuse writes");
+    bool saved_ok = true;
+    {
+        FileSizeLimit small(4096);
+        QVERIFY(small.Active());
+        saved_ok = SaveSettings();
+    }
 
     QVERIFY(!saved_ok);
     QCOMPARE(ReadFile(SettingsPath()), old);

@@ -124,7 +124,13 @@ void TestPhoto::findsAFileWhateverTheCase()
     QTemporaryDir dir;
     for (const QString& file : files)
         WriteFile(dir.filePath(file), file.toUtf8());
-    QCOMPARE(FindFileNoCase(dir.path(), asked), dir.filePath(found.isEmpty() ? asked : found));
+    const QString actual = FindFileNoCase(dir.path(), asked);
+    const QString expected = dir.filePath(found.isEmpty() ? asked : found);
+    // A file system that ignores case itself (Windows) finds the file under the name asked.
+    if (QSysInfo::kernelType() == QLatin1String("winnt"))
+        QVERIFY2(actual.compare(expected, Qt::CaseInsensitive) == 0, qPrintable(actual));
+    else
+        QCOMPARE(actual, expected);
 }
 
 QTEST_MAIN(TestPhoto)

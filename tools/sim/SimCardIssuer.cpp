@@ -1,6 +1,7 @@
 #include "SimCardIssuer.h"
 
 #include "link/Frames.h"
+#include "link/SimulatorBackend.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -112,8 +113,9 @@ bool SimCardIssuer::listen(const QString& path)
     m_plugged = true;
     if (m_server->isListening())
         m_server->close();
-    QLocalServer::removeServer(path);
-    if (!m_server->listen(path)) {
+    const QString name = SimulatorSocketName(path);
+    QLocalServer::removeServer(name);
+    if (!m_server->listen(name)) {
         m_error = m_server->errorString();
         return false;
     }

@@ -7,17 +7,17 @@
 #include "SimCardIssuer.h"
 #include "SimCommands.h"
 #include "SimWindow.h"
+#include "store/System.h"
 #include "ui/LookAndFeel.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
-#include <QSocketNotifier>
 #include <QTranslator>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
+#include <thread>
 
 namespace {
 
@@ -52,15 +52,12 @@ bool ParseOptions(int argc, char* argv[], Options& options)
 
 void Print(const QString& line)
 {
-    std::fputs(line.toLocal8Bit().constData(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    Os::WriteText(stdout, line + QLatin1Char('\n'));
 }
 
 void Complain(const QString& line)
 {
-    std::fputs(line.toLocal8Bit().constData(), stderr);
-    std::fputc('\n', stderr);
+    Os::WriteText(stderr, line + QLatin1Char('\n'));
 }
 
 int Usage()
@@ -108,31 +105,36 @@ int RunHeadless(int argc, char* argv[], const Options& options)
     Print(QStringLiteral("listening ") + options.socket);
 
     SimCommands commands(&issuer);
-    QByteArray pending;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[4096];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n <= 0) { // end of input: as "quit"
-            input.setEnabled(false);
+    // Standard input is read on a thread of its own (a console or a pipe cannot be watched by the
+    // event loop on every system); each line is run on the main thread. The thread may still be
+    // waiting for input when the program ends, so it and what it posts to are never destroyed.
+    auto* lines = new QObject;
+    const auto run = [&commands](const QString& line) {
+        bool quit = false;
+        for (const QString& out : commands.execute(line, &quit))
+            Print(out);
+        if (quit)
             QCoreApplication::quit();
-            return;
+    };
+    std::thread([lines, run] {
+        char buffer[4096];
+        QByteArray pending;
+        while (std::fgets(buffer, sizeof buffer, stdin)) {
+            pending.append(buffer);
+            if (!pending.endsWith('\n'))
+                continue;
+            pending.chop(1);
+            if (pending.endsWith('\r'))
+                pending.chop(1);
+            const QString line = QString::fromLocal8Bit(pending);
+            pending.clear();
+            QMetaObject::invokeMethod(
+                lines, [run, line] { run(line); }, Qt::QueuedConnection);
         }
-        pending.append(buffer, qsizetype(n));
-        qsizetype end = 0;
-        while ((end = pending.indexOf('\n')) >= 0) {
-            const QString line = QString::fromLocal8Bit(pending.left(end));
-            pending.remove(0, end + 1);
-            bool quit = false;
-            for (const QString& out : commands.execute(line, &quit))
-                Print(out);
-            if (quit) {
-                input.setEnabled(false);
-                QCoreApplication::quit();
-                return;
-            }
-        }
-    });
+        // The end of input: as "quit".
+        QMetaObject::invokeMethod(
+            lines, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+    }).detach();
     return app.exec();
 }
 

@@ -3,6 +3,7 @@
 #include "store/Database.h"
 #include "store/OperationError.h"
 #include "store/OwnConnection.h"
+#include "store/System.h"
 
 #include <QSqlDriver>
 #include <QStringEncoder>
@@ -84,7 +85,7 @@ public:
         const int rc = sqlite3_step(m_stmt);
         const bool ok = rc == SQLITE_DONE || rc == SQLITE_ROW;
         m_failureCode = ok ? SQLITE_OK : rc;
-        m_systemError = ok ? 0 : sqlite3_system_errno(m_db);
+        m_systemError = ok ? 0 : Os::ErrnoFromSystem(sqlite3_system_errno(m_db));
         // The error stays readable after the reset: sqlite3_reset gives the same code back.
         sqlite3_reset(m_stmt);
         return ok;
@@ -293,7 +294,7 @@ SqlFailure SqliteEngine::FailureOf(const QSqlDatabase& db, const QSqlError& erro
 {
     int systemError = 0;
     if (sqlite3* handle = fileHandle(db))
-        systemError = sqlite3_system_errno(handle);
+        systemError = Os::ErrnoFromSystem(sqlite3_system_errno(handle));
     bool known = false;
     const int code = error.nativeErrorCode().toInt(&known);
     return SqliteFailure(known ? code : SQLITE_ERROR, systemError, detail);
