@@ -59,17 +59,8 @@ public:
 
     std::unique_ptr<HidConnection> open(const QString& path) override
     {
-        const QByteArray node = path.section(QLatin1Char('#'), 0, 0).toLocal8Bit();
-        const HidReportLengths lengths = reportLengths(node);
-        std::lock_guard lock(hidapiMutex);
-        hid_device* writeHandle = hid_open_path(node.constData());
-        hid_device* readHandle = writeHandle ? hid_open_path(node.constData()) : nullptr;
-        if (!readHandle) {
-            if (writeHandle)
-                hid_close(writeHandle);
-            return nullptr;
-        }
-        return std::make_unique<HidapiConnection>(writeHandle, readHandle, lengths);
+        const QByteArray node = HidapiNode(path);
+        return OpenHidapiConnection(node, reportLengths(node));
     }
 
 private:

@@ -58,16 +58,7 @@ public:
     {
         if (!m_started)
             return nullptr;
-        const QByteArray node = path.section(QLatin1Char('#'), 0, 0).toLocal8Bit();
-        std::lock_guard lock(hidapiMutex);
-        hid_device* writeHandle = hid_open_path(node.constData());
-        hid_device* readHandle = writeHandle ? hid_open_path(node.constData()) : nullptr;
-        if (!readHandle) {
-            if (writeHandle)
-                hid_close(writeHandle);
-            return nullptr;
-        }
-        return std::make_unique<HidapiConnection>(writeHandle, readHandle, WindowsLengths);
+        return OpenHidapiConnection(HidapiNode(path), WindowsLengths);
     }
 
 private:

@@ -87,3 +87,23 @@ inline void StopHidapi()
     if (--hidapiUsers == 0)
         hid_exit();
 }
+
+// The device path a backend's list gives (a node, with "#N" once it came back) without the suffix.
+inline QByteArray HidapiNode(const QString& path)
+{
+    return path.section(QLatin1Char('#'), 0, 0).toLocal8Bit();
+}
+
+// Opens both handles of the device at node; null when either cannot be opened.
+inline std::unique_ptr<HidConnection> OpenHidapiConnection(const QByteArray& node, HidReportLengths lengths)
+{
+    std::lock_guard lock(hidapiMutex);
+    hid_device* writeHandle = hid_open_path(node.constData());
+    hid_device* readHandle = writeHandle ? hid_open_path(node.constData()) : nullptr;
+    if (!readHandle) {
+        if (writeHandle)
+            hid_close(writeHandle);
+        return nullptr;
+    }
+    return std::make_unique<HidapiConnection>(writeHandle, readHandle, lengths);
+}
