@@ -197,10 +197,11 @@ TFormMain::TFormMain(std::vector<std::unique_ptr<HidBackend>> backends, QWidget*
 
     // The status bar fits a main window beside the simulated card issuer on a screen 1366 wide
     // (926 wide): the scrolling text may show a part of itself, and the database in use, shown
-    // whole wherever there is room (a folder under C:\Users\…\AppData\Local too), gives way for a
-    // very long folder name (its tip names it whole).
+    // whole wherever there is room (a folder under C:\Users\…\AppData\Local or Temp too: the
+    // scrolling text then keeps 60 pixels), gives way for a very long folder name (its tip names it
+    // whole).
     lblScroll = new QLabel(this);
-    lblScroll->setMinimumWidth(100);
+    lblScroll->setMinimumWidth(60);
     lblClock = new QLabel(this);
     // As wide as its longest text from the start: the time changes every second, and a label that
     // grows only once the date does is cut at the window's edge meanwhile.
